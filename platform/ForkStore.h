@@ -1,0 +1,69 @@
+// Where a file's resource fork, Finder info and creation date live on Linux:
+// the AppleDouble sidecar "._name" beside it, the Mac extended attributes, and
+// Samba's and netatalk's attributes. The File Manager calls this for every
+// resource-fork and metadata access; data forks are plain file contents and
+// do not come here. Every call names the file by an open folder and a name in
+// it, never follows symbolic links, and returns a Mac result code.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/MacTypes.h"
+
+namespace forkstore {
+
+// Where a file's resource fork is stored now.
+enum class RsrcStore {
+    None,          // no fork anywhere (or only an empty one)
+    Sidecar,       // the "._name" AppleDouble file
+    MacXattr,      // user.com.apple.ResourceFork
+    SambaStream,   // user.DosStream.AFP_Resource:$DATA (one trailing byte)
+};
+
+struct RsrcInfo {
+    RsrcStore store = RsrcStore::None;
+    std::uint64_t length = 0;  // 0 for an empty fork and for the 286-byte placeholder
+};
+
+// Size and store of the resource fork of `name` in `dirfd`. ioErr for a
+// malformed sidecar; notAFileErr when `name` or its sidecar is not a regular file.
+OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info);
+
+// Reads up to `count` bytes at `offset`; *actual gets what was there. Reading
+// past the end gives eofErr with the bytes that were there.
+OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
+                       void* buffer, std::size_t* actual);
+
+// Writes `count` bytes at `offset`, growing the fork as needed and never
+// shortening it. The bytes are durable (synced, folder synced after a rename)
+// before this returns; a crash at any moment leaves a valid sidecar and the old
+// or the new fork. A new fork goes into a sidecar; one found in an attribute is
+// moved into a sidecar so that it can grow past the attribute's size limit.
+OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
+                        const void* buffer);
+
+// Empties the resource fork in every store that holds it: the sidecar loses its
+// fork (and is deleted when nothing else remains), the attributes are removed.
+OSErr deleteResourceFork(int dirfd, const char* name);
+
+// The 32 bytes of Finder info (type, creator, flags, ...): the netatalk
+// metadata attribute when valid, else the sidecar's entry, else
+// user.com.apple.FinderInfo; all zero when there is none.
+OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]);
+// Writes Finder info where it was found, new Finder info into the sidecar.
+OSErr setFinderInfo(int dirfd, const char* name, const UInt8 finderInfo[32]);
+
+// The creation date from the sidecar's or the metadata attribute's dates entry,
+// as Unix seconds; fnfErr-free: *found is false when no entry holds one.
+OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bool* found);
+OSErr setCreationDate(int dirfd, const char* name, std::int64_t unixSeconds);
+
+// True when `name` is a sidecar that belongs to another entry of the folder
+// ("._x" with "x" present), or netatalk's ".AppleDouble" folder: listings hide them.
+bool isHiddenCompanion(int dirfd, const char* name);
+
+// Renames a file's sidecar along with it (call after renaming the file itself).
+OSErr renameCompanion(int dirfd, const char* oldName, const char* newName);
+
+}  // namespace forkstore

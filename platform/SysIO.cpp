@@ -1,0 +1,111 @@
+#include "platform/SysIO.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace sysio {
+
+namespace {
+FaultHook gHook = nullptr;
+
+bool injected(Call call) {
+    if (!gHook) return false;
+    int err = gHook(call);
+    if (err == 0) return false;
+    errno = err;
+    return true;
+}
+}  // namespace
+
+void setFaultHook(FaultHook hook) { gHook = hook; }
+
+int openat(int dirfd, const char* name, int flags, mode_t mode) {
+    if (injected(Call::Open)) return -1;
+    int fd;
+    do fd = ::openat(dirfd, name, flags | O_CLOEXEC, mode);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
+    if (injected(Call::Read)) return -1;
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(fd, static_cast<char*>(buf) + done, count - done, offset + off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += size_t(n);
+    }
+    return ssize_t(done);
+}
+
+ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
+    if (injected(Call::Write)) return -1;
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n =
+            ::pwrite(fd, static_cast<const char*>(buf) + done, count - done, offset + off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) {
+            errno = EIO;
+            return -1;
+        }
+        done += size_t(n);
+    }
+    return ssize_t(done);
+}
+
+int fsync(int fd) {
+    if (injected(Call::Sync)) return -1;
+    return ::fsync(fd);
+}
+
+int fdatasync(int fd) {
+    if (injected(Call::Sync)) return -1;
+    return ::fdatasync(fd);
+}
+
+int renameNoReplace(int olddirfd, const char* oldname, int newdirfd, const char* newname) {
+    if (injected(Call::Rename)) return -1;
+    return ::renameat2(olddirfd, oldname, newdirfd, newname, RENAME_NOREPLACE);
+}
+
+int renameat(int olddirfd, const char* oldname, int newdirfd, const char* newname) {
+    if (injected(Call::Rename)) return -1;
+    return ::renameat(olddirfd, oldname, newdirfd, newname);
+}
+
+int ftruncate(int fd, off_t length) {
+    if (injected(Call::Truncate)) return -1;
+    return ::ftruncate(fd, length);
+}
+
+int unlinkat(int dirfd, const char* name, int flags) {
+    if (injected(Call::Unlink)) return -1;
+    return ::unlinkat(dirfd, name, flags);
+}
+
+ssize_t fgetxattr(int fd, const char* name, void* value, size_t size) {
+    if (injected(Call::GetXattr)) return -1;
+    return ::fgetxattr(fd, name, value, size);
+}
+
+int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
+    if (injected(Call::SetXattr)) return -1;
+    return ::fsetxattr(fd, name, value, size, flags);
+}
+
+int fremovexattr(int fd, const char* name) {
+    if (injected(Call::RemoveXattr)) return -1;
+    return ::fremovexattr(fd, name);
+}
+
+int close(int fd) { return ::close(fd); }
+
+}  // namespace sysio
