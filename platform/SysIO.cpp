@@ -1,11 +1,12 @@
 #include "platform/SysIO.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 namespace sysio {
 
@@ -21,7 +22,9 @@ bool injected(Call call) {
 }
 }  // namespace
 
-void setFaultHook(FaultHook hook) { gHook = hook; }
+void setFaultHook(FaultHook hook) {
+    gHook = hook;
+}
 
 int openat(int dirfd, const char* name, int flags, mode_t mode) {
     if (injected(Call::Open)) return -1;
@@ -106,6 +109,8 @@ int fremovexattr(int fd, const char* name) {
     return ::fremovexattr(fd, name);
 }
 
-int close(int fd) { return ::close(fd); }
+int close(int fd) {
+    return ::close(fd);
+}
 
 }  // namespace sysio
