@@ -49,7 +49,7 @@ OSErr RegisterIconRefFromFSRef(OSType creator, OSType iconType, const FSRef* ico
 }
 
 OSErr UnregisterIconRef(OSType creator, OSType iconType) {
-    return gRegistry.erase({creator, iconType}) ? noErr : OSErr(noSuchIconErr);
+    return gRegistry.erase({creator, iconType}) ? OSErr(noErr) : OSErr(noSuchIconErr);
 }
 
 IconRef FindRegisteredIcon(OSType creator, OSType iconType) {
