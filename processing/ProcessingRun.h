@@ -23,5 +23,7 @@ void ProcessTimerProc(EventLoopTimerRef timer, void* userData);
 // "Bye.", the fade, and the end of the process; put off while a run is busy.
 void PauseTimerProc(EventLoopTimerRef timer, void* userData);
 
-// Number of drops that wait for a run.
+// Number of drops that wait for a run, and whether one is being confirmed or
+// processed now.
 long WaitingDropCount();
+bool ProcessingRunActive();
