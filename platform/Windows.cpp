@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QMainWindow>
@@ -89,6 +90,14 @@ void wireCommands(QWidget* root) {
         QObject::connect(button, &QAbstractButton::clicked, button,
                          [button, command]() { sendCommand(command, button->window()); });
     }
+    // A popup sends its command once the user has chosen an item, with the
+    // new item already its value.
+    for (QComboBox* popup : root->findChildren<QComboBox*>()) {
+        const UInt32 command = CommandOfObject(popup);
+        if (!command) continue;
+        QObject::connect(popup, &QComboBox::activated, popup,
+                         [popup, command]() { sendCommand(command, popup->window()); });
+    }
 }
 
 void wireMenuCommands(QObject* root) {
@@ -126,12 +135,15 @@ OSStatus CreateNibReference(CFStringRef inNibName, IBNibRef* outNibRef) {
         return kIBCarbonRuntimeCantFindNibFile;
     const std::string folder = MainBundleResourcesDirectory() + "/" + name;
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return kIBCarbonRuntimeCantFindNibFile;
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return kIBCarbonRuntimeCantFindNibFile;
     *outNibRef = new OpaqueIBNibRef{folder};
     return noErr;
 }
 
-void DisposeNibReference(IBNibRef inNibRef) { delete inNibRef; }
+void DisposeNibReference(IBNibRef inNibRef) {
+    delete inNibRef;
+}
 
 OSStatus SetMenuBarFromNib(IBNibRef inNibRef, CFStringRef inName) {
     OSStatus err = noErr;
@@ -185,7 +197,21 @@ void HideWindow(WindowRef window) {
     if (window) window->hide();
 }
 
-Boolean IsWindowVisible(WindowRef window) { return window && window->isVisible(); }
+Boolean IsWindowVisible(WindowRef window) {
+    return window && window->isVisible();
+}
+
+void BringToFront(WindowRef window) {
+    if (!window) return;
+    window->raise();
+    window->activateWindow();
+}
+
+void DisposeWindow(WindowRef window) {
+    if (!window) return;
+    window->hide();
+    window->deleteLater();
+}
 
 OSStatus TransitionWindow(WindowRef window, WindowTransitionEffect effect,
                           WindowTransitionAction action, const Rect*) {
@@ -226,4 +252,6 @@ Boolean IsMenuCommandEnabled(MenuRef inMenu, MenuCommand inCommandID) {
     return false;
 }
 
-QWidget* GetMenuBarWidget() { return gMenuBar; }
+QWidget* GetMenuBarWidget() {
+    return gMenuBar;
+}
