@@ -135,15 +135,12 @@ OSStatus CreateNibReference(CFStringRef inNibName, IBNibRef* outNibRef) {
         return kIBCarbonRuntimeCantFindNibFile;
     const std::string folder = MainBundleResourcesDirectory() + "/" + name;
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return kIBCarbonRuntimeCantFindNibFile;
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return kIBCarbonRuntimeCantFindNibFile;
     *outNibRef = new OpaqueIBNibRef{folder};
     return noErr;
 }
 
-void DisposeNibReference(IBNibRef inNibRef) {
-    delete inNibRef;
-}
+void DisposeNibReference(IBNibRef inNibRef) { delete inNibRef; }
 
 OSStatus SetMenuBarFromNib(IBNibRef inNibRef, CFStringRef inName) {
     OSStatus err = noErr;
@@ -197,9 +194,7 @@ void HideWindow(WindowRef window) {
     if (window) window->hide();
 }
 
-Boolean IsWindowVisible(WindowRef window) {
-    return window && window->isVisible();
-}
+Boolean IsWindowVisible(WindowRef window) { return window && window->isVisible(); }
 
 void BringToFront(WindowRef window) {
     if (!window) return;
@@ -252,6 +247,4 @@ Boolean IsMenuCommandEnabled(MenuRef inMenu, MenuCommand inCommandID) {
     return false;
 }
 
-QWidget* GetMenuBarWidget() {
-    return gMenuBar;
-}
+QWidget* GetMenuBarWidget() { return gMenuBar; }
