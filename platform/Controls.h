@@ -13,7 +13,11 @@ struct ControlID {
 using ControlPartCode = SInt16;
 enum : ControlPartCode { kControlEntireControl = 0 };
 enum : ResType { kControlStaticTextTextTag = FOUR_CHAR_CODE("text") };
-enum : OSStatus { errUnknownControl = -30584, errDataNotSupported = -30583, errControlNotFound = -30592 };
+enum : OSStatus {
+    errUnknownControl = -30584,
+    errDataNotSupported = -30583,
+    errControlNotFound = -30592
+};
 
 OSStatus GetControlByID(WindowRef inWindow, const ControlID* inID, ControlRef* outControl);
 

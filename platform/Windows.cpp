@@ -135,12 +135,15 @@ OSStatus CreateNibReference(CFStringRef inNibName, IBNibRef* outNibRef) {
         return kIBCarbonRuntimeCantFindNibFile;
     const std::string folder = MainBundleResourcesDirectory() + "/" + name;
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return kIBCarbonRuntimeCantFindNibFile;
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return kIBCarbonRuntimeCantFindNibFile;
     *outNibRef = new OpaqueIBNibRef{folder};
     return noErr;
 }
 
-void DisposeNibReference(IBNibRef inNibRef) { delete inNibRef; }
+void DisposeNibReference(IBNibRef inNibRef) {
+    delete inNibRef;
+}
 
 OSStatus SetMenuBarFromNib(IBNibRef inNibRef, CFStringRef inName) {
     OSStatus err = noErr;
@@ -194,7 +197,9 @@ void HideWindow(WindowRef window) {
     if (window) window->hide();
 }
 
-Boolean IsWindowVisible(WindowRef window) { return window && window->isVisible(); }
+Boolean IsWindowVisible(WindowRef window) {
+    return window && window->isVisible();
+}
 
 void BringToFront(WindowRef window) {
     if (!window) return;
@@ -247,4 +252,6 @@ Boolean IsMenuCommandEnabled(MenuRef inMenu, MenuCommand inCommandID) {
     return false;
 }
 
-QWidget* GetMenuBarWidget() { return gMenuBar; }
+QWidget* GetMenuBarWidget() {
+    return gMenuBar;
+}

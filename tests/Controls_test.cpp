@@ -82,7 +82,8 @@ TEST(Controls, TextIsMacRomanShownAsPlainText) {
     EXPECT_EQ(label.textFormat(), Qt::PlainText);
     char back[64];
     Size size = 0;
-    ASSERT_EQ(GetControlData(&label, 0, kControlStaticTextTextTag, sizeof back, back, &size), noErr);
+    ASSERT_EQ(GetControlData(&label, 0, kControlStaticTextTextTag, sizeof back, back, &size),
+              noErr);
     EXPECT_EQ(std::string(back, size_t(size)), std::string(macRoman));
 
     QPushButton button;

@@ -168,9 +168,9 @@ TEST_F(MainDescription, ClosingTheWindowThatHoldsTheMenuBarQuits) {
 TEST_F(MainDescription, TheFadeHidesTheWindowAndRestoresItsOpacity) {
     ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window), noErr);
     ShowWindow(window);
-    ASSERT_EQ(TransitionWindow(window, kWindowFadeTransitionEffect, kWindowHideTransitionAction,
-                               nullptr),
-              noErr);
+    ASSERT_EQ(
+        TransitionWindow(window, kWindowFadeTransitionEffect, kWindowHideTransitionAction, nullptr),
+        noErr);
     EXPECT_FALSE(IsWindowVisible(window));
     EXPECT_DOUBLE_EQ(window->windowOpacity(), 1.0);
 }
@@ -182,7 +182,8 @@ TEST(Windows, MissingDescriptionsAndObjectsAreReported) {
     EXPECT_EQ(CreateNibReference(CFSTR("../main"), &nib), kIBCarbonRuntimeCantFindNibFile);
     ASSERT_EQ(CreateNibReference(CFSTR("main"), &nib), noErr);
     WindowRef window = nullptr;
-    EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("NoSuchWindow"), &window), kIBCarbonRuntimeCantFindObject);
+    EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("NoSuchWindow"), &window),
+              kIBCarbonRuntimeCantFindObject);
     EXPECT_EQ(window, nullptr);
     DisposeNibReference(nib);
 
@@ -193,7 +194,8 @@ TEST(Windows, MissingDescriptionsAndObjectsAreReported) {
     ASSERT_EQ(CreateNibReference(CFSTR("main"), &nib), noErr);
     EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window),
               kIBCarbonRuntimeObjectNotOfRequestedType);
-    EXPECT_EQ(SetMenuBarFromNib(nib, CFSTR("MainWindow")), kIBCarbonRuntimeObjectNotOfRequestedType);
+    EXPECT_EQ(SetMenuBarFromNib(nib, CFSTR("MainWindow")),
+              kIBCarbonRuntimeObjectNotOfRequestedType);
     DisposeNibReference(nib);
     SetMainBundleResourcesDirectory("");
 }
