@@ -45,11 +45,11 @@ wait_windows() { # count
     done
     return 1
 }
-# A value of the store file as JSON text ("2", "true"), or "absent".
+# A value of the store file as JSON text (2, true), or "absent".
 stored() {
-    python3 -c 'import json,sys
-try: print(json.dumps(json.load(open(sys.argv[1])).get(sys.argv[2], "absent")))
-except FileNotFoundError: print("\"absent\"")' "$STORE" "$1" | tr -d '"'
+    local value=""
+    [ -f "$STORE" ] && value=$(tr -d ' \n\t' <"$STORE" | grep -oE "\"$1\":[^,}]+" | cut -d: -f2 || true)
+    echo "${value:-absent}"
 }
 open_preferences() {
     xdotool windowfocus --sync "$MAIN"
