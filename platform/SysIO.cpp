@@ -84,6 +84,11 @@ int renameat(int olddirfd, const char* oldname, int newdirfd, const char* newnam
     return ::renameat(olddirfd, oldname, newdirfd, newname);
 }
 
+int renameExchange(int olddirfd, const char* oldname, int newdirfd, const char* newname) {
+    if (injected(Call::Rename)) return -1;
+    return ::renameat2(olddirfd, oldname, newdirfd, newname, RENAME_EXCHANGE);
+}
+
 int ftruncate(int fd, off_t length) {
     if (injected(Call::Truncate)) return -1;
     return ::ftruncate(fd, length);
