@@ -1,11 +1,12 @@
 #include "platform/SysIO.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 namespace sysio {
 
@@ -21,7 +22,9 @@ bool injected(Call call) {
 }
 }  // namespace
 
-void setFaultHook(FaultHook hook) { gHook = hook; }
+void setFaultHook(FaultHook hook) {
+    gHook = hook;
+}
 
 int openat(int dirfd, const char* name, int flags, mode_t mode) {
     if (injected(Call::Open)) return -1;
@@ -81,6 +84,11 @@ int renameat(int olddirfd, const char* oldname, int newdirfd, const char* newnam
     return ::renameat(olddirfd, oldname, newdirfd, newname);
 }
 
+int renameExchange(int olddirfd, const char* oldname, int newdirfd, const char* newname) {
+    if (injected(Call::Rename)) return -1;
+    return ::renameat2(olddirfd, oldname, newdirfd, newname, RENAME_EXCHANGE);
+}
+
 int ftruncate(int fd, off_t length) {
     if (injected(Call::Truncate)) return -1;
     return ::ftruncate(fd, length);
@@ -106,6 +114,8 @@ int fremovexattr(int fd, const char* name) {
     return ::fremovexattr(fd, name);
 }
 
-int close(int fd) { return ::close(fd); }
+int close(int fd) {
+    return ::close(fd);
+}
 
 }  // namespace sysio

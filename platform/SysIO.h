@@ -38,6 +38,9 @@ int fdatasync(int fd);
 // Renames without replacing an existing target (RENAME_NOREPLACE).
 int renameNoReplace(int olddirfd, const char* oldname, int newdirfd, const char* newname);
 int renameat(int olddirfd, const char* oldname, int newdirfd, const char* newname);
+// Swaps two existing names atomically (RENAME_EXCHANGE), so a replaced file
+// stays reachable until the replacement is known to be complete.
+int renameExchange(int olddirfd, const char* oldname, int newdirfd, const char* newname);
 int ftruncate(int fd, off_t length);
 int unlinkat(int dirfd, const char* name, int flags);
 ssize_t fgetxattr(int fd, const char* name, void* value, size_t size);

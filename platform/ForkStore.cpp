@@ -1,0 +1,857 @@
+#include "platform/ForkStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "platform/AppleDouble.h"
+#include "platform/FileErrors.h"
+#include "platform/SysIO.h"
+
+namespace forkstore {
+
+namespace {
+
+using appledouble::Entry;
+using appledouble::Header;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr char kMacForkAttr[] = "user.com.apple.ResourceFork";
+constexpr char kSambaForkAttr[] = "user.DosStream.AFP_Resource:$DATA";
+constexpr char kMacFinderInfoAttr[] = "user.com.apple.FinderInfo";
+constexpr char kNetatalkAttr[] = "user.org.netatalk.Metadata";
+constexpr std::size_t kCopyChunk = 1 << 20;
+constexpr std::uint64_t kMaxEntryEnd = 0xFFFFFFFFull;
+// Internal: a sidecar appeared or was replaced while we rebuilt it; start over.
+constexpr OSErr kRaced = 1;
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd& operator=(Fd&& o) noexcept {
+        reset();
+        fd_ = o.fd_;
+        o.fd_ = -1;
+        return *this;
+    }
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) sysio::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+OSErr lastError() {
+    return errnoToOSErr(errno);
+}
+
+bool validName(const char* name) {
+    return name && *name && !std::strchr(name, '/') && std::strcmp(name, ".") != 0 &&
+           std::strcmp(name, "..") != 0;
+}
+
+std::string sidecarName(const char* name) {
+    return std::string("._") + name;
+}
+
+bool allZero(const std::uint8_t* p, std::size_t n) {
+    return std::all_of(p, p + n, [](std::uint8_t c) { return c == 0; });
+}
+
+// Opens `name` in `dirfd` without following links and without blocking, and
+// checks it is what the caller may use: a regular file (or also a folder).
+OSErr openNoFollow(int dirfd, const char* name, int access, bool folderAllowed, Fd* fd,
+                   struct stat* st) {
+    struct stat before;
+    if (::fstatat(dirfd, name, &before, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+    const bool folder = S_ISDIR(before.st_mode);
+    if (!S_ISREG(before.st_mode) && !(folder && folderAllowed)) return notAFileErr;
+    int f = sysio::openat(dirfd, name, access | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (f < 0) return lastError();
+    *fd = Fd(f);
+    if (::fstat(f, st) != 0) return lastError();
+    if (st->st_dev != before.st_dev || st->st_ino != before.st_ino ||
+        (st->st_mode & S_IFMT) != (before.st_mode & S_IFMT))
+        return notAFileErr;  // replaced between the look and the open
+    return noErr;
+}
+
+// The file whose forks and metadata are served; its fd reaches the attributes.
+struct Target {
+    Fd fd;
+    struct stat st {};
+};
+
+OSErr openTarget(int dirfd, const char* name, bool regularOnly, bool forWrite, Target* t) {
+    if (!validName(name)) return paramErr;
+    OSErr err = openNoFollow(dirfd, name, O_RDONLY, !regularOnly, &t->fd, &t->st);
+    if (err != noErr) return err;
+    if (forWrite && ::faccessat(dirfd, name, W_OK, AT_EACCESS) != 0) return lastError();
+    return noErr;
+}
+
+// Reads attribute `attr`; *present is false when the file has none.
+OSErr readAttr(int fd, const char* attr, Bytes* value, bool* present) {
+    *present = false;
+    value->clear();
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ssize_t size = sysio::fgetxattr(fd, attr, nullptr, 0);
+        if (size < 0) {
+            if (errno == ENODATA || errno == ENOTSUP) return noErr;
+            return lastError();
+        }
+        value->resize(std::size_t(size));
+        ssize_t got = sysio::fgetxattr(fd, attr, value->data(), value->size());
+        if (got < 0 && errno == ERANGE) continue;  // grew meanwhile
+        if (got < 0) {
+            if (errno == ENODATA) return noErr;
+            return lastError();
+        }
+        value->resize(std::size_t(got));
+        *present = true;
+        return noErr;
+    }
+    return ioErr;
+}
+
+OSErr removeAttr(int fd, const char* attr) {
+    if (sysio::fremovexattr(fd, attr) == 0 || errno == ENODATA || errno == ENOTSUP) return noErr;
+    return lastError();
+}
+
+// A sidecar as found on disk, validated.
+struct Sidecar {
+    bool exists = false;
+    Fd fd;
+    struct stat st {};
+    std::uint64_t size = 0;
+    Bytes head;  // the first min(size, 64 KiB) bytes
+    Header header;
+    const Entry* fork = nullptr;
+    bool placeholder = false;      // the fork is macOS's blank one
+    std::uint64_t forkLength = 0;  // logical: 0 for the placeholder
+
+    // Reads `n` bytes at file offset `at`, from the header copy when it is there.
+    OSErr read(std::uint64_t at, void* out, std::size_t n) const {
+        if (at + n <= head.size()) {
+            std::memcpy(out, head.data() + at, n);
+            return noErr;
+        }
+        ssize_t got = sysio::pread(fd.get(), out, n, off_t(at));
+        if (got < 0) return lastError();
+        return std::size_t(got) == n ? OSErr(noErr) : ioErr;
+    }
+    // True when nothing but an empty fork and all-zero Finder info would remain
+    // once the fork is emptied (so the sidecar should go).
+    bool holdsNothingBesideFork(const std::uint8_t* finderInfo) const {
+        for (const Entry& e : header.entries) {
+            if (e.id == appledouble::kResourceForkId) continue;
+            if (e.id == appledouble::kFinderInfoId) {
+                if (e.length > appledouble::kFinderInfoSize) return false;
+                continue;
+            }
+            if (e.length) return false;
+        }
+        return !finderInfo || allZero(finderInfo, appledouble::kFinderInfoSize);
+    }
+};
+
+OSErr loadSidecar(int dirfd, const char* name, bool forWrite, Sidecar* sc) {
+    const std::string n = sidecarName(name);
+    struct stat st;
+    if (::fstatat(dirfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT || errno == ENAMETOOLONG ? OSErr(noErr) : lastError();
+    OSErr err =
+        openNoFollow(dirfd, n.c_str(), forWrite ? O_RDWR : O_RDONLY, false, &sc->fd, &sc->st);
+    OSErr denied = noErr;
+    if (err != noErr && forWrite && (errno == EACCES || errno == EPERM || errno == EROFS) &&
+        sc->fd.get() < 0) {
+        // Still tell a malformed sidecar from a write-protected one.
+        denied = err;
+        err = openNoFollow(dirfd, n.c_str(), O_RDONLY, false, &sc->fd, &sc->st);
+    }
+    if (err == fnfErr) return noErr;  // went away meanwhile
+    if (err != noErr) return err;
+    sc->size = std::uint64_t(sc->st.st_size);
+    sc->head.resize(std::min<std::uint64_t>(sc->size, appledouble::kMaxHeaderRead));
+    ssize_t got = sysio::pread(sc->fd.get(), sc->head.data(), sc->head.size(), 0);
+    if (got < 0) return lastError();
+    sc->head.resize(std::size_t(got));
+    if (appledouble::parse(sc->head.data(), sc->head.size(), sc->size, &sc->header) !=
+        appledouble::Problem::None)
+        return ioErr;
+    if (denied != noErr) return denied;
+    sc->exists = true;
+    sc->fork = sc->header.find(appledouble::kResourceForkId);
+    if (sc->fork) {
+        sc->forkLength = sc->fork->length;
+        if (sc->fork->length == appledouble::kPlaceholderSize) {
+            std::uint8_t blank[appledouble::kPlaceholderSize];
+            err = sc->read(sc->fork->offset, blank, sizeof blank);
+            if (err != noErr) return err;
+            sc->placeholder = appledouble::isPlaceholder(blank, sizeof blank);
+            if (sc->placeholder) sc->forkLength = 0;
+        }
+    }
+    return noErr;
+}
+
+// Where the resource fork is and, for the attribute stores, its bytes.
+struct ForkState {
+    RsrcStore store = RsrcStore::None;
+    std::uint64_t length = 0;
+    Bytes attrBytes;
+};
+
+OSErr locateFork(const Target& t, const Sidecar& sc, ForkState* fs) {
+    if (sc.exists && sc.forkLength > 0) {
+        fs->store = RsrcStore::Sidecar;
+        fs->length = sc.forkLength;
+        return noErr;
+    }
+    const struct {
+        const char* attr;
+        RsrcStore store;
+        std::size_t trailing;
+    } stores[] = {{kMacForkAttr, RsrcStore::MacXattr, 0},
+                  {kSambaForkAttr, RsrcStore::SambaStream, 1}};
+    for (const auto& s : stores) {
+        Bytes value;
+        bool present;
+        OSErr err = readAttr(t.fd.get(), s.attr, &value, &present);
+        if (err != noErr) return err;
+        if (!present || value.size() <= s.trailing) continue;
+        value.resize(value.size() - s.trailing);
+        if (appledouble::isPlaceholder(value.data(), value.size())) continue;
+        fs->store = s.store;
+        fs->length = value.size();
+        fs->attrBytes = std::move(value);
+        return noErr;
+    }
+    return noErr;
+}
+
+OSErr syncFolder(int dirfd) {
+    int f = sysio::openat(dirfd, ".", O_RDONLY | O_DIRECTORY);
+    if (f < 0) return lastError();
+    Fd fd(f);
+    return sysio::fsync(f) == 0 ? OSErr(noErr) : lastError();
+}
+
+// Removes a temporary file; one retry so that a passing failure leaves nothing.
+void removeTemp(int dirfd, const std::string& temp) {
+    if (sysio::unlinkat(dirfd, temp.c_str(), 0) != 0 && errno != ENOENT)
+        sysio::unlinkat(dirfd, temp.c_str(), 0);
+}
+
+// A run of bytes of the new sidecar: from a file, from memory, or zeros.
+struct Piece {
+    std::uint64_t dest = 0;
+    std::uint64_t length = 0;
+    int srcFd = -1;
+    std::uint64_t srcOffset = 0;
+    const std::uint8_t* mem = nullptr;
+};
+
+OSErr writePieces(int fd, const std::vector<Piece>& pieces) {
+    Bytes chunk;
+    for (const Piece& p : pieces) {
+        if (p.length == 0) continue;
+        if (p.mem) {
+            if (sysio::pwrite(fd, p.mem, p.length, off_t(p.dest)) < 0) return lastError();
+            continue;
+        }
+        if (p.srcFd < 0) continue;  // zeros: the file was extended to its size
+        chunk.resize(std::min<std::uint64_t>(p.length, kCopyChunk));
+        for (std::uint64_t done = 0; done < p.length;) {
+            std::size_t n = std::size_t(std::min<std::uint64_t>(chunk.size(), p.length - done));
+            ssize_t got = sysio::pread(p.srcFd, chunk.data(), n, off_t(p.srcOffset + done));
+            if (got < 0) return lastError();
+            if (std::size_t(got) != n) return ioErr;  // the source shrank
+            if (sysio::pwrite(fd, chunk.data(), n, off_t(p.dest + done)) < 0) return lastError();
+            done += n;
+        }
+    }
+    return noErr;
+}
+
+// Writes a complete sidecar (header plus pieces, `size` bytes) under a fresh
+// temporary name in the folder and syncs it. *temp names it on success.
+OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& pieces,
+                std::uint64_t size, const struct stat* like, std::string* temp) {
+    static std::mt19937_64 random{std::random_device{}()};
+    int f = -1;
+    for (int attempt = 0; attempt < 16 && f < 0; ++attempt) {
+        char name[48];
+        std::snprintf(name, sizeof name, ".bwtmp-%d-%012llx", int(::getpid()),
+                      static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+        *temp = name;
+        f = sysio::openat(dirfd, name, O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW,
+                          like ? (like->st_mode & 07777) : 0666);
+        if (f < 0 && errno != EEXIST) return lastError();
+    }
+    if (f < 0) return ioErr;
+    Fd fd(f);
+    if (like) {
+        // A rebuilt sidecar keeps its owner and permissions.
+        if (::fchown(f, like->st_uid, like->st_gid) != 0) { /* only root may; keep ours */
+        }
+        ::fchmod(f, like->st_mode & 07777);
+    }
+    const Bytes table = appledouble::serializeHeader(header);
+    OSErr err = noErr;
+    if (sysio::ftruncate(f, off_t(size)) != 0 ||
+        sysio::pwrite(f, table.data(), table.size(), 0) < 0)
+        err = lastError();
+    if (err == noErr) err = writePieces(f, pieces);
+    if (err == noErr && sysio::fdatasync(f) != 0) err = lastError();
+    fd.reset();
+    if (err != noErr) removeTemp(dirfd, *temp);
+    return err;
+}
+
+// Undo step run after a sidecar went into place; fails the whole change.
+using AfterInstall = OSErr (*)(void* context);
+
+// Puts the synced temporary sidecar in place of `old` (or as a new sidecar),
+// syncs the folder, then runs `after`. Any failure restores the previous state.
+OSErr installSidecar(int dirfd, const char* name, const Sidecar& old, const std::string& temp,
+                     AfterInstall after, void* context) {
+    const std::string sc = sidecarName(name);
+    const char* t = temp.c_str();
+    if (!old.exists) {
+        if (sysio::renameNoReplace(dirfd, t, dirfd, sc.c_str()) != 0) {
+            const int e = errno;
+            removeTemp(dirfd, temp);
+            return e == EEXIST ? kRaced : errnoToOSErr(e);
+        }
+        OSErr err = syncFolder(dirfd);
+        if (err == noErr && after) err = after(context);
+        if (err != noErr) {
+            removeTemp(dirfd, sc);
+            syncFolder(dirfd);
+        }
+        return err;
+    }
+    if (sysio::renameExchange(dirfd, t, dirfd, sc.c_str()) != 0) {
+        const int e = errno;
+        removeTemp(dirfd, temp);
+        return errnoToOSErr(e);
+    }
+    // The old sidecar now sits under the temporary name: check it is the one
+    // we read, so a sidecar replaced meanwhile is not lost.
+    struct stat moved;
+    OSErr err = noErr;
+    if (::fstatat(dirfd, t, &moved, AT_SYMLINK_NOFOLLOW) != 0 || moved.st_ino != old.st.st_ino ||
+        moved.st_dev != old.st.st_dev)
+        err = kRaced;
+    if (err == noErr) err = syncFolder(dirfd);
+    if (err == noErr && after) err = after(context);
+    if (err != noErr) {
+        if (sysio::renameExchange(dirfd, t, dirfd, sc.c_str()) == 0) syncFolder(dirfd);
+        removeTemp(dirfd, temp);  // now the new bytes
+        return err;
+    }
+    removeTemp(dirfd, temp);  // the old sidecar
+    return noErr;
+}
+
+// The pieces of a resource fork made of `oldLength` old bytes (from a sidecar
+// or an attribute) with `count` bytes of `buffer` written at `offset`.
+void forkPieces(std::uint64_t dest, int oldFd, std::uint64_t oldAt, const std::uint8_t* oldMem,
+                std::uint64_t oldLength, std::uint64_t offset, std::size_t count,
+                const void* buffer, std::vector<Piece>* pieces) {
+    auto old = [&](std::uint64_t from, std::uint64_t to) {
+        if (to <= from) return;
+        Piece p;
+        p.dest = dest + from;
+        p.length = to - from;
+        if (oldMem) {
+            p.mem = oldMem + from;
+        } else {
+            p.srcFd = oldFd;
+            p.srcOffset = oldAt + from;
+        }
+        pieces->push_back(p);
+    };
+    old(0, std::min(oldLength, offset));
+    Piece w;
+    w.dest = dest + offset;
+    w.length = count;
+    w.mem = static_cast<const std::uint8_t*>(buffer);
+    pieces->push_back(w);
+    old(offset + count, oldLength);
+}
+
+// Builds the sidecar that results from keeping every entry of `sc` (if any)
+// and giving it a resource fork of `forkLength` bytes, and adds the pieces
+// that copy the kept entries. *forkAt gets the fork's file offset.
+// `finderInfo` replaces the Finder info when not null.
+OSErr planSidecar(const Sidecar& sc, std::uint64_t forkLength, Header* out,
+                  std::vector<Piece>* pieces, std::uint64_t* forkAt, Bytes* scratch,
+                  const std::uint8_t* finderInfo) {
+    Header h;
+    if (!sc.exists) {
+        h = appledouble::newSidecar(0);
+    } else if (sc.fork && appledouble::forkIsLast(sc.header) &&
+               (!finderInfo || sc.header.find(appledouble::kFinderInfoId))) {
+        h = sc.header;  // same shape: only the fork's length changes
+    } else {
+        h = appledouble::relayout(sc.header, 0);
+    }
+    Entry* fork = h.find(appledouble::kResourceForkId);
+    if (fork->offset + forkLength > kMaxEntryEnd) return posErr;
+    fork->length = std::uint32_t(forkLength);
+    for (const Entry& e : h.entries) {
+        if (e.id == appledouble::kResourceForkId) continue;
+        const Entry* was = sc.exists ? sc.header.find(e.id) : nullptr;
+        if (e.id == appledouble::kFinderInfoId && finderInfo) {
+            // The new Finder info; whatever followed it in the entry is kept.
+            scratch->assign(e.length, 0);
+            if (was && e.length > appledouble::kFinderInfoSize) {
+                OSErr err = sc.read(was->offset, scratch->data(), e.length);
+                if (err != noErr) return err;
+                appledouble::rebaseAttrBlock(scratch->data(), e.length, was->offset, e.offset);
+            }
+            std::memcpy(scratch->data(), finderInfo, appledouble::kFinderInfoSize);
+            pieces->push_back({e.offset, e.length, -1, 0, scratch->data()});
+            continue;
+        }
+        if (!was) continue;  // a Finder info entry added as zeros
+        if (e.id == appledouble::kFinderInfoId && was->offset != e.offset &&
+            sc.header.hasAttrBlock) {
+            scratch->assign(e.length, 0);
+            OSErr err = sc.read(was->offset, scratch->data(), e.length);
+            if (err != noErr) return err;
+            appledouble::rebaseAttrBlock(scratch->data(), e.length, was->offset, e.offset);
+            pieces->push_back({e.offset, e.length, -1, 0, scratch->data()});
+            continue;
+        }
+        pieces->push_back({e.offset, e.length, sc.fd.get(), was->offset, nullptr});
+    }
+    *out = h;
+    *forkAt = fork->offset;
+    return noErr;
+}
+
+// Context for removing the attribute a fork was moved out of.
+struct MovedFrom {
+    int fd;
+    const char* attr;
+};
+
+OSErr removeMovedAttr(void* context) {
+    auto* m = static_cast<MovedFrom*>(context);
+    return sysio::fremovexattr(m->fd, m->attr) == 0 || errno == ENODATA ? OSErr(noErr)
+                                                                        : lastError();
+}
+
+// Appends at the end of a sidecar whose fork is its last entry: the bytes are
+// written and synced before the length that covers them.
+OSErr appendInPlace(const Sidecar& sc, std::uint64_t offset, std::size_t count,
+                    const void* buffer) {
+    const int fd = sc.fd.get();
+    const std::uint64_t forkAt = sc.fork->offset;
+    const std::uint64_t oldEnd = forkAt + sc.forkLength;
+    const std::uint64_t newLength = offset + count;
+    const std::size_t lengthField = sc.header.lengthFieldOffset(appledouble::kResourceForkId);
+    // Bytes past the fork belong to no entry; cut them so a gap reads as zeros.
+    if (sc.size > oldEnd && sysio::ftruncate(fd, off_t(oldEnd)) != 0) return lastError();
+    OSErr err = noErr;
+    if (sysio::pwrite(fd, buffer, count, off_t(forkAt + offset)) < 0 || sysio::fdatasync(fd) != 0)
+        err = lastError();
+    std::uint8_t field[4];
+    appledouble::writeU32(field, std::uint32_t(newLength));
+    bool lengthWritten = false;
+    if (err == noErr) {
+        if (sysio::pwrite(fd, field, 4, off_t(lengthField)) < 0) {
+            err = lastError();
+        } else {
+            lengthWritten = true;
+            if (sysio::fdatasync(fd) != 0) err = lastError();
+        }
+    }
+    if (err != noErr) {
+        if (lengthWritten) {
+            appledouble::writeU32(field, std::uint32_t(sc.forkLength));
+            sysio::pwrite(fd, field, 4, off_t(lengthField));
+        }
+        sysio::ftruncate(fd, off_t(oldEnd));
+    }
+    return err;
+}
+
+OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
+                const void* buffer) {
+    Target t;
+    OSErr err = openTarget(dirfd, name, true, true, &t);
+    if (err != noErr) return err;
+    Sidecar sc;
+    if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    ForkState fs;
+    if ((err = locateFork(t, sc, &fs)) != noErr) return err;
+    if (count == 0) return noErr;
+    const std::uint64_t newLength = std::max<std::uint64_t>(fs.length, offset + count);
+
+    if (fs.store != RsrcStore::MacXattr && fs.store != RsrcStore::SambaStream && sc.exists &&
+        sc.fork && !sc.placeholder && appledouble::forkIsLast(sc.header) &&
+        offset >= sc.forkLength) {
+        if (sc.fork->offset + newLength > kMaxEntryEnd) return posErr;
+        return appendInPlace(sc, offset, count, buffer);
+    }
+
+    Header h;
+    std::vector<Piece> pieces;
+    std::uint64_t forkAt = 0;
+    Bytes scratch;
+    if ((err = planSidecar(sc, newLength, &h, &pieces, &forkAt, &scratch, nullptr)) != noErr)
+        return err;
+    if (fs.store == RsrcStore::Sidecar) {
+        forkPieces(forkAt, sc.fd.get(), sc.fork->offset, nullptr, fs.length, offset, count, buffer,
+                   &pieces);
+    } else {
+        forkPieces(forkAt, -1, 0, fs.attrBytes.data(), fs.attrBytes.size(), offset, count, buffer,
+                   &pieces);
+    }
+    std::string temp;
+    if ((err = writeTemp(dirfd, h, pieces, forkAt + newLength, sc.exists ? &sc.st : nullptr,
+                         &temp)) != noErr)
+        return err;
+    MovedFrom moved{t.fd.get(), fs.store == RsrcStore::MacXattr ? kMacForkAttr : kSambaForkAttr};
+    const bool fromAttr = fs.store == RsrcStore::MacXattr || fs.store == RsrcStore::SambaStream;
+    return installSidecar(dirfd, name, sc, temp, fromAttr ? removeMovedAttr : nullptr, &moved);
+}
+
+// Finder info as the stores hold it, in order of precedence.
+struct FinderInfoState {
+    enum Where { None, Metadata, SidecarEntry, MacAttr } found = None, holder = None;
+    std::uint8_t bytes[32] = {};
+    Bytes metadata;  // the netatalk attribute's value when valid
+    Header metaHeader;
+};
+
+OSErr locateFinderInfo(const Target& t, const Sidecar& sc, FinderInfoState* fi) {
+    Bytes value;
+    bool present;
+    OSErr err = readAttr(t.fd.get(), kNetatalkAttr, &value, &present);
+    if (err != noErr) return err;
+    if (present && appledouble::parseNetatalkMetadata(
+                       value.data(), value.size(), &fi->metaHeader) == appledouble::Problem::None) {
+        fi->metadata = value;
+        fi->holder = FinderInfoState::Metadata;
+        const std::uint8_t* p =
+            value.data() + fi->metaHeader.find(appledouble::kFinderInfoId)->offset;
+        if (!allZero(p, 32)) {
+            std::memcpy(fi->bytes, p, 32);
+            fi->found = FinderInfoState::Metadata;
+            return noErr;
+        }
+    }
+    if (sc.exists) {
+        if (const Entry* e = sc.header.find(appledouble::kFinderInfoId)) {
+            if (fi->holder == FinderInfoState::None) fi->holder = FinderInfoState::SidecarEntry;
+            std::uint8_t p[32];
+            if ((err = sc.read(e->offset, p, 32)) != noErr) return err;
+            if (!allZero(p, 32)) {
+                std::memcpy(fi->bytes, p, 32);
+                fi->found = FinderInfoState::SidecarEntry;
+                return noErr;
+            }
+        }
+    }
+    if ((err = readAttr(t.fd.get(), kMacFinderInfoAttr, &value, &present)) != noErr) return err;
+    if (present && value.size() >= 32) {
+        if (fi->holder == FinderInfoState::None) fi->holder = FinderInfoState::MacAttr;
+        if (!allZero(value.data(), 32)) {
+            std::memcpy(fi->bytes, value.data(), 32);
+            fi->found = FinderInfoState::MacAttr;
+        }
+    }
+    return noErr;
+}
+
+// Rewrites `n` bytes of an existing sidecar in place and syncs; on failure the
+// old bytes are put back.
+OSErr patchInPlace(const Sidecar& sc, std::uint64_t at, const void* bytes, std::size_t n) {
+    Bytes old(n);
+    OSErr err = sc.read(at, old.data(), n);
+    if (err != noErr) return err;
+    if (sysio::pwrite(sc.fd.get(), bytes, n, off_t(at)) < 0) return lastError();
+    if (sysio::fdatasync(sc.fd.get()) != 0) {
+        err = lastError();
+        sysio::pwrite(sc.fd.get(), old.data(), n, off_t(at));
+        return err;
+    }
+    return noErr;
+}
+
+OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32]) {
+    Target t;
+    OSErr err = openTarget(dirfd, name, false, true, &t);
+    if (err != noErr) return err;
+    Sidecar sc;
+    if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    FinderInfoState fi;
+    if ((err = locateFinderInfo(t, sc, &fi)) != noErr) return err;
+    if (std::memcmp(fi.bytes, finderInfo, 32) == 0) return noErr;
+    const auto where = fi.found != FinderInfoState::None ? fi.found : fi.holder;
+    switch (where) {
+        case FinderInfoState::Metadata: {
+            Bytes value = fi.metadata;
+            std::memcpy(value.data() + fi.metaHeader.find(appledouble::kFinderInfoId)->offset,
+                        finderInfo, 32);
+            if (sysio::fsetxattr(t.fd.get(), kNetatalkAttr, value.data(), value.size(),
+                                 XATTR_REPLACE) != 0)
+                return lastError();
+            return noErr;
+        }
+        case FinderInfoState::MacAttr:
+            if (allZero(finderInfo, 32)) return removeAttr(t.fd.get(), kMacFinderInfoAttr);
+            return sysio::fsetxattr(t.fd.get(), kMacFinderInfoAttr, finderInfo, 32, 0) == 0
+                       ? OSErr(noErr)
+                       : lastError();
+        case FinderInfoState::SidecarEntry:
+            if (sc.forkLength == 0 && sc.holdsNothingBesideFork(finderInfo)) {
+                if (sysio::unlinkat(dirfd, sidecarName(name).c_str(), 0) != 0) return lastError();
+                return noErr;
+            }
+            return patchInPlace(sc, sc.header.find(appledouble::kFinderInfoId)->offset, finderInfo,
+                                32);
+        case FinderInfoState::None:
+            break;
+    }
+    if (allZero(finderInfo, 32)) return noErr;  // nothing to store
+    // New Finder info goes into the sidecar, which is created or laid out anew
+    // with a Finder info entry; its fork (if any) stays as it is.
+    Header h;
+    std::vector<Piece> pieces;
+    std::uint64_t forkAt = 0;
+    Bytes scratch;
+    const std::uint64_t physical = sc.fork ? sc.fork->length : 0;
+    if ((err = planSidecar(sc, physical, &h, &pieces, &forkAt, &scratch, finderInfo)) != noErr)
+        return err;
+    if (physical) pieces.push_back({forkAt, physical, sc.fd.get(), sc.fork->offset, nullptr});
+    std::string temp;
+    if ((err = writeTemp(dirfd, h, pieces, forkAt + physical, sc.exists ? &sc.st : nullptr,
+                         &temp)) != noErr)
+        return err;
+    return installSidecar(dirfd, name, sc, temp, nullptr, nullptr);
+}
+
+// The dates entry's creation date, from the metadata attribute or the sidecar.
+struct DatesState {
+    bool inMetadata = false, inSidecar = false;
+    std::uint64_t sidecarAt = 0;
+    std::optional<std::int64_t> created;
+    Bytes metadata;
+    std::size_t metadataAt = 0;
+};
+
+OSErr locateDates(const Target& t, const Sidecar& sc, DatesState* d) {
+    Bytes value;
+    bool present;
+    OSErr err = readAttr(t.fd.get(), kNetatalkAttr, &value, &present);
+    if (err != noErr) return err;
+    Header h;
+    if (present && appledouble::parseNetatalkMetadata(value.data(), value.size(), &h) ==
+                       appledouble::Problem::None) {
+        d->inMetadata = true;
+        d->metadataAt = h.find(appledouble::kFileDatesId)->offset;
+        d->created = appledouble::decodeDate(appledouble::readU32(value.data() + d->metadataAt));
+        d->metadata = std::move(value);
+        if (d->created) return noErr;
+    }
+    if (sc.exists) {
+        const Entry* e = sc.header.find(appledouble::kFileDatesId);
+        if (e && e->length >= 4) {
+            std::uint8_t raw[4];
+            if ((err = sc.read(e->offset, raw, 4)) != noErr) return err;
+            d->inSidecar = true;
+            d->sidecarAt = e->offset;
+            if (!d->created) d->created = appledouble::decodeDate(appledouble::readU32(raw));
+        }
+    }
+    return noErr;
+}
+
+}  // namespace
+
+OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info) {
+    if (!info) return paramErr;
+    Target t;
+    OSErr err = openTarget(dirfd, name, true, false, &t);
+    if (err != noErr) return err;
+    Sidecar sc;
+    if ((err = loadSidecar(dirfd, name, false, &sc)) != noErr) return err;
+    ForkState fs;
+    if ((err = locateFork(t, sc, &fs)) != noErr) return err;
+    info->store = fs.store;
+    info->length = fs.length;
+    return noErr;
+}
+
+OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
+                       void* buffer, std::size_t* actual) {
+    if (!actual || (!buffer && count)) return paramErr;
+    *actual = 0;
+    Target t;
+    OSErr err = openTarget(dirfd, name, true, false, &t);
+    if (err != noErr) return err;
+    Sidecar sc;
+    if ((err = loadSidecar(dirfd, name, false, &sc)) != noErr) return err;
+    ForkState fs;
+    if ((err = locateFork(t, sc, &fs)) != noErr) return err;
+    if (offset >= fs.length) return count ? eofErr : noErr;
+    const std::size_t n = std::size_t(std::min<std::uint64_t>(count, fs.length - offset));
+    if (fs.store == RsrcStore::Sidecar) {
+        ssize_t got = sysio::pread(sc.fd.get(), buffer, n, off_t(sc.fork->offset + offset));
+        if (got < 0) return lastError();
+        if (std::size_t(got) != n) return ioErr;  // cut short by someone else
+    } else {
+        std::memcpy(buffer, fs.attrBytes.data() + offset, n);
+    }
+    *actual = n;
+    return n < count ? eofErr : noErr;
+}
+
+OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
+                        const void* buffer) {
+    if (!buffer && count) return paramErr;
+    if (offset + count < offset || offset + count > kMaxEntryEnd) return posErr;
+    OSErr err = writeOnce(dirfd, name, offset, count, buffer);
+    if (err == kRaced) err = writeOnce(dirfd, name, offset, count, buffer);
+    return err == kRaced ? OSErr(fBsyErr) : err;
+}
+
+OSErr deleteResourceFork(int dirfd, const char* name) {
+    Target t;
+    OSErr err = openTarget(dirfd, name, true, true, &t);
+    if (err != noErr) return err;
+    Sidecar sc;
+    if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    if (sc.exists && sc.fork && sc.fork->length > 0) {
+        const Entry* fiEntry = sc.header.find(appledouble::kFinderInfoId);
+        std::uint8_t fi[32] = {};
+        if (fiEntry && (err = sc.read(fiEntry->offset, fi, 32)) != noErr) return err;
+        if (sc.holdsNothingBesideFork(fi)) {
+            if (sysio::unlinkat(dirfd, sidecarName(name).c_str(), 0) != 0) return lastError();
+        } else {
+            // Length 0 first (synced), then cut the file where the fork began.
+            const int fd = sc.fd.get();
+            const std::size_t field = sc.header.lengthFieldOffset(appledouble::kResourceForkId);
+            std::uint8_t zero[4] = {}, old[4];
+            appledouble::writeU32(old, sc.fork->length);
+            if (sysio::pwrite(fd, zero, 4, off_t(field)) < 0) return lastError();
+            if (sysio::fdatasync(fd) != 0 || (appledouble::forkIsLast(sc.header) &&
+                                              sysio::ftruncate(fd, off_t(sc.fork->offset)) != 0)) {
+                err = lastError();
+                sysio::pwrite(fd, old, 4, off_t(field));
+                sysio::fdatasync(fd);
+                return err;
+            }
+        }
+    }
+    if ((err = removeAttr(t.fd.get(), kMacForkAttr)) != noErr) return err;
+    return removeAttr(t.fd.get(), kSambaForkAttr);
+}
+
+OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]) {
+    if (!finderInfo) return paramErr;
+    Target t;
+    OSErr err = openTarget(dirfd, name, false, false, &t);
+    if (err != noErr) return err;
+    Sidecar sc;
+    if ((err = loadSidecar(dirfd, name, false, &sc)) != noErr) return err;
+    FinderInfoState fi;
+    if ((err = locateFinderInfo(t, sc, &fi)) != noErr) return err;
+    std::memcpy(finderInfo, fi.bytes, 32);
+    return noErr;
+}
+
+OSErr setFinderInfo(int dirfd, const char* name, const UInt8 finderInfo[32]) {
+    if (!finderInfo) return paramErr;
+    OSErr err = setFinderInfoOnce(dirfd, name, finderInfo);
+    if (err == kRaced) err = setFinderInfoOnce(dirfd, name, finderInfo);
+    return err == kRaced ? OSErr(fBsyErr) : err;
+}
+
+OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bool* found) {
+    if (!unixSeconds || !found) return paramErr;
+    *found = false;
+    Target t;
+    OSErr err = openTarget(dirfd, name, false, false, &t);
+    if (err != noErr) return err;
+    Sidecar sc;
+    if ((err = loadSidecar(dirfd, name, false, &sc)) != noErr) return err;
+    DatesState d;
+    if ((err = locateDates(t, sc, &d)) != noErr) return err;
+    if (d.created) {
+        *unixSeconds = *d.created;
+        *found = true;
+    }
+    return noErr;
+}
+
+OSErr setCreationDate(int dirfd, const char* name, std::int64_t unixSeconds) {
+    const auto raw = appledouble::encodeDate(unixSeconds);
+    if (!raw) return paramErr;
+    Target t;
+    OSErr err = openTarget(dirfd, name, false, true, &t);
+    if (err != noErr) return err;
+    Sidecar sc;
+    if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    DatesState d;
+    if ((err = locateDates(t, sc, &d)) != noErr) return err;
+    std::uint8_t field[4];
+    appledouble::writeU32(field, *raw);
+    if (d.inMetadata) {
+        std::memcpy(d.metadata.data() + d.metadataAt, field, 4);
+        return sysio::fsetxattr(t.fd.get(), kNetatalkAttr, d.metadata.data(), d.metadata.size(),
+                                XATTR_REPLACE) == 0
+                   ? OSErr(noErr)
+                   : lastError();
+    }
+    if (d.inSidecar) return patchInPlace(sc, d.sidecarAt, field, 4);
+    // No dates entry anywhere. Adding one would give the sidecar a third entry,
+    // which Samba and macOS's unpacker refuse (and with it the fork), so the
+    // creation date stays the file system's, as on any Linux file.
+    return noErr;
+}
+
+bool isHiddenCompanion(int dirfd, const char* name) {
+    if (!name) return false;
+    struct stat st;
+    if (std::strcmp(name, ".AppleDouble") == 0)
+        return ::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    if (std::strncmp(name, "._", 2) != 0 || !validName(name + 2)) return false;
+    return ::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           ::fstatat(dirfd, name + 2, &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+OSErr renameCompanion(int dirfd, const char* oldName, const char* newName) {
+    if (!validName(oldName) || !validName(newName)) return paramErr;
+    const std::string from = sidecarName(oldName), to = sidecarName(newName);
+    struct stat st;
+    if (::fstatat(dirfd, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT || errno == ENAMETOOLONG ? OSErr(noErr) : lastError();
+    if (!S_ISREG(st.st_mode)) return noErr;  // not a sidecar: an ordinary entry of its own
+    if (sysio::renameNoReplace(dirfd, from.c_str(), dirfd, to.c_str()) != 0) return lastError();
+    return noErr;
+}
+
+}  // namespace forkstore

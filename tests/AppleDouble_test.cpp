@@ -1,0 +1,270 @@
+#include "platform/AppleDouble.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "testkit/Sidecars.h"
+
+using namespace appledouble;
+using testsupport::Bytes;
+using testsupport::makeSidecar;
+using testsupport::RawEntry;
+
+namespace {
+
+Problem parseBytes(const Bytes& b, Header* h, std::uint64_t fileSize = UINT64_MAX) {
+    return parse(b.data(), b.size(), fileSize == UINT64_MAX ? b.size() : fileSize, h);
+}
+
+// The Finder info entry macOS writes: 32 bytes of Finder info, 2 of padding,
+// then an "ATTR" block with two attributes, all starting at file offset `at`.
+Bytes attrFinderInfo(std::uint32_t at, std::uint32_t length) {
+    Bytes fi(length, 0);
+    auto put32 = [&](std::size_t rel, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) fi[rel + i] = std::uint8_t(v >> (24 - 8 * i));
+    };
+    std::memcpy(&fi[0], "TEXTttxt", 8);
+    std::memcpy(&fi[34], "ATTR", 4);
+    put32(34 + 4, 0xCAFE);       // debug tag
+    put32(34 + 8, at + length);  // total size
+    put32(34 + 12, at + 138);    // data start
+    put32(34 + 16, 94);          // data length
+    fi[34 + 35] = 2;             // two attributes
+    const char* names[] = {"com.apple.metadata:_kMDItemUserTags", "foo:bar"};
+    std::uint32_t values[] = {at + 138, at + 229}, lengths[] = {91, 3};
+    std::size_t pos = 70;
+    for (int i = 0; i < 2; ++i) {
+        put32(pos, values[i]);
+        put32(pos + 4, lengths[i]);
+        std::size_t n = std::strlen(names[i]) + 1;
+        fi[pos + 10] = std::uint8_t(n);
+        std::memcpy(&fi[pos + 11], names[i], n);
+        pos += (11 + n + 3) & ~std::size_t(3);
+    }
+    std::memcpy(&fi[229], "baz", 3);
+    return fi;
+}
+
+}  // namespace
+
+// ---- Reading: the shapes real writers produce are accepted ----
+
+TEST(AppleDoubleParse, AcceptsTheShapesMacOSSambaAndUnarWrite) {
+    Bytes fi = testsupport::finderInfo("TEXT", "ttxt");
+    Header h;
+    // Recommended shape, Finder info first.
+    ASSERT_EQ(
+        parseBytes(makeSidecar({{9, 50, 32, fi}, {2, 82, 5, testsupport::bytesOf("fork!")}}), &h),
+        Problem::None);
+    EXPECT_EQ(h.entries.size(), 2u);
+    EXPECT_EQ(h.find(kResourceForkId)->length, 5u);
+    EXPECT_TRUE(forkIsLast(h));
+    // Samba: fork descriptor first, "Netatalk" filler.
+    ASSERT_EQ(parseBytes(makeSidecar({{2, 82, 3, {}}, {9, 50, 32, fi}}, "Netatalk"), &h),
+              Problem::None);
+    EXPECT_EQ(h.entries[0].id, kResourceForkId);
+    EXPECT_EQ(std::string(h.filler.begin(), h.filler.begin() + 8), "Netatalk");
+    EXPECT_TRUE(forkIsLast(h));
+    // unar: zero filler.
+    ASSERT_EQ(parseBytes(makeSidecar({{9, 50, 32, fi}, {2, 82, 0, {}}}, ""), &h), Problem::None);
+    // macOS: Finder info entry with an ATTR block, placeholder fork at 3810.
+    Bytes mac =
+        makeSidecar({{9, 50, 3760, attrFinderInfo(50, 3760)},
+                     {2, 3810, 286, Bytes(placeholderFork().begin(), placeholderFork().end())}});
+    ASSERT_EQ(mac.size(), 4096u);
+    ASSERT_EQ(parseBytes(mac, &h), Problem::None);
+    ASSERT_TRUE(h.hasAttrBlock);
+    ASSERT_EQ(h.attributes.size(), 2u);
+    EXPECT_EQ(h.attributes[0].name, "com.apple.metadata:_kMDItemUserTags");
+    EXPECT_EQ(h.attributes[0].offset, 188u);
+    EXPECT_EQ(h.attributes[1].name, "foo:bar");
+    EXPECT_EQ(h.attributes[1].length, 3u);
+}
+
+TEST(AppleDoubleParse, ExtraFinderInfoWithoutAttrMagicIsKeptAsOpaqueBytes) {
+    Header h;
+    Bytes fi(100, 0x5A);
+    ASSERT_EQ(parseBytes(makeSidecar({{9, 50, 100, fi}, {2, 150, 0, {}}}), &h), Problem::None);
+    EXPECT_FALSE(h.hasAttrBlock);
+    EXPECT_EQ(h.find(kFinderInfoId)->length, 100u);
+}
+
+TEST(AppleDoubleParse, ZeroLengthEntriesOccupyNothing) {
+    Header h;
+    Bytes b = makeSidecar({{9, 62, 32, {}}, {4, 94, 0, {}}, {2, 94, 10, {}}});
+    ASSERT_EQ(parseBytes(b, &h), Problem::None);
+    EXPECT_TRUE(forkIsLast(h));
+    // An empty entry after the fork's end would be cut off with the fork.
+    ASSERT_EQ(parseBytes(makeSidecar({{9, 62, 32, {}}, {2, 94, 10, {}}, {4, 104, 0, {}}}), &h),
+              Problem::None);
+    EXPECT_FALSE(forkIsLast(h));
+}
+
+TEST(AppleDoubleParse, OnlyTheFirst64KiBAreHeaderAndEntriesMayLieBeyond) {
+    Bytes b = makeSidecar({{9, 50, 32, {}}, {2, 82, 200000, {}}});
+    Header h;
+    // The caller hands over only what it read; the file size decides the bounds.
+    ASSERT_EQ(parse(b.data(), kMaxHeaderRead, b.size(), &h), Problem::None);
+    EXPECT_EQ(h.find(kResourceForkId)->length, 200000u);
+    // A descriptor table cut by the read is refused, not read past the buffer.
+    ASSERT_EQ(parse(b.data(), 40, b.size(), &h), Problem::TruncatedTable);
+}
+
+TEST(AppleDoubleParse, BoundsUse64BitArithmetic) {
+    // Offset + length past 4 GiB is refused even when the file is larger.
+    Bytes b = makeSidecar({{9, 50, 32, {}}, {2, 82, 16, {}}});
+    b[34 + 12 + 0] = 0xFF;  // fork length 0xFF000010
+    Header h;
+    EXPECT_EQ(parse(b.data(), b.size(), 1ull << 33, &h), Problem::None);
+    b[30 + 12] = 0xFF;  // fork offset 0xFF000052: the end wraps 32 bits
+    EXPECT_EQ(parse(b.data(), b.size(), 1ull << 33, &h), Problem::EntryPastEnd);
+}
+
+TEST(AppleDoubleParse, EveryMalformedCorpusFileIsRefusedForItsOwnReason) {
+    const std::map<std::string, Problem> expected = {
+        {"too-short.ad", Problem::TooShort},
+        {"empty.ad", Problem::TooShort},
+        {"bad-magic-applesingle.ad", Problem::BadMagic},
+        {"bad-magic-little-endian.ad", Problem::BadMagic},
+        {"bad-version-1.ad", Problem::BadVersion},
+        {"zero-entries.ad", Problem::BadEntryCount},
+        {"sixteen-entries.ad", Problem::BadEntryCount},
+        {"truncated-table.ad", Problem::TruncatedTable},
+        {"id-zero.ad", Problem::ZeroId},
+        {"duplicate-id.ad", Problem::DuplicateId},
+        {"overlapping-entries.ad", Problem::Overlap},
+        {"entry-inside-header.ad", Problem::EntryInHeader},
+        {"offset-past-end.ad", Problem::EntryPastEnd},
+        {"length-past-end.ad", Problem::EntryPastEnd},
+        {"length-wraps-32-bits.ad", Problem::EntryPastEnd},
+        {"offset-wraps-32-bits.ad", Problem::EntryPastEnd},
+        {"finder-info-short.ad", Problem::FinderInfoTooShort},
+        {"attr-total-size-past-entry.ad", Problem::BadAttrBlock},
+        {"attr-too-many.ad", Problem::BadAttrBlock},
+        {"attr-data-start-in-header.ad", Problem::BadAttrBlock},
+        {"attr-value-past-block.ad", Problem::BadAttrBlock},
+        {"attr-name-unterminated.ad", Problem::BadAttrBlock},
+    };
+    std::size_t seen = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(testsupport::corpusPath("malformed"))) {
+        const std::string name = entry.path().filename().string();
+        ASSERT_TRUE(expected.count(name)) << "no expectation for " << name;
+        Bytes b = testsupport::readBytes(entry.path().string());
+        Header h;
+        EXPECT_EQ(parseBytes(b, &h), expected.at(name)) << name;
+        ++seen;
+    }
+    EXPECT_EQ(seen, expected.size());
+}
+
+// ---- Writing: new sidecars, re-layout ----
+
+TEST(AppleDoubleWrite, NewSidecarHasFinderInfoFirstAndTheForkLast) {
+    Bytes table = serializeHeader(newSidecar(0x1234));
+    Bytes expected = makeSidecar({{9, 50, 32, {}}, {2, 82, 0x1234, {}}}, "Mac OS X", 50);
+    EXPECT_EQ(table, expected);
+    EXPECT_EQ(std::string(table.begin() + 8, table.begin() + 24), "Mac OS X        ");
+}
+
+TEST(AppleDoubleWrite, RelayoutMovesTheForkLastAndKeepsOtherEntriesInOrder) {
+    Header old;
+    Bytes b = makeSidecar(
+        {{2, 74, 10, {}}, {4, 84, 5, {}}, {0x80444556, 89, 8, {}}, {9, 97, 32, {}}}, "Netatalk");
+    ASSERT_EQ(parseBytes(b, &old), Problem::None);
+    EXPECT_FALSE(forkIsLast(old));
+    Header h = relayout(old, 20);
+    ASSERT_EQ(h.entries.size(), 4u);
+    EXPECT_EQ(h.filler, old.filler);
+    const std::uint32_t ids[] = {9, 4, 0x80444556, 2};
+    const std::uint32_t offsets[] = {74, 106, 111, 119};
+    const std::uint32_t lengths[] = {32, 5, 8, 20};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(h.entries[i].id, ids[i]);
+        EXPECT_EQ(h.entries[i].offset, offsets[i]);
+        EXPECT_EQ(h.entries[i].length, lengths[i]);
+    }
+    EXPECT_TRUE(forkIsLast(h));
+    // Missing entries are added: a fork-less sidecar gets an empty fork last.
+    Header onlyFi;
+    ASSERT_EQ(parseBytes(makeSidecar({{9, 38, 32, {}}}), &onlyFi), Problem::None);
+    h = relayout(onlyFi, 7);
+    ASSERT_EQ(h.entries.size(), 2u);
+    EXPECT_EQ(h.entries[0].offset, 50u);
+    EXPECT_EQ(h.entries[1].offset, 82u);
+    EXPECT_EQ(h.entries[1].length, 7u);
+}
+
+TEST(AppleDoubleWrite, AMovedAttrBlockStillPointsAtItsOwnValues) {
+    Bytes fi = attrFinderInfo(50, 400);
+    Bytes atOld = makeSidecar({{9, 50, 400, fi}, {2, 450, 0, {}}});
+    Header old;
+    ASSERT_EQ(parseBytes(atOld, &old), Problem::None);
+    rebaseAttrBlock(fi.data(), fi.size(), 50, 62);
+    Bytes atNew = makeSidecar({{9, 62, 400, fi}, {4, 462, 0, {}}, {2, 462, 0, {}}});
+    Header moved;
+    ASSERT_EQ(parseBytes(atNew, &moved), Problem::None);
+    ASSERT_TRUE(moved.hasAttrBlock);
+    ASSERT_EQ(moved.attributes.size(), 2u);
+    EXPECT_EQ(moved.attributes[1].offset, old.attributes[1].offset + 12);
+    EXPECT_EQ(std::string(atNew.begin() + moved.attributes[1].offset,
+                          atNew.begin() + moved.attributes[1].offset + 3),
+              "baz");
+}
+
+// ---- Values: the placeholder fork, dates, netatalk metadata ----
+
+TEST(AppleDoubleValues, PlaceholderIsTheBlankForkMacOSWrites) {
+    const auto& p = placeholderFork();
+    const std::uint8_t head[16] = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x1E};
+    EXPECT_EQ(std::memcmp(p.data(), head, 16), 0);
+    EXPECT_EQ(std::memcmp(p.data() + 256, head, 16), 0);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(p.data()) + 16),
+              "This resource fork intentionally left blank   ");
+    const std::uint8_t tail[6] = {0, 0x1C, 0, 0x1E, 0xFF, 0xFF};
+    EXPECT_EQ(std::memcmp(p.data() + 280, tail, 6), 0);
+    EXPECT_TRUE(isPlaceholder(p.data(), p.size()));
+    EXPECT_FALSE(isPlaceholder(p.data(), p.size() - 1));
+    Bytes changed(p.begin(), p.end());
+    changed[100] = 1;
+    EXPECT_FALSE(isPlaceholder(changed.data(), changed.size()));
+}
+
+TEST(AppleDoubleValues, DatesAreSignedSecondsFrom2000WithAnUnknownMarker) {
+    EXPECT_EQ(decodeDate(0), 946684800);
+    EXPECT_EQ(decodeDate(0xFFFFFFFF), 946684799);
+    EXPECT_EQ(decodeDate(0x7FFFFFFF), 946684800ll + 0x7FFFFFFF);
+    EXPECT_EQ(decodeDate(0x80000000), std::nullopt);
+    EXPECT_EQ(encodeDate(946684799), 0xFFFFFFFFu);
+    EXPECT_EQ(encodeDate(1700000000), 1700000000u - 946684800u);
+    // 2068-01-19T03:14:08Z does not fit; 1931-12-13T20:45:52Z is the unknown marker.
+    EXPECT_EQ(encodeDate(946684800ll + 0x80000000ll), std::nullopt);
+    EXPECT_EQ(encodeDate(946684800ll - 0x80000000ll), std::nullopt);
+    EXPECT_EQ(encodeDate(946684800ll - 0x7FFFFFFFll), 0x80000001u);
+}
+
+TEST(AppleDoubleValues, NetatalkMetadataNeedsAll8EntriesIn402Bytes) {
+    Bytes fi = testsupport::finderInfo("APPL", "ttxt");
+    std::vector<RawEntry> entries = {
+        {4, 154, 0, {}},          {8, 354, 16, {}},         {9, 122, 32, fi},
+        {14, 370, 4, {}},         {0x80444556, 374, 8, {}}, {0x80494E4F, 382, 8, {}},
+        {0x8053594E, 390, 8, {}}, {0x8053567E, 398, 4, {}},
+    };
+    Bytes meta = makeSidecar(entries, "");
+    ASSERT_EQ(meta.size(), 402u);
+    Header h;
+    ASSERT_EQ(parseNetatalkMetadata(meta.data(), meta.size(), &h), Problem::None);
+    EXPECT_EQ(h.find(kFinderInfoId)->offset, 122u);
+    Bytes longer = meta;
+    longer.push_back(0);
+    EXPECT_EQ(parseNetatalkMetadata(longer.data(), longer.size(), &h),
+              Problem::NotNetatalkMetadata);
+    entries.pop_back();
+    Bytes seven = makeSidecar(entries, "", 402);
+    EXPECT_EQ(parseNetatalkMetadata(seven.data(), seven.size(), &h), Problem::NotNetatalkMetadata);
+    meta[1] = 0;
+    EXPECT_EQ(parseNetatalkMetadata(meta.data(), meta.size(), &h), Problem::BadMagic);
+}

@@ -1,0 +1,36 @@
+// Builds AppleDouble sidecars byte by byte for tests, independently of the
+// codec under test: entries are placed exactly where the test says.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "testkit/TempTree.h"
+
+namespace testsupport {
+
+struct RawEntry {
+    std::uint32_t id;
+    std::uint32_t offset;
+    std::uint32_t length;
+    Bytes bytes;  // written at offset (may be shorter than length, or empty)
+};
+
+// Header with the given filler (16 bytes, padded with spaces) and entries in
+// this descriptor order; the file is `size` bytes (0: end of the last entry).
+Bytes makeSidecar(const std::vector<RawEntry>& entries, const std::string& filler = "Mac OS X",
+                  std::size_t size = 0);
+
+// Finder info with the given type and creator, flags 0x0100.
+Bytes finderInfo(const char type[4], const char creator[4]);
+Bytes bytesOf(const std::string& s);
+// `count` bytes of a recognisable pattern starting at `seed`.
+Bytes pattern(std::size_t count, unsigned seed = 1);
+std::uint32_t be32(const Bytes& b, std::size_t at);
+
+// The corpus folder (tests/corpus) and the bytes of one of its files.
+std::string corpusPath(const std::string& relative);
+Bytes corpusBytes(const std::string& relative);
+
+}  // namespace testsupport
