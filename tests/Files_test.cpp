@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -79,8 +80,8 @@ std::vector<std::string> listNames(const std::string& folder) {
         FSCatalogInfo info;
         FSRef item;
         HFSUniStr255 name;
-        OSErr err = FSGetCatalogInfoBulk(it, 1, &count, nullptr, kFSCatInfoNodeFlags, &info,
-                                         &item, nullptr, &name);
+        OSErr err = FSGetCatalogInfoBulk(it, 1, &count, nullptr, kFSCatInfoNodeFlags, &info, &item,
+                                         nullptr, &name);
         if (count == 1) names.push_back(nameText(name));
         if (err != noErr) {
             EXPECT_EQ(err, errFSNoMoreItems);
@@ -91,17 +92,20 @@ std::vector<std::string> listNames(const std::string& folder) {
     return names;
 }
 
-Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes bytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 Bytes readFork(const FSRef& ref, const HFSUniStr255& name) {
     FSIORefNum refNum;
     EXPECT_EQ(openFork(ref, name, fsRdPerm, &refNum), noErr);
     SInt64 size = 0;
     EXPECT_EQ(FSGetForkSize(refNum, &size), noErr);
-    Bytes out(std::size_t(size));
+    Bytes out(static_cast<std::size_t>(size));
     ByteCount actual = 0;
-    if (size > 0)
+    if (size > 0) {
         EXPECT_EQ(FSReadFork(refNum, fsFromStart, 0, ByteCount(size), out.data(), &actual), noErr);
+    }
     FSCloseFork(refNum);
     return out;
 }
@@ -134,9 +138,9 @@ TEST(References, PathsRoundTripAndTellFoldersFromFiles) {
     t.write("dir/file.txt", "x");
     FSRef ref{};
     Boolean isDir = TRUE;
-    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(t.path("dir/file.txt").c_str()), &ref,
-                            &isDir),
-              noErr);
+    ASSERT_EQ(
+        FSPathMakeRef(reinterpret_cast<const UInt8*>(t.path("dir/file.txt").c_str()), &ref, &isDir),
+        noErr);
     EXPECT_FALSE(isDir);
     EXPECT_EQ(pathOf(ref), t.path("dir/file.txt"));
     ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(t.path("dir/").c_str()), &ref, &isDir),
@@ -183,9 +187,9 @@ TEST(References, LinksInsideAPathAreResolvedButTheLastOneIsNot) {
     // Naming a link gives the link itself.
     Boolean isDir = TRUE;
     FSRef link{};
-    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(t.path("real/link").c_str()), &link,
-                            &isDir),
-              noErr);
+    ASSERT_EQ(
+        FSPathMakeRef(reinterpret_cast<const UInt8*>(t.path("real/link").c_str()), &link, &isDir),
+        noErr);
     EXPECT_FALSE(isDir);
     EXPECT_EQ(FSCompareFSRefs(&link, &direct), errFSRefsDifferent);
     EXPECT_EQ(pathOf(link), t.path("real/link"));
@@ -196,8 +200,7 @@ TEST(References, RemovedOrReplacedObjectsGiveFnfErr) {
     std::string p = t.write("f", "one");
     FSRef ref = refOf(p);
     FSCatalogInfo info;
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr), noErr);
     ASSERT_EQ(unlink(p.c_str()), 0);
     EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr),
               fnfErr);
@@ -374,7 +377,7 @@ TEST(Listings, HideSidecarsBesideTheirFilesAndNetatalkFolders) {
     t.write("d/._name", sidecar(finderInfo("TEXT", "ttxt"), bytes("r")));
     t.write("d/._orphan", "x");
     t.mkdir("d/folder");
-    t.write("d/._folder", sidecar(finderInfo("", ""), {}));
+    t.write("d/._folder", sidecar(Bytes(32, 0), {}));
     t.write("d/.AppleDouble/name", "x");
     t.write("d/.AppleDouble.txt", "x");
     t.mkdir("d/._dir-without-file");
@@ -415,8 +418,8 @@ TEST(Listings, HandOutOneObjectPerCallWithItsRecords) {
         FSRef ref;
         FSSpec spec;
         HFSUniStr255 name;
-        err = FSGetCatalogInfoBulk(it, 1, &count, &changed, kFSCatInfoNodeFlags, &info, &ref,
-                                   &spec, &name);
+        err = FSGetCatalogInfoBulk(it, 1, &count, &changed, kFSCatInfoNodeFlags, &info, &ref, &spec,
+                                   &name);
         if (err == noErr) {
             ASSERT_EQ(count, 1u);
             seen.push_back({nameText(name), info.nodeFlags, pathOf(ref)});
@@ -486,7 +489,8 @@ TEST(Catalog, RecordsTellFlagsNamesSizesFinderInfoAndDates) {
     EXPECT_EQ(info.rsrcLogicalSize, 9u);
     EXPECT_EQ(std::memcmp(info.finderInfo, "TEXTttxt", 8), 0);
     // Content modification is mtime, counted from 1904 with a 16-bit fraction.
-    UInt64 seconds = (UInt64(info.contentModDate.highSeconds) << 32) | info.contentModDate.lowSeconds;
+    UInt64 seconds =
+        (UInt64(info.contentModDate.highSeconds) << 32) | info.contentModDate.lowSeconds;
     EXPECT_EQ(seconds, 1234567890u + 2082844800u);
     EXPECT_EQ(info.contentModDate.fraction, 0x8000);
     UInt64 access = (UInt64(info.accessDate.highSeconds) << 32) | info.accessDate.lowSeconds;
@@ -562,7 +566,9 @@ TEST(Forks, ReadWriteSizeAndPositionOnBothForks) {
         SCOPED_TRACE(fork.length ? "resource" : "data");
         FSIORefNum refNum;
         ASSERT_EQ(openFork(ref, fork, fsRdWrPerm, &refNum), noErr);
-        if (fork.length) ASSERT_EQ(FSWriteFork(refNum, fsFromStart, 0, 6, "abcdef", nullptr), noErr);
+        if (fork.length) {
+            ASSERT_EQ(FSWriteFork(refNum, fsFromStart, 0, 6, "abcdef", nullptr), noErr);
+        }
         SInt64 size = -1, pos = -1;
         ASSERT_EQ(FSGetForkSize(refNum, &size), noErr);
         EXPECT_EQ(size, 6);
@@ -768,7 +774,9 @@ TEST(Safety, AReadOnlyFileGivesAccessDeniedAndStaysAsItWas) {
 namespace {
 int gInjectedErrno = 0;
 sysio::Call gInjectedCall = sysio::Call::Open;
-int injectOne(sysio::Call call) { return call == gInjectedCall ? gInjectedErrno : 0; }
+int injectOne(sysio::Call call) {
+    return call == gInjectedCall ? gInjectedErrno : 0;
+}
 }  // namespace
 
 TEST(ResultCodes, SystemFailuresMapToTheirCodes) {
@@ -780,12 +788,18 @@ TEST(ResultCodes, SystemFailuresMapToTheirCodes) {
         OSErr expected;
     };
     const Row rows[] = {
-        {sysio::Call::Write, ENOSPC, dskFulErr}, {sysio::Call::Write, EDQUOT, dskFulErr},
-        {sysio::Call::Write, EIO, ioErr},        {sysio::Call::Open, EROFS, wPrErr},
-        {sysio::Call::Open, EMFILE, tmfoErr},    {sysio::Call::Open, ENFILE, tmfoErr},
-        {sysio::Call::Open, ETXTBSY, fBsyErr},   {sysio::Call::Open, EACCES, afpAccessDenied},
-        {sysio::Call::Open, EPERM, afpAccessDenied}, {sysio::Call::Open, ENOMEM, memFullErr},
-        {sysio::Call::Read, EIO, ioErr},         {sysio::Call::Truncate, EBUSY, fBsyErr},
+        {sysio::Call::Write, ENOSPC, dskFulErr},
+        {sysio::Call::Write, EDQUOT, dskFulErr},
+        {sysio::Call::Write, EIO, ioErr},
+        {sysio::Call::Open, EROFS, wPrErr},
+        {sysio::Call::Open, EMFILE, tmfoErr},
+        {sysio::Call::Open, ENFILE, tmfoErr},
+        {sysio::Call::Open, ETXTBSY, fBsyErr},
+        {sysio::Call::Open, EACCES, afpAccessDenied},
+        {sysio::Call::Open, EPERM, afpAccessDenied},
+        {sysio::Call::Open, ENOMEM, memFullErr},
+        {sysio::Call::Read, EIO, ioErr},
+        {sysio::Call::Truncate, EBUSY, fBsyErr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(int(row.call)) + " " + std::to_string(row.err));
