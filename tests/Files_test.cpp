@@ -546,6 +546,97 @@ TEST(Catalog, AMalformedSidecarFailsWhatNeedsItAndStaysAsItWas) {
     EXPECT_EQ(snapshot(t.root()), before);
 }
 
+TEST(Catalog, SettingFinderInfoDatesAndModeWritesWhereTheyLive) {
+    TempTree t;
+    std::string p = t.write("f", "data");
+    FSRef ref = refOf(p);
+    FSCatalogInfo info{};
+    std::memcpy(info.finderInfo, "APPLTvLy", 8);
+    info.contentModDate = {0, 3000000000u, 0x4000};
+    info.accessDate = {0, 3100000000u, 0};
+    info.createDate = {0, 2900000000u, 0};
+    FSPermissionInfo perm{};
+    perm.mode = 0600;
+    std::memcpy(info.permissions, &perm, sizeof perm);
+    ASSERT_EQ(FSSetCatalogInfo(&ref,
+                               kFSCatInfoFinderInfo | kFSCatInfoContentMod | kFSCatInfoAccessDate |
+                                   kFSCatInfoCreateDate | kFSCatInfoPermissions,
+                               &info),
+              noErr);
+    struct stat st;
+    ASSERT_EQ(stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 3000000000 - 2082844800);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 250000000);
+    EXPECT_EQ(st.st_atim.tv_sec, 3100000000 - 2082844800);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    Bytes side = readBytes(t.path("._f"));  // Finder info goes into a sidecar
+    ASSERT_FALSE(side.empty());
+    FSCatalogInfo back{};
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &back, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(std::memcmp(back.finderInfo, "APPLTvLy", 8), 0);
+    EXPECT_EQ(readText(p), "data");
+
+    // The creation date lives in a sidecar's dates entry (seconds from 2000).
+    std::string g = t.write("g", "data");
+    Bytes dates = {0x10, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0x80, 0, 0, 0};
+    t.write("._g", makeSidecar({{8, 62, 16, dates},
+                                {9, 78, 32, finderInfo("TEXT", "ttxt")},
+                                {2, 110, 4, bytesOf("rsrc")}}));
+    FSRef gref = refOf(g);
+    ASSERT_EQ(FSGetCatalogInfo(&gref, kFSCatInfoCreateDate, &back, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(back.createDate.lowSeconds, 0x10000000u + 3029529600u);  // 2000 in Mac time
+    ASSERT_EQ(FSSetCatalogInfo(&gref, kFSCatInfoCreateDate, &info), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&gref, kFSCatInfoCreateDate, &back, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(back.createDate.lowSeconds, 2900000000u);
+    EXPECT_EQ(resourceForkOf(readBytes(t.path("._g"))), bytesOf("rsrc"));
+
+    // Links get no sidecar.
+    ASSERT_EQ(symlink("f", t.path("link").c_str()), 0);
+    FSRef link = refOf(t.path("link"));
+    EXPECT_EQ(FSSetCatalogInfo(&link, kFSCatInfoFinderInfo, &info), notAFileErr);
+    EXPECT_FALSE(exists(t.path("._link")));
+}
+
+TEST(Catalog, FilesAndFoldersAreCreatedOnceInAFolder) {
+    TempTree t;
+    t.mkdir("d");
+    FSRef d = refOf(t.path("d")), file, folder;
+    HFSUniStr255 fname = uniName("new file"), dname = uniName("new folder");
+    FSCatalogInfo info{};
+    std::memcpy(info.finderInfo, "TEXTttxt", 8);
+    ASSERT_EQ(FSCreateFileUnicode(&d, fname.length, fname.unicode, kFSCatInfoFinderInfo, &info,
+                                  &file, nullptr),
+              noErr);
+    EXPECT_EQ(readText(t.path("d/new file")), "");
+    EXPECT_EQ(pathOf(file), t.path("d/new file"));
+    FSCatalogInfo back{};
+    ASSERT_EQ(FSGetCatalogInfo(&file, kFSCatInfoFinderInfo, &back, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(std::memcmp(back.finderInfo, "TEXTttxt", 8), 0);
+    UInt32 dirID = 0;
+    ASSERT_EQ(FSCreateDirectoryUnicode(&d, dname.length, dname.unicode, 0, nullptr, &folder,
+                                       nullptr, &dirID),
+              noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&folder, kFSCatInfoNodeFlags | kFSCatInfoNodeID, &back, nullptr,
+                               nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(back.nodeFlags & kFSNodeIsDirectoryMask, kFSNodeIsDirectoryMask);
+    EXPECT_EQ(back.nodeID, dirID);
+    t.write("d/taken", "keep");
+    HFSUniStr255 taken = uniName("taken");
+    EXPECT_EQ(FSCreateFileUnicode(&d, taken.length, taken.unicode, 0, nullptr, nullptr, nullptr),
+              dupFNErr);
+    EXPECT_EQ(FSCreateDirectoryUnicode(&d, taken.length, taken.unicode, 0, nullptr, nullptr,
+                                       nullptr, nullptr),
+              dupFNErr);
+    EXPECT_EQ(readText(t.path("d/taken")), "keep");
+    EXPECT_EQ(FSCreateFileUnicode(&file, taken.length, taken.unicode, 0, nullptr, nullptr, nullptr),
+              dirNFErr);
+}
+
 // ---------------------------------------------------------------- forks
 
 TEST(Forks, NamesAreEmptyForDataAndResourceForkForResources) {
