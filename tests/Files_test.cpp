@@ -354,8 +354,8 @@ TEST(DeepTrees, PathsLongerThanPathMaxWork) {
     ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoDataSizes | kFSCatInfoRsrcSizes, &info, nullptr,
                                nullptr, &parent),
               noErr);
-    EXPECT_EQ(info.dataLogicalSize, 9u);
-    EXPECT_EQ(info.rsrcLogicalSize, 4u);
+    EXPECT_EQ(+info.dataLogicalSize, 9u);
+    EXPECT_EQ(+info.rsrcLogicalSize, 4u);
     EXPECT_EQ(pathOf(parent), path);
     close(fd);
     removeDeep(AT_FDCWD, t.path(level).c_str());
@@ -387,7 +387,7 @@ TEST(Listings, HideSidecarsBesideTheirFilesAndNetatalkFolders) {
     FSRef d = refOf(t.path("d"));
     FSCatalogInfo info;
     ASSERT_EQ(FSGetCatalogInfo(&d, kFSCatInfoValence, &info, nullptr, nullptr, nullptr), noErr);
-    EXPECT_EQ(info.valence, 5u);
+    EXPECT_EQ(+info.valence, 5u);
 }
 
 TEST(Listings, HandOutOneObjectPerCallWithItsRecords) {
@@ -485,14 +485,14 @@ TEST(Catalog, RecordsTellFlagsNamesSizesFinderInfoAndDates) {
     EXPECT_EQ(nameText(name), "Doc");
     EXPECT_EQ(std::string(reinterpret_cast<char*>(spec.name + 1), spec.name[0]), "Doc");
     EXPECT_EQ(pathOf(parent), t.path("d"));
-    EXPECT_EQ(info.dataLogicalSize, 10u);
-    EXPECT_EQ(info.rsrcLogicalSize, 9u);
+    EXPECT_EQ(+info.dataLogicalSize, 10u);
+    EXPECT_EQ(+info.rsrcLogicalSize, 9u);
     EXPECT_EQ(std::memcmp(info.finderInfo, "TEXTttxt", 8), 0);
     // Content modification is mtime, counted from 1904 with a 16-bit fraction.
     UInt64 seconds =
         (UInt64(info.contentModDate.highSeconds) << 32) | info.contentModDate.lowSeconds;
     EXPECT_EQ(seconds, 1234567890u + 2082844800u);
-    EXPECT_EQ(info.contentModDate.fraction, 0x8000);
+    EXPECT_EQ(+info.contentModDate.fraction, 0x8000);
     UInt64 access = (UInt64(info.accessDate.highSeconds) << 32) | info.accessDate.lowSeconds;
     EXPECT_EQ(access, 1000000000u + 2082844800u);
     UInt64 created = (UInt64(info.createDate.highSeconds) << 32) | info.createDate.lowSeconds;
@@ -500,8 +500,8 @@ TEST(Catalog, RecordsTellFlagsNamesSizesFinderInfoAndDates) {
     FSCatalogInfo parentInfo;
     ASSERT_EQ(FSGetCatalogInfo(&parent, kFSCatInfoNodeID, &parentInfo, nullptr, nullptr, nullptr),
               noErr);
-    EXPECT_EQ(info.parentDirID, parentInfo.nodeID);
-    EXPECT_EQ(UInt32(spec.parID), parentInfo.nodeID);
+    EXPECT_EQ(+info.parentDirID, +parentInfo.nodeID);
+    EXPECT_EQ(UInt32(spec.parID), +parentInfo.nodeID);
     FSPermissionInfo perm;
     std::memcpy(&perm, info.permissions, sizeof perm);
     EXPECT_EQ(perm.mode & 0777, 0640);
@@ -512,12 +512,12 @@ TEST(Catalog, RecordsTellFlagsNamesSizesFinderInfoAndDates) {
                                nullptr, nullptr),
               noErr);
     EXPECT_EQ(info.nodeFlags & kFSNodeIsDirectoryMask, kFSNodeIsDirectoryMask);
-    EXPECT_EQ(info.dataLogicalSize, 0u);
+    EXPECT_EQ(+info.dataLogicalSize, 0u);
     ASSERT_EQ(FSGetCatalogInfo(&root, kFSCatInfoNodeFlags | kFSCatInfoParentDirID, &info, nullptr,
                                nullptr, &parent),
               noErr);
     EXPECT_EQ(info.nodeFlags & kFSNodeIsDirectoryMask, kFSNodeIsDirectoryMask);
-    EXPECT_EQ(info.parentDirID, UInt32(fsRtParID));
+    EXPECT_EQ(+info.parentDirID, UInt32(fsRtParID));
 }
 
 TEST(Catalog, AMalformedSidecarFailsWhatNeedsItAndStaysAsItWas) {
@@ -536,7 +536,7 @@ TEST(Catalog, AMalformedSidecarFailsWhatNeedsItAndStaysAsItWas) {
     ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, &info, nullptr,
                                nullptr, nullptr),
               noErr);
-    EXPECT_EQ(info.dataLogicalSize, 4u);
+    EXPECT_EQ(+info.dataLogicalSize, 4u);
     EXPECT_EQ(readFork(ref, dataName()), bytes("data"));
     FSIORefNum refNum;
     EXPECT_EQ(openFork(ref, rsrcName(), fsRdWrPerm, &refNum), ioErr);
@@ -586,11 +586,11 @@ TEST(Catalog, SettingFinderInfoDatesAndModeWritesWhereTheyLive) {
     FSRef gref = refOf(g);
     ASSERT_EQ(FSGetCatalogInfo(&gref, kFSCatInfoCreateDate, &back, nullptr, nullptr, nullptr),
               noErr);
-    EXPECT_EQ(back.createDate.lowSeconds, 0x10000000u + 3029529600u);  // 2000 in Mac time
+    EXPECT_EQ(+back.createDate.lowSeconds, 0x10000000u + 3029529600u);  // 2000 in Mac time
     ASSERT_EQ(FSSetCatalogInfo(&gref, kFSCatInfoCreateDate, &info), noErr);
     ASSERT_EQ(FSGetCatalogInfo(&gref, kFSCatInfoCreateDate, &back, nullptr, nullptr, nullptr),
               noErr);
-    EXPECT_EQ(back.createDate.lowSeconds, 2900000000u);
+    EXPECT_EQ(+back.createDate.lowSeconds, 2900000000u);
     EXPECT_EQ(resourceForkOf(readBytes(t.path("._g"))), bytesOf("rsrc"));
 
     // Links get no sidecar.
@@ -624,7 +624,7 @@ TEST(Catalog, FilesAndFoldersAreCreatedOnceInAFolder) {
                                nullptr, nullptr),
               noErr);
     EXPECT_EQ(back.nodeFlags & kFSNodeIsDirectoryMask, kFSNodeIsDirectoryMask);
-    EXPECT_EQ(back.nodeID, dirID);
+    EXPECT_EQ(+back.nodeID, dirID);
     t.write("d/taken", "keep");
     HFSUniStr255 taken = uniName("taken");
     EXPECT_EQ(FSCreateFileUnicode(&d, taken.length, taken.unicode, 0, nullptr, nullptr, nullptr),
@@ -750,8 +750,8 @@ TEST(Safety, LinksAreNeverFollowed) {
     FSCatalogInfo info;
     ASSERT_EQ(FSGetCatalogInfo(&link, kFSCatInfoGettableInfo, &info, nullptr, nullptr, nullptr),
               noErr);
-    EXPECT_EQ(info.dataLogicalSize, 0u);
-    EXPECT_EQ(info.rsrcLogicalSize, 0u);
+    EXPECT_EQ(+info.dataLogicalSize, 0u);
+    EXPECT_EQ(+info.rsrcLogicalSize, 0u);
     EXPECT_EQ(snapshot(outside.root()), before);
     EXPECT_FALSE(exists(t.path("._link")));
 
@@ -878,19 +878,11 @@ TEST(ResultCodes, SystemFailuresMapToTheirCodes) {
         int err;
         OSErr expected;
     };
+    // One row for each kind of call; the whole errno table is FileErrors' own.
     const Row rows[] = {
-        {sysio::Call::Write, ENOSPC, dskFulErr},
-        {sysio::Call::Write, EDQUOT, dskFulErr},
-        {sysio::Call::Write, EIO, ioErr},
-        {sysio::Call::Open, EROFS, wPrErr},
-        {sysio::Call::Open, EMFILE, tmfoErr},
-        {sysio::Call::Open, ENFILE, tmfoErr},
-        {sysio::Call::Open, ETXTBSY, fBsyErr},
-        {sysio::Call::Open, EACCES, afpAccessDenied},
-        {sysio::Call::Open, EPERM, afpAccessDenied},
-        {sysio::Call::Open, ENOMEM, memFullErr},
-        {sysio::Call::Read, EIO, ioErr},
-        {sysio::Call::Truncate, EBUSY, fBsyErr},
+        {sysio::Call::Write, ENOSPC, dskFulErr}, {sysio::Call::Open, EROFS, wPrErr},
+        {sysio::Call::Open, EMFILE, tmfoErr},    {sysio::Call::Open, EACCES, afpAccessDenied},
+        {sysio::Call::Read, EIO, ioErr},         {sysio::Call::Truncate, EBUSY, fBsyErr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(int(row.call)) + " " + std::to_string(row.err));

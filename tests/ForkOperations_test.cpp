@@ -258,6 +258,16 @@ TEST_F(FlipTest, AFailedWriteKeepsTheDataForkAndTheOldResourceFork) {
     EXPECT_EQ(SysBeepCount(), 0);
 }
 
+TEST_F(FlipTest, AReadErrorIsReturnedAndNothingIsWritten) {
+    std::string p = t.write("f", "some data");
+    std::string before = snapshot(t.root());
+    sysio::setFaultHook([](sysio::Call call) { return call == sysio::Call::Read ? EIO : 0; });
+    EXPECT_EQ(flip(p), ioErr);
+    sysio::setFaultHook(nullptr);
+    EXPECT_EQ(snapshot(t.root()), before);
+    EXPECT_EQ(SysBeepCount(), 0);
+}
+
 TEST_F(FlipTest, AFailedAllocationIsReportedAndNothingIsWritten) {
     std::string p = t.write("f", "some data");
     std::string before = snapshot(t.root());
