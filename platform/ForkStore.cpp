@@ -154,7 +154,7 @@ struct Sidecar {
         }
         ssize_t got = sysio::pread(fd.get(), out, n, off_t(at));
         if (got < 0) return lastError();
-        return std::size_t(got) == n ? OSErr(noErr) : ioErr;
+        return std::size_t(got) == n ? OSErr(noErr) : OSErr(ioErr);
     }
     // True when nothing but an empty fork and all-zero Finder info would remain
     // once the fork is emptied (so the sidecar should go).
@@ -744,6 +744,12 @@ OSErr deleteResourceFork(int dirfd, const char* name) {
     if (err != noErr) return err;
     Sidecar sc;
     if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    // Look before changing anything, so that a failure leaves all as it was.
+    bool present[2] = {};
+    Bytes value;
+    if ((err = readAttr(t.fd.get(), kMacForkAttr, &value, &present[0])) != noErr ||
+        (err = readAttr(t.fd.get(), kSambaForkAttr, &value, &present[1])) != noErr)
+        return err;
     if (sc.exists && sc.fork && sc.fork->length > 0) {
         const Entry* fiEntry = sc.header.find(appledouble::kFinderInfoId);
         std::uint8_t fi[32] = {};
@@ -766,8 +772,10 @@ OSErr deleteResourceFork(int dirfd, const char* name) {
             }
         }
     }
-    if ((err = removeAttr(t.fd.get(), kMacForkAttr)) != noErr) return err;
-    return removeAttr(t.fd.get(), kSambaForkAttr);
+    for (const char* attr : {kMacForkAttr, kSambaForkAttr})
+        if (present[attr == kSambaForkAttr] && (err = removeAttr(t.fd.get(), attr)) != noErr)
+            return err;
+    return noErr;
 }
 
 OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]) {
