@@ -380,6 +380,42 @@ TEST_F(ForkStore, AForkTooLargeForASidecarIsRefusedNotWrapped) {
     EXPECT_EQ(snap(), before);
 }
 
+namespace {
+// The first rename fails as on file systems without renameat2 flags (NFS, exFAT).
+int gFlagRenames = 0;
+int renameFlagsUnsupported(sysio::Call call) {
+    return call == sysio::Call::Rename && gFlagRenames-- > 0 ? EINVAL : 0;
+}
+}  // namespace
+
+TEST_F(ForkStore, SidecarsAreStillWrittenWhereRenameFlagsAreUnsupported) {
+    file("f");
+    gFlagRenames = 1;
+    sysio::setFaultHook(renameFlagsUnsupported);
+    ASSERT_EQ(writeFork("f", 0, bytesOf("hello")), noErr);  // linked into place
+    gFlagRenames = 1;
+    ASSERT_EQ(writeFork("f", 0, bytesOf("J")), noErr);  // replaced by a plain rename
+    sysio::setFaultHook(nullptr);
+    EXPECT_EQ(sidecarBytes("f"), makeSidecar({{9, 50, 32, {}}, {2, 82, 5, bytesOf("Jello")}}));
+    EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
+}
+
+TEST_F(ForkStore, SidecarsWrittenAnewKeepOwnerAndMode) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can hand a file to another owner";
+    file("f");
+    ASSERT_EQ(::chown(path("f").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(writeFork("f", 0, bytesOf("hello")), noErr);
+    struct stat st;
+    ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);  // the file's owner, not the writer (root here)
+    ASSERT_EQ(::chmod(path("._f").c_str(), 0640), 0);
+    ASSERT_EQ(writeFork("f", 0, bytesOf("J")), noErr);  // rebuilt under a new name
+    ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(fork("f"), bytesOf("Jello"));
+}
+
 // ---- Deleting the fork ----
 
 TEST_F(ForkStore, DeletingTheForkEmptiesEveryStore) {
