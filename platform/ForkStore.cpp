@@ -455,7 +455,10 @@ OSErr planSidecar(const Sidecar& sc, std::uint64_t forkLength, Header* out,
                (!finderInfo || sc.header.find(appledouble::kFinderInfoId))) {
         h = sc.header;  // same shape: only the fork's length changes
     } else {
-        h = appledouble::relayout(sc.header, 0);
+        // No room for the entries it needs: leave the sidecar as it is.
+        auto laidOut = appledouble::relayout(sc.header, 0);
+        if (!laidOut) return ioErr;
+        h = std::move(*laidOut);
     }
     Entry* fork = h.find(appledouble::kResourceForkId);
     if (fork->offset + forkLength > kMaxEntryEnd) return posErr;
