@@ -372,16 +372,18 @@ OSErr installSidecar(int dirfd, const char* name, const Sidecar& old, const std:
     const char* t = temp.c_str();
     if (!old.exists) {
         int rc = sysio::renameNoReplace(dirfd, t, dirfd, sc.c_str());
+        bool linked = false;
         if (rc != 0 && flagsUnsupported(errno)) {
             // NFS has no RENAME_NOREPLACE; a hard link never replaces either.
             rc = sysio::linkat(dirfd, t, dirfd, sc.c_str(), 0);
+            linked = rc == 0;
         }
         if (rc != 0) {
             const int e = errno;
             removeTemp(dirfd, temp);
             return e == EEXIST ? kRaced : errnoToOSErr(e);
         }
-        removeTemp(dirfd, temp);  // after a link; gone already after a rename
+        if (linked) removeTemp(dirfd, temp);
         OSErr err = syncFolder(dirfd);
         if (err == noErr && after) err = after(context);
         if (err != noErr) {
