@@ -306,6 +306,30 @@ TEST_F(ForkStore, AShorterWriteKeepsTheTailOfALongerFork) {
     EXPECT_EQ(finderType("f"), "TEXTttxt");
 }
 
+TEST_F(ForkStore, LargeSidecarsAreCopiedWholeBeyondTheHeaderAndEveryChunk) {
+    // A 70 000-byte comment pushes the fork past the 64 KiB read as header; the
+    // 3 MiB fork takes several copy chunks when the sidecar is rebuilt.
+    file("f");
+    const Bytes comment = testsupport::pattern(70000, 4);
+    const Bytes old = testsupport::pattern(3u << 20, 5);
+    const std::uint32_t forkAt = 62 + 32 + 70000;
+    const Bytes before = makeSidecar({{9, 62, 32, kTextFinderInfo},
+                                      {4, 94, 70000, comment},
+                                      {2, forkAt, std::uint32_t(old.size()), old}});
+    sidecar("f", before);
+    EXPECT_EQ(fork("f"), old);
+    const Bytes head = testsupport::pattern(100, 6);
+    ASSERT_EQ(writeFork("f", 0, head), noErr);
+    Bytes expected = before;
+    std::copy(head.begin(), head.end(), expected.begin() + forkAt);
+    EXPECT_TRUE(sidecarBytes("f") == expected);
+    const Bytes tail = testsupport::pattern(10, 7);
+    ASSERT_EQ(writeFork("f", old.size(), tail), noErr);  // appended in place
+    expected = concat(expected, tail);
+    appledouble::writeU32(expected.data() + 26 + 24 + 8, std::uint32_t(old.size() + 10));
+    EXPECT_TRUE(sidecarBytes("f") == expected);
+}
+
 TEST_F(ForkStore, AForkInAnAttributeMovesIntoASidecar) {
     for (const char* a : {kMacFork, kSambaFork}) {
         fresh();
