@@ -91,6 +91,19 @@ struct FileInfo {
 };
 #pragma pack(pop)
 
+// File Manager result codes beyond the common ones.
+enum : OSErr {
+    errFSBadFSRef = -1401,
+    errFSBadForkName = -1402,
+    errFSNotAFolder = -1407,
+    errFSBadPosMode = -1412,
+    errFSRefsDifferent = -1420,
+    pathTooLongErr = -2110,
+};
+
+// Node ID of the root folder "/" and of its parent, as on a Mac volume.
+enum : UInt32 { fsRtParID = 1, fsRtDirID = 2 };
+
 using FSCatalogInfoBitmap = UInt32;
 enum : FSCatalogInfoBitmap {
     kFSCatInfoNone = 0x00000000,
@@ -154,19 +167,29 @@ OSErr FSCloseFork(FSIORefNum forkRefNum);
 // Classic write at the current mark of an open fork; advances the mark.
 OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr);
 
-OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo,
-                       FSCatalogInfo* catalogInfo, HFSUniStr255* outName, FSSpec* fsSpec,
-                       FSRef* parentRef);
+OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo* catalogInfo,
+                       HFSUniStr255* outName, FSSpec* fsSpec, FSRef* parentRef);
 
-OSErr FSOpenIterator(const FSRef* container, FSIteratorFlags iteratorFlags,
-                     FSIterator* iterator);
+OSErr FSOpenIterator(const FSRef* container, FSIteratorFlags iteratorFlags, FSIterator* iterator);
 OSErr FSCloseIterator(FSIterator iterator);
-OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects,
-                           ItemCount* actualObjects, Boolean* containerChanged,
-                           FSCatalogInfoBitmap whichInfo, FSCatalogInfo* catalogInfos,
-                           FSRef* refs, FSSpec* specs, HFSUniStr255* names);
+OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCount* actualObjects,
+                           Boolean* containerChanged, FSCatalogInfoBitmap whichInfo,
+                           FSCatalogInfo* catalogInfos, FSRef* refs, FSSpec* specs,
+                           HFSUniStr255* names);
 
+// An FSSpec's parID is the node ID of its folder (the root folder "/" is 2,
+// its parent 1) and its name the UTF-8 name on disk; a name longer than 63
+// bytes is cut at a character boundary and ends in "#" and the object's node
+// ID in hex, which FSpMakeFSRef resolves back.
 OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef);
 OSStatus FSPathMakeRef(const UInt8* path, FSRef* ref, Boolean* isDirectory);
 OSStatus FSRefMakePath(const FSRef* ref, UInt8* path, UInt32 maxPathSize);
+// noErr when both designate the same object, errFSRefsDifferent otherwise.
 OSErr FSCompareFSRefs(const FSRef* ref1, const FSRef* ref2);
+// The reference of `name` inside the folder `parentRef`; fnfErr when absent.
+OSErr FSMakeFSRefUnicode(const FSRef* parentRef, UniCharCount nameLength, const UniChar* name,
+                         TextEncoding textEncodingHint, FSRef* newRef);
+// Renames an object in its folder (never over an existing one: dupFNErr),
+// moves its sidecar along, and keeps every reference to it valid.
+OSErr FSRenameUnicode(const FSRef* ref, UniCharCount nameLength, const UniChar* name,
+                      TextEncoding textEncodingHint, FSRef* newRef);

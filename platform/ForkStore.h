@@ -15,10 +15,10 @@ namespace forkstore {
 
 // Where a file's resource fork is stored now.
 enum class RsrcStore {
-    None,          // no fork anywhere (or only an empty one)
-    Sidecar,       // the "._name" AppleDouble file
-    MacXattr,      // user.com.apple.ResourceFork
-    SambaStream,   // user.DosStream.AFP_Resource:$DATA (one trailing byte)
+    None,         // no fork anywhere (or only an empty one)
+    Sidecar,      // the "._name" AppleDouble file
+    MacXattr,     // user.com.apple.ResourceFork
+    SambaStream,  // user.DosStream.AFP_Resource:$DATA (one trailing byte)
 };
 
 struct RsrcInfo {

@@ -37,12 +37,24 @@ Size blockSize(const char* p) {
 }
 }  // namespace
 
-void SetMemoryFailureHook(MemoryFailureHook hook) { gFailureHook = hook; }
-OSErr MemError() { return gLastMemError; }
-Ptr NewPtr(Size byteCount) { return allocate(byteCount, false); }
-Ptr NewPtrClear(Size byteCount) { return allocate(byteCount, true); }
-void DisposePtr(Ptr p) { release(p); }
-Size GetPtrSize(Ptr p) { return blockSize(p); }
+void SetMemoryFailureHook(MemoryFailureHook hook) {
+    gFailureHook = hook;
+}
+OSErr MemError() {
+    return gLastMemError;
+}
+Ptr NewPtr(Size byteCount) {
+    return allocate(byteCount, false);
+}
+Ptr NewPtrClear(Size byteCount) {
+    return allocate(byteCount, true);
+}
+void DisposePtr(Ptr p) {
+    release(p);
+}
+Size GetPtrSize(Ptr p) {
+    return blockSize(p);
+}
 
 // A handle is a block holding one master pointer to a separate data block.
 Handle NewHandle(Size byteCount) {
@@ -70,7 +82,9 @@ void DisposeHandle(Handle h) {
     std::free(h);
 }
 
-Size GetHandleSize(Handle h) { return h ? blockSize(*h) : 0; }
+Size GetHandleSize(Handle h) {
+    return h ? blockSize(*h) : 0;
+}
 
 OSErr SetHandleSize(Handle h, Size newSize) {
     if (!h) return gLastMemError = nilHandleErr;

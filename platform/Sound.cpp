@@ -11,5 +11,9 @@ void SysBeep(short) {
     if (qobject_cast<QApplication*>(QCoreApplication::instance())) QApplication::beep();
 }
 
-long SysBeepCount() { return gBeeps; }
-void ResetSysBeepCount() { gBeeps = 0; }
+long SysBeepCount() {
+    return gBeeps;
+}
+void ResetSysBeepCount() {
+    gBeeps = 0;
+}

@@ -1,0 +1,632 @@
+#include "platform/CoreFoundation.h"
+
+#include <unistd.h>
+
+#include <QString>
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "platform/TextEncoding.h"
+
+namespace {
+
+enum : CFTypeID {
+    kStringTypeID = 7,
+    kBooleanTypeID = 21,
+    kNumberTypeID = 22,
+    kURLTypeID = 29,
+    kFirstRegisteredTypeID = 100,
+};
+
+CFTypeID gNextTypeID = kFirstRegisteredTypeID;
+
+CFRuntimeBase* base(CFTypeRef cf) {
+    return const_cast<CFRuntimeBase*>(static_cast<const CFRuntimeBase*>(cf));
+}
+
+}  // namespace
+
+struct OpaqueCFString : CFRuntimeBase {
+    explicit OpaqueCFString(std::u16string s, bool isImmortal = false)
+        : CFRuntimeBase(kStringTypeID, isImmortal), chars(std::move(s)) {}
+    std::u16string chars;
+    // The bytes the string was made from, kept for CFStringGetCStringPtr.
+    CFStringEncoding keptEncoding = 0;
+    bool hasKept = false;
+    std::string kept;
+};
+
+struct OpaqueCFNumber : CFRuntimeBase {
+    OpaqueCFNumber() : CFRuntimeBase(kNumberTypeID) {}
+    CFNumberType type = kCFNumberSInt64Type;
+    bool isFloat = false;
+    SInt64 integer = 0;
+    double real = 0;
+};
+
+struct OpaqueCFBoolean : CFRuntimeBase {
+    constexpr explicit OpaqueCFBoolean(bool v) : CFRuntimeBase(kBooleanTypeID, true), value(v) {}
+    bool value;
+};
+
+struct OpaqueCFURL : CFRuntimeBase {
+    OpaqueCFURL() : CFRuntimeBase(kURLTypeID) {}
+    bool isFile = false;
+    bool isDirectory = false;
+    std::string path;  // file URLs: the file system's bytes
+    OpaqueCFString* text = nullptr;
+
+    ~OpaqueCFURL() override { delete text; }
+};
+
+CFTypeID CFRuntimeRegisterType(const char*) {
+    return gNextTypeID++;
+}
+
+CFTypeRef CFRetain(CFTypeRef cf) {
+    if (cf && !base(cf)->immortal) ++base(cf)->retainCount;
+    return cf;
+}
+
+void CFRelease(CFTypeRef cf) {
+    if (!cf) return;
+    CFRuntimeBase* b = base(cf);
+    if (b->immortal) return;
+    if (--b->retainCount == 0) delete b;
+}
+
+CFIndex CFGetRetainCount(CFTypeRef cf) {
+    if (!cf) return 0;
+    return base(cf)->immortal ? std::numeric_limits<CFIndex>::max() : base(cf)->retainCount;
+}
+
+CFTypeID CFGetTypeID(CFTypeRef cf) {
+    return cf ? base(cf)->typeID : 0;
+}
+
+Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2) {
+    if (cf1 == cf2) return true;
+    if (!cf1 || !cf2 || CFGetTypeID(cf1) != CFGetTypeID(cf2)) return false;
+    switch (CFGetTypeID(cf1)) {
+        case kStringTypeID:
+            return static_cast<CFStringRef>(cf1)->chars == static_cast<CFStringRef>(cf2)->chars;
+        case kNumberTypeID: {
+            auto a = static_cast<CFNumberRef>(cf1), b = static_cast<CFNumberRef>(cf2);
+            if (a->isFloat || b->isFloat) {
+                double x = a->isFloat ? a->real : double(a->integer);
+                double y = b->isFloat ? b->real : double(b->integer);
+                return x == y;
+            }
+            return a->integer == b->integer;
+        }
+        case kURLTypeID: {
+            auto a = static_cast<CFURLRef>(cf1), b = static_cast<CFURLRef>(cf2);
+            return a->text->chars == b->text->chars;
+        }
+        default:
+            return false;
+    }
+}
+
+// ---- Strings ---------------------------------------------------------------
+
+CFTypeID CFStringGetTypeID() {
+    return kStringTypeID;
+}
+
+namespace {
+
+OpaqueCFString* newString(std::u16string chars) {
+    return new (std::nothrow) OpaqueCFString(std::move(chars));
+}
+
+// Decodes bytes in one of the supported encodings; false when they are not valid
+// in it.
+bool decodeBytes(const char* bytes, size_t n, CFStringEncoding encoding, std::u16string& out) {
+    std::string_view view(bytes, n);
+    switch (encoding) {
+        case kCFStringEncodingMacRoman:
+            out = Utf16FromMacRoman(view);
+            return true;
+        case kCFStringEncodingUTF8:
+            return DecodeUtf8Strict(view, out);
+        case kCFStringEncodingASCII:
+            out.clear();
+            for (unsigned char c : view) {
+                if (c > 0x7F) return false;
+                out += char16_t(c);
+            }
+            return true;
+        case kCFStringEncodingISOLatin1:
+            out.clear();
+            for (unsigned char c : view) out += char16_t(c);
+            return true;
+        case kCFStringEncodingUnicode:
+            if (n % 2) return false;
+            out.assign(n / 2, u'\0');
+            std::memcpy(out.data(), bytes, n);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Encodes without loss; false when a character has no equivalent.
+bool encodeChars(const std::u16string& chars, CFStringEncoding encoding, std::string& out) {
+    switch (encoding) {
+        case kCFStringEncodingMacRoman: {
+            bool lossless = true;
+            out = MacRomanFromUtf16(chars, &lossless);
+            return lossless;
+        }
+        case kCFStringEncodingUTF8:
+            for (size_t i = 0; i < chars.size(); ++i) {
+                char16_t u = chars[i];
+                bool high = u >= 0xD800 && u <= 0xDBFF;
+                if (high && i + 1 < chars.size() && chars[i + 1] >= 0xDC00 &&
+                    chars[i + 1] <= 0xDFFF) {
+                    ++i;
+                } else if (u >= 0xD800 && u <= 0xDFFF) {
+                    return false;
+                }
+            }
+            out = Utf8FromUtf16(chars);
+            return true;
+        case kCFStringEncodingASCII:
+        case kCFStringEncodingISOLatin1: {
+            char16_t limit = encoding == kCFStringEncodingASCII ? 0x7F : 0xFF;
+            out.clear();
+            for (char16_t u : chars) {
+                if (u > limit) return false;
+                out += char(u);
+            }
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+CFStringRef createFromBytes(const char* bytes, size_t n, CFStringEncoding encoding) {
+    std::u16string chars;
+    if (!decodeBytes(bytes, n, encoding, chars)) return nullptr;
+    OpaqueCFString* s = newString(std::move(chars));
+    if (s && encoding != kCFStringEncodingUnicode && !std::memchr(bytes, 0, n)) {
+        s->hasKept = true;
+        s->keptEncoding = encoding;
+        s->kept.assign(bytes, n);
+    }
+    return s;
+}
+
+}  // namespace
+
+CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFStringEncoding encoding) {
+    if (!cStr) return nullptr;
+    return createFromBytes(cStr, std::strlen(cStr), encoding);
+}
+
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean) {
+    if (numBytes < 0 || (!bytes && numBytes)) return nullptr;
+    return createFromBytes(reinterpret_cast<const char*>(bytes), size_t(numBytes), encoding);
+}
+
+CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, CFIndex numChars) {
+    if (numChars < 0 || (!chars && numChars)) return nullptr;
+    return newString(std::u16string(reinterpret_cast<const char16_t*>(chars), size_t(numChars)));
+}
+
+CFStringRef CFStringCreateCopy(CFAllocatorRef, CFStringRef str) {
+    if (!str) return nullptr;
+    if (str->immortal) return str;
+    return newString(str->chars);
+}
+
+CFIndex CFStringGetLength(CFStringRef str) {
+    return str ? CFIndex(str->chars.size()) : 0;
+}
+
+UniChar CFStringGetCharacterAtIndex(CFStringRef str, CFIndex idx) {
+    if (!str || idx < 0 || size_t(idx) >= str->chars.size()) return 0;
+    return str->chars[size_t(idx)];
+}
+
+void CFStringGetCharacters(CFStringRef str, CFRange range, UniChar* buffer) {
+    if (!str || !buffer || range.location < 0 || range.length <= 0) return;
+    size_t from = size_t(range.location);
+    if (from >= str->chars.size()) return;
+    size_t count = std::min(size_t(range.length), str->chars.size() - from);
+    std::memcpy(buffer, str->chars.data() + from, count * sizeof(UniChar));
+}
+
+Boolean CFStringGetCString(CFStringRef str, char* buffer, CFIndex bufferSize,
+                           CFStringEncoding encoding) {
+    if (!str || !buffer || bufferSize <= 0) return false;
+    std::string bytes;
+    if (!encodeChars(str->chars, encoding, bytes) || bytes.find('\0') != std::string::npos ||
+        bytes.size() + 1 > size_t(bufferSize))
+        return false;
+    std::memcpy(buffer, bytes.c_str(), bytes.size() + 1);
+    return true;
+}
+
+const char* CFStringGetCStringPtr(CFStringRef str, CFStringEncoding encoding) {
+    if (!str || !str->hasKept || str->keptEncoding != encoding) return nullptr;
+    return str->kept.c_str();
+}
+
+CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding) {
+    switch (encoding) {
+        case kCFStringEncodingUTF8:
+            return length * 3;
+        case kCFStringEncodingUnicode:
+            return length * 2;
+        default:
+            return length;
+    }
+}
+
+CFStringRef CFStringMakeConstant(const char* utf8) {
+    static std::map<std::string, std::unique_ptr<OpaqueCFString>> constants;
+    std::string key = utf8 ? utf8 : "";
+    auto found = constants.find(key);
+    if (found != constants.end()) return found->second.get();
+    std::u16string chars;
+    if (!DecodeUtf8Strict(key, chars)) chars = Utf16FromFileName(key);
+    auto s = std::make_unique<OpaqueCFString>(std::move(chars), true);
+    s->hasKept = true;
+    s->keptEncoding = kCFStringEncodingUTF8;
+    s->kept = key;
+    return constants.emplace(key, std::move(s)).first->second.get();
+}
+
+QString QStringFromCFString(CFStringRef str) {
+    if (!str) return QString();
+    return QString::fromUtf16(str->chars.data(), qsizetype(str->chars.size()));
+}
+
+CFStringRef CFStringCreateWithQString(const QString& text) {
+    return newString(
+        std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size())));
+}
+
+// ---- Numbers ---------------------------------------------------------------
+
+CFTypeID CFNumberGetTypeID() {
+    return kNumberTypeID;
+}
+
+namespace {
+
+template <typename T>
+bool readInteger(const void* p, SInt64& out) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    out = SInt64(v);
+    return true;
+}
+
+template <typename T>
+bool storeFromInteger(SInt64 v, void* p) {
+    T t = T(v);
+    std::memcpy(p, &t, sizeof t);
+    return SInt64(t) == v;
+}
+
+template <typename T>
+bool storeFromReal(double v, void* p) {
+    T t;
+    bool exact = true;
+    if (std::isnan(v)) {
+        t = 0;
+        exact = false;
+    } else if (v <= double(std::numeric_limits<T>::min())) {
+        t = std::numeric_limits<T>::min();
+        exact = v == double(t);
+    } else if (v >= double(std::numeric_limits<T>::max())) {
+        t = std::numeric_limits<T>::max();
+        exact = sizeof(T) < 8 && v == double(t);  // 2^63 is past SInt64's maximum
+    } else {
+        t = T(v);  // toward zero, in range
+        exact = double(t) == v;
+    }
+    std::memcpy(p, &t, sizeof t);
+    return exact;
+}
+
+// Normalises the C-named types to the sized ones they stand for on this ABI.
+CFNumberType sizedType(CFNumberType t) {
+    switch (t) {
+        case kCFNumberCharType:
+            return kCFNumberSInt8Type;
+        case kCFNumberShortType:
+            return kCFNumberSInt16Type;
+        case kCFNumberIntType:
+            return kCFNumberSInt32Type;
+        case kCFNumberLongType:
+        case kCFNumberCFIndexType:
+            return sizeof(long) == 8 ? kCFNumberSInt64Type : kCFNumberSInt32Type;
+        case kCFNumberLongLongType:
+            return kCFNumberSInt64Type;
+        case kCFNumberFloatType:
+            return kCFNumberFloat32Type;
+        case kCFNumberDoubleType:
+            return kCFNumberFloat64Type;
+        default:
+            return t;
+    }
+}
+
+}  // namespace
+
+CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* valuePtr) {
+    if (!valuePtr) return nullptr;
+    auto n = std::unique_ptr<OpaqueCFNumber>(new (std::nothrow) OpaqueCFNumber);
+    if (!n) return nullptr;
+    n->type = theType;
+    switch (sizedType(theType)) {
+        case kCFNumberSInt8Type:
+            readInteger<SInt8>(valuePtr, n->integer);
+            break;
+        case kCFNumberSInt16Type:
+            readInteger<SInt16>(valuePtr, n->integer);
+            break;
+        case kCFNumberSInt32Type:
+            readInteger<SInt32>(valuePtr, n->integer);
+            break;
+        case kCFNumberSInt64Type:
+            readInteger<SInt64>(valuePtr, n->integer);
+            break;
+        case kCFNumberFloat32Type: {
+            float f;
+            std::memcpy(&f, valuePtr, sizeof f);
+            n->isFloat = true;
+            n->real = f;
+            break;
+        }
+        case kCFNumberFloat64Type:
+            std::memcpy(&n->real, valuePtr, sizeof n->real);
+            n->isFloat = true;
+            break;
+        default:
+            return nullptr;
+    }
+    return n.release();
+}
+
+CFNumberType CFNumberGetType(CFNumberRef number) {
+    return number ? number->type : 0;
+}
+
+Boolean CFNumberIsFloatType(CFNumberRef number) {
+    return number && number->isFloat;
+}
+
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr) {
+    if (!number || !valuePtr) return false;
+    CFNumberType t = sizedType(theType);
+    if (t == kCFNumberFloat32Type || t == kCFNumberFloat64Type) {
+        double v = number->isFloat ? number->real : double(number->integer);
+        // A 64-bit integer survives only if it converts back to itself; 2^63 and
+        // above would not even convert back.
+        bool exact = number->isFloat || (v < 9223372036854775808.0 && SInt64(v) == number->integer);
+        if (t == kCFNumberFloat32Type) {
+            float f = float(v);
+            std::memcpy(valuePtr, &f, sizeof f);
+            return exact && (std::isnan(v) || double(f) == v);
+        }
+        std::memcpy(valuePtr, &v, sizeof v);
+        return exact;
+    }
+    if (number->isFloat) {
+        switch (t) {
+            case kCFNumberSInt8Type:
+                return storeFromReal<SInt8>(number->real, valuePtr);
+            case kCFNumberSInt16Type:
+                return storeFromReal<SInt16>(number->real, valuePtr);
+            case kCFNumberSInt32Type:
+                return storeFromReal<SInt32>(number->real, valuePtr);
+            case kCFNumberSInt64Type:
+                return storeFromReal<SInt64>(number->real, valuePtr);
+            default:
+                return false;
+        }
+    }
+    switch (t) {
+        case kCFNumberSInt8Type:
+            return storeFromInteger<SInt8>(number->integer, valuePtr);
+        case kCFNumberSInt16Type:
+            return storeFromInteger<SInt16>(number->integer, valuePtr);
+        case kCFNumberSInt32Type:
+            return storeFromInteger<SInt32>(number->integer, valuePtr);
+        case kCFNumberSInt64Type:
+            return storeFromInteger<SInt64>(number->integer, valuePtr);
+        default:
+            return false;
+    }
+}
+
+// ---- Booleans --------------------------------------------------------------
+
+namespace {
+constinit OpaqueCFBoolean gTrue(true);
+constinit OpaqueCFBoolean gFalse(false);
+}  // namespace
+
+const CFBooleanRef kCFBooleanTrue = &gTrue;
+const CFBooleanRef kCFBooleanFalse = &gFalse;
+
+CFTypeID CFBooleanGetTypeID() {
+    return kBooleanTypeID;
+}
+
+Boolean CFBooleanGetValue(CFBooleanRef boolean) {
+    return boolean && boolean->value;
+}
+
+// ---- URLs ------------------------------------------------------------------
+
+CFTypeID CFURLGetTypeID() {
+    return kURLTypeID;
+}
+
+namespace {
+
+bool isUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           std::strchr("-._~!$&'()*+,;=:@/", c);
+}
+
+std::string percentEncodePath(const std::string& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (c && isUnreserved(c)) {
+            out += char(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool percentDecode(std::string_view in, std::string& out) {
+    out.clear();
+    for (size_t i = 0; i < in.size(); ++i) {
+        if (in[i] != '%') {
+            out += in[i];
+            continue;
+        }
+        if (i + 2 >= in.size()) return false;
+        int hi = hexValue(in[i + 1]), lo = hexValue(in[i + 2]);
+        if (hi < 0 || lo < 0) return false;
+        out += char(hi * 16 + lo);
+        i += 2;
+    }
+    return true;
+}
+
+// A file URL for a path: absolute (relative paths are taken against the current
+// folder), without trailing slashes except for the root.
+CFURLRef makeFileURL(std::string path, bool isDirectory) {
+    if (path.empty()) return nullptr;
+    if (path[0] != '/') {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd)) return nullptr;
+        std::string prefix = cwd;
+        if (prefix.back() != '/') prefix += '/';
+        path = prefix + path;
+    }
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    auto url = std::unique_ptr<OpaqueCFURL>(new (std::nothrow) OpaqueCFURL);
+    if (!url) return nullptr;
+    url->isFile = true;
+    url->isDirectory = isDirectory;
+    url->path = path;
+    std::string text = "file://" + percentEncodePath(path);
+    if (isDirectory && path != "/") text += '/';
+    url->text = new (std::nothrow) OpaqueCFString(Utf16FromFileName(text));
+    if (!url->text) return nullptr;
+    return url.release();
+}
+
+}  // namespace
+
+CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath,
+                                       CFURLPathStyle pathStyle, Boolean isDirectory) {
+    if (!filePath || pathStyle != kCFURLPOSIXPathStyle) return nullptr;
+    return makeFileURL(Utf8FromUtf16(filePath->chars), isDirectory);
+}
+
+CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* buffer,
+                                                 CFIndex bufLen, Boolean isDirectory) {
+    if (!buffer || bufLen <= 0) return nullptr;
+    std::string path(reinterpret_cast<const char*>(buffer), size_t(bufLen));
+    if (path.find('\0') != std::string::npos) return nullptr;
+    return makeFileURL(std::move(path), isDirectory);
+}
+
+CFURLRef CFURLCreateWithString(CFAllocatorRef, CFStringRef urlString, CFURLRef baseURL) {
+    if (!urlString || baseURL) return nullptr;
+    std::string text = Utf8FromUtf16(urlString->chars);
+    size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0) return nullptr;
+    for (size_t i = 0; i < colon; ++i) {
+        char c = text[i];
+        bool ok = std::isalpha(static_cast<unsigned char>(c)) ||
+                  (i > 0 && (std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' ||
+                             c == '.'));
+        if (!ok) return nullptr;
+    }
+    std::string scheme = text.substr(0, colon);
+    for (char& c : scheme) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (scheme == "file") {
+        std::string_view rest = std::string_view(text).substr(colon + 1);
+        if (rest.substr(0, 2) == "//") {
+            rest.remove_prefix(2);
+            size_t slash = rest.find('/');
+            std::string_view host = rest.substr(0, slash);
+            if (!host.empty() && host != "localhost") return nullptr;
+            if (slash == std::string_view::npos) return nullptr;
+            rest.remove_prefix(slash);
+        }
+        size_t cut = rest.find_first_of("?#");
+        if (cut != std::string_view::npos) rest = rest.substr(0, cut);
+        std::string path;
+        if (rest.empty() || rest[0] != '/' || !percentDecode(rest, path) ||
+            path.find('\0') != std::string::npos)
+            return nullptr;
+        return makeFileURL(path, path.size() > 1 && path.back() == '/');
+    }
+    auto url = std::unique_ptr<OpaqueCFURL>(new (std::nothrow) OpaqueCFURL);
+    if (!url) return nullptr;
+    url->text = new (std::nothrow) OpaqueCFString(urlString->chars);
+    if (!url->text) return nullptr;
+    return url.release();
+}
+
+CFURLRef CFURLCreateCopyAppendingPathComponent(CFAllocatorRef, CFURLRef url,
+                                               CFStringRef pathComponent, Boolean isDirectory) {
+    if (!url || !url->isFile || !pathComponent) return nullptr;
+    std::string path = url->path;
+    if (path.back() != '/') path += '/';
+    return makeFileURL(path + Utf8FromUtf16(pathComponent->chars), isDirectory);
+}
+
+CFStringRef CFURLGetString(CFURLRef url) {
+    return url ? url->text : nullptr;
+}
+
+Boolean CFURLHasDirectoryPath(CFURLRef url) {
+    return url && url->isDirectory;
+}
+
+Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean, UInt8* buffer, CFIndex maxBufLen) {
+    if (!url || !url->isFile || !buffer || maxBufLen <= 0 ||
+        url->path.size() + 1 > size_t(maxBufLen))
+        return false;
+    std::memcpy(buffer, url->path.c_str(), url->path.size() + 1);
+    return true;
+}
+
+CFStringRef CFURLCopyFileSystemPath(CFURLRef url, CFURLPathStyle pathStyle) {
+    if (!url || !url->isFile || pathStyle != kCFURLPOSIXPathStyle) return nullptr;
+    return newString(Utf16FromFileName(url->path));
+}

@@ -1,0 +1,368 @@
+// Forks of files: their names, creation and deletion, and the table of open
+// forks behind 16-bit reference numbers (open, size, position, read, write,
+// close). Data forks are the files' contents; resource forks go through the
+// fork store.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "platform/FileErrors.h"
+#include "platform/Files.h"
+#include "platform/ForkStore.h"
+#include "platform/PathNodes.h"
+#include "platform/SysIO.h"
+
+using namespace pathnodes;
+
+namespace {
+
+enum class ForkKind { Data, Resource };
+
+constexpr UniChar kResourceForkName[] = {'R', 'E', 'S', 'O', 'U', 'R', 'C',
+                                         'E', '_', 'F', 'O', 'R', 'K'};
+constexpr UniCharCount kResourceForkNameLength = 13;
+
+OSErr forkKindOf(UniCharCount length, const UniChar* name, ForkKind* kind) {
+    if (length == 0) {
+        *kind = ForkKind::Data;
+        return noErr;
+    }
+    if (!name) return paramErr;
+    if (length == kResourceForkNameLength &&
+        std::equal(name, name + length, std::begin(kResourceForkName))) {
+        *kind = ForkKind::Resource;
+        return noErr;
+    }
+    return errFSForkNotFound;
+}
+
+struct OpenFork {
+    bool used = false;
+    ForkKind kind = ForkKind::Data;
+    NodeID node = kNoNode;
+    Identity identity;
+    CDirFd folder;
+    std::string name;
+    int fd = -1;  // the data fork's file; -1 for a resource fork
+    bool canWrite = false;
+    SInt64 mark = 0;
+};
+
+std::vector<OpenFork> gForks;  // reference number n is gForks[n - 1]
+
+OpenFork* forkOf(FSIORefNum refNum) {
+    if (refNum < 1 || std::size_t(refNum) > gForks.size()) return nullptr;
+    OpenFork& f = gForks[std::size_t(refNum) - 1];
+    return f.used ? &f : nullptr;
+}
+
+// Finds the file of a reference; forks belong to regular files only, and
+// anything else (folder, link, FIFO, socket, device) is refused before it is
+// ever opened.
+OSErr locateFile(const FSRef* ref, Located* located, Identity* identity) {
+    OSErr err = locate(ref, located);
+    if (err != noErr) return err;
+    if (!isRegular(located->sx)) return notAFileErr;
+    *identity = identityOf(located->sx);
+    return noErr;
+}
+
+// Opens the data fork's file without following a link and without blocking,
+// then checks that what was opened is the regular file that was located.
+OSErr openDataFile(const Located& located, int accessFlags, int* fd) {
+    int opened = sysio::openat(located.folder.get(), located.name.c_str(),
+                               accessFlags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (opened < 0) return errnoToOSErr(errno);
+    struct stat st {};
+    if (::fstat(opened, &st) != 0) {
+        OSErr err = errnoToOSErr(errno);
+        sysio::close(opened);
+        return err;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_ino != located.sx.stx_ino) {
+        sysio::close(opened);
+        return S_ISREG(st.st_mode) ? OSErr(fnfErr) : OSErr(notAFileErr);
+    }
+    *fd = opened;
+    return noErr;
+}
+
+// Changing a fork needs write access to the file itself, for either fork: a
+// read-only file keeps both as they are.
+OSErr checkWritable(const Located& located) {
+    if (::faccessat(located.folder.get(), located.name.c_str(), W_OK,
+                    AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        return errnoToOSErr(errno);
+    return noErr;
+}
+
+// A resource fork is named by folder and name; before each use, the name must
+// still hold the file the fork was opened on.
+OSErr checkStillThere(const OpenFork& f) {
+    Identity now;
+    OSErr err = statEntry(f.folder.get(), f.name.c_str(), nullptr, &now);
+    if (err != noErr) return err;
+    if (now.dev != f.identity.dev || now.ino != f.identity.ino) return fnfErr;
+    return noErr;
+}
+
+OSErr forkSize(const OpenFork& f, SInt64* size) {
+    if (f.kind == ForkKind::Data) {
+        struct stat st {};
+        if (::fstat(f.fd, &st) != 0) return errnoToOSErr(errno);
+        *size = st.st_size;
+        return noErr;
+    }
+    OSErr err = checkStillThere(f);
+    if (err != noErr) return err;
+    forkstore::RsrcInfo info;
+    err = forkstore::getResourceFork(f.folder.get(), f.name.c_str(), &info);
+    if (err != noErr) return err;
+    if (info.length > UInt64(std::numeric_limits<SInt64>::max())) return ioErr;
+    *size = SInt64(info.length);
+    return noErr;
+}
+
+// Where a read or write starts: the mark, or an offset from the start, the end
+// or the mark. Bits above the two mode bits (cache hints) are ignored.
+OSErr startOf(const OpenFork& f, UInt16 positionMode, SInt64 offset, SInt64* start) {
+    SInt64 base;
+    switch (positionMode & 3) {
+        case fsAtMark:
+            *start = f.mark;
+            return noErr;
+        case fsFromStart:
+            base = 0;
+            break;
+        case fsFromLEOF: {
+            OSErr err = forkSize(f, &base);
+            if (err != noErr) return err;
+            break;
+        }
+        default:
+            base = f.mark;
+            break;
+    }
+    if (__builtin_add_overflow(base, offset, start) || *start < 0) return posErr;
+    return noErr;
+}
+
+}  // namespace
+
+OSErr FSGetDataForkName(HFSUniStr255* dataForkName) {
+    if (!dataForkName) return paramErr;
+    dataForkName->length = 0;
+    return noErr;
+}
+
+OSErr FSGetResourceForkName(HFSUniStr255* resourceForkName) {
+    if (!resourceForkName) return paramErr;
+    resourceForkName->length = kResourceForkNameLength;
+    std::copy(std::begin(kResourceForkName), std::end(kResourceForkName),
+              resourceForkName->unicode);
+    return noErr;
+}
+
+// Every regular file has both forks, either possibly empty, so creating one
+// only checks that the file can have forks. Nothing is written: an empty
+// resource fork needs no sidecar, and a failure later leaves no trace.
+OSErr FSCreateFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
+    ForkKind kind;
+    OSErr err = forkKindOf(forkNameLength, forkName, &kind);
+    if (err != noErr) return err;
+    Located located;
+    Identity identity;
+    err = locateFile(ref, &located, &identity);
+    if (err != noErr || kind == ForkKind::Data) return err;
+    forkstore::RsrcInfo info;
+    return forkstore::getResourceFork(located.folder.get(), located.name.c_str(), &info);
+}
+
+OSErr FSDeleteFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
+    ForkKind kind;
+    OSErr err = forkKindOf(forkNameLength, forkName, &kind);
+    if (err != noErr) return err;
+    Located located;
+    Identity identity;
+    err = locateFile(ref, &located, &identity);
+    if (err != noErr) return err;
+    for (const OpenFork& f : gForks)
+        if (f.used && f.kind == kind && f.identity.dev == identity.dev &&
+            f.identity.ino == identity.ino)
+            return fBsyErr;
+    if (kind == ForkKind::Resource) {
+        err = checkWritable(located);
+        if (err != noErr) return err;
+        return forkstore::deleteResourceFork(located.folder.get(), located.name.c_str());
+    }
+    int fd;
+    err = openDataFile(located, O_WRONLY, &fd);
+    if (err != noErr) return err;
+    if (sysio::ftruncate(fd, 0) != 0) err = errnoToOSErr(errno);
+    sysio::close(fd);
+    return err;
+}
+
+OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName,
+                 SInt8 permissions, FSIORefNum* forkRefNum) {
+    if (!forkRefNum) return paramErr;
+    ForkKind kind;
+    OSErr err = forkKindOf(forkNameLength, forkName, &kind);
+    if (err != noErr) return err;
+    if (permissions < fsCurPerm || permissions > fsRdWrShPerm) return paramErr;
+    Located located;
+    Identity identity;
+    err = locateFile(ref, &located, &identity);
+    if (err != noErr) return err;
+
+    OpenFork f;
+    f.kind = kind;
+    f.node = located.node;
+    f.identity = identity;
+    f.name = located.name;
+    f.canWrite = permissions != fsRdPerm;
+    if (kind == ForkKind::Data) {
+        err = openDataFile(located, f.canWrite ? O_RDWR : O_RDONLY, &f.fd);
+        // "Current permission": write access when the file grants it, else read.
+        if (err != noErr && permissions == fsCurPerm && (err == afpAccessDenied || err == wPrErr)) {
+            f.canWrite = false;
+            err = openDataFile(located, O_RDONLY, &f.fd);
+        }
+    } else {
+        forkstore::RsrcInfo info;
+        err = forkstore::getResourceFork(located.folder.get(), located.name.c_str(), &info);
+        if (err == noErr && f.canWrite) {
+            err = checkWritable(located);
+            if (err != noErr && permissions == fsCurPerm) {
+                f.canWrite = false;
+                err = noErr;
+            }
+        }
+    }
+    if (err != noErr) return err;
+    f.folder = std::move(located.folder);
+
+    std::size_t slot = 0;
+    while (slot < gForks.size() && gForks[slot].used) ++slot;
+    if (slot >= std::size_t(std::numeric_limits<FSIORefNum>::max())) {
+        if (f.fd >= 0) sysio::close(f.fd);
+        return tmfoErr;
+    }
+    if (slot == gForks.size()) gForks.emplace_back();
+    f.used = true;
+    gForks[slot] = std::move(f);
+    *forkRefNum = FSIORefNum(slot + 1);
+    return noErr;
+}
+
+OSErr FSGetForkSize(FSIORefNum forkRefNum, SInt64* size) {
+    OpenFork* f = forkOf(forkRefNum);
+    if (!f) return rfNumErr;
+    if (!size) return paramErr;
+    return forkSize(*f, size);
+}
+
+OSErr FSSetForkPosition(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset) {
+    OpenFork* f = forkOf(forkRefNum);
+    if (!f) return rfNumErr;
+    SInt64 position;
+    OSErr err = startOf(*f, positionMode, positionOffset, &position);
+    if (err != noErr) return err;
+    SInt64 size;
+    err = forkSize(*f, &size);
+    if (err != noErr) return err;
+    if (position > size) {
+        f->mark = size;
+        return eofErr;
+    }
+    f->mark = position;
+    return noErr;
+}
+
+OSErr FSGetForkPosition(FSIORefNum forkRefNum, SInt64* position) {
+    OpenFork* f = forkOf(forkRefNum);
+    if (!f) return rfNumErr;
+    if (!position) return paramErr;
+    *position = f->mark;
+    return noErr;
+}
+
+OSErr FSReadFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset,
+                 ByteCount requestCount, void* buffer, ByteCount* actualCount) {
+    if (actualCount) *actualCount = 0;
+    OpenFork* f = forkOf(forkRefNum);
+    if (!f) return rfNumErr;
+    if (!buffer && requestCount > 0) return paramErr;
+    SInt64 start;
+    OSErr err = startOf(*f, positionMode, positionOffset, &start);
+    if (err != noErr) return err;
+    if (start > std::numeric_limits<SInt64>::max() - SInt64(requestCount)) return posErr;
+    std::size_t got = 0;
+    if (f->kind == ForkKind::Data) {
+        ssize_t n = sysio::pread(f->fd, buffer, requestCount, start);
+        if (n < 0) return errnoToOSErr(errno);
+        got = std::size_t(n);
+        err = got < requestCount ? OSErr(eofErr) : OSErr(noErr);
+    } else {
+        err = checkStillThere(*f);
+        if (err != noErr) return err;
+        err = forkstore::readResourceFork(f->folder.get(), f->name.c_str(), UInt64(start),
+                                          requestCount, buffer, &got);
+        if (err != noErr && err != eofErr) return err;
+        if (got > requestCount) return ioErr;
+        if (got < requestCount) err = eofErr;
+    }
+    f->mark = start + SInt64(got);
+    if (actualCount) *actualCount = ByteCount(got);
+    return err;
+}
+
+OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset,
+                  ByteCount requestCount, const void* buffer, ByteCount* actualCount) {
+    if (actualCount) *actualCount = 0;
+    OpenFork* f = forkOf(forkRefNum);
+    if (!f) return rfNumErr;
+    if (!buffer && requestCount > 0) return paramErr;
+    if (!f->canWrite) return wrPermErr;
+    SInt64 start;
+    OSErr err = startOf(*f, positionMode, positionOffset, &start);
+    if (err != noErr) return err;
+    if (start > std::numeric_limits<SInt64>::max() - SInt64(requestCount)) return posErr;
+    if (requestCount > 0) {
+        if (f->kind == ForkKind::Data) {
+            if (sysio::pwrite(f->fd, buffer, requestCount, start) < 0) return errnoToOSErr(errno);
+        } else {
+            err = checkStillThere(*f);
+            if (err != noErr) return err;
+            // Durable when this returns: the flip relies on it before it
+            // truncates the data fork whose bytes went here.
+            err = forkstore::writeResourceFork(f->folder.get(), f->name.c_str(), UInt64(start),
+                                               requestCount, buffer);
+            if (err != noErr) return err;
+        }
+    }
+    f->mark = start + SInt64(requestCount);
+    if (actualCount) *actualCount = requestCount;
+    return noErr;
+}
+
+OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr) {
+    if (!count || *count < 0) return paramErr;
+    ByteCount written = 0;
+    OSErr err = FSWriteFork(refNum, fsAtMark, 0, ByteCount(*count), buffPtr, &written);
+    *count = SInt32(written);
+    return err;
+}
+
+OSErr FSCloseFork(FSIORefNum forkRefNum) {
+    OpenFork* f = forkOf(forkRefNum);
+    if (!f) return rfNumErr;
+    if (f->fd >= 0) sysio::close(f->fd);
+    *f = OpenFork();
+    return noErr;
+}

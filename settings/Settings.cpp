@@ -1,0 +1,74 @@
+#include "settings/Settings.h"
+
+#include "platform/Alerts.h"
+#include "platform/Preferences.h"
+#include "platform/Sound.h"
+
+functionType FunctionType() {
+    SInt16 value = kFlipDeleteDataFork;
+    CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication);
+    CFPropertyListRef stored =
+        CFPreferencesCopyAppValue(kFunctionTypeKey, kCFPreferencesCurrentApplication);
+    if (stored && CFGetTypeID(stored) == CFNumberGetTypeID()) {
+        // A number that does not convert exactly (2.5, 65537) names no operation;
+        // narrowed it could turn into one the user never chose (65537 into 1).
+        if (!CFNumberGetValue(static_cast<CFNumberRef>(stored), kCFNumberSInt16Type, &value))
+            value = 0;
+    }
+    if (stored) CFRelease(stored);
+    return functionType(value);
+}
+
+bool QuitWhenDone() {
+    bool quit = true;
+    CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication);
+    CFPropertyListRef stored =
+        CFPreferencesCopyAppValue(kQuitWhenDoneKey, kCFPreferencesCurrentApplication);
+    if (stored && CFGetTypeID(stored) == CFBooleanGetTypeID())
+        quit = CFBooleanGetValue(static_cast<CFBooleanRef>(stored));
+    if (stored) CFRelease(stored);
+    return quit;
+}
+
+bool AskProcessFile(functionType type) {
+    CFStringRef message;
+    switch (type) {
+        case kFlipDeleteDataFork:
+            message =
+                CFSTR("You are about to \"flip/delete\" the data forks of the selected files.");
+            break;
+        case kDeleteDataFork:
+            message = CFSTR("You are about to delete the data forks of the selected files.");
+            break;
+        case kDeleteResourceFork:
+            message = CFSTR("You are about to delete the resource forks of the selected files.");
+            break;
+        default:
+            return false;
+    }
+    return ShowAlertMessage(
+        message,
+        CFSTR("This operation can not be undone by this program and may render the files "
+              "unusable."),
+        1);
+}
+
+bool ShowAlertMessage(CFStringRef message, CFStringRef explanation, unsigned char withCancel) {
+    SInt16 chosen = -1;
+    SysBeep(30);
+    AlertStdCFStringAlertParamRec params;
+    GetStandardAlertDefaultParams(&params, kStdCFStringAlertVersionOne);
+    params.defaultText = kAlertDefaultOKText;
+    params.defaultButton = kAlertStdAlertOKButton;
+    if (withCancel) {
+        params.cancelText = CFSTR("Cancel");
+        params.cancelButton = kAlertStdAlertCancelButton;
+    }
+    DialogRef alert = nullptr;
+    if (CreateStandardAlert(kAlertStopAlert, message, explanation, &params, &alert) == noErr &&
+        alert) {
+        DialogItemIndex item = 0;
+        if (RunStandardAlert(alert, nullptr, &item) == noErr) chosen = SInt16(item);
+    }
+    return chosen != kAlertStdAlertCancelButton;
+}

@@ -1,0 +1,132 @@
+#include "support/DisplayName.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/MacMemory.h"
+#include "platform/TextEncoding.h"
+#include "testkit/TempTree.h"
+
+using testsupport::TempTree;
+
+namespace {
+
+FSRef refFor(const std::string& path) {
+    FSRef ref{};
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
+        << path;
+    return ref;
+}
+
+// The display name as bytes, checking that it is a block of exactly its size.
+std::string displayName(const FSRef& ref) {
+    char* name = FSGetObjectName(&ref);
+    if (!name) return "<null>";
+    std::string s(name);
+    EXPECT_EQ(size_t(GetPtrSize(name)), s.size() + 1);
+    DisposePtr(name);
+    return s;
+}
+
+int gFailOnCall = -1;  // fails the allocation with this index, counting from 0
+int gAllocCalls = 0;
+bool failNth(Size) {
+    return gAllocCalls++ == gFailOnCall;
+}
+
+}  // namespace
+
+TEST(DisplayName, NamesOnDiskBecomeMacRoman) {
+    TempTree t;
+    struct Case {
+        const char* onDisk;
+        const char* shown;
+    } cases[] = {
+        {"Read Me (v2), final-copy_#1.txt", "Read Me (v2), final-copy_#1.txt"},
+        {"Caf\xC3\xA9 \xE2\x88\x86", "Caf\x8E \xC6"},  // é and INCREMENT
+        {"Cafe\xCC\x81", "Caf\x8E"},                   // decomposed, as macOS writes it
+        {"caf\xE9", "caf\x8E"},                        // not UTF-8: the byte is Latin-1 é
+        {"smile \xF0\x9F\x98\x80", "smile ?"},         // nothing in Mac Roman
+    };
+    for (const Case& c : cases) {
+        std::string path = t.write(c.onDisk, "x");
+        EXPECT_EQ(displayName(refFor(path)), c.shown) << c.onDisk;
+    }
+    // A folder has a name too.
+    EXPECT_EQ(displayName(refFor(t.mkdir("Folder \xC3\x9C"))), "Folder \x86");
+
+    // The longest name a file system allows.
+    std::string longName(255, 'n');
+    EXPECT_EQ(displayName(refFor(t.write(longName, ""))), longName);
+}
+
+TEST(DisplayName, UnreadableNamesGiveNull) {
+    TempTree t;
+    std::string path = t.write("gone", "x");
+    FSRef ref = refFor(path);
+    std::remove(path.c_str());
+    EXPECT_EQ(FSGetObjectName(&ref), nullptr);
+    // A missing name record is refused before the File Manager is asked, even
+    // for a reference that means nothing.
+    FSRef garbage;
+    std::memset(&garbage, 0xA5, sizeof garbage);
+    EXPECT_EQ(FSGetFileDirName(&garbage, nullptr), paramErr);
+}
+
+TEST(DisplayName, ConversionsGiveBlocksTheCallerOwns) {
+    const UniChar units[] = {'R', 0x00E9, 's', 'u', 'm', 0x00E9, ' ', 0x2206, 0xF8FF};
+    long converters = TECLiveConverterCount();
+    for (int i = 0; i < 1000; ++i) {
+        char* name = nullptr;
+        SetASCII_C_CharsFromUnicodeText(&name, units, 9);
+        ASSERT_NE(name, nullptr);
+        ASSERT_STREQ(name, "R\x8Esum\x8E \xC6\xF0");
+        DisposePtr(name);
+    }
+    EXPECT_EQ(TECLiveConverterCount(), converters);
+
+    char* empty = reinterpret_cast<char*>(1);
+    SetASCII_C_CharsFromUnicodeText(&empty, units, 0);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty[0], '\0');
+    DisposePtr(empty);
+
+    UniChar* text = nullptr;
+    UInt32 length = 99;
+    SetUnicodeTextFromASCII_C_Chars("R\x8Esum\x8E \xC6\xF0", &text, &length);
+    ASSERT_NE(text, nullptr);
+    ASSERT_EQ(length, 9u);
+    EXPECT_EQ(GetPtrSize(reinterpret_cast<Ptr>(text)), 18);
+    EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(text), length),
+              std::u16string(reinterpret_cast<const char16_t*>(units), 9));
+    DisposePtr(reinterpret_cast<Ptr>(text));
+
+    SetUnicodeTextFromASCII_C_Chars("", &text, &length);
+    EXPECT_EQ(length, 0u);
+    DisposePtr(reinterpret_cast<Ptr>(text));
+    EXPECT_EQ(TECLiveConverterCount(), converters);
+}
+
+TEST(DisplayName, RunningOutOfMemoryGivesNullAndLeaksNothing) {
+    const UniChar units[] = {'a', 'b'};
+    long converters = TECLiveConverterCount();
+    SetMemoryFailureHook(failNth);
+    for (int n : {0, 1}) {  // the work buffer, then the name
+        gAllocCalls = 0, gFailOnCall = n;
+        char* name = reinterpret_cast<char*>(1);
+        SetASCII_C_CharsFromUnicodeText(&name, units, 2);
+        EXPECT_EQ(name, nullptr) << n;
+
+        gAllocCalls = 0;
+        UniChar* text = reinterpret_cast<UniChar*>(1);
+        UInt32 length = 7;
+        SetUnicodeTextFromASCII_C_Chars("ab", &text, &length);
+        EXPECT_EQ(text, nullptr) << n;
+        EXPECT_EQ(length, 0u);
+    }
+    SetMemoryFailureHook(nullptr);
+    EXPECT_EQ(TECLiveConverterCount(), converters);
+}

@@ -1,0 +1,165 @@
+#include "platform/Preferences.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+#include "testkit/TempTree.h"
+
+using testsupport::readText;
+using testsupport::TempTree;
+
+namespace {
+
+const CFStringRef kApp = kCFPreferencesCurrentApplication;
+
+// Every test gets its own configuration folder.
+class Preferences : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tree_ = std::make_unique<TempTree>();
+        setenv("XDG_CONFIG_HOME", tree_->root().c_str(), 1);
+        file_ = tree_->path("brackwater/preferences.json");
+    }
+    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
+
+    void writeFile(const std::string& text) { tree_->write("brackwater/preferences.json", text); }
+    std::vector<std::string> asideFiles() const {
+        std::vector<std::string> names;
+        for (auto& e : std::filesystem::directory_iterator(tree_->path("brackwater")))
+            if (e.path().filename() != "preferences.json")
+                names.push_back(e.path().filename().string());
+        return names;
+    }
+
+    std::unique_ptr<TempTree> tree_;
+    std::string file_;
+};
+
+struct Released {
+    CFPropertyListRef value;
+    ~Released() { CFRelease(value); }
+};
+
+}  // namespace
+
+TEST_F(Preferences, ReadsTypedValuesAndKeepsIntegersApartFromReals) {
+    writeFile(R"({"int": 2, "real": 2.0, "exp": 2e0, "no": false, "name": "Caf\u00e9 \ud83d\ude00",
+                 "list": [1, 2], "nothing": null, "huge": 1e999, "wide": 99999999999999999999})");
+    ASSERT_TRUE(CFPreferencesAppSynchronize(kApp));
+    Released i{CFPreferencesCopyAppValue(CFSTR("int"), kApp)};
+    Released r{CFPreferencesCopyAppValue(CFSTR("real"), kApp)};
+    Released e{CFPreferencesCopyAppValue(CFSTR("exp"), kApp)};
+    Released b{CFPreferencesCopyAppValue(CFSTR("no"), kApp)};
+    Released s{CFPreferencesCopyAppValue(CFSTR("name"), kApp)};
+    ASSERT_EQ(CFGetTypeID(i.value), CFNumberGetTypeID());
+    EXPECT_FALSE(CFNumberIsFloatType(static_cast<CFNumberRef>(i.value)));
+    EXPECT_TRUE(CFNumberIsFloatType(static_cast<CFNumberRef>(r.value)));
+    EXPECT_TRUE(CFNumberIsFloatType(static_cast<CFNumberRef>(e.value)));
+    EXPECT_EQ(b.value, kCFBooleanFalse);
+    ASSERT_EQ(CFGetTypeID(s.value), CFStringGetTypeID());
+    EXPECT_EQ(QStringFromCFString(static_cast<CFStringRef>(s.value)),
+              QString::fromUtf8("Caf\xC3\xA9 \xF0\x9F\x98\x80"));
+    // Values the store has no type for read as absent; a number past the double
+    // range is one of them, one past 64 bits is a real.
+    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("list"), kApp), nullptr);
+    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("nothing"), kApp), nullptr);
+    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("huge"), kApp), nullptr);
+    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("missing"), kApp), nullptr);
+    Released w{CFPreferencesCopyAppValue(CFSTR("wide"), kApp)};
+    EXPECT_TRUE(CFNumberIsFloatType(static_cast<CFNumberRef>(w.value)));
+    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("int"), CFSTR("other.app")), nullptr);
+}
+
+TEST_F(Preferences, WritesPendingChangesOverTheFileAndKeepsEverythingElse) {
+    EXPECT_FALSE(testsupport::exists(file_));
+    SInt16 two = 2;
+    double half = 0.5, whole = 3.0;
+    CFNumberRef n = CFNumberCreate(nullptr, kCFNumberSInt16Type, &two);
+    CFNumberRef h = CFNumberCreate(nullptr, kCFNumberFloat64Type, &half);
+    CFNumberRef w = CFNumberCreate(nullptr, kCFNumberFloat64Type, &whole);
+    CFPreferencesSetAppValue(CFSTR("FunctionType"), n, kApp);
+    CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), kCFBooleanFalse, kApp);
+    // Seen at once, before any synchronisation.
+    Released early{CFPreferencesCopyAppValue(CFSTR("QuitWhenDone"), kApp)};
+    EXPECT_EQ(early.value, kCFBooleanFalse);
+    ASSERT_TRUE(CFPreferencesAppSynchronize(kApp));
+    EXPECT_EQ(readText(file_), "{\n    \"FunctionType\": 2,\n    \"QuitWhenDone\": false\n}\n");
+
+    // Someone edits the file meanwhile: their entries survive, formatting included.
+    writeFile("{\"keep\": [1, {\"deep\" : \"x\"}], \"FunctionType\": 3, \"QuitWhenDone\": false}");
+    CFPreferencesSetAppValue(CFSTR("half"), h, kApp);
+    CFPreferencesSetAppValue(CFSTR("whole"), w, kApp);
+    CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), nullptr, kApp);  // removal
+    CFPreferencesSetAppValue(CFSTR("quote"), CFSTR("a\"b\\c\n"), kApp);
+    ASSERT_TRUE(CFPreferencesAppSynchronize(kApp));
+    EXPECT_EQ(readText(file_),
+              "{\n    \"keep\": [1, {\"deep\" : \"x\"}],\n    \"FunctionType\": 3,\n"
+              "    \"half\": 0.5,\n    \"whole\": 3.0,\n    \"quote\": \"a\\\"b\\\\c\\n\"\n}\n");
+    Released f{CFPreferencesCopyAppValue(CFSTR("FunctionType"), kApp)};
+    SInt32 v = 0;
+    CFNumberGetValue(static_cast<CFNumberRef>(f.value), kCFNumberSInt32Type, &v);
+    EXPECT_EQ(v, 3);
+    Released back{CFPreferencesCopyAppValue(CFSTR("whole"), kApp)};
+    EXPECT_TRUE(CFNumberIsFloatType(static_cast<CFNumberRef>(back.value)));
+
+    // Values JSON cannot hold are refused, not written as something else.
+    double inf = INFINITY;
+    CFNumberRef bad = CFNumberCreate(nullptr, kCFNumberFloat64Type, &inf);
+    CFPreferencesSetAppValue(CFSTR("bad"), bad, kApp);
+    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("bad"), kApp), nullptr);
+    for (CFTypeRef o : {(CFTypeRef)n, (CFTypeRef)h, (CFTypeRef)w, (CFTypeRef)bad}) CFRelease(o);
+}
+
+TEST_F(Preferences, AFileThatDoesNotParseIsMovedAsideNotOverwritten) {
+    const std::string broken = "{\"FunctionType\": 2,, oops";
+    writeFile(broken);
+    ASSERT_TRUE(CFPreferencesAppSynchronize(kApp));
+    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("FunctionType"), kApp), nullptr);
+    // Reading alone changes nothing on disk.
+    EXPECT_EQ(readText(file_), broken);
+    EXPECT_TRUE(asideFiles().empty());
+
+    CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), kCFBooleanTrue, kApp);
+    ASSERT_TRUE(CFPreferencesAppSynchronize(kApp));
+    EXPECT_EQ(readText(file_), "{\n    \"QuitWhenDone\": true\n}\n");
+    auto aside = asideFiles();
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(aside[0].rfind("preferences.json.unreadable-", 0), 0u);
+    EXPECT_EQ(readText(tree_->path("brackwater/" + aside[0])), broken);
+
+    // A second broken file the same second gets a name of its own.
+    for (const char* text : {"", "[1, 2]", "{\"a\": 01}", "{\"a\": \"\xE9\"}"}) {
+        writeFile(text);
+        CFPreferencesSetAppValue(CFSTR("x"), kCFBooleanTrue, kApp);
+        ASSERT_TRUE(CFPreferencesAppSynchronize(kApp)) << text;
+    }
+    EXPECT_EQ(asideFiles().size(), 5u);
+}
+
+TEST_F(Preferences, AFileThatCannotBeReadIsNeverWrittenOver) {
+    tree_->mkdir("brackwater/preferences.json/inside");
+    CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), kCFBooleanFalse, kApp);
+    EXPECT_FALSE(CFPreferencesAppSynchronize(kApp));
+    EXPECT_TRUE(std::filesystem::is_directory(file_ + "/inside"));
+    // The change stays pending and visible, and is written once the way is clear.
+    Released v{CFPreferencesCopyAppValue(CFSTR("QuitWhenDone"), kApp)};
+    EXPECT_EQ(v.value, kCFBooleanFalse);
+    std::filesystem::remove_all(file_);
+    EXPECT_TRUE(CFPreferencesAppSynchronize(kApp));
+    EXPECT_EQ(readText(file_), "{\n    \"QuitWhenDone\": false\n}\n");
+}
+
+TEST_F(Preferences, TheFileLivesInTheUsersConfigurationFolder) {
+    EXPECT_EQ(PreferencesFilePath(), QString::fromStdString(file_));
+    setenv("XDG_CONFIG_HOME", "relative/config", 1);  // not absolute: ignored
+    const char* home = getenv("HOME");
+    std::string savedHome = home ? home : "";
+    setenv("HOME", tree_->root().c_str(), 1);
+    EXPECT_EQ(PreferencesFilePath(),
+              QString::fromStdString(tree_->path(".config/brackwater/preferences.json")));
+    setenv("HOME", savedHome.c_str(), 1);
+}
