@@ -65,10 +65,12 @@ OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bo
 OSErr setCreationDate(int dirfd, const char* name, std::int64_t unixSeconds);
 
 // True when `name` is a sidecar that belongs to another entry of the folder
-// ("._x" with "x" present), or netatalk's ".AppleDouble" folder: listings hide them.
+// (a regular file "._x" with "x" present), or netatalk's ".AppleDouble"
+// folder: listings hide them. An orphan "._x" is an ordinary file.
 bool isHiddenCompanion(int dirfd, const char* name);
 
 // Renames a file's sidecar along with it (call after renaming the file itself).
+// Never replaces an existing "._newName" (dupFNErr); no sidecar is noErr.
 OSErr renameCompanion(int dirfd, const char* oldName, const char* newName);
 
 }  // namespace forkstore
