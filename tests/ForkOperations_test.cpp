@@ -29,12 +29,8 @@ FSRef refOf(const std::string& path) {
     return ref;
 }
 
-Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes pattern(std::size_t n) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = (unsigned char)(i * 7 + i / 251);
-    return b;
+Bytes bytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
 }
 
 OSErr flip(const std::string& path) {
@@ -51,7 +47,7 @@ Bytes resourceFork(const std::string& path) {
     EXPECT_EQ(FSOpenFork(&ref, name.length, name.unicode, fsRdPerm, &refNum), noErr);
     SInt64 size = 0;
     FSGetForkSize(refNum, &size);
-    Bytes out(std::size_t(size));
+    Bytes out(static_cast<std::size_t>(size));
     if (size) FSReadFork(refNum, fsFromStart, 0, ByteCount(size), out.data(), nullptr);
     FSCloseFork(refNum);
     return out;
@@ -179,15 +175,18 @@ TEST_F(FlipTest, TheResourceForkIsDurableBeforeTheDataForkIsCut) {
     sysio::setFaultHook(recordAndFail);
     EXPECT_EQ(flip(p), noErr);
     sysio::setFaultHook(nullptr);
-    long lastWrite = -1, truncate = -1, syncAfterWrite = -1;
-    for (long i = 0; i < long(gCalls.size()); ++i) {
+    // The data fork's deletion is the flip's last truncation; the last write
+    // of the resource fork before it must have been synced in between.
+    long truncate = -1;
+    for (long i = 0; i < long(gCalls.size()); ++i)
+        if (gCalls[i] == sysio::Call::Truncate) truncate = i;
+    ASSERT_GE(truncate, 0);
+    long lastWrite = -1, syncAfterWrite = -1;
+    for (long i = 0; i < truncate; ++i) {
         if (gCalls[i] == sysio::Call::Write) lastWrite = i;
-        if (gCalls[i] == sysio::Call::Sync && lastWrite >= 0 && truncate < 0) syncAfterWrite = i;
-        if (gCalls[i] == sysio::Call::Truncate && truncate < 0) truncate = i;
+        if (gCalls[i] == sysio::Call::Sync && lastWrite >= 0) syncAfterWrite = i;
     }
     ASSERT_GE(lastWrite, 0);
-    ASSERT_GE(truncate, 0);
-    EXPECT_LT(lastWrite, truncate);
     EXPECT_GT(syncAfterWrite, lastWrite);
     EXPECT_LT(syncAfterWrite, truncate);
 }
@@ -249,14 +248,23 @@ TEST_F(FlipTest, AFailedWriteKeepsTheDataForkAndTheOldResourceFork) {
             gFailWith = err;
             gFailAt = -1;
             // Fail the first write of file bytes.
-            sysio::setFaultHook([](sysio::Call call) {
-                return call == sysio::Call::Write ? gFailWith : 0;
-            });
+            sysio::setFaultHook(
+                [](sysio::Call call) { return call == sysio::Call::Write ? gFailWith : 0; });
             EXPECT_EQ(flip(p), err == ENOSPC ? dskFulErr : ioErr);
             sysio::setFaultHook(nullptr);
             EXPECT_EQ(snapshot(t.root()), before);
         }
     }
+    EXPECT_EQ(SysBeepCount(), 0);
+}
+
+TEST_F(FlipTest, AReadErrorIsReturnedAndNothingIsWritten) {
+    std::string p = t.write("f", "some data");
+    std::string before = snapshot(t.root());
+    sysio::setFaultHook([](sysio::Call call) { return call == sysio::Call::Read ? EIO : 0; });
+    EXPECT_EQ(flip(p), ioErr);
+    sysio::setFaultHook(nullptr);
+    EXPECT_EQ(snapshot(t.root()), before);
     EXPECT_EQ(SysBeepCount(), 0);
 }
 
@@ -318,11 +326,11 @@ TEST_F(FlipTest, EveryFailingSystemCallLosesNoByte) {
         sysio::setFaultHook(recordAndFail);
         ASSERT_EQ(flip(twin), noErr);
         ResetSysBeepCount();
-        std::size_t calls = gCalls.size();
-        ASSERT_GT(calls, 2u);
-        for (std::size_t i = 0; i < calls; ++i) {
+        const std::vector<sysio::Call> twinCalls = gCalls;
+        ASSERT_GT(twinCalls.size(), 2u);
+        for (std::size_t i = 0; i < twinCalls.size(); ++i) {
             SCOPED_TRACE("failing call " + std::to_string(i) + " of kind " +
-                         std::to_string(int(gCalls[i])));
+                         std::to_string(int(twinCalls[i])));
             std::string folder = (withSidecar ? "s" : "n") + std::to_string(i);
             std::string p = prepare(folder);
             std::vector<std::string> namesBefore = namesIn(t.path(folder));
@@ -333,8 +341,12 @@ TEST_F(FlipTest, EveryFailingSystemCallLosesNoByte) {
             Bytes rsrc = resourceFork(p);
             sysio::setFaultHook(recordAndFail);
             Bytes left = readBytes(p);
-            // No temporary file is left behind, whatever failed.
-            EXPECT_EQ(namesIn(t.path(folder)), namesBefore);
+            // No temporary file is left behind, whatever failed; a sidecar
+            // appears only for a fork that was written.
+            std::vector<std::string> namesAfter = namesIn(t.path(folder));
+            if (!withSidecar && rsrc == data) namesBefore.push_back("._f");
+            std::sort(namesBefore.begin(), namesBefore.end());
+            EXPECT_EQ(namesAfter, namesBefore);
             if (err != noErr) {
                 // Failed: the data fork is whole; the resource fork is the old
                 // one, or already the copy when only its last sync failed.
@@ -370,7 +382,9 @@ TEST_F(FlipTest, LinksFifosAndMalformedSidecarsAreRefusedAndLeftAsTheyWere) {
         FSRef bad = refOf(t.path("bad"));
         EXPECT_EQ(ProcessFSRef(&link, op), notAFileErr);
         EXPECT_EQ(ProcessFSRef(&fifo, op), notAFileErr);
-        if (op != kDeleteDataFork) EXPECT_EQ(ProcessFSRef(&bad, op), ioErr);
+        if (op != kDeleteDataFork) {
+            EXPECT_EQ(ProcessFSRef(&bad, op), ioErr);
+        }
     }
     alarm(0);
     EXPECT_EQ(snapshot(t.root()), before);
@@ -390,6 +404,18 @@ TEST_F(FlipTest, AReadOnlyFileIsRefusedAndStaysAsItWas) {
         });
         EXPECT_EQ(result, afpAccessDenied) << int(op);
     }
+    EXPECT_EQ(snapshot(t.root()), before);
+
+    // A file nobody owns and may write, in a folder where no sidecar can be made: the
+    // failed write of the resource fork keeps the data fork.
+    std::string q = t.write("closed/g", "the data fork");
+    ASSERT_EQ(chown(q.c_str(), 65534, 65534), 0);
+    before = snapshot(t.root());
+    int result = runAsNobody([&] {
+        FSRef ref = refOf(q);
+        return int(ProcessFSRef(&ref, kFlipDeleteDataFork));
+    });
+    EXPECT_EQ(result, afpAccessDenied);
     EXPECT_EQ(snapshot(t.root()), before);
 }
 
@@ -441,7 +467,8 @@ TEST_F(FlipTest, ProcessFSRefDispatchesTheThreeOperationsAndRefusesOthers) {
     t.write("._f", sidecar(finderInfo("TEXT", "ttxt"), bytes("fork")));
     std::string before = snapshot(t.root());
     FSRef ref = refOf(p);
-    for (SInt32 other : {0, 4, -1, 1000}) EXPECT_EQ(ProcessFSRef(&ref, functionType(other)), paramErr);
+    for (SInt32 other : {0, 4, -1, 1000})
+        EXPECT_EQ(ProcessFSRef(&ref, functionType(other)), paramErr);
     EXPECT_EQ(snapshot(t.root()), before);
 
     EXPECT_EQ(ProcessFSRef(&ref, kDeleteResourceFork), noErr);

@@ -1,19 +1,16 @@
-// Builds AppleDouble "._name" sidecars byte by byte for tests, in the shape
-// macOS and Samba write (Finder info at 50, resource fork last), so File
-// Manager tests do not depend on the writer they check.
+// The sidecar shape macOS and Samba write (Finder info at 50, resource fork
+// last), built and read back byte by byte, so File Manager tests check the
+// fork store against bytes they made themselves.
 #pragma once
 
-#include <string>
-
-#include "testkit/TempTree.h"
+#include "testkit/Sidecars.h"
 
 namespace testsupport {
 
-// 32 bytes of Finder info starting with type and creator.
-Bytes finderInfo(const std::string& type, const std::string& creator);
-// A sidecar with Finder info (32 bytes) and a resource fork.
+// A sidecar with 32 bytes of Finder info and a resource fork.
 Bytes sidecar(const Bytes& finderInfo32, const Bytes& resourceFork);
-// The resource fork held by the sidecar shape above (no validation).
+// The resource fork entry of a sidecar, read from its descriptors without
+// validation; empty when there is none.
 Bytes resourceForkOf(const Bytes& sidecarBytes);
 
 }  // namespace testsupport
