@@ -37,6 +37,8 @@ fail() {
 shot() {
     if [ -n "${BRACKWATER_E2E_SHOTS:-}" ]; then "$GRAB" "$BRACKWATER_E2E_SHOTS/$1.png" || true; fi
 }
+command -v xdotool >/dev/null || fail "xdotool is not installed (scripts/install-deps.sh)"
+
 visible_windows() { xdotool search --onlyvisible --pid "$APP" 2>/dev/null | wc -l; }
 wait_windows() { # count
     for _ in $(seq 100); do

@@ -44,6 +44,9 @@ fail() {
 shot() {
     if [ -n "${BRACKWATER_E2E_SHOTS:-}" ]; then "$GRAB" "$BRACKWATER_E2E_SHOTS/$1.png" || true; fi
 }
+[ -x "$DRAGSOURCE" ] || fail "no drag source at $DRAGSOURCE: build the tests first"
+command -v xdotool >/dev/null || fail "xdotool is not installed (scripts/install-deps.sh)"
+
 visible_windows() { xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l; }
 wait_windows() { # pid count
     for _ in $(seq 100); do
