@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -170,6 +171,7 @@ protected:
 
 TEST_F(ProcessingRun, ADroppedFileIsProcessedWithoutMessages) {
     const std::string file = tree.write("solo", "data fork bytes");
+    gStopping = true;  // Stop while idle: the next run clears it first
     drop({file});
     EXPECT_EQ(alerts, 1);
     EXPECT_EQ(sizeOf(file), 0);
@@ -233,6 +235,13 @@ TEST_F(ProcessingRun, AFolderOfOneFileHasABarWithoutRange) {
     }
     EXPECT_TRUE(sawBar);
     EXPECT_EQ(counters(), (std::vector<std::string>{"(0 of 1)", "(1 of 1)"}));
+}
+
+TEST_F(ProcessingRun, ALongNameIsCutWithItsMessageAt255Bytes) {
+    const std::string name(250, 'n');
+    tree.write("folder/" + name, "x");
+    drop({tree.path("folder")});
+    EXPECT_EQ(statuses(), (std::vector<std::string>{("File: " + name).substr(0, 255)}));
 }
 
 TEST_F(ProcessingRun, EmptyFoldersAreSkippedAndTheRunGoesOn) {
@@ -337,6 +346,28 @@ TEST_F(ProcessingRun, QuitInMidRunEndsTheRunAndTheLoop) {
     QApplication::setQuitOnLastWindowClosed(true);
     idle(1300);  // the quit timer of that run is left to fire here
     gExits = 0;
+}
+
+TEST_F(ProcessingRun, ADropInTheSecondBeforeTheEndRunsBeforeTheEnd) {
+    setPreferences(2, true);
+    const std::string first = tree.write("first", "1"), second = tree.write("second", "2");
+    drop({first});
+    // The second drop's alert is still open when the end was due.
+    SendOpenDocumentsToSelf({second});
+    QTimer::singleShot(1500, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && box->defaultButton()) box->defaultButton()->click();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (sizeOf(second) != 0 && clock.elapsed() < 5000) WaitNextEvent(0, nullptr, 1, nullptr);
+    const qint64 secondDone = QDateTime::currentMSecsSinceEpoch();
+    EXPECT_EQ(sizeOf(second), 0);
+    EXPECT_EQ(gExits, 0);
+    EXPECT_TRUE(IsWindowVisible(gWindow));
+    idle(2500);
+    EXPECT_EQ(gExits, 1);
+    EXPECT_GE(gExitAt - secondDone, 1000);
 }
 
 TEST_F(ProcessingRun, DecliningChangesNothingEvenWithQuitWhenDone) {
