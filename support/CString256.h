@@ -2,17 +2,17 @@
 // the object itself. Converts from C strings, Pascal strings, handles,
 // CFStrings and integers, truncating silently at 255 characters; heap
 // instances come from a pool of blocks of 256 slots. The matching members live
-// in StringMatch.cpp, the list members in ListText.cpp, print in
-// CString256Output.cpp and the CFString assignment in CString256CF.cpp.
+// in StringMatch.cpp, the list members in ListText.cpp, print to a file in
+// CString256FileOutput.cpp and the CFString assignment in CString256CF.cpp.
 #pragma once
 
 #include <cstddef>
 
+#include "platform/CoreFoundation.h"
 #include "platform/MacTypes.h"
 
 template <typename T>
 class CList;
-struct __CFString;
 
 class CString256 {
 public:
@@ -42,7 +42,7 @@ public:
     // The longest prefix of whole characters of s that fits in 255 bytes of
     // Mac Roman; characters Mac Roman lacks become '?'. A null s gives the
     // empty string.
-    CString256& operator=(const __CFString* s) noexcept;
+    CString256& operator=(CFStringRef s) noexcept;
     // The first min(GetHandleSize(h), 255) bytes of the handle's block as they
     // stand (a NUL among them ends the string there).
     CString256& operator=(char** h) noexcept;
