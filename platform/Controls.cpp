@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/StaticText.h"
 #include "platform/TextEncoding.h"
 #include "platform/Windows.h"
 
@@ -141,7 +142,9 @@ OSErr SetControlData(ControlRef control, ControlPartCode, ResType tagName, Size 
     if (tagName != kControlStaticTextTextTag) return OSErr(errDataNotSupported);
     const std::string macRoman(static_cast<const char*>(data), size_t(size));
     const QString text = QString::fromStdString(Utf8FromMacRoman(macRoman));
-    if (auto* label = qobject_cast<QLabel*>(control)) {
+    if (auto* staticText = qobject_cast<StaticText*>(control)) {
+        staticText->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(control)) {
         // A file name such as "<b>x" is text, never markup.
         label->setTextFormat(Qt::PlainText);
         label->setText(text);
@@ -160,7 +163,9 @@ OSErr GetControlData(ControlRef control, ControlPartCode, ResType tagName, Size 
     if (!control || bufferSize < 0) return paramErr;
     if (tagName != kControlStaticTextTextTag) return OSErr(errDataNotSupported);
     QString text;
-    if (auto* label = qobject_cast<QLabel*>(control))
+    if (auto* staticText = qobject_cast<StaticText*>(control))
+        text = staticText->text();
+    else if (auto* label = qobject_cast<QLabel*>(control))
         text = label->text();
     else if (auto* button = qobject_cast<QAbstractButton*>(control))
         text = button->text();
@@ -176,7 +181,11 @@ OSErr GetControlData(ControlRef control, ControlPartCode, ResType tagName, Size 
 }
 
 void Draw1Control(ControlRef control) {
-    if (control && control->isVisible()) control->repaint();
+    if (!control || !control->isVisible()) return;
+    if (auto* staticText = qobject_cast<StaticText*>(control))
+        staticText->drawNow();
+    else
+        control->repaint();
 }
 
 OSStatus GetControlCommandID(ControlRef control, UInt32* outCommandID) {

@@ -162,7 +162,11 @@ struct Sidecar {
         for (const Entry& e : header.entries) {
             if (e.id == appledouble::kResourceForkId) continue;
             if (e.id == appledouble::kFinderInfoId) {
-                if (e.length > appledouble::kFinderInfoSize) return false;
+                // Past the Finder info: an ATTR block without attributes holds
+                // nothing; anything else is kept.
+                if (e.length > appledouble::kFinderInfoSize &&
+                    !(header.hasAttrBlock && header.attributes.empty()))
+                    return false;
                 continue;
             }
             if (e.length) return false;

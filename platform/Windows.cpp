@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/CFBundle.h"
+#include "platform/StaticText.h"
 
 struct OpaqueIBNibRef {
     std::string folder;
@@ -33,6 +34,17 @@ std::string utf8(CFStringRef s) {
     return QStringFromCFString(s).toStdString();
 }
 
+// Knows the platform's own controls besides Qt's widgets.
+class Loader : public QUiLoader {
+public:
+    QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override {
+        if (className != "StaticText") return QUiLoader::createWidget(className, parent, name);
+        auto* widget = new StaticText(parent);
+        widget->setObjectName(name);
+        return widget;
+    }
+};
+
 QWidget* load(IBNibRef nib, CFStringRef name, OSStatus* err) {
     const std::string object = utf8(name);
     if (!nib || object.empty() || object.find('/') != std::string::npos) {
@@ -44,7 +56,7 @@ QWidget* load(IBNibRef nib, CFStringRef name, OSStatus* err) {
         *err = kIBCarbonRuntimeCantFindObject;
         return nullptr;
     }
-    QUiLoader loader;
+    Loader loader;
     QWidget* widget = loader.load(&file);
     *err = widget ? noErr : OSStatus(kIBCarbonRuntimeObjectNotOfRequestedType);
     return widget;

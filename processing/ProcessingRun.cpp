@@ -177,6 +177,15 @@ void PauseTimerProc(EventLoopTimerRef, void*) {
     gEnding = true;
     print_message(kFarewellMessage, 1);
     TransitionWindow(gWindow, kWindowFadeTransitionEffect, kWindowHideTransitionAction, nullptr);
+    if (!gWaitingDrops.empty()) {
+        // Documents arrived during the fade (a launch handed them over): they
+        // are not dropped on the floor; their run comes first, then the end.
+        gEnding = false;
+        gQuitOwed = true;
+        ShowWindow(gWindow);
+        schedule(kRunDelay, ProcessTimerProc);
+        return;
+    }
     ExitToShell();
     gEnding = false;  // only reached when a test replaced the ending
 }

@@ -473,6 +473,17 @@ TEST_F(ForkStore, DeletingAPeersForkKeepsEveryOtherByte) {
         std::fill_n(expected.begin() + c.lengthField, 4, 0);
         EXPECT_EQ(sidecarBytes("f"), expected) << c.sample;
     }
+    // macOS's shape with zero Finder info and an ATTR block without attributes
+    // holds nothing else either.
+    fresh();
+    file("f");
+    Bytes empty = corpusBytes("peers/macos-4096.ad");
+    std::fill_n(empty.begin() + 50, 32, 0);
+    empty[84 + 34] = empty[84 + 35] = 0;  // no attributes
+    empty[3810 + 100] = 1;                // a real fork instead of the blank one
+    sidecar("f", empty);
+    ASSERT_EQ(deleteResourceFork(dirfd, "f"), noErr);
+    EXPECT_FALSE(hasSidecar("f"));
     // Samba keeps the Finder info in the metadata attribute: its sidecar holds
     // nothing but the fork and goes; the attribute stays.
     fresh();

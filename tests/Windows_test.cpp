@@ -14,6 +14,7 @@
 
 #include "platform/CFBundle.h"
 #include "platform/Controls.h"
+#include "platform/StaticText.h"
 #include "testkit/TempTree.h"
 
 namespace {
@@ -62,7 +63,7 @@ TEST_F(MainDescription, TheMainWindowHasItsSixControlsInTheIdleState) {
     ShowWindow(window);
     EXPECT_TRUE(IsWindowVisible(window));
 
-    auto* status = qobject_cast<QLabel*>(control(1));
+    auto* status = qobject_cast<StaticText*>(control(1));
     ASSERT_NE(status, nullptr);
     EXPECT_TRUE(IsControlVisible(status));
     EXPECT_EQ(status->text().toStdString(),
@@ -78,7 +79,7 @@ TEST_F(MainDescription, TheMainWindowHasItsSixControlsInTheIdleState) {
     auto* bar = qobject_cast<QProgressBar*>(control(5));
     ASSERT_NE(bar, nullptr);
     EXPECT_FALSE(IsControlVisible(bar));
-    auto* counter = qobject_cast<QLabel*>(control(6));
+    auto* counter = qobject_cast<StaticText*>(control(6));
     ASSERT_NE(counter, nullptr);
     EXPECT_FALSE(IsControlVisible(counter));
     auto* stop = qobject_cast<QPushButton*>(control(7));
