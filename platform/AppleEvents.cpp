@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Aliases.h"
+#include "platform/FinderStandIn.h"
 
 struct OpaqueAEDataStorageType {
     enum class Kind { Bytes, List, Record } kind = Kind::Bytes;
@@ -405,6 +406,9 @@ OSErr AESend(const AppleEvent* event, AppleEvent* reply, AESendMode sendMode, AE
     if (!event || event->descriptorType != typeAppleEvent || !isRecord(event)) return paramErr;
     if (reply) *reply = kNullDesc;
     const auto* address = findKey(event->dataHandle->attributes, keyAddressAttr);
+    // The Finder is a stand-in in this process: it answers at once.
+    if (address && FinderStandInIsAddressee(&address->desc))
+        return FinderStandInReceive(event, reply, sendMode);
     if (!address || !isSelf(&address->desc)) return procNotFound;
     const AESendMode replyMode = sendMode & 0x3;
     if (replyMode == kAEWaitReply) {
