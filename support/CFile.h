@@ -74,7 +74,9 @@ public:
     static OSErr FSCreateFile(const FSRef& parent, const CString256& name, unsigned long creator,
                               unsigned long type, FSRef& newRef);
     static OSErr FSCreateDirectory(const FSRef& parent, const CString256& name, FSRef& newRef);
-    // By path: a path without '/' is taken relative to the current folder.
+    // By path. The path is the bytes of the names on disk, as FSPathMakeRef
+    // reads it, and the new file gets exactly the name its last component
+    // gives; a path without '/' is taken relative to the current folder.
     static OSErr FSCreateFile(const CString256& path, FSRef& newRef);
     static OSErr FSCreateFile(const CString256& path, unsigned long creator, unsigned long type,
                               FSRef& newRef);
