@@ -2,7 +2,6 @@
 
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -570,22 +569,6 @@ TEST(CFileComments, NoUserAttributesIsAnErrorAndTheStringStays) {
     CString256 back;
     ASSERT_EQ(CFile::FSGetComment(ref, back), noErr);
     EXPECT_STREQ(back.text, "kept");
-
-    const std::string mountPoint = tree.mkdir("ramfs");
-    if (::mount("none", mountPoint.c_str(), "ramfs", 0, nullptr) != 0)
-        GTEST_SKIP() << "cannot mount ramfs here";
-    {
-        const std::string onRamfs = mountPoint + "/g";
-        FILE* f = std::fopen(onRamfs.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fclose(f);
-        FSRef ramRef = refOf(onRamfs);
-        EXPECT_EQ(CFile::FSSetComment(ramRef, CString256("comment")), wrgVolTypErr);
-        CString256 comment("as it was");
-        EXPECT_EQ(CFile::FSGetComment(ramRef, comment), wrgVolTypErr);
-        EXPECT_STREQ(comment.text, "as it was");
-    }
-    ::umount2(mountPoint.c_str(), MNT_DETACH);
 }
 
 // ---- Descriptors -------------------------------------------------------------------
