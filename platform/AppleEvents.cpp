@@ -144,10 +144,11 @@ OSErr copyOut(const AEDesc& d, DescType desiredType, DescType* typeCode, void* d
     AEDesc coerced = kNullDesc;
     OSErr err = AECoerceDesc(&d, desiredType, &coerced);
     if (err != noErr) return err;
-    const auto& bytes = coerced.dataHandle->bytes;
+    static const std::vector<UInt8> kNoBytes;  // a null descriptor has no storage
+    const auto& bytes = coerced.dataHandle ? coerced.dataHandle->bytes : kNoBytes;
     if (typeCode) *typeCode = coerced.descriptorType;
     if (actualSize) *actualSize = Size(bytes.size());
-    if (dataPtr && maximumSize > 0)
+    if (dataPtr && maximumSize > 0 && !bytes.empty())
         std::memcpy(dataPtr, bytes.data(), std::min<size_t>(size_t(maximumSize), bytes.size()));
     AEDisposeDesc(&coerced);
     return noErr;
@@ -203,7 +204,8 @@ OSErr AEGetDescData(const AEDesc* d, void* dataPtr, Size maximumSize) {
     if (!d || !dataPtr || maximumSize < 0) return paramErr;
     if (!d->dataHandle) return noErr;
     const auto& bytes = d->dataHandle->bytes;
-    std::memcpy(dataPtr, bytes.data(), std::min<size_t>(size_t(maximumSize), bytes.size()));
+    if (!bytes.empty())
+        std::memcpy(dataPtr, bytes.data(), std::min<size_t>(size_t(maximumSize), bytes.size()));
     return noErr;
 }
 
