@@ -267,13 +267,13 @@ TEST(CFileDates, ModificationAndCreationDatesSetAndReadBack) {
     EXPECT_EQ(st.st_mtim.tv_sec, 1700000000);
     unsigned long low = 0;
     ASSERT_EQ(CFile::FSGetModDateAsUInt32(ref, low), noErr);
-    EXPECT_EQ(low, modified.lowSeconds);
+    EXPECT_EQ(low, UInt32(modified.lowSeconds));
     // The creation date, as any AppleDouble reader finds it in the dates entry.
     EXPECT_EQ(be32(readBytes(tree.path("._f")), 62), 86400u * 10);
     FSCatalogInfo info{};
     ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoCreateDate, &info, nullptr, nullptr, nullptr),
               noErr);
-    EXPECT_EQ(info.createDate.lowSeconds, created.lowSeconds);
+    EXPECT_EQ(UInt32(info.createDate.lowSeconds), UInt32(created.lowSeconds));
 }
 
 TEST(CFileDates, OneDateForCreationAndModificationAttributeDateLeftAlone) {
