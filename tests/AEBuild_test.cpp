@@ -317,6 +317,18 @@ TEST(AEBuildParameters, AFailedAdditionLeavesTheEventAsItWas) {
     EXPECT_EQ(count, 2);
     AEDesc d = kNull;
     EXPECT_EQ(AEGetParamDesc(&event, FOUR_CHAR_CODE("cccc"), typeWildCard, &d), errAEDescNotFound);
+
+    // Null and empty parameters copy out as nothing.
+    ASSERT_EQ(AEBuildParameters(&event, nullptr, "nul1:'null'(), emp1:'TEXT'()"), noErr);
+    char out[4] = "abc";
+    Size size = -1;
+    EXPECT_EQ(AEGetParamPtr(&event, FOUR_CHAR_CODE("nul1"), typeWildCard, nullptr, out, 4, &size),
+              noErr);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(AEGetParamPtr(&event, FOUR_CHAR_CODE("emp1"), typeChar, nullptr, out, 4, &size),
+              noErr);
+    EXPECT_EQ(size, 0);
+    EXPECT_STREQ(out, "abc");
     AEDisposeDesc(&event);
 
     AEDesc notAnEvent = kNull;
