@@ -72,12 +72,12 @@ char* readDataFork(const FSRef& ref, unsigned long* count) {
     if (FSOpenFork(&ref, 0, nullptr, fsRdPerm, &refNum) != noErr) return nullptr;
     SInt64 size = 0;
     if (FSGetForkSize(refNum, &size) != noErr || size < 0 || UInt64(size) > 0xFFFFFFFFu) {
-        FSCloseFork(refNum);
+        FSClose(refNum);
         return nullptr;
     }
     char* array = new (std::nothrow) char[std::size_t(size)];
     if (!array) {
-        FSCloseFork(refNum);
+        FSClose(refNum);
         return nullptr;
     }
     // One read; the kernel hands out at most about 2 GiB per call, so a
@@ -92,7 +92,7 @@ char* readDataFork(const FSRef& ref, unsigned long* count) {
         if (err == eofErr && actual > 0 && total < UInt64(size)) err = noErr;
         if (err == noErr && actual == 0) break;
     }
-    FSCloseFork(refNum);
+    FSClose(refNum);
     if (total != UInt64(size)) {
         delete[] array;
         return nullptr;
@@ -230,7 +230,7 @@ OSErr CFile::FSSetModCreateAccessDate(const FSRef& ref, const UTCDateTime* date)
         char scratch;
         if (FSSetForkPosition(refNum, fsFromStart, 0) == noErr)
             FSReadFork(refNum, fsAtMark | kNoCacheMask, 0, 1, &scratch, nullptr);
-        FSCloseFork(refNum);
+        FSClose(refNum);
     }
     MoreFEUpdateItemFSRef(&ref);
     return err;
@@ -371,7 +371,7 @@ OSErr CFile::WriteFile(const FSRef& ref, const char* data, unsigned long count) 
     err = FSSetForkPosition(refNum, fsFromStart, 0);
     if (err == noErr)
         err = FSWriteFork(refNum, fsAtMark | kNoCacheMask, 0, ByteCount(count), data, nullptr);
-    FSCloseFork(refNum);
+    FSClose(refNum);
     return err;
 }
 
