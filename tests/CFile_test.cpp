@@ -1,9 +1,7 @@
 #include "support/CFile.h"
 
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -19,6 +17,7 @@
 #include "support/AEIdle.h"
 #include "support/MoreAppleEvents.h"
 #include "testkit/AllocationProbe.h"
+#include "testkit/Nobody.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
@@ -469,26 +468,19 @@ TEST(CFileReadWrite, AReadOnlyFileCanBeRead) {
     const std::string file = tree.write("locked", "read me");
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
     // As an ordinary user, who may not open the file for writing.
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
+    const int result = runAsNobody([&] {
         FSRef ref;
         if (FSPathMakeRef(reinterpret_cast<const UInt8*>(file.c_str()), &ref, nullptr) != noErr)
-            ::_exit(4);
+            return 4;
         char* array = CFile::ReadFile(ref);
-        if (!array) ::_exit(1);
+        if (!array) return 1;
         const bool same = std::memcmp(array, "read me", 7) == 0;
         delete[] array;
+        if (!same) return 2;
         // Writing still needs write access.
-        if (CFile::WriteFile(ref, "x", 1) != afpAccessDenied) ::_exit(5);
-        ::_exit(same ? 0 : 2);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        return CFile::WriteFile(ref, "x", 1) == afpAccessDenied ? 0 : 5;
+    });
+    EXPECT_EQ(result, 0);
     EXPECT_EQ(readText(file), "read me");
 }
 
