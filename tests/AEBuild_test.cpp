@@ -263,7 +263,7 @@ TEST(AEBuildErrors, MalformedFormatsGiveTheCodeAndPositionAndNoEvent) {
     AEDisposeDesc(&item);
 }
 
-TEST(AEBuildErrors, EveryCutOfThePartsFormatsFailsCleanlyOrBuilds) {
+TEST(AEBuildErrors, EveryCutOfTheCommentFormatsFailsCleanlyOrBuilds) {
     AEDesc item = kNull;
     ASSERT_EQ(AECreateDesc(typeAlias, "x", 1, &item), noErr);
     for (const char* format : {kSetCommentFormat, kGetCommentFormat}) {
