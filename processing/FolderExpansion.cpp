@@ -1,0 +1,143 @@
+#include "processing/FolderExpansion.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+// The quit request of the main window; a walk only reads it.
+extern Boolean gQuitting;
+
+SInt32 gWhichFilter = 0;
+FSRef* gFSRefArray = nullptr;
+SInt32 gNbrFilesToBeProcessed = 0;
+SInt32 gNbrFilesProcessed = 0;
+
+namespace {
+
+bool isFolder(const FSCatalogInfo& info) {
+    return (info.nodeFlags & kFSNodeIsDirectoryMask) != 0;
+}
+
+// Walks the tree below the record's current reference, depth first. It does
+// what a level calling itself for each subfolder does (every level lists its
+// folder one object at a time, a subfolder is walked right after it is offered,
+// and a level's loop goes on only while the result, its own or the deeper
+// level's, is 0 and the filter has not asked to stop), but keeps the open
+// iterators in a list instead of on the call stack, so no tree is too deep for
+// the stack. Each open iterator holds a folder open; a tree deeper than the
+// process may keep folders open ends with tmfoErr.
+void FSIterateContainerLevel(FSIterateContainerGlobals* g) {
+    std::vector<FSIterator> levels;
+    enum class Step { Enter, List, Test } step = Step::Enter;
+    for (;;) {
+        switch (step) {
+            case Step::Enter: {
+                // Start a level on the folder the current reference designates.
+                step = Step::Test;
+                if (g->maxLevels != 0 && g->currentLevel >= g->maxLevels) break;
+                FSIterator iterator = nullptr;
+                g->result = FSOpenIterator(&g->ref, kFSIterateFlat, &iterator);
+                if (g->result != noErr) break;
+                try {
+                    levels.push_back(iterator);
+                } catch (const std::bad_alloc&) {
+                    FSCloseIterator(iterator);
+                    g->result = memFullErr;
+                    break;
+                }
+                ++g->currentLevel;
+                step = Step::List;
+                break;
+            }
+            case Step::List:
+                g->result = FSGetCatalogInfoBulk(levels.back(), 1, &g->actualObjects,
+                                                 &g->containerChanged, g->whichInfo,
+                                                 &g->catalogInfo, &g->ref, g->specPtr, g->namePtr);
+                step = Step::Test;
+                if ((g->result == noErr || g->result == errFSNoMoreItems) &&
+                    g->actualObjects == 1) {
+                    g->quitFlag =
+                        g->iterateFilter(g->containerChanged, g->currentLevel, &g->catalogInfo,
+                                         &g->ref, g->specPtr, g->namePtr, g->yourDataPtr);
+                    if (isFolder(g->catalogInfo) && !g->quitFlag) step = Step::Enter;
+                }
+                break;
+            case Step::Test:
+                // The loop test of the innermost open level.
+                if (levels.empty()) return;
+                if (g->result == noErr && !g->quitFlag) {
+                    step = Step::List;
+                    break;
+                }
+                if (g->result == errFSNoMoreItems || g->result == afpAccessDenied)
+                    g->result = noErr;
+                --g->currentLevel;
+                FSCloseIterator(levels.back());
+                levels.pop_back();
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+OSErr FSIterateContainer(const FSRef* container, ItemCount maxLevels, FSCatalogInfoBitmap whichInfo,
+                         Boolean wantFSSpec, Boolean wantName,
+                         IterateContainerFilterProcPtr iterateFilter, void* yourDataPtr) {
+    if (!iterateFilter) return paramErr;
+    if (!container) return paramErr;
+    FSIterateContainerGlobals g;
+    g.iterateFilter = iterateFilter;
+    g.whichInfo = whichInfo | kFSCatInfoNodeFlags;
+    std::memcpy(&g.ref, container, sizeof g.ref);
+    g.specPtr = wantFSSpec ? &g.spec : nullptr;
+    g.namePtr = wantName ? &g.name : nullptr;
+    g.yourDataPtr = yourDataPtr;
+    g.maxLevels = maxLevels;
+    g.currentLevel = 0;
+    g.quitFlag = false;
+    g.containerChanged = false;
+    g.result = noErr;
+    g.actualObjects = 0;
+    FSIterateContainerLevel(&g);
+    return g.result;
+}
+
+Boolean MyIterateContainerFilter(Boolean, ItemCount, const FSCatalogInfo* catalogInfo,
+                                 const FSRef* ref, const FSSpec*, const HFSUniStr255*,
+                                 void* yourDataPtr) {
+    if (!isFolder(*catalogInfo)) {
+        switch (*static_cast<const SInt32*>(yourDataPtr)) {
+            case kCollectFilter:
+                // Files that appeared since the count are counted, never stored.
+                if (gNbrFilesProcessed < gNbrFilesToBeProcessed && gFSRefArray)
+                    std::memcpy(&gFSRefArray[gNbrFilesProcessed], ref, sizeof(FSRef));
+                ++gNbrFilesProcessed;
+                break;
+            case kCountFilter:
+                ++gNbrFilesToBeProcessed;
+                break;
+            default:
+                break;
+        }
+    }
+    return gQuitting;
+}
+
+namespace {
+
+OSErr walkFolder(const FSRef* folder, SInt32 which) {
+    gWhichFilter = which;
+    return FSIterateContainer(folder, 0, kFSCatInfoNodeFlags, false, false,
+                              MyIterateContainerFilter, &gWhichFilter);
+}
+
+}  // namespace
+
+OSErr IterateCountFolder(const FSRef* folder) {
+    return walkFolder(folder, kCountFilter);
+}
+
+OSErr IterateCollectFolder(const FSRef* folder) {
+    return walkFolder(folder, kCollectFilter);
+}

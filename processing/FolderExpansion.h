@@ -1,0 +1,60 @@
+// Folder expansion: the container walker, and the counting and collecting walks
+// that turn a dropped folder into the flat array of the files it holds at any
+// depth, in the order a file manager lists them.
+#pragma once
+
+#include "platform/Files.h"
+
+// Shared with the processing run, main thread only.
+extern SInt32 gWhichFilter;            // 2 count, 1 collect; set by the walks
+extern FSRef* gFSRefArray;             // the run's file array, gNbrFilesToBeProcessed records
+extern SInt32 gNbrFilesToBeProcessed;  // counted files; the array's capacity while collecting
+extern SInt32 gNbrFilesProcessed;      // files met while collecting; next free slot
+
+enum : SInt32 { kCollectFilter = 1, kCountFilter = 2 };
+
+// Called for every object met; answering true stops the walk.
+using IterateContainerFilterProcPtr = Boolean (*)(Boolean containerChanged, ItemCount currentLevel,
+                                                  const FSCatalogInfo* catalogInfo,
+                                                  const FSRef* ref, const FSSpec* spec,
+                                                  const HFSUniStr255* name, void* yourDataPtr);
+
+// Walk record of one FSIterateContainer call, shared by every level of the walk.
+struct FSIterateContainerGlobals {
+    IterateContainerFilterProcPtr iterateFilter;
+    FSCatalogInfoBitmap whichInfo;
+    FSCatalogInfo catalogInfo;
+    FSRef ref;
+    FSSpec spec;
+    FSSpec* specPtr;
+    HFSUniStr255 name;
+    HFSUniStr255* namePtr;
+    void* yourDataPtr;
+    ItemCount maxLevels;
+    ItemCount currentLevel;
+    Boolean quitFlag;
+    Boolean containerChanged;
+    OSErr result;
+    ItemCount actualObjects;
+};
+
+// Walks the container depth first: each object is offered to the filter, a
+// folder before its contents, which are walked right after it. maxLevels 0
+// means no depth limit. Access denied on a subfolder and the end of a listing
+// end that folder's listing without error; any other failure ends the walk and
+// is returned. paramErr without a filter.
+OSErr FSIterateContainer(const FSRef* container, ItemCount maxLevels, FSCatalogInfoBitmap whichInfo,
+                         Boolean wantFSSpec, Boolean wantName,
+                         IterateContainerFilterProcPtr iterateFilter, void* yourDataPtr);
+
+// Counts files (anything but folders): counts up, selects by *yourDataPtr, and
+// answers the quit request.
+Boolean MyIterateContainerFilter(Boolean containerChanged, ItemCount currentLevel,
+                                 const FSCatalogInfo* catalogInfo, const FSRef* ref,
+                                 const FSSpec* spec, const HFSUniStr255* name, void* yourDataPtr);
+
+// Adds the number of files in the folder to gNbrFilesToBeProcessed.
+OSErr IterateCountFolder(const FSRef* folder);
+// Copies the folder's files into gFSRefArray from index gNbrFilesProcessed on,
+// never past gNbrFilesToBeProcessed; counts every file met in gNbrFilesProcessed.
+OSErr IterateCollectFolder(const FSRef* folder);

@@ -1,0 +1,355 @@
+#include "processing/FolderExpansion.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/MacMemory.h"
+#include "support/CFile.h"
+#include "testkit/TempTree.h"
+
+// The quit request belongs to the main window; until this test is linked with
+// it, this stand-in is the one the walks read.
+__attribute__((weak)) Boolean gQuitting = false;
+
+using testsupport::TempTree;
+
+namespace {
+
+FSRef refFor(const std::string& path) {
+    FSRef ref{};
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
+        << path;
+    return ref;
+}
+
+std::string pathOf(const FSRef& ref, const std::string& below) {
+    UInt8 buf[8192];
+    if (FSRefMakePath(&ref, buf, sizeof buf) != noErr) return "<no path>";
+    std::string p(reinterpret_cast<char*>(buf));
+    return p.rfind(below + "/", 0) == 0 ? p.substr(below.size() + 1) : p;
+}
+
+// What the run does with a folder: count, allocate, collect. The array has one
+// guard record past its end that must stay untouched.
+struct Expansion {
+    OSErr countErr = noErr;
+    OSErr collectErr = noErr;
+    SInt32 counted = 0;
+    SInt32 processed = 0;
+    std::vector<std::string> files;  // relative to the walked folder
+    bool guardIntact = true;
+};
+
+const UInt8 kGuard = 0xA7;
+
+Expansion expand(const std::string& folder, void (*between)(const std::string&) = nullptr) {
+    Expansion e;
+    FSRef ref = refFor(folder);
+    gNbrFilesToBeProcessed = 0;
+    gNbrFilesProcessed = 0;
+    e.countErr = IterateCountFolder(&ref);
+    e.counted = gNbrFilesToBeProcessed;
+    if (between) between(folder);
+    Ptr block = NewPtr(Size((e.counted + 1) * sizeof(FSRef)));
+    std::memset(block, kGuard, (e.counted + 1) * sizeof(FSRef));
+    gFSRefArray = reinterpret_cast<FSRef*>(block);
+    e.collectErr = IterateCollectFolder(&ref);
+    e.processed = gNbrFilesProcessed;
+    for (SInt32 i = 0; i < std::min(e.counted, e.processed); ++i)
+        e.files.push_back(pathOf(gFSRefArray[i], folder));
+    for (size_t i = 0; i < sizeof(FSRef); ++i)
+        if (UInt8(block[e.counted * sizeof(FSRef) + i]) != kGuard) e.guardIntact = false;
+    gFSRefArray = nullptr;
+    DisposePtr(block);
+    EXPECT_EQ(gNbrFilesToBeProcessed, e.counted) << "collecting changed the count";
+    return e;
+}
+
+using Files = std::vector<std::string>;
+
+// Runs `body` as the unprivileged user in a child process and returns what it
+// wrote to the pipe; the tree must be open to others.
+std::string asNobody(const std::function<std::string()>& body) {
+    int fds[2];
+    if (pipe(fds) != 0) return "<pipe>";
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        struct passwd* nobody = getpwnam("nobody");
+        gid_t gid = nobody ? nobody->pw_gid : 65534;
+        uid_t uid = nobody ? nobody->pw_uid : 65534;
+        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(2);
+        std::string out = body();
+        if (write(fds[1], out.data(), out.size()) != ssize_t(out.size())) _exit(3);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return out;
+}
+
+std::string describe(const Expansion& e) {
+    std::string s = std::to_string(e.countErr) + " " + std::to_string(e.collectErr) + " " +
+                    std::to_string(e.counted) + " " + std::to_string(e.processed) + ":";
+    for (auto& f : e.files) s += " " + f;
+    return s;
+}
+
+// Makes a chain of `depth` nested folders "d" with one file at the bottom,
+// without ever using a path longer than one name.
+void makeChain(const std::string& top, int depth) {
+    int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < depth; ++i) {
+        mkdirat(fd, "d", 0755);
+        int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    close(openat(fd, "bottom", O_CREAT | O_WRONLY, 0644));
+    close(fd);
+}
+
+// Removes such a chain from the bottom up.
+void removeChain(const std::string& top, int depth) {
+    std::vector<int> fds{open(top.c_str(), O_RDONLY | O_DIRECTORY)};
+    for (int i = 0; i < depth; ++i) fds.push_back(openat(fds.back(), "d", O_RDONLY | O_DIRECTORY));
+    unlinkat(fds.back(), "bottom", 0);
+    for (int i = depth; i > 0; --i) {
+        close(fds[size_t(i)]);
+        unlinkat(fds[size_t(i) - 1], "d", AT_REMOVEDIR);
+    }
+    close(fds[0]);
+}
+
+int openFdCount() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST(FolderExpansion, FilesAreCollectedDepthFirstInListingOrder) {
+    TempTree t;
+    std::string top = t.mkdir("top");
+    t.write("top/c.txt", "c");
+    t.write("top/A/a2", "");
+    t.write("top/A/a1", "1");
+    t.write("top/A/Sub/s1", "s");
+    t.write("top/b.txt", "b");
+    t.write("top/._b.txt", "sidecar of b.txt");  // part of b.txt, not a file of its own
+    t.write("top/.hidden", "h");                 // invisible files are files
+    t.mkdir("top/Empty");
+    t.mkdir("top/EmptyOnly/E1/E2");
+    t.write("top/App.app/Contents/Info.plist", "p");  // packages are folders
+    std::string outside = t.write("outside/x", "x");
+    symlink(t.path("outside").c_str(), t.path("top/link").c_str());  // a link, not a folder
+
+    Expansion e = expand(top);
+    EXPECT_EQ(e.countErr, noErr);
+    EXPECT_EQ(e.collectErr, noErr);
+    EXPECT_TRUE(e.guardIntact);
+    EXPECT_EQ(e.files, (Files{".hidden", "A/a1", "A/a2", "A/Sub/s1", "App.app/Contents/Info.plist",
+                              "b.txt", "c.txt", "link"}));
+    EXPECT_EQ(e.counted, 8);
+    EXPECT_EQ(e.processed, 8);
+
+    // Only empty folders: nothing to count or collect.
+    Expansion empty = expand(t.path("top/EmptyOnly"));
+    EXPECT_EQ(empty.counted, 0);
+    EXPECT_EQ(empty.processed, 0);
+    EXPECT_TRUE(empty.guardIntact);
+
+    // Counting again adds to the count; the walks never reset it.
+    FSRef ref = refFor(top);
+    gNbrFilesToBeProcessed = 5;
+    EXPECT_EQ(IterateCountFolder(&ref), noErr);
+    EXPECT_EQ(IterateCountFolder(&ref), noErr);
+    EXPECT_EQ(gNbrFilesToBeProcessed, 5 + 8 + 8);
+}
+
+TEST(FolderExpansion, FilesThatComeOrGoBetweenTheWalksNeverOverrunTheArray) {
+    TempTree t;
+    std::string top = t.mkdir("top");
+    t.write("top/a", "");
+    t.write("top/m/b", "");
+    t.write("top/z", "");
+
+    Expansion grown = expand(top, [](const std::string& f) {
+        close(open((f + "/m/a0").c_str(), O_CREAT | O_WRONLY, 0644));
+    });
+    EXPECT_EQ(grown.counted, 3);
+    EXPECT_EQ(grown.processed, 4);
+    EXPECT_TRUE(grown.guardIntact);
+    EXPECT_EQ(grown.files, (Files{"a", "m/a0", "m/b"}));
+
+    Expansion shrunk = expand(top, [](const std::string& f) { unlink((f + "/a").c_str()); });
+    EXPECT_EQ(shrunk.counted, 4);
+    EXPECT_EQ(shrunk.processed, 3);
+    EXPECT_TRUE(shrunk.guardIntact);
+}
+
+TEST(FolderExpansion, AFolderThatCannotBeOpenedEndsOnlyItsParentsListing) {
+    TempTree t;
+    chmod(t.root().c_str(), 0755);
+    std::string top = t.mkdir("top");
+    t.write("top/X/a1", "");
+    t.write("top/X/Locked/inside", "");
+    t.write("top/X/x2", "");  // listed after Locked: never met
+    t.write("top/y.txt", "");
+    chmod(t.path("top/X/Locked").c_str(), 0);
+
+    std::string seen = asNobody([&] { return describe(expand(top)); });
+    EXPECT_EQ(seen, "0 0 2 2: X/a1 y.txt");
+
+    // The walked folder itself: its open error is the result, even access denied.
+    std::string locked = t.path("top/X/Locked");
+    std::string direct = asNobody([&] {
+        FSRef ref = refFor(locked);
+        gNbrFilesToBeProcessed = 0;
+        OSErr err = IterateCountFolder(&ref);
+        return std::to_string(err) + " " + std::to_string(gNbrFilesToBeProcessed);
+    });
+    EXPECT_EQ(direct, std::to_string(afpAccessDenied) + " 0");
+}
+
+TEST(FolderExpansion, TheQuitRequestStopsTheWalkAtOnce) {
+    TempTree t;
+    std::string top = t.mkdir("top");
+    t.write("top/A/inner", "");
+    t.write("top/b", "");
+    t.write("top/c", "");
+    FSRef ref = refFor(top);
+    gQuitting = true;
+    gNbrFilesToBeProcessed = 0;
+    EXPECT_EQ(IterateCountFolder(&ref), noErr);
+    gQuitting = false;
+    EXPECT_EQ(gNbrFilesToBeProcessed, 0);  // A was offered first and not entered
+
+    gQuitting = true;
+    gNbrFilesToBeProcessed = 0;
+    FSRef a = refFor(t.path("top/A"));
+    EXPECT_EQ(IterateCountFolder(&a), noErr);
+    gQuitting = false;
+    EXPECT_EQ(gNbrFilesToBeProcessed, 1);
+}
+
+TEST(FolderExpansion, TheWalkerHonoursDepthRequestsAndItsArguments) {
+    TempTree t;
+    std::string top = t.mkdir("top");
+    t.write("top/A/B/deep", "");
+    t.write("top/f", "");
+    struct Seen {
+        std::vector<std::string> names;
+        std::vector<ItemCount> levels;
+    } seen;
+    auto filter = [](Boolean, ItemCount level, const FSCatalogInfo*, const FSRef*,
+                     const FSSpec* spec, const HFSUniStr255* name, void* data) -> Boolean {
+        auto* s = static_cast<Seen*>(data);
+        EXPECT_NE(spec, nullptr);
+        std::string n;
+        for (UInt16 i = 0; name && i < name->length; ++i) n += char(name->unicode[i]);
+        s->names.push_back(n);
+        s->levels.push_back(level);
+        return false;
+    };
+    FSRef ref = refFor(top);
+    EXPECT_EQ(FSIterateContainer(&ref, 2, kFSCatInfoNone, true, true, filter, &seen), noErr);
+    EXPECT_EQ(seen.names, (std::vector<std::string>{"A", "B", "f"}));
+    EXPECT_EQ(seen.levels, (std::vector<ItemCount>{1, 2, 1}));
+    EXPECT_EQ(FSIterateContainer(&ref, 0, kFSCatInfoNone, false, false, nullptr, nullptr),
+              paramErr);
+
+    // A file is not a container: its open error ends the walk.
+    FSRef file = refFor(t.path("top/f"));
+    EXPECT_NE(IterateCountFolder(&file), noErr);
+}
+
+TEST(FolderExpansion, ATreeDeeperThanTheStackIsWalkedWithoutCrashing) {
+    // 800 levels on a 24 KiB stack: a walker that recursed once per level runs
+    // off it (tried), the walk itself needs only what one File Manager call
+    // needs. Each level keeps its folder open, so the test lets the process keep
+    // enough folders open.
+    const int depth = 800;
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit raised = saved;
+    raised.rlim_cur = std::min<rlim_t>(saved.rlim_max, depth + 200);
+    if (raised.rlim_cur < rlim_t(depth + 100) || setrlimit(RLIMIT_NOFILE, &raised) != 0)
+        GTEST_SKIP() << "cannot keep " << depth << " folders open";
+    TempTree t;
+    std::string top = t.mkdir("top");
+    makeChain(top, depth);
+
+    struct Job {
+        std::string top;
+        Expansion result;
+    } job{top, {}};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 24 * 1024);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, &attr,
+                  [](void* p) -> void* {
+                      auto* j = static_cast<Job*>(p);
+                      j->result = expand(j->top);
+                      return nullptr;
+                  },
+                  &job),
+              0);
+    pthread_join(thread, nullptr);
+    EXPECT_EQ(job.result.countErr, noErr);
+    EXPECT_EQ(job.result.collectErr, noErr);
+    EXPECT_EQ(job.result.counted, 1);
+    ASSERT_EQ(job.result.files.size(), 1u);
+    EXPECT_EQ(job.result.files[0].size(), size_t(depth) * 2 + 6);  // d/d/.../bottom
+
+    // Fewer folders allowed open than levels: a clean error, every folder closed.
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    setrlimit(RLIMIT_NOFILE, &low);
+    int before = openFdCount();
+    FSRef ref = refFor(top);
+    gNbrFilesToBeProcessed = 0;
+    EXPECT_EQ(IterateCountFolder(&ref), tmfoErr);
+    EXPECT_EQ(gNbrFilesToBeProcessed, 0);
+    EXPECT_EQ(openFdCount(), before);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    removeChain(top, depth);
+}
+
+TEST(FolderExpansion, DirectoriesAreFoldersAndVolumeRoots) {
+    TempTree t;
+    EXPECT_TRUE(CFile::IsADirectory(refFor(t.mkdir("folder"))));
+    EXPECT_TRUE(CFile::IsADirectory(refFor("/")));
+    EXPECT_FALSE(CFile::IsADirectory(refFor(t.write("empty", ""))));
+    EXPECT_FALSE(CFile::IsADirectory(refFor(t.write("full", "data"))));
+    std::string gone = t.mkdir("gone");
+    FSRef ref = refFor(gone);
+    rmdir(gone.c_str());
+    EXPECT_FALSE(CFile::IsADirectory(ref));
+}
