@@ -149,14 +149,19 @@ enum class Outcome { Changed, Failed, Skipped };
 // One file of a real run: skipped when the fork the operation takes away is
 // already empty, else the window's operation.
 Outcome applyOperation(const CBatchItem& item, functionType function, CReporter* reporter) {
-    FSCatalogInfo info;
     const bool resource = function == kDeleteResourceFork;
-    OSErr err = FSGetCatalogInfo(&item.ref, resource ? kFSCatInfoRsrcSizes : kFSCatInfoDataSizes,
-                                 &info, nullptr, nullptr, nullptr);
-    if (err == noErr && (resource ? info.rsrcLogicalSize : info.dataLogicalSize) == 0) {
-        bool regular = false;
-        err = isRegularFile(&item.ref, &regular);
-        if (err == noErr && regular) return Outcome::Skipped;
+    OSErr err = noErr;
+    // A data fork the walk saw with bytes in it needs no second look; an empty
+    // one is looked at again now, so that a skip never rests on old news.
+    if (resource || !item.dataSizeKnown || item.dataSize == 0) {
+        FSCatalogInfo info;
+        err = FSGetCatalogInfo(&item.ref, resource ? kFSCatInfoRsrcSizes : kFSCatInfoDataSizes,
+                               &info, nullptr, nullptr, nullptr);
+        if (err == noErr && (resource ? info.rsrcLogicalSize : info.dataLogicalSize) == 0) {
+            bool regular = false;
+            err = isRegularFile(&item.ref, &regular);
+            if (err == noErr && regular) return Outcome::Skipped;
+        }
     }
     if (err == noErr) err = ProcessFSRef(&item.ref, function);
     if (err != noErr) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +14,10 @@
 struct CBatchItem {
     FSRef ref;
     std::string path;  // the argument as given, then the names below it
+    // The data fork's size when the walk met the file (0 also for anything
+    // that is not a regular file); not known for a file given by itself.
+    bool dataSizeKnown = false;
+    std::uint64_t dataSize = 0;
 };
 
 // Called for each failure met while expanding: the path concerned, the result
