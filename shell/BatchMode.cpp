@@ -118,16 +118,20 @@ const char* dryRunVerb(functionType function) {
     return "?";
 }
 
-// Expands every argument in order; the failures are reported and counted.
-std::vector<CBatchItem> expandAll(const CBatchOptions& options, CReporter* reporter,
-                                  std::size_t* failed) {
+// Expands every argument in order. A failure met on the way takes its place
+// in the list, so that reports come in the order of the arguments and walks.
+std::vector<CBatchItem> expandAll(const CBatchOptions& options) {
     std::vector<CBatchItem> items;
     auto onFailure = [&](const std::string& path, OSErr code, const std::string& note) {
-        reporter->failure(path, code, note);
+        CBatchItem failure;
+        failure.path = path;
+        failure.failure = code;
+        failure.note = note;
+        items.push_back(std::move(failure));
     };
     for (const std::string& path : options.paths) {
         if (gBatchInterrupted) break;
-        *failed += std::size_t(ExpandBatchPath(path, &items, onFailure, &gBatchInterrupted));
+        ExpandBatchPath(path, &items, onFailure, &gBatchInterrupted);
     }
     return items;
 }
@@ -238,11 +242,16 @@ int runOperation(const CBatchOptions& options, const CBatchIO& io) {
     if (status >= 0) return status;
     CReporter reporter(io, false);
     std::size_t changed = 0, failed = 0, skipped = 0;
-    const std::vector<CBatchItem> items = expandAll(options, &reporter, &failed);
+    const std::vector<CBatchItem> items = expandAll(options);
     CProgress progress(io.err, io.errIsTerminal, items.size());
     reporter.setProgress(&progress);
     std::size_t done = 0;
     for (; done < items.size() && !gBatchInterrupted; ++done) {
+        if (items[done].failure != noErr) {
+            reporter.failure(items[done].path, items[done].failure, items[done].note);
+            ++failed;
+            continue;
+        }
         const Outcome outcome = options.dryRun
                                     ? predictOperation(items[done], options.function, &reporter)
                                     : applyOperation(items[done], options.function, &reporter);
@@ -265,11 +274,16 @@ int runOperation(const CBatchOptions& options, const CBatchIO& io) {
 int runInfo(const CBatchOptions& options, const CBatchIO& io) {
     CReporter reporter(io, options.json);
     std::size_t failed = 0;
-    const std::vector<CBatchItem> items = expandAll(options, &reporter, &failed);
+    const std::vector<CBatchItem> items = expandAll(options);
     CProgress progress(io.err, io.errIsTerminal, items.size());
     reporter.setProgress(&progress);
     std::size_t done = 0;
     for (; done < items.size() && !gBatchInterrupted; ++done) {
+        if (items[done].failure != noErr) {
+            reporter.failure(items[done].path, items[done].failure, items[done].note);
+            ++failed;
+            continue;
+        }
         const CForkReport report = InspectFile(&items[done].ref, items[done].path);
         if (report.error != noErr) {
             reporter.failure(report.path, report.error, "");

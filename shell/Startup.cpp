@@ -23,7 +23,7 @@ OSStatus StartApplication() {
     }
     HideWindow(gWindow);
 
-    ControlRef* const controls[] = {&gMessage, &gSpin, &gEditButton,
+    ControlRef* const controls[] = {&gMessage,  &gSpin,         &gEditButton,
                                     &gProgress, &gSmallMessage, &gStopButton};
     const SInt32 numbers[] = {1, 2, 4, 5, 6, 7};
     for (int i = 0; i < 6; ++i) {
