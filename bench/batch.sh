@@ -33,11 +33,9 @@ run() {
     t2=$(now)
     "$BIN" --operation "$op" --yes "$WORK/$name-batch" >"$WORK/$name-batch.out" 2>"$WORK/$name.err"
     t3=$(now)
-    local floor batch
-    floor=$(echo "$t1 - $t0" | bc -l)
-    batch=$(echo "$t3 - $t2" | bc -l)
-    printf '%-16s %7d files  floor %7.2f s  batch %7.2f s  ratio %5.2f\n' "$op" "$count" \
-        "$floor" "$batch" "$(echo "$batch / $floor" | bc -l)"
+    awk -v op="$op" -v n="$count" -v f="$(awk "BEGIN{print $t1 - $t0}")" \
+        -v b="$(awk "BEGIN{print $t3 - $t2}")" \
+        'BEGIN{printf "%-16s %7d files  floor %7.2f s  batch %7.2f s  ratio %5.2f\n", op, n, f, b, b / f}'
     tail -n1 "$WORK/$name-floor.out" | sed 's/^/    floor: /'
     tail -n1 "$WORK/$name-batch.out" | sed 's/^/    batch: /'
     rm -rf "$WORK/$name-floor" "$WORK/$name-batch"
