@@ -98,7 +98,10 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
             ++it.next;
             continue;
         }
-        if (err != noErr) return err;
+        if (err != noErr) {
+            ++it.next;  // the next call goes on with the next object
+            return err;
+        }
         object.node = child(it.container, entry.name);
         // Only the fields read through the folder need a descriptor of their
         // own; a walk asking for node flags and sizes is spared two system
@@ -110,7 +113,10 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
             object.folder = CDirFd(::fcntl(it.folder.get(), F_DUPFD_CLOEXEC, 0));
         if (catalogInfos) {
             err = catalog::fill(object, whichInfo, &catalogInfos[count]);
-            if (err != noErr) return err;
+            if (err != noErr) {
+                ++it.next;
+                return err;
+            }
         }
         if (refs) makeRef(object.node, identityOf(object.sx), &refs[count]);
         if (specs)

@@ -108,9 +108,11 @@ void setName(Node& n, std::string_view name) {
     gNames.append(name);
 }
 
+bool gHaveOpenat2 = true;
+
 // Opens `relative` below `dirfd` refusing every symbolic link on the way.
 int openNoLinks(int dirfd, const std::string& relative) {
-    static bool haveOpenat2 = true;
+    bool& haveOpenat2 = gHaveOpenat2;
     if (haveOpenat2) {
         open_how how{};
         how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -159,6 +161,10 @@ static_assert(sizeof(RefData) <= sizeof(FSRef));
 std::vector<UInt64> gVolumes;
 
 }  // namespace
+
+void setUseOpenat2(bool use) {
+    gHaveOpenat2 = use;
+}
 
 CDirFd::~CDirFd() {
     if (fd_ >= 0) ::close(fd_);
