@@ -36,9 +36,15 @@ std::map<std::pair<AEEventClass, AEEventID>, HandlerEntry> gHandlers;
 
 const AEDesc kNullDesc = {typeNull, nullptr};
 
-Storage* storageOf(const AEDesc* d) { return d ? d->dataHandle : nullptr; }
-bool isList(const AEDesc* d) { return storageOf(d) && d->dataHandle->kind == Kind::List; }
-bool isRecord(const AEDesc* d) { return storageOf(d) && d->dataHandle->kind == Kind::Record; }
+Storage* storageOf(const AEDesc* d) {
+    return d ? d->dataHandle : nullptr;
+}
+bool isList(const AEDesc* d) {
+    return storageOf(d) && d->dataHandle->kind == Kind::List;
+}
+bool isRecord(const AEDesc* d) {
+    return storageOf(d) && d->dataHandle->kind == Kind::Record;
+}
 
 void disposeItems(std::vector<Storage::Item>& items) {
     for (auto& item : items) AEDisposeDesc(&item.desc);
@@ -263,8 +269,8 @@ OSErr AEPutPtr(AEDescList* list, long index, DescType typeCode, const void* data
     return err;
 }
 
-OSErr AEGetNthDesc(const AEDescList* list, long index, DescType desiredType,
-                   AEKeyword* keyword, AEDesc* result) {
+OSErr AEGetNthDesc(const AEDescList* list, long index, DescType desiredType, AEKeyword* keyword,
+                   AEDesc* result) {
     if (!list || !result) return paramErr;
     *result = kNullDesc;
     if (!isList(list) && !isRecord(list)) return errAEWrongDataType;
@@ -371,8 +377,7 @@ OSErr AEInstallEventHandler(AEEventClass eventClass, AEEventID eventID, AEEventH
 OSErr AERemoveEventHandler(AEEventClass eventClass, AEEventID eventID, AEEventHandlerUPP handler,
                            Boolean) {
     auto it = gHandlers.find({eventClass, eventID});
-    if (it == gHandlers.end() || (handler && it->second.proc != handler))
-        return errAEDescNotFound;
+    if (it == gHandlers.end() || (handler && it->second.proc != handler)) return errAEDescNotFound;
     gHandlers.erase(it);
     return noErr;
 }
@@ -408,7 +413,9 @@ OSErr AESend(const AppleEvent* event, AppleEvent* reply, AESendMode sendMode, AE
     if (!address || !isSelf(&address->desc)) return procNotFound;
     const AESendMode replyMode = sendMode & 0x3;
     if (replyMode == kAEWaitReply) {
-        if (reply) AECreateAppleEvent(FOUR_CHAR_CODE("aevt"), FOUR_CHAR_CODE("ansr"), nullptr, 0, 0, reply);
+        if (reply)
+            AECreateAppleEvent(FOUR_CHAR_CODE("aevt"), FOUR_CHAR_CODE("ansr"), nullptr, 0, 0,
+                               reply);
         return AEDeliverAppleEvent(event, reply);
     }
     QCoreApplication* app = QCoreApplication::instance();

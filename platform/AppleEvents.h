@@ -84,7 +84,9 @@ enum : OSErr { procNotFound = -600 };
 using AEEventHandlerProcPtr = OSErr (*)(const AppleEvent* theAppleEvent, AppleEvent* reply,
                                         long handlerRefcon);
 using AEEventHandlerUPP = AEEventHandlerProcPtr;
-inline AEEventHandlerUPP NewAEEventHandlerUPP(AEEventHandlerProcPtr proc) { return proc; }
+inline AEEventHandlerUPP NewAEEventHandlerUPP(AEEventHandlerProcPtr proc) {
+    return proc;
+}
 using AEIdleUPP = void*;
 using AEFilterUPP = void*;
 

@@ -8,7 +8,9 @@ namespace {
 ExitToShellHook gHook = nullptr;
 }
 
-void SetExitToShellHook(ExitToShellHook hook) { gHook = hook; }
+void SetExitToShellHook(ExitToShellHook hook) {
+    gHook = hook;
+}
 
 void ExitToShell() {
     if (gHook) {

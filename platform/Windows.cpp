@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/CFBundle.h"
+#include "platform/StaticText.h"
 
 struct OpaqueIBNibRef {
     std::string folder;
@@ -32,6 +33,17 @@ std::string utf8(CFStringRef s) {
     return QStringFromCFString(s).toStdString();
 }
 
+// Knows the platform's own controls besides Qt's widgets.
+class Loader : public QUiLoader {
+public:
+    QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override {
+        if (className != "StaticText") return QUiLoader::createWidget(className, parent, name);
+        auto* widget = new StaticText(parent);
+        widget->setObjectName(name);
+        return widget;
+    }
+};
+
 QWidget* load(IBNibRef nib, CFStringRef name, OSStatus* err) {
     const std::string object = utf8(name);
     if (!nib || object.empty() || object.find('/') != std::string::npos) {
@@ -43,7 +55,7 @@ QWidget* load(IBNibRef nib, CFStringRef name, OSStatus* err) {
         *err = kIBCarbonRuntimeCantFindObject;
         return nullptr;
     }
-    QUiLoader loader;
+    Loader loader;
     QWidget* widget = loader.load(&file);
     *err = widget ? noErr : OSStatus(kIBCarbonRuntimeObjectNotOfRequestedType);
     return widget;
@@ -126,12 +138,15 @@ OSStatus CreateNibReference(CFStringRef inNibName, IBNibRef* outNibRef) {
         return kIBCarbonRuntimeCantFindNibFile;
     const std::string folder = MainBundleResourcesDirectory() + "/" + name;
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return kIBCarbonRuntimeCantFindNibFile;
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return kIBCarbonRuntimeCantFindNibFile;
     *outNibRef = new OpaqueIBNibRef{folder};
     return noErr;
 }
 
-void DisposeNibReference(IBNibRef inNibRef) { delete inNibRef; }
+void DisposeNibReference(IBNibRef inNibRef) {
+    delete inNibRef;
+}
 
 OSStatus SetMenuBarFromNib(IBNibRef inNibRef, CFStringRef inName) {
     OSStatus err = noErr;
@@ -185,7 +200,9 @@ void HideWindow(WindowRef window) {
     if (window) window->hide();
 }
 
-Boolean IsWindowVisible(WindowRef window) { return window && window->isVisible(); }
+Boolean IsWindowVisible(WindowRef window) {
+    return window && window->isVisible();
+}
 
 OSStatus TransitionWindow(WindowRef window, WindowTransitionEffect effect,
                           WindowTransitionAction action, const Rect*) {
@@ -226,4 +243,6 @@ Boolean IsMenuCommandEnabled(MenuRef inMenu, MenuCommand inCommandID) {
     return false;
 }
 
-QWidget* GetMenuBarWidget() { return gMenuBar; }
+QWidget* GetMenuBarWidget() {
+    return gMenuBar;
+}

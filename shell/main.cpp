@@ -1,6 +1,10 @@
-// Entry point: creates the application object and runs Brackwater.
+// Entry point: creates the application object, hands the documents given at
+// launch to an instance that already runs, or starts Brackwater with them.
 #include <QApplication>
-#include <cstdio>
+
+#include "platform/CarbonEvents.h"
+#include "platform/DocumentRequests.h"
+#include "shell/Startup.h"
 
 #include "shell/BatchMode.h"
 
@@ -10,6 +14,25 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Brackwater");
     QApplication::setApplicationVersion(BRACKWATER_VERSION);
-    std::printf("Brackwater %s\n", BRACKWATER_VERSION);
+    QApplication::setDesktopFileName("brackwater");
+
+    const std::vector<std::string> documents = DocumentPathsFromArguments(argc, argv);
+    switch (ClaimDocumentServer(documents)) {
+        case LaunchRole::HandedOver:
+            return 0;
+        case LaunchRole::Unreachable:
+            return 1;
+        case LaunchRole::Primary:
+            break;
+    }
+    const OSStatus err = StartApplication();
+    if (err != noErr) {
+        CloseDocumentServer();
+        return int(err);
+    }
+    // Delivered by the loop, once start-up is done.
+    SendOpenDocumentsToSelf(documents);
+    RunApplicationEventLoop();
+    CloseDocumentServer();
     return 0;
 }

@@ -47,7 +47,8 @@ TEST(CommandHandler, AnEventWithoutACommandRecordPassesOn) {
     EXPECT_EQ(ApplicationCommandHandler(nullptr, event, nullptr), eventNotHandledErr);
     // A parameter of another type is not a command record either.
     const UInt32 cancel = kHICommandCancel;
-    SetEventParameter(event, kEventParamDirectObject, FOUR_CHAR_CODE("long"), sizeof cancel, &cancel);
+    SetEventParameter(event, kEventParamDirectObject, FOUR_CHAR_CODE("long"), sizeof cancel,
+                      &cancel);
     EXPECT_EQ(ApplicationCommandHandler(nullptr, event, nullptr), eventNotHandledErr);
     EXPECT_FALSE(gStopping);
     ReleaseEvent(event);

@@ -14,6 +14,7 @@
 
 #include "platform/CFBundle.h"
 #include "platform/Controls.h"
+#include "platform/StaticText.h"
 #include "testkit/TempTree.h"
 
 namespace {
@@ -62,7 +63,7 @@ TEST_F(MainDescription, TheMainWindowHasItsSixControlsInTheIdleState) {
     ShowWindow(window);
     EXPECT_TRUE(IsWindowVisible(window));
 
-    auto* status = qobject_cast<QLabel*>(control(1));
+    auto* status = qobject_cast<StaticText*>(control(1));
     ASSERT_NE(status, nullptr);
     EXPECT_TRUE(IsControlVisible(status));
     EXPECT_EQ(status->text().toStdString(),
@@ -78,7 +79,7 @@ TEST_F(MainDescription, TheMainWindowHasItsSixControlsInTheIdleState) {
     auto* bar = qobject_cast<QProgressBar*>(control(5));
     ASSERT_NE(bar, nullptr);
     EXPECT_FALSE(IsControlVisible(bar));
-    auto* counter = qobject_cast<QLabel*>(control(6));
+    auto* counter = qobject_cast<StaticText*>(control(6));
     ASSERT_NE(counter, nullptr);
     EXPECT_FALSE(IsControlVisible(counter));
     auto* stop = qobject_cast<QPushButton*>(control(7));
@@ -168,9 +169,9 @@ TEST_F(MainDescription, ClosingTheWindowThatHoldsTheMenuBarQuits) {
 TEST_F(MainDescription, TheFadeHidesTheWindowAndRestoresItsOpacity) {
     ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window), noErr);
     ShowWindow(window);
-    ASSERT_EQ(TransitionWindow(window, kWindowFadeTransitionEffect, kWindowHideTransitionAction,
-                               nullptr),
-              noErr);
+    ASSERT_EQ(
+        TransitionWindow(window, kWindowFadeTransitionEffect, kWindowHideTransitionAction, nullptr),
+        noErr);
     EXPECT_FALSE(IsWindowVisible(window));
     EXPECT_DOUBLE_EQ(window->windowOpacity(), 1.0);
 }
@@ -182,7 +183,8 @@ TEST(Windows, MissingDescriptionsAndObjectsAreReported) {
     EXPECT_EQ(CreateNibReference(CFSTR("../main"), &nib), kIBCarbonRuntimeCantFindNibFile);
     ASSERT_EQ(CreateNibReference(CFSTR("main"), &nib), noErr);
     WindowRef window = nullptr;
-    EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("NoSuchWindow"), &window), kIBCarbonRuntimeCantFindObject);
+    EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("NoSuchWindow"), &window),
+              kIBCarbonRuntimeCantFindObject);
     EXPECT_EQ(window, nullptr);
     DisposeNibReference(nib);
 
@@ -193,7 +195,8 @@ TEST(Windows, MissingDescriptionsAndObjectsAreReported) {
     ASSERT_EQ(CreateNibReference(CFSTR("main"), &nib), noErr);
     EXPECT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window),
               kIBCarbonRuntimeObjectNotOfRequestedType);
-    EXPECT_EQ(SetMenuBarFromNib(nib, CFSTR("MainWindow")), kIBCarbonRuntimeObjectNotOfRequestedType);
+    EXPECT_EQ(SetMenuBarFromNib(nib, CFSTR("MainWindow")),
+              kIBCarbonRuntimeObjectNotOfRequestedType);
     DisposeNibReference(nib);
     SetMainBundleResourcesDirectory("");
 }
