@@ -4,9 +4,8 @@
 
 #include "platform/CarbonEvents.h"
 #include "platform/DocumentRequests.h"
-#include "shell/Startup.h"
-
 #include "shell/BatchMode.h"
+#include "shell/Startup.h"
 
 int main(int argc, char* argv[]) {
     // Batch mode runs without a display: decided before any application object.
