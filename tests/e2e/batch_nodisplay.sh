@@ -6,7 +6,7 @@
 # terminal, --info on peer sidecars, and an unreadable folder seen by an
 # ordinary user.
 set -uo pipefail
-BIN="$1"
+BIN="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 CORPUS="$(cd "$(dirname "$0")/../corpus" && pwd)"
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
