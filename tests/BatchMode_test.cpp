@@ -235,6 +235,19 @@ TEST(BatchModeTest, SkippedMeansTheOperationWouldChangeNothing) {
     r = run({"--operation", "flip", "-y", tree.path("empty")});
     EXPECT_EQ(r.out, "0 changed, 0 failed, 1 skipped\n");
     EXPECT_EQ(snapshot(tree.root()), before);
+
+    // Not skipped: a fork of the placeholder's size that is no placeholder, and
+    // an attribute fork behind a sidecar whose own fork is empty.
+    tree.write("sized", "data");
+    tree.write("._sized", forkSidecar(pattern(286, 9)));
+    tree.write("behind", "data");
+    tree.write("._behind", forkSidecar({}));
+    setXattr(tree.path("behind"), "user.com.apple.ResourceFork", pattern(30, 2));
+    r = run({"--operation", "delete-resource", "-y", tree.path("sized"), tree.path("behind")});
+    EXPECT_EQ(r.out, "deleted resource fork: " + tree.path("sized") + "\ndeleted resource fork: " +
+                         tree.path("behind") + "\n2 changed, 0 failed, 0 skipped\n");
+    EXPECT_EQ(::lgetxattr(tree.path("behind").c_str(), "user.com.apple.ResourceFork", nullptr, 0),
+              -1);
 }
 
 TEST(BatchModeTest, DryRunChangesNoByteAndListsWhatWouldChangeWithSizes) {
