@@ -4,9 +4,12 @@
 
 #include "platform/CarbonEvents.h"
 #include "platform/DocumentRequests.h"
+#include "shell/BatchMode.h"
 #include "shell/Startup.h"
 
 int main(int argc, char* argv[]) {
+    // Batch mode runs without a display: decided before any application object.
+    if (IsBatchInvocation(argc, argv)) return RunBatchMode(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Brackwater");
     QApplication::setApplicationVersion(BRACKWATER_VERSION);
