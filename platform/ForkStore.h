@@ -60,8 +60,12 @@ OSErr setFinderInfo(int dirfd, const char* name, const UInt8 finderInfo[32]);
 // as Unix seconds; fnfErr-free: *found is false when no entry holds one.
 OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bool* found);
 // Writes the dates entry where one exists (metadata attribute first). Without
-// one nothing is written: a third sidecar entry would make Samba and macOS's
-// unpacker refuse the sidecar. Dates the entry cannot hold give paramErr.
+// one it creates the netatalk metadata attribute (Samba's shape) holding the
+// date and a copy of the current Finder info; a third sidecar entry instead
+// would make Samba and macOS's unpacker refuse the sidecar. Dates the entry
+// cannot hold give paramErr; a file system without user attributes gives
+// wrgVolTypErr; an unparsable metadata attribute gives ioErr. On failure
+// nothing has changed.
 OSErr setCreationDate(int dirfd, const char* name, std::int64_t unixSeconds);
 
 // True when `name` is a sidecar that belongs to another entry of the folder

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <climits>
@@ -650,6 +651,40 @@ TEST(Catalog, FilesAndFoldersAreCreatedOnceInAFolder) {
     EXPECT_EQ(readText(t.path("d/taken")), "keep");
     EXPECT_EQ(FSCreateFileUnicode(&file, taken.length, taken.unicode, 0, nullptr, nullptr, nullptr),
               dirNFErr);
+}
+
+namespace {
+// A file system without user attributes.
+int noUserAttributes(sysio::Call call) {
+    return call == sysio::Call::GetXattr || call == sysio::Call::SetXattr ||
+                   call == sysio::Call::RemoveXattr
+               ? EOPNOTSUPP
+               : 0;
+}
+}  // namespace
+
+TEST(Catalog, ACreationDateOnAPlainFileIsKeptOrReportedAsNotKept) {
+    TempTree t;
+    const std::string p = t.write("f", "data");
+    FSRef ref = refOf(p);
+    FSCatalogInfo info{};
+    info.createDate = {0, 2900000000u, 0};
+    ASSERT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoCreateDate, &info), noErr);
+    FSCatalogInfo back{};
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoCreateDate, &back, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(+back.createDate.lowSeconds, 2900000000u);
+    // In netatalk's metadata attribute, not in a new sidecar.
+    EXPECT_EQ(::getxattr(p.c_str(), "user.org.netatalk.Metadata", nullptr, 0), 402);
+    EXPECT_FALSE(exists(t.path("._f")));
+
+    const std::string g = t.write("g", "data");
+    FSRef gref = refOf(g);
+    const std::string before = snapshot(t.root());
+    sysio::setFaultHook(noUserAttributes);
+    EXPECT_EQ(FSSetCatalogInfo(&gref, kFSCatInfoCreateDate, &info), wrgVolTypErr);
+    sysio::setFaultHook(nullptr);
+    EXPECT_EQ(snapshot(t.root()), before);
 }
 
 // ---------------------------------------------------------------- forks
