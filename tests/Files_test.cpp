@@ -687,6 +687,38 @@ TEST(Catalog, ACreationDateOnAPlainFileIsKeptOrReportedAsNotKept) {
     EXPECT_EQ(snapshot(t.root()), before);
 }
 
+TEST(Catalog, CreationTakesBackWhatItMadeWhenTheCatalogFieldsFail) {
+    TempTree t;
+    t.mkdir("d");
+    t.write("d/._orphan", "an ordinary file");
+    FSRef d = refOf(t.path("d"));
+    const std::string before = snapshot(t.root());
+    FSCatalogInfo info{};
+    std::memcpy(info.finderInfo, "TEXTttxt", 8);
+    info.createDate = {0, 2900000000u, 0};
+    const FSCatalogInfoBitmap which = kFSCatInfoFinderInfo | kFSCatInfoCreateDate;
+    for (const char* name : {"new", "orphan"}) {
+        SCOPED_TRACE(name);
+        const HFSUniStr255 n = uniName(name);
+        FSRef made;
+        // No user attributes: the Finder info went into a sidecar, the date fails.
+        sysio::setFaultHook(noUserAttributes);
+        EXPECT_EQ(FSCreateFileUnicode(&d, n.length, n.unicode, which, &info, &made, nullptr),
+                  std::strcmp(name, "new") == 0 ? wrgVolTypErr : ioErr);
+        EXPECT_EQ(FSCreateDirectoryUnicode(&d, n.length, n.unicode, which, &info, &made, nullptr,
+                                           nullptr),
+                  std::strcmp(name, "new") == 0 ? wrgVolTypErr : ioErr);
+        sysio::setFaultHook(nullptr);
+        EXPECT_EQ(snapshot(t.root()), before);
+    }
+    // A date the dates entry cannot hold (1904).
+    info.createDate = {0, 0, 0};
+    const HFSUniStr255 n = uniName("new");
+    EXPECT_EQ(FSCreateFileUnicode(&d, n.length, n.unicode, which, &info, nullptr, nullptr),
+              paramErr);
+    EXPECT_EQ(snapshot(t.root()), before);
+}
+
 // ---------------------------------------------------------------- forks
 
 TEST(Forks, NamesAreEmptyForDataAndResourceForkForResources) {
