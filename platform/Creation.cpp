@@ -50,6 +50,11 @@ OSErr create(Kind kind, const FSRef* parentRef, UniCharCount nameLength, const U
     if (candidates.empty() || !filenames::isComponent(candidates[0])) return bdNamErr;
     const std::string& newName = candidates[0];
     struct stat st;
+    // "._x" beside "x" is read as x's sidecar: a new empty one would be a
+    // malformed sidecar that blocks x's resource fork.
+    if (newName.size() > 2 && newName.compare(0, 2, "._") == 0 &&
+        !present(folder.get(), newName, &st) && present(folder.get(), newName.substr(2), &st))
+        return bdNamErr;
     const bool hadSidecar = present(folder.get(), "._" + newName, &st);
     if (kind == Kind::File) {
         int fd = sysio::openat(folder.get(), newName.c_str(),

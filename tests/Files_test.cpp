@@ -719,6 +719,33 @@ TEST(Catalog, CreationTakesBackWhatItMadeWhenTheCatalogFieldsFail) {
     EXPECT_EQ(snapshot(t.root()), before);
 }
 
+TEST(Catalog, ASidecarsNameBesideItsFileIsRefused) {
+    TempTree t;
+    t.mkdir("d");
+    t.write("d/x", "data");
+    t.write("d/._y", "an orphan");
+    FSRef d = refOf(t.path("d"));
+    const std::string before = snapshot(t.root());
+    const HFSUniStr255 sidecarOfX = uniName("._x");
+    EXPECT_EQ(FSCreateFileUnicode(&d, sidecarOfX.length, sidecarOfX.unicode, 0, nullptr, nullptr,
+                                  nullptr),
+              bdNamErr);
+    EXPECT_EQ(FSCreateDirectoryUnicode(&d, sidecarOfX.length, sidecarOfX.unicode, 0, nullptr,
+                                       nullptr, nullptr, nullptr),
+              bdNamErr);
+    EXPECT_EQ(snapshot(t.root()), before);
+    // Without "z" beside it "._z" is an ordinary name; "y" beside an orphan
+    // "._y" is created and the orphan kept.
+    for (const char* name : {"._z", "y"}) {
+        const HFSUniStr255 n = uniName(name);
+        EXPECT_EQ(FSCreateFileUnicode(&d, n.length, n.unicode, 0, nullptr, nullptr, nullptr), noErr)
+            << name;
+    }
+    EXPECT_TRUE(exists(t.path("d/._z")));
+    EXPECT_EQ(readText(t.path("d/y")), "");
+    EXPECT_EQ(readText(t.path("d/._y")), "an orphan");
+}
+
 // ---------------------------------------------------------------- forks
 
 TEST(Forks, NamesAreEmptyForDataAndResourceForkForResources) {
