@@ -652,6 +652,47 @@ OSErr patchInPlace(const Sidecar& sc, std::uint64_t at, const void* bytes, std::
     return noErr;
 }
 
+// Writes Finder info into the metadata attribute. A non-zero copy in the
+// sidecar or the Mac attribute (one is made when the attribute is created for
+// a creation date) gets the same bytes: peers that read only those see the
+// change, and Finder info cleared here does not let the old copy show through.
+// All or nothing: a failure puts back what was written.
+OSErr setMetadataFinderInfo(const Target& t, const Sidecar& sc, const FinderInfoState& fi,
+                            const UInt8 finderInfo[32]) {
+    const int fd = t.fd.get();
+    auto stale = [&](const std::uint8_t* copy) {
+        return !allZero(copy, 32) && std::memcmp(copy, finderInfo, 32) != 0;
+    };
+    const Entry* sideEntry = sc.exists ? sc.header.find(appledouble::kFinderInfoId) : nullptr;
+    std::uint8_t sideOld[32] = {};
+    OSErr err = noErr;
+    if (sideEntry && (err = sc.read(sideEntry->offset, sideOld, 32)) != noErr) return err;
+    const bool patchSide = sideEntry && stale(sideOld);
+    Bytes macOld;
+    bool macPresent = false;
+    if ((err = readAttr(fd, kMacFinderInfoAttr, &macOld, &macPresent)) != noErr) return err;
+    const bool patchMac = macPresent && macOld.size() >= 32 && stale(macOld.data());
+
+    Bytes value = fi.metadata;
+    std::memcpy(value.data() + fi.metaHeader.find(appledouble::kFinderInfoId)->offset, finderInfo,
+                32);
+    if (sysio::fsetxattr(fd, kNetatalkAttr, value.data(), value.size(), XATTR_REPLACE) != 0)
+        return lastError();
+    if (patchSide) err = patchInPlace(sc, sideEntry->offset, finderInfo, 32);
+    if (err == noErr && patchMac) {
+        const int rc = allZero(finderInfo, 32)
+                           ? sysio::fremovexattr(fd, kMacFinderInfoAttr)
+                           : sysio::fsetxattr(fd, kMacFinderInfoAttr, finderInfo, 32, 0);
+        if (rc != 0) {
+            err = lastError();
+            if (patchSide) patchInPlace(sc, sideEntry->offset, sideOld, 32);
+        }
+    }
+    if (err != noErr)
+        sysio::fsetxattr(fd, kNetatalkAttr, fi.metadata.data(), fi.metadata.size(), XATTR_REPLACE);
+    return err;
+}
+
 OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32]) {
     Target t;
     OSErr err = openTarget(dirfd, name, false, true, &t);
@@ -663,15 +704,8 @@ OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32])
     if (std::memcmp(fi.bytes, finderInfo, 32) == 0) return noErr;
     const auto where = fi.found != FinderInfoState::None ? fi.found : fi.holder;
     switch (where) {
-        case FinderInfoState::Metadata: {
-            Bytes value = fi.metadata;
-            std::memcpy(value.data() + fi.metaHeader.find(appledouble::kFinderInfoId)->offset,
-                        finderInfo, 32);
-            if (sysio::fsetxattr(t.fd.get(), kNetatalkAttr, value.data(), value.size(),
-                                 XATTR_REPLACE) != 0)
-                return lastError();
-            return noErr;
-        }
+        case FinderInfoState::Metadata:
+            return setMetadataFinderInfo(t, sc, fi, finderInfo);
         case FinderInfoState::MacAttr:
             if (allZero(finderInfo, 32)) return removeAttr(t.fd.get(), kMacFinderInfoAttr);
             return sysio::fsetxattr(t.fd.get(), kMacFinderInfoAttr, finderInfo, 32, 0) == 0

@@ -54,6 +54,8 @@ OSErr deleteResourceFork(int dirfd, const char* name);
 // user.com.apple.FinderInfo; all zero when there is none.
 OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]);
 // Writes Finder info where it was found, new Finder info into the sidecar.
+// Written into the metadata attribute, it also replaces non-zero copies in the
+// sidecar and the Mac attribute, so no store keeps an older one.
 OSErr setFinderInfo(int dirfd, const char* name, const UInt8 finderInfo[32]);
 
 // The creation date from the sidecar's or the metadata attribute's dates entry,

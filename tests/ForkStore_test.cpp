@@ -600,6 +600,17 @@ TEST_F(ForkStore, CreationDateWithoutADatesEntryGoesIntoANewMetadataAttribute) {
     EXPECT_EQ(testsupport::be32(meta, 354), *appledouble::encodeDate(1500000000));
     EXPECT_EQ(slice(meta, 122, 154), appl);
     EXPECT_EQ(finderType("side"), "APPLttxt");
+    // The copies stay equal to it: cleared Finder info does not bring the
+    // old one back from the sidecar or the Mac attribute.
+    EXPECT_EQ(slice(sidecarBytes("side"), 50, 82), appl);
+    const UInt8 zero[32] = {};
+    for (const char* n : {"side", "attr"}) {
+        ASSERT_EQ(setFinderInfo(dirfd, n, zero), noErr) << n;
+        EXPECT_EQ(finderType(n), std::string(8, '\0')) << n;
+    }
+    EXPECT_EQ(slice(sidecarBytes("side"), 50, 82), Bytes(32, 0));
+    EXPECT_EQ(fork("side"), corpusBytes("peers/unar-hidden.rsrc"));
+    EXPECT_FALSE(hasAttr("attr", kMacFinderInfo));
 }
 
 TEST_F(ForkStore, CreationDateNotStorableChangesNothing) {
@@ -868,6 +879,14 @@ TEST_F(ForkStoreFaults, WritesAndDeletionsSurviveEveryFailingCall) {
              t.sidecar("f", makeSidecar({{9, 62, 32, {}}, {8, 94, 16, {}}, {2, 110, 0, {}}}));
          },
          [](int fd) { return setCreationDate(fd, "f", 1234567890); }},
+        {"Finder info in the metadata attribute and its copies",
+         [](ForkStore& t) {
+             t.file("f");
+             t.sidecar("f", corpusBytes("peers/unar-hidden.ad"));
+             t.setAttr("f", kMacFinderInfo, kTextFinderInfo);
+             ASSERT_EQ(setCreationDate(t.dirfd, "f", 1234567890), noErr);
+         },
+         [appl](int fd) { return setFinderInfo(fd, "f", appl.data()); }},
         {"creation date into a new metadata attribute",
          [](ForkStore& t) {
              t.file("f");
