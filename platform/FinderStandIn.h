@@ -9,8 +9,6 @@
 #include "platform/AppleEvents.h"
 
 enum : OSType { kFinderSignature = FOUR_CHAR_CODE("MACS") };
-// The volume cannot keep comments: its file system has no user attributes.
-enum : OSErr { wrgVolTypErr = -123 };
 
 extern const char* const kFinderCommentAttribute;
 

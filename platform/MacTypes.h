@@ -70,6 +70,7 @@ enum : OSErr {
     memFullErr = -108,
     nilHandleErr = -109,
     dirNFErr = -120,
+    wrgVolTypErr = -123,  // the volume's file system cannot do it (no user attributes)
     errAECoercionFail = -1700,
     errAEDescNotFound = -1701,
     errAEWrongDataType = -1703,

@@ -275,6 +275,27 @@ TEST(CFileDates, ModificationAndCreationDatesSetAndReadBack) {
     EXPECT_EQ(UInt32(info.createDate.lowSeconds), UInt32(created.lowSeconds));
 }
 
+TEST(CFileDates, CreationDateOfAPlainFileReadsBack) {
+    // No sidecar and no attribute: the date still has to be kept somewhere.
+    TempTree tree;
+    const std::string file = tree.write("f", "x");
+    FSRef ref = refOf(file);
+    const UTCDateTime modified = dateOf(1700000000);
+    const UTCDateTime created = dateOf(kSeconds1970To2000 + 86400 * 20);
+    ASSERT_EQ(CFile::FSSetModCreateDate(ref, &modified, &created), noErr);
+    FSCatalogInfo info{};
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoCreateDate, &info, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(UInt32(info.createDate.lowSeconds), UInt32(created.lowSeconds));
+    const UTCDateTime both = dateOf(kSeconds1970To2000 + 777);
+    ASSERT_EQ(CFile::FSSetModCreateAccessDate(ref, &both), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoCreateDate, &info, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(UInt32(info.createDate.lowSeconds), UInt32(both.lowSeconds));
+    EXPECT_FALSE(exists(tree.path("._f")));
+    EXPECT_EQ(readText(file), "x");
+}
+
 TEST(CFileDates, OneDateForCreationAndModificationAttributeDateLeftAlone) {
     TempTree tree;
     const std::string file = tree.write("f", "x");
