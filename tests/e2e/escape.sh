@@ -6,7 +6,7 @@ set -euo pipefail
 BIN=$(realpath "$1")
 if [ -z "${E2E_UNDER_XVFB:-}" ]; then
     export E2E_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" "$@"
+    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bash "$0" "$@"
 fi
 source "$(dirname "$0")/lib.bash"
 e2e_setup
