@@ -132,16 +132,11 @@ TEST_F(MainDescription, TheMenuBarCarriesPreferencesAndQuit) {
     EXPECT_TRUE(IsMenuCommandEnabled(nullptr, kHICommandPreferences));
     EXPECT_TRUE(IsMenuCommandEnabled(nullptr, kHICommandQuit));
 
+    // The items, as the user sees them in the menus of the window's menu bar.
     QAction* quit = nullptr;
-    for (QAction* a : GetMenuBarWidget()->findChildren<QAction*>())
-        if (CommandOfObject(a) == kHICommandQuit) quit = a;
-    for (QAction* a : main->findChildren<QAction*>())
-        if (CommandOfObject(a) == kHICommandQuit) quit = a;
-    if (!quit) {
-        for (QMenu* menu : GetMenuBarWidget()->findChildren<QMenu*>())
-            for (QAction* a : menu->actions())
-                if (CommandOfObject(a) == kHICommandQuit) quit = a;
-    }
+    for (QMenu* menu : GetMenuBarWidget()->findChildren<QMenu*>())
+        for (QAction* a : menu->actions())
+            if (CommandOfObject(a) == kHICommandQuit) quit = a;
     ASSERT_NE(quit, nullptr);
     EXPECT_EQ(quit->shortcut(), QKeySequence("Ctrl+Q"));
     quit->trigger();  // the handler takes it, so the standard quit does not run

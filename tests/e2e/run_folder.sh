@@ -28,6 +28,7 @@ confirmed=$(now_ms)
 wait_exit "$pid" 20
 ended=$(now_ms)
 [ "$E2E_STATUS" -eq 0 ] || fail "exit status $E2E_STATUS"
+[ ! -e "$XDG_RUNTIME_DIR/brackwater.socket" ] || fail "the socket was left behind"
 
 for f in one two sub/three sub/big; do
     [ -f "$data/$f" ] || fail "$f is gone"
