@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Aliases.h"
+#include "platform/FinderStandIn.h"
 
 struct OpaqueAEDataStorageType {
     enum class Kind { Bytes, List, Record } kind = Kind::Bytes;
@@ -149,10 +150,11 @@ OSErr copyOut(const AEDesc& d, DescType desiredType, DescType* typeCode, void* d
     AEDesc coerced = kNullDesc;
     OSErr err = AECoerceDesc(&d, desiredType, &coerced);
     if (err != noErr) return err;
-    const auto& bytes = coerced.dataHandle->bytes;
+    static const std::vector<UInt8> kNoBytes;  // a null descriptor has no storage
+    const auto& bytes = coerced.dataHandle ? coerced.dataHandle->bytes : kNoBytes;
     if (typeCode) *typeCode = coerced.descriptorType;
     if (actualSize) *actualSize = Size(bytes.size());
-    if (dataPtr && maximumSize > 0)
+    if (dataPtr && maximumSize > 0 && !bytes.empty())
         std::memcpy(dataPtr, bytes.data(), std::min<size_t>(size_t(maximumSize), bytes.size()));
     AEDisposeDesc(&coerced);
     return noErr;
@@ -208,7 +210,8 @@ OSErr AEGetDescData(const AEDesc* d, void* dataPtr, Size maximumSize) {
     if (!d || !dataPtr || maximumSize < 0) return paramErr;
     if (!d->dataHandle) return noErr;
     const auto& bytes = d->dataHandle->bytes;
-    std::memcpy(dataPtr, bytes.data(), std::min<size_t>(size_t(maximumSize), bytes.size()));
+    if (!bytes.empty())
+        std::memcpy(dataPtr, bytes.data(), std::min<size_t>(size_t(maximumSize), bytes.size()));
     return noErr;
 }
 
@@ -410,6 +413,9 @@ OSErr AESend(const AppleEvent* event, AppleEvent* reply, AESendMode sendMode, AE
     if (!event || event->descriptorType != typeAppleEvent || !isRecord(event)) return paramErr;
     if (reply) *reply = kNullDesc;
     const auto* address = findKey(event->dataHandle->attributes, keyAddressAttr);
+    // The Finder is a stand-in in this process: it answers at once.
+    if (address && FinderStandInIsAddressee(&address->desc))
+        return FinderStandInReceive(event, reply, sendMode);
     if (!address || !isSelf(&address->desc)) return procNotFound;
     const AESendMode replyMode = sendMode & 0x3;
     if (replyMode == kAEWaitReply) {
