@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QMainWindow>
@@ -100,6 +101,14 @@ void wireCommands(QWidget* root) {
         if (!command) continue;
         QObject::connect(button, &QAbstractButton::clicked, button,
                          [button, command]() { sendCommand(command, button->window()); });
+    }
+    // A popup sends its command once the user has chosen an item, with the
+    // new item already its value.
+    for (QComboBox* popup : root->findChildren<QComboBox*>()) {
+        const UInt32 command = CommandOfObject(popup);
+        if (!command) continue;
+        QObject::connect(popup, &QComboBox::activated, popup,
+                         [popup, command]() { sendCommand(command, popup->window()); });
     }
 }
 
@@ -202,6 +211,18 @@ void HideWindow(WindowRef window) {
 
 Boolean IsWindowVisible(WindowRef window) {
     return window && window->isVisible();
+}
+
+void BringToFront(WindowRef window) {
+    if (!window) return;
+    window->raise();
+    window->activateWindow();
+}
+
+void DisposeWindow(WindowRef window) {
+    if (!window) return;
+    window->hide();
+    window->deleteLater();
 }
 
 OSStatus TransitionWindow(WindowRef window, WindowTransitionEffect effect,

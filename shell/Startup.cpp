@@ -1,5 +1,6 @@
 #include "shell/Startup.h"
 
+#include "intake/DragTarget.h"
 #include "platform/AppleEvents.h"
 #include "platform/Controls.h"
 #include "platform/Windows.h"
@@ -32,6 +33,10 @@ OSStatus StartApplication() {
     }
     DisposeNibReference(nib);
 
+    // The window takes drops from now on; a failure leaves drops on the
+    // application's icon as the only road.
+    InitDragHandlers();
+    InstallDragHandlers(gWindow);
     ShowWindow(gWindow);
     AEInstallEventHandler(kCoreEventClass, kAEOpenDocuments,
                           NewAEEventHandlerUPP(OpenDocsAppleEventHandler), 0, false);
