@@ -4,12 +4,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <vector>
 
 #include "platform/CFBundle.h"
@@ -103,6 +105,34 @@ TEST_F(MainDescription, TheMainWindowHasItsSixControlsInTheIdleState) {
     ShowControl(stop);
     QCoreApplication::processEvents();
     EXPECT_EQ(status->geometry(), before);
+}
+
+namespace {
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+}  // namespace
+
+TEST_F(MainDescription, TheBusyIndicatorAnimatesWhileTheLoopYields) {
+    ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window), noErr);
+    ShowWindow(window);
+    ControlRef spinner = control(2);
+    ShowControl(spinner);
+    PaintCounter counter;
+    spinner->installEventFilter(&counter);
+    // Only the yields of a busy run: nothing else repaints the window here.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 400) {
+        WaitNextEvent(0, nullptr, 0, nullptr);
+        QThread::msleep(2);
+    }
+    EXPECT_GE(counter.paints, 4);
 }
 
 TEST_F(MainDescription, ButtonsSendTheirCommandsThroughTheWindowToTheApplication) {
