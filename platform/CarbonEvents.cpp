@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 struct OpaqueEventRef {
@@ -46,6 +47,9 @@ struct OpaqueEventLoopTimerRef {
 namespace {
 
 OpaqueEventTargetRef gApplicationTarget;
+// Handler references in force: removing one twice, or one of a window that is
+// gone, is refused instead of touching freed memory.
+std::set<EventHandlerRef> gLiveHandlers;
 QHash<QWidget*, EventTargetRef> gWindowTargets;
 OpaqueEventLoopRef* const kMainLoop = reinterpret_cast<OpaqueEventLoopRef*>(&gApplicationTarget);
 
@@ -209,7 +213,9 @@ EventTargetRef GetWindowEventTarget(WindowRef window) {
     gWindowTargets.insert(window, target);
     QObject::connect(window, &QObject::destroyed, [window]() {
         // Handler references of a destroyed window are released with it.
-        delete gWindowTargets.take(window);
+        EventTargetRef target = gWindowTargets.take(window);
+        for (const auto& h : target->handlers) gLiveHandlers.erase(h.get());
+        delete target;
     });
     return target;
 }
@@ -220,12 +226,13 @@ OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, Ite
     auto ref = std::make_shared<OpaqueEventHandlerRef>(OpaqueEventHandlerRef{
         target, handler, std::vector<EventTypeSpec>(list, list + numTypes), userData});
     target->handlers.push_back(ref);
+    gLiveHandlers.insert(ref.get());
     if (outRef) *outRef = ref.get();
     return noErr;
 }
 
 OSStatus RemoveEventHandler(EventHandlerRef handlerRef) {
-    if (!handlerRef) return paramErr;
+    if (!handlerRef || !gLiveHandlers.erase(handlerRef)) return paramErr;
     auto& handlers = handlerRef->target->handlers;
     for (auto it = handlers.begin(); it != handlers.end(); ++it) {
         if (it->get() == handlerRef) {
@@ -240,8 +247,10 @@ OSStatus SendEventToEventTarget(EventRef event, EventTargetRef target) {
     if (!event || !target) return paramErr;
     RetainEvent(event);
     OSStatus status = eventNotHandledErr;
-    for (EventTargetRef t = target; t && status == eventNotHandledErr; t = t->parent) {
-        // A copy: handlers may install or remove handlers while they run.
+    for (EventTargetRef t = target, next = nullptr; t && status == eventNotHandledErr; t = next) {
+        // Copies: handlers may install or remove handlers, or close their
+        // window, while they run.
+        next = t->parent;
         const auto handlers = t->handlers;
         for (const auto& h : handlers) {
             if (!handles(*h, event->eventClass, event->kind)) continue;

@@ -127,9 +127,15 @@ void runItems(functionType function) {
         gNbrFilesToBeProcessed = 0;
         gNbrFilesProcessed = 0;
         if (err != noErr) return;
-        const OSErr status = CFile::IsADirectory(item) ? processFolder(&item, function)
-                                                       : ProcessFSRef(&item, function);
-        if (status != noErr) return;
+        if (CFile::IsADirectory(item)) {
+            if (processFolder(&item, function) != noErr) return;
+        } else {
+            if (ProcessFSRef(&item, function) != noErr) return;
+            // No message for a dropped file, but the window stays live and
+            // Stop or Quit can come between two of them.
+            EventRecord event;
+            WaitNextEvent(0, &event, 0, nullptr);
+        }
     }
 }
 

@@ -1,9 +1,11 @@
 // Entry point: creates the application object, hands the documents given at
 // launch to an instance that already runs, or starts Brackwater with them.
 #include <QApplication>
+#include <cstdio>
 
 #include "platform/CarbonEvents.h"
 #include "platform/DocumentRequests.h"
+#include "platform/Process.h"
 #include "shell/BatchMode.h"
 #include "shell/Startup.h"
 
@@ -20,6 +22,7 @@ int main(int argc, char* argv[]) {
         case LaunchRole::HandedOver:
             return 0;
         case LaunchRole::Unreachable:
+            std::fprintf(stderr, "brackwater: the running instance did not take the documents\n");
             return 1;
         case LaunchRole::Primary:
             break;
@@ -29,6 +32,8 @@ int main(int argc, char* argv[]) {
         CloseDocumentServer();
         return int(err);
     }
+    // The end after a run leaves no socket behind either.
+    RunAtExitToShell(CloseDocumentServer);
     // Delivered by the loop, once start-up is done.
     SendOpenDocumentsToSelf(documents);
     RunApplicationEventLoop();

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QWidget>
+
 #include "shell/MainWindow.h"
 
 namespace {
@@ -32,6 +35,15 @@ TEST(CommandHandler, StopIsHandledQuitAndTheRestPassOn) {
         EXPECT_FALSE(gStopping);
         EXPECT_FALSE(gQuitting);
     }
+
+    // Preferences is handled: its window opens, and no request changes.
+    EXPECT_EQ(send(kHICommandPreferences), noErr);
+    bool shown = false;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        shown = shown || (w->objectName() == "PreferencesWindow" && w->isVisible());
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(gStopping);
+    EXPECT_FALSE(gQuitting);
 
     // Quit sets its request and still passes on, so the standard handling runs.
     EXPECT_EQ(send(kHICommandQuit), eventNotHandledErr);

@@ -315,6 +315,22 @@ TEST_F(ProcessingRun, StopCompletesTheFileInHandAndStillQuitsWhenAsked) {
     EXPECT_FALSE(IsWindowVisible(gWindow));  // faded out
 }
 
+TEST_F(ProcessingRun, StopAlsoComesBetweenDroppedFiles) {
+    const std::string a = tree.write("a", "1"), b = tree.write("b", "2"), c = tree.write("c", "3");
+    QTimer stopper;
+    stopper.setInterval(0);
+    QObject::connect(&stopper, &QTimer::timeout, [&]() {
+        if (ProcessingRunActive() && sizeOf(a) == 0 && IsControlEnabled(gStopButton))
+            QTest::mouseClick(qobject_cast<QPushButton*>(gStopButton), Qt::LeftButton);
+    });
+    stopper.start();
+    drop({a, b, c});
+    EXPECT_EQ(sizeOf(a), 0);
+    EXPECT_EQ(sizeOf(b), 1);
+    EXPECT_EQ(sizeOf(c), 1);
+    expectIdleState();
+}
+
 TEST_F(ProcessingRun, QuitInMidRunEndsTheRunAndTheLoop) {
     setPreferences(2, true);
     for (int i = 1; i <= 5; ++i) tree.write("folder/f" + std::to_string(i), "data");

@@ -23,7 +23,7 @@ before=$(listing)
 pid=$!
 E2E_PIDS=$pid
 wait_windows "$pid" 2
-xdotool key Escape
+answer_alert "$pid" Escape
 sleep 2.5
 kill -0 "$pid" 2>/dev/null || fail "the application ended after Escape"
 [ "$(visible_windows "$pid")" -eq 1 ] || fail "expected the main window alone, found $(visible_windows "$pid") windows"

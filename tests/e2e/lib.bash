@@ -50,3 +50,19 @@ wait_exit() {
 }
 
 now_ms() { date +%s%3N; }
+
+# Answers the confirmation alert of the process with a key. Without a window
+# manager the alert may not have the keyboard focus yet when it appears, so the
+# key is pressed again until the alert is gone. E2E_ANSWERED: time of the first
+# press (no later than the one that closed it).
+answer_alert() {
+    local pid=$1 key=$2 i
+    E2E_ANSWERED=$(now_ms)
+    for ((i = 0; i < 20; i++)); do
+        xdotool key "$key"
+        sleep 0.3
+        [ "$(visible_windows "$pid")" -lt 2 ] && return 0
+        kill -0 "$pid" 2>/dev/null || return 0
+    done
+    fail "the alert of process $pid did not take $key"
+}

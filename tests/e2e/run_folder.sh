@@ -23,11 +23,12 @@ cp -r "$data" "$E2E_DIR/original"
 pid=$!
 E2E_PIDS=$pid
 wait_windows "$pid" 2 # the main window and the confirmation alert
-xdotool key Return
-confirmed=$(now_ms)
+answer_alert "$pid" Return
+confirmed=$E2E_ANSWERED
 wait_exit "$pid" 20
 ended=$(now_ms)
 [ "$E2E_STATUS" -eq 0 ] || fail "exit status $E2E_STATUS"
+[ ! -e "$XDG_RUNTIME_DIR/brackwater.socket" ] || fail "the socket was left behind"
 
 for f in one two sub/three sub/big; do
     [ -f "$data/$f" ] || fail "$f is gone"

@@ -22,7 +22,7 @@ wait_windows "$first" 1
 
 (cd "$E2E_DIR/data" && timeout 10 "$BIN" "handed over") || fail "the second launch failed ($?)"
 wait_windows "$first" 2 # its confirmation alert
-xdotool key Return
+answer_alert "$first" Return
 wait_exit "$first" 20
 [ "$E2E_STATUS" -eq 0 ] || fail "first instance exit status $E2E_STATUS"
 [ ! -s "$E2E_DIR/data/handed over" ] || fail "the handed-over file was not processed"
@@ -41,7 +41,7 @@ wait "$crashed" 2>/dev/null || true
 third=$!
 E2E_PIDS=$third
 wait_windows "$third" 2
-xdotool key Return
+answer_alert "$third" Return
 wait_exit "$third" 20
 [ ! -s "$E2E_DIR/data/later" ] || fail "the instance after the crash did not process its file"
 echo "ok: handed over to the running instance; a stale socket was taken over"
