@@ -19,7 +19,7 @@ std::string str(const CString256& s) {
     return s.text;
 }
 
-// A Pascal string of the given bytes (at most 255).
+// A Pascal string of the given bytes (at most 255), padded with 0xEE.
 std::vector<unsigned char> pascal(const std::string& bytes) {
     std::vector<unsigned char> p(256, 0xEE);
     p[0] = static_cast<unsigned char>(bytes.size());
@@ -27,39 +27,32 @@ std::vector<unsigned char> pascal(const std::string& bytes) {
     return p;
 }
 
-Handle handleOf(const std::string& bytes) {
-    Handle h = NewHandle(Size(bytes.size()));
-    if (h && !bytes.empty()) std::memcpy(*h, bytes.data(), bytes.size());
-    return h;
-}
-
-// 300 distinct-looking characters: position i holds 'a' + i % 26.
+// n characters: position i holds 'a' + i % 26.
 std::string longText(std::size_t n) {
     std::string s;
     for (std::size_t i = 0; i < n; ++i) s += char('a' + i % 26);
     return s;
 }
 
-TEST(CString256Truncation, CStringsKeepTheirFirst255Characters) {
-    std::string t300 = longText(300);
-    CString256 constructed(t300.c_str());
-    EXPECT_EQ(str(constructed), t300.substr(0, 255));
-    CString256 assigned;
-    assigned = t300.c_str();
-    EXPECT_EQ(str(assigned), t300.substr(0, 255));
-    std::string t255 = longText(255);
-    assigned = t255.c_str();
-    EXPECT_EQ(str(assigned), t255);
-    CString256 copy(assigned);
-    EXPECT_EQ(str(copy), t255);
-    CString256 other("short");
-    other = copy;
-    EXPECT_EQ(str(other), t255);
+// Every byte 1..255 in order.
+CString256 allBytes() {
+    CString256 s;
+    for (int c = 1; c < 256; ++c) s.text[c - 1] = char(c);
+    s.text[255] = '\0';
+    return s;
 }
 
-TEST(CString256Truncation, NullCStringGivesEmptyAndAppendsNothing) {
-    CString256 s(static_cast<const char*>(nullptr));
-    EXPECT_EQ(str(s), "");
+TEST(CString256Truncation, CStringsAndNullKeepTheirFirst255Characters) {
+    const std::string t300 = longText(300), t255 = longText(255);
+    EXPECT_EQ(str(CString256(t300.c_str())), t300.substr(0, 255));
+    CString256 s;
+    s = t300.c_str();
+    EXPECT_EQ(str(s), t300.substr(0, 255));
+    s = t255.c_str();
+    CString256 other("short");
+    other = CString256(s);
+    EXPECT_EQ(str(other), t255);
+    EXPECT_EQ(str(CString256(static_cast<const char*>(nullptr))), "");
     s = "kept";
     s += static_cast<const char*>(nullptr);
     EXPECT_EQ(str(s), "kept");
@@ -67,94 +60,61 @@ TEST(CString256Truncation, NullCStringGivesEmptyAndAppendsNothing) {
     EXPECT_EQ(str(s), "");
 }
 
-TEST(CString256Truncation, PascalStringsConvertWholeAndStopAtNul) {
-    std::string t255 = longText(255);
-    auto p = pascal(t255);
-    CString256 constructed(p.data());
-    EXPECT_EQ(str(constructed), t255);
-    CString256 assigned("old text");
-    assigned = p.data();
-    EXPECT_EQ(str(assigned), t255);
-    auto empty = pascal("");
-    assigned = empty.data();
-    EXPECT_EQ(str(assigned), "");
-    auto withNul = pascal(std::string("ab\0cd", 5));
-    assigned = withNul.data();
-    EXPECT_EQ(str(assigned), "ab");
-    // The length byte, not a terminator, ends a Pascal string.
+TEST(CString256Truncation, PascalStringsEndAtTheirLengthByteOrANul) {
+    const std::string t255 = longText(255);
+    EXPECT_EQ(str(CString256(pascal(t255).data())), t255);
     auto three = pascal("xyz");
-    three[4] = 'Q';
-    assigned = three.data();
-    EXPECT_EQ(str(assigned), "xyz");
+    three[4] = 'Q';  // the length byte, not a terminator, ends it
+    for (auto [p, expected] : {std::pair{pascal(t255), t255},
+                               {pascal(""), std::string()},
+                               {pascal(std::string("ab\0cd", 5)), std::string("ab")},
+                               {three, std::string("xyz")}}) {
+        CString256 s("old text");
+        s = p.data();
+        EXPECT_EQ(str(s), expected);
+    }
 }
 
 TEST(CString256Truncation, HandlesGiveTheirFirstBytesUpTo255) {
+    const std::string t256 = longText(256), t1000 = longText(1000);
+    for (const std::string& bytes :
+         {std::string(), std::string("0123456789"), t256, t1000, std::string("ab\0cd", 5)}) {
+        Handle h = NewHandle(Size(bytes.size()));
+        ASSERT_NE(h, nullptr);
+        if (!bytes.empty()) std::memcpy(*h, bytes.data(), bytes.size());
+        CString256 s("previous");
+        s = h;
+        EXPECT_EQ(str(s), std::string(bytes.substr(0, 255).c_str()));
+        DisposeHandle(h);
+    }
     CString256 s("previous");
-    Handle empty = handleOf("");
-    s = empty;
-    EXPECT_EQ(str(s), "");
-    Handle ten = handleOf("0123456789");
-    s = ten;
-    EXPECT_EQ(str(s), "0123456789");
-    std::string t256 = longText(256);
-    Handle h256 = handleOf(t256);
-    s = h256;
-    EXPECT_EQ(str(s), t256.substr(0, 255));
-    std::string t1000 = longText(1000);
-    Handle h1000 = handleOf(t1000);
-    s = h1000;
-    EXPECT_EQ(str(s), t1000.substr(0, 255));
-    Handle withNul = handleOf(std::string("ab\0cd", 5));
-    s = withNul;
-    EXPECT_EQ(str(s), "ab");
     s = static_cast<Handle>(nullptr);
     EXPECT_EQ(str(s), "");
-    for (Handle h : {empty, ten, h256, h1000, withNul}) DisposeHandle(h);
 }
 
-TEST(CString256Truncation, AppendingTextFillsExactlyTo255) {
-    std::string t252 = longText(252);
+TEST(CString256Truncation, AppendingFillsExactlyTo255AndACharacterStopsAt254) {
+    const std::string t252 = longText(252);
     CString256 s(t252.c_str());
     s += "abcdef";
-    EXPECT_EQ(std::strlen(s.text), 255u);
     EXPECT_EQ(str(s), t252 + "abc");
     s += "more";
     EXPECT_EQ(str(s), t252 + "abc");
-
-    CString256 viaString(t252.c_str());
+    CString256 viaString(t252.c_str()), viaPascal(t252.c_str()), viaNumber(t252.c_str());
     viaString += CString256("abcdef");
     EXPECT_EQ(str(viaString), t252 + "abc");
-
-    CString256 viaPascal(t252.c_str());
-    auto p = pascal("abcdef");
-    viaPascal += p.data();
-    EXPECT_EQ(str(viaPascal), t252 + "abc");
+    viaPascal += pascal("abcdef").data();
     viaPascal += static_cast<const unsigned char*>(nullptr);
     EXPECT_EQ(str(viaPascal), t252 + "abc");
-
-    CString256 viaNumber(t252.c_str());
     viaNumber += -123456L;
     EXPECT_EQ(str(viaNumber), t252 + "-12");
 
-    CString256 fits("abc");
-    fits += "def";
-    EXPECT_EQ(str(fits), "abcdef");
-}
-
-TEST(CString256Truncation, AppendingACharacterStopsAt254) {
-    std::string t253 = longText(253);
-    CString256 s(t253.c_str());
-    s += 'X';
-    EXPECT_EQ(str(s), t253 + "X");
-    s += 'Y';
-    EXPECT_EQ(str(s), t253 + "X");
-    std::string t255 = longText(255);
-    CString256 full(t255.c_str());
+    const std::string t253 = longText(253), t255 = longText(255);
+    CString256 c(t253.c_str()), full(t255.c_str());
+    c += 'X';
+    c += 'Y';
+    EXPECT_EQ(str(c), t253 + "X");
     full += 'Z';
     EXPECT_EQ(str(full), t255);
-    CString256 empty;
-    empty += 'a';
-    EXPECT_EQ(str(empty), "a");
 }
 
 TEST(CString256Truncation, SourcesInsideTheStringItself) {
@@ -163,28 +123,21 @@ TEST(CString256Truncation, SourcesInsideTheStringItself) {
     EXPECT_EQ(str(s), "abcdefabcdef");
     s = "abcdef";
     s = s.text + 2;
-    EXPECT_EQ(str(s), "cdef");
     s = s;
     EXPECT_EQ(str(s), "cdef");
-    std::string t200 = longText(200);
+    const std::string t200 = longText(200);
     CString256 big(t200.c_str());
     big += big;
     EXPECT_EQ(str(big), (t200 + t200).substr(0, 255));
 }
 
 TEST(CString256Integers, AssignAndAppendDecimalText) {
-    CString256 s("x");
-    s = 0L;
-    EXPECT_EQ(str(s), "0");
-    s = -7L;
-    EXPECT_EQ(str(s), "-7");
-    s = long(INT32_MIN);
-    EXPECT_EQ(str(s), "-2147483648");
-    s = long(INT32_MAX);
-    EXPECT_EQ(str(s), "2147483647");
-    s = LONG_MIN;
-    EXPECT_EQ(str(s), std::to_string(LONG_MIN));
-    s = "n=";
+    for (long v : {0L, -7L, long(INT32_MIN), long(INT32_MAX), LONG_MIN}) {
+        CString256 s("x");
+        s = v;
+        EXPECT_EQ(str(s), std::to_string(v));
+    }
+    CString256 s("n=");
     s += 42L;
     s += 'x';
     s += -1L;
@@ -192,47 +145,29 @@ TEST(CString256Integers, AssignAndAppendDecimalText) {
 }
 
 TEST(CString256Transform, ChangeSuffix) {
-    CString256 a("report.txt");
-    EXPECT_EQ(str(a.change_suffix("rtf")), "report.rtf");
-    CString256 b("archive.tar.gz");
-    EXPECT_EQ(str(b.change_suffix("rtf")), "archive.tar.rtf");
-    CString256 c("README");
-    EXPECT_EQ(str(c.change_suffix("rtf")), "README.rtf");
-    CString256 d(".profile");
-    EXPECT_EQ(str(d.change_suffix("rtf")), ".rtf");
-    // The result is cut at 255 characters like any append.
-    std::string t254 = longText(254);
-    CString256 e(t254.c_str());
-    EXPECT_EQ(str(e.change_suffix("rtf")), t254 + ".");
-}
-
-TEST(CString256Transform, ToLowerChangesOnlyAsciiCapitals) {
-    CString256 s;
-    for (int c = 1; c < 256; ++c) s.text[c - 1] = char(c);
-    s.text[255] = '\0';
-    s.to_lower();
-    for (int c = 1; c < 256; ++c) {
-        int expected = (c >= 'A' && c <= 'Z') ? c + 32 : c;
-        EXPECT_EQ(static_cast<unsigned char>(s.text[c - 1]), expected) << "byte " << c;
+    const std::string t254 = longText(254);
+    const std::pair<std::string, std::string> cases[] = {
+        {"report.txt", "report.rtf"}, {"archive.tar.gz", "archive.tar.rtf"},
+        {"README", "README.rtf"},     {".profile", ".rtf"},
+        {t254, t254 + "."},  // cut at 255 like any append
+    };
+    for (const auto& [in, out] : cases) {
+        CString256 s(in.c_str());
+        EXPECT_EQ(str(s.change_suffix("rtf")), out) << in;
     }
-    CString256 mac("\x41\xC4");
-    mac.to_lower();
-    EXPECT_EQ(str(mac), "\x61\xC4");
 }
 
-TEST(CString256Transform, FilterKeepsAsciiLettersDigitsAndPunctuation) {
-    CString256 s("a b\tc!");
-    s.filter_to_alnum_or_punct();
-    EXPECT_EQ(str(s), "abc!");
-
-    CString256 all;
-    for (int c = 1; c < 256; ++c) all.text[c - 1] = char(c);
-    all.text[255] = '\0';
+TEST(CString256Transform, ToLowerAndFilterFollowThePosixLocale) {
+    CString256 s = allBytes();
+    s.to_lower();
+    for (int c = 1; c < 256; ++c)
+        EXPECT_EQ(static_cast<unsigned char>(s.text[c - 1]), (c >= 'A' && c <= 'Z') ? c + 32 : c)
+            << "byte " << c;
+    CString256 all = allBytes();
     all.filter_to_alnum_or_punct();
-    std::string expected;
+    std::string expected;  // 62 alphanumerics and 32 punctuation characters
     for (int c = 0x21; c < 0x7F; ++c) expected += char(c);
-    EXPECT_EQ(str(all), expected);  // 94 characters: 62 alphanumerics, 32 punctuation
-    EXPECT_EQ(expected.size(), 94u);
+    EXPECT_EQ(str(all), expected);
 }
 
 TEST(CString256Transform, SameResultsUnderALatin1Locale) {
@@ -248,58 +183,35 @@ TEST(CString256Transform, SameResultsUnderALatin1Locale) {
     EXPECT_EQ(t.beginsWith_nocase("\xE4"), 0);
 }
 
-TEST(CString256Affixes, BeginsWithAndEndsWith) {
-    CString256 s("Report.TXT");
-    EXPECT_EQ(s.beginsWith("Rep", 0), 1);
-    EXPECT_EQ(s.beginsWith("rep", 0), 0);
-    EXPECT_EQ(s.beginsWith("rep", 1), 1);
-    EXPECT_EQ(s.beginsWith("Report.TXT.bak", 1), 0);
-    EXPECT_EQ(s.endsWith(".TXT", 0), 1);
-    EXPECT_EQ(s.endsWith(".txt", 0), 0);
-    EXPECT_EQ(s.endsWith(".txt", 1), 1);
-    EXPECT_EQ(s.endsWith("x.Report.TXT", 1), 0);
-    EXPECT_EQ(s.endsWith("Report.TXT", 0), 1);
-
-    CString256 a("a");
-    EXPECT_EQ(a.endsWith("abc", 0), 0);
-    EXPECT_EQ(a.beginsWith("abc", 0), 0);
-    EXPECT_EQ(a.beginsWith("", 0), 1);
-    EXPECT_EQ(a.endsWith("", 1), 1);
-    CString256 empty;
-    EXPECT_EQ(empty.beginsWith("", 0), 1);
-    EXPECT_EQ(empty.endsWith("", 0), 1);
-    EXPECT_EQ(empty.endsWith("x", 0), 0);
-    EXPECT_EQ(a.beginsWith(static_cast<const char*>(nullptr), 0), 1);
-}
-
-TEST(CString256Affixes, StringFormsAndNocaseForms) {
-    CString256 s("Report.TXT");
-    CString256 prefix("REPORT");
-    CString256 suffix("t.txt");
-    EXPECT_EQ(s.beginsWith(&prefix, 0), 0);
-    EXPECT_EQ(s.beginsWith(&prefix, 1), 1);
-    EXPECT_EQ(s.endsWith(&suffix, 0), 0);
-    EXPECT_EQ(s.endsWith(&suffix, 1), 1);
-    EXPECT_EQ(s.beginsWith_nocase(prefix), 1);
-    EXPECT_EQ(s.beginsWith_nocase("rEp"), 1);
-    EXPECT_EQ(s.beginsWith_nocase("Rex"), 0);
-    EXPECT_EQ(s.endsWith_nocase(suffix), 1);
-    EXPECT_EQ(s.endsWith_nocase(".TxT"), 1);
-    EXPECT_EQ(s.endsWith_nocase(".TxX"), 0);
+TEST(CString256Affixes, AllEightForms) {
+    CString256 s("Report.TXT"), a("a"), empty;
+    CString256 prefix("REPORT"), suffix("t.txt");
+    const std::pair<int, int> cases[] = {
+        {s.beginsWith("Rep", 0), 1},      {s.beginsWith("rep", 0), 0},
+        {s.beginsWith("rep", 1), 1},      {s.beginsWith("Report.TXT.bak", 1), 0},
+        {s.endsWith(".TXT", 0), 1},       {s.endsWith(".txt", 0), 0},
+        {s.endsWith(".txt", 1), 1},       {s.endsWith("x.Report.TXT", 1), 0},
+        {s.endsWith("Report.TXT", 0), 1}, {a.endsWith("abc", 0), 0},
+        {a.beginsWith("abc", 0), 0},
+        {a.beginsWith("", 0), 1},         {empty.endsWith("", 0), 1},
+        {empty.endsWith("x", 0), 0},      {a.beginsWith(static_cast<const char*>(nullptr), 0), 1},
+        {s.beginsWith(&prefix, 0), 0},    {s.beginsWith(&prefix, 1), 1},
+        {s.endsWith(&suffix, 0), 0},      {s.endsWith(&suffix, 1), 1},
+        {s.beginsWith_nocase(prefix), 1}, {s.beginsWith_nocase("Rex"), 0},
+        {s.endsWith_nocase(suffix), 1},   {s.endsWith_nocase(".TxX"), 0},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(cases[i].first, cases[i].second) << "case " << i;
 }
 
 TEST(CString256Access, IndexAndPrintToBuffer) {
     CString256 s("cat");
     s[0] = 'b';
-    EXPECT_EQ(s[0], 'b');
-    const CString256& view = s;
-    EXPECT_EQ(view[2], 't');
-    EXPECT_EQ(str(s), "bat");
-
+    EXPECT_EQ(static_cast<const CString256&>(s)[2], 't');
     char out[600] = "first\n";
     s.print(out);
     CString256("").print(out);
-    std::string t255 = longText(255);
+    const std::string t255 = longText(255);
     CString256(t255.c_str()).print(out);
     EXPECT_EQ(std::string(out), "first\nbat\n\n" + t255 + "\n");
     s.print(nullptr);
@@ -310,7 +222,7 @@ TEST(CString256Access, IndexAndPrintToBuffer) {
 constexpr std::size_t kBlockBytes = CString256::kSlotsPerBlock * sizeof(CString256);
 
 // Takes slots until the free list is empty, so the next allocation needs a
-// new block; the slots taken are returned to the caller.
+// new block; release() gives them back in reverse, restoring the free list.
 std::vector<CString256*> drainPool() {
     std::vector<CString256*> taken;
     while (CString256::nfree) taken.push_back(new CString256);
@@ -318,33 +230,24 @@ std::vector<CString256*> drainPool() {
 }
 
 void release(std::vector<CString256*>& strings) {
-    // Reverse order: the free list ends up as it was before.
     for (auto it = strings.rbegin(); it != strings.rend(); ++it) delete *it;
-    strings.clear();
 }
 
 TEST(CString256Pool, BlocksOf256HandedOutFromTheEnd) {
     std::vector<CString256*> held = drainPool();
-    std::size_t blocks = testsupport::nothrowArrayRequests(kBlockBytes);
-
-    std::vector<CString256*> batch;
-    batch.push_back(new CString256("first"));
-    EXPECT_EQ(testsupport::nothrowArrayRequests(kBlockBytes), blocks + 1);
+    const std::size_t blocks = testsupport::nothrowArrayRequests(kBlockBytes);
+    std::vector<CString256*> batch{new CString256("first")};
     CString256* slot0 = batch[0];
     for (std::size_t i = 1; i < 256; ++i) {
         batch.push_back(new CString256);
-        // Slots 255, 254, ..., 1 of the same block.
-        EXPECT_EQ(batch.back(), slot0 + (256 - i)) << "allocation " << i + 1;
+        EXPECT_EQ(batch.back(), slot0 + (256 - i)) << "allocation " << i + 1;  // 255, 254, ...
     }
     EXPECT_EQ(testsupport::nothrowArrayRequests(kBlockBytes), blocks + 1);
     EXPECT_EQ(CString256::nfree, nullptr);
     EXPECT_STREQ(slot0->text, "first");
-
-    // The 257th is the first to need another block.
-    batch.push_back(new CString256);
+    batch.push_back(new CString256);  // the 257th is the first to need another block
     EXPECT_EQ(testsupport::nothrowArrayRequests(kBlockBytes), blocks + 2);
     EXPECT_TRUE(batch.back() < slot0 || batch.back() >= slot0 + 256);
-
     release(batch);
     release(held);
 }
@@ -363,16 +266,13 @@ TEST(CString256Pool, FreedSlotsComeBackLastInFirstOut) {
     auto* second = new CString256;
     EXPECT_EQ(first, c);
     EXPECT_EQ(second, b);
-    delete first;
-    delete second;
-    delete again;
+    for (auto* p : {first, second, again}) delete p;
 }
 
 TEST(CString256Pool, NullWhenNoBlockCanBeObtained) {
     std::vector<CString256*> held = drainPool();
     testsupport::failNextNothrowArrays(1);
-    CString256* none = new CString256("lost");
-    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(new CString256("lost"), nullptr);
     EXPECT_EQ(CString256::nfree, nullptr);
     CString256* later = new CString256("kept");
     ASSERT_NE(later, nullptr);
