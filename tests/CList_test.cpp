@@ -148,17 +148,15 @@ TEST(ParseIntoList, StrtokTokenRulesReplacingTheList) {
         const char* text;
         const char* delimiters;
         Strings expected;
-    } cases[] = {
-        {"a,b,,c", ",", {"a", "b", "c"}},
-        {",a,", ",", {"a"}},
-        {",,,", ",", {}},
-        {"", ",", {}},
-        {"\t a \t\tb  ", " \t", {"a", "b"}},
-        {"usr/local,bin", "/,", {"usr", "local", "bin"}},
-        {"a, b", "", {"a, b"}},  // an empty or null delimiter set keeps the whole string
-        {"", "", {}},
-        {"whole", nullptr, {"whole"}},
-    };
+    } cases[] = {{"a,b,,c", ",", {"a", "b", "c"}},
+                 {",a,", ",", {"a"}},
+                 {",,,", ",", {}},
+                 {"", ",", {}},
+                 {"\t a \t\tb  ", " \t", {"a", "b"}},
+                 {"usr/local,bin", "/,", {"usr", "local", "bin"}},
+                 {"a, b", "", {"a, b"}},  // an empty or null delimiter set keeps the whole string
+                 {"", "", {}},
+                 {"whole", nullptr, {"whole"}}};
     StringList list;
     appendAll(list, {"old1", "old2", "old3"});
     for (const auto& c : cases) {
@@ -194,13 +192,11 @@ TEST(FlattenList, JoinsWithTheSeparatorAndTruncatesLikeAppending) {
     const struct {
         std::vector<std::string> items;
         std::string expected;
-    } cases[] = {
-        {{"usr", "local", "bin"}, "usr/local/bin"},
-        {{"alone"}, "alone"},
-        {{}, ""},
-        {{std::string(252, 'a'), "bcdef", "g"}, std::string(252, 'a') + "/bc"},
-        {{std::string(254, 'x'), "y"}, std::string(254, 'x') + "y"},
-    };
+    } cases[] = {{{"usr", "local", "bin"}, "usr/local/bin"},
+                 {{"alone"}, "alone"},
+                 {{}, ""},
+                 {{std::string(252, 'a'), "bcdef", "g"}, std::string(252, 'a') + "/bc"},
+                 {{std::string(254, 'x'), "y"}, std::string(254, 'x') + "y"}};
     CString256 out("previous contents");
     for (const auto& c : cases) {
         StringList list;

@@ -5,7 +5,6 @@
 #include <QString>
 #include <cmath>
 #include <filesystem>
-#include <memory>
 
 #include "testkit/TempTree.h"
 
@@ -19,30 +18,30 @@ const CFStringRef kApp = kCFPreferencesCurrentApplication;
 // Every test gets its own configuration folder.
 class Preferences : public ::testing::Test {
 protected:
-    void SetUp() override {
-        tree_ = std::make_unique<TempTree>();
-        setenv("XDG_CONFIG_HOME", tree_->root().c_str(), 1);
-        file_ = tree_->path("brackwater/preferences.json");
-    }
-    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
-
-    void writeFile(const std::string& text) { tree_->write("brackwater/preferences.json", text); }
+    Preferences() { setenv("XDG_CONFIG_HOME", tree_.root().c_str(), 1); }
+    ~Preferences() override { unsetenv("XDG_CONFIG_HOME"); }
+    void writeFile(const std::string& text) { tree_.write("brackwater/preferences.json", text); }
     std::vector<std::string> asideFiles() const {
         std::vector<std::string> names;
-        for (auto& e : std::filesystem::directory_iterator(tree_->path("brackwater")))
+        for (auto& e : std::filesystem::directory_iterator(tree_.path("brackwater")))
             if (e.path().filename() != "preferences.json")
                 names.push_back(e.path().filename().string());
         return names;
     }
 
-    std::unique_ptr<TempTree> tree_;
-    std::string file_;
+    TempTree tree_;
+    const std::string file_ = tree_.path("brackwater/preferences.json");
 };
 
 struct Released {
     CFPropertyListRef value;
     ~Released() { CFRelease(value); }
 };
+
+template <class T>
+CFNumberRef number(CFNumberType type, T value) {
+    return CFNumberCreate(nullptr, type, &value);
+}
 
 }  // namespace
 
@@ -65,10 +64,8 @@ TEST_F(Preferences, ReadsTypedValuesAndKeepsIntegersApartFromReals) {
               QString::fromUtf8("Caf\xC3\xA9 \xF0\x9F\x98\x80"));
     // Values the store has no type for read as absent; a number past the double
     // range is one of them, one past 64 bits is a real.
-    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("list"), kApp), nullptr);
-    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("nothing"), kApp), nullptr);
-    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("huge"), kApp), nullptr);
-    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("missing"), kApp), nullptr);
+    for (CFStringRef key : {CFSTR("list"), CFSTR("nothing"), CFSTR("huge"), CFSTR("missing")})
+        EXPECT_EQ(CFPreferencesCopyAppValue(key, kApp), nullptr);
     Released w{CFPreferencesCopyAppValue(CFSTR("wide"), kApp)};
     EXPECT_TRUE(CFNumberIsFloatType(static_cast<CFNumberRef>(w.value)));
     EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("int"), CFSTR("other.app")), nullptr);
@@ -76,12 +73,9 @@ TEST_F(Preferences, ReadsTypedValuesAndKeepsIntegersApartFromReals) {
 
 TEST_F(Preferences, WritesPendingChangesOverTheFileAndKeepsEverythingElse) {
     EXPECT_FALSE(testsupport::exists(file_));
-    SInt16 two = 2;
-    double half = 0.5, whole = 3.0;
-    CFNumberRef n = CFNumberCreate(nullptr, kCFNumberSInt16Type, &two);
-    CFNumberRef h = CFNumberCreate(nullptr, kCFNumberFloat64Type, &half);
-    CFNumberRef w = CFNumberCreate(nullptr, kCFNumberFloat64Type, &whole);
-    CFPreferencesSetAppValue(CFSTR("FunctionType"), n, kApp);
+    Released n{number(kCFNumberSInt16Type, SInt16(2))}, h{number(kCFNumberFloat64Type, 0.5)},
+        w{number(kCFNumberFloat64Type, 3.0)}, bad{number(kCFNumberFloat64Type, double(INFINITY))};
+    CFPreferencesSetAppValue(CFSTR("FunctionType"), n.value, kApp);
     CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), kCFBooleanFalse, kApp);
     // Seen at once, before any synchronisation.
     Released early{CFPreferencesCopyAppValue(CFSTR("QuitWhenDone"), kApp)};
@@ -91,8 +85,8 @@ TEST_F(Preferences, WritesPendingChangesOverTheFileAndKeepsEverythingElse) {
 
     // Someone edits the file meanwhile: their entries survive, formatting included.
     writeFile("{\"keep\": [1, {\"deep\" : \"x\"}], \"FunctionType\": 3, \"QuitWhenDone\": false}");
-    CFPreferencesSetAppValue(CFSTR("half"), h, kApp);
-    CFPreferencesSetAppValue(CFSTR("whole"), w, kApp);
+    CFPreferencesSetAppValue(CFSTR("half"), h.value, kApp);
+    CFPreferencesSetAppValue(CFSTR("whole"), w.value, kApp);
     CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), nullptr, kApp);  // removal
     CFPreferencesSetAppValue(CFSTR("quote"), CFSTR("a\"b\\c\n"), kApp);
     ASSERT_TRUE(CFPreferencesAppSynchronize(kApp));
@@ -107,11 +101,8 @@ TEST_F(Preferences, WritesPendingChangesOverTheFileAndKeepsEverythingElse) {
     EXPECT_TRUE(CFNumberIsFloatType(static_cast<CFNumberRef>(back.value)));
 
     // Values JSON cannot hold are refused, not written as something else.
-    double inf = INFINITY;
-    CFNumberRef bad = CFNumberCreate(nullptr, kCFNumberFloat64Type, &inf);
-    CFPreferencesSetAppValue(CFSTR("bad"), bad, kApp);
+    CFPreferencesSetAppValue(CFSTR("bad"), bad.value, kApp);
     EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("bad"), kApp), nullptr);
-    for (CFTypeRef o : {(CFTypeRef)n, (CFTypeRef)h, (CFTypeRef)w, (CFTypeRef)bad}) CFRelease(o);
 }
 
 TEST_F(Preferences, AFileThatDoesNotParseIsMovedAsideNotOverwritten) {
@@ -129,7 +120,7 @@ TEST_F(Preferences, AFileThatDoesNotParseIsMovedAsideNotOverwritten) {
     auto aside = asideFiles();
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(aside[0].rfind("preferences.json.unreadable-", 0), 0u);
-    EXPECT_EQ(readText(tree_->path("brackwater/" + aside[0])), broken);
+    EXPECT_EQ(readText(tree_.path("brackwater/" + aside[0])), broken);
 
     // A second broken file the same second gets a name of its own.
     for (const char* text : {"", "[1, 2]", "{\"a\": 01}", "{\"a\": \"\xE9\"}"}) {
@@ -141,7 +132,7 @@ TEST_F(Preferences, AFileThatDoesNotParseIsMovedAsideNotOverwritten) {
 }
 
 TEST_F(Preferences, AFileThatCannotBeReadIsNeverWrittenOver) {
-    tree_->mkdir("brackwater/preferences.json/inside");
+    tree_.mkdir("brackwater/preferences.json/inside");
     CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), kCFBooleanFalse, kApp);
     EXPECT_FALSE(CFPreferencesAppSynchronize(kApp));
     EXPECT_TRUE(std::filesystem::is_directory(file_ + "/inside"));
@@ -158,8 +149,8 @@ TEST_F(Preferences, TheFileLivesInTheUsersConfigurationFolder) {
     setenv("XDG_CONFIG_HOME", "relative/config", 1);  // not absolute: ignored
     const char* home = getenv("HOME");
     std::string savedHome = home ? home : "";
-    setenv("HOME", tree_->root().c_str(), 1);
+    setenv("HOME", tree_.root().c_str(), 1);
     EXPECT_EQ(PreferencesFilePath(),
-              QString::fromStdString(tree_->path(".config/brackwater/preferences.json")));
+              QString::fromStdString(tree_.path(".config/brackwater/preferences.json")));
     setenv("HOME", savedHome.c_str(), 1);
 }

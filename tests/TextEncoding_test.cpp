@@ -69,55 +69,40 @@ TEST(TextEncoding, NamesFromLinuxAreComposedAndNeverUnreadable) {
     EXPECT_EQ(Utf8FromUtf16(u"\u2206\U0001F600"), "\xE2\x88\x86\xF0\x9F\x98\x80");
 }
 
-TEST(TextEncoding, ConverterStopsAtFullOutputAndResumes) {
+TEST(TextEncoding, ConverterStopsAtFullOutputOrACutCharacter) {
+    constexpr TextEncoding kU16 = kTextEncodingUnicodeDefault, kMac = kTextEncodingMacRoman,
+                           kU8 = kTextEncodingUTF8;
     const std::u16string name = u"R\u00E9sum\u00E9 \u2206";
-    const size_t bytes = name.size() * 2;
-    Converted whole =
-        run(kTextEncodingUnicodeDefault, kTextEncodingMacRoman, name.data(), bytes, 64);
-    EXPECT_EQ(whole.status, noErr);
-    EXPECT_EQ(whole.consumed, bytes);
-    EXPECT_EQ(whole.out, "R\x8Esum\x8E \xC6");
-
-    Converted part = run(kTextEncodingUnicodeDefault, kTextEncodingMacRoman, name.data(), bytes, 3);
-    EXPECT_EQ(part.status, kTECOutputBufferFullStatus);
-    EXPECT_EQ(part.out, "R\x8Es");
-    EXPECT_EQ(part.consumed, 6u);
-    Converted rest = run(kTextEncodingUnicodeDefault, kTextEncodingMacRoman,
-                         name.data() + part.consumed / 2, bytes - part.consumed, 64);
-    EXPECT_EQ(part.out + rest.out, whole.out);
-
-    // UTF-8 output never splits a character.
-    Converted utf8 = run(kTextEncodingMacRoman, kTextEncodingUTF8, "a\xC6", 2, 3);
-    EXPECT_EQ(utf8.status, kTECOutputBufferFullStatus);
-    EXPECT_EQ(utf8.out, "a");
-    EXPECT_EQ(utf8.consumed, 1u);
-
-    // Mac Roman to UTF-16 in host order, two bytes per character.
-    Converted back = run(kTextEncodingMacRoman, kTextEncodingUnicodeDefault, "\xF0z", 2, 4);
-    EXPECT_EQ(back.status, noErr);
-    EXPECT_EQ(back.out, std::string(reinterpret_cast<const char*>(u"\uF8FFz"), 4));
-}
-
-TEST(TextEncoding, ConverterLeavesCutCharactersForTheNextCall) {
-    const char16_t units[] = {u'a', 0xD83D};  // ends inside a surrogate pair
-    Converted cut = run(kTextEncodingUnicodeDefault, kTextEncodingUTF8, units, 4, 16);
-    EXPECT_EQ(cut.status, kTECPartialCharErr);
-    EXPECT_EQ(cut.consumed, 2u);
-    EXPECT_EQ(cut.out, "a");
-    Converted odd = run(kTextEncodingUnicodeDefault, kTextEncodingMacRoman, units, 3, 16);
-    EXPECT_EQ(odd.status, kTECPartialCharErr);
-    EXPECT_EQ(odd.consumed, 2u);
-    Converted utf8 = run(kTextEncodingUTF8, kTextEncodingMacRoman, "e\xCC", 2, 16);
-    EXPECT_EQ(utf8.status, kTECPartialCharErr);
-    EXPECT_EQ(utf8.out, "e");
-    // Bytes that can never become UTF-8 are not "partial": they are Latin-1.
-    Converted bad = run(kTextEncodingUTF8, kTextEncodingMacRoman, "e\xFF", 2, 16);
-    EXPECT_EQ(bad.status, noErr);
-    EXPECT_EQ(bad.out, "e\xD8");  // ÿ
-
-    Converted empty = run(kTextEncodingUnicodeDefault, kTextEncodingMacRoman, "", 0, 0);
-    EXPECT_EQ(empty.status, noErr);
-    EXPECT_EQ(empty.consumed, 0u);
+    const char16_t cutPair[] = {u'a', 0xD83D};  // ends inside a surrogate pair
+    const std::string macBack(reinterpret_cast<const char*>(u"\uF8FFz"), 4);  // host order
+    const struct {
+        TextEncoding from, to;
+        const void* in;
+        size_t n, room;
+        OSStatus status;
+        ByteCount consumed;
+        std::string out;
+    } cases[] = {
+        {kU16, kMac, name.data(), 16, 64, noErr, 16, "R\x8Esum\x8E \xC6"},
+        {kU16, kMac, name.data(), 16, 3, kTECOutputBufferFullStatus, 6, "R\x8Es"},
+        {kMac, kU8, "a\xC6", 2, 3, kTECOutputBufferFullStatus, 1, "a"},  // never split in UTF-8
+        {kMac, kU16, "\xF0z", 2, 4, noErr, 2, macBack},
+        {kU16, kU8, cutPair, 4, 16, kTECPartialCharErr, 2, "a"},
+        {kU16, kMac, cutPair, 3, 16, kTECPartialCharErr, 2, "a"},
+        {kU8, kMac, "e\xCC", 2, 16, kTECPartialCharErr, 1, "e"},
+        // Bytes that can never become UTF-8 are not "partial": they are Latin-1.
+        {kU8, kMac, "e\xFF", 2, 16, noErr, 2, "e\xD8"},
+        {kU16, kMac, "", 0, 0, noErr, 0, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.out));
+        Converted r = run(c.from, c.to, c.in, c.n, c.room);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.consumed, c.consumed);
+        EXPECT_EQ(r.out, c.out);
+    }
+    // The next call resumes where a full output stopped.
+    Converted rest = run(kU16, kMac, name.data() + 3, 10, 64);
+    EXPECT_EQ("R\x8Es" + rest.out, "R\x8Esum\x8E \xC6");
 }
 
 TEST(TextEncoding, ConvertersAreCountedAndUnknownPathsRefused) {
