@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <cstring>
 #include <string>
@@ -112,12 +113,7 @@ TEST(AppleEvents, FileItemsOfEveryKindReadAsFSRefs) {
     AEDescList list;
     AECreateList(nullptr, 0, false, &list);
     // A file URL, percent-encoded byte for byte.
-    std::string url = "file://";
-    for (unsigned char c : spaced) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%%%02X", c);
-        url += (isalnum(c) || c == '/') ? std::string(1, char(c)) : std::string(hex);
-    }
+    const QByteArray url = "file://" + QByteArray::fromStdString(spaced).toPercentEncoding("/");
     AEPutPtr(&list, 0, typeFileURL, url.data(), Size(url.size()));
     const std::string latinURL = "file://localhost" + tree.root() + "/caf%E9";
     AEPutPtr(&list, 0, typeFileURL, latinURL.data(), Size(latinURL.size()));
