@@ -279,19 +279,8 @@ TEST_F(ForkStore, ANewForkGoesIntoASidecarOfTheShapeEveryReaderAccepts) {
     EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
 }
 
-TEST_F(ForkStore, AShorterWriteKeepsTheTailOfALongerFork) {
-    file("f");
-    const Bytes old = pattern(5000, 3), head = pattern(1200, 9);
-    sidecar("f", plainSidecar(old, kTextFinderInfo));
-    ASSERT_EQ(writeFork("f", 0, head), noErr);
-    const Bytes now = fork("f");
-    ASSERT_EQ(now.size(), 5000u);
-    EXPECT_EQ(slice(now, 0, 1200), head);
-    EXPECT_EQ(slice(now, 1200, 5000), slice(old, 1200, 5000));
-    EXPECT_EQ(finderType("f"), "TEXTttxt");
-}
-
-TEST_F(ForkStore, LargeSidecarsAreCopiedWholeBeyondTheHeaderAndEveryChunk) {
+TEST_F(ForkStore, AShorterWriteKeepsTheTailAndLargeSidecarsAreCopiedWhole) {
+    // A shorter write keeps the tail of the fork and every other entry.
     // A 70 000-byte comment pushes the fork past the 64 KiB read as header; the
     // 3 MiB fork takes several copy chunks when the sidecar is rebuilt.
     file("f");
