@@ -159,7 +159,9 @@ TEST(CFileQueries, SizesOfBothForksAndWhatAMissingObjectGives) {
     EXPECT_EQ(CFile::FSGetType(ref, type), fnfErr);
     EXPECT_EQ(CFile::FSGetCreator(ref, creator), fnfErr);
     EXPECT_EQ(CFile::FSGetSize(ref, size), fnfErr);
-    EXPECT_EQ(type + creator + size, 0u);
+    EXPECT_EQ(type, 0u);
+    EXPECT_EQ(creator, 0u);
+    EXPECT_EQ(size, 0u);
 }
 
 TEST(CFileQueries, NamesPathsSpecsAndParents) {
