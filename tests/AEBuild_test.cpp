@@ -13,10 +13,9 @@ namespace {
 constexpr AEDesc kNull = {typeNull, nullptr};
 
 // The Finder's comment events, exactly as the file helper class builds them.
-const char* const kSetCommentFormat =
-    "'----':obj {form:prop,want:type(prop),seld:type(comt),from:(@)},data:'TEXT'(@)";
 const char* const kGetCommentFormat =
     "'----':obj {form:prop,want:type(prop),seld:type(comt),from:(@)}";
+const std::string kSetCommentFormat = std::string(kGetCommentFormat) + ",data:'TEXT'(@)";
 
 std::string bytes(const AEDesc& d) {
     std::string s(std::size_t(AEGetDescDataSize(&d)), '\0');
@@ -24,11 +23,10 @@ std::string bytes(const AEDesc& d) {
     return s;
 }
 
-FourCharCode codeIn(const AEDesc& d) {
-    FourCharCode c = 0;
-    EXPECT_EQ(AEGetDescDataSize(&d), Size(4));
-    AEGetDescData(&d, &c, sizeof c);
-    return c;
+// A value's bytes in memory, as a descriptor holds them.
+template <class T>
+std::string raw(T v) {
+    return std::string(reinterpret_cast<const char*>(&v), sizeof v);
 }
 
 // Type and 4-byte code stored under key in a record.
@@ -36,7 +34,10 @@ void expectCode(const AEDesc& record, AEKeyword key, DescType type, FourCharCode
     AEDesc d = kNull;
     ASSERT_EQ(AEGetKeyDesc(&record, key, typeWildCard, &d), noErr);
     EXPECT_EQ(d.descriptorType, type);
-    EXPECT_EQ(codeIn(d), code);
+    FourCharCode c = 0;
+    EXPECT_EQ(AEGetDescDataSize(&d), Size(4));
+    AEGetDescData(&d, &c, sizeof c);
+    EXPECT_EQ(c, code);
     AEDisposeDesc(&d);
 }
 
@@ -48,23 +49,17 @@ OSStatus buildComment(const char* format, const AEDesc* item, const char* text, 
                              text);
 }
 
-struct Malformed {
-    const char* format;
-    AEBuildErrorCode code;
-    UInt32 position;
-};
-
 }  // namespace
 
-TEST(AEBuildFormats, SetCommentEventCarriesTheSpecifierAndTheText) {
+TEST(AEBuildFormats, CommentEventsCarryTheSpecifierAndTheText) {
     AEDesc item = kNull;
     ASSERT_EQ(AECreateDesc(typeAlias, "alias-bytes", 11, &item), noErr);
-    AppleEvent event = kNull;
+    AppleEvent event = kNull, getEvent = kNull;
     AEBuildError error{99, 99};
-    ASSERT_EQ(buildComment(kSetCommentFormat, &item, "A comment \x8E", &event, &error), noErr);
+    ASSERT_EQ(buildComment(kSetCommentFormat.c_str(), &item, "A comment \x8E", &event, &error),
+              noErr);
     EXPECT_EQ(error.fError, aeBuildSyntaxNoErr);
     EXPECT_EQ(event.descriptorType, typeAppleEvent);
-
     FourCharCode eventClass = 0, eventID = 0;
     AEGetAttributePtr(&event, keyEventClassAttr, typeType, nullptr, &eventClass, 4, nullptr);
     AEGetAttributePtr(&event, keyEventIDAttr, typeType, nullptr, &eventID, 4, nullptr);
@@ -78,7 +73,7 @@ TEST(AEBuildFormats, SetCommentEventCarriesTheSpecifierAndTheText) {
     EXPECT_EQ(addressType, typeApplSignature);
     EXPECT_EQ(address, FOUR_CHAR_CODE("MACS"));
 
-    AEDesc direct = kNull;
+    AEDesc direct = kNull, from = kNull, data = kNull;
     ASSERT_EQ(AEGetParamDesc(&event, keyDirectObject, typeWildCard, &direct), noErr);
     EXPECT_EQ(direct.descriptorType, typeObjectSpecifier);
     long count = 0;
@@ -87,35 +82,21 @@ TEST(AEBuildFormats, SetCommentEventCarriesTheSpecifierAndTheText) {
     expectCode(direct, keyAEKeyForm, typeEnumerated, formPropertyID);
     expectCode(direct, keyAEDesiredClass, typeType, cProperty);
     expectCode(direct, keyAEKeyData, typeType, pComment);
-    AEDesc from = kNull;
     ASSERT_EQ(AEGetKeyDesc(&direct, keyAEContainer, typeWildCard, &from), noErr);
     EXPECT_EQ(from.descriptorType, typeAlias);
-    EXPECT_EQ(bytes(from), "alias-bytes");
-
-    AEDesc data = kNull;
     ASSERT_EQ(AEGetParamDesc(&event, keyAEData, typeWildCard, &data), noErr);
     EXPECT_EQ(data.descriptorType, typeChar);
     EXPECT_EQ(bytes(data), "A comment \x8E");  // the C string's bytes, no terminator
 
+    // The get event has only the direct object.
+    ASSERT_EQ(buildComment(kGetCommentFormat, &item, nullptr, &getEvent, nullptr), noErr);
+    AEDesc none = kNull;
+    EXPECT_EQ(AEGetParamDesc(&getEvent, keyAEData, typeWildCard, &none), errAEDescNotFound);
+
     // The argument was copied: the caller's descriptor stays its own.
     AEDisposeDesc(&item);
     EXPECT_EQ(bytes(from), "alias-bytes");
-    for (AEDesc* d : {&from, &data, &direct, &event}) AEDisposeDesc(d);
-}
-
-TEST(AEBuildFormats, GetCommentEventHasOnlyTheDirectObject) {
-    AEDesc item = kNull;
-    ASSERT_EQ(AECreateDesc(typeFileURL, "file:///tmp", 11, &item), noErr);
-    AppleEvent event = kNull;
-    ASSERT_EQ(buildComment(kGetCommentFormat, &item, nullptr, &event, nullptr), noErr);
-    AEDesc data = kNull;
-    EXPECT_EQ(AEGetParamDesc(&event, keyAEData, typeWildCard, &data), errAEDescNotFound);
-    AEDesc direct = kNull;
-    ASSERT_EQ(AEGetParamDesc(&event, keyDirectObject, typeWildCard, &direct), noErr);
-    expectCode(direct, keyAEKeyData, typeType, pComment);
-    AEDisposeDesc(&direct);
-    AEDisposeDesc(&event);
-    AEDisposeDesc(&item);
+    for (AEDesc* d : {&from, &data, &direct, &event, &getEvent}) AEDisposeDesc(d);
 }
 
 TEST(AEBuildFormats, HandleDataForTheRefreshEvent) {
@@ -130,66 +111,51 @@ TEST(AEBuildFormats, HandleDataForTheRefreshEvent) {
     ASSERT_EQ(AEGetParamDesc(&event, keyDirectObject, typeWildCard, &direct), noErr);
     EXPECT_EQ(direct.descriptorType, typeAlias);
     EXPECT_EQ(bytes(direct), std::string("\x00\x01\x02\x03\x04", 5));
-    AEDisposeDesc(&direct);
-    AEDisposeDesc(&event);
+    for (AEDesc* d : {&direct, &event}) AEDisposeDesc(d);
     DisposeHandle(h);
 }
 
-TEST(AEBuildLiterals, NumbersTextHexCodesListsAndRecords) {
+TEST(AEBuildLiterals, NumbersTextHexCodesAndNull) {
+    const struct {
+        const char* format;
+        DescType type;
+        std::string data;
+    } cases[] = {
+        {"  12 ", typeSInt16, raw(SInt16(12))},
+        {"-70000", typeSInt32, raw(SInt32(-70000))},
+        {"long(5)", typeSInt32, raw(SInt32(5))},
+        // Curly quotes in UTF-8 and in Mac Roman.
+        {"\xE2\x80\x9Chi there\xE2\x80\x9D", typeChar, "hi there"},
+        {"utf8(\322caf\xC3\xA9\xD3)", typeUTF8Text, "caf\xC3\xA9"},
+        {"'bin '(\xC2\25301 fF 80\xC2\xBB)", FOUR_CHAR_CODE("bin "), "\x01\xFF\x80"},
+        // A bare identifier is an enumeration; short codes are padded with spaces.
+        {"ab", typeEnumerated, raw(FOUR_CHAR_CODE("ab  "))},
+        {"'null'()", typeNull, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        AEDesc d = kNull;
+        ASSERT_EQ(AEBuildDesc(&d, nullptr, c.format), noErr);
+        EXPECT_EQ(d.descriptorType, c.type);
+        EXPECT_EQ(bytes(d), c.data);
+        EXPECT_EQ(d.dataHandle == nullptr, c.type == typeNull);
+        AEDisposeDesc(&d);
+    }
+    // type(@) for a non-text type takes a size and a pointer.
     AEDesc d = kNull;
-    ASSERT_EQ(AEBuildDesc(&d, nullptr, "  12 "), noErr);
-    EXPECT_EQ(d.descriptorType, typeSInt16);
-    EXPECT_EQ(bytes(d), std::string("\x0C\x00", 2));
+    const UInt8 raw[3] = {7, 8, 9};
+    ASSERT_EQ(AEBuildDesc(&d, nullptr, "'raw '(@)", 3, raw), noErr);
+    EXPECT_EQ(bytes(d), "\x07\x08\x09");
     AEDisposeDesc(&d);
+}
 
-    ASSERT_EQ(AEBuildDesc(&d, nullptr, "-70000"), noErr);
-    EXPECT_EQ(d.descriptorType, typeSInt32);
-    SInt32 v = 0;
-    AEGetDescData(&d, &v, 4);
-    EXPECT_EQ(v, -70000);
-    AEDisposeDesc(&d);
-
-    ASSERT_EQ(AEBuildDesc(&d, nullptr, "long(5)"), noErr);
-    EXPECT_EQ(d.descriptorType, typeSInt32);
-    AEDisposeDesc(&d);
-
-    // Curly quotes in UTF-8 and in Mac Roman.
-    ASSERT_EQ(AEBuildDesc(&d, nullptr, "\xE2\x80\x9Chi there\xE2\x80\x9D"), noErr);
-    EXPECT_EQ(d.descriptorType, typeChar);
-    EXPECT_EQ(bytes(d), "hi there");
-    AEDisposeDesc(&d);
-    ASSERT_EQ(AEBuildDesc(&d, nullptr,
-                          "utf8(\xD2"
-                          "caf\xC3\xA9\xD3)"),
-              noErr);
-    EXPECT_EQ(d.descriptorType, typeUTF8Text);
-    EXPECT_EQ(bytes(d), "caf\xC3\xA9");
-    AEDisposeDesc(&d);
-
-    ASSERT_EQ(AEBuildDesc(&d, nullptr,
-                          "'bin '(\xC2\xAB"
-                          "01 fF 80\xC2\xBB)"),
-              noErr);
-    EXPECT_EQ(d.descriptorType, FOUR_CHAR_CODE("bin "));
-    EXPECT_EQ(bytes(d), "\x01\xFF\x80");
-    AEDisposeDesc(&d);
-
-    // A bare identifier is an enumeration; short codes are padded with spaces.
-    ASSERT_EQ(AEBuildDesc(&d, nullptr, "ab"), noErr);
-    EXPECT_EQ(d.descriptorType, typeEnumerated);
-    EXPECT_EQ(codeIn(d), FOUR_CHAR_CODE("ab  "));
-    AEDisposeDesc(&d);
-
-    ASSERT_EQ(AEBuildDesc(&d, nullptr, "'null'()"), noErr);
-    EXPECT_EQ(d.descriptorType, typeNull);
-    EXPECT_EQ(d.dataHandle, nullptr);
-
+TEST(AEBuildLiterals, ListsAndRecords) {
+    AEDesc d = kNull, inner = kNull;
     ASSERT_EQ(AEBuildDesc(&d, nullptr, "[1, [2, 3], {}, 'ab c':x]"), errAEBuildSyntaxError);
     ASSERT_EQ(AEBuildDesc(&d, nullptr, "[1, [2, 3], {}, {'ab c':x, k2:[]}]"), noErr);
     long n = 0;
     ASSERT_EQ(AECountItems(&d, &n), noErr);
     EXPECT_EQ(n, 4);
-    AEDesc inner = kNull;
     ASSERT_EQ(AEGetNthDesc(&d, 2, typeWildCard, nullptr, &inner), noErr);
     ASSERT_EQ(AECountItems(&inner, &n), noErr);
     EXPECT_EQ(n, 2);
@@ -197,18 +163,15 @@ TEST(AEBuildLiterals, NumbersTextHexCodesListsAndRecords) {
     ASSERT_EQ(AEGetNthDesc(&d, 4, typeWildCard, nullptr, &inner), noErr);
     EXPECT_EQ(inner.descriptorType, typeAERecord);
     expectCode(inner, FOUR_CHAR_CODE("ab c"), typeEnumerated, FOUR_CHAR_CODE("x   "));
-    AEDisposeDesc(&inner);
-    AEDisposeDesc(&d);
-
-    // type(@) for a non-text type takes a size and a pointer.
-    const UInt8 raw[3] = {7, 8, 9};
-    ASSERT_EQ(AEBuildDesc(&d, nullptr, "'raw '(@)", 3, raw), noErr);
-    EXPECT_EQ(bytes(d), "\x07\x08\x09");
-    AEDisposeDesc(&d);
+    for (AEDesc* x : {&inner, &d}) AEDisposeDesc(x);
 }
 
 TEST(AEBuildErrors, MalformedFormatsGiveTheCodeAndPositionAndNoEvent) {
-    const Malformed cases[] = {
+    const struct {
+        const char* format;
+        AEBuildErrorCode code;
+        UInt32 position;
+    } cases[] = {
         {"'----'", aeBuildSyntaxBadEOF, 6},
         {"'----':", aeBuildSyntaxBadEOF, 7},
         {"'---", aeBuildSyntaxMissingQuote, 0},
@@ -219,21 +182,11 @@ TEST(AEBuildErrors, MalformedFormatsGiveTheCodeAndPositionAndNoEvent) {
         {"'----':{a 1}", aeBuildSyntaxNoColon, 10},
         {"'----':long(5", aeBuildSyntaxNoCloseParen, 11},
         {"'----':long(5 x)", aeBuildSyntaxNoCloseParen, 14},
-        {"'----':\xC2\xAB"
-         "0A\xC2\xBB",
-         aeBuildSyntaxUncoercedHex, 7},
-        {"'----':'TEXT'(\xC2\xAB"
-         "0A1\xC2\xBB)",
-         aeBuildSyntaxOddHex, 19},
-        {"'----':'TEXT'(\xC2\xAB"
-         "0G\xC2\xBB)",
-         aeBuildSyntaxBadHex, 17},
-        {"'----':'TEXT'(\xC2\xAB"
-         "0A",
-         aeBuildSyntaxNoCloseHex, 14},
-        {"'----':\xE2\x80\x9C"
-         "abc",
-         aeBuildSyntaxNoCloseString, 7},
+        {"'----':\xC2\2530A\xC2\xBB", aeBuildSyntaxUncoercedHex, 7},
+        {"'----':'TEXT'(\xC2\2530A1\xC2\xBB)", aeBuildSyntaxOddHex, 19},
+        {"'----':'TEXT'(\xC2\2530G\xC2\xBB)", aeBuildSyntaxBadHex, 17},
+        {"'----':'TEXT'(\xC2\2530A", aeBuildSyntaxNoCloseHex, 14},
+        {"'----':\xE2\x80\234abc", aeBuildSyntaxNoCloseString, 7},
         {"'----':-x", aeBuildSyntaxBadNegative, 8},
         {"'----':@@", aeBuildSyntaxUncoercedDoubleAt, 8},
         {"'----':list[1]", aeBuildSyntaxCoercedList, 11},
@@ -250,7 +203,7 @@ TEST(AEBuildErrors, MalformedFormatsGiveTheCodeAndPositionAndNoEvent) {
     };
     AEDesc item = kNull;
     ASSERT_EQ(AECreateDesc(typeAlias, "x", 1, &item), noErr);
-    for (const Malformed& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.format);
         AppleEvent event = {FOUR_CHAR_CODE("junk"), nullptr};
         AEBuildError error{0, 0};
@@ -260,29 +213,21 @@ TEST(AEBuildErrors, MalformedFormatsGiveTheCodeAndPositionAndNoEvent) {
         EXPECT_EQ(event.descriptorType, typeNull);
         EXPECT_EQ(event.dataHandle, nullptr);
     }
-    AEDisposeDesc(&item);
-}
-
-TEST(AEBuildErrors, EveryCutOfTheCommentFormatsFailsCleanlyOrBuilds) {
-    AEDesc item = kNull;
-    ASSERT_EQ(AECreateDesc(typeAlias, "x", 1, &item), noErr);
-    for (const char* format : {kSetCommentFormat, kGetCommentFormat}) {
-        const std::string whole(format);
+    // Every cut of the comment formats fails cleanly or builds.
+    for (const std::string& whole : {std::string(kGetCommentFormat), kSetCommentFormat}) {
         for (std::size_t n = 0; n <= whole.size(); ++n) {
             const std::string cut = whole.substr(0, n);
             SCOPED_TRACE(cut);
             AppleEvent event = kNull;
             AEBuildError error{0, 0};
-            OSStatus err = buildComment(cut.c_str(), &item, "text", &event, &error);
-            if (err == noErr) {
+            if (buildComment(cut.c_str(), &item, "text", &event, &error) == noErr) {
                 EXPECT_EQ(event.descriptorType, typeAppleEvent);
                 AEDisposeDesc(&event);
-            } else {
-                EXPECT_EQ(err, errAEBuildSyntaxError);
-                EXPECT_NE(error.fError, aeBuildSyntaxNoErr);
-                EXPECT_LE(error.fErrorPos, n);
-                EXPECT_EQ(event.dataHandle, nullptr);
+                continue;
             }
+            EXPECT_NE(error.fError, aeBuildSyntaxNoErr);
+            EXPECT_LE(error.fErrorPos, n);
+            EXPECT_EQ(event.dataHandle, nullptr);
         }
     }
     AEDisposeDesc(&item);
@@ -299,9 +244,8 @@ TEST(AEBuildErrors, ArgumentsAndNestingThatCannotBeUsed) {
     // Null arguments and values a type cannot hold.
     EXPECT_EQ(AEBuildDesc(&d, nullptr, "@", static_cast<const AEDesc*>(nullptr)), paramErr);
     EXPECT_EQ(AEBuildDesc(&d, nullptr, "'TEXT'(@)", static_cast<const char*>(nullptr)), paramErr);
-    EXPECT_EQ(AEBuildDesc(&d, nullptr, "shor(70000)"), errAECoercionFail);
-    EXPECT_EQ(AEBuildDesc(&d, nullptr, "bool(2)"), errAECoercionFail);
-    EXPECT_EQ(AEBuildDesc(&d, nullptr, "'TEXT'(5)"), errAECoercionFail);
+    for (const char* f : {"shor(70000)", "bool(2)", "'TEXT'(5)"})
+        EXPECT_EQ(AEBuildDesc(&d, nullptr, f), errAECoercionFail) << f;
     EXPECT_EQ(d.dataHandle, nullptr);
     EXPECT_EQ(AEBuildDesc(nullptr, nullptr, "1"), paramErr);
     EXPECT_EQ(AEBuildDesc(&d, nullptr, nullptr), paramErr);
@@ -321,18 +265,16 @@ TEST(AEBuildParameters, AFailedAdditionLeavesTheEventAsItWas) {
     // Null and empty parameters copy out as nothing.
     ASSERT_EQ(AEBuildParameters(&event, nullptr, "nul1:'null'(), emp1:'TEXT'()"), noErr);
     char out[4] = "abc";
-    Size size = -1;
-    EXPECT_EQ(AEGetParamPtr(&event, FOUR_CHAR_CODE("nul1"), typeWildCard, nullptr, out, 4, &size),
-              noErr);
-    EXPECT_EQ(size, 0);
-    EXPECT_EQ(AEGetParamPtr(&event, FOUR_CHAR_CODE("emp1"), typeChar, nullptr, out, 4, &size),
-              noErr);
-    EXPECT_EQ(size, 0);
+    for (const auto& [key, type] : {std::pair{FOUR_CHAR_CODE("nul1"), typeWildCard},
+                                    std::pair{FOUR_CHAR_CODE("emp1"), typeChar}}) {
+        Size size = -1;
+        EXPECT_EQ(AEGetParamPtr(&event, key, type, nullptr, out, 4, &size), noErr);
+        EXPECT_EQ(size, 0);
+    }
     EXPECT_STREQ(out, "abc");
     AEDisposeDesc(&event);
 
-    AEDesc notAnEvent = kNull;
-    ASSERT_EQ(AECreateDesc(typeChar, "x", 1, &notAnEvent), noErr);
-    EXPECT_EQ(AEBuildParameters(&notAnEvent, nullptr, "aaaa:1"), errAEWrongDataType);
-    AEDisposeDesc(&notAnEvent);
+    ASSERT_EQ(AECreateDesc(typeChar, "x", 1, &d), noErr);
+    EXPECT_EQ(AEBuildParameters(&d, nullptr, "aaaa:1"), errAEWrongDataType);
+    AEDisposeDesc(&d);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -84,18 +85,16 @@ TEST(AppleDoubleParse, AcceptsTheShapesMacOSSambaAndUnarWrite) {
     EXPECT_EQ(h.attributes[1].length, 3u);
 }
 
-TEST(AppleDoubleParse, ExtraFinderInfoWithoutAttrMagicIsKeptAsOpaqueBytes) {
+TEST(AppleDoubleParse, OpaqueFinderInfoAndZeroLengthEntries) {
     Header h;
-    Bytes fi(100, 0x5A);
-    ASSERT_EQ(parseBytes(makeSidecar({{9, 50, 100, fi}, {2, 150, 0, {}}}), &h), Problem::None);
+    // Extra Finder info without the ATTR magic is kept as opaque bytes.
+    ASSERT_EQ(parseBytes(makeSidecar({{9, 50, 100, Bytes(100, 0x5A)}, {2, 150, 0, {}}}), &h),
+              Problem::None);
     EXPECT_FALSE(h.hasAttrBlock);
     EXPECT_EQ(h.find(kFinderInfoId)->length, 100u);
-}
-
-TEST(AppleDoubleParse, ZeroLengthEntriesOccupyNothing) {
-    Header h;
-    Bytes b = makeSidecar({{9, 62, 32, {}}, {4, 94, 0, {}}, {2, 94, 10, {}}});
-    ASSERT_EQ(parseBytes(b, &h), Problem::None);
+    // Zero-length entries occupy nothing.
+    ASSERT_EQ(parseBytes(makeSidecar({{9, 62, 32, {}}, {4, 94, 0, {}}, {2, 94, 10, {}}}), &h),
+              Problem::None);
     EXPECT_TRUE(forkIsLast(h));
     // An empty entry after the fork's end would be cut off with the fork.
     ASSERT_EQ(parseBytes(makeSidecar({{9, 62, 32, {}}, {2, 94, 10, {}}, {4, 104, 0, {}}}), &h),
@@ -179,14 +178,12 @@ TEST(AppleDoubleWrite, RelayoutMovesTheForkLastAndKeepsOtherEntriesInOrder) {
     Header h = *relayout(old, 20);
     ASSERT_EQ(h.entries.size(), 4u);
     EXPECT_EQ(h.filler, old.filler);
-    const std::uint32_t ids[] = {9, 4, 0x80444556, 2};
-    const std::uint32_t offsets[] = {74, 106, 111, 119};
-    const std::uint32_t lengths[] = {32, 5, 8, 20};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(h.entries[i].id, ids[i]);
-        EXPECT_EQ(h.entries[i].offset, offsets[i]);
-        EXPECT_EQ(h.entries[i].length, lengths[i]);
-    }
+    const std::uint32_t expected[4][3] = {
+        {9, 74, 32}, {4, 106, 5}, {0x80444556, 111, 8}, {2, 119, 20}};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ((std::array{h.entries[i].id, h.entries[i].offset, h.entries[i].length}),
+                  (std::array{expected[i][0], expected[i][1], expected[i][2]}))
+            << i;
     EXPECT_TRUE(forkIsLast(h));
     // Missing entries are added: a fork-less sidecar gets an empty fork last.
     Header onlyFi;
@@ -240,16 +237,21 @@ TEST(AppleDoubleValues, PlaceholderIsTheBlankForkMacOSWrites) {
 }
 
 TEST(AppleDoubleValues, DatesAreSignedSecondsFrom2000WithAnUnknownMarker) {
-    EXPECT_EQ(decodeDate(0), 946684800);
-    EXPECT_EQ(decodeDate(0xFFFFFFFF), 946684799);
-    EXPECT_EQ(decodeDate(0x7FFFFFFF), 946684800ll + 0x7FFFFFFF);
+    // Both ways where the value fits; 0x80000000 is the unknown marker.
+    const std::pair<std::uint32_t, std::int64_t> both[] = {
+        {0, 946684800},
+        {0xFFFFFFFF, 946684799},
+        {0x7FFFFFFF, 946684800ll + 0x7FFFFFFF},
+        {1700000000u - 946684800u, 1700000000},
+        {0x80000001u, 946684800ll - 0x7FFFFFFFll}};
+    for (const auto& [raw, secs] : both) {
+        EXPECT_EQ(decodeDate(raw), secs) << raw;
+        EXPECT_EQ(encodeDate(secs), raw) << secs;
+    }
     EXPECT_EQ(decodeDate(0x80000000), std::nullopt);
-    EXPECT_EQ(encodeDate(946684799), 0xFFFFFFFFu);
-    EXPECT_EQ(encodeDate(1700000000), 1700000000u - 946684800u);
     // 2068-01-19T03:14:08Z does not fit; 1931-12-13T20:45:52Z is the unknown marker.
     EXPECT_EQ(encodeDate(946684800ll + 0x80000000ll), std::nullopt);
     EXPECT_EQ(encodeDate(946684800ll - 0x80000000ll), std::nullopt);
-    EXPECT_EQ(encodeDate(946684800ll - 0x7FFFFFFFll), 0x80000001u);
 }
 
 TEST(AppleDoubleValues, NetatalkMetadataNeedsAll8EntriesIn402Bytes) {

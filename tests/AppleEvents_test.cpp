@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <cstring>
 #include <string>
@@ -76,10 +77,9 @@ TEST(AppleEvents, ListsAppendReplaceAndCopyOutWithinTheBuffer) {
     EXPECT_EQ(type, typeChar);
     ASSERT_EQ(AEGetNthPtr(&list, 2, typeWildCard, nullptr, nullptr, buffer, 4, nullptr), noErr);
     EXPECT_EQ(std::string(buffer, 3), "TWO");
-    EXPECT_EQ(AEGetNthPtr(&list, 0, typeChar, nullptr, nullptr, buffer, 4, nullptr),
-              errAEBadListItem);
-    EXPECT_EQ(AEGetNthPtr(&list, 4, typeChar, nullptr, nullptr, buffer, 4, nullptr),
-              errAEBadListItem);
+    for (long outside : {0, 4})
+        EXPECT_EQ(AEGetNthPtr(&list, outside, typeChar, nullptr, nullptr, buffer, 4, nullptr),
+                  errAEBadListItem);
     // A text item is not a file.
     FSRef ref;
     EXPECT_EQ(AEGetNthPtr(&list, 1, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr),
@@ -113,12 +113,7 @@ TEST(AppleEvents, FileItemsOfEveryKindReadAsFSRefs) {
     AEDescList list;
     AECreateList(nullptr, 0, false, &list);
     // A file URL, percent-encoded byte for byte.
-    std::string url = "file://";
-    for (unsigned char c : spaced) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%%%02X", c);
-        url += (isalnum(c) || c == '/') ? std::string(1, char(c)) : std::string(hex);
-    }
+    const QByteArray url = "file://" + QByteArray::fromStdString(spaced).toPercentEncoding("/");
     AEPutPtr(&list, 0, typeFileURL, url.data(), Size(url.size()));
     const std::string latinURL = "file://localhost" + tree.root() + "/caf%E9";
     AEPutPtr(&list, 0, typeFileURL, latinURL.data(), Size(latinURL.size()));
@@ -136,11 +131,9 @@ TEST(AppleEvents, FileItemsOfEveryKindReadAsFSRefs) {
     // An FSRef as itself.
     AEPutPtr(&list, 0, typeFSRef, &folderRef, sizeof folderRef);
 
-    expectItemIs(list, 1, spaced);
-    expectItemIs(list, 2, latin1);
-    expectItemIs(list, 3, folder);
-    expectItemIs(list, 4, spaced);
-    expectItemIs(list, 5, folder);
+    long i = 0;
+    for (const std::string& path : {spaced, latin1, folder, spaced, folder})
+        expectItemIs(list, ++i, path);
 
     // URLs that name no local file do not convert.
     AEDescList bad;
@@ -149,7 +142,7 @@ TEST(AppleEvents, FileItemsOfEveryKindReadAsFSRefs) {
          {"http://example.org/x", "file://otherhost/tmp", "file:///tmp/%zz", "file:///tmp/a%00b"})
         AEPutPtr(&bad, 0, typeFileURL, u, Size(std::strlen(u)));
     FSRef ref;
-    for (long i = 1; i <= 4; ++i)
+    for (i = 1; i <= 4; ++i)
         EXPECT_EQ(AEGetNthPtr(&bad, i, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr),
                   errAECoercionFail)
             << i;
@@ -165,12 +158,12 @@ TEST(AppleEvents, AnySingleDescriptorReadsAsAListOfOne) {
     AEDesc single;
     AECreateDesc(typeChar, "abc", 3, &single);
     AEDescList list;
-    ASSERT_EQ(AECoerceDesc(&single, typeAEList, &list), noErr);
     long count = 0;
+    ASSERT_EQ(AECoerceDesc(&single, typeAEList, &list), noErr);
     ASSERT_EQ(AECountItems(&list, &count), noErr);
     EXPECT_EQ(count, 1);
     AEDisposeDesc(&list);
-
+    // The same for the direct object of an event.
     AppleEvent event;
     AECreateAppleEvent(kCoreEventClass, kAEOpenDocuments, nullptr, kAutoGenerateReturnID,
                        kAnyTransactionID, &event);

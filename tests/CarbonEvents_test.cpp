@@ -24,23 +24,16 @@ std::string fourCC(UInt32 code) {
     return s;
 }
 
-OSStatus windowHandler(EventHandlerCallRef, EventRef event, void* data) {
+// Records "window:" or "app:" and the command's code, and answers as the trace says.
+template <bool kWindow>
+OSStatus tracingHandler(EventHandlerCallRef, EventRef event, void* data) {
     auto* trace = static_cast<Trace*>(data);
     HICommand command;
     EXPECT_EQ(GetEventParameter(event, kEventParamDirectObject, typeHICommand, nullptr,
                                 sizeof command, nullptr, &command),
               noErr);
-    trace->calls.push_back("window:" + fourCC(command.commandID));
-    return trace->windowResult;
-}
-
-OSStatus appHandler(EventHandlerCallRef, EventRef event, void* data) {
-    auto* trace = static_cast<Trace*>(data);
-    HICommand command;
-    GetEventParameter(event, kEventParamDirectObject, typeHICommand, nullptr, sizeof command,
-                      nullptr, &command);
-    trace->calls.push_back("app:" + fourCC(command.commandID));
-    return trace->appResult;
+    trace->calls.push_back((kWindow ? "window:" : "app:") + fourCC(command.commandID));
+    return kWindow ? trace->windowResult : trace->appResult;
 }
 
 HICommand command(UInt32 id) {
@@ -56,9 +49,11 @@ TEST(CarbonEvents, CommandsGoFromTheWindowToTheApplicationUntilOneTakesThem) {
     Trace trace;
     const EventTypeSpec spec = {kEventClassCommand, kEventCommandProcess};
     EventHandlerRef windowRef = nullptr, appRef = nullptr;
-    ASSERT_EQ(InstallWindowEventHandler(&window, windowHandler, 1, &spec, &trace, &windowRef),
+    ASSERT_EQ(
+        InstallWindowEventHandler(&window, tracingHandler<true>, 1, &spec, &trace, &windowRef),
+        noErr);
+    ASSERT_EQ(InstallApplicationEventHandler(tracingHandler<false>, 1, &spec, &trace, &appRef),
               noErr);
-    ASSERT_EQ(InstallApplicationEventHandler(appHandler, 1, &spec, &trace, &appRef), noErr);
 
     // Nobody takes it: both see it, and the standard handling does not know it.
     EXPECT_EQ(ProcessHICommandFromWindow(command(FOUR_CHAR_CODE("abcd")), &window),
@@ -87,19 +82,12 @@ TEST(CarbonEvents, CommandsGoFromTheWindowToTheApplicationUntilOneTakesThem) {
     ASSERT_EQ(RemoveEventHandler(appRef), noErr);
     EXPECT_EQ(RemoveEventHandler(appRef), paramErr);
     trace.calls.clear();
+    // A handler for another event type does not see commands.
+    const EventTypeSpec closeOnly = {kEventClassWindow, kEventWindowClose};
+    InstallWindowEventHandler(&window, tracingHandler<true>, 1, &closeOnly, &trace, &windowRef);
     EXPECT_EQ(ProcessHICommandFromWindow(command(kHICommandOK), &window), eventNotHandledErr);
     EXPECT_TRUE(trace.calls.empty());
-}
-
-TEST(CarbonEvents, HandlersSeeOnlyTheirEventTypes) {
-    QWidget window;
-    Trace trace;
-    const EventTypeSpec closeOnly = {kEventClassWindow, kEventWindowClose};
-    EventHandlerRef ref = nullptr;
-    InstallWindowEventHandler(&window, windowHandler, 1, &closeOnly, &trace, &ref);
-    ProcessHICommandFromWindow(command(kHICommandOK), &window);
-    EXPECT_TRUE(trace.calls.empty());
-    RemoveEventHandler(ref);
+    RemoveEventHandler(windowRef);
 }
 
 TEST(CarbonEvents, ParametersAreTypedAndCopiedWithinTheBuffer) {

@@ -13,7 +13,7 @@
 
 #include "platform/StaticText.h"
 
-TEST(Controls, ProgressBarsShowTheirRangeAndAnEmptyRangeShowsFull) {
+TEST(Controls, ProgressBarsShowTheirRangeAnEmptyRangeShowsFullAndBusyOnesStayBusy) {
     QProgressBar bar;
     bar.setRange(0, 1);  // as the description makes the determinate bar
     SetControlMaximum(&bar, 2);
@@ -45,9 +45,8 @@ TEST(Controls, ProgressBarsShowTheirRangeAndAnEmptyRangeShowsFull) {
     EXPECT_EQ(bar.maximum() - bar.minimum(), 10);
     EXPECT_EQ(bar.value(), 5);
     EXPECT_EQ(GetControlMinimum(&bar), 10);
-}
 
-TEST(Controls, ABusyIndicatorKeepsAnimatingWhateverValuesItIsGiven) {
+    // A busy indicator keeps animating whatever values it is given.
     QProgressBar spinner;
     spinner.setRange(0, 0);
     SetControlMaximum(&spinner, 5);

@@ -37,18 +37,24 @@ OSErr recordDrop(const AppleEvent* event, AppleEvent*, long) {
         DescType type = 0;
         AEGetNthPtr(&list, i, typeWildCard, nullptr, &type, nullptr, 0, nullptr);
         EXPECT_EQ(type, typeFileURL);
-        if (AEGetNthPtr(&list, i, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr) !=
-            noErr) {
-            paths.push_back("?");
-            continue;
-        }
-        char path[PATH_MAX + 1];
-        FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path);
+        char path[PATH_MAX + 1] = "?";
+        if (AEGetNthPtr(&list, i, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr) == noErr)
+            FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path);
         paths.push_back(path);
     }
     AEDisposeDesc(&list);
     gDrops.push_back(paths);
     return noErr;
+}
+
+// A Unix socket bound at `name`, as another process would leave it.
+int bindSocket(const std::string& name) {
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, name.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
 }
 
 class DocumentRequests : public ::testing::Test {
@@ -116,12 +122,7 @@ TEST_F(DocumentRequests, AStaleSocketIsTakenOverAndLaterLaunchesAreServed) {
     // A socket left by a killed instance: bound, never listened on.
     const std::string name = DocumentServerName();
     EXPECT_EQ(name, runtime + "/brackwater.socket");
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, name.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    close(fd);
+    close(bindSocket(name));
 
     ASSERT_EQ(ClaimDocumentServer({}), LaunchRole::Primary);
     struct stat st;
@@ -168,11 +169,7 @@ TEST_F(DocumentRequests, AStaleSocketIsTakenOverAndLaterLaunchesAreServed) {
 
 TEST_F(DocumentRequests, ASocketOfAnotherUserIsNeverUsed) {
     const std::string name = DocumentServerName();
-    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, name.c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const int fd = bindSocket(name);
     ASSERT_EQ(listen(fd, 1), 0);
     ASSERT_EQ(chown(name.c_str(), 65534, 65534), 0);  // tests run as root
     // Another user's listening socket: neither connected to nor replaced.

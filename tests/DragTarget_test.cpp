@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QDragEnterEvent>
-#include <QDragLeaveEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QMimeData>
@@ -29,6 +28,7 @@
 
 using testsupport::AlertAnswer;
 using testsupport::TempTree;
+using Paths = std::vector<std::string>;
 
 namespace {
 
@@ -43,31 +43,26 @@ std::vector<Received> gReceived;
 
 OSErr recordOpenDocuments(const AppleEvent* event, AppleEvent*, long) {
     Received r;
-    Size size = 0;
     AEGetAttributePtr(event, keyAddressAttr, typeWildCard, &r.addressType, &r.address,
-                      sizeof r.address, &size);
+                      sizeof r.address, nullptr);
     AEDescList list;
-    if (AEGetParamDesc(event, keyDirectObject, typeAEList, &list) == noErr) {
-        long count = 0;
-        AECountItems(&list, &count);
-        for (long i = 1; i <= count; ++i) {
-            AEKeyword keyword;
-            AEDesc item;
-            AEGetNthDesc(&list, i, typeWildCard, &keyword, &item);
-            r.itemTypes.push_back(item.descriptorType);
-            AEDisposeDesc(&item);
-            FSRef ref;
-            DescType type;
-            char path[4096] = "";
-            if (AEGetNthPtr(&list, i, typeFSRef, &keyword, &type, &ref, sizeof ref, &size) ==
-                    noErr &&
-                FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path) == noErr)
-                r.paths.push_back(path);
-            else
-                r.paths.push_back("");
-        }
-        AEDisposeDesc(&list);
+    long count = 0;
+    const bool hasList = AEGetParamDesc(event, keyDirectObject, typeAEList, &list) == noErr;
+    if (hasList) AECountItems(&list, &count);
+    for (long i = 1; i <= count; ++i) {
+        AEDesc item;
+        AEGetNthDesc(&list, i, typeWildCard, nullptr, &item);
+        r.itemTypes.push_back(item.descriptorType);
+        AEDisposeDesc(&item);
+        FSRef ref;
+        char path[4096] = "";
+        if (AEGetNthPtr(&list, i, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr) ==
+                noErr &&
+            FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path) != noErr)
+            path[0] = 0;
+        r.paths.push_back(path);
     }
+    if (hasList) AEDisposeDesc(&list);
     gReceived.push_back(r);
     return noErr;
 }
@@ -76,23 +71,13 @@ QByteArray fileURL(const std::string& path) {
     return "file://" + QByteArray(path.data(), qsizetype(path.size())).toPercentEncoding("/");
 }
 
-QMimeData* files(const std::vector<std::string>& paths,
-                 const std::vector<QByteArray>& others = {}) {
+QMimeData* files(const Paths& paths, const std::vector<QByteArray>& others = {}) {
     auto* data = new QMimeData;
     QByteArray list;
     for (const std::string& p : paths) list += fileURL(p) + "\r\n";
     for (const QByteArray& o : others) list += o + "\r\n";
     data->setData("text/uri-list", list);
     return data;
-}
-
-void setOperation(int function) {
-    CFNumberRef number = CFNumberCreate(nullptr, kCFNumberIntType, &function);
-    CFPreferencesSetAppValue(CFSTR("FunctionType"), number, kCFPreferencesCurrentApplication);
-    CFRelease(number);
-    CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), kCFBooleanFalse,
-                             kCFPreferencesCurrentApplication);
-    CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication);
 }
 
 // The drop target of the application's own main window, as start-up made it.
@@ -125,10 +110,6 @@ protected:
         QCoreApplication::sendEvent(gWindow, &e);
         return e.isAccepted();
     }
-    void leave() {
-        QDragLeaveEvent e;
-        QCoreApplication::sendEvent(gWindow, &e);
-    }
     bool drop() {
         QDropEvent e(QPointF(40, 40), Qt::CopyAction | Qt::MoveAction, data_.get(), Qt::LeftButton,
                      Qt::NoModifier);
@@ -148,38 +129,44 @@ protected:
 TEST_F(DropTarget, TheTrackerAnswersEachMessageAndHilitesOnlyAnAcceptableDrag) {
     std::unique_ptr<QMimeData> good(files({tree.write("f", "x")}));
     std::unique_ptr<QMimeData> bad(files({}, {"https://example.org/"}));
-    DragRef drag = nullptr;
-    ASSERT_EQ(NewDragFromMimeData(good.get(), gWindow, &drag), noErr);
-
-    EXPECT_EQ(DragTracker(kDragTrackingEnterHandler, gWindow, nullptr, drag), noErr);
-    EXPECT_TRUE(gHasAcceptableDrag);
-    EXPECT_FALSE(hilited());
-    EXPECT_EQ(DragTracker(kDragTrackingEnterWindow, gWindow, nullptr, drag), noErr);
-    Rect bounds;
-    ASSERT_TRUE(hilited(&bounds));
-    // 2 pixels inside the window's content, in the window's own coordinates.
-    EXPECT_EQ(bounds.top, 2);
-    EXPECT_EQ(bounds.left, 2);
-    EXPECT_EQ(bounds.bottom, gWindow->height() - 2);
-    EXPECT_EQ(bounds.right, gWindow->width() - 2);
-    EXPECT_EQ(DragTracker(kDragTrackingInWindow, gWindow, nullptr, drag), paramErr);
-    EXPECT_TRUE(hilited());
-    EXPECT_EQ(DragTracker(kDragTrackingLeaveWindow, gWindow, nullptr, drag), noErr);
-    EXPECT_FALSE(hilited());
-    EXPECT_EQ(DragTracker(kDragTrackingLeaveHandler, gWindow, nullptr, drag), noErr);
-    for (DragTrackingMessage other : {0, 6, -1, 100})
-        EXPECT_EQ(DragTracker(other, gWindow, nullptr, drag), paramErr) << other;
-    DisposeDrag(drag);
-
-    ASSERT_EQ(NewDragFromMimeData(bad.get(), gWindow, &drag), noErr);
-    EXPECT_EQ(DragTracker(kDragTrackingEnterHandler, gWindow, nullptr, drag), dragNotAcceptedErr);
-    EXPECT_FALSE(gHasAcceptableDrag);
-    EXPECT_EQ(DragTracker(kDragTrackingEnterWindow, gWindow, nullptr, drag), noErr);
-    EXPECT_FALSE(hilited());
-    EXPECT_EQ(DragTracker(kDragTrackingInWindow, gWindow, nullptr, drag), paramErr);
-    EXPECT_EQ(DragTracker(kDragTrackingLeaveWindow, gWindow, nullptr, drag), noErr);
-    EXPECT_EQ(DragTracker(kDragTrackingLeaveHandler, gWindow, nullptr, drag), noErr);
-    DisposeDrag(drag);
+    // Message, answer for a file drag and for a drag without files, hilite after it
+    // (only ever for the file drag).
+    struct Step {
+        DragTrackingMessage message;
+        OSErr good, bad;
+        bool hilite;
+    };
+    const Step steps[] = {
+        {kDragTrackingEnterHandler, noErr, dragNotAcceptedErr, false},
+        {kDragTrackingEnterWindow, noErr, noErr, true},
+        {kDragTrackingInWindow, paramErr, paramErr, true},
+        {kDragTrackingLeaveWindow, noErr, noErr, false},
+        {kDragTrackingLeaveHandler, noErr, noErr, false},
+        {0, paramErr, paramErr, false},
+        {6, paramErr, paramErr, false},
+        {-1, paramErr, paramErr, false},
+        {100, paramErr, paramErr, false},
+    };
+    for (QMimeData* data : {good.get(), bad.get()}) {
+        const bool acceptable = data == good.get();
+        DragRef drag = nullptr;
+        ASSERT_EQ(NewDragFromMimeData(data, gWindow, &drag), noErr);
+        for (const Step& step : steps) {
+            SCOPED_TRACE(testing::Message() << "acceptable " << acceptable << ", " << step.message);
+            EXPECT_EQ(DragTracker(step.message, gWindow, nullptr, drag),
+                      acceptable ? step.good : step.bad);
+            EXPECT_EQ(hilited(), acceptable && step.hilite);
+            if (step.message == kDragTrackingEnterHandler) {
+                EXPECT_EQ(gHasAcceptableDrag, acceptable);
+            }
+            Rect b;  // 2 pixels inside the window's content, in its own coordinates
+            if (hilited(&b)) {
+                EXPECT_EQ((std::vector<int>{b.top, b.left, b.bottom, b.right}),
+                          (std::vector<int>{2, 2, gWindow->height() - 2, gWindow->width() - 2}));
+            }
+        }
+        DisposeDrag(drag);
+    }
 }
 
 TEST_F(DropTarget, ADragOfTextOnlyIsRefusedWithoutHilite) {
@@ -188,8 +175,6 @@ TEST_F(DropTarget, ADragOfTextOnlyIsRefusedWithoutHilite) {
     EXPECT_FALSE(enter(text));
     EXPECT_FALSE(hilited());
     EXPECT_FALSE(drop());
-    EXPECT_TRUE(gReceived.empty());
-
     // Dropped all the same, the receiver refuses it.
     DragRef drag = nullptr;
     ASSERT_EQ(NewDragFromMimeData(text, gWindow, &drag), noErr);
@@ -211,26 +196,19 @@ TEST_F(DropTarget, AFileWithATextClippingIsTakenAndOnlyTheFileIsSent) {
     EXPECT_EQ(gReceived[0].address.highLongOfPSN, 0u);
     EXPECT_EQ(gReceived[0].address.lowLongOfPSN, UInt32(kCurrentProcess));
     EXPECT_EQ(gReceived[0].itemTypes, (std::vector<DescType>{typeAlias}));
-    EXPECT_EQ(gReceived[0].paths, (std::vector<std::string>{file}));
+    EXPECT_EQ(gReceived[0].paths, (Paths{file}));
     EXPECT_EQ(SysBeepCount(), 0);
 }
 
-TEST_F(DropTarget, ThreeFilesGoInOneEventInTheDragsOrder) {
+TEST_F(DropTarget, FilesFoldersAndVolumesGoInOneEventInTheDragsOrder) {
     const std::string c = tree.write("c", "3"), a = tree.write("a", "1"), b = tree.write("b", "2");
-    EXPECT_TRUE(enter(files({c, a, b})));
-    EXPECT_TRUE(drop());
-    ASSERT_EQ(gReceived.size(), 1u);
-    EXPECT_EQ(gReceived[0].itemTypes, (std::vector<DescType>(3, typeAlias)));
-    EXPECT_EQ(gReceived[0].paths, (std::vector<std::string>{c, a, b}));
-}
-
-TEST_F(DropTarget, FoldersAndVolumesAreTakenLikeFiles) {
     const std::string folder = tree.mkdir("a folder");
     tree.write("a folder/inside", "x");
-    EXPECT_TRUE(enter(files({folder, "/"})));
+    EXPECT_TRUE(enter(files({c, a, folder, b, "/"})));
     EXPECT_TRUE(drop());
     ASSERT_EQ(gReceived.size(), 1u);
-    EXPECT_EQ(gReceived[0].paths, (std::vector<std::string>{folder, "/"}));
+    EXPECT_EQ(gReceived[0].itemTypes, (std::vector<DescType>(5, typeAlias)));
+    EXPECT_EQ(gReceived[0].paths, (Paths{c, a, folder, b, "/"}));
 }
 
 TEST_F(DropTarget, AFileThatVanishedIsRefused) {
@@ -253,28 +231,21 @@ TEST_F(DropTarget, AFileThatVanishedIsRefused) {
 
 TEST_F(DropTarget, AnItemWhoseAliasCannotBeMadeIsLeftOutAndTheOthersAreSent) {
     const std::string kept = tree.write("kept", "x");
-    const std::string gone = tree.write("gone", "x");
-    EXPECT_TRUE(enter(files({kept, gone})));
-    unlink(gone.c_str());
-    EXPECT_TRUE(drop());
-    ASSERT_EQ(gReceived.size(), 1u);
-    EXPECT_EQ(gReceived[0].paths, (std::vector<std::string>{kept}));
+    for (bool goneFirst : {false, true}) {
+        SCOPED_TRACE(goneFirst);
+        gReceived.clear();
+        const std::string gone = tree.write("gone", "x");
+        EXPECT_TRUE(enter(files(goneFirst ? Paths{gone, kept} : Paths{kept, gone})));
+        unlink(gone.c_str());
+        EXPECT_TRUE(drop());
+        ASSERT_EQ(gReceived.size(), 1u);
+        EXPECT_EQ(gReceived[0].paths, (Paths{kept}));
+    }
     EXPECT_EQ(SysBeepCount(), 0);
-
-    // The same from the other end: the first item gone, the alias is made for
-    // the second.
-    gReceived.clear();
-    const std::string first = tree.write("first", "x");
-    EXPECT_TRUE(enter(files({first, kept})));
-    unlink(first.c_str());
-    EXPECT_TRUE(drop());
-    ASSERT_EQ(gReceived.size(), 1u);
-    EXPECT_EQ(gReceived[0].paths, (std::vector<std::string>{kept}));
 }
 
 TEST_F(DropTarget, ADropWhoseEventCannotBeSentBeepsOnce) {
-    const std::string file = tree.write("f", "x");
-    EXPECT_TRUE(enter(files({file})));
+    EXPECT_TRUE(enter(files({tree.write("f", "x")})));
     // Memory for the one spec of the drop, none for anything after it.
     SetMemoryFailureHook([](Size bytes) { return bytes != Size(sizeof(FSSpec)); });
     EXPECT_FALSE(drop());
@@ -289,11 +260,10 @@ TEST_F(DropTarget, SendingNoItemsBuildsNothing) {
     EXPECT_EQ(SendOpenDocAppleEventToSelf(0, &spec), paramErr);
     EXPECT_EQ(SendOpenDocAppleEventToSelf(1, nullptr), paramErr);
     // Specs that name nothing: no alias, no event, the last item's error.
-    FSSpec nothing{};
-    nothing.parID = 2;
-    nothing.name[0] = 20;
-    std::memcpy(nothing.name + 1, "no-such-file-at-root", 20);
-    EXPECT_EQ(SendOpenDocAppleEventToSelf(1, &nothing), fnfErr);
+    spec.parID = 2;
+    spec.name[0] = 20;
+    std::memcpy(spec.name + 1, "no-such-file-at-root", 20);
+    EXPECT_EQ(SendOpenDocAppleEventToSelf(1, &spec), fnfErr);
     QCoreApplication::processEvents();
     EXPECT_TRUE(gReceived.empty());
 }
@@ -314,7 +284,13 @@ TEST(DropTargetInstall, AWindowThatCannotTakeTheReceiverKeepsNoTracker) {
 
 TEST_F(DropTarget, ADroppedFileIsProcessedOnceTheAlertIsAnswered) {
     AEInstallEventHandler(kCoreEventClass, kAEOpenDocuments, OpenDocsAppleEventHandler, 0, false);
-    setOperation(2);  // delete the data fork
+    int deleteDataFork = 2;
+    CFNumberRef number = CFNumberCreate(nullptr, kCFNumberIntType, &deleteDataFork);
+    CFPreferencesSetAppValue(CFSTR("FunctionType"), number, kCFPreferencesCurrentApplication);
+    CFRelease(number);
+    CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), kCFBooleanFalse,
+                             kCFPreferencesCurrentApplication);
+    CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication);
     const std::string file = tree.write("dropped", "the data fork");
     AlertAnswer answer(Qt::Key_Return);
     EXPECT_TRUE(enter(files({file})));

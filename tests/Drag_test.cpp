@@ -98,14 +98,11 @@ TEST(DragItems, EveryUriListEntryIsAnItemAndOnlyLocalObjectsCarryTheHFSFlavor) {
     ASSERT_EQ(DisposeDrag(drag), noErr);
     EXPECT_EQ(CountDragItems(drag, &count), badDragRefErr);
     EXPECT_EQ(CountDragItems(nullptr, &count), badDragRefErr);
-}
 
-TEST(DragItems, MimeDataWithoutUriListHasNoItems) {
+    // Without a uri-list there are no items.
     QMimeData text;
     text.setText("just some text");
-    DragRef drag = nullptr;
     ASSERT_EQ(NewDragFromMimeData(&text, nullptr, &drag), noErr);
-    UInt16 count = 99;
     EXPECT_EQ(CountDragItems(drag, &count), noErr);
     EXPECT_EQ(count, 0);
     DisposeDrag(drag);
@@ -223,9 +220,10 @@ using Messages = std::vector<DragTrackingMessage>;
 
 }  // namespace
 
-TEST_F(DragEvents, EnterMoveAndLeaveBecomeTheTrackingMessages) {
+TEST_F(DragEvents, QtDragEventsBecomeTheTrackingMessagesAndADropAsksForACopy) {
     EXPECT_TRUE(window.acceptDrops());
     EXPECT_TRUE(enter());
+    EXPECT_EQ(lastAction, Qt::CopyAction);
     EXPECT_EQ(gMessages, (Messages{kDragTrackingEnterHandler, kDragTrackingEnterWindow}));
     EXPECT_EQ(gItemsSeen, 2);
     // The in-window answer does not take the drag back.
@@ -234,16 +232,14 @@ TEST_F(DragEvents, EnterMoveAndLeaveBecomeTheTrackingMessages) {
     leave();
     EXPECT_EQ(gMessages, (Messages{1, 2, 3, 3, 4, 5}));
     EXPECT_EQ(gReceives, 0);
-}
 
-TEST_F(DragEvents, ADropEndsTrackingThenCallsTheReceiverAndAsksForACopy) {
+    // A drop ends tracking, then calls the receiver.
+    gMessages.clear();
     EXPECT_TRUE(enter());
-    EXPECT_EQ(lastAction, Qt::CopyAction);
     EXPECT_TRUE(drop());
     EXPECT_EQ(gMessages, (Messages{1, 2, 4, 5}));
     EXPECT_EQ(gReceives, 1);
     EXPECT_EQ(lastAction, Qt::CopyAction) << "a move could make the source delete the file";
-
     // A source that offers only a move or a link.
     EXPECT_TRUE(enter(Qt::LinkAction | Qt::MoveAction));
     EXPECT_EQ(lastAction, Qt::LinkAction);
@@ -299,10 +295,8 @@ TEST_F(DragEvents, TheHiliteIsAFrameInsideTheRegionUntilHiddenOrTheDragEnds) {
     ASSERT_EQ(ShowDragHilite(drag, rgn, true), noErr);
     DisposeRgn(rgn);
     ASSERT_TRUE(GetDragHiliteBounds(&window, &bounds));
-    EXPECT_EQ(bounds.top, 10);
-    EXPECT_EQ(bounds.left, 20);
-    EXPECT_EQ(bounds.bottom, 110);
-    EXPECT_EQ(bounds.right, 220);
+    EXPECT_EQ((std::vector<int>{bounds.top, bounds.left, bounds.bottom, bounds.right}),
+              (std::vector<int>{10, 20, 110, 220}));
 
     const QImage shot = window.grab().toImage();
     const QColor frame = window.palette().color(QPalette::Highlight);

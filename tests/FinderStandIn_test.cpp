@@ -20,7 +20,7 @@ using testsupport::TempTree;
 namespace {
 
 constexpr AEDesc kNull = {typeNull, nullptr};
-const char* const kPropertyFormat =
+const std::string kPropertyFormat =
     "'----':obj {form:prop,want:type(prop),seld:type(comt),from:(@)}";
 
 FSRef refOf(const std::string& path) {
@@ -43,32 +43,34 @@ AEDesc itemSpecifier(const std::string& path) {
     return spec;
 }
 
-AppleEvent finderEvent(AEEventID id, const char* format, const AEDesc* item,
-                       const char* text = nullptr) {
+// Builds an event to the Finder from `format` and its arguments and sends it
+// without waiting for a reply.
+template <class... Args>
+OSErr sendToFinder(AEEventClass cls, AEEventID id, const std::string& format, Args... args) {
     const OSType finder = kFinderSignature;
     AppleEvent event = kNull;
-    EXPECT_EQ(AEBuildAppleEvent(kAECoreSuite, id, typeApplSignature, &finder, sizeof finder,
-                                kAutoGenerateReturnID, kAnyTransactionID, &event, nullptr, format,
-                                item, text),
-              noErr);
-    return event;
-}
-
-OSErr setComment(const AEDesc& item, const char* macRoman) {
-    AppleEvent event = finderEvent(
-        kAESetData,
-        "'----':obj {form:prop,want:type(prop),seld:type(comt),from:(@)},data:'TEXT'(@)", &item,
-        macRoman);
+    EXPECT_EQ(
+        AEBuildAppleEvent(cls, id, typeApplSignature, &finder, sizeof finder, kAutoGenerateReturnID,
+                          kAnyTransactionID, &event, nullptr, format.c_str(), args...),
+        noErr);
     OSErr err =
         AESend(&event, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr, nullptr);
     AEDisposeDesc(&event);
     return err;
 }
 
+OSErr setComment(const AEDesc& item, const char* macRoman) {
+    return sendToFinder(kAECoreSuite, kAESetData, kPropertyFormat + ",data:'TEXT'(@)", &item,
+                        macRoman);
+}
+
 // The reply's text, or the error; *replyError gets the reply's 'errn' (0 when none).
 OSErr getComment(const AEDesc& item, std::string* text, SInt32* replyError = nullptr) {
-    AppleEvent event = finderEvent(kAEGetData, kPropertyFormat, &item);
-    AppleEvent reply = kNull;
+    const OSType finder = kFinderSignature;
+    AppleEvent event = kNull, reply = kNull;
+    EXPECT_EQ(AEBuildAppleEvent(kAECoreSuite, kAEGetData, typeApplSignature, &finder, 4, -1, 0,
+                                &event, nullptr, kPropertyFormat.c_str(), &item),
+              noErr);
     OSErr err = AESend(&event, &reply, kAEWaitReply, kAENormalPriority, kAEDefaultTimeout, nullptr,
                        nullptr);
     if (replyError) {
@@ -88,17 +90,6 @@ OSErr getComment(const AEDesc& item, std::string* text, SInt32* replyError = nul
     return err;
 }
 
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buf[512];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
 std::string attribute(const std::string& path) {
     char value[1024];
     ssize_t n = ::lgetxattr(path.c_str(), "user.xdg.comment", value, sizeof value);
@@ -115,23 +106,13 @@ int failXattr(sysio::Call call) {
 
 TEST(FinderStandInComments, SetAndGetThroughTheAttributeFileManagersShow) {
     TempTree tree;
-    const std::string file = tree.write("notes.txt", "data");
-    AEDesc item = itemSpecifier(file);
-    ASSERT_EQ(setComment(item,
-                         "Draft \x8E"
-                         "crit"),
-              noErr);  // Mac Roman e-acute
-    EXPECT_EQ(attribute(file),
-              "Draft \xC3\xA9"
-              "crit");
-    EXPECT_EQ(run("getfattr --only-values -n user.xdg.comment '" + file + "' 2>/dev/null"),
-              "Draft \xC3\xA9"
-              "crit");
+    const std::string file = tree.write("notes.txt", "data"), folder = tree.mkdir("albums");
+    AEDesc item = itemSpecifier(file), folderItem = itemSpecifier(folder), byURL = kNull;
+    ASSERT_EQ(setComment(item, "Draft \216crit"), noErr);  // Mac Roman e-acute
+    EXPECT_EQ(attribute(file), "Draft \303\251crit");
     std::string text;
     ASSERT_EQ(getComment(item, &text), noErr);
-    EXPECT_EQ(text,
-              "Draft \x8E"
-              "crit");
+    EXPECT_EQ(text, "Draft \216crit");
 
     // A comment a file manager wrote is read the same way.
     ASSERT_EQ(::lsetxattr(file.c_str(), "user.xdg.comment", "\xE2\x82\xAC 5", 5, 0), 0);
@@ -144,37 +125,25 @@ TEST(FinderStandInComments, SetAndGetThroughTheAttributeFileManagersShow) {
     ASSERT_EQ(getComment(item, &text), noErr);
     EXPECT_EQ(text, "");
     EXPECT_EQ(testsupport::readText(file), "data");
-    AEDisposeDesc(&item);
-}
 
-TEST(FinderStandInComments, FoldersAndPlainDescriptorsDesignateItems) {
-    TempTree tree;
-    const std::string folder = tree.mkdir("albums");
-    AEDesc item = itemSpecifier(folder);
-    ASSERT_EQ(setComment(item, "photos"), noErr);
+    // A folder, and a file URL where the specifier would be.
+    ASSERT_EQ(setComment(folderItem, "photos"), noErr);
     EXPECT_EQ(attribute(folder), "photos");
-    AEDisposeDesc(&item);
-
-    // A file URL where the specifier would be.
     const std::string url = "file://" + folder;
-    AEDesc byURL = kNull;
     ASSERT_EQ(AECreateDesc(typeFileURL, url.data(), Size(url.size()), &byURL), noErr);
-    std::string text;
     ASSERT_EQ(getComment(byURL, &text), noErr);
     EXPECT_EQ(text, "photos");
-    AEDisposeDesc(&byURL);
+    for (AEDesc* d : {&item, &folderItem, &byURL}) AEDisposeDesc(d);
 }
 
 TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentAreErrors) {
     TempTree tree;
-    const std::string file = tree.write("f", "x");
+    const std::string file = tree.write("f", "x"), other = tree.write("g", "y");
     const std::string link = tree.path("link");
     ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
-    AEDesc linkItem = itemSpecifier(link);
+    AEDesc linkItem = itemSpecifier(link), gone = itemSpecifier(file), item = itemSpecifier(other),
+           byName = kNull;
     EXPECT_EQ(setComment(linkItem, "no"), notAFileErr);
-    AEDisposeDesc(&linkItem);
-
-    AEDesc gone = itemSpecifier(file);
     ASSERT_EQ(::unlink(file.c_str()), 0);
     EXPECT_EQ(setComment(gone, "no"), fnfErr);
     std::string text = "unchanged";
@@ -182,32 +151,20 @@ TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentAreErrors) {
     EXPECT_EQ(getComment(gone, &text, &replyError), fnfErr);
     EXPECT_EQ(replyError, fnfErr);
     EXPECT_EQ(text, "unchanged");
-    AEDisposeDesc(&gone);
 
-    // Only the comment property and the alias form are answered.
-    const std::string other = tree.write("g", "y");
-    AEDesc item = itemSpecifier(other);
-    const OSType finder = kFinderSignature;
-    AppleEvent event = kNull;
-    ASSERT_EQ(AEBuildAppleEvent(
-                  kAECoreSuite, kAEGetData, typeApplSignature, &finder, 4, -1, 0, &event, nullptr,
-                  "'----':obj {form:prop,want:type(prop),seld:type(ptsd),from:(@)}", &item),
-              noErr);
-    EXPECT_EQ(AESend(&event, nullptr, kAENoReply, 0, -1, nullptr, nullptr), errAEEventNotHandled);
-    AEDisposeDesc(&event);
-    AEDesc byName = kNull;
+    // Only the comment property, the alias form and the two events are answered.
+    EXPECT_EQ(
+        sendToFinder(kAECoreSuite, kAEGetData,
+                     "'----':obj {form:prop,want:type(prop),seld:type(ptsd),from:(@)}", &item),
+        errAEEventNotHandled);
     ASSERT_EQ(
         AEBuildDesc(&byName, nullptr, "obj {want:type(file),from:'null'(),form:name,seld:“g”}"),
         noErr);
     EXPECT_EQ(setComment(byName, "no"), errAEBadKeyForm);
-    AEDisposeDesc(&byName);
-    ASSERT_EQ(AEBuildAppleEvent(FOUR_CHAR_CODE("misc"), FOUR_CHAR_CODE("dosc"), typeApplSignature,
-                                &finder, 4, -1, 0, &event, nullptr, "'----':(@)", &item),
-              noErr);
-    EXPECT_EQ(AESend(&event, nullptr, kAENoReply, 0, -1, nullptr, nullptr), errAEEventNotHandled);
-    AEDisposeDesc(&event);
-    AEDisposeDesc(&item);
+    EXPECT_EQ(sendToFinder(FOUR_CHAR_CODE("misc"), FOUR_CHAR_CODE("dosc"), "'----':(@)", &item),
+              errAEEventNotHandled);
     EXPECT_EQ(attribute(other), "<none>");
+    for (AEDesc* d : {&linkItem, &gone, &item, &byName}) AEDisposeDesc(d);
 }
 
 TEST(FinderStandInComments, RefreshAsksOnlyThatTheItemExists) {
@@ -216,30 +173,23 @@ TEST(FinderStandInComments, RefreshAsksOnlyThatTheItemExists) {
     FSRef ref = refOf(file);
     AliasHandle alias = nullptr;
     ASSERT_EQ(FSNewAlias(nullptr, &ref, &alias), noErr);
-    const OSType finder = kFinderSignature;
-    AppleEvent event = kNull;
-    ASSERT_EQ(
-        AEBuildAppleEvent(kAEFinderSuite, kAESync, typeApplSignature, &finder, 4, -1, 0, &event,
-                          nullptr, "'----':alis(@@)", reinterpret_cast<Handle>(alias)),
-        noErr);
+    const Handle h = reinterpret_cast<Handle>(alias);
     const std::string before = testsupport::snapshot(tree.root());
-    EXPECT_EQ(AESend(&event, nullptr, kAENoReply, 0, -1, nullptr, nullptr), noErr);
+    EXPECT_EQ(sendToFinder(kAEFinderSuite, kAESync, "'----':alis(@@)", h), noErr);
     EXPECT_EQ(testsupport::snapshot(tree.root()), before);
     ASSERT_EQ(::unlink(file.c_str()), 0);
-    EXPECT_EQ(AESend(&event, nullptr, kAENoReply, 0, -1, nullptr, nullptr), fnfErr);
-    AEDisposeDesc(&event);
-    DisposeHandle(reinterpret_cast<Handle>(alias));
+    EXPECT_EQ(sendToFinder(kAEFinderSuite, kAESync, "'----':alis(@@)", h), fnfErr);
+    DisposeHandle(h);
 }
 
 TEST(FinderStandInNoUserAttributes, InjectedRefusalIsAnErrorAndChangesNothing) {
     TempTree tree;
-    const std::string file = tree.write("f", "x");
-    AEDesc item = itemSpecifier(file);
+    AEDesc item = itemSpecifier(tree.write("f", "x"));
     ASSERT_EQ(setComment(item, "kept"), noErr);
     const std::string before = testsupport::snapshot(tree.root());
+    sysio::setFaultHook(failXattr);
     gFailWith = EOPNOTSUPP;
     gFailCall = sysio::Call::SetXattr;
-    sysio::setFaultHook(failXattr);
     EXPECT_EQ(setComment(item, "new"), wrgVolTypErr);
     gFailCall = sysio::Call::RemoveXattr;
     EXPECT_EQ(setComment(item, ""), wrgVolTypErr);
@@ -261,19 +211,17 @@ TEST(FinderStandInNoUserAttributes, RamfsRefusesAndTheSenderIsTold) {
     const std::string mountPoint = tree.mkdir("ramfs");
     if (::mount("none", mountPoint.c_str(), "ramfs", 0, nullptr) != 0)
         GTEST_SKIP() << "cannot mount ramfs here";
-    {
-        const std::string file = mountPoint + "/f";
-        FILE* f = std::fopen(file.c_str(), "w");
-        ASSERT_NE(f, nullptr);
+    const std::string file = mountPoint + "/f";
+    if (FILE* f = std::fopen(file.c_str(), "w")) {
         std::fputs("data", f);
         std::fclose(f);
-        AEDesc item = itemSpecifier(file);
-        EXPECT_EQ(setComment(item, "comment"), wrgVolTypErr);
-        std::string text = "as it was";
-        EXPECT_EQ(getComment(item, &text), wrgVolTypErr);
-        EXPECT_EQ(text, "as it was");
-        EXPECT_EQ(testsupport::readText(file), "data");
-        AEDisposeDesc(&item);
     }
+    AEDesc item = itemSpecifier(file);
+    EXPECT_EQ(setComment(item, "comment"), wrgVolTypErr);
+    std::string text = "as it was";
+    EXPECT_EQ(getComment(item, &text), wrgVolTypErr);
+    EXPECT_EQ(text, "as it was");
+    EXPECT_EQ(testsupport::readText(file), "data");
+    AEDisposeDesc(&item);
     ::umount2(mountPoint.c_str(), MNT_DETACH);
 }

@@ -68,7 +68,6 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
     if (!installed("smbd") || !installed("smbclient")) GTEST_SKIP() << "samba is not installed";
     testsupport::TempTree tree;
     const std::string share = tree.mkdir("share");
-    for (const char* d : {"run", "lock", "state", "cache", "private", "ncalrpc"}) tree.mkdir(d);
     tree.write("share/f", "data fork");
     tree.write("share/g", "data fork");
     const Bytes forkF = testsupport::pattern(5000, 7);
@@ -92,20 +91,18 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
 
     const int port = 40000 + int(std::random_device{}() % 20000);
     const std::string conf = tree.root() + "/smb.conf";
-    std::ofstream(conf) << "[global]\n  server role = standalone server\n"
-                        << "  map to guest = Bad User\n  smb ports = " << port << "\n"
-                        << "  interfaces = 127.0.0.1\n  bind interfaces only = yes\n"
-                        << "  pid directory = " << tree.root() << "/run\n"
-                        << "  lock directory = " << tree.root() << "/lock\n"
-                        << "  state directory = " << tree.root() << "/state\n"
-                        << "  cache directory = " << tree.root() << "/cache\n"
-                        << "  private dir = " << tree.root() << "/private\n"
-                        << "  ncalrpc dir = " << tree.root() << "/ncalrpc\n"
-                        << "  log file = " << tree.root() << "/smbd.log\n"
-                        << "  load printers = no\n  disable spoolss = yes\n"
-                        << "[share]\n  path = " << share << "\n  read only = no\n"
-                        << "  guest ok = yes\n  force user = root\n"
-                        << "  vfs objects = catia fruit streams_xattr\n";
+    std::ofstream out(conf);
+    out << "[global]\n  server role = standalone server\n  map to guest = Bad User\n"
+        << "  smb ports = " << port << "\n  interfaces = 127.0.0.1\n  bind interfaces only = yes\n"
+        << "  log file = " << tree.root() << "/smbd.log\n"
+        << "  load printers = no\n  disable spoolss = yes\n";
+    for (const char* d : {"pid directory", "lock directory", "state directory", "cache directory",
+                          "private dir", "ncalrpc dir"})
+        out << "  " << d << " = " << tree.mkdir(std::string(d).substr(0, std::string(d).find(' ')))
+            << "\n";
+    out << "[share]\n  path = " << share << "\n  read only = no\n  guest ok = yes\n"
+        << "  force user = root\n  vfs objects = catia fruit streams_xattr\n";
+    out.close();
     pid_t smbd = ::fork();
     ASSERT_GE(smbd, 0);
     if (smbd == 0) {

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/Controls.h"
+#include "platform/DocumentRequests.h"
 #include "platform/Preferences.h"
 #include "platform/Windows.h"
 #include "processing/ProcessingRun.h"
@@ -117,18 +118,11 @@ TEST_F(PreferencesWindow, AnEmptyStoreShowsQuitWhenDoneOnAndTheFirstOperation) {
     EXPECT_TRUE(storeFile().isEmpty());
 }
 
-TEST_F(PreferencesWindow, OpeningShowsTheDropHintOnTheStatusLine) {
+TEST_F(PreferencesWindow, TheCommandTwiceGivesOneWindowRefreshedFromTheStoreAndTheDropHint) {
+    store(2, true);
     print_message("something else", 1);
     HandlePreferencesCommand();
     EXPECT_EQ(statusLine(), kDropHint);
-    print_message("something else", 1);
-    HandlePreferencesCommand();
-    EXPECT_EQ(statusLine(), kDropHint) << "also when the window is already open";
-}
-
-TEST_F(PreferencesWindow, TheCommandTwiceGivesOneWindowRefreshedFromTheStore) {
-    store(2, true);
-    HandlePreferencesCommand();
     const QPointer<QWidget> first = gPreferencesWindow;
     EXPECT_EQ(GetControlValue(gFunctionPopupButton), 2);
     EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 1);
@@ -138,7 +132,9 @@ TEST_F(PreferencesWindow, TheCommandTwiceGivesOneWindowRefreshedFromTheStore) {
     SetControlValue(gFunctionPopupButton, 1);
     SetControlValue(gQuitWhenDoneCheckbox, 1);
     HideWindow(gPreferencesWindow);
+    print_message("something else", 1);
     HandlePreferencesCommand();
+    EXPECT_EQ(statusLine(), kDropHint) << "also when the window is already open";
     EXPECT_EQ(gPreferencesWindow, first.data());
     EXPECT_EQ(preferencesWindowsShown(), 1);
     EXPECT_EQ(GetControlValue(gFunctionPopupButton), 3);
@@ -228,13 +224,16 @@ TEST_F(PreferencesWindow, TheHandlerPassesOnWhatItOnlyStores) {
         ReleaseEvent(event);
         return status;
     };
-    EXPECT_EQ(send(kEventClassCommand, kEventCommandProcess, FOUR_CHAR_CODE("FcnT")),
-              eventNotHandledErr);
-    EXPECT_EQ(send(kEventClassCommand, kEventCommandProcess, FOUR_CHAR_CODE("Qwdo")),
-              eventNotHandledErr);
-    EXPECT_EQ(send(kEventClassCommand, kEventCommandProcess, FOUR_CHAR_CODE("xxxx")),
-              eventNotHandledErr);
-    EXPECT_EQ(send(FOUR_CHAR_CODE("keyb"), 1, kHICommandOK), eventNotHandledErr);
+    // The two controls' commands (stored at once), an unknown one, and OK in another class.
+    const std::pair<UInt32, UInt32> passedOn[] = {{kEventClassCommand, FOUR_CHAR_CODE("FcnT")},
+                                                  {kEventClassCommand, FOUR_CHAR_CODE("Qwdo")},
+                                                  {kEventClassCommand, FOUR_CHAR_CODE("xxxx")},
+                                                  {FOUR_CHAR_CODE("keyb"), kHICommandOK}};
+    for (const auto& [eventClass, id] : passedOn)
+        EXPECT_EQ(send(eventClass,
+                       eventClass == kEventClassCommand ? UInt32(kEventCommandProcess) : 1u, id),
+                  eventNotHandledErr)
+            << id;
     EXPECT_NE(gPreferencesWindow, nullptr);
     EXPECT_EQ(send(kEventClassCommand, kEventCommandProcess, kHICommandOK), noErr);
     EXPECT_EQ(gPreferencesWindow, nullptr);
@@ -243,8 +242,7 @@ TEST_F(PreferencesWindow, TheHandlerPassesOnWhatItOnlyStores) {
 TEST_F(PreferencesWindow, CancelDuringARunClosesTheWindowAndTheRunGoesOn) {
     store(2, false);  // delete the data fork, stay afterwards
     for (int i = 0; i < 40; ++i) tree.write("folder/file" + std::to_string(i), "data");
-    bool cancelled = false;
-    bool stoppedByIt = false;
+    bool cancelled = false, stoppedByIt = false;
     QTimer during;
     during.setInterval(0);
     QObject::connect(&during, &QTimer::timeout, [&]() {
@@ -260,23 +258,7 @@ TEST_F(PreferencesWindow, CancelDuringARunClosesTheWindowAndTheRunGoesOn) {
     });
     during.start();
     AlertAnswer answer(Qt::Key_Return);
-    const std::string folder = tree.path("folder");
-    AEDescList list;
-    AECreateList(nullptr, 0, false, &list);
-    FSRef ref;
-    FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &ref, nullptr);
-    AEPutPtr(&list, 1, typeFSRef, &ref, sizeof ref);
-    AppleEvent event;
-    const ProcessSerialNumber self = {0, 2};
-    AEAddressDesc target;
-    AECreateDesc(typeProcessSerialNumber, &self, sizeof self, &target);
-    AECreateAppleEvent(kCoreEventClass, kAEOpenDocuments, &target, -1, 0, &event);
-    AEPutParamDesc(&event, keyDirectObject, &list);
-    ASSERT_EQ(AESend(&event, nullptr, 1, 0, -1, nullptr, nullptr), noErr);
-    AEDisposeDesc(&event);
-    AEDisposeDesc(&list);
-    AEDisposeDesc(&target);
-
+    ASSERT_EQ(SendOpenDocumentsToSelf({tree.path("folder")}), noErr);
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 60000 &&

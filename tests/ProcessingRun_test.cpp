@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@
 
 using testsupport::AlertAnswer;
 using testsupport::TempTree;
+using Texts = std::vector<std::string>;
 
 namespace {
 
@@ -42,7 +44,7 @@ void recordExit() {
 // What the main window showed at one yield of a busy run.
 struct Snapshot {
     std::string status, counter;
-    bool counterVisible, barVisible, spinVisible, stopVisible, stopEnabled, editVisible;
+    Boolean counterVisible, barVisible, stopVisible, stopEnabled, editVisible;
     SInt16 barValue, barMinimum, barMaximum;
 };
 
@@ -53,22 +55,6 @@ std::string textOf(ControlRef c) {
     return std::string(buffer, size_t(std::min<Size>(size, sizeof buffer)));
 }
 
-Snapshot snapshot() {
-    Snapshot s;
-    s.status = textOf(gMessage);
-    s.counter = textOf(gSmallMessage);
-    s.counterVisible = IsControlVisible(gSmallMessage);
-    s.barVisible = IsControlVisible(gProgress);
-    s.spinVisible = IsControlVisible(gSpin);
-    s.stopVisible = IsControlVisible(gStopButton);
-    s.stopEnabled = IsControlEnabled(gStopButton);
-    s.editVisible = IsControlVisible(gEditButton);
-    s.barValue = GetControlValue(gProgress);
-    s.barMinimum = GetControlMinimum(gProgress);
-    s.barMaximum = GetControlMaximum(gProgress);
-    return s;
-}
-
 void setPreferences(int function, bool quitWhenDone) {
     CFNumberRef number = CFNumberCreate(nullptr, kCFNumberIntType, &function);
     CFPreferencesSetAppValue(CFSTR("FunctionType"), number, kCFPreferencesCurrentApplication);
@@ -76,6 +62,19 @@ void setPreferences(int function, bool quitWhenDone) {
     CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), quitWhenDone ? kCFBooleanTrue : kCFBooleanFalse,
                              kCFPreferencesCurrentApplication);
     ASSERT_TRUE(CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication));
+}
+
+void clickStop() {
+    QTest::mouseClick(qobject_cast<QPushButton*>(gStopButton), Qt::LeftButton);
+}
+
+// A timer that calls `f` at every turn of the loop while it lives.
+std::unique_ptr<QTimer> every(std::function<void()> f) {
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(0);
+    QObject::connect(timer.get(), &QTimer::timeout, f);
+    timer->start();
+    return timer;
 }
 
 class ProcessingRun : public ::testing::Test {
@@ -89,31 +88,37 @@ protected:
 
     void SetUp() override {
         gExits = 0;
-        gStopping = false;
-        gQuitting = false;
+        gStopping = gQuitting = false;
         ShowWindow(gWindow);
         setPreferences(2, false);
     }
 
     // Drops the paths as a launch would and runs the event loop until the run
     // (and any drop that came during it) is over. `atYield` sees every yield of
-    // a busy run, with what the window showed then.
-    void drop(const std::vector<std::string>& paths, int key = Qt::Key_Return,
+    // a busy run where the window changed, with what it showed then.
+    void drop(const Texts& paths, int key = Qt::Key_Return,
               std::function<void(const Snapshot&)> atYield = {}) {
         AlertAnswer answer(key);
-        QTimer watcher;
-        watcher.setInterval(0);
-        QObject::connect(&watcher, &QTimer::timeout, [&]() {
+        shots.clear();
+        const auto watcher = every([&] {
             if (!ProcessingRunActive() || !IsControlVisible(gSpin)) return;
-            Snapshot s = snapshot();
-            if (shots.empty() || shots.back().status != s.status ||
-                shots.back().counter != s.counter || shots.back().barValue != s.barValue ||
-                shots.back().barVisible != s.barVisible) {
+            const Snapshot s = {textOf(gMessage),
+                                textOf(gSmallMessage),
+                                IsControlVisible(gSmallMessage),
+                                IsControlVisible(gProgress),
+                                IsControlVisible(gStopButton),
+                                IsControlEnabled(gStopButton),
+                                IsControlVisible(gEditButton),
+                                GetControlValue(gProgress),
+                                GetControlMinimum(gProgress),
+                                GetControlMaximum(gProgress)};
+            const Snapshot* last = shots.empty() ? nullptr : &shots.back();
+            if (!last || last->status != s.status || last->counter != s.counter ||
+                last->barValue != s.barValue || last->barVisible != s.barVisible) {
                 shots.push_back(s);
                 if (atYield) atYield(s);
             }
         });
-        watcher.start();
         ASSERT_EQ(SendOpenDocumentsToSelf(paths), noErr);
         QElapsedTimer clock;
         clock.start();
@@ -133,33 +138,38 @@ protected:
         while (clock.elapsed() < ms) WaitNextEvent(0, nullptr, 1, nullptr);
     }
 
-    std::vector<std::string> statuses() const {
-        std::vector<std::string> out;
+    // The distinct texts the status line (or the visible counter) showed, in order.
+    Texts statuses() const { return distinct(&Snapshot::status, false); }
+    Texts counters() const { return distinct(&Snapshot::counter, true); }
+    Texts distinct(std::string Snapshot::*field, bool onlyCounterVisible) const {
+        Texts out;
         for (const auto& s : shots)
-            if (out.empty() || out.back() != s.status) out.push_back(s.status);
-        return out;
-    }
-    std::vector<std::string> counters() const {
-        std::vector<std::string> out;
-        for (const auto& s : shots)
-            if (s.counterVisible && (out.empty() || out.back() != s.counter))
-                out.push_back(s.counter);
+            if ((!onlyCounterVisible || s.counterVisible) &&
+                (out.empty() || out.back() != s.*field))
+                out.push_back(s.*field);
         return out;
     }
 
     void expectIdleState() {
         EXPECT_EQ(textOf(gMessage), kIdleMessage);
-        EXPECT_FALSE(IsControlVisible(gSpin));
         EXPECT_TRUE(IsControlVisible(gEditButton));
-        EXPECT_FALSE(IsControlVisible(gStopButton));
+        for (ControlRef hidden : {gSpin, gStopButton, gProgress, gSmallMessage})
+            EXPECT_FALSE(IsControlVisible(hidden));
         EXPECT_FALSE(IsControlEnabled(gStopButton));
-        EXPECT_FALSE(IsControlVisible(gProgress));
-        EXPECT_FALSE(IsControlVisible(gSmallMessage));
     }
 
     static off_t sizeOf(const std::string& path) {
         struct stat st;
         return lstat(path.c_str(), &st) == 0 ? st.st_size : -1;
+    }
+
+    // folder/f1 .. folder/fn, four bytes each, and their sizes after a run.
+    void writeFolder(int n) {
+        for (int i = 1; i <= n; ++i) tree.write("folder/f" + std::to_string(i), "data");
+    }
+    void expectFolderSizes(const std::vector<off_t>& sizes) {
+        for (size_t i = 0; i < sizes.size(); ++i)
+            EXPECT_EQ(sizeOf(tree.path("folder/f" + std::to_string(i + 1))), sizes[i]) << i + 1;
     }
 
     TempTree tree;
@@ -177,8 +187,7 @@ TEST_F(ProcessingRun, ADroppedFileIsProcessedWithoutMessages) {
     EXPECT_EQ(sizeOf(file), 0);
     for (const auto& s : shots) {
         EXPECT_EQ(s.status.rfind("File: ", 0), std::string::npos);
-        EXPECT_FALSE(s.counterVisible);
-        EXPECT_FALSE(s.barVisible);
+        EXPECT_FALSE(s.counterVisible || s.barVisible);
         EXPECT_TRUE(s.stopVisible && s.stopEnabled && !s.editVisible);
     }
     expectIdleState();
@@ -189,19 +198,17 @@ TEST_F(ProcessingRun, ADroppedFileIsProcessedWithoutMessages) {
 
 TEST_F(ProcessingRun, ThreeFilesShowNameCounterAndBarInWalkOrder) {
     setPreferences(1, false);  // flip/delete
-    tree.write("folder/three", "3333");
-    tree.write("folder/one", "1");
-    tree.write("folder/two", "22");
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"three", "3333"}, {"one", "1"}, {"two", "22"}};
+    for (const auto& [name, data] : files) tree.write("folder/" + name, data);
     drop({tree.path("folder")});
-    EXPECT_EQ(statuses(), (std::vector<std::string>{"File: one", "File: three", "File: two"}));
-    EXPECT_EQ(counters(),
-              (std::vector<std::string>{"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"}));
+    EXPECT_EQ(statuses(), (Texts{"File: one", "File: three", "File: two"}));
+    EXPECT_EQ(counters(), (Texts{"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"}));
     for (const auto& s : shots) {
         if (!s.barVisible) continue;
         EXPECT_EQ(s.barMinimum, 0);
         EXPECT_EQ(s.barMaximum, 2);
-        // The bar stands at j once file j + 1 has been counted: 0 while the
-        // second file is in hand, 1 while the third is.
+        // The bar stands at j once file j + 1 has been counted.
         if (s.status == "File: three" && s.counter == "(1 of 3)") {
             EXPECT_EQ(s.barValue, 0);
         }
@@ -212,19 +219,15 @@ TEST_F(ProcessingRun, ThreeFilesShowNameCounterAndBarInWalkOrder) {
     EXPECT_EQ(GetControlValue(gProgress), 2);  // full after the last file, then hidden
     expectIdleState();
     // Flipped: each data fork now lives in the sidecar after its 82-byte header.
-    for (const char* name : {"one", "two", "three"}) {
-        EXPECT_EQ(sizeOf(tree.path(std::string("folder/") + name)), 0) << name;
-        const auto sidecar = testsupport::readBytes(tree.path(std::string("folder/._") + name));
-        ASSERT_GT(sidecar.size(), 82u);
-        EXPECT_EQ(sidecar.size() - 82, std::string(name == std::string("one")   ? "1"
-                                                   : name == std::string("two") ? "22"
-                                                                                : "3333")
-                                           .size());
+    for (const auto& [name, data] : files) {
+        EXPECT_EQ(sizeOf(tree.path("folder/" + name)), 0) << name;
+        EXPECT_EQ(testsupport::readBytes(tree.path("folder/._" + name)).size(), 82 + data.size());
     }
 }
 
-TEST_F(ProcessingRun, AFolderOfOneFileHasABarWithoutRange) {
-    tree.write("folder/only", "x");
+TEST_F(ProcessingRun, OneFileHasABarWithoutRangeAndALongNameIsCutAt255Bytes) {
+    const std::string name(250, 'n');
+    tree.write("folder/" + name, "x");
     drop({tree.path("folder")});
     bool sawBar = false;
     for (const auto& s : shots) {
@@ -234,40 +237,21 @@ TEST_F(ProcessingRun, AFolderOfOneFileHasABarWithoutRange) {
         EXPECT_EQ(s.barMaximum, 0);
     }
     EXPECT_TRUE(sawBar);
-    EXPECT_EQ(counters(), (std::vector<std::string>{"(0 of 1)", "(1 of 1)"}));
-}
-
-TEST_F(ProcessingRun, ALongNameIsCutWithItsMessageAt255Bytes) {
-    const std::string name(250, 'n');
-    tree.write("folder/" + name, "x");
-    drop({tree.path("folder")});
-    EXPECT_EQ(statuses(), (std::vector<std::string>{("File: " + name).substr(0, 255)}));
-}
-
-TEST_F(ProcessingRun, EmptyFoldersAreSkippedAndTheRunGoesOn) {
-    tree.mkdir("empty");
-    tree.mkdir("nested/a/b");
-    const std::string file = tree.write("after", "abc");
-    drop({tree.path("empty"), tree.path("nested"), file});
-    EXPECT_EQ(sizeOf(file), 0);
-    EXPECT_TRUE(counters().empty());
-    expectIdleState();
+    EXPECT_EQ(counters(), (Texts{"(0 of 1)", "(1 of 1)"}));
+    EXPECT_EQ(statuses(), (Texts{("File: " + name).substr(0, 255)}));
 }
 
 TEST_F(ProcessingRun, AFileWithoutAReadableNameIsSkippedButCounted) {
-    // The display name of the second file cannot be made: its work buffer (two
-    // bytes per character of a 37-character name) is refused.
+    // The work buffer for the display name of a 37-character name (74 bytes) is refused.
     const std::string nameless = "b-nameless-" + std::string(26, 'x');
-    ASSERT_EQ(nameless.size(), 37u);
     tree.write("folder/a-one", "1");
     tree.write("folder/" + nameless, "2");
     tree.write("folder/c-three", "3");
     SetMemoryFailureHook([](Size n) { return n == 74; });
     drop({tree.path("folder")});
     SetMemoryFailureHook(nullptr);
-    EXPECT_EQ(statuses(), (std::vector<std::string>{"File: a-one", "File: c-three"}));
-    EXPECT_EQ(counters(),
-              (std::vector<std::string>{"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"}));
+    EXPECT_EQ(statuses(), (Texts{"File: a-one", "File: c-three"}));
+    EXPECT_EQ(counters(), (Texts{"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"}));
     for (const auto& s : shots) {
         if (s.counter == "(2 of 3)" && s.status != "File: c-three") {
             EXPECT_EQ(s.status, "File: a-one");
@@ -278,35 +262,36 @@ TEST_F(ProcessingRun, AFileWithoutAReadableNameIsSkippedButCounted) {
     EXPECT_EQ(sizeOf(tree.path("folder/c-three")), 0);
 }
 
-TEST_F(ProcessingRun, MixedItemsAreHandledInDropOrder) {
-    const std::string first = tree.write("first", "1");
+TEST_F(ProcessingRun, MixedItemsAreHandledInDropOrderAndEmptyFoldersAreSkipped) {
+    const std::string first = tree.write("first", "1"), last = tree.write("last", "2");
     tree.write("folder/x", "x");
     tree.write("folder/y", "y");
-    const std::string last = tree.write("last", "2");
+    tree.mkdir("empty");
+    tree.mkdir("nested/a/b");
     bool checked = false;
-    drop({first, tree.path("folder"), last}, Qt::Key_Return, [&](const Snapshot& s) {
-        if (s.status != "File: x") return;
-        checked = true;
-        EXPECT_EQ(sizeOf(first), 0);  // before the folder
-        EXPECT_EQ(sizeOf(last), 1);   // after it
-    });
+    drop({first, tree.path("empty"), tree.path("folder"), tree.path("nested"), last},
+         Qt::Key_Return, [&](const Snapshot& s) {
+             if (s.status != "File: x") return;
+             checked = true;
+             EXPECT_EQ(sizeOf(first), 0);  // before the folder
+             EXPECT_EQ(sizeOf(last), 1);   // after it
+         });
     EXPECT_TRUE(checked);
+    EXPECT_EQ(counters(), (Texts{"(0 of 2)", "(1 of 2)", "(2 of 2)"}));  // only the full folder
     EXPECT_EQ(sizeOf(tree.path("folder/y")), 0);
     EXPECT_EQ(sizeOf(last), 0);
+    expectIdleState();
 }
 
 TEST_F(ProcessingRun, StopCompletesTheFileInHandAndStillQuitsWhenAsked) {
     setPreferences(2, true);
-    for (int i = 1; i <= 5; ++i) tree.write("folder/f" + std::to_string(i), "data");
+    writeFolder(5);
     drop({tree.path("folder")}, Qt::Key_Return, [](const Snapshot& s) {
-        if (s.status == "File: f2" && s.counter == "(1 of 5)")
-            QTest::mouseClick(qobject_cast<QPushButton*>(gStopButton), Qt::LeftButton);
+        if (s.status == "File: f2" && s.counter == "(1 of 5)") clickStop();
     });
     const qint64 runEnded = QDateTime::currentMSecsSinceEpoch();
     EXPECT_TRUE(gStopping);
-    EXPECT_EQ(sizeOf(tree.path("folder/f1")), 0);
-    EXPECT_EQ(sizeOf(tree.path("folder/f2")), 0);  // in hand when Stop came
-    for (int i = 3; i <= 5; ++i) EXPECT_EQ(sizeOf(tree.path("folder/f" + std::to_string(i))), 4);
+    expectFolderSizes({0, 0, 4, 4, 4});  // f2 was in hand when Stop came
     expectIdleState();
     idle(2500);
     EXPECT_EQ(gExits, 1);
@@ -317,13 +302,9 @@ TEST_F(ProcessingRun, StopCompletesTheFileInHandAndStillQuitsWhenAsked) {
 
 TEST_F(ProcessingRun, StopAlsoComesBetweenDroppedFiles) {
     const std::string a = tree.write("a", "1"), b = tree.write("b", "2"), c = tree.write("c", "3");
-    QTimer stopper;
-    stopper.setInterval(0);
-    QObject::connect(&stopper, &QTimer::timeout, [&]() {
-        if (ProcessingRunActive() && sizeOf(a) == 0 && IsControlEnabled(gStopButton))
-            QTest::mouseClick(qobject_cast<QPushButton*>(gStopButton), Qt::LeftButton);
+    const auto stopper = every([&] {
+        if (ProcessingRunActive() && sizeOf(a) == 0 && IsControlEnabled(gStopButton)) clickStop();
     });
-    stopper.start();
     drop({a, b, c});
     EXPECT_EQ(sizeOf(a), 0);
     EXPECT_EQ(sizeOf(b), 1);
@@ -333,18 +314,15 @@ TEST_F(ProcessingRun, StopAlsoComesBetweenDroppedFiles) {
 
 TEST_F(ProcessingRun, QuitInMidRunEndsTheRunAndTheLoop) {
     setPreferences(2, true);
-    for (int i = 1; i <= 5; ++i) tree.write("folder/f" + std::to_string(i), "data");
+    writeFolder(5);
     AlertAnswer answer(Qt::Key_Return);
-    QTimer watcher;
-    watcher.setInterval(0);
-    QObject::connect(&watcher, &QTimer::timeout, [&]() {
+    const auto watcher = every([] {
         if (ProcessingRunActive() && textOf(gMessage) == "File: f3") {
             HICommand quit{};
             quit.commandID = kHICommandQuit;
             ProcessHICommandFromWindow(quit, gWindow);  // as the menu item does
         }
     });
-    watcher.start();
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
@@ -354,8 +332,7 @@ TEST_F(ProcessingRun, QuitInMidRunEndsTheRunAndTheLoop) {
     EXPECT_TRUE(guard.isActive());  // ended by the quit, not by the guard
     EXPECT_TRUE(gQuitting);
     EXPECT_FALSE(ProcessingRunActive());
-    for (int i = 1; i <= 3; ++i) EXPECT_EQ(sizeOf(tree.path("folder/f" + std::to_string(i))), 0);
-    for (int i = 4; i <= 5; ++i) EXPECT_EQ(sizeOf(tree.path("folder/f" + std::to_string(i))), 4);
+    expectFolderSizes({0, 0, 0, 4, 4});
     expectIdleState();
     EXPECT_EQ(gExits, 0);  // the loop ended first; main returns
     gQuitting = false;
@@ -401,7 +378,7 @@ TEST_F(ProcessingRun, DecliningChangesNothingEvenWithQuitWhenDone) {
 }
 
 TEST_F(ProcessingRun, ADropDuringABusyRunWaitsForItsOwnConfirmation) {
-    for (int i = 1; i <= 3; ++i) tree.write("folder/f" + std::to_string(i), "data");
+    writeFolder(3);
     const std::string later = tree.write("later", "later");
     bool sent = false, checked = false;
     drop({tree.path("folder")}, Qt::Key_Return, [&](const Snapshot& s) {
@@ -418,7 +395,7 @@ TEST_F(ProcessingRun, ADropDuringABusyRunWaitsForItsOwnConfirmation) {
     EXPECT_TRUE(checked);
     EXPECT_GE(alerts, 2);
     EXPECT_EQ(sizeOf(later), 0);
-    for (int i = 1; i <= 3; ++i) EXPECT_EQ(sizeOf(tree.path("folder/f" + std::to_string(i))), 0);
+    expectFolderSizes({0, 0, 0});
 }
 
 TEST_F(ProcessingRun, FailuresOfDroppedItemsEndTheRunButNotTheFolderPass) {
@@ -436,15 +413,14 @@ TEST_F(ProcessingRun, FailuresOfDroppedItemsEndTheRunButNotTheFolderPass) {
     const std::string fifo = tree.path("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string first = tree.write("first", "1"), untouched = tree.write("untouched", "u");
-    shots.clear();
     drop({first, fifo, untouched});
     EXPECT_EQ(sizeOf(first), 0);
     EXPECT_EQ(sizeOf(untouched), 1);
     expectIdleState();
 
     // An item that vanished after the drop ends the run before it.
-    const std::string gone = tree.write("gone", "g"), after = tree.write("after", "a");
-    const std::string before = tree.write("before", "b");
+    const std::string before = tree.write("before", "b"), gone = tree.write("gone", "g");
+    const std::string after = tree.write("after", "a");
     AlertAnswer answer(Qt::Key_Return);
     ASSERT_EQ(SendOpenDocumentsToSelf({before, gone, after}), noErr);
     ASSERT_EQ(unlink(gone.c_str()), 0);
@@ -471,10 +447,7 @@ TEST_F(ProcessingRun, ALargeFolderStillRunsTheBarFromEmptyToFull) {
     char shm[] = "/dev/shm/brackwater-big-XXXXXX";
     const bool inMemory = mkdtemp(shm) != nullptr;
     const std::string big = inMemory ? std::string(shm) : tree.mkdir("big");
-    for (int i = 0; i < n; ++i) {
-        const std::string p = big + "/f" + std::to_string(i);
-        close(creat(p.c_str(), 0644));
-    }
+    for (int i = 0; i < n; ++i) close(creat((big + "/f" + std::to_string(i)).c_str(), 0644));
     SInt16 firstValue = -1;
     drop({big}, Qt::Key_Return, [&](const Snapshot& s) {
         if (s.barVisible && firstValue < 0) firstValue = s.barValue;

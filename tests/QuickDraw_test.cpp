@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QWidget>
+#include <vector>
 
 #include "platform/MacMemory.h"
 
@@ -36,10 +37,8 @@ TEST(Ports, TheContentOfAWindowIsAtTheOriginOfItsPort) {
     Point bottomRight = {global.bottom, global.right};
     GlobalToLocal(&topLeft);
     GlobalToLocal(&bottomRight);
-    EXPECT_EQ(topLeft.h, 0);
-    EXPECT_EQ(topLeft.v, 0);
-    EXPECT_EQ(bottomRight.h, 320);
-    EXPECT_EQ(bottomRight.v, 200);
+    EXPECT_EQ((std::vector<int>{topLeft.h, topLeft.v, bottomRight.h, bottomRight.v}),
+              (std::vector<int>{0, 0, 320, 200}));
     LocalToGlobal(&topLeft);
     EXPECT_EQ(topLeft.h, global.left);
     EXPECT_EQ(topLeft.v, global.top);
@@ -63,8 +62,7 @@ TEST(Ports, APortGoesWithItsWindow) {
     // Without a port, points stay as they are.
     Point p = {7, 9};
     GlobalToLocal(&p);
-    EXPECT_EQ(p.v, 7);
-    EXPECT_EQ(p.h, 9);
+    EXPECT_TRUE(p.v == 7 && p.h == 9);
     EXPECT_EQ(GetWindowPort(nullptr), nullptr);
 }
 
