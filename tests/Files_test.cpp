@@ -58,6 +58,23 @@ OSErr openFork(const FSRef& ref, const HFSUniStr255& name, SInt8 perm, FSIORefNu
     return FSOpenFork(&ref, name.length, name.unicode, perm, refNum);
 }
 
+// Opens a fork and closes it again: the result of the open.
+OSErr tryOpen(const FSRef& ref, const HFSUniStr255& name, SInt8 perm) {
+    FSIORefNum refNum;
+    OSErr err = openFork(ref, name, perm, &refNum);
+    if (err == noErr) FSCloseFork(refNum);
+    return err;
+}
+
+OSErr deleteRsrc(const FSRef& ref) {
+    HFSUniStr255 rn = rsrcName();
+    return FSDeleteFork(&ref, rn.length, rn.unicode);
+}
+
+OSErr getInfo(const FSRef& ref, FSCatalogInfoBitmap which, FSCatalogInfo* info) {
+    return FSGetCatalogInfo(&ref, which, info, nullptr, nullptr, nullptr);
+}
+
 std::string nameText(const HFSUniStr255& n) {
     std::string s;
     for (int i = 0; i < n.length; ++i) s += n.unicode[i] < 0x80 ? char(n.unicode[i]) : '?';
@@ -202,22 +219,19 @@ TEST(References, RemovedOrReplacedObjectsGiveFnfErr) {
     std::string p = t.write("f", "one");
     FSRef ref = refOf(p);
     FSCatalogInfo info;
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr), noErr);
+    ASSERT_EQ(getInfo(ref, kFSCatInfoNodeFlags, &info), noErr);
     ASSERT_EQ(unlink(p.c_str()), 0);
-    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr),
-              fnfErr);
-    FSIORefNum refNum;
-    EXPECT_EQ(openFork(ref, dataName(), fsRdWrPerm, &refNum), fnfErr);
+    EXPECT_EQ(getInfo(ref, kFSCatInfoNodeFlags, &info), fnfErr);
+    EXPECT_EQ(tryOpen(ref, dataName(), fsRdWrPerm), fnfErr);
     EXPECT_EQ(FSDeleteFork(&ref, 0, nullptr), fnfErr);
-    HFSUniStr255 rn = rsrcName();
-    EXPECT_EQ(FSDeleteFork(&ref, rn.length, rn.unicode), fnfErr);
+    EXPECT_EQ(deleteRsrc(ref), fnfErr);
 
     // Replaced: a new file under the old name is another object. The old
     // inode is kept alive so the new file cannot reuse its number.
     int keep = open(t.write("g", "old").c_str(), O_RDONLY);
     FSRef g = refOf(t.path("g"));
     ASSERT_EQ(rename(t.write("g.new", "new").c_str(), t.path("g").c_str()), 0);
-    EXPECT_EQ(openFork(g, dataName(), fsRdWrPerm, &refNum), fnfErr);
+    EXPECT_EQ(tryOpen(g, dataName(), fsRdWrPerm), fnfErr);
     EXPECT_EQ(FSDeleteFork(&g, 0, nullptr), fnfErr);
     EXPECT_EQ(readText(t.path("g")), "new");
     close(keep);
@@ -227,9 +241,9 @@ TEST(References, RemovedOrReplacedObjectsGiveFnfErr) {
     FSRef inner = refOf(t.path("d/inner"));
     ASSERT_EQ(rename(t.path("d").c_str(), t.path("d.old").c_str()), 0);
     t.write("d", "now a file");
-    EXPECT_EQ(FSGetCatalogInfo(&inner, 0, nullptr, nullptr, nullptr, nullptr), fnfErr);
+    EXPECT_EQ(getInfo(inner, 0, nullptr), fnfErr);
     FSRef garbage{};
-    EXPECT_EQ(FSGetCatalogInfo(&garbage, 0, nullptr, nullptr, nullptr, nullptr), paramErr);
+    EXPECT_EQ(getInfo(garbage, 0, nullptr), paramErr);
 }
 
 TEST(References, SpecsNameAFolderAndANameThatNeedNotExist) {
@@ -250,7 +264,7 @@ TEST(References, SpecsNameAFolderAndANameThatNeedNotExist) {
     }
     FSRef dir = refOf(t.path("dir"));
     FSCatalogInfo info;
-    ASSERT_EQ(FSGetCatalogInfo(&dir, kFSCatInfoNodeID, &info, nullptr, nullptr, nullptr), noErr);
+    ASSERT_EQ(getInfo(dir, kFSCatInfoNodeID, &info), noErr);
     FSSpec spec{};
     spec.parID = SInt32(info.nodeID);
     std::memcpy(spec.name, "\x07missing", 8);
@@ -374,7 +388,7 @@ TEST_P(DeepTrees, PathsLongerThanPathMaxWork) {
     std::string first = t.path(level);
     ASSERT_EQ(rename(first.c_str(), (first + ".old").c_str()), 0);
     ASSERT_EQ(symlink((first + ".old").c_str(), first.c_str()), 0);
-    EXPECT_EQ(FSGetCatalogInfo(&ref, 0, nullptr, nullptr, nullptr, nullptr), fnfErr);
+    EXPECT_EQ(getInfo(ref, 0, nullptr), fnfErr);
     removeDeep(AT_FDCWD, (first + ".old").c_str());
 }
 
@@ -403,7 +417,7 @@ TEST(Listings, HideSidecarsBesideTheirFilesAndNetatalkFolders) {
                                         "folder", "name"}));
     FSRef d = refOf(t.path("d"));
     FSCatalogInfo info;
-    ASSERT_EQ(FSGetCatalogInfo(&d, kFSCatInfoValence, &info, nullptr, nullptr, nullptr), noErr);
+    ASSERT_EQ(getInfo(d, kFSCatInfoValence, &info), noErr);
     EXPECT_EQ(+info.valence, 5u);
 }
 
@@ -515,8 +529,7 @@ TEST(Catalog, RecordsTellFlagsNamesSizesFinderInfoAndDates) {
     UInt64 created = (UInt64(info.createDate.highSeconds) << 32) | info.createDate.lowSeconds;
     EXPECT_GT(created, 2082844800u);  // birth time or mtime, never empty
     FSCatalogInfo parentInfo;
-    ASSERT_EQ(FSGetCatalogInfo(&parent, kFSCatInfoNodeID, &parentInfo, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(parent, kFSCatInfoNodeID, &parentInfo), noErr);
     EXPECT_EQ(+info.parentDirID, +parentInfo.nodeID);
     EXPECT_EQ(UInt32(spec.parID), +parentInfo.nodeID);
     FSPermissionInfo perm;
@@ -525,9 +538,7 @@ TEST(Catalog, RecordsTellFlagsNamesSizesFinderInfoAndDates) {
     EXPECT_EQ(perm.mode & S_IFMT, S_IFREG);
 
     FSRef d = refOf(t.path("d")), root = refOf("/");
-    ASSERT_EQ(FSGetCatalogInfo(&d, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, &info, nullptr,
-                               nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(d, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, &info), noErr);
     EXPECT_EQ(info.nodeFlags & kFSNodeIsDirectoryMask, kFSNodeIsDirectoryMask);
     EXPECT_EQ(+info.dataLogicalSize, 0u);
     ASSERT_EQ(FSGetCatalogInfo(&root, kFSCatInfoNodeFlags | kFSCatInfoParentDirID, &info, nullptr,
@@ -546,20 +557,15 @@ TEST(Catalog, AMalformedSidecarFailsWhatNeedsItAndStaysAsItWas) {
     std::string before = snapshot(t.root());
     FSRef ref = refOf(t.path("f"));
     FSCatalogInfo info;
-    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr),
-              ioErr);
-    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr), ioErr);
+    EXPECT_EQ(getInfo(ref, kFSCatInfoFinderInfo, &info), ioErr);
+    EXPECT_EQ(getInfo(ref, kFSCatInfoRsrcSizes, &info), ioErr);
     // The data fork stays reachable.
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, &info, nullptr,
-                               nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(ref, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, &info), noErr);
     EXPECT_EQ(+info.dataLogicalSize, 4u);
     EXPECT_EQ(readFork(ref, dataName()), bytes("data"));
-    FSIORefNum refNum;
-    EXPECT_EQ(openFork(ref, rsrcName(), fsRdWrPerm, &refNum), ioErr);
-    HFSUniStr255 rn = rsrcName();
-    EXPECT_EQ(FSCreateFork(&ref, rn.length, rn.unicode), ioErr);
-    EXPECT_EQ(FSDeleteFork(&ref, rn.length, rn.unicode), ioErr);
+    EXPECT_EQ(tryOpen(ref, rsrcName(), fsRdWrPerm), ioErr);
+    EXPECT_EQ(FSCreateFork(&ref, rsrcName().length, rsrcName().unicode), ioErr);
+    EXPECT_EQ(deleteRsrc(ref), ioErr);
     EXPECT_EQ(snapshot(t.root()), before);
 }
 
@@ -589,8 +595,7 @@ TEST(Catalog, SettingFinderInfoDatesAndModeWritesWhereTheyLive) {
     Bytes side = readBytes(t.path("._f"));  // Finder info goes into a sidecar
     ASSERT_FALSE(side.empty());
     FSCatalogInfo back{};
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &back, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(ref, kFSCatInfoFinderInfo, &back), noErr);
     EXPECT_EQ(std::memcmp(back.finderInfo, "APPLTvLy", 8), 0);
     EXPECT_EQ(readText(p), "data");
 
@@ -601,12 +606,10 @@ TEST(Catalog, SettingFinderInfoDatesAndModeWritesWhereTheyLive) {
                                 {9, 78, 32, finderInfo("TEXT", "ttxt")},
                                 {2, 110, 4, bytesOf("rsrc")}}));
     FSRef gref = refOf(g);
-    ASSERT_EQ(FSGetCatalogInfo(&gref, kFSCatInfoCreateDate, &back, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(gref, kFSCatInfoCreateDate, &back), noErr);
     EXPECT_EQ(+back.createDate.lowSeconds, 0x10000000u + 3029529600u);  // 2000 in Mac time
     ASSERT_EQ(FSSetCatalogInfo(&gref, kFSCatInfoCreateDate, &info), noErr);
-    ASSERT_EQ(FSGetCatalogInfo(&gref, kFSCatInfoCreateDate, &back, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(gref, kFSCatInfoCreateDate, &back), noErr);
     EXPECT_EQ(+back.createDate.lowSeconds, 2900000000u);
     EXPECT_EQ(resourceForkOf(readBytes(t.path("._g"))), bytesOf("rsrc"));
 
@@ -630,16 +633,13 @@ TEST(Catalog, FilesAndFoldersAreCreatedOnceInAFolder) {
     EXPECT_EQ(readText(t.path("d/new file")), "");
     EXPECT_EQ(pathOf(file), t.path("d/new file"));
     FSCatalogInfo back{};
-    ASSERT_EQ(FSGetCatalogInfo(&file, kFSCatInfoFinderInfo, &back, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(file, kFSCatInfoFinderInfo, &back), noErr);
     EXPECT_EQ(std::memcmp(back.finderInfo, "TEXTttxt", 8), 0);
     UInt32 dirID = 0;
     ASSERT_EQ(FSCreateDirectoryUnicode(&d, dname.length, dname.unicode, 0, nullptr, &folder,
                                        nullptr, &dirID),
               noErr);
-    ASSERT_EQ(FSGetCatalogInfo(&folder, kFSCatInfoNodeFlags | kFSCatInfoNodeID, &back, nullptr,
-                               nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(folder, kFSCatInfoNodeFlags | kFSCatInfoNodeID, &back), noErr);
     EXPECT_EQ(back.nodeFlags & kFSNodeIsDirectoryMask, kFSNodeIsDirectoryMask);
     EXPECT_EQ(+back.nodeID, dirID);
     t.write("d/taken", "keep");
@@ -672,8 +672,7 @@ TEST(Catalog, ACreationDateOnAPlainFileIsKeptOrReportedAsNotKept) {
     info.createDate = {0, 2900000000u, 0};
     ASSERT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoCreateDate, &info), noErr);
     FSCatalogInfo back{};
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoCreateDate, &back, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(ref, kFSCatInfoCreateDate, &back), noErr);
     EXPECT_EQ(+back.createDate.lowSeconds, 2900000000u);
     // In netatalk's metadata attribute, not in a new sidecar.
     EXPECT_EQ(::getxattr(p.c_str(), "user.org.netatalk.Metadata", nullptr, 0), 402);
@@ -830,11 +829,10 @@ TEST(Forks, CreatingAResourceForkWritesNothingAndDeletingEmptiesIt) {
     EXPECT_EQ(readFork(ref, rsrcName()), Bytes{});
 
     t.write("._f", sidecar(finderInfo("TEXT", "ttxt"), bytes("old fork")));
-    EXPECT_EQ(FSDeleteFork(&ref, rn.length, rn.unicode), noErr);
+    EXPECT_EQ(deleteRsrc(ref), noErr);
     EXPECT_EQ(readFork(ref, rsrcName()), Bytes{});
     FSCatalogInfo info;
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(ref, kFSCatInfoFinderInfo, &info), noErr);
     EXPECT_EQ(std::memcmp(info.finderInfo, "TEXTttxt", 8), 0);  // Finder info stays
     EXPECT_EQ(FSDeleteFork(&ref, 0, nullptr), noErr);
     EXPECT_EQ(readText(t.path("f")), "");
@@ -850,16 +848,14 @@ TEST(Safety, LinksAreNeverFollowed) {
     std::string before = snapshot(outside.root());
     FSRef link = refOf(t.path("link"));
     HFSUniStr255 rn = rsrcName();
-    FSIORefNum refNum;
-    EXPECT_EQ(openFork(link, dataName(), fsRdWrPerm, &refNum), notAFileErr);
-    EXPECT_EQ(openFork(link, rsrcName(), fsRdWrPerm, &refNum), notAFileErr);
-    EXPECT_EQ(openFork(link, dataName(), fsRdPerm, &refNum), notAFileErr);
+    EXPECT_EQ(tryOpen(link, dataName(), fsRdWrPerm), notAFileErr);
+    EXPECT_EQ(tryOpen(link, rsrcName(), fsRdWrPerm), notAFileErr);
+    EXPECT_EQ(tryOpen(link, dataName(), fsRdPerm), notAFileErr);
     EXPECT_EQ(FSCreateFork(&link, rn.length, rn.unicode), notAFileErr);
     EXPECT_EQ(FSDeleteFork(&link, 0, nullptr), notAFileErr);
-    EXPECT_EQ(FSDeleteFork(&link, rn.length, rn.unicode), notAFileErr);
+    EXPECT_EQ(deleteRsrc(link), notAFileErr);
     FSCatalogInfo info;
-    ASSERT_EQ(FSGetCatalogInfo(&link, kFSCatInfoGettableInfo, &info, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(getInfo(link, kFSCatInfoGettableInfo, &info), noErr);
     EXPECT_EQ(+info.dataLogicalSize, 0u);
     EXPECT_EQ(+info.rsrcLogicalSize, 0u);
     EXPECT_EQ(snapshot(outside.root()), before);
@@ -887,24 +883,20 @@ TEST(Safety, FifosSocketsAndDevicesAreRefusedWithoutBlocking) {
     ASSERT_EQ(mkfifo(t.path("._file").c_str(), 0666), 0);  // a sidecar that is a FIFO
 
     alarm(20);  // a blocked open ends the test instead of hanging it
-    HFSUniStr255 rn = rsrcName();
     for (const char* name : {"fifo", "sock", "null"}) {
         if (std::string(name) == "null" && !haveDevice) continue;
         SCOPED_TRACE(name);
         FSRef ref = refOf(t.path(name));
-        FSIORefNum refNum;
-        EXPECT_EQ(openFork(ref, dataName(), fsRdWrPerm, &refNum), notAFileErr);
-        EXPECT_EQ(openFork(ref, dataName(), fsRdPerm, &refNum), notAFileErr);
-        EXPECT_EQ(openFork(ref, rsrcName(), fsRdWrPerm, &refNum), notAFileErr);
+        EXPECT_EQ(tryOpen(ref, dataName(), fsRdWrPerm), notAFileErr);
+        EXPECT_EQ(tryOpen(ref, dataName(), fsRdPerm), notAFileErr);
+        EXPECT_EQ(tryOpen(ref, rsrcName(), fsRdWrPerm), notAFileErr);
         EXPECT_EQ(FSDeleteFork(&ref, 0, nullptr), notAFileErr);
-        EXPECT_EQ(FSDeleteFork(&ref, rn.length, rn.unicode), notAFileErr);
+        EXPECT_EQ(deleteRsrc(ref), notAFileErr);
         FSCatalogInfo info;
-        EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoGettableInfo, &info, nullptr, nullptr, nullptr),
-                  noErr);
+        EXPECT_EQ(getInfo(ref, kFSCatInfoGettableInfo, &info), noErr);
     }
     FSRef file = refOf(t.path("file"));
-    FSIORefNum refNum;
-    EXPECT_EQ(openFork(file, rsrcName(), fsRdWrPerm, &refNum), notAFileErr);
+    EXPECT_EQ(tryOpen(file, rsrcName(), fsRdWrPerm), notAFileErr);
     EXPECT_EQ(readFork(file, dataName()), bytes("data"));
     alarm(0);
     close(sock);
@@ -940,20 +932,13 @@ TEST(Safety, AReadOnlyFileGivesAccessDeniedAndStaysAsItWas) {
         std::string p = t.path(rel);
         // Every way of writing is refused; reading is allowed.
         auto opening = [](HFSUniStr255 fork, SInt8 perm) {
-            return [fork, perm](const FSRef& r) {
-                FSIORefNum refNum;
-                return openFork(r, fork, perm, &refNum);
-            };
+            return [fork, perm](const FSRef& r) { return tryOpen(r, fork, perm); };
         };
         const std::pair<std::function<OSErr(const FSRef&)>, OSErr> ops[] = {
             {opening(dataName(), fsRdWrPerm), afpAccessDenied},
             {opening(rsrcName(), fsRdWrPerm), afpAccessDenied},
             {[](const FSRef& r) { return FSDeleteFork(&r, 0, nullptr); }, afpAccessDenied},
-            {[](const FSRef& r) {
-                 HFSUniStr255 rn = rsrcName();
-                 return FSDeleteFork(&r, rn.length, rn.unicode);
-             },
-             afpAccessDenied},
+            {deleteRsrc, afpAccessDenied},
             {opening(dataName(), fsRdPerm), noErr},
         };
         for (const auto& [op, expected] : ops)
@@ -1015,8 +1000,7 @@ TEST(ResultCodes, SystemFailuresMapToTheirCodes) {
     }
     // Conditions met without injection (fnfErr and dirNFErr: see References).
     FSRef dir = refOf(t.root());
-    FSIORefNum refNum;
-    EXPECT_EQ(openFork(dir, dataName(), fsRdPerm, &refNum), notAFileErr);
+    EXPECT_EQ(tryOpen(dir, dataName(), fsRdPerm), notAFileErr);
     EXPECT_EQ(FSOpenFork(&ref, 0, nullptr, fsRdPerm, nullptr), paramErr);
     EXPECT_EQ(FSGetDataForkName(nullptr), paramErr);
     EXPECT_EQ(FSGetCatalogInfo(nullptr, 0, nullptr, nullptr, nullptr, nullptr), paramErr);
