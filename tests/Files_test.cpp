@@ -724,14 +724,11 @@ TEST(Catalog, ASidecarsNameBesideItsFileIsRefused) {
 // ---------------------------------------------------------------- forks
 
 TEST(Forks, NamesAreEmptyForDataAndResourceForkForResources) {
-    HFSUniStr255 d = dataName(), r = rsrcName();
-    EXPECT_EQ(d.length, 0);
-    EXPECT_EQ(nameText(r), "RESOURCE_FORK");
+    EXPECT_EQ(dataName().length, 0);
+    EXPECT_EQ(nameText(rsrcName()), "RESOURCE_FORK");
     TempTree t;
     FSRef ref = refOf(t.write("f", "x"));
-    HFSUniStr255 other = uniName("com.example.other");
-    FSIORefNum refNum;
-    EXPECT_EQ(openFork(ref, other, fsRdPerm, &refNum), errFSForkNotFound);
+    EXPECT_EQ(tryOpen(ref, uniName("com.example.other"), fsRdPerm), errFSForkNotFound);
 }
 
 TEST(Forks, ReadWriteSizeAndPositionOnBothForks) {
@@ -942,26 +939,20 @@ TEST(ResultCodes, SystemFailuresMapToTheirCodes) {
         SCOPED_TRACE(std::to_string(int(row.call)) + " " + std::to_string(row.err));
         gInjectedCall = row.call;
         gInjectedErrno = row.err;
-        OSErr got;
-        if (row.call == sysio::Call::Truncate) {
-            sysio::setFaultHook(injectOne);
-            got = FSDeleteFork(&ref, 0, nullptr);
-        } else if (row.call == sysio::Call::Open) {
-            sysio::setFaultHook(injectOne);
-            FSIORefNum refNum;
-            got = openFork(ref, dataName(), fsRdWrPerm, &refNum);
-        } else {
-            FSIORefNum refNum;
+        FSIORefNum refNum = 0;
+        const bool onOpenFork = row.call == sysio::Call::Write || row.call == sysio::Call::Read;
+        if (onOpenFork) {
             ASSERT_EQ(openFork(ref, dataName(), fsRdWrPerm, &refNum), noErr);
-            sysio::setFaultHook(injectOne);
-            char buf[4];
-            got = row.call == sysio::Call::Write
-                      ? FSWriteFork(refNum, fsFromStart, 0, 4, "DATA", nullptr)
-                      : FSReadFork(refNum, fsFromStart, 0, 4, buf, nullptr);
-            sysio::setFaultHook(nullptr);
-            FSCloseFork(refNum);
         }
+        sysio::setFaultHook(injectOne);
+        char buf[4];
+        OSErr got = row.call == sysio::Call::Truncate ? FSDeleteFork(&ref, 0, nullptr)
+                    : row.call == sysio::Call::Open   ? tryOpen(ref, dataName(), fsRdWrPerm)
+                    : row.call == sysio::Call::Write
+                        ? FSWriteFork(refNum, fsFromStart, 0, 4, "DATA", nullptr)
+                        : FSReadFork(refNum, fsFromStart, 0, 4, buf, nullptr);
         sysio::setFaultHook(nullptr);
+        if (onOpenFork) FSCloseFork(refNum);
         EXPECT_EQ(got, row.expected);
         EXPECT_EQ(readText(t.path("f")), "data");
     }
