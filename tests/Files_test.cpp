@@ -486,21 +486,6 @@ TEST(Listings, HandOutOneObjectPerCallWithItsRecords) {
     EXPECT_EQ(FSOpenIterator(&d, kFSIterateSubtree, &it), errFSBadIteratorFlags);
 }
 
-TEST(Listings, AnUnreadableFolderIsAccessDenied) {
-    TempTree t;
-    t.write("d/locked/f", "x");
-    ASSERT_EQ(chmod(t.root().c_str(), 0755), 0);
-    ASSERT_EQ(chmod(t.path("d").c_str(), 0755), 0);
-    ASSERT_EQ(chmod(t.path("d/locked").c_str(), 0700), 0);
-    std::string locked = t.path("d/locked");
-    int result = runAsNobody([&] {
-        FSRef ref = refOf(locked);
-        FSIterator it;
-        return int(FSOpenIterator(&ref, kFSIterateFlat, &it));
-    });
-    EXPECT_EQ(result, afpAccessDenied);
-}
-
 // ---------------------------------------------------------------- catalog
 
 TEST(Catalog, RecordsTellFlagsNamesSizesFinderInfoAndDates) {
