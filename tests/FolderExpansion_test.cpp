@@ -2,28 +2,26 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/MacMemory.h"
 #include "support/CFile.h"
+#include "testkit/Nobody.h"
 #include "testkit/TempTree.h"
 
 // The quit request belongs to the main window; until this test is linked with
 // it, this stand-in is the one the walks read.
 __attribute__((weak)) Boolean gQuitting = false;
 
+using testsupport::runAsNobody;
 using testsupport::TempTree;
 
 namespace {
@@ -79,34 +77,6 @@ Expansion expand(const std::string& folder, void (*between)(const std::string&) 
 }
 
 using Files = std::vector<std::string>;
-
-// Runs `body` as the unprivileged user in a child process and returns what it
-// wrote to the pipe; the tree must be open to others.
-std::string asNobody(const std::function<std::string()>& body) {
-    int fds[2];
-    if (pipe(fds) != 0) return "<pipe>";
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        struct passwd* nobody = getpwnam("nobody");
-        gid_t gid = nobody ? nobody->pw_gid : 65534;
-        uid_t uid = nobody ? nobody->pw_uid : 65534;
-        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(2);
-        std::string out = body();
-        if (write(fds[1], out.data(), out.size()) != ssize_t(out.size())) _exit(3);
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    return out;
-}
 
 std::string describe(const Expansion& e) {
     std::string s = std::to_string(e.countErr) + " " + std::to_string(e.collectErr) + " " +
@@ -222,39 +192,34 @@ TEST(FolderExpansion, AFolderThatCannotBeOpenedEndsOnlyItsParentsListing) {
     t.write("top/y.txt", "");
     chmod(t.path("top/X/Locked").c_str(), 0);
 
-    std::string seen = asNobody([&] { return describe(expand(top)); });
-    EXPECT_EQ(seen, "0 0 2 2: X/a1 y.txt");
+    // Checked in the child, which cannot report a gtest failure of its own.
+    EXPECT_EQ(runAsNobody([&] { return int(describe(expand(top)) == "0 0 2 2: X/a1 y.txt"); }), 1);
 
     // The walked folder itself: its open error is the result, even access denied.
     std::string locked = t.path("top/X/Locked");
-    std::string direct = asNobody([&] {
-        FSRef ref = refFor(locked);
-        gNbrFilesToBeProcessed = 0;
-        OSErr err = IterateCountFolder(&ref);
-        return std::to_string(err) + " " + std::to_string(gNbrFilesToBeProcessed);
-    });
-    EXPECT_EQ(direct, std::to_string(afpAccessDenied) + " 0");
+    EXPECT_EQ(runAsNobody([&] {
+                  FSRef ref = refFor(locked);
+                  gNbrFilesToBeProcessed = 0;
+                  OSErr err = IterateCountFolder(&ref);
+                  return gNbrFilesToBeProcessed == 0 ? int(err) : 1;
+              }),
+              afpAccessDenied);
 }
 
 TEST(FolderExpansion, TheQuitRequestStopsTheWalkAtOnce) {
     TempTree t;
-    std::string top = t.mkdir("top");
     t.write("top/A/inner", "");
     t.write("top/b", "");
     t.write("top/c", "");
-    FSRef ref = refFor(top);
-    gQuitting = true;
-    gNbrFilesToBeProcessed = 0;
-    EXPECT_EQ(IterateCountFolder(&ref), noErr);
-    gQuitting = false;
-    EXPECT_EQ(gNbrFilesToBeProcessed, 0);  // A was offered first and not entered
-
-    gQuitting = true;
-    gNbrFilesToBeProcessed = 0;
-    FSRef a = refFor(t.path("top/A"));
-    EXPECT_EQ(IterateCountFolder(&a), noErr);
-    gQuitting = false;
-    EXPECT_EQ(gNbrFilesToBeProcessed, 1);
+    // From the top, A is offered first and not entered; inside A its one file counts.
+    for (auto [rel, expected] : {std::pair<const char*, int>{"top", 0}, {"top/A", 1}}) {
+        FSRef ref = refFor(t.path(rel));
+        gQuitting = true;
+        gNbrFilesToBeProcessed = 0;
+        EXPECT_EQ(IterateCountFolder(&ref), noErr);
+        gQuitting = false;
+        EXPECT_EQ(gNbrFilesToBeProcessed, expected) << rel;
+    }
 }
 
 TEST(FolderExpansion, TheWalkerHonoursDepthRequestsAndItsArguments) {

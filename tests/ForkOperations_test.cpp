@@ -110,7 +110,8 @@ protected:
 TEST_F(FlipTest, MovesTheDataForkIntoANewResourceFork) {
     Bytes data = pattern(100000);
     std::string p = t.write("f", data);
-    EXPECT_EQ(flip(p), noErr);
+    FSRef ref = refOf(p);
+    EXPECT_EQ(ProcessFSRef(&ref, kFlipDeleteDataFork), noErr);
     EXPECT_EQ(readBytes(p), Bytes{});
     EXPECT_EQ(resourceFork(p), data);
     EXPECT_EQ(resourceForkOf(readBytes(sidecarPath(p))), data);
@@ -147,27 +148,6 @@ TEST_F(FlipTest, AnEmptyDataForkIsDeletedWithoutCopyOrBeep) {
     EXPECT_EQ(flip(q), noErr);
     EXPECT_EQ(snapshot(t.root()), before);
     EXPECT_EQ(SysBeepCount(), 0);
-}
-
-TEST_F(FlipTest, OneBeepPerWrittenFileOfAFolder) {
-    t.write("d/a", "aaa");
-    t.write("d/b", "");
-    t.write("d/c", "ccccc");
-    t.write("d/e", "");
-    FSRef d = refOf(t.path("d"));
-    FSIterator it;
-    ASSERT_EQ(FSOpenIterator(&d, kFSIterateFlat, &it), noErr);
-    std::vector<FSRef> files;
-    ItemCount count = 0;
-    FSRef ref;
-    while (FSGetCatalogInfoBulk(it, 1, &count, nullptr, 0, nullptr, &ref, nullptr, nullptr) ==
-           noErr)
-        files.push_back(ref);
-    FSCloseIterator(it);
-    ASSERT_EQ(files.size(), 4u);
-    for (const FSRef& f : files) EXPECT_EQ(ProcessFSRef(&f, kFlipDeleteDataFork), noErr);
-    EXPECT_EQ(SysBeepCount(), 2);
-    EXPECT_EQ(resourceFork(t.path("d/c")), bytes("ccccc"));
 }
 
 TEST_F(FlipTest, TheResourceForkIsDurableBeforeTheDataForkIsCut) {
@@ -258,19 +238,13 @@ TEST_F(FlipTest, AFailedWriteKeepsTheDataForkAndTheOldResourceFork) {
     EXPECT_EQ(SysBeepCount(), 0);
 }
 
-TEST_F(FlipTest, AReadErrorIsReturnedAndNothingIsWritten) {
+TEST_F(FlipTest, AReadErrorOrAFailedAllocationIsReportedAndNothingIsWritten) {
     std::string p = t.write("f", "some data");
     std::string before = snapshot(t.root());
     sysio::setFaultHook([](sysio::Call call) { return call == sysio::Call::Read ? EIO : 0; });
     EXPECT_EQ(flip(p), ioErr);
     sysio::setFaultHook(nullptr);
     EXPECT_EQ(snapshot(t.root()), before);
-    EXPECT_EQ(SysBeepCount(), 0);
-}
-
-TEST_F(FlipTest, AFailedAllocationIsReportedAndNothingIsWritten) {
-    std::string p = t.write("f", "some data");
-    std::string before = snapshot(t.root());
     SetMemoryFailureHook([](Size) { return true; });
     EXPECT_EQ(flip(p), memFullErr);
     SetMemoryFailureHook(nullptr);
@@ -421,66 +395,46 @@ TEST_F(FlipTest, AReadOnlyFileIsRefusedAndStaysAsItWas) {
 
 // ---------------------------------------------------------------- deletions
 
-TEST_F(FlipTest, DeletingADataForkEmptiesTheFileAndKeepsItsResourceFork) {
-    std::string a = t.write("a", "data a");
-    std::string b = t.write("b", "data b");
-    Bytes side = sidecar(finderInfo("TEXT", "ttxt"), bytes("fork b"));
-    t.write("._b", side);
-    FSRef ra = refOf(a), rb = refOf(b);
-    EXPECT_EQ(DeleteDataFork(&ra), noErr);
-    EXPECT_EQ(DeleteDataFork(&rb), noErr);
-    EXPECT_EQ(readBytes(a), Bytes{});
-    EXPECT_EQ(readBytes(b), Bytes{});
-    EXPECT_EQ(readBytes(t.path("._b")), side);
-    EXPECT_FALSE(exists(t.path("._a")));
-    EXPECT_EQ(SysBeepCount(), 0);
-}
-
-TEST_F(FlipTest, DeletingAResourceForkKeepsTheDataForkAndFinderInfo) {
-    std::string a = t.write("a", "data a");  // no fork at all
-    std::string b = t.write("b", "data b");  // fork and Finder info
-    std::string c = t.write("c", "data c");  // fork only
-    t.write("._b", sidecar(finderInfo("TEXT", "ttxt"), bytes("fork b")));
-    t.write("._c", sidecar(Bytes(32, 0), bytes("fork c")));
-    for (const std::string& p : {a, b, c}) {
-        FSRef ref = refOf(p);
-        EXPECT_EQ(DeleteResourceFork(&ref), noErr) << p;
-        EXPECT_EQ(resourceFork(p), Bytes{});
+// Each operation through ProcessFSRef, on files with no fork, with fork and Finder
+// info, and with a fork only.
+TEST_F(FlipTest, DeletionsKeepTheOtherForkAndTheFinderInfo) {
+    const Bytes fi = finderInfo("TEXT", "ttxt");
+    for (functionType op : {kDeleteDataFork, kDeleteResourceFork}) {
+        SCOPED_TRACE(int(op));
+        std::string a = t.write("a", "data a"), b = t.write("b", "data b");
+        std::string c = t.write("c", "data c");
+        const Bytes sideB = sidecar(fi, bytes("fork b"));
+        t.write("._b", sideB);
+        t.write("._c", sidecar(Bytes(32, 0), bytes("fork c")));
+        for (const std::string& p : {a, b, c}) {
+            FSRef ref = refOf(p);
+            EXPECT_EQ(ProcessFSRef(&ref, op), noErr) << p;
+        }
+        EXPECT_FALSE(exists(t.path("._a")));
+        if (op == kDeleteDataFork) {
+            for (const std::string& p : {a, b, c}) EXPECT_EQ(readBytes(p), Bytes{});
+            EXPECT_EQ(readBytes(t.path("._b")), sideB);
+            EXPECT_EQ(resourceFork(c), bytes("fork c"));
+        } else {
+            EXPECT_EQ(readText(a) + readText(b) + readText(c), "data adata bdata c");
+            for (const std::string& p : {a, b, c}) EXPECT_EQ(resourceFork(p), Bytes{});
+            EXPECT_FALSE(exists(t.path("._c")));  // nothing left in it
+            Bytes s = readBytes(t.path("._b"));
+            ASSERT_GE(s.size(), 82u);
+            EXPECT_EQ(Bytes(s.begin() + 50, s.begin() + 82), fi);
+        }
     }
-    EXPECT_EQ(readText(a), "data a");
-    EXPECT_EQ(readText(b), "data b");
-    EXPECT_EQ(readText(c), "data c");
-    EXPECT_FALSE(exists(t.path("._a")));
-    EXPECT_FALSE(exists(t.path("._c")));  // nothing left in it
-    Bytes s = readBytes(t.path("._b"));
-    ASSERT_GE(s.size(), 82u);
-    EXPECT_EQ(Bytes(s.begin() + 50, s.begin() + 82), finderInfo("TEXT", "ttxt"));
+    std::string a = t.path("a");
     FSRef gone = refOf(a);
     ASSERT_EQ(unlink(a.c_str()), 0);
     EXPECT_EQ(DeleteResourceFork(&gone), fnfErr);
     EXPECT_EQ(DeleteDataFork(&gone), fnfErr);
     EXPECT_EQ(SysBeepCount(), 0);
-}
 
-TEST_F(FlipTest, ProcessFSRefDispatchesTheThreeOperationsAndRefusesOthers) {
-    std::string p = t.write("f", "data");
-    t.write("._f", sidecar(finderInfo("TEXT", "ttxt"), bytes("fork")));
+    // Other operation codes are refused and touch nothing.
     std::string before = snapshot(t.root());
-    FSRef ref = refOf(p);
+    FSRef ref = refOf(t.path("b"));
     for (SInt32 other : {0, 4, -1, 1000})
         EXPECT_EQ(ProcessFSRef(&ref, functionType(other)), paramErr);
     EXPECT_EQ(snapshot(t.root()), before);
-
-    EXPECT_EQ(ProcessFSRef(&ref, kDeleteResourceFork), noErr);
-    EXPECT_EQ(resourceFork(p), Bytes{});
-    EXPECT_EQ(readText(p), "data");
-    EXPECT_EQ(ProcessFSRef(&ref, kFlipDeleteDataFork), noErr);
-    EXPECT_EQ(resourceFork(p), bytes("data"));
-    EXPECT_EQ(readText(p), "");
-    EXPECT_EQ(SysBeepCount(), 1);
-    t.write("f", "again");
-    FSRef again = refOf(p);
-    EXPECT_EQ(ProcessFSRef(&again, kDeleteDataFork), noErr);
-    EXPECT_EQ(readText(p), "");
-    EXPECT_EQ(resourceFork(p), bytes("data"));
 }
