@@ -214,7 +214,7 @@ bool forkIsLast(const Header& header) {
     return true;
 }
 
-Header relayout(const Header& old, std::uint32_t forkLength) {
+std::optional<Header> relayout(const Header& old, std::uint32_t forkLength) {
     Header h;
     h.filler = old.filler;
     h.hasAttrBlock = old.hasAttrBlock;
@@ -223,11 +223,13 @@ Header relayout(const Header& old, std::uint32_t forkLength) {
     for (const Entry& e : old.entries)
         if (e.id != kFinderInfoId && e.id != kResourceForkId) h.entries.push_back(e);
     h.entries.push_back({kResourceForkId, 0, forkLength});
+    if (h.entries.size() > kMaxEntries) return std::nullopt;
     std::uint64_t offset = h.tableSize();
     for (Entry& e : h.entries) {
         e.offset = std::uint32_t(offset);
         offset += e.length;
     }
+    if (offset > 0xFFFFFFFFull) return std::nullopt;
     // Attribute offsets follow the Finder info entry; callers rebase the bytes.
     h.attributes = old.attributes;
     if (fi && fi->offset != h.entries[0].offset) {

@@ -107,8 +107,9 @@ bool forkIsLast(const Header& header);
 // (each added when missing: 32 zero bytes, an empty fork), every other entry
 // in its order with its length. The fork gets `forkLength`. Copy each kept
 // entry's bytes from its old offset to its new one; a Finder info entry with an
-// "ATTR" block must then go through rebaseAttrBlock.
-Header relayout(const Header& old, std::uint32_t forkLength);
+// "ATTR" block must then go through rebaseAttrBlock. nullopt when the result
+// would need more than 15 entries or reach past 4 GiB.
+std::optional<Header> relayout(const Header& old, std::uint32_t forkLength);
 
 // The "ATTR" block stores file offsets; when its Finder info entry moves from
 // `oldOffset` to `newOffset`, this shifts them in `entryBytes` (the whole entry).

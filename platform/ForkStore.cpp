@@ -154,7 +154,7 @@ struct Sidecar {
         }
         ssize_t got = sysio::pread(fd.get(), out, n, off_t(at));
         if (got < 0) return lastError();
-        return std::size_t(got) == n ? OSErr(noErr) : ioErr;
+        return std::size_t(got) == n ? OSErr(noErr) : OSErr(ioErr);
     }
     // True when nothing but an empty fork and all-zero Finder info would remain
     // once the fork is emptied (so the sidecar should go).
@@ -290,10 +290,24 @@ OSErr writePieces(int fd, const std::vector<Piece>& pieces) {
     return noErr;
 }
 
+// Who owns a sidecar written anew: a rebuilt one keeps its owner and mode, a
+// new one gets the owner of its file and the usual mode (0666 less umask).
+struct Ownership {
+    uid_t uid;
+    gid_t gid;
+    mode_t mode;
+    bool keepMode;
+};
+
+Ownership ownershipFor(const Sidecar& sc, const Target& t) {
+    if (sc.exists) return {sc.st.st_uid, sc.st.st_gid, mode_t(sc.st.st_mode & 07777), true};
+    return {t.st.st_uid, t.st.st_gid, 0666, false};
+}
+
 // Writes a complete sidecar (header plus pieces, `size` bytes) under a fresh
 // temporary name in the folder and syncs it. *temp names it on success.
 OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& pieces,
-                std::uint64_t size, const struct stat* like, std::string* temp) {
+                std::uint64_t size, const Ownership& owner, std::string* temp) {
     static std::mt19937_64 random{std::random_device{}()};
     int f = -1;
     for (int attempt = 0; attempt < 16 && f < 0; ++attempt) {
@@ -301,18 +315,14 @@ OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& piece
         std::snprintf(name, sizeof name, ".bwtmp-%d-%012llx", int(::getpid()),
                       static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
         *temp = name;
-        f = sysio::openat(dirfd, name, O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW,
-                          like ? (like->st_mode & 07777) : 0666);
+        f = sysio::openat(dirfd, name, O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW, owner.mode);
         if (f < 0 && errno != EEXIST) return lastError();
     }
     if (f < 0) return ioErr;
     Fd fd(f);
-    if (like) {
-        // A rebuilt sidecar keeps its owner and permissions.
-        if (::fchown(f, like->st_uid, like->st_gid) != 0) { /* only root may; keep ours */
-        }
-        ::fchmod(f, like->st_mode & 07777);
-    }
+    // Only root may give the file away; otherwise it stays ours.
+    [[maybe_unused]] int ignored = ::fchown(f, owner.uid, owner.gid);
+    if (owner.keepMode) ignored = ::fchmod(f, owner.mode);
     const Bytes table = appledouble::serializeHeader(header);
     OSErr err = noErr;
     if (sysio::ftruncate(f, off_t(size)) != 0 ||
@@ -325,8 +335,34 @@ OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& piece
     return err;
 }
 
-// Undo step run after a sidecar went into place; fails the whole change.
+// Step run once a sidecar is in place; its failure undoes the whole change.
 using AfterInstall = OSErr (*)(void* context);
+
+// renameat2 flags are missing on some file systems (NFS, exFAT, FUSE).
+bool flagsUnsupported(int err) {
+    return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+
+// Replaces the sidecar where swapping names is not supported. The rename is
+// still atomic, but the old sidecar is gone once it is done, so a failure
+// after it is reported without being undone.
+OSErr replaceSidecar(int dirfd, const std::string& sc, const Sidecar& old, const std::string& temp,
+                     AfterInstall after, void* context) {
+    struct stat now;
+    if (::fstatat(dirfd, sc.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_ino != old.st.st_ino || now.st_dev != old.st.st_dev) {
+        removeTemp(dirfd, temp);
+        return kRaced;
+    }
+    if (sysio::renameat(dirfd, temp.c_str(), dirfd, sc.c_str()) != 0) {
+        const OSErr err = lastError();
+        removeTemp(dirfd, temp);
+        return err;
+    }
+    OSErr err = syncFolder(dirfd);
+    if (err == noErr && after) err = after(context);
+    return err;
+}
 
 // Puts the synced temporary sidecar in place of `old` (or as a new sidecar),
 // syncs the folder, then runs `after`. Any failure restores the previous state.
@@ -335,11 +371,19 @@ OSErr installSidecar(int dirfd, const char* name, const Sidecar& old, const std:
     const std::string sc = sidecarName(name);
     const char* t = temp.c_str();
     if (!old.exists) {
-        if (sysio::renameNoReplace(dirfd, t, dirfd, sc.c_str()) != 0) {
+        int rc = sysio::renameNoReplace(dirfd, t, dirfd, sc.c_str());
+        bool linked = false;
+        if (rc != 0 && flagsUnsupported(errno)) {
+            // NFS has no RENAME_NOREPLACE; a hard link never replaces either.
+            rc = sysio::linkat(dirfd, t, dirfd, sc.c_str(), 0);
+            linked = rc == 0;
+        }
+        if (rc != 0) {
             const int e = errno;
             removeTemp(dirfd, temp);
             return e == EEXIST ? kRaced : errnoToOSErr(e);
         }
+        if (linked) removeTemp(dirfd, temp);
         OSErr err = syncFolder(dirfd);
         if (err == noErr && after) err = after(context);
         if (err != noErr) {
@@ -350,6 +394,7 @@ OSErr installSidecar(int dirfd, const char* name, const Sidecar& old, const std:
     }
     if (sysio::renameExchange(dirfd, t, dirfd, sc.c_str()) != 0) {
         const int e = errno;
+        if (flagsUnsupported(e)) return replaceSidecar(dirfd, sc, old, temp, after, context);
         removeTemp(dirfd, temp);
         return errnoToOSErr(e);
     }
@@ -412,7 +457,10 @@ OSErr planSidecar(const Sidecar& sc, std::uint64_t forkLength, Header* out,
                (!finderInfo || sc.header.find(appledouble::kFinderInfoId))) {
         h = sc.header;  // same shape: only the fork's length changes
     } else {
-        h = appledouble::relayout(sc.header, 0);
+        // No room for the entries it needs: leave the sidecar as it is.
+        auto laidOut = appledouble::relayout(sc.header, 0);
+        if (!laidOut) return ioErr;
+        h = std::move(*laidOut);
     }
     Entry* fork = h.find(appledouble::kResourceForkId);
     if (fork->offset + forkLength > kMaxEntryEnd) return posErr;
@@ -529,8 +577,8 @@ OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, std::size_t c
                    &pieces);
     }
     std::string temp;
-    if ((err = writeTemp(dirfd, h, pieces, forkAt + newLength, sc.exists ? &sc.st : nullptr,
-                         &temp)) != noErr)
+    if ((err = writeTemp(dirfd, h, pieces, forkAt + newLength, ownershipFor(sc, t), &temp)) !=
+        noErr)
         return err;
     MovedFrom moved{t.fd.get(), fs.store == RsrcStore::MacXattr ? kMacForkAttr : kSambaForkAttr};
     const bool fromAttr = fs.store == RsrcStore::MacXattr || fs.store == RsrcStore::SambaStream;
@@ -647,8 +695,7 @@ OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32])
         return err;
     if (physical) pieces.push_back({forkAt, physical, sc.fd.get(), sc.fork->offset, nullptr});
     std::string temp;
-    if ((err = writeTemp(dirfd, h, pieces, forkAt + physical, sc.exists ? &sc.st : nullptr,
-                         &temp)) != noErr)
+    if ((err = writeTemp(dirfd, h, pieces, forkAt + physical, ownershipFor(sc, t), &temp)) != noErr)
         return err;
     return installSidecar(dirfd, name, sc, temp, nullptr, nullptr);
 }
@@ -744,6 +791,12 @@ OSErr deleteResourceFork(int dirfd, const char* name) {
     if (err != noErr) return err;
     Sidecar sc;
     if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    // Look before changing anything, so that a failure leaves all as it was.
+    bool present[2] = {};
+    Bytes value;
+    if ((err = readAttr(t.fd.get(), kMacForkAttr, &value, &present[0])) != noErr ||
+        (err = readAttr(t.fd.get(), kSambaForkAttr, &value, &present[1])) != noErr)
+        return err;
     if (sc.exists && sc.fork && sc.fork->length > 0) {
         const Entry* fiEntry = sc.header.find(appledouble::kFinderInfoId);
         std::uint8_t fi[32] = {};
@@ -766,8 +819,10 @@ OSErr deleteResourceFork(int dirfd, const char* name) {
             }
         }
     }
-    if ((err = removeAttr(t.fd.get(), kMacForkAttr)) != noErr) return err;
-    return removeAttr(t.fd.get(), kSambaForkAttr);
+    for (const char* attr : {kMacForkAttr, kSambaForkAttr})
+        if (present[attr == kSambaForkAttr] && (err = removeAttr(t.fd.get(), attr)) != noErr)
+            return err;
+    return noErr;
 }
 
 OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]) {

@@ -40,6 +40,8 @@ OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::s
 // before this returns; a crash at any moment leaves a valid sidecar and the old
 // or the new fork. A new fork goes into a sidecar; one found in an attribute is
 // moved into a sidecar so that it can grow past the attribute's size limit.
+// A fork that would end past what a sidecar can address (4 GiB less its
+// header) is refused with posErr, never wrapped.
 OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
                         const void* buffer);
 
@@ -57,6 +59,9 @@ OSErr setFinderInfo(int dirfd, const char* name, const UInt8 finderInfo[32]);
 // The creation date from the sidecar's or the metadata attribute's dates entry,
 // as Unix seconds; fnfErr-free: *found is false when no entry holds one.
 OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bool* found);
+// Writes the dates entry where one exists (metadata attribute first). Without
+// one nothing is written: a third sidecar entry would make Samba and macOS's
+// unpacker refuse the sidecar. Dates the entry cannot hold give paramErr.
 OSErr setCreationDate(int dirfd, const char* name, std::int64_t unixSeconds);
 
 // True when `name` is a sidecar that belongs to another entry of the folder

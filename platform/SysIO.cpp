@@ -89,6 +89,11 @@ int renameExchange(int olddirfd, const char* oldname, int newdirfd, const char* 
     return ::renameat2(olddirfd, oldname, newdirfd, newname, RENAME_EXCHANGE);
 }
 
+int linkat(int olddirfd, const char* oldname, int newdirfd, const char* newname, int flags) {
+    if (injected(Call::Link)) return -1;
+    return ::linkat(olddirfd, oldname, newdirfd, newname, flags);
+}
+
 int ftruncate(int fd, off_t length) {
     if (injected(Call::Truncate)) return -1;
     return ::ftruncate(fd, length);

@@ -41,6 +41,8 @@ int renameat(int olddirfd, const char* oldname, int newdirfd, const char* newnam
 // Swaps two existing names atomically (RENAME_EXCHANGE), so a replaced file
 // stays reachable until the replacement is known to be complete.
 int renameExchange(int olddirfd, const char* oldname, int newdirfd, const char* newname);
+// Hard link (never replaces an existing name).
+int linkat(int olddirfd, const char* oldname, int newdirfd, const char* newname, int flags);
 int ftruncate(int fd, off_t length);
 int unlinkat(int dirfd, const char* name, int flags);
 ssize_t fgetxattr(int fd, const char* name, void* value, size_t size);

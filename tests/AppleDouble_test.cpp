@@ -176,7 +176,7 @@ TEST(AppleDoubleWrite, RelayoutMovesTheForkLastAndKeepsOtherEntriesInOrder) {
         {{2, 74, 10, {}}, {4, 84, 5, {}}, {0x80444556, 89, 8, {}}, {9, 97, 32, {}}}, "Netatalk");
     ASSERT_EQ(parseBytes(b, &old), Problem::None);
     EXPECT_FALSE(forkIsLast(old));
-    Header h = relayout(old, 20);
+    Header h = *relayout(old, 20);
     ASSERT_EQ(h.entries.size(), 4u);
     EXPECT_EQ(h.filler, old.filler);
     const std::uint32_t ids[] = {9, 4, 0x80444556, 2};
@@ -191,11 +191,17 @@ TEST(AppleDoubleWrite, RelayoutMovesTheForkLastAndKeepsOtherEntriesInOrder) {
     // Missing entries are added: a fork-less sidecar gets an empty fork last.
     Header onlyFi;
     ASSERT_EQ(parseBytes(makeSidecar({{9, 38, 32, {}}}), &onlyFi), Problem::None);
-    h = relayout(onlyFi, 7);
+    h = *relayout(onlyFi, 7);
     ASSERT_EQ(h.entries.size(), 2u);
     EXPECT_EQ(h.entries[0].offset, 50u);
     EXPECT_EQ(h.entries[1].offset, 82u);
     EXPECT_EQ(h.entries[1].length, 7u);
+    // Fifteen entries without Finder info or fork leave no room to add them.
+    std::vector<RawEntry> many;
+    for (std::uint32_t i = 0; i < 15; ++i) many.push_back({20 + i, 206 + i, 1, {}});
+    Header full;
+    ASSERT_EQ(parseBytes(makeSidecar(many), &full), Problem::None);
+    EXPECT_FALSE(relayout(full, 0).has_value());
 }
 
 TEST(AppleDoubleWrite, AMovedAttrBlockStillPointsAtItsOwnValues) {

@@ -1,0 +1,23 @@
+#!/bin/bash
+# Builds the libFuzzer targets with clang and runs each for SECONDS (default
+# 60), seeded with the sidecars of tests/corpus. New inputs go to a scratch
+# corpus under the build folder, never into the repository.
+#   tests/fuzz/run.sh [seconds] [build-dir]
+set -euo pipefail
+SRC="$(cd "$(dirname "$0")/../.." && pwd)"
+SECONDS_EACH="${1:-60}"
+BUILD="${2:-$SRC/build-fuzz}"
+CC=clang CXX=clang++ cmake -S "$SRC" -B "$BUILD" -G Ninja -DBRACKWATER_FUZZ=ON \
+    -DBRACKWATER_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j2 --target sidecar_fuzz netatalk_fuzz
+
+run() {
+    local name="$1"
+    shift
+    local corpus="$BUILD/fuzz-corpus/$name"
+    mkdir -p "$corpus"
+    cp "$@" "$corpus/"
+    "$BUILD/$name" -max_total_time="$SECONDS_EACH" -max_len=70000 "$corpus"
+}
+run sidecar_fuzz "$SRC"/tests/corpus/malformed/* "$SRC"/tests/corpus/peers/*.ad
+run netatalk_fuzz "$SRC"/tests/corpus/peers/*.meta
