@@ -1,5 +1,5 @@
-// FSGetCatalogInfo: node flags, dates, sizes, Finder info, names, FSSpec and
-// parent of an object, from statx and the fork store.
+// FSGetCatalogInfo and FSSetCatalogInfo: node flags, dates, sizes, Finder
+// info, names, FSSpec and parent of an object, from statx and the fork store.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -66,6 +66,14 @@ UInt32 countVisible(const Located& object) {
 }
 
 }  // namespace
+
+struct timespec toTimespec(const UTCDateTime& d) {
+    UInt64 seconds = (UInt64(d.highSeconds) << 32) | d.lowSeconds;
+    struct timespec ts {};
+    ts.tv_sec = time_t(SInt64(seconds) - kSeconds1904To1970);
+    ts.tv_nsec = long((UInt64(d.fraction) * 1000000000u) >> 16);
+    return ts;
+}
 
 UTCDateTime toUTCDateTime(SInt64 unixSeconds, UInt32 nanoseconds) {
     UTCDateTime d{0, 0, 0};
@@ -166,6 +174,55 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
             if (err != noErr) return err;
             makeRef(parent.node, identityOf(parent.sx), parentRef);
         }
+    }
+    return noErr;
+}
+
+OSErr FSSetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo,
+                       const FSCatalogInfo* catalogInfo) {
+    if (!catalogInfo) return paramErr;
+    Located object;
+    OSErr err = locate(ref, &object);
+    if (err != noErr) return err;
+    int dirfd = object.folder.get();
+    const char* name = object.name.c_str();
+    bool metadata = object.node != kRootID && (isRegular(object.sx) || isFolder(object.sx));
+    bool wantsStore =
+        whichInfo & (kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo | kFSCatInfoCreateDate);
+    // Links, FIFOs, sockets and devices get no sidecar.
+    if (wantsStore && !metadata) return notAFileErr;
+    // As with the forks, a read-only object keeps its metadata.
+    if (wantsStore && ::faccessat(dirfd, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        return errnoToOSErr(errno);
+    if (whichInfo & (kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo)) {
+        UInt8 finder[32] = {};
+        err = forkstore::getFinderInfo(dirfd, name, finder);
+        if (err != noErr) return err;
+        if (whichInfo & kFSCatInfoFinderInfo) std::memcpy(finder, catalogInfo->finderInfo, 16);
+        if (whichInfo & kFSCatInfoFinderXInfo)
+            std::memcpy(finder + 16, catalogInfo->extFinderInfo, 16);
+        err = forkstore::setFinderInfo(dirfd, name, finder);
+        if (err != noErr) return err;
+    }
+    if (whichInfo & kFSCatInfoCreateDate) {
+        err = forkstore::setCreationDate(dirfd, name,
+                                         catalog::toTimespec(catalogInfo->createDate).tv_sec);
+        if (err != noErr) return err;
+    }
+    if (whichInfo & kFSCatInfoPermissions) {
+        FSPermissionInfo p;
+        std::memcpy(&p, catalogInfo->permissions, sizeof p);
+        if (!S_ISLNK(object.sx.stx_mode) && ::fchmodat(dirfd, name, p.mode & 07777, 0) != 0)
+            return errnoToOSErr(errno);
+    }
+    if (whichInfo & (kFSCatInfoContentMod | kFSCatInfoAccessDate)) {
+        struct timespec times[2];
+        times[0].tv_nsec = times[1].tv_nsec = UTIME_OMIT;
+        if (whichInfo & kFSCatInfoAccessDate)
+            times[0] = catalog::toTimespec(catalogInfo->accessDate);
+        if (whichInfo & kFSCatInfoContentMod)
+            times[1] = catalog::toTimespec(catalogInfo->contentModDate);
+        if (::utimensat(dirfd, name, times, AT_SYMLINK_NOFOLLOW) != 0) return errnoToOSErr(errno);
     }
     return noErr;
 }

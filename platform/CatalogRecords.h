@@ -2,6 +2,8 @@
 // on disk, shared by FSGetCatalogInfo and folder iterators.
 #pragma once
 
+#include <ctime>
+
 #include "platform/Files.h"
 #include "platform/PathNodes.h"
 
@@ -15,5 +17,7 @@ OSErr fill(const pathnodes::Located& object, FSCatalogInfoBitmap whichInfo, FSCa
 // Seconds and nanoseconds since 1970 as a UTCDateTime (from 1904); times
 // before 1904 give zero.
 UTCDateTime toUTCDateTime(SInt64 unixSeconds, UInt32 nanoseconds);
+// And back.
+struct timespec toTimespec(const UTCDateTime& date);
 
 }  // namespace catalog

@@ -166,9 +166,28 @@ OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOff
 OSErr FSCloseFork(FSIORefNum forkRefNum);
 // Classic write at the current mark of an open fork; advances the mark.
 OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr);
+// Classic close of an open fork.
+OSErr FSClose(SInt16 refNum);
 
 OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalogInfo* catalogInfo,
                        HFSUniStr255* outName, FSSpec* fsSpec, FSRef* parentRef);
+
+// Sets the settable fields asked for: Finder info (where it was found, else
+// into the sidecar), creation date (into a dates entry the sidecar or netatalk
+// metadata already has; without one the file system's date stands), content
+// modification and access dates (the file's times), permissions (mode bits).
+// The attribute modification and backup dates cannot be set and are left.
+OSErr FSSetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo,
+                       const FSCatalogInfo* catalogInfo);
+
+// Creates an empty file or a folder in `parentRef` (dupFNErr when the name is
+// taken), then sets the catalog fields asked for.
+OSErr FSCreateFileUnicode(const FSRef* parentRef, UniCharCount nameLength, const UniChar* name,
+                          FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* catalogInfo,
+                          FSRef* newRef, FSSpec* newSpec);
+OSErr FSCreateDirectoryUnicode(const FSRef* parentRef, UniCharCount nameLength, const UniChar* name,
+                               FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* catalogInfo,
+                               FSRef* newRef, FSSpec* newSpec, UInt32* newDirID);
 
 OSErr FSOpenIterator(const FSRef* container, FSIteratorFlags iteratorFlags, FSIterator* iterator);
 OSErr FSCloseIterator(FSIterator iterator);

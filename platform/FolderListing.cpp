@@ -47,17 +47,20 @@ std::u32string foldKey(const std::string& name) {
     return key;
 }
 
-bool isFolderEntry(int dirfd, const Entry& e) {
-    if (e.type != DT_UNKNOWN) return e.type == DT_DIR;
+// The entry's type, from the folder when it tells, else from fstatat.
+unsigned char typeOf(int dirfd, const Entry& e) {
+    if (e.type != DT_UNKNOWN) return e.type;
     struct stat st {};
-    return ::fstatat(dirfd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    if (::fstatat(dirfd, e.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return DT_UNKNOWN;
+    return S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
 }
 
-// "._x" beside "x" holds x's forks; a ".AppleDouble" folder holds other files'.
-bool isCompanion(const std::string& name, bool isFolder,
+// "._x" beside "x" holds x's forks when it is a regular file; a ".AppleDouble"
+// folder holds other files' forks.
+bool isCompanion(const std::string& name, unsigned char type,
                  const std::unordered_set<std::string_view>& names) {
-    if (isFolder) return name == ".AppleDouble";
-    return name.size() > 2 && name.compare(0, 2, "._") == 0 &&
+    if (name == ".AppleDouble") return type == DT_DIR;
+    return type == DT_REG && name.size() > 2 && name.compare(0, 2, "._") == 0 &&
            names.count(std::string_view(name).substr(2)) != 0;
 }
 
@@ -90,7 +93,7 @@ OSErr readFolder(int folderFd, std::vector<Entry>* entries) {
     std::vector<std::pair<std::u32string, Entry>> shown;
     for (Entry& e : all) {
         bool maybeHidden = e.name.compare(0, 2, "._") == 0 || e.name == ".AppleDouble";
-        if (maybeHidden && isCompanion(e.name, isFolderEntry(fd, e), names)) continue;
+        if (maybeHidden && isCompanion(e.name, typeOf(fd, e), names)) continue;
         shown.emplace_back(foldKey(e.name), e);
     }
     ::closedir(dir);

@@ -366,3 +366,7 @@ OSErr FSCloseFork(FSIORefNum forkRefNum) {
     *f = OpenFork();
     return noErr;
 }
+
+OSErr FSClose(SInt16 refNum) {
+    return FSCloseFork(refNum);
+}

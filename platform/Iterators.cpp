@@ -98,12 +98,18 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
             ++it.next;
             continue;
         }
-        if (err != noErr) return err;
+        if (err != noErr) {
+            ++it.next;  // the next call goes on with the next object
+            return err;
+        }
         object.node = child(it.container, entry.name);
         object.folder = CDirFd(::fcntl(it.folder.get(), F_DUPFD_CLOEXEC, 0));
         if (catalogInfos) {
             err = catalog::fill(object, whichInfo, &catalogInfos[count]);
-            if (err != noErr) return err;
+            if (err != noErr) {
+                ++it.next;
+                return err;
+            }
         }
         if (refs) makeRef(object.node, identityOf(object.sx), &refs[count]);
         if (specs)

@@ -1,0 +1,76 @@
+// Creating files and folders inside a folder given by reference.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "platform/FileErrors.h"
+#include "platform/FileNames.h"
+#include "platform/Files.h"
+#include "platform/PathNodes.h"
+#include "platform/SysIO.h"
+
+using namespace pathnodes;
+
+namespace {
+
+enum class Kind { File, Folder };
+
+OSErr create(Kind kind, const FSRef* parentRef, UniCharCount nameLength, const UniChar* name,
+             FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* catalogInfo, FSRef* newRef,
+             FSSpec* newSpec, UInt32* newDirID) {
+    if (!name && nameLength > 0) return paramErr;
+    Located parent;
+    OSErr err = locate(parentRef, &parent);
+    if (err != noErr) return err;
+    CDirFd folder;
+    err = openLocatedFolder(parent, &folder);
+    if (err != noErr) return err == errFSNotAFolder ? OSErr(dirNFErr) : err;
+    std::vector<std::string> candidates = filenames::fromUnicode(name, nameLength);
+    if (candidates.empty() || !filenames::isComponent(candidates[0])) return bdNamErr;
+    const std::string& newName = candidates[0];
+    if (kind == Kind::File) {
+        int fd = sysio::openat(folder.get(), newName.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK, 0666);
+        if (fd < 0) return errnoToOSErr(errno);
+        sysio::close(fd);
+    } else if (::mkdirat(folder.get(), newName.c_str(), 0777) != 0) {
+        return errnoToOSErr(errno);
+    }
+    Located created;
+    err = locateNode(child(parent.node, newName), nullptr, &created);
+    if (err != noErr) return err;
+    FSRef ref;
+    makeRef(created.node, identityOf(created.sx), &ref);
+    if (catalogInfo && (whichInfo & kFSCatInfoSettableInfo)) {
+        err = FSSetCatalogInfo(&ref, whichInfo, catalogInfo);
+        if (err != noErr) return err;
+    }
+    if (newRef) *newRef = ref;
+    if (newSpec)
+        makeSpec(created.node,
+                 volumeRefNum(makedev(created.sx.stx_dev_major, created.sx.stx_dev_minor)),
+                 newSpec);
+    if (newDirID) *newDirID = created.node;
+    return noErr;
+}
+
+}  // namespace
+
+OSErr FSCreateFileUnicode(const FSRef* parentRef, UniCharCount nameLength, const UniChar* name,
+                          FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* catalogInfo,
+                          FSRef* newRef, FSSpec* newSpec) {
+    return create(Kind::File, parentRef, nameLength, name, whichInfo, catalogInfo, newRef, newSpec,
+                  nullptr);
+}
+
+OSErr FSCreateDirectoryUnicode(const FSRef* parentRef, UniCharCount nameLength, const UniChar* name,
+                               FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* catalogInfo,
+                               FSRef* newRef, FSSpec* newSpec, UInt32* newDirID) {
+    return create(Kind::Folder, parentRef, nameLength, name, whichInfo, catalogInfo, newRef,
+                  newSpec, newDirID);
+}
