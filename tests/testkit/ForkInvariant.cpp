@@ -162,7 +162,8 @@ void checkFolder(int dirfd, const std::string& path, std::string* problems) {
         struct stat st;
         if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
-            int sub = ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            int sub =
+                ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (sub < 0) continue;
             checkFolder(sub, where, problems);
             ::close(sub);
