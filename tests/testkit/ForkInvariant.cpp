@@ -35,7 +35,7 @@ OSErr readAll(int fd, Bytes* out) {
 OSErr readFileAt(int dirfd, const std::string& name, Bytes* out, bool* present) {
     int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (present && errno == ENOENT) {
+        if (present && (errno == ENOENT || errno == ENAMETOOLONG)) {
             *present = false;
             return noErr;
         }
