@@ -2,7 +2,11 @@
 #include <QApplication>
 #include <cstdio>
 
+#include "shell/BatchMode.h"
+
 int main(int argc, char* argv[]) {
+    // Batch mode runs without a display: decided before any application object.
+    if (IsBatchInvocation(argc, argv)) return RunBatchMode(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Brackwater");
     QApplication::setApplicationVersion(BRACKWATER_VERSION);

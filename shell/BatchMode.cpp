@@ -1,0 +1,353 @@
+#include "shell/BatchMode.h"
+
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "shell/BatchInfo.h"
+#include "shell/BatchText.h"
+#include "shell/BatchWalk.h"
+
+volatile std::sig_atomic_t gBatchInterrupted = 0;
+
+namespace {
+
+// "n of N" on one line of the terminal, redrawn at most ten times a second,
+// and taken away before any other line is written.
+class CProgress {
+public:
+    CProgress(std::FILE* err, bool enabled, std::size_t total)
+        : err_(err), enabled_(enabled && total > 0), total_(total) {}
+    ~CProgress() { hide(); }
+
+    void show(std::size_t done) {
+        if (!enabled_) return;
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+        const long long ms = now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+        if (shown_ && ms - lastMs_ < 100 && done != total_) return;
+        lastMs_ = ms;
+        std::fprintf(err_, "\r%zu of %zu\033[K", done, total_);
+        std::fflush(err_);
+        shown_ = true;
+    }
+    void hide() {
+        if (!shown_) return;
+        std::fputs("\r\033[K", err_);
+        std::fflush(err_);
+        shown_ = false;
+    }
+
+private:
+    std::FILE* err_;
+    bool enabled_;
+    std::size_t total_;
+    bool shown_ = false;
+    long long lastMs_ = 0;
+};
+
+// Writes report lines; a line never lands in the middle of the progress line.
+class CReporter {
+public:
+    CReporter(const CBatchIO& io, bool json)
+        : io_(io), json_(json), outIsTerminal_(isatty(fileno(io.out))) {}
+
+    void setProgress(CProgress* progress) { progress_ = progress; }
+
+    void out(const std::string& text) {
+        if (progress_ && outIsTerminal_) progress_->hide();
+        std::fputs(text.c_str(), io_.out);
+        if (progress_ && outIsTerminal_) std::fflush(io_.out);
+    }
+    // One failure on stderr, and with --json also as an object on stdout.
+    void failure(const std::string& path, OSErr code, const std::string& note,
+                 const char* lead = "", bool asJson = true) {
+        if (progress_) progress_->hide();
+        std::fflush(io_.out);
+        std::string line =
+            "brackwater: " + TerminalPath(path) + ": " + lead + DescribeResultCode(code);
+        if (!note.empty()) line += " (" + note + ")";
+        std::fprintf(io_.err, "%s\n", line.c_str());
+        if (json_ && asJson) {
+            CForkReport report;
+            report.path = path;
+            report.error = code;
+            out(FormatReportJson(report) + "\n");
+        }
+    }
+    void message(const std::string& text) {
+        if (progress_) progress_->hide();
+        std::fflush(io_.out);
+        std::fprintf(io_.err, "brackwater: %s\n", text.c_str());
+    }
+
+private:
+    const CBatchIO& io_;
+    bool json_;
+    bool outIsTerminal_;
+    CProgress* progress_ = nullptr;
+};
+
+const char* changedVerb(functionType function) {
+    switch (function) {
+        case kFlipDeleteDataFork:
+            return "flipped";
+        case kDeleteDataFork:
+            return "deleted data fork";
+        case kDeleteResourceFork:
+            return "deleted resource fork";
+    }
+    return "?";
+}
+
+const char* dryRunVerb(functionType function) {
+    switch (function) {
+        case kFlipDeleteDataFork:
+            return "would flip";
+        case kDeleteDataFork:
+            return "would delete data fork";
+        case kDeleteResourceFork:
+            return "would delete resource fork";
+    }
+    return "?";
+}
+
+// Expands every argument in order; the failures are reported and counted.
+std::vector<CBatchItem> expandAll(const CBatchOptions& options, CReporter* reporter,
+                                  std::size_t* failed) {
+    std::vector<CBatchItem> items;
+    auto onFailure = [&](const std::string& path, OSErr code, const std::string& note) {
+        reporter->failure(path, code, note);
+    };
+    for (const std::string& path : options.paths) {
+        if (gBatchInterrupted) break;
+        *failed += std::size_t(ExpandBatchPath(path, &items, onFailure, &gBatchInterrupted));
+    }
+    return items;
+}
+
+// Regular files only have forks; anything else is met by the operation,
+// which answers notAFileErr.
+OSErr isRegularFile(const FSRef* ref, bool* regular) {
+    FSCatalogInfo info;
+    OSErr err = FSGetCatalogInfo(ref, kFSCatInfoPermissions, &info, nullptr, nullptr, nullptr);
+    if (err != noErr) return err;
+    FSPermissionInfo permissions;
+    std::memcpy(&permissions, info.permissions, sizeof permissions);
+    *regular = S_ISREG(permissions.mode);
+    return noErr;
+}
+
+enum class Outcome { Changed, Failed, Skipped };
+
+// One file of a real run: skipped when the fork the operation takes away is
+// already empty, else the window's operation.
+Outcome applyOperation(const CBatchItem& item, functionType function, CReporter* reporter) {
+    const bool resource = function == kDeleteResourceFork;
+    OSErr err = noErr;
+    // A data fork the walk saw with bytes in it needs no second look; an empty
+    // one is looked at again now, so that a skip never rests on old news.
+    if (resource || !item.dataSizeKnown || item.dataSize == 0) {
+        FSCatalogInfo info;
+        err = FSGetCatalogInfo(&item.ref, resource ? kFSCatInfoRsrcSizes : kFSCatInfoDataSizes,
+                               &info, nullptr, nullptr, nullptr);
+        if (err == noErr && (resource ? info.rsrcLogicalSize : info.dataLogicalSize) == 0) {
+            bool regular = false;
+            err = isRegularFile(&item.ref, &regular);
+            if (err == noErr && regular) return Outcome::Skipped;
+        }
+    }
+    if (err == noErr) err = ProcessFSRef(&item.ref, function);
+    if (err != noErr) {
+        reporter->failure(item.path, err, "");
+        return Outcome::Failed;
+    }
+    reporter->out(std::string(changedVerb(function)) + ": " + TerminalPath(item.path) + "\n");
+    return Outcome::Changed;
+}
+
+// One file of a dry run: what the real run would do, as far as it can be told
+// without trying: the same tests of size and kind, the fork store's verdict on
+// the resource fork where the operation needs it, and write permission.
+Outcome predictOperation(const CBatchItem& item, functionType function, CReporter* reporter) {
+    const CForkReport report = InspectFile(&item.ref, item.path);
+    OSErr err = report.error;
+    const bool resource = function == kDeleteResourceFork;
+    const bool empty =
+        resource ? report.rsrcError == noErr && report.rsrcSize == 0 : report.dataSize == 0;
+    if (err == noErr && empty) return Outcome::Skipped;
+    if (err == noErr && function != kDeleteDataFork) err = report.rsrcError;
+    if (err == noErr) err = report.writeError;
+    if (err == noErr && function == kFlipDeleteDataFork && report.dataSize > 0x7FFFFFFF)
+        err = memFullErr;
+    if (err != noErr) {
+        reporter->failure(item.path, err, "", "would fail: ");
+        return Outcome::Failed;
+    }
+    std::string sizes = "data " + std::to_string(report.dataSize) + " bytes, resource ";
+    sizes += report.rsrcError == noErr ? std::to_string(report.rsrcSize) + " bytes" : "unknown";
+    reporter->out(std::string(dryRunVerb(function)) + " (" + sizes +
+                  "): " + TerminalPath(item.path) + "\n");
+    return Outcome::Changed;
+}
+
+// Asks once on the terminal; returns -1 to go ahead, else the exit status.
+int confirm(const CBatchOptions& options, const CBatchIO& io) {
+    if (options.dryRun || options.yes) return -1;
+    if (!io.inputIsTerminal) {
+        std::fprintf(io.err,
+                     "brackwater: not run from a terminal and no --yes given: nothing was "
+                     "changed\n");
+        return kBatchUsage;
+    }
+    std::fprintf(io.err, "%s\n%s\nGo ahead? [y/N] ", ConfirmationMessage(options.function),
+                 ConfirmationExplanation());
+    std::fflush(io.err);
+    char answer[64] = {};
+    const bool read = std::fgets(answer, sizeof answer, io.in) != nullptr;
+    if (gBatchInterrupted) {
+        std::fprintf(io.err, "\nbrackwater: interrupted: nothing was changed\n");
+        return kBatchInterrupted;
+    }
+    std::string word;
+    for (const char* c = answer; *c && *c != '\n'; ++c)
+        word += char(std::tolower(static_cast<unsigned char>(*c)));
+    if (read && (word == "y" || word == "yes")) return -1;
+    if (!read) std::fputc('\n', io.err);
+    std::fprintf(io.err, "brackwater: cancelled: nothing was changed\n");
+    return kBatchFailure;
+}
+
+int finish(std::size_t done, std::size_t total, bool failed, CReporter* reporter) {
+    if (gBatchInterrupted) {
+        reporter->message("interrupted: " + std::to_string(total - done) +
+                          " files were not handled");
+        return kBatchInterrupted;
+    }
+    return failed ? kBatchFailure : kBatchSuccess;
+}
+
+int runOperation(const CBatchOptions& options, const CBatchIO& io) {
+    int status = confirm(options, io);
+    if (status >= 0) return status;
+    CReporter reporter(io, false);
+    std::size_t changed = 0, failed = 0, skipped = 0;
+    const std::vector<CBatchItem> items = expandAll(options, &reporter, &failed);
+    CProgress progress(io.err, io.errIsTerminal, items.size());
+    reporter.setProgress(&progress);
+    std::size_t done = 0;
+    for (; done < items.size() && !gBatchInterrupted; ++done) {
+        const Outcome outcome = options.dryRun
+                                    ? predictOperation(items[done], options.function, &reporter)
+                                    : applyOperation(items[done], options.function, &reporter);
+        ++(outcome == Outcome::Changed ? changed : outcome == Outcome::Failed ? failed : skipped);
+        progress.show(done + 1);
+    }
+    progress.hide();
+    reporter.setProgress(nullptr);
+    if (options.dryRun)
+        reporter.out("dry run: " + std::to_string(changed) + " would change, " +
+                     std::to_string(failed) + " would fail, " + std::to_string(skipped) +
+                     " skipped; nothing was changed\n");
+    else
+        reporter.out(std::to_string(changed) + " changed, " + std::to_string(failed) + " failed, " +
+                     std::to_string(skipped) + " skipped\n");
+    std::fflush(io.out);
+    return finish(done, items.size(), failed > 0, &reporter);
+}
+
+int runInfo(const CBatchOptions& options, const CBatchIO& io) {
+    CReporter reporter(io, options.json);
+    std::size_t failed = 0;
+    const std::vector<CBatchItem> items = expandAll(options, &reporter, &failed);
+    CProgress progress(io.err, io.errIsTerminal, items.size());
+    reporter.setProgress(&progress);
+    std::size_t done = 0;
+    for (; done < items.size() && !gBatchInterrupted; ++done) {
+        const CForkReport report = InspectFile(&items[done].ref, items[done].path);
+        if (report.error != noErr) {
+            reporter.failure(report.path, report.error, "");
+            ++failed;
+        } else {
+            reporter.out(options.json ? FormatReportJson(report) + "\n" : FormatReportText(report));
+            if (!ReportIsComplete(report)) {
+                ++failed;
+                const OSErr code =
+                    report.rsrcError != noErr ? report.rsrcError : report.finderInfoError;
+                // The JSON line above already carries the error.
+                reporter.failure(report.path, code, "", "", false);
+            }
+        }
+        progress.show(done + 1);
+    }
+    progress.hide();
+    std::fflush(io.out);
+    return finish(done, items.size(), failed > 0, &reporter);
+}
+
+void onSignal(int) {
+    gBatchInterrupted = 1;
+}
+
+}  // namespace
+
+const char* ConfirmationMessage(functionType function) {
+    switch (function) {
+        case kFlipDeleteDataFork:
+            return "You are about to \"flip/delete\" the data forks of the selected files.";
+        case kDeleteDataFork:
+            return "You are about to delete the data forks of the selected files.";
+        case kDeleteResourceFork:
+            return "You are about to delete the resource forks of the selected files.";
+    }
+    return "";
+}
+
+const char* ConfirmationExplanation() {
+    return "This operation can not be undone by this program and may render the files "
+           "unusable.";
+}
+
+int RunBatch(const CBatchOptions& options, const CBatchIO& io) {
+    switch (options.command) {
+        case BatchCommand::Help:
+            std::fputs(BatchHelpText(), io.out);
+            return kBatchSuccess;
+        case BatchCommand::Version:
+            std::fprintf(io.out, "brackwater %s\n", BRACKWATER_VERSION);
+            return kBatchSuccess;
+        case BatchCommand::Info:
+            return runInfo(options, io);
+        case BatchCommand::Operation:
+            return runOperation(options, io);
+    }
+    return kBatchUsage;
+}
+
+int RunBatchMode(int argc, char* argv[]) {
+    CBatchOptions options;
+    std::string error;
+    if (!ParseBatchOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "brackwater: %s\nTry 'brackwater --help' for more information.\n",
+                     error.c_str());
+        return kBatchUsage;
+    }
+    // The first signal lets the file in hand finish; a second one ends the
+    // process at once.
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+
+    CBatchIO io;
+    io.inputIsTerminal = isatty(STDIN_FILENO);
+    io.errIsTerminal = isatty(STDERR_FILENO);
+    return RunBatch(options, io);
+}

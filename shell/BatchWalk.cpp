@@ -1,0 +1,95 @@
+#include "shell/BatchWalk.h"
+
+#include <cstring>
+
+#include "platform/PathNodes.h"
+#include "processing/FolderExpansion.h"
+
+namespace {
+
+struct WalkContext {
+    std::vector<CBatchItem>* items;
+    const BatchFailureProc* onFailure;
+    const volatile std::sig_atomic_t* interrupted;
+    pathnodes::NodeID rootNode;
+    std::string prefix;  // the argument, ending in '/'
+    int failures = 0;
+};
+
+// The path of `ref` for reports: the argument as the user typed it, then the
+// names from the walked folder down to the object.
+std::string displayPath(const WalkContext& context, const FSRef* ref) {
+    pathnodes::NodeID node;
+    pathnodes::Identity identity;
+    if (!pathnodes::readRef(ref, &node, &identity)) return context.prefix + "?";
+    std::vector<std::string> names;
+    for (pathnodes::NodeID n = node; n != context.rootNode; n = pathnodes::parentOf(n)) {
+        if (n == pathnodes::kNoNode || n == pathnodes::kRootParentID)
+            return pathnodes::pathOf(node);  // not below the walked folder
+        names.push_back(pathnodes::nameOf(n));
+    }
+    std::string path = context.prefix;
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        path += *name;
+        if (name + 1 != names.rend()) path += '/';
+    }
+    return path;
+}
+
+// Collects the files the walker meets, in the order it meets them: the same
+// walker as the window's counting and collecting walks, in one pass. It also
+// asks for the data fork's size, which the listing has at no cost (the walk's
+// own stat), so that a run need not look at each file once more.
+Boolean collectFilter(Boolean, ItemCount, const FSCatalogInfo* catalogInfo, const FSRef* ref,
+                      const FSSpec*, const HFSUniStr255*, void* data) {
+    auto* context = static_cast<WalkContext*>(data);
+    if (catalogInfo->nodeFlags & kFSNodeIsDirectoryMask) {
+        // The walker turns a subfolder it may not list into the end of its
+        // parent's listing, silently: say which folder, so that no file is
+        // left out without a word.
+        FSIterator iterator = nullptr;
+        OSErr err = FSOpenIterator(ref, kFSIterateFlat, &iterator);
+        if (err == noErr) {
+            FSCloseIterator(iterator);
+        } else if (err == afpAccessDenied) {
+            ++context->failures;
+            (*context->onFailure)(displayPath(*context, ref), err,
+                                  "cannot list this folder; its files and the entries after it "
+                                  "in its parent folder were not handled");
+        }
+    } else {
+        context->items->push_back(
+            CBatchItem{*ref, displayPath(*context, ref), true, catalogInfo->dataLogicalSize});
+    }
+    return *context->interrupted != 0;
+}
+
+}  // namespace
+
+int ExpandBatchPath(const std::string& argument, std::vector<CBatchItem>* items,
+                    const BatchFailureProc& onFailure,
+                    const volatile std::sig_atomic_t* interrupted) {
+    FSRef ref;
+    Boolean isDirectory = false;
+    OSErr err =
+        OSErr(FSPathMakeRef(reinterpret_cast<const UInt8*>(argument.c_str()), &ref, &isDirectory));
+    if (err != noErr) {
+        onFailure(argument, err, "");
+        return 1;
+    }
+    if (!isDirectory) {
+        items->push_back(CBatchItem{ref, argument});
+        return 0;
+    }
+    WalkContext context{items, &onFailure, interrupted, pathnodes::kNoNode, argument};
+    pathnodes::Identity identity;
+    pathnodes::readRef(&ref, &context.rootNode, &identity);
+    if (context.prefix.empty() || context.prefix.back() != '/') context.prefix += '/';
+    err = FSIterateContainer(&ref, 0, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, false, false,
+                             collectFilter, &context);
+    if (err != noErr) {
+        ++context.failures;
+        onFailure(argument, err, "the folder could not be walked to its end");
+    }
+    return context.failures;
+}

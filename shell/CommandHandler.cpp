@@ -1,0 +1,20 @@
+#include "shell/CommandHandler.h"
+
+#include "shell/MainWindow.h"
+
+OSStatus ApplicationCommandHandler(EventHandlerCallRef, EventRef event, void*) {
+    HICommand command;
+    if (GetEventParameter(event, kEventParamDirectObject, typeHICommand, nullptr, sizeof command,
+                          nullptr, &command) != noErr)
+        return eventNotHandledErr;
+    switch (command.commandID) {
+        case kHICommandCancel:
+            gStopping = true;
+            return noErr;
+        case kHICommandQuit:
+            gQuitting = true;
+            return eventNotHandledErr;
+        default:
+            return eventNotHandledErr;
+    }
+}

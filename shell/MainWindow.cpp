@@ -1,0 +1,32 @@
+#include "shell/MainWindow.h"
+
+#include "platform/Controls.h"
+#include "platform/TextUtils.h"
+
+WindowRef gWindow = nullptr;
+ControlRef gMessage = nullptr;
+ControlRef gSpin = nullptr;
+ControlRef gEditButton = nullptr;
+ControlRef gProgress = nullptr;
+ControlRef gSmallMessage = nullptr;
+ControlRef gStopButton = nullptr;
+Boolean gStopping = false;
+Boolean gQuitting = false;
+
+OSErr SetStaticTextText(ControlRef control, const unsigned char* text, Boolean draw) {
+    if (!control || !text) return paramErr;
+    OSErr err = SetControlData(control, kControlEntireControl, kControlStaticTextTextTag, text[0],
+                               text + 1);
+    if (err != noErr) return err;
+    if (draw) Draw1Control(control);
+    return noErr;
+}
+
+void print_message(const char* text, int line) {
+    Str255 message;
+    CopyCStringToPascal(text, message);
+    if (line == 1) SetStaticTextText(gMessage, message, true);
+    else if (line == 2) SetStaticTextText(gSmallMessage, message, true);
+    EventRecord event;
+    WaitNextEvent(0, &event, 0, nullptr);
+}

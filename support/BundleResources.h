@@ -1,0 +1,19 @@
+// Files among the application's own bundle resources, and the registration of
+// an icon family found there with the icon services under the application's
+// creator code.
+#pragma once
+
+#include "platform/Files.h"
+#include "platform/Icons.h"
+
+enum : OSType { kBrackwaterCreator = FOUR_CHAR_CODE("TvLy") };
+
+// The application icon registered at start-up; kept for the life of the process.
+extern IconRef gAppIcon;
+
+// True when outRef now refers to the resource file "name.type" (name in Mac
+// Roman, type the extension without its dot) in the bundle's resources folder.
+bool MakeFSRefForBundleResource(const char* name, const char* type, FSRef& outRef);
+// Registers the icon family "name.icns" under creator 'TvLy' and iconType; the
+// caller owns the reference. fnfErr when the file is not in the bundle.
+OSErr GetIconRefForResource(const char* name, OSType iconType, IconRef& outIcon);

@@ -1,0 +1,95 @@
+#include "platform/Controls.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <string>
+
+TEST(Controls, ProgressBarsShowTheirRangeAndAnEmptyRangeShowsFull) {
+    QProgressBar bar;
+    bar.setRange(0, 1);  // as the description makes the determinate bar
+    SetControlMaximum(&bar, 2);
+    SetControlMinimum(&bar, 0);
+    SetControlValue(&bar, 0);
+    EXPECT_EQ(bar.maximum(), 2);
+    EXPECT_EQ(bar.value(), 0);
+    SetControlValue(&bar, 2);
+    EXPECT_EQ(bar.value(), bar.maximum());
+    EXPECT_EQ(GetControlMaximum(&bar), 2);
+    EXPECT_EQ(GetControlValue(&bar), 2);
+
+    // One file: minimum and maximum both 0. A Qt bar with that range would turn
+    // into a busy indicator; the control shows full instead.
+    SetControlMaximum(&bar, 0);
+    SetControlValue(&bar, 0);
+    EXPECT_GT(bar.maximum(), bar.minimum());
+    EXPECT_EQ(bar.value(), bar.maximum());
+
+    // Signed 16-bit values at the limit.
+    SetControlMaximum(&bar, 32767);
+    SetControlValue(&bar, 16000);
+    EXPECT_EQ(bar.maximum(), 32767);
+    EXPECT_EQ(bar.value(), 16000);
+    // A minimum above 0 shifts the bar, not the stored values.
+    SetControlMinimum(&bar, 10);
+    SetControlMaximum(&bar, 20);
+    SetControlValue(&bar, 15);
+    EXPECT_EQ(bar.maximum() - bar.minimum(), 10);
+    EXPECT_EQ(bar.value(), 5);
+    EXPECT_EQ(GetControlMinimum(&bar), 10);
+}
+
+TEST(Controls, ABusyIndicatorKeepsAnimatingWhateverValuesItIsGiven) {
+    QProgressBar spinner;
+    spinner.setRange(0, 0);
+    SetControlMaximum(&spinner, 5);
+    SetControlValue(&spinner, 3);
+    EXPECT_EQ(spinner.minimum(), 0);
+    EXPECT_EQ(spinner.maximum(), 0);
+}
+
+TEST(Controls, CheckboxesTakeZeroOrOneAndPopupsCountFromOne) {
+    QCheckBox box;
+    SetControlValue(&box, 1);
+    EXPECT_TRUE(box.isChecked());
+    SetControlValue(&box, 0);
+    EXPECT_FALSE(box.isChecked());
+    box.setChecked(true);
+    EXPECT_EQ(GetControlValue(&box), 1);
+
+    QComboBox popup;
+    popup.addItems({"one", "two", "three"});
+    SetControlValue(&popup, 3);
+    EXPECT_EQ(popup.currentIndex(), 2);
+    SetControlValue(&popup, 0);  // no such item: unchanged
+    SetControlValue(&popup, 4);
+    EXPECT_EQ(popup.currentIndex(), 2);
+    popup.setCurrentIndex(0);
+    EXPECT_EQ(GetControlValue(&popup), 1);
+}
+
+TEST(Controls, TextIsMacRomanShownAsPlainText) {
+    QLabel label;
+    const char macRoman[] = "caf\x8E <b>bold</b> \xF0";  // é, markup, the Apple logo
+    ASSERT_EQ(SetControlData(&label, kControlEntireControl, kControlStaticTextTextTag,
+                             Size(sizeof macRoman - 1), macRoman),
+              noErr);
+    EXPECT_EQ(label.text(), QString::fromUtf8("caf\u00E9 <b>bold</b> \uF8FF"));
+    EXPECT_EQ(label.textFormat(), Qt::PlainText);
+    char back[64];
+    Size size = 0;
+    ASSERT_EQ(GetControlData(&label, 0, kControlStaticTextTextTag, sizeof back, back, &size), noErr);
+    EXPECT_EQ(std::string(back, size_t(size)), std::string(macRoman));
+
+    QPushButton button;
+    EXPECT_EQ(SetControlData(&button, 0, kControlStaticTextTextTag, 4, "Stop"), noErr);
+    EXPECT_EQ(button.text(), "Stop");
+    EXPECT_EQ(SetControlData(&label, 0, FOUR_CHAR_CODE("font"), 4, "abcd"), errDataNotSupported);
+    EXPECT_EQ(SetControlData(nullptr, 0, kControlStaticTextTextTag, 1, "x"), paramErr);
+    EXPECT_EQ(SetControlData(&label, 0, kControlStaticTextTextTag, 0, nullptr), noErr);
+    EXPECT_TRUE(label.text().isEmpty());
+}
