@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <initializer_list>
 #include <set>
 
@@ -194,6 +195,8 @@ protected:
             if (!gHit) {
                 EXPECT_EQ(result, noErr) << what;
                 EXPECT_TRUE(o.allDone) << what << "a run without faults left work undone";
+                std::printf("a run over %zu files: each of its %d calls failed in turn\n",
+                            names.size(), n - 1);
                 return n - 1;
             }
             if (result == noErr)
