@@ -72,12 +72,8 @@ OSStatus standardHandling(EventRef event) {
 
 }  // namespace
 
-EventLoopRef GetCurrentEventLoop() {
-    return kMainLoop;
-}
-EventLoopRef GetMainEventLoop() {
-    return kMainLoop;
-}
+EventLoopRef GetCurrentEventLoop() { return kMainLoop; }
+EventLoopRef GetMainEventLoop() { return kMainLoop; }
 
 void RunApplicationEventLoop() {
     // Windows are hidden and closed by the application itself; the loop ends
@@ -86,16 +82,13 @@ void RunApplicationEventLoop() {
     QApplication::exec();
 }
 
-void QuitApplicationEventLoop() {
-    QCoreApplication::quit();
-}
+void QuitApplicationEventLoop() { QCoreApplication::quit(); }
 
 OSStatus InstallEventLoopTimer(EventLoopRef loop, EventTimerInterval fireDelay,
-                               EventTimerInterval interval, EventLoopTimerUPP proc, void* userData,
-                               EventLoopTimerRef* outTimer) {
+                               EventTimerInterval interval, EventLoopTimerUPP proc,
+                               void* userData, EventLoopTimerRef* outTimer) {
     if (!loop || !proc || fireDelay < 0 || interval < 0) return paramErr;
-    auto* ref =
-        new OpaqueEventLoopTimerRef{nullptr, proc, userData, interval > 0, outTimer != nullptr};
+    auto* ref = new OpaqueEventLoopTimerRef{nullptr, proc, userData, interval > 0, outTimer != nullptr};
     auto* timer = new QTimer(QCoreApplication::instance());
     ref->timer = timer;
     // A precise timer: a coarse one may fire up to 5% early.
@@ -151,7 +144,8 @@ Boolean WaitNextEvent(EventMask, EventRecord* theEvent, UInt32 sleep, RgnHandle)
     return false;
 }
 
-OSStatus CreateEvent(void*, UInt32 eventClass, UInt32 kind, EventTime, UInt32, EventRef* outEvent) {
+OSStatus CreateEvent(void*, UInt32 eventClass, UInt32 kind, EventTime, UInt32,
+                     EventRef* outEvent) {
     if (!outEvent) return paramErr;
     *outEvent = new OpaqueEventRef{eventClass, kind, 1, {}};
     return noErr;
@@ -166,15 +160,11 @@ void ReleaseEvent(EventRef event) {
     if (event && --event->refCount == 0) delete event;
 }
 
-UInt32 GetEventClass(EventRef event) {
-    return event ? event->eventClass : 0;
-}
-UInt32 GetEventKind(EventRef event) {
-    return event ? event->kind : 0;
-}
+UInt32 GetEventClass(EventRef event) { return event ? event->eventClass : 0; }
+UInt32 GetEventKind(EventRef event) { return event ? event->kind : 0; }
 
-OSStatus SetEventParameter(EventRef event, EventParamName name, EventParamType type, ByteCount size,
-                           const void* data) {
+OSStatus SetEventParameter(EventRef event, EventParamName name, EventParamType type,
+                           ByteCount size, const void* data) {
     if (!event || (size && !data)) return paramErr;
     auto bytes = static_cast<const UInt8*>(data);
     event->params[name] = {type, std::vector<UInt8>(bytes, bytes + size)};
@@ -192,14 +182,11 @@ OSStatus GetEventParameter(EventRef event, EventParamName name, EventParamType d
         return errAECoercionFail;
     if (outActualType) *outActualType = param.type;
     if (outActualSize) *outActualSize = ByteCount(param.bytes.size());
-    if (outData)
-        std::memcpy(outData, param.bytes.data(), std::min<size_t>(bufferSize, param.bytes.size()));
+    if (outData) std::memcpy(outData, param.bytes.data(), std::min<size_t>(bufferSize, param.bytes.size()));
     return noErr;
 }
 
-EventTargetRef GetApplicationEventTarget() {
-    return &gApplicationTarget;
-}
+EventTargetRef GetApplicationEventTarget() { return &gApplicationTarget; }
 
 EventTargetRef GetWindowEventTarget(WindowRef window) {
     if (!window) return nullptr;
@@ -216,10 +203,11 @@ EventTargetRef GetWindowEventTarget(WindowRef window) {
 }
 
 OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, ItemCount numTypes,
-                             const EventTypeSpec* list, void* userData, EventHandlerRef* outRef) {
+                             const EventTypeSpec* list, void* userData,
+                             EventHandlerRef* outRef) {
     if (!target || !handler || (numTypes && !list)) return paramErr;
-    auto ref = std::make_shared<OpaqueEventHandlerRef>(OpaqueEventHandlerRef{
-        target, handler, std::vector<EventTypeSpec>(list, list + numTypes), userData});
+    auto ref = std::make_shared<OpaqueEventHandlerRef>(
+        OpaqueEventHandlerRef{target, handler, std::vector<EventTypeSpec>(list, list + numTypes), userData});
     target->handlers.push_back(ref);
     if (outRef) *outRef = ref.get();
     return noErr;
