@@ -3,7 +3,7 @@
 # a few thousand files in every fork shape (no fork, sidecars of each peer,
 # forks in attributes, "ATTR" blocks, Finder info only). After each kill every
 # file's bytes are whole in its data fork or whole in its resource fork and
-# every sidecar parses; every ten kills, and at the end, a rerun must finish
+# every sidecar parses; every five kills, and at the end, a rerun must finish
 # the work and leave no temporary file. A fresh tree follows each rerun.
 #   crash_kill.sh <brackwater> <build-dir>
 # BRACKWATER_CRASH_KILLS (default 50) and BRACKWATER_CRASH_FILES (default
@@ -66,20 +66,23 @@ while [ "$kills" -lt "$KILLS" ]; do
     "$BIN" --operation flip --yes "$WORK/tree" >"$WORK/out" 2>&1 &
     pid=$!
     sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
-    if kill -KILL "$pid" 2>/dev/null; then
-        wait "$pid" 2>/dev/null || true
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    if ! grep -q ' changed, ' "$WORK/out"; then
+        # Killed before its summary: in the middle of the work.
         kills=$((kills + 1))
         since_fresh=$((since_fresh + 1))
         check
         left=$(sed -n 's/.*temporaries \([0-9]*\)$/\1/p' "$WORK/check")
         temporaries=$((temporaries + left))
+        [ $((kills % 50)) -eq 0 ] && echo "$kills kills"
     else
         # The run ended before the kill: the tree is done.
-        wait "$pid" || { echo "FAIL: a run ended with status $?"; tail -5 "$WORK/out"; exit 1; }
+        grep -q ' 0 failed' "$WORK/out" || { echo "FAIL: a run failed"; tail -5 "$WORK/out"; exit 1; }
         missed=$((missed + 1))
-        since_fresh=10
+        since_fresh=5
     fi
-    if [ "$since_fresh" -ge 10 ] || [ "$kills" -ge "$KILLS" ]; then
+    if [ "$since_fresh" -ge 5 ] || [ "$kills" -ge "$KILLS" ]; then
         finish
         fresh
         since_fresh=0
