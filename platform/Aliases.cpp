@@ -30,18 +30,29 @@ void put64(UInt8* p, UInt64 v) {
     put32(p, UInt32(v >> 32));
     put32(p + 4, UInt32(v));
 }
-UInt16 get16(const UInt8* p) { return UInt16((p[0] << 8) | p[1]); }
-UInt32 get32(const UInt8* p) { return (UInt32(get16(p)) << 16) | get16(p + 2); }
-UInt64 get64(const UInt8* p) { return (UInt64(get32(p)) << 32) | get32(p + 4); }
+UInt16 get16(const UInt8* p) {
+    return UInt16((p[0] << 8) | p[1]);
+}
+UInt32 get32(const UInt8* p) {
+    return (UInt32(get16(p)) << 16) | get16(p + 2);
+}
+UInt64 get64(const UInt8* p) {
+    return (UInt64(get32(p)) << 32) | get32(p + 4);
+}
 
 OSErr errnoResult(int e) {
     switch (e) {
-        case ENOENT: return fnfErr;
-        case ENOTDIR: return dirNFErr;
+        case ENOENT:
+            return fnfErr;
+        case ENOTDIR:
+            return dirNFErr;
         case EACCES:
-        case EPERM: return afpAccessDenied;
-        case ENAMETOOLONG: return bdNamErr;
-        default: return ioErr;
+        case EPERM:
+            return afpAccessDenied;
+        case ENAMETOOLONG:
+            return bdNamErr;
+        default:
+            return ioErr;
     }
 }
 
@@ -49,7 +60,8 @@ OSErr errnoResult(int e) {
 OSErr encode(const FSRef* target, std::string& out) {
     if (!target) return paramErr;
     std::string path(PATH_MAX + 1, '\0');
-    OSStatus err = FSRefMakePath(target, reinterpret_cast<UInt8*>(path.data()), UInt32(path.size()));
+    OSStatus err =
+        FSRefMakePath(target, reinterpret_cast<UInt8*>(path.data()), UInt32(path.size()));
     if (err != noErr) return OSErr(err);
     path.resize(std::strlen(path.c_str()));
     struct stat st;
@@ -111,8 +123,8 @@ OSErr FSUpdateAlias(const FSRef*, const FSRef* target, AliasHandle alias, Boolea
     OSErr err = encode(target, bytes);
     if (err != noErr) return err;
     Handle h = reinterpret_cast<Handle>(alias);
-    const bool same = Size(bytes.size()) == GetHandleSize(h) &&
-                      std::memcmp(*h, bytes.data(), bytes.size()) == 0;
+    const bool same =
+        Size(bytes.size()) == GetHandleSize(h) && std::memcmp(*h, bytes.data(), bytes.size()) == 0;
     if (same) return noErr;
     err = store(bytes, alias);
     if (err == noErr && wasChanged) *wasChanged = true;

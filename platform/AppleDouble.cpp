@@ -175,6 +175,30 @@ Problem parseNetatalkMetadata(const std::uint8_t* bytes, std::size_t count, Head
     return Problem::None;
 }
 
+std::vector<std::uint8_t> newNetatalkMetadata(const std::uint8_t finderInfo[kFinderInfoSize],
+                                              std::int64_t created, std::int64_t modified,
+                                              std::int64_t accessed) {
+    // Samba's and netatalk's fixed offsets; the table ends at 122.
+    Header h;
+    h.entries = {{kCommentId, 154, 0},
+                 {kFileDatesId, 354, kDatesSize},
+                 {kFinderInfoId, 122, kFinderInfoSize},
+                 {kAfpFileInfoId, 370, 4},
+                 {kNetatalkIds[0], 374, 8},
+                 {kNetatalkIds[1], 382, 8},
+                 {kNetatalkIds[2], 390, 8},
+                 {kNetatalkIds[3], 398, 4}};
+    std::vector<std::uint8_t> out = serializeHeader(h);
+    out.resize(kNetatalkMetadataSize, 0);
+    std::copy_n(finderInfo, kFinderInfoSize, out.begin() + 122);
+    std::uint8_t* dates = out.data() + 354;
+    writeU32(dates, encodeDate(created).value_or(kUnknownDate));
+    writeU32(dates + 4, encodeDate(modified).value_or(kUnknownDate));
+    writeU32(dates + 8, kUnknownDate);  // never backed up
+    writeU32(dates + 12, encodeDate(accessed).value_or(kUnknownDate));
+    return out;
+}
+
 std::vector<std::uint8_t> serializeHeader(const Header& header) {
     std::vector<std::uint8_t> out(header.tableSize());
     writeU32(out.data(), kMagic);

@@ -30,6 +30,7 @@ enum EntryId : std::uint32_t {
     kCommentId = 4,
     kFileDatesId = 8,
     kFinderInfoId = 9,
+    kAfpFileInfoId = 14,
 };
 
 // One descriptor: where an entry's bytes are in the file.
@@ -88,6 +89,15 @@ Problem parse(const std::uint8_t* bytes, std::size_t count, std::uint64_t fileSi
 // Parses netatalk's metadata attribute (exactly 402 bytes, 8 entries, Finder
 // info of 32 bytes and a 16-byte dates entry).
 Problem parseNetatalkMetadata(const std::uint8_t* bytes, std::size_t count, Header* out);
+
+// A new netatalk metadata attribute in the shape Samba writes: 402 bytes,
+// zero filler, descriptors in id order (comment, dates, Finder info, AFP file
+// info, then netatalk's DEV, INO, SYN and ID), the given Finder info, and the
+// dates entry holding `created`, `modified`, no backup date and `accessed`
+// (Unix seconds; a date the entry cannot hold is stored as unknown).
+std::vector<std::uint8_t> newNetatalkMetadata(const std::uint8_t finderInfo[kFinderInfoSize],
+                                              std::int64_t created, std::int64_t modified,
+                                              std::int64_t accessed);
 
 // The fixed header and descriptor table of `header`, tableSize() bytes.
 std::vector<std::uint8_t> serializeHeader(const Header& header);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Aliases.h"
+#include "platform/FinderStandIn.h"
 
 struct OpaqueAEDataStorageType {
     enum class Kind { Bytes, List, Record } kind = Kind::Bytes;
@@ -36,9 +37,15 @@ std::map<std::pair<AEEventClass, AEEventID>, HandlerEntry> gHandlers;
 
 const AEDesc kNullDesc = {typeNull, nullptr};
 
-Storage* storageOf(const AEDesc* d) { return d ? d->dataHandle : nullptr; }
-bool isList(const AEDesc* d) { return storageOf(d) && d->dataHandle->kind == Kind::List; }
-bool isRecord(const AEDesc* d) { return storageOf(d) && d->dataHandle->kind == Kind::Record; }
+Storage* storageOf(const AEDesc* d) {
+    return d ? d->dataHandle : nullptr;
+}
+bool isList(const AEDesc* d) {
+    return storageOf(d) && d->dataHandle->kind == Kind::List;
+}
+bool isRecord(const AEDesc* d) {
+    return storageOf(d) && d->dataHandle->kind == Kind::Record;
+}
 
 void disposeItems(std::vector<Storage::Item>& items) {
     for (auto& item : items) AEDisposeDesc(&item.desc);
@@ -143,10 +150,11 @@ OSErr copyOut(const AEDesc& d, DescType desiredType, DescType* typeCode, void* d
     AEDesc coerced = kNullDesc;
     OSErr err = AECoerceDesc(&d, desiredType, &coerced);
     if (err != noErr) return err;
-    const auto& bytes = coerced.dataHandle->bytes;
+    static const std::vector<UInt8> kNoBytes;  // a null descriptor has no storage
+    const auto& bytes = coerced.dataHandle ? coerced.dataHandle->bytes : kNoBytes;
     if (typeCode) *typeCode = coerced.descriptorType;
     if (actualSize) *actualSize = Size(bytes.size());
-    if (dataPtr && maximumSize > 0)
+    if (dataPtr && maximumSize > 0 && !bytes.empty())
         std::memcpy(dataPtr, bytes.data(), std::min<size_t>(size_t(maximumSize), bytes.size()));
     AEDisposeDesc(&coerced);
     return noErr;
@@ -202,7 +210,8 @@ OSErr AEGetDescData(const AEDesc* d, void* dataPtr, Size maximumSize) {
     if (!d || !dataPtr || maximumSize < 0) return paramErr;
     if (!d->dataHandle) return noErr;
     const auto& bytes = d->dataHandle->bytes;
-    std::memcpy(dataPtr, bytes.data(), std::min<size_t>(size_t(maximumSize), bytes.size()));
+    if (!bytes.empty())
+        std::memcpy(dataPtr, bytes.data(), std::min<size_t>(size_t(maximumSize), bytes.size()));
     return noErr;
 }
 
@@ -263,8 +272,8 @@ OSErr AEPutPtr(AEDescList* list, long index, DescType typeCode, const void* data
     return err;
 }
 
-OSErr AEGetNthDesc(const AEDescList* list, long index, DescType desiredType,
-                   AEKeyword* keyword, AEDesc* result) {
+OSErr AEGetNthDesc(const AEDescList* list, long index, DescType desiredType, AEKeyword* keyword,
+                   AEDesc* result) {
     if (!list || !result) return paramErr;
     *result = kNullDesc;
     if (!isList(list) && !isRecord(list)) return errAEWrongDataType;
@@ -371,8 +380,7 @@ OSErr AEInstallEventHandler(AEEventClass eventClass, AEEventID eventID, AEEventH
 OSErr AERemoveEventHandler(AEEventClass eventClass, AEEventID eventID, AEEventHandlerUPP handler,
                            Boolean) {
     auto it = gHandlers.find({eventClass, eventID});
-    if (it == gHandlers.end() || (handler && it->second.proc != handler))
-        return errAEDescNotFound;
+    if (it == gHandlers.end() || (handler && it->second.proc != handler)) return errAEDescNotFound;
     gHandlers.erase(it);
     return noErr;
 }
@@ -405,10 +413,15 @@ OSErr AESend(const AppleEvent* event, AppleEvent* reply, AESendMode sendMode, AE
     if (!event || event->descriptorType != typeAppleEvent || !isRecord(event)) return paramErr;
     if (reply) *reply = kNullDesc;
     const auto* address = findKey(event->dataHandle->attributes, keyAddressAttr);
+    // The Finder is a stand-in in this process: it answers at once.
+    if (address && FinderStandInIsAddressee(&address->desc))
+        return FinderStandInReceive(event, reply, sendMode);
     if (!address || !isSelf(&address->desc)) return procNotFound;
     const AESendMode replyMode = sendMode & 0x3;
     if (replyMode == kAEWaitReply) {
-        if (reply) AECreateAppleEvent(FOUR_CHAR_CODE("aevt"), FOUR_CHAR_CODE("ansr"), nullptr, 0, 0, reply);
+        if (reply)
+            AECreateAppleEvent(FOUR_CHAR_CODE("aevt"), FOUR_CHAR_CODE("ansr"), nullptr, 0, 0,
+                               reply);
         return AEDeliverAppleEvent(event, reply);
     }
     QCoreApplication* app = QCoreApplication::instance();

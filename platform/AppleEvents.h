@@ -84,7 +84,9 @@ enum : OSErr { procNotFound = -600 };
 using AEEventHandlerProcPtr = OSErr (*)(const AppleEvent* theAppleEvent, AppleEvent* reply,
                                         long handlerRefcon);
 using AEEventHandlerUPP = AEEventHandlerProcPtr;
-inline AEEventHandlerUPP NewAEEventHandlerUPP(AEEventHandlerProcPtr proc) { return proc; }
+inline AEEventHandlerUPP NewAEEventHandlerUPP(AEEventHandlerProcPtr proc) {
+    return proc;
+}
 using AEIdleUPP = void*;
 using AEFilterUPP = void*;
 
@@ -140,10 +142,11 @@ OSErr AEInstallEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID
 OSErr AERemoveEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID,
                            AEEventHandlerUPP handler, Boolean isSysHandler);
 
-// Sends an event. The only address served is the current process ('psn ' with
+// Sends an event. The addresses served are the current process ('psn ' with
 // kCurrentProcess, or this process's own number): without a reply requested a
 // copy is queued and the loop delivers it to the installed handler; with
-// kAEWaitReply it is handled at once and the reply filled.
+// kAEWaitReply it is handled at once and the reply filled; and the Finder's
+// signature ('sign', 'MACS'), answered at once by its stand-in (FinderStandIn.h).
 OSErr AESend(const AppleEvent* theAppleEvent, AppleEvent* reply, AESendMode sendMode,
              AESendPriority sendPriority, SInt32 timeOutInTicks, AEIdleUPP idleProc,
              AEFilterUPP filterProc);

@@ -37,7 +37,8 @@ std::string searchResources() {
 
 std::string utf8(CFStringRef s) {
     if (!s) return {};
-    CFIndex size = CFStringGetMaximumSizeForEncoding(CFStringGetLength(s), kCFStringEncodingUTF8) + 1;
+    CFIndex size =
+        CFStringGetMaximumSizeForEncoding(CFStringGetLength(s), kCFStringEncodingUTF8) + 1;
     std::string out(size_t(size), '\0');
     if (!CFStringGetCString(s, out.data(), size, kCFStringEncodingUTF8)) return {};
     out.resize(std::strlen(out.c_str()));
@@ -45,9 +46,9 @@ std::string utf8(CFStringRef s) {
 }
 
 CFURLRef fileURL(const std::string& path, bool directory) {
-    return CFURLCreateFromFileSystemRepresentation(
-        kCFAllocatorDefault, reinterpret_cast<const UInt8*>(path.data()), CFIndex(path.size()),
-        directory);
+    return CFURLCreateFromFileSystemRepresentation(kCFAllocatorDefault,
+                                                   reinterpret_cast<const UInt8*>(path.data()),
+                                                   CFIndex(path.size()), directory);
 }
 
 CFTypeID bundleTypeID() {
@@ -62,11 +63,17 @@ struct OpaqueCFBundle : CFRuntimeBase {
     std::string resources;
 };
 
-CFTypeID CFBundleGetTypeID() { return bundleTypeID(); }
+CFTypeID CFBundleGetTypeID() {
+    return bundleTypeID();
+}
 
-void SetMainBundleResourcesDirectory(const std::string& path) { gOverride = path; }
+void SetMainBundleResourcesDirectory(const std::string& path) {
+    gOverride = path;
+}
 
-std::string MainBundleResourcesDirectory() { return searchResources(); }
+std::string MainBundleResourcesDirectory() {
+    return searchResources();
+}
 
 CFBundleRef CFBundleGetMainBundle() {
     // One immortal object, re-aimed when the resources folder changes.
@@ -86,8 +93,8 @@ CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName,
     const std::string name = utf8(resourceName);
     const std::string type = utf8(resourceType);
     const std::string sub = utf8(subDirName);
-    if (name.empty() || name.find('/') != std::string::npos || type.find('/') != std::string::npos ||
-        sub.find("..") != std::string::npos)
+    if (name.empty() || name.find('/') != std::string::npos ||
+        type.find('/') != std::string::npos || sub.find("..") != std::string::npos)
         return nullptr;
     std::string path = bundle->resources;
     if (!sub.empty()) path += "/" + sub;

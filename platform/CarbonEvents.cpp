@@ -8,7 +8,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <utility>
+#include <set>
 #include <vector>
 
 struct OpaqueEventRef {
@@ -47,6 +47,9 @@ struct OpaqueEventLoopTimerRef {
 namespace {
 
 OpaqueEventTargetRef gApplicationTarget;
+// Handler references in force: removing one twice, or one of a window that is
+// gone, is refused instead of touching freed memory.
+std::set<EventHandlerRef> gLiveHandlers;
 QHash<QWidget*, EventTargetRef> gWindowTargets;
 OpaqueEventLoopRef* const kMainLoop = reinterpret_cast<OpaqueEventLoopRef*>(&gApplicationTarget);
 
@@ -72,8 +75,12 @@ OSStatus standardHandling(EventRef event) {
 
 }  // namespace
 
-EventLoopRef GetCurrentEventLoop() { return kMainLoop; }
-EventLoopRef GetMainEventLoop() { return kMainLoop; }
+EventLoopRef GetCurrentEventLoop() {
+    return kMainLoop;
+}
+EventLoopRef GetMainEventLoop() {
+    return kMainLoop;
+}
 
 void RunApplicationEventLoop() {
     // Windows are hidden and closed by the application itself; the loop ends
@@ -82,13 +89,16 @@ void RunApplicationEventLoop() {
     QApplication::exec();
 }
 
-void QuitApplicationEventLoop() { QCoreApplication::quit(); }
+void QuitApplicationEventLoop() {
+    QCoreApplication::quit();
+}
 
 OSStatus InstallEventLoopTimer(EventLoopRef loop, EventTimerInterval fireDelay,
-                               EventTimerInterval interval, EventLoopTimerUPP proc,
-                               void* userData, EventLoopTimerRef* outTimer) {
+                               EventTimerInterval interval, EventLoopTimerUPP proc, void* userData,
+                               EventLoopTimerRef* outTimer) {
     if (!loop || !proc || fireDelay < 0 || interval < 0) return paramErr;
-    auto* ref = new OpaqueEventLoopTimerRef{nullptr, proc, userData, interval > 0, outTimer != nullptr};
+    auto* ref =
+        new OpaqueEventLoopTimerRef{nullptr, proc, userData, interval > 0, outTimer != nullptr};
     auto* timer = new QTimer(QCoreApplication::instance());
     ref->timer = timer;
     // A precise timer: a coarse one may fire up to 5% early.
@@ -144,8 +154,7 @@ Boolean WaitNextEvent(EventMask, EventRecord* theEvent, UInt32 sleep, RgnHandle)
     return false;
 }
 
-OSStatus CreateEvent(void*, UInt32 eventClass, UInt32 kind, EventTime, UInt32,
-                     EventRef* outEvent) {
+OSStatus CreateEvent(void*, UInt32 eventClass, UInt32 kind, EventTime, UInt32, EventRef* outEvent) {
     if (!outEvent) return paramErr;
     *outEvent = new OpaqueEventRef{eventClass, kind, 1, {}};
     return noErr;
@@ -160,11 +169,15 @@ void ReleaseEvent(EventRef event) {
     if (event && --event->refCount == 0) delete event;
 }
 
-UInt32 GetEventClass(EventRef event) { return event ? event->eventClass : 0; }
-UInt32 GetEventKind(EventRef event) { return event ? event->kind : 0; }
+UInt32 GetEventClass(EventRef event) {
+    return event ? event->eventClass : 0;
+}
+UInt32 GetEventKind(EventRef event) {
+    return event ? event->kind : 0;
+}
 
-OSStatus SetEventParameter(EventRef event, EventParamName name, EventParamType type,
-                           ByteCount size, const void* data) {
+OSStatus SetEventParameter(EventRef event, EventParamName name, EventParamType type, ByteCount size,
+                           const void* data) {
     if (!event || (size && !data)) return paramErr;
     auto bytes = static_cast<const UInt8*>(data);
     event->params[name] = {type, std::vector<UInt8>(bytes, bytes + size)};
@@ -182,11 +195,14 @@ OSStatus GetEventParameter(EventRef event, EventParamName name, EventParamType d
         return errAECoercionFail;
     if (outActualType) *outActualType = param.type;
     if (outActualSize) *outActualSize = ByteCount(param.bytes.size());
-    if (outData) std::memcpy(outData, param.bytes.data(), std::min<size_t>(bufferSize, param.bytes.size()));
+    if (outData)
+        std::memcpy(outData, param.bytes.data(), std::min<size_t>(bufferSize, param.bytes.size()));
     return noErr;
 }
 
-EventTargetRef GetApplicationEventTarget() { return &gApplicationTarget; }
+EventTargetRef GetApplicationEventTarget() {
+    return &gApplicationTarget;
+}
 
 EventTargetRef GetWindowEventTarget(WindowRef window) {
     if (!window) return nullptr;
@@ -197,39 +213,33 @@ EventTargetRef GetWindowEventTarget(WindowRef window) {
     gWindowTargets.insert(window, target);
     QObject::connect(window, &QObject::destroyed, [window]() {
         // Handler references of a destroyed window are released with it.
-        delete gWindowTargets.take(window);
+        EventTargetRef target = gWindowTargets.take(window);
+        for (const auto& h : target->handlers) gLiveHandlers.erase(h.get());
+        delete target;
     });
     return target;
 }
 
 OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, ItemCount numTypes,
-                             const EventTypeSpec* list, void* userData,
-                             EventHandlerRef* outRef) {
+                             const EventTypeSpec* list, void* userData, EventHandlerRef* outRef) {
     if (!target || !handler || (numTypes && !list)) return paramErr;
-    auto ref = std::make_shared<OpaqueEventHandlerRef>(
-        OpaqueEventHandlerRef{target, handler, std::vector<EventTypeSpec>(list, list + numTypes), userData});
+    auto ref = std::make_shared<OpaqueEventHandlerRef>(OpaqueEventHandlerRef{
+        target, handler, std::vector<EventTypeSpec>(list, list + numTypes), userData});
     target->handlers.push_back(ref);
+    gLiveHandlers.insert(ref.get());
     if (outRef) *outRef = ref.get();
     return noErr;
 }
 
 OSStatus RemoveEventHandler(EventHandlerRef handlerRef) {
-    if (!handlerRef) return paramErr;
-    // The reference may be stale (removed already, or gone with its window):
-    // it is looked for among the live handlers, never read.
-    auto removeFrom = [handlerRef](EventTargetRef target) {
-        auto& handlers = target->handlers;
-        for (auto it = handlers.begin(); it != handlers.end(); ++it) {
-            if (it->get() == handlerRef) {
-                handlers.erase(it);
-                return true;
-            }
+    if (!handlerRef || !gLiveHandlers.erase(handlerRef)) return paramErr;
+    auto& handlers = handlerRef->target->handlers;
+    for (auto it = handlers.begin(); it != handlers.end(); ++it) {
+        if (it->get() == handlerRef) {
+            handlers.erase(it);
+            return noErr;
         }
-        return false;
-    };
-    if (removeFrom(&gApplicationTarget)) return noErr;
-    for (EventTargetRef target : std::as_const(gWindowTargets))
-        if (removeFrom(target)) return noErr;
+    }
     return paramErr;
 }
 
@@ -237,8 +247,10 @@ OSStatus SendEventToEventTarget(EventRef event, EventTargetRef target) {
     if (!event || !target) return paramErr;
     RetainEvent(event);
     OSStatus status = eventNotHandledErr;
-    for (EventTargetRef t = target; t && status == eventNotHandledErr; t = t->parent) {
-        // A copy: handlers may install or remove handlers while they run.
+    for (EventTargetRef t = target, next = nullptr; t && status == eventNotHandledErr; t = next) {
+        // Copies: handlers may install or remove handlers, or close their
+        // window, while they run.
+        next = t->parent;
         const auto handlers = t->handlers;
         for (const auto& h : handlers) {
             if (!handles(*h, event->eventClass, event->kind)) continue;

@@ -87,10 +87,14 @@ enum : OSStatus { eventParameterNotFoundErr = -9870, eventInternalErr = -9868 };
 
 using EventHandlerProcPtr = OSStatus (*)(EventHandlerCallRef, EventRef, void*);
 using EventHandlerUPP = EventHandlerProcPtr;
-inline EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr proc) { return proc; }
+inline EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr proc) {
+    return proc;
+}
 using EventLoopTimerProcPtr = void (*)(EventLoopTimerRef, void*);
 using EventLoopTimerUPP = EventLoopTimerProcPtr;
-inline EventLoopTimerUPP NewEventLoopTimerUPP(EventLoopTimerProcPtr proc) { return proc; }
+inline EventLoopTimerUPP NewEventLoopTimerUPP(EventLoopTimerProcPtr proc) {
+    return proc;
+}
 
 // The event loop. Running it is QApplication::exec(); quitting ends it.
 EventLoopRef GetCurrentEventLoop();
@@ -101,15 +105,14 @@ void QuitApplicationEventLoop();
 // A timer on the main thread. Interval 0 fires once, no sooner than fireDelay
 // seconds; a one-shot timer whose reference was not asked for frees itself.
 OSStatus InstallEventLoopTimer(EventLoopRef loop, EventTimerInterval fireDelay,
-                               EventTimerInterval interval, EventLoopTimerUPP proc,
-                               void* userData, EventLoopTimerRef* outTimer);
+                               EventTimerInterval interval, EventLoopTimerUPP proc, void* userData,
+                               EventLoopTimerRef* outTimer);
 OSStatus RemoveEventLoopTimer(EventLoopTimerRef timer);
 
 // One pass of the loop: pending input, posted events, timers and paints are
 // dispatched. With sleep 0 it returns at once when nothing is pending. No event
 // is ever handed to the caller, so the result is always false.
-Boolean WaitNextEvent(EventMask eventMask, EventRecord* theEvent, UInt32 sleep,
-                      RgnHandle mouseRgn);
+Boolean WaitNextEvent(EventMask eventMask, EventRecord* theEvent, UInt32 sleep, RgnHandle mouseRgn);
 
 // Events, their parameters (type code plus bytes) and targets.
 OSStatus CreateEvent(void* allocator, UInt32 eventClass, UInt32 kind, EventTime when,
@@ -118,8 +121,8 @@ EventRef RetainEvent(EventRef event);
 void ReleaseEvent(EventRef event);
 UInt32 GetEventClass(EventRef event);
 UInt32 GetEventKind(EventRef event);
-OSStatus SetEventParameter(EventRef event, EventParamName name, EventParamType type,
-                           ByteCount size, const void* data);
+OSStatus SetEventParameter(EventRef event, EventParamName name, EventParamType type, ByteCount size,
+                           const void* data);
 // Copies at most bufferSize bytes; the parameter's own type must match desiredType
 // (or desiredType is typeWildCard '****').
 OSStatus GetEventParameter(EventRef event, EventParamName name, EventParamType desiredType,
@@ -129,8 +132,7 @@ OSStatus GetEventParameter(EventRef event, EventParamName name, EventParamType d
 EventTargetRef GetApplicationEventTarget();
 EventTargetRef GetWindowEventTarget(WindowRef window);
 OSStatus InstallEventHandler(EventTargetRef target, EventHandlerUPP handler, ItemCount numTypes,
-                             const EventTypeSpec* list, void* userData,
-                             EventHandlerRef* outRef);
+                             const EventTypeSpec* list, void* userData, EventHandlerRef* outRef);
 OSStatus RemoveEventHandler(EventHandlerRef handlerRef);
 inline OSStatus InstallApplicationEventHandler(EventHandlerUPP handler, ItemCount numTypes,
                                                const EventTypeSpec* list, void* userData,

@@ -71,7 +71,8 @@ struct timespec toTimespec(const UTCDateTime& d) {
     UInt64 seconds = (UInt64(d.highSeconds) << 32) | d.lowSeconds;
     struct timespec ts {};
     ts.tv_sec = time_t(SInt64(seconds) - kSeconds1904To1970);
-    ts.tv_nsec = long((UInt64(d.fraction) * 1000000000u) >> 16);
+    // Rounded up, so that the date read back has the same 1/65536 s fraction.
+    ts.tv_nsec = long((UInt64(d.fraction) * 1000000000u + 65535u) >> 16);
     return ts;
 }
 

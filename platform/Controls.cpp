@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/StaticText.h"
 #include "platform/TextEncoding.h"
 #include "platform/Windows.h"
 
@@ -91,7 +92,9 @@ void HideControl(ControlRef control) {
     if (control) control->setVisible(false);
 }
 
-Boolean IsControlVisible(ControlRef control) { return control && !control->isHidden(); }
+Boolean IsControlVisible(ControlRef control) {
+    return control && !control->isHidden();
+}
 
 OSStatus EnableControl(ControlRef control) {
     if (!control) return paramErr;
@@ -105,11 +108,19 @@ OSStatus DisableControl(ControlRef control) {
     return noErr;
 }
 
-Boolean IsControlEnabled(ControlRef control) { return control && control->isEnabled(); }
+Boolean IsControlEnabled(ControlRef control) {
+    return control && control->isEnabled();
+}
 
-void SetControlMinimum(ControlRef control, SInt16 value) { setStored(control, kMinimum, value); }
-void SetControlMaximum(ControlRef control, SInt16 value) { setStored(control, kMaximum, value); }
-void SetControlValue(ControlRef control, SInt16 value) { setStored(control, kValue, value); }
+void SetControlMinimum(ControlRef control, SInt16 value) {
+    setStored(control, kMinimum, value);
+}
+void SetControlMaximum(ControlRef control, SInt16 value) {
+    setStored(control, kMaximum, value);
+}
+void SetControlValue(ControlRef control, SInt16 value) {
+    setStored(control, kValue, value);
+}
 
 SInt16 GetControlMinimum(ControlRef control) {
     return control ? stored(control, kMinimum, 0) : 0;
@@ -131,7 +142,9 @@ OSErr SetControlData(ControlRef control, ControlPartCode, ResType tagName, Size 
     if (tagName != kControlStaticTextTextTag) return OSErr(errDataNotSupported);
     const std::string macRoman(static_cast<const char*>(data), size_t(size));
     const QString text = QString::fromStdString(Utf8FromMacRoman(macRoman));
-    if (auto* label = qobject_cast<QLabel*>(control)) {
+    if (auto* staticText = qobject_cast<StaticText*>(control)) {
+        staticText->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(control)) {
         // A file name such as "<b>x" is text, never markup.
         label->setTextFormat(Qt::PlainText);
         label->setText(text);
@@ -150,18 +163,29 @@ OSErr GetControlData(ControlRef control, ControlPartCode, ResType tagName, Size 
     if (!control || bufferSize < 0) return paramErr;
     if (tagName != kControlStaticTextTextTag) return OSErr(errDataNotSupported);
     QString text;
-    if (auto* label = qobject_cast<QLabel*>(control)) text = label->text();
-    else if (auto* button = qobject_cast<QAbstractButton*>(control)) text = button->text();
-    else if (auto* edit = qobject_cast<QLineEdit*>(control)) text = edit->text();
-    else return OSErr(errDataNotSupported);
+    if (auto* staticText = qobject_cast<StaticText*>(control))
+        text = staticText->text();
+    else if (auto* label = qobject_cast<QLabel*>(control))
+        text = label->text();
+    else if (auto* button = qobject_cast<QAbstractButton*>(control))
+        text = button->text();
+    else if (auto* edit = qobject_cast<QLineEdit*>(control))
+        text = edit->text();
+    else
+        return OSErr(errDataNotSupported);
     const std::string bytes = MacRomanFromUtf8(text.toStdString());
     if (actualSize) *actualSize = Size(bytes.size());
-    if (buffer) std::memcpy(buffer, bytes.data(), std::min<size_t>(size_t(bufferSize), bytes.size()));
+    if (buffer)
+        std::memcpy(buffer, bytes.data(), std::min<size_t>(size_t(bufferSize), bytes.size()));
     return noErr;
 }
 
 void Draw1Control(ControlRef control) {
-    if (control && control->isVisible()) control->repaint();
+    if (!control || !control->isVisible()) return;
+    if (auto* staticText = qobject_cast<StaticText*>(control))
+        staticText->drawNow();
+    else
+        control->repaint();
 }
 
 OSStatus GetControlCommandID(ControlRef control, UInt32* outCommandID) {

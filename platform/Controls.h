@@ -13,7 +13,11 @@ struct ControlID {
 using ControlPartCode = SInt16;
 enum : ControlPartCode { kControlEntireControl = 0 };
 enum : ResType { kControlStaticTextTextTag = FOUR_CHAR_CODE("text") };
-enum : OSStatus { errUnknownControl = -30584, errDataNotSupported = -30583, errControlNotFound = -30592 };
+enum : OSStatus {
+    errUnknownControl = -30584,
+    errDataNotSupported = -30583,
+    errControlNotFound = -30592
+};
 
 OSStatus GetControlByID(WindowRef inWindow, const ControlID* inID, ControlRef* outControl);
 
@@ -35,11 +39,14 @@ SInt16 GetControlMaximum(ControlRef control);
 SInt16 GetControlValue(ControlRef control);
 
 // Text ('text' tag) in Mac Roman, shown decoded and as plain text, never markup.
+// Static texts of the descriptions show a new text within one frame.
 OSErr SetControlData(ControlRef control, ControlPartCode part, ResType tagName, Size size,
                      const void* data);
 OSErr GetControlData(ControlRef control, ControlPartCode part, ResType tagName, Size bufferSize,
                      void* buffer, Size* actualSize);
-// Repaints the control now, so that new text shows before the caller goes on.
+// Repaints the control now, so that new text shows before the caller goes on. A
+// static text painted less than a frame (1/60 s) ago is painted when that frame
+// is over instead: a run's messages then cost no more than the display shows.
 void Draw1Control(ControlRef control);
 // The control's command (from its `command` property), 0 when it has none.
 OSStatus GetControlCommandID(ControlRef control, UInt32* outCommandID);

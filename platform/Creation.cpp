@@ -20,6 +20,22 @@ namespace {
 
 enum class Kind { File, Folder };
 
+bool present(int dirfd, const std::string& name, struct stat* st) {
+    return ::fstatat(dirfd, name.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Takes back an object just created whose catalog fields could not be set:
+// the object itself (if it is still the one created) and a sidecar that did
+// not exist before. A sidecar that was there before is left in place.
+void undoCreate(int dirfd, const std::string& name, const struct stat& made, bool hadSidecar) {
+    struct stat st;
+    if (present(dirfd, name, &st) && st.st_dev == made.st_dev && st.st_ino == made.st_ino)
+        sysio::unlinkat(dirfd, name.c_str(), S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0);
+    const std::string sidecar = "._" + name;
+    if (!hadSidecar && present(dirfd, sidecar, &st) && S_ISREG(st.st_mode))
+        sysio::unlinkat(dirfd, sidecar.c_str(), 0);
+}
+
 OSErr create(Kind kind, const FSRef* parentRef, UniCharCount nameLength, const UniChar* name,
              FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* catalogInfo, FSRef* newRef,
              FSSpec* newSpec, UInt32* newDirID) {
@@ -33,6 +49,13 @@ OSErr create(Kind kind, const FSRef* parentRef, UniCharCount nameLength, const U
     std::vector<std::string> candidates = filenames::fromUnicode(name, nameLength);
     if (candidates.empty() || !filenames::isComponent(candidates[0])) return bdNamErr;
     const std::string& newName = candidates[0];
+    struct stat st;
+    // "._x" beside "x" is read as x's sidecar: a new empty one would be a
+    // malformed sidecar that blocks x's resource fork.
+    if (newName.size() > 2 && newName.compare(0, 2, "._") == 0 &&
+        !present(folder.get(), newName, &st) && present(folder.get(), newName.substr(2), &st))
+        return bdNamErr;
+    const bool hadSidecar = present(folder.get(), "._" + newName, &st);
     if (kind == Kind::File) {
         int fd = sysio::openat(folder.get(), newName.c_str(),
                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK, 0666);
@@ -47,8 +70,13 @@ OSErr create(Kind kind, const FSRef* parentRef, UniCharCount nameLength, const U
     FSRef ref;
     makeRef(created.node, identityOf(created.sx), &ref);
     if (catalogInfo && (whichInfo & kFSCatInfoSettableInfo)) {
+        struct stat made;
+        if (!present(folder.get(), newName, &made)) return fnfErr;
         err = FSSetCatalogInfo(&ref, whichInfo, catalogInfo);
-        if (err != noErr) return err;
+        if (err != noErr) {
+            undoCreate(folder.get(), newName, made, hadSidecar);
+            return err;
+        }
     }
     if (newRef) *newRef = ref;
     if (newSpec)

@@ -1,18 +1,18 @@
 #include "platform/DocumentRequests.h"
 
 #include <limits.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QByteArray>
 #include <QDataStream>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
-#include <QApplication>
 #include <QWidget>
-#include <strings.h>
 #include <cstdio>
 
 #include "platform/AppleEvents.h"
@@ -125,9 +125,12 @@ std::vector<std::string> DocumentPathsFromArguments(int argc, char** argv) {
         if (strncasecmp(argv[i], "file:", 5) == 0) {
             // file:///path or file://localhost/path, percent-encoded bytes.
             QByteArray rest = QByteArray(argv[i] + 5);
-            if (rest.startsWith("//localhost/")) rest = rest.mid(11);
-            else if (rest.startsWith("///")) rest = rest.mid(2);
-            else if (!rest.startsWith("/") || rest.startsWith("//")) rest.clear();
+            if (rest.startsWith("//localhost/"))
+                rest = rest.mid(11);
+            else if (rest.startsWith("///"))
+                rest = rest.mid(2);
+            else if (!rest.startsWith("/") || rest.startsWith("//"))
+                rest.clear();
             const int cut = int(rest.indexOf('?') >= 0 ? rest.indexOf('?') : rest.indexOf('#'));
             if (cut >= 0) rest.truncate(cut);
             const QByteArray decoded = QByteArray::fromPercentEncoding(rest);
@@ -158,7 +161,8 @@ std::string DocumentServerName() {
 LaunchRole ClaimDocumentServer(const std::vector<std::string>& paths) {
     const std::string name = DocumentServerName();
     if (!socketIsOurs(name)) {
-        std::fprintf(stderr, "brackwater: %s belongs to someone else; not listening\n", name.c_str());
+        std::fprintf(stderr, "brackwater: %s belongs to someone else; not listening\n",
+                     name.c_str());
         return LaunchRole::Primary;
     }
     QLocalSocket socket;
@@ -174,8 +178,7 @@ LaunchRole ClaimDocumentServer(const std::vector<std::string>& paths) {
     }
     // Nobody answers: a socket left by a killed instance is taken over.
     QLocalServer::removeServer(QString::fromStdString(name));
-    if (!listenAt(name))
-        std::fprintf(stderr, "brackwater: cannot listen at %s\n", name.c_str());
+    if (!listenAt(name)) std::fprintf(stderr, "brackwater: cannot listen at %s\n", name.c_str());
     return LaunchRole::Primary;
 }
 

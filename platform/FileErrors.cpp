@@ -35,6 +35,8 @@ OSErr errnoToOSErr(int err) {
             return tmfoErr;
         case ENOMEM:
             return memFullErr;
+        case ENOTSUP:  // also EOPNOTSUPP: e.g. no user attributes on this file system
+            return wrgVolTypErr;
         default:
             return ioErr;
     }

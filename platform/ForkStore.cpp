@@ -167,7 +167,11 @@ struct Sidecar {
         for (const Entry& e : header.entries) {
             if (e.id == appledouble::kResourceForkId) continue;
             if (e.id == appledouble::kFinderInfoId) {
-                if (e.length > appledouble::kFinderInfoSize) return false;
+                // Past the Finder info: an ATTR block without attributes holds
+                // nothing; anything else is kept.
+                if (e.length > appledouble::kFinderInfoSize &&
+                    !(header.hasAttrBlock && header.attributes.empty()))
+                    return false;
                 continue;
             }
             if (e.length) return false;
@@ -671,6 +675,47 @@ OSErr patchInPlace(const Sidecar& sc, std::uint64_t at, const void* bytes, std::
     return noErr;
 }
 
+// Writes Finder info into the metadata attribute. A non-zero copy in the
+// sidecar or the Mac attribute (one is made when the attribute is created for
+// a creation date) gets the same bytes: peers that read only those see the
+// change, and Finder info cleared here does not let the old copy show through.
+// All or nothing: a failure puts back what was written.
+OSErr setMetadataFinderInfo(const Target& t, const Sidecar& sc, const FinderInfoState& fi,
+                            const UInt8 finderInfo[32]) {
+    const int fd = t.fd.get();
+    auto stale = [&](const std::uint8_t* copy) {
+        return !allZero(copy, 32) && std::memcmp(copy, finderInfo, 32) != 0;
+    };
+    const Entry* sideEntry = sc.exists ? sc.header.find(appledouble::kFinderInfoId) : nullptr;
+    std::uint8_t sideOld[32] = {};
+    OSErr err = noErr;
+    if (sideEntry && (err = sc.read(sideEntry->offset, sideOld, 32)) != noErr) return err;
+    const bool patchSide = sideEntry && stale(sideOld);
+    Bytes macOld;
+    bool macPresent = false;
+    if ((err = readAttr(fd, kMacFinderInfoAttr, &macOld, &macPresent)) != noErr) return err;
+    const bool patchMac = macPresent && macOld.size() >= 32 && stale(macOld.data());
+
+    Bytes value = fi.metadata;
+    std::memcpy(value.data() + fi.metaHeader.find(appledouble::kFinderInfoId)->offset, finderInfo,
+                32);
+    if (sysio::fsetxattr(fd, kNetatalkAttr, value.data(), value.size(), XATTR_REPLACE) != 0)
+        return lastError();
+    if (patchSide) err = patchInPlace(sc, sideEntry->offset, finderInfo, 32);
+    if (err == noErr && patchMac) {
+        const int rc = allZero(finderInfo, 32)
+                           ? sysio::fremovexattr(fd, kMacFinderInfoAttr)
+                           : sysio::fsetxattr(fd, kMacFinderInfoAttr, finderInfo, 32, 0);
+        if (rc != 0) {
+            err = lastError();
+            if (patchSide) patchInPlace(sc, sideEntry->offset, sideOld, 32);
+        }
+    }
+    if (err != noErr)
+        sysio::fsetxattr(fd, kNetatalkAttr, fi.metadata.data(), fi.metadata.size(), XATTR_REPLACE);
+    return err;
+}
+
 OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32]) {
     Target t;
     OSErr err = openTarget(dirfd, name, false, true, &t);
@@ -682,15 +727,8 @@ OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32])
     if (std::memcmp(fi.bytes, finderInfo, 32) == 0) return noErr;
     const auto where = fi.found != FinderInfoState::None ? fi.found : fi.holder;
     switch (where) {
-        case FinderInfoState::Metadata: {
-            Bytes value = fi.metadata;
-            std::memcpy(value.data() + fi.metaHeader.find(appledouble::kFinderInfoId)->offset,
-                        finderInfo, 32);
-            if (sysio::fsetxattr(t.fd.get(), kNetatalkAttr, value.data(), value.size(),
-                                 XATTR_REPLACE) != 0)
-                return lastError();
-            return noErr;
-        }
+        case FinderInfoState::Metadata:
+            return setMetadataFinderInfo(t, sc, fi, finderInfo);
         case FinderInfoState::MacAttr:
             if (allZero(finderInfo, 32)) return removeAttr(t.fd.get(), kMacFinderInfoAttr);
             return sysio::fsetxattr(t.fd.get(), kMacFinderInfoAttr, finderInfo, 32, 0) == 0
@@ -725,6 +763,7 @@ OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32])
 
 // The dates entry's creation date, from the metadata attribute or the sidecar.
 struct DatesState {
+    bool metadataPresent = false;  // valid or not
     bool inMetadata = false, inSidecar = false;
     std::uint64_t sidecarAt = 0;
     std::optional<std::int64_t> created;
@@ -737,6 +776,7 @@ OSErr locateDates(const Target& t, const Sidecar& sc, DatesState* d) {
     bool present;
     OSErr err = readAttr(t.fd.get(), kNetatalkAttr, &value, &present);
     if (err != noErr) return err;
+    d->metadataPresent = present;
     Header h;
     if (present && appledouble::parseNetatalkMetadata(value.data(), value.size(), &h) ==
                        appledouble::Problem::None) {
@@ -757,6 +797,41 @@ OSErr locateDates(const Target& t, const Sidecar& sc, DatesState* d) {
         }
     }
     return noErr;
+}
+
+OSErr setCreationDateOnce(int dirfd, const char* name, std::int64_t unixSeconds) {
+    Target t;
+    OSErr err = openTarget(dirfd, name, false, true, &t);
+    if (err != noErr) return err;
+    Sidecar sc;
+    if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    DatesState d;
+    if ((err = locateDates(t, sc, &d)) != noErr) return err;
+    std::uint8_t field[4];
+    appledouble::writeU32(field, *appledouble::encodeDate(unixSeconds));
+    if (d.inMetadata) {
+        std::memcpy(d.metadata.data() + d.metadataAt, field, 4);
+        return sysio::fsetxattr(t.fd.get(), kNetatalkAttr, d.metadata.data(), d.metadata.size(),
+                                XATTR_REPLACE) == 0
+                   ? OSErr(noErr)
+                   : lastError();
+    }
+    if (d.inSidecar) return patchInPlace(sc, d.sidecarAt, field, 4);
+    // Samba and netatalk remove a metadata attribute they cannot parse; we
+    // leave it as it is rather than write over bytes we do not understand.
+    if (d.metadataPresent) return ioErr;
+    // No dates entry anywhere. A third sidecar entry would make Samba and
+    // macOS's unpacker refuse the sidecar (and with it the fork), so the date
+    // goes into a new metadata attribute, where Samba and netatalk read it.
+    // That attribute's Finder info wins over every other store, so it starts
+    // as a copy of the Finder info readers see now.
+    FinderInfoState fi;
+    if ((err = locateFinderInfo(t, sc, &fi)) != noErr) return err;
+    const Bytes value = appledouble::newNetatalkMetadata(fi.bytes, unixSeconds, t.st.st_mtim.tv_sec,
+                                                         t.st.st_atim.tv_sec);
+    if (sysio::fsetxattr(t.fd.get(), kNetatalkAttr, value.data(), value.size(), XATTR_CREATE) == 0)
+        return noErr;
+    return errno == EEXIST ? kRaced : lastError();  // EEXIST: written by someone else meanwhile
 }
 
 }  // namespace
@@ -886,29 +961,10 @@ OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bo
 }
 
 OSErr setCreationDate(int dirfd, const char* name, std::int64_t unixSeconds) {
-    const auto raw = appledouble::encodeDate(unixSeconds);
-    if (!raw) return paramErr;
-    Target t;
-    OSErr err = openTarget(dirfd, name, false, true, &t);
-    if (err != noErr) return err;
-    Sidecar sc;
-    if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
-    DatesState d;
-    if ((err = locateDates(t, sc, &d)) != noErr) return err;
-    std::uint8_t field[4];
-    appledouble::writeU32(field, *raw);
-    if (d.inMetadata) {
-        std::memcpy(d.metadata.data() + d.metadataAt, field, 4);
-        return sysio::fsetxattr(t.fd.get(), kNetatalkAttr, d.metadata.data(), d.metadata.size(),
-                                XATTR_REPLACE) == 0
-                   ? OSErr(noErr)
-                   : lastError();
-    }
-    if (d.inSidecar) return patchInPlace(sc, d.sidecarAt, field, 4);
-    // No dates entry anywhere. Adding one would give the sidecar a third entry,
-    // which Samba and macOS's unpacker refuse (and with it the fork), so the
-    // creation date stays the file system's, as on any Linux file.
-    return noErr;
+    if (!appledouble::encodeDate(unixSeconds)) return paramErr;
+    OSErr err = setCreationDateOnce(dirfd, name, unixSeconds);
+    if (err == kRaced) err = setCreationDateOnce(dirfd, name, unixSeconds);
+    return err == kRaced ? OSErr(fBsyErr) : err;
 }
 
 bool isHiddenCompanion(int dirfd, const char* name) {

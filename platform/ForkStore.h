@@ -54,21 +54,29 @@ OSErr deleteResourceFork(int dirfd, const char* name);
 // user.com.apple.FinderInfo; all zero when there is none.
 OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]);
 // Writes Finder info where it was found, new Finder info into the sidecar.
+// Written into the metadata attribute, it also replaces non-zero copies in the
+// sidecar and the Mac attribute, so no store keeps an older one.
 OSErr setFinderInfo(int dirfd, const char* name, const UInt8 finderInfo[32]);
 
 // The creation date from the sidecar's or the metadata attribute's dates entry,
 // as Unix seconds; fnfErr-free: *found is false when no entry holds one.
 OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bool* found);
 // Writes the dates entry where one exists (metadata attribute first). Without
-// one nothing is written: a third sidecar entry would make Samba and macOS's
-// unpacker refuse the sidecar. Dates the entry cannot hold give paramErr.
+// one it creates the netatalk metadata attribute (Samba's shape) holding the
+// date and a copy of the current Finder info; a third sidecar entry instead
+// would make Samba and macOS's unpacker refuse the sidecar. Dates the entry
+// cannot hold give paramErr; a file system without user attributes gives
+// wrgVolTypErr; an unparsable metadata attribute gives ioErr. On failure
+// nothing has changed.
 OSErr setCreationDate(int dirfd, const char* name, std::int64_t unixSeconds);
 
 // True when `name` is a sidecar that belongs to another entry of the folder
-// ("._x" with "x" present), or netatalk's ".AppleDouble" folder: listings hide them.
+// (a regular file "._x" with "x" present), or netatalk's ".AppleDouble"
+// folder: listings hide them. An orphan "._x" is an ordinary file.
 bool isHiddenCompanion(int dirfd, const char* name);
 
 // Renames a file's sidecar along with it (call after renaming the file itself).
+// Never replaces an existing "._newName" (dupFNErr); no sidecar is noErr.
 OSErr renameCompanion(int dirfd, const char* oldName, const char* newName);
 
 // True for a temporary sidecar that a write prepares beside a file

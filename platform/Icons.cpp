@@ -29,7 +29,8 @@ OSErr RegisterIconRefFromFSRef(OSType creator, OSType iconType, const FSRef* ico
     if (!iconFile || !theIconRef) return paramErr;
     *theIconRef = nullptr;
     std::string path(PATH_MAX + 1, '\0');
-    OSStatus err = FSRefMakePath(iconFile, reinterpret_cast<UInt8*>(path.data()), UInt32(path.size()));
+    OSStatus err =
+        FSRefMakePath(iconFile, reinterpret_cast<UInt8*>(path.data()), UInt32(path.size()));
     if (err != noErr) return OSErr(err);
     // Every image of the family: an icns file holds one per size.
     QImageReader reader(QFile::decodeName(path.c_str()));
@@ -47,7 +48,8 @@ OSErr RegisterIconRefFromFSRef(OSType creator, OSType iconType, const FSRef* ico
     // References stay valid for the life of the process, as callers keep them.
     gIconRefs.emplace_back(ref);
     gRegistry[{creator, iconType}] = ref;
-    if (iconType == kApplicationIconType && qobject_cast<QApplication*>(QCoreApplication::instance()))
+    if (iconType == kApplicationIconType &&
+        qobject_cast<QApplication*>(QCoreApplication::instance()))
         QApplication::setWindowIcon(ref->icon);
     *theIconRef = ref;
     return noErr;
@@ -62,4 +64,6 @@ IconRef FindRegisteredIcon(OSType creator, OSType iconType) {
     return it == gRegistry.end() ? nullptr : it->second;
 }
 
-int IconRefSizeCount(IconRef icon) { return icon ? icon->sizes : 0; }
+int IconRefSizeCount(IconRef icon) {
+    return icon ? icon->sizes : 0;
+}

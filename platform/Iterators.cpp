@@ -103,7 +103,14 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
             return err;
         }
         object.node = child(it.container, entry.name);
-        object.folder = CDirFd(::fcntl(it.folder.get(), F_DUPFD_CLOEXEC, 0));
+        // Only the fields read through the folder need a descriptor of their
+        // own; a walk asking for node flags and sizes is spared two system
+        // calls per object.
+        constexpr FSCatalogInfoBitmap kNeedsFolder =
+            kFSCatInfoCreateDate | kFSCatInfoPermissions | kFSCatInfoUserAccess |
+            kFSCatInfoFinderInfo | kFSCatInfoFinderXInfo | kFSCatInfoRsrcSizes | kFSCatInfoValence;
+        if (catalogInfos && (whichInfo & kNeedsFolder))
+            object.folder = CDirFd(::fcntl(it.folder.get(), F_DUPFD_CLOEXEC, 0));
         if (catalogInfos) {
             err = catalog::fill(object, whichInfo, &catalogInfos[count]);
             if (err != noErr) {

@@ -70,6 +70,7 @@ enum : OSErr {
     memFullErr = -108,
     nilHandleErr = -109,
     dirNFErr = -120,
+    wrgVolTypErr = -123,  // the volume's file system cannot do it (no user attributes)
     errAECoercionFail = -1700,
     errAEDescNotFound = -1701,
     errAEWrongDataType = -1703,
@@ -80,8 +81,8 @@ enum : OSErr {
     errAEBuildSyntaxError = -1740,
     errFSNoMoreItems = -1417,
     errFSBadItemCount = -1418,
-    errFSBadIteratorFlags = -1419,
-    errFSIteratorNotFound = -1420,
+    errFSBadIteratorFlags = -1422,
+    errFSIteratorNotFound = -1423,
     errFSForkNotFound = -1409,
     notAFileErr = -1302,
     afpAccessDenied = -5000,

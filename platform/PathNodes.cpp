@@ -108,9 +108,11 @@ void setName(Node& n, std::string_view name) {
     gNames.append(name);
 }
 
+bool gHaveOpenat2 = true;
+
 // Opens `relative` below `dirfd` refusing every symbolic link on the way.
 int openNoLinks(int dirfd, const std::string& relative) {
-    static bool haveOpenat2 = true;
+    bool& haveOpenat2 = gHaveOpenat2;
     if (haveOpenat2) {
         open_how how{};
         how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -159,6 +161,10 @@ static_assert(sizeof(RefData) <= sizeof(FSRef));
 std::vector<UInt64> gVolumes;
 
 }  // namespace
+
+void setUseOpenat2(bool use) {
+    gHaveOpenat2 = use;
+}
 
 CDirFd::~CDirFd() {
     if (fd_ >= 0) ::close(fd_);
@@ -250,8 +256,19 @@ OSErr openFolder(NodeID node, CDirFd* folder) {
         if (n == kNoNode || chain.size() > gNodes.size()) return fnfErr;
         chain.push_back(n);
     }
-    CDirFd current(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (current.get() < 0) return errnoToOSErr(errno);
+    if (chain.empty()) {
+        CDirFd root(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (root.get() < 0) return errnoToOSErr(errno);
+        *folder = std::move(root);
+        return noErr;
+    }
+    // "/" is opened once for the process: every folder of every call is
+    // reached from it, and opening and closing it each time cost two system
+    // calls per file in a run over many files.
+    static int rootFd = -1;
+    if (rootFd < 0) rootFd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0) return errnoToOSErr(errno);
+    CDirFd current;
     // Pieces stay well under PATH_MAX so the kernel takes each in one call.
     constexpr std::size_t kPiece = 2048;
     std::string piece;
@@ -261,7 +278,7 @@ OSErr openFolder(NodeID node, CDirFd* folder) {
         piece += name;
         bool last = std::next(it) == chain.rend();
         if (!last && piece.size() + 1 + nameView(gNodes[*std::next(it)]).size() < kPiece) continue;
-        int fd = openNoLinks(current.get(), piece);
+        int fd = openNoLinks(current.get() >= 0 ? current.get() : rootFd, piece);
         if (fd < 0) return folderError(errno);
         current = CDirFd(fd);
         piece.clear();

@@ -72,6 +72,10 @@ private:
 // folder reached. A piece that is now a symbolic link or missing gives fnfErr.
 OSErr openFolder(NodeID node, CDirFd* folder);
 
+// Test seam: false makes folders open one component at a time, as on kernels
+// without openat2.
+void setUseOpenat2(bool use);
+
 // An object found through a reference: its folder, its name in that folder and
 // what statx says of it now (no link followed). The root is its own folder
 // with the name ".".

@@ -7,3 +7,6 @@ using ExitToShellHook = void (*)();
 void ExitToShell();
 // Null restores the real ending.
 void SetExitToShellHook(ExitToShellHook hook);
+// Work that must be done before the process ends (removing a socket file, say);
+// run by the real ending in the order registered.
+void RunAtExitToShell(void (*cleanup)());

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QMainWindow>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "platform/CFBundle.h"
+#include "platform/StaticText.h"
 
 struct OpaqueIBNibRef {
     std::string folder;
@@ -32,6 +34,17 @@ std::string utf8(CFStringRef s) {
     return QStringFromCFString(s).toStdString();
 }
 
+// Knows the platform's own controls besides Qt's widgets.
+class Loader : public QUiLoader {
+public:
+    QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override {
+        if (className != "StaticText") return QUiLoader::createWidget(className, parent, name);
+        auto* widget = new StaticText(parent);
+        widget->setObjectName(name);
+        return widget;
+    }
+};
+
 QWidget* load(IBNibRef nib, CFStringRef name, OSStatus* err) {
     const std::string object = utf8(name);
     if (!nib || object.empty() || object.find('/') != std::string::npos) {
@@ -43,7 +56,7 @@ QWidget* load(IBNibRef nib, CFStringRef name, OSStatus* err) {
         *err = kIBCarbonRuntimeCantFindObject;
         return nullptr;
     }
-    QUiLoader loader;
+    Loader loader;
     QWidget* widget = loader.load(&file);
     *err = widget ? noErr : OSStatus(kIBCarbonRuntimeObjectNotOfRequestedType);
     return widget;
@@ -89,6 +102,14 @@ void wireCommands(QWidget* root) {
         QObject::connect(button, &QAbstractButton::clicked, button,
                          [button, command]() { sendCommand(command, button->window()); });
     }
+    // A popup sends its command once the user has chosen an item, with the
+    // new item already its value.
+    for (QComboBox* popup : root->findChildren<QComboBox*>()) {
+        const UInt32 command = CommandOfObject(popup);
+        if (!command) continue;
+        QObject::connect(popup, &QComboBox::activated, popup,
+                         [popup, command]() { sendCommand(command, popup->window()); });
+    }
 }
 
 void wireMenuCommands(QObject* root) {
@@ -126,12 +147,15 @@ OSStatus CreateNibReference(CFStringRef inNibName, IBNibRef* outNibRef) {
         return kIBCarbonRuntimeCantFindNibFile;
     const std::string folder = MainBundleResourcesDirectory() + "/" + name;
     struct stat st;
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return kIBCarbonRuntimeCantFindNibFile;
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return kIBCarbonRuntimeCantFindNibFile;
     *outNibRef = new OpaqueIBNibRef{folder};
     return noErr;
 }
 
-void DisposeNibReference(IBNibRef inNibRef) { delete inNibRef; }
+void DisposeNibReference(IBNibRef inNibRef) {
+    delete inNibRef;
+}
 
 OSStatus SetMenuBarFromNib(IBNibRef inNibRef, CFStringRef inName) {
     OSStatus err = noErr;
@@ -185,7 +209,21 @@ void HideWindow(WindowRef window) {
     if (window) window->hide();
 }
 
-Boolean IsWindowVisible(WindowRef window) { return window && window->isVisible(); }
+Boolean IsWindowVisible(WindowRef window) {
+    return window && window->isVisible();
+}
+
+void BringToFront(WindowRef window) {
+    if (!window) return;
+    window->raise();
+    window->activateWindow();
+}
+
+void DisposeWindow(WindowRef window) {
+    if (!window) return;
+    window->hide();
+    window->deleteLater();
+}
 
 OSStatus TransitionWindow(WindowRef window, WindowTransitionEffect effect,
                           WindowTransitionAction action, const Rect*) {
@@ -226,4 +264,6 @@ Boolean IsMenuCommandEnabled(MenuRef inMenu, MenuCommand inCommandID) {
     return false;
 }
 
-QWidget* GetMenuBarWidget() { return gMenuBar; }
+QWidget* GetMenuBarWidget() {
+    return gMenuBar;
+}

@@ -1,8 +1,8 @@
 // Interface descriptions, windows and the menu bar. The description "main" is
 // the folder main/ of the bundle's resources, one Qt Designer file per
 // top-level object (MenuBar.ui, MainWindow.ui, ...), loaded at run time.
-// Buttons and menu items carrying a four-character dynamic property `command`
-// send that command to their window's event target when used.
+// Buttons, popups and menu items carrying a four-character dynamic property
+// `command` send that command to their window's event target when used.
 #pragma once
 
 #include "platform/CarbonEvents.h"
@@ -40,6 +40,12 @@ OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* o
 void ShowWindow(WindowRef window);
 void HideWindow(WindowRef window);
 Boolean IsWindowVisible(WindowRef window);
+// Raises the window above the others and gives it the focus.
+void BringToFront(WindowRef window);
+// Hides the window at once and destroys it when control is back in the event
+// loop (it may be disposed from inside its own handlers); its event target and
+// handlers go with it.
+void DisposeWindow(WindowRef window);
 // Fade: the window's opacity goes to 0 in about a quarter of a second, then the
 // window is hidden (its opacity restored for a later show). Returns when done.
 OSStatus TransitionWindow(WindowRef window, WindowTransitionEffect effect,

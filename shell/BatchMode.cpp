@@ -1,5 +1,6 @@
 #include "shell/BatchMode.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/AppleDouble.h"
 #include "platform/Files.h"
+#include "platform/PathNodes.h"
 #include "shell/BatchInfo.h"
 #include "shell/BatchText.h"
 #include "shell/BatchWalk.h"
@@ -118,16 +121,20 @@ const char* dryRunVerb(functionType function) {
     return "?";
 }
 
-// Expands every argument in order; the failures are reported and counted.
-std::vector<CBatchItem> expandAll(const CBatchOptions& options, CReporter* reporter,
-                                  std::size_t* failed) {
+// Expands every argument in order. A failure met on the way takes its place
+// in the list, so that reports come in the order of the arguments and walks.
+std::vector<CBatchItem> expandAll(const CBatchOptions& options) {
     std::vector<CBatchItem> items;
     auto onFailure = [&](const std::string& path, OSErr code, const std::string& note) {
-        reporter->failure(path, code, note);
+        CBatchItem failure;
+        failure.path = path;
+        failure.failure = code;
+        failure.note = note;
+        items.push_back(std::move(failure));
     };
     for (const std::string& path : options.paths) {
         if (gBatchInterrupted) break;
-        *failed += std::size_t(ExpandBatchPath(path, &items, onFailure, &gBatchInterrupted));
+        ExpandBatchPath(path, &items, onFailure, &gBatchInterrupted);
     }
     return items;
 }
@@ -146,14 +153,69 @@ OSErr isRegularFile(const FSRef* ref, bool* regular) {
 
 enum class Outcome { Changed, Failed, Skipped };
 
+// The folder of the files in hand, kept open while the files come from it
+// (a walk hands them out folder by folder).
+class CFolderCache {
+public:
+    int get(pathnodes::NodeID folder) {
+        if (folder != node_ || fd_.get() < 0) {
+            node_ = folder;
+            fd_ = pathnodes::CDirFd();
+            if (pathnodes::openFolder(folder, &fd_) != noErr) fd_ = pathnodes::CDirFd();
+        }
+        return fd_.get();
+    }
+
+private:
+    pathnodes::NodeID node_ = pathnodes::kNoNode;
+    pathnodes::CDirFd fd_;
+};
+
+// True when the file's "._name" sidecar is valid and holds a resource fork
+// with bytes (not macOS's blank placeholder): then that is the fork the store
+// finds first, and deleting it changes the file. Any other answer (no sidecar,
+// an empty fork, anything unusual) is false, and the caller asks the fork
+// store itself. Reads the sidecar once, from the folder kept open.
+bool sidecarHoldsFork(const FSRef* ref, CFolderCache* folders) {
+    pathnodes::NodeID node;
+    pathnodes::Identity identity;
+    if (!pathnodes::readRef(ref, &node, &identity)) return false;
+    const int dirfd = folders->get(pathnodes::parentOf(node));
+    if (dirfd < 0) return false;
+    const std::string sidecar = "._" + pathnodes::nameOf(node);
+    const int fd =
+        ::openat(dirfd, sidecar.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool holds = false;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        std::vector<std::uint8_t> head(
+            std::min<std::uint64_t>(std::uint64_t(st.st_size), appledouble::kMaxHeaderRead));
+        const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+        appledouble::Header header;
+        if (got == ssize_t(head.size()) &&
+            appledouble::parse(head.data(), head.size(), std::uint64_t(st.st_size), &header) ==
+                appledouble::Problem::None) {
+            const appledouble::Entry* fork = header.find(appledouble::kResourceForkId);
+            holds = fork && fork->length > 0 && fork->length != appledouble::kPlaceholderSize;
+        }
+    }
+    ::close(fd);
+    return holds;
+}
+
 // One file of a real run: skipped when the fork the operation takes away is
 // already empty, else the window's operation.
-Outcome applyOperation(const CBatchItem& item, functionType function, CReporter* reporter) {
+Outcome applyOperation(const CBatchItem& item, functionType function, CFolderCache* folders,
+                       CReporter* reporter) {
     const bool resource = function == kDeleteResourceFork;
     OSErr err = noErr;
-    // A data fork the walk saw with bytes in it needs no second look; an empty
-    // one is looked at again now, so that a skip never rests on old news.
-    if (resource || !item.dataSizeKnown || item.dataSize == 0) {
+    // A data fork the walk saw with bytes in it, or a sidecar holding a fork,
+    // needs no second look through the File Manager; an empty fork is looked
+    // at again now, so that a skip never rests on old news.
+    const bool known =
+        resource ? sidecarHoldsFork(&item.ref, folders) : item.dataSizeKnown && item.dataSize > 0;
+    if (!known) {
         FSCatalogInfo info;
         err = FSGetCatalogInfo(&item.ref, resource ? kFSCatInfoRsrcSizes : kFSCatInfoDataSizes,
                                &info, nullptr, nullptr, nullptr);
@@ -238,14 +300,20 @@ int runOperation(const CBatchOptions& options, const CBatchIO& io) {
     if (status >= 0) return status;
     CReporter reporter(io, false);
     std::size_t changed = 0, failed = 0, skipped = 0;
-    const std::vector<CBatchItem> items = expandAll(options, &reporter, &failed);
+    CFolderCache folders;
+    const std::vector<CBatchItem> items = expandAll(options);
     CProgress progress(io.err, io.errIsTerminal, items.size());
     reporter.setProgress(&progress);
     std::size_t done = 0;
     for (; done < items.size() && !gBatchInterrupted; ++done) {
-        const Outcome outcome = options.dryRun
-                                    ? predictOperation(items[done], options.function, &reporter)
-                                    : applyOperation(items[done], options.function, &reporter);
+        if (items[done].failure != noErr) {
+            reporter.failure(items[done].path, items[done].failure, items[done].note);
+            ++failed;
+            continue;
+        }
+        const Outcome outcome =
+            options.dryRun ? predictOperation(items[done], options.function, &reporter)
+                           : applyOperation(items[done], options.function, &folders, &reporter);
         ++(outcome == Outcome::Changed ? changed : outcome == Outcome::Failed ? failed : skipped);
         progress.show(done + 1);
     }
@@ -265,11 +333,16 @@ int runOperation(const CBatchOptions& options, const CBatchIO& io) {
 int runInfo(const CBatchOptions& options, const CBatchIO& io) {
     CReporter reporter(io, options.json);
     std::size_t failed = 0;
-    const std::vector<CBatchItem> items = expandAll(options, &reporter, &failed);
+    const std::vector<CBatchItem> items = expandAll(options);
     CProgress progress(io.err, io.errIsTerminal, items.size());
     reporter.setProgress(&progress);
     std::size_t done = 0;
     for (; done < items.size() && !gBatchInterrupted; ++done) {
+        if (items[done].failure != noErr) {
+            reporter.failure(items[done].path, items[done].failure, items[done].note);
+            ++failed;
+            continue;
+        }
         const CForkReport report = InspectFile(&items[done].ref, items[done].path);
         if (report.error != noErr) {
             reporter.failure(report.path, report.error, "");

@@ -58,8 +58,12 @@ Boolean collectFilter(Boolean, ItemCount, const FSCatalogInfo* catalogInfo, cons
                                   "in its parent folder were not handled");
         }
     } else {
-        context->items->push_back(
-            CBatchItem{*ref, displayPath(*context, ref), true, catalogInfo->dataLogicalSize});
+        CBatchItem item;
+        item.ref = *ref;
+        item.path = displayPath(*context, ref);
+        item.dataSizeKnown = true;
+        item.dataSize = catalogInfo->dataLogicalSize;
+        context->items->push_back(std::move(item));
     }
     return *context->interrupted != 0;
 }
@@ -78,7 +82,10 @@ int ExpandBatchPath(const std::string& argument, std::vector<CBatchItem>* items,
         return 1;
     }
     if (!isDirectory) {
-        items->push_back(CBatchItem{ref, argument});
+        CBatchItem item;
+        item.ref = ref;
+        item.path = argument;
+        items->push_back(std::move(item));
         return 0;
     }
     WalkContext context{items, &onFailure, interrupted, pathnodes::kNoNode, argument};

@@ -12,12 +12,16 @@
 #include "platform/Files.h"
 
 struct CBatchItem {
-    FSRef ref;
+    FSRef ref{};
     std::string path;  // the argument as given, then the names below it
     // The data fork's size when the walk met the file (0 also for anything
     // that is not a regular file); not known for a file given by itself.
     bool dataSizeKnown = false;
     std::uint64_t dataSize = 0;
+    // Set for an entry that stands for a failure met while expanding, at the
+    // place where it was met: the code and what was not done.
+    OSErr failure = noErr;
+    std::string note;
 };
 
 // Called for each failure met while expanding: the path concerned, the result

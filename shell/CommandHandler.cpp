@@ -1,5 +1,6 @@
 #include "shell/CommandHandler.h"
 
+#include "settings/PreferencesWindow.h"
 #include "shell/MainWindow.h"
 
 OSStatus ApplicationCommandHandler(EventHandlerCallRef, EventRef event, void*) {
@@ -10,6 +11,9 @@ OSStatus ApplicationCommandHandler(EventHandlerCallRef, EventRef event, void*) {
     switch (command.commandID) {
         case kHICommandCancel:
             gStopping = true;
+            return noErr;
+        case kHICommandPreferences:
+            HandlePreferencesCommand();
             return noErr;
         case kHICommandQuit:
             gQuitting = true;

@@ -25,8 +25,10 @@ OSErr SetStaticTextText(ControlRef control, const unsigned char* text, Boolean d
 void print_message(const char* text, int line) {
     Str255 message;
     CopyCStringToPascal(text, message);
-    if (line == 1) SetStaticTextText(gMessage, message, true);
-    else if (line == 2) SetStaticTextText(gSmallMessage, message, true);
+    if (line == 1)
+        SetStaticTextText(gMessage, message, true);
+    else if (line == 2)
+        SetStaticTextText(gSmallMessage, message, true);
     EventRecord event;
     WaitNextEvent(0, &event, 0, nullptr);
 }

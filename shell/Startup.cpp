@@ -1,5 +1,6 @@
 #include "shell/Startup.h"
 
+#include "intake/DragTarget.h"
 #include "platform/AppleEvents.h"
 #include "platform/Controls.h"
 #include "platform/Windows.h"
@@ -23,7 +24,7 @@ OSStatus StartApplication() {
     }
     HideWindow(gWindow);
 
-    ControlRef* const controls[] = {&gMessage, &gSpin, &gEditButton,
+    ControlRef* const controls[] = {&gMessage,  &gSpin,         &gEditButton,
                                     &gProgress, &gSmallMessage, &gStopButton};
     const SInt32 numbers[] = {1, 2, 4, 5, 6, 7};
     for (int i = 0; i < 6; ++i) {
@@ -32,6 +33,10 @@ OSStatus StartApplication() {
     }
     DisposeNibReference(nib);
 
+    // The window takes drops from now on; a failure leaves drops on the
+    // application's icon as the only road.
+    InitDragHandlers();
+    InstallDragHandlers(gWindow);
     ShowWindow(gWindow);
     AEInstallEventHandler(kCoreEventClass, kAEOpenDocuments,
                           NewAEEventHandlerUPP(OpenDocsAppleEventHandler), 0, false);

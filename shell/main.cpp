@@ -1,8 +1,13 @@
-// Entry point: creates the application object and runs Brackwater.
+// Entry point: creates the application object, hands the documents given at
+// launch to an instance that already runs, or starts Brackwater with them.
 #include <QApplication>
 #include <cstdio>
 
+#include "platform/CarbonEvents.h"
+#include "platform/DocumentRequests.h"
+#include "platform/Process.h"
 #include "shell/BatchMode.h"
+#include "shell/Startup.h"
 
 int main(int argc, char* argv[]) {
     // Batch mode runs without a display: decided before any application object.
@@ -10,6 +15,28 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Brackwater");
     QApplication::setApplicationVersion(BRACKWATER_VERSION);
-    std::printf("Brackwater %s\n", BRACKWATER_VERSION);
+    QApplication::setDesktopFileName("brackwater");
+
+    const std::vector<std::string> documents = DocumentPathsFromArguments(argc, argv);
+    switch (ClaimDocumentServer(documents)) {
+        case LaunchRole::HandedOver:
+            return 0;
+        case LaunchRole::Unreachable:
+            std::fprintf(stderr, "brackwater: the running instance did not take the documents\n");
+            return 1;
+        case LaunchRole::Primary:
+            break;
+    }
+    const OSStatus err = StartApplication();
+    if (err != noErr) {
+        CloseDocumentServer();
+        return int(err);
+    }
+    // The end after a run leaves no socket behind either.
+    RunAtExitToShell(CloseDocumentServer);
+    // Delivered by the loop, once start-up is done.
+    SendOpenDocumentsToSelf(documents);
+    RunApplicationEventLoop();
+    CloseDocumentServer();
     return 0;
 }

@@ -8,10 +8,12 @@ IconRef gAppIcon = nullptr;
 bool MakeFSRefForBundleResource(const char* name, const char* type, FSRef& outRef) {
     CFBundleRef bundle = CFBundleGetMainBundle();
     if (!bundle || !name || !type) return false;
-    CFStringRef nameString = CFStringCreateWithCString(kCFAllocatorDefault, name, kCFStringEncodingMacRoman);
+    CFStringRef nameString =
+        CFStringCreateWithCString(kCFAllocatorDefault, name, kCFStringEncodingMacRoman);
     if (!nameString) return false;
     bool found = false;
-    CFStringRef typeString = CFStringCreateWithCString(kCFAllocatorDefault, type, kCFStringEncodingMacRoman);
+    CFStringRef typeString =
+        CFStringCreateWithCString(kCFAllocatorDefault, type, kCFStringEncodingMacRoman);
     if (typeString) {
         CFURLRef url = CFBundleCopyResourceURL(bundle, nameString, typeString, nullptr);
         if (url) {

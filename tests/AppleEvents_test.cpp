@@ -76,8 +76,10 @@ TEST(AppleEvents, ListsAppendReplaceAndCopyOutWithinTheBuffer) {
     EXPECT_EQ(type, typeChar);
     ASSERT_EQ(AEGetNthPtr(&list, 2, typeWildCard, nullptr, nullptr, buffer, 4, nullptr), noErr);
     EXPECT_EQ(std::string(buffer, 3), "TWO");
-    EXPECT_EQ(AEGetNthPtr(&list, 0, typeChar, nullptr, nullptr, buffer, 4, nullptr), errAEBadListItem);
-    EXPECT_EQ(AEGetNthPtr(&list, 4, typeChar, nullptr, nullptr, buffer, 4, nullptr), errAEBadListItem);
+    EXPECT_EQ(AEGetNthPtr(&list, 0, typeChar, nullptr, nullptr, buffer, 4, nullptr),
+              errAEBadListItem);
+    EXPECT_EQ(AEGetNthPtr(&list, 4, typeChar, nullptr, nullptr, buffer, 4, nullptr),
+              errAEBadListItem);
     // A text item is not a file.
     FSRef ref;
     EXPECT_EQ(AEGetNthPtr(&list, 1, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr),
@@ -143,8 +145,8 @@ TEST(AppleEvents, FileItemsOfEveryKindReadAsFSRefs) {
     // URLs that name no local file do not convert.
     AEDescList bad;
     AECreateList(nullptr, 0, false, &bad);
-    for (const char* u : {"http://example.org/x", "file://otherhost/tmp", "file:///tmp/%zz",
-                          "file:///tmp/a%00b"})
+    for (const char* u :
+         {"http://example.org/x", "file://otherhost/tmp", "file:///tmp/%zz", "file:///tmp/a%00b"})
         AEPutPtr(&bad, 0, typeFileURL, u, Size(std::strlen(u)));
     FSRef ref;
     for (long i = 1; i <= 4; ++i)
@@ -230,9 +232,9 @@ TEST(AppleEvents, EventsSentToSelfAreQueuedAndDeliveredByTheLoop) {
     const ProcessSerialNumber self = {0, UInt32(kCurrentProcess)};
     AppleEvent event = eventTo(self, kAEOpenDocuments, "first");
     AppleEvent reply;
-    ASSERT_EQ(AESend(&event, &reply, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr,
-                     nullptr),
-              noErr);
+    ASSERT_EQ(
+        AESend(&event, &reply, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr, nullptr),
+        noErr);
     EXPECT_EQ(reply.descriptorType, typeNull);
     AEDisposeDesc(&event);  // the queued copy is the delivery's own
     EXPECT_EQ(gReceived.calls, 0);

@@ -92,19 +92,6 @@ TEST(CList, ClearThenAppendReusesTheOldTailNode) {
     EXPECT_EQ(values(list), (Strings{"new", "newer"}));
 }
 
-TEST(CList, WalkingProtocolVisitsEveryNodeInOrder) {
-    StringList list;
-    for (const char* s : {"x", "y", "z"}) list.append(CString256(s));
-    std::string seen;
-    list.current = list.head;
-    while (Node* node = list.current) {
-        list.current = node->next;
-        seen += node->value.text;
-    }
-    EXPECT_EQ(seen, "xyz");
-    EXPECT_EQ(list.current, nullptr);
-}
-
 TEST(CList, DestructionReturnsNodesToThePool) {
     Node* tailNode;
     {
@@ -268,14 +255,6 @@ TEST(FlattenList, TruncatesLikeAppending) {
     exact.append(CString256("y"));
     out.flatten_list(',', exact);
     EXPECT_EQ(std::string(out.text), std::string(254, 'x') + "y");
-}
-
-TEST(FlattenList, RoundTripsWithParse) {
-    StringList list;
-    CString256("alpha beta gamma").parse_into_list(" ", list);
-    CString256 joined;
-    joined.flatten_list('+', list);
-    EXPECT_STREQ(joined.text, "alpha+beta+gamma");
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ TEST(CarbonEvents, CommandsGoFromTheWindowToTheApplicationUntilOneTakesThem) {
     Trace trace;
     const EventTypeSpec spec = {kEventClassCommand, kEventCommandProcess};
     EventHandlerRef windowRef = nullptr, appRef = nullptr;
-    ASSERT_EQ(InstallWindowEventHandler(&window, windowHandler, 1, &spec, &trace, &windowRef), noErr);
+    ASSERT_EQ(InstallWindowEventHandler(&window, windowHandler, 1, &spec, &trace, &windowRef),
+              noErr);
     ASSERT_EQ(InstallApplicationEventHandler(appHandler, 1, &spec, &trace, &appRef), noErr);
 
     // Nobody takes it: both see it, and the standard handling does not know it.
@@ -111,7 +112,8 @@ TEST(CarbonEvents, ParametersAreTypedAndCopiedWithinTheBuffer) {
     char buffer[8] = {};
     EventParamType type = 0;
     ByteCount size = 0;
-    EXPECT_EQ(GetEventParameter(event, FOUR_CHAR_CODE("test"), typeHICommand, nullptr, 8, nullptr, buffer),
+    EXPECT_EQ(GetEventParameter(event, FOUR_CHAR_CODE("test"), typeHICommand, nullptr, 8, nullptr,
+                                buffer),
               errAECoercionFail);
     EXPECT_EQ(GetEventParameter(event, FOUR_CHAR_CODE("miss"), FOUR_CHAR_CODE("TEXT"), nullptr, 8,
                                 nullptr, buffer),
@@ -137,8 +139,9 @@ TEST(CarbonEvents, OneShotTimersFireOnceAndNotBeforeTheirDelay) {
     gFired = 0;
     qint64 firedAt = 0;
     const qint64 start = QDateTime::currentMSecsSinceEpoch();
-    ASSERT_EQ(InstallEventLoopTimer(GetCurrentEventLoop(), 0.05, 0, countingTimer, &firedAt, nullptr),
-              noErr);
+    ASSERT_EQ(
+        InstallEventLoopTimer(GetCurrentEventLoop(), 0.05, 0, countingTimer, &firedAt, nullptr),
+        noErr);
     EXPECT_EQ(gFired, 0);  // never from inside the installing call
     QElapsedTimer clock;
     clock.start();
@@ -157,7 +160,8 @@ TEST(CarbonEvents, OneShotTimersFireOnceAndNotBeforeTheirDelay) {
 
 TEST(CarbonEvents, TheYieldDispatchesWhatIsPendingAndTakesNothingForTheCaller) {
     bool delivered = false;
-    QMetaObject::invokeMethod(qApp, [&]() { delivered = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [&]() { delivered = true; }, Qt::QueuedConnection);
     EventRecord record;
     EXPECT_FALSE(WaitNextEvent(0, &record, 0, nullptr));
     EXPECT_TRUE(delivered);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QWidget>
+
 #include "shell/MainWindow.h"
 
 namespace {
@@ -33,6 +36,15 @@ TEST(CommandHandler, StopIsHandledQuitAndTheRestPassOn) {
         EXPECT_FALSE(gQuitting);
     }
 
+    // Preferences is handled: its window opens, and no request changes.
+    EXPECT_EQ(send(kHICommandPreferences), noErr);
+    bool shown = false;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        shown = shown || (w->objectName() == "PreferencesWindow" && w->isVisible());
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(gStopping);
+    EXPECT_FALSE(gQuitting);
+
     // Quit sets its request and still passes on, so the standard handling runs.
     EXPECT_EQ(send(kHICommandQuit), eventNotHandledErr);
     EXPECT_TRUE(gQuitting);
@@ -47,7 +59,8 @@ TEST(CommandHandler, AnEventWithoutACommandRecordPassesOn) {
     EXPECT_EQ(ApplicationCommandHandler(nullptr, event, nullptr), eventNotHandledErr);
     // A parameter of another type is not a command record either.
     const UInt32 cancel = kHICommandCancel;
-    SetEventParameter(event, kEventParamDirectObject, FOUR_CHAR_CODE("long"), sizeof cancel, &cancel);
+    SetEventParameter(event, kEventParamDirectObject, FOUR_CHAR_CODE("long"), sizeof cancel,
+                      &cancel);
     EXPECT_EQ(ApplicationCommandHandler(nullptr, event, nullptr), eventNotHandledErr);
     EXPECT_FALSE(gStopping);
     ReleaseEvent(event);

@@ -4,10 +4,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <string>
+
+#include "platform/StaticText.h"
 
 TEST(Controls, ProgressBarsShowTheirRangeAndAnEmptyRangeShowsFull) {
     QProgressBar bar;
@@ -82,7 +86,8 @@ TEST(Controls, TextIsMacRomanShownAsPlainText) {
     EXPECT_EQ(label.textFormat(), Qt::PlainText);
     char back[64];
     Size size = 0;
-    ASSERT_EQ(GetControlData(&label, 0, kControlStaticTextTextTag, sizeof back, back, &size), noErr);
+    ASSERT_EQ(GetControlData(&label, 0, kControlStaticTextTextTag, sizeof back, back, &size),
+              noErr);
     EXPECT_EQ(std::string(back, size_t(size)), std::string(macRoman));
 
     QPushButton button;
@@ -92,4 +97,42 @@ TEST(Controls, TextIsMacRomanShownAsPlainText) {
     EXPECT_EQ(SetControlData(nullptr, 0, kControlStaticTextTextTag, 1, "x"), paramErr);
     EXPECT_EQ(SetControlData(&label, 0, kControlStaticTextTextTag, 0, nullptr), noErr);
     EXPECT_TRUE(label.text().isEmpty());
+}
+
+TEST(Controls, StaticTextsShowNewTextWithinAFrameWithoutRelayout) {
+    QWidget window;
+    window.resize(300, 100);
+    auto* text = new StaticText(&window);
+    text->setLines(2);
+    text->setGeometry(0, 0, 300, 40);
+    window.show();
+    const QSize hint = text->sizeHint();
+    // Let the first paint grow older than a frame.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 40) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+
+    ASSERT_EQ(SetControlData(text, 0, kControlStaticTextTextTag, 5, "first"), noErr);
+    EXPECT_EQ(text->text(), "first");
+    char back[8];
+    Size size = 0;
+    ASSERT_EQ(GetControlData(text, 0, kControlStaticTextTextTag, sizeof back, back, &size), noErr);
+    EXPECT_EQ(std::string(back, size_t(size)), "first");
+    const int before = text->paintCount();
+    Draw1Control(text);  // the last paint is old enough: painted at once
+    EXPECT_EQ(text->paintCount(), before + 1);
+
+    // Within the same frame a second text waits for the frame's end, then shows.
+    SetControlData(text, 0, kControlStaticTextTextTag, 6, "second");
+    Draw1Control(text);
+    EXPECT_EQ(text->paintCount(), before + 1);
+    QElapsedTimer clock;
+    clock.start();
+    while (text->paintCount() == before + 1 && clock.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(text->paintCount(), before + 2);
+    EXPECT_LT(clock.elapsed(), 200);
+    // A long name changes neither the control's size nor its neighbours'.
+    SetControlData(text, 0, kControlStaticTextTextTag, 200, std::string(200, 'w').c_str());
+    EXPECT_EQ(text->sizeHint(), hint);
 }

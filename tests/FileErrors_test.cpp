@@ -27,6 +27,8 @@ TEST(FileErrors, EveryErrnoOfTheTableMapsToItsResultCode) {
         {EMFILE, tmfoErr},
         {ENFILE, tmfoErr},
         {ENOMEM, memFullErr},
+        {ENOTSUP, wrgVolTypErr},
+        {EOPNOTSUPP, wrgVolTypErr},
         {EIO, ioErr},
         {EINVAL, ioErr},
         {12345, ioErr},

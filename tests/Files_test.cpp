@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <climits>
@@ -323,7 +324,17 @@ TEST(References, AMillionReferencesStaySmall) {
 
 // ---------------------------------------------------------------- deep trees
 
-TEST(DeepTrees, PathsLongerThanPathMaxWork) {
+class DeepTrees : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { pathnodes::setUseOpenat2(GetParam()); }
+    void TearDown() override { pathnodes::setUseOpenat2(true); }
+};
+INSTANTIATE_TEST_SUITE_P(OpeningFolders, DeepTrees, ::testing::Values(true, false),
+                         [](const auto& info) {
+                             return info.param ? "InOneCall" : "ComponentByComponent";
+                         });
+
+TEST_P(DeepTrees, PathsLongerThanPathMaxWork) {
     TempTree t;
     std::string level(200, 'd');
     int fd = open(t.root().c_str(), O_RDONLY | O_DIRECTORY);
@@ -358,7 +369,12 @@ TEST(DeepTrees, PathsLongerThanPathMaxWork) {
     EXPECT_EQ(+info.rsrcLogicalSize, 4u);
     EXPECT_EQ(pathOf(parent), path);
     close(fd);
-    removeDeep(AT_FDCWD, t.path(level).c_str());
+    // A folder on the way replaced by a link: the reference is gone.
+    std::string first = t.path(level);
+    ASSERT_EQ(rename(first.c_str(), (first + ".old").c_str()), 0);
+    ASSERT_EQ(symlink((first + ".old").c_str(), first.c_str()), 0);
+    EXPECT_EQ(FSGetCatalogInfo(&ref, 0, nullptr, nullptr, nullptr, nullptr), fnfErr);
+    removeDeep(AT_FDCWD, (first + ".old").c_str());
 }
 
 // ---------------------------------------------------------------- listings
@@ -635,6 +651,99 @@ TEST(Catalog, FilesAndFoldersAreCreatedOnceInAFolder) {
     EXPECT_EQ(readText(t.path("d/taken")), "keep");
     EXPECT_EQ(FSCreateFileUnicode(&file, taken.length, taken.unicode, 0, nullptr, nullptr, nullptr),
               dirNFErr);
+}
+
+namespace {
+// A file system without user attributes.
+int noUserAttributes(sysio::Call call) {
+    return call == sysio::Call::GetXattr || call == sysio::Call::SetXattr ||
+                   call == sysio::Call::RemoveXattr
+               ? EOPNOTSUPP
+               : 0;
+}
+}  // namespace
+
+TEST(Catalog, ACreationDateOnAPlainFileIsKeptOrReportedAsNotKept) {
+    TempTree t;
+    const std::string p = t.write("f", "data");
+    FSRef ref = refOf(p);
+    FSCatalogInfo info{};
+    info.createDate = {0, 2900000000u, 0};
+    ASSERT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoCreateDate, &info), noErr);
+    FSCatalogInfo back{};
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoCreateDate, &back, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(+back.createDate.lowSeconds, 2900000000u);
+    // In netatalk's metadata attribute, not in a new sidecar.
+    EXPECT_EQ(::getxattr(p.c_str(), "user.org.netatalk.Metadata", nullptr, 0), 402);
+    EXPECT_FALSE(exists(t.path("._f")));
+
+    const std::string g = t.write("g", "data");
+    FSRef gref = refOf(g);
+    const std::string before = snapshot(t.root());
+    sysio::setFaultHook(noUserAttributes);
+    EXPECT_EQ(FSSetCatalogInfo(&gref, kFSCatInfoCreateDate, &info), wrgVolTypErr);
+    sysio::setFaultHook(nullptr);
+    EXPECT_EQ(snapshot(t.root()), before);
+}
+
+TEST(Catalog, CreationTakesBackWhatItMadeWhenTheCatalogFieldsFail) {
+    TempTree t;
+    t.mkdir("d");
+    t.write("d/._orphan", "an ordinary file");
+    FSRef d = refOf(t.path("d"));
+    const std::string before = snapshot(t.root());
+    FSCatalogInfo info{};
+    std::memcpy(info.finderInfo, "TEXTttxt", 8);
+    info.createDate = {0, 2900000000u, 0};
+    const FSCatalogInfoBitmap which = kFSCatInfoFinderInfo | kFSCatInfoCreateDate;
+    for (const char* name : {"new", "orphan"}) {
+        SCOPED_TRACE(name);
+        const HFSUniStr255 n = uniName(name);
+        FSRef made;
+        // No user attributes: the Finder info went into a sidecar, the date fails.
+        sysio::setFaultHook(noUserAttributes);
+        EXPECT_EQ(FSCreateFileUnicode(&d, n.length, n.unicode, which, &info, &made, nullptr),
+                  std::strcmp(name, "new") == 0 ? wrgVolTypErr : ioErr);
+        EXPECT_EQ(FSCreateDirectoryUnicode(&d, n.length, n.unicode, which, &info, &made, nullptr,
+                                           nullptr),
+                  std::strcmp(name, "new") == 0 ? wrgVolTypErr : ioErr);
+        sysio::setFaultHook(nullptr);
+        EXPECT_EQ(snapshot(t.root()), before);
+    }
+    // A date the dates entry cannot hold (1904).
+    info.createDate = {0, 0, 0};
+    const HFSUniStr255 n = uniName("new");
+    EXPECT_EQ(FSCreateFileUnicode(&d, n.length, n.unicode, which, &info, nullptr, nullptr),
+              paramErr);
+    EXPECT_EQ(snapshot(t.root()), before);
+}
+
+TEST(Catalog, ASidecarsNameBesideItsFileIsRefused) {
+    TempTree t;
+    t.mkdir("d");
+    t.write("d/x", "data");
+    t.write("d/._y", "an orphan");
+    FSRef d = refOf(t.path("d"));
+    const std::string before = snapshot(t.root());
+    const HFSUniStr255 sidecarOfX = uniName("._x");
+    EXPECT_EQ(FSCreateFileUnicode(&d, sidecarOfX.length, sidecarOfX.unicode, 0, nullptr, nullptr,
+                                  nullptr),
+              bdNamErr);
+    EXPECT_EQ(FSCreateDirectoryUnicode(&d, sidecarOfX.length, sidecarOfX.unicode, 0, nullptr,
+                                       nullptr, nullptr, nullptr),
+              bdNamErr);
+    EXPECT_EQ(snapshot(t.root()), before);
+    // Without "z" beside it "._z" is an ordinary name; "y" beside an orphan
+    // "._y" is created and the orphan kept.
+    for (const char* name : {"._z", "y"}) {
+        const HFSUniStr255 n = uniName(name);
+        EXPECT_EQ(FSCreateFileUnicode(&d, n.length, n.unicode, 0, nullptr, nullptr, nullptr), noErr)
+            << name;
+    }
+    EXPECT_TRUE(exists(t.path("d/._z")));
+    EXPECT_EQ(readText(t.path("d/y")), "");
+    EXPECT_EQ(readText(t.path("d/._y")), "an orphan");
 }
 
 // ---------------------------------------------------------------- forks

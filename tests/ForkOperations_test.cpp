@@ -406,6 +406,18 @@ TEST_F(FlipTest, AReadOnlyFileIsRefusedAndStaysAsItWas) {
         EXPECT_EQ(result, afpAccessDenied) << int(op);
     }
     EXPECT_EQ(snapshot(t.root()), before);
+
+    // A file nobody owns and may write, in a folder where no sidecar can be made: the
+    // failed write of the resource fork keeps the data fork.
+    std::string q = t.write("closed/g", "the data fork");
+    ASSERT_EQ(chown(q.c_str(), 65534, 65534), 0);
+    before = snapshot(t.root());
+    int result = runAsNobody([&] {
+        FSRef ref = refOf(q);
+        return int(ProcessFSRef(&ref, kFlipDeleteDataFork));
+    });
+    EXPECT_EQ(result, afpAccessDenied);
+    EXPECT_EQ(snapshot(t.root()), before);
 }
 
 // ---------------------------------------------------------------- deletions

@@ -7,6 +7,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -473,6 +474,17 @@ TEST_F(ForkStore, DeletingAPeersForkKeepsEveryOtherByte) {
         std::fill_n(expected.begin() + c.lengthField, 4, 0);
         EXPECT_EQ(sidecarBytes("f"), expected) << c.sample;
     }
+    // macOS's shape with zero Finder info and an ATTR block without attributes
+    // holds nothing else either.
+    fresh();
+    file("f");
+    Bytes empty = corpusBytes("peers/macos-4096.ad");
+    std::fill_n(empty.begin() + 50, 32, 0);
+    empty[84 + 34] = empty[84 + 35] = 0;  // no attributes
+    empty[3810 + 100] = 1;                // a real fork instead of the blank one
+    sidecar("f", empty);
+    ASSERT_EQ(deleteResourceFork(dirfd, "f"), noErr);
+    EXPECT_FALSE(hasSidecar("f"));
     // Samba keeps the Finder info in the metadata attribute: its sidecar holds
     // nothing but the fork and goes; the attribute stays.
     fresh();
@@ -503,6 +515,7 @@ TEST_F(ForkStore, CreationDateComesFromMetadataThenTheSidecarsDatesEntry) {
     ASSERT_EQ(getCreationDate(dirfd, "f", &when, &found), noErr);
     EXPECT_EQ(when, 1234567890);
     EXPECT_EQ(slice(sidecarBytes("f"), 98, 110), slice(dates, 4, 16));  // other dates kept
+    EXPECT_FALSE(hasAttr("f", kMetadata));  // the sidecar's entry is where the date lives
 
     const Bytes meta = corpusBytes("peers/samba-fruit.meta");
     setAttr("f", kMetadata, meta);
@@ -516,11 +529,105 @@ TEST_F(ForkStore, CreationDateComesFromMetadataThenTheSidecarsDatesEntry) {
     EXPECT_EQ(setCreationDate(dirfd, "f", 946684800ll + 0x80000000ll), paramErr);
 }
 
-TEST_F(ForkStore, CreationDateWithoutADatesEntryChangesNothing) {
+namespace {
+// Fails the attribute calls as a file system without user attributes does.
+int noUserAttributes(sysio::Call call) {
+    return call == sysio::Call::GetXattr || call == sysio::Call::SetXattr ||
+                   call == sysio::Call::RemoveXattr
+               ? EOPNOTSUPP
+               : 0;
+}
+}  // namespace
+
+TEST_F(ForkStore, CreationDateWithoutADatesEntryGoesIntoANewMetadataAttribute) {
+    // Each file's Finder info from a different store; none has a dates entry.
+    file("side");
+    sidecar("side", corpusBytes("peers/unar-hidden.ad"));
+    file("attr");
+    setAttr("attr", kMacFinderInfo, testsupport::finderInfo("APPL", "CARO"));
+    file("plain");
+    tree->mkdir("folder");
+    const struct timespec times[2] = {{1300000000, 0}, {1400000000, 0}};  // access, modify
+    for (const char* n : {"side", "attr", "plain", "folder"}) {
+        ASSERT_EQ(::utimensat(AT_FDCWD, path(n).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        ASSERT_EQ(setCreationDate(dirfd, n, 1234567890), noErr) << n;
+        std::int64_t when = 0;
+        bool found = false;
+        ASSERT_EQ(getCreationDate(dirfd, n, &when, &found), noErr) << n;
+        EXPECT_TRUE(found) << n;
+        EXPECT_EQ(when, 1234567890) << n;
+
+        // Samba's shape, byte for byte where it is fixed.
+        const Bytes meta = attr(n, kMetadata);
+        appledouble::Header h;
+        ASSERT_EQ(appledouble::parseNetatalkMetadata(meta.data(), meta.size(), &h),
+                  appledouble::Problem::None)
+            << n;
+        const std::vector<std::array<std::uint32_t, 3>> expected = {
+            {4, 154, 0},          {8, 354, 16},         {9, 122, 32},         {14, 370, 4},
+            {0x80444556, 374, 8}, {0x80494E4F, 382, 8}, {0x8053594E, 390, 8}, {0x8053567E, 398, 4}};
+        ASSERT_EQ(h.entries.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            EXPECT_EQ((std::array<std::uint32_t, 3>{h.entries[i].id, h.entries[i].offset,
+                                                    h.entries[i].length}),
+                      expected[i])
+                << n << " descriptor " << i;
+        EXPECT_EQ(slice(meta, 8, 24), Bytes(16, 0)) << n;  // filler
+        EXPECT_EQ(slice(meta, 154, 354), Bytes(200, 0)) << n;
+        EXPECT_EQ(slice(meta, 370, 402), Bytes(32, 0)) << n;
+        EXPECT_EQ(testsupport::be32(meta, 354), *appledouble::encodeDate(1234567890)) << n;
+        EXPECT_EQ(testsupport::be32(meta, 358), *appledouble::encodeDate(1400000000)) << n;
+        EXPECT_EQ(testsupport::be32(meta, 362), 0x80000000u) << n;  // never backed up
+        EXPECT_EQ(testsupport::be32(meta, 366), *appledouble::encodeDate(1300000000)) << n;
+    }
+    // The Finder info readers saw is what the new attribute holds.
+    EXPECT_EQ(slice(attr("side", kMetadata), 122, 154), kTextFinderInfo);
+    EXPECT_EQ(slice(attr("attr", kMetadata), 122, 154), testsupport::finderInfo("APPL", "CARO"));
+    EXPECT_EQ(slice(attr("plain", kMetadata), 122, 154), Bytes(32, 0));
+    EXPECT_EQ(finderType("side"), "TEXTttxt");
+    EXPECT_EQ(finderType("attr"), "APPLCARO");
+    // The sidecar keeps its two entries and every byte; no new sidecar appears.
+    EXPECT_EQ(sidecarBytes("side"), corpusBytes("peers/unar-hidden.ad"));
+    EXPECT_EQ(fork("side"), corpusBytes("peers/unar-hidden.rsrc"));
+    EXPECT_FALSE(hasSidecar("plain"));
+    EXPECT_FALSE(hasSidecar("folder"));
+
+    // Later dates and Finder info go into the attribute now.
+    const Bytes appl = testsupport::finderInfo("APPL", "ttxt");
+    ASSERT_EQ(setCreationDate(dirfd, "side", 1500000000), noErr);
+    ASSERT_EQ(setFinderInfo(dirfd, "side", appl.data()), noErr);
+    const Bytes meta = attr("side", kMetadata);
+    EXPECT_EQ(testsupport::be32(meta, 354), *appledouble::encodeDate(1500000000));
+    EXPECT_EQ(slice(meta, 122, 154), appl);
+    EXPECT_EQ(finderType("side"), "APPLttxt");
+    // The copies stay equal to it: cleared Finder info does not bring the
+    // old one back from the sidecar or the Mac attribute.
+    EXPECT_EQ(slice(sidecarBytes("side"), 50, 82), appl);
+    const UInt8 zero[32] = {};
+    for (const char* n : {"side", "attr"}) {
+        ASSERT_EQ(setFinderInfo(dirfd, n, zero), noErr) << n;
+        EXPECT_EQ(finderType(n), std::string(8, '\0')) << n;
+    }
+    EXPECT_EQ(slice(sidecarBytes("side"), 50, 82), Bytes(32, 0));
+    EXPECT_EQ(fork("side"), corpusBytes("peers/unar-hidden.rsrc"));
+    EXPECT_FALSE(hasAttr("attr", kMacFinderInfo));
+}
+
+TEST_F(ForkStore, CreationDateNotStorableChangesNothing) {
     file("f");
     sidecar("f", corpusBytes("peers/unar-hidden.ad"));
+    file("bad");
+    setAttr("bad", kMetadata, slice(corpusBytes("peers/samba-fruit.meta"), 0, 300));
     const std::string before = snap();
-    EXPECT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
+    // No user attributes on this file system: an error, not a silent success.
+    sysio::setFaultHook(noUserAttributes);
+    EXPECT_EQ(setCreationDate(dirfd, "f", 1234567890), wrgVolTypErr);
+    sysio::setFaultHook(nullptr);
+    // A metadata attribute that does not parse is not written over.
+    EXPECT_EQ(setCreationDate(dirfd, "bad", 1234567890), ioErr);
+    // Dates the entry cannot hold.
+    EXPECT_EQ(setCreationDate(dirfd, "f", 946684800ll - 0x80000000ll), paramErr);
+    EXPECT_EQ(setCreationDate(dirfd, "f", 946684800ll + 0x80000000ll), paramErr);
     EXPECT_EQ(snap(), before);
 }
 
@@ -770,6 +877,20 @@ TEST_F(ForkStoreFaults, WritesAndDeletionsSurviveEveryFailingCall) {
          [](ForkStore& t) {
              t.file("f");
              t.sidecar("f", makeSidecar({{9, 62, 32, {}}, {8, 94, 16, {}}, {2, 110, 0, {}}}));
+         },
+         [](int fd) { return setCreationDate(fd, "f", 1234567890); }},
+        {"Finder info in the metadata attribute and its copies",
+         [](ForkStore& t) {
+             t.file("f");
+             t.sidecar("f", corpusBytes("peers/unar-hidden.ad"));
+             t.setAttr("f", kMacFinderInfo, kTextFinderInfo);
+             ASSERT_EQ(setCreationDate(t.dirfd, "f", 1234567890), noErr);
+         },
+         [appl](int fd) { return setFinderInfo(fd, "f", appl.data()); }},
+        {"creation date into a new metadata attribute",
+         [](ForkStore& t) {
+             t.file("f");
+             t.sidecar("f", corpusBytes("peers/unar-hidden.ad"));
          },
          [](int fd) { return setCreationDate(fd, "f", 1234567890); }},
     };

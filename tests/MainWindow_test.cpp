@@ -53,7 +53,8 @@ TEST_F(StatusDisplay, MessagesGoToTheirLineCutTo255BytesAndAlwaysYield) {
 
     // Another line changes nothing, but events still get through.
     bool delivered = false;
-    QMetaObject::invokeMethod(qApp, [&]() { delivered = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [&]() { delivered = true; }, Qt::QueuedConnection);
     print_message("nowhere", 3);
     EXPECT_TRUE(delivered);
     EXPECT_EQ(counter.text(), "(1 of 3)");

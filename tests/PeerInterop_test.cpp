@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -41,6 +42,13 @@ void writeWithStore(int dirfd, const char* name, const Bytes& fork) {
     ASSERT_EQ(forkstore::setFinderInfo(dirfd, name, fi.data()), noErr);
 }
 
+Bytes attribute(const std::string& path, const char* name) {
+    Bytes value(65536);
+    const ssize_t n = ::lgetxattr(path.c_str(), name, value.data(), value.size());
+    value.resize(n < 0 ? 0 : std::size_t(n));
+    return value;
+}
+
 }  // namespace
 
 TEST(PeerInterop, LsarDecodesOurSidecars) {
@@ -70,6 +78,14 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
     // g: a longer fork first, then a rewrite of its start (a rebuilt sidecar).
     writeWithStore(dirfd, "g", testsupport::pattern(900, 9));
     ASSERT_EQ(forkstore::writeResourceFork(dirfd, "g", 0, forkG.size(), forkG.data()), noErr);
+    // Creation dates without a dates entry: a new metadata attribute, which
+    // Samba must take as valid (it removes one it cannot parse) and from which
+    // it serves f's Finder info.
+    tree.write("share/h", "data fork");
+    ASSERT_EQ(forkstore::setCreationDate(dirfd, "f", 1234567890), noErr);
+    ASSERT_EQ(forkstore::setCreationDate(dirfd, "h", 1234567890), noErr);
+    const Bytes metaH = attribute(share + "/h", "user.org.netatalk.Metadata");
+    ASSERT_EQ(metaH.size(), 402u);
     ::close(dirfd);
     Bytes expectedG = testsupport::pattern(900, 9);
     std::copy(forkG.begin(), forkG.end(), expectedG.begin());
@@ -110,7 +126,8 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
     std::string log;
     if (up) {
         log = run(client + "'get f:AFP_Resource " + tree.path("f.rsrc") + "; get f:AFP_AfpInfo " +
-                  tree.path("f.afp") + "; get g:AFP_Resource " + tree.path("g.rsrc") + "'");
+                  tree.path("f.afp") + "; get g:AFP_Resource " + tree.path("g.rsrc") +
+                  "; allinfo h; allinfo f'");
     }
     ::kill(-smbd, SIGTERM);
     ::waitpid(smbd, nullptr, 0);
@@ -133,5 +150,13 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
     UInt8 fi[32];
     ASSERT_EQ(forkstore::getFinderInfo(dirfd, "f", fi), noErr);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(fi), 8), "TEXTttxt");
+    std::int64_t created = 0;
+    bool found = false;
+    for (const char* name : {"f", "h"}) {
+        ASSERT_EQ(forkstore::getCreationDate(dirfd, name, &created, &found), noErr);
+        EXPECT_TRUE(found) << name << log;
+        EXPECT_EQ(created, 1234567890) << name;
+    }
+    EXPECT_EQ(attribute(share + "/h", "user.org.netatalk.Metadata"), metaH) << log;
     ::close(dirfd);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Draws Brackwater's icon and writes brackwater.png (256 px) and the icon
-family Brackwater.icns (PNG images from 16 to 512 px). Standard library only:
+"""Draws Brackwater's icon and writes resources/brackwater.png (256 px) and the
+icon family resources/Brackwater.icns (PNG images from 16 to 512 px), or into
+the folder given as the argument. Standard library only:
 the shapes are drawn at 512 px with 4x4 supersampling, then box-filtered."""
 import math
 import struct
@@ -123,7 +124,7 @@ def icns(images):
 
 
 def main():
-    out = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parent
+    out = Path(sys.argv[1]) if len(sys.argv) > 1 else Path(__file__).resolve().parent.parent / "resources"
     full = render()
     sizes = {512: full}
     for s in (256, 128, 64, 32, 16):

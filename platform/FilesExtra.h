@@ -1,0 +1,22 @@
+// File Manager calls beyond Files.h: telling alias files apart, and making a
+// reference from a volume, a folder ID and a Pascal name.
+#pragma once
+
+#include "platform/Files.h"
+
+enum : OSErr { nsvErr = -35 };
+
+// Whether the object is an alias file, and whether it stands for a folder. A
+// symbolic link is an alias, a folder alias when it leads to a folder (a
+// dangling link is an alias of nothing: not a folder alias). A regular file
+// whose Finder flags carry kIsAlias is an alias too, a folder alias when its
+// file type is one of the container types ('fdrp', 'fasy', 'hdsk', ...).
+// Folders and everything else are not aliases. The flags are false on failure.
+OSErr FSIsAliasFile(const FSRef* fileRef, Boolean* aliasFileFlag, Boolean* folderFlag);
+
+// The reference of `name` (a Pascal string of the bytes of a name on disk, as
+// in an FSSpec; empty or null for the folder itself) inside the folder whose
+// node ID is dirID. vRefNum 0 stands for any volume; any other must be the
+// volume of the object found, else nsvErr. Names longer than an FSSpec holds
+// (63 bytes) work too. paramErr without ref.
+OSErr FSMakeFSRef(FSVolumeRefNum vRefNum, SInt32 dirID, ConstStr255Param name, FSRef* ref);

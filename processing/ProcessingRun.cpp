@@ -1,0 +1,204 @@
+#include "processing/ProcessingRun.h"
+
+#include <cstdio>
+#include <deque>
+
+#include "platform/Controls.h"
+#include "platform/MacMemory.h"
+#include "platform/Process.h"
+#include "platform/TextUtils.h"
+#include "platform/Windows.h"
+#include "processing/FolderExpansion.h"
+#include "processing/ForkOperations.h"
+#include "settings/Settings.h"
+#include "shell/MainWindow.h"
+#include "support/CFile.h"
+#include "support/DisplayName.h"
+
+AEDescList gDescList = {typeNull, nullptr};
+
+const char* const kIdleMessage =
+    "Drop one or more files, folders or volumes on the application or this window to change the "
+    "extension.";
+const char* const kFarewellMessage = "Bye.";
+
+namespace {
+
+constexpr EventTimerInterval kRunDelay = 0.001;
+constexpr EventTimerInterval kQuitDelay = 1.0;
+constexpr SInt32 kBarSteps = 32768;  // values 0 to 32767 fit in the bar's 16 bits
+
+std::deque<AEDescList> gWaitingDrops;  // oldest first
+bool gRunActive = false;               // a run is being confirmed or is busy
+bool gQuitOwed = false;                // a run asked to quit while drops were waiting
+bool gEnding = false;                  // the farewell has begun
+
+void schedule(EventTimerInterval delay, EventLoopTimerProcPtr proc) {
+    InstallEventLoopTimer(GetCurrentEventLoop(), delay, 0, NewEventLoopTimerUPP(proc), nullptr,
+                          nullptr);
+}
+
+// After a run or a declined confirmation: the next drop, or the quit owed.
+void carryOn() {
+    if (!gWaitingDrops.empty()) {
+        schedule(kRunDelay, ProcessTimerProc);
+    } else if (gQuitOwed) {
+        gQuitOwed = false;
+        schedule(kQuitDelay, PauseTimerProc);
+    }
+}
+
+void enterBusyState() {
+    gStopping = false;
+    ShowControl(gSpin);
+    HideControl(gEditButton);
+    EnableControl(gStopButton);
+    ShowControl(gStopButton);
+}
+
+void leaveBusyState() {
+    HideControl(gSpin);
+    ShowControl(gEditButton);
+    HideControl(gStopButton);
+    DisableControl(gStopButton);
+    print_message(kIdleMessage, 1);
+}
+
+// The pass over the files of one folder. Returns the status that decides
+// whether the run goes on: the counting walk's when the folder is skipped
+// before collecting, else the collecting walk's. A failed file never ends it.
+OSErr processFolder(const FSRef* folder, functionType function) {
+    OSErr status = IterateCountFolder(folder);
+    const SInt32 n = gNbrFilesToBeProcessed;
+    if (n <= 0) return status;
+    if (n > SInt32(0x7FFFFFFF / sizeof(FSRef))) return status;
+    gFSRefArray = reinterpret_cast<FSRef*>(NewPtr(Size(n * sizeof(FSRef))));
+    if (!gFSRefArray) return status;
+    status = IterateCollectFolder(folder);
+    if (gNbrFilesProcessed != n) {
+        DisposePtr(reinterpret_cast<Ptr>(gFSRefArray));
+        gFSRefArray = nullptr;
+        return status;
+    }
+    // A folder of more files than the bar has steps moves it every `scale`
+    // files, so it still runs from empty to full.
+    const SInt32 scale = (n - 1) / kBarSteps + 1;
+    SetControlMaximum(gProgress, SInt16((n - 1) / scale));
+    SetControlMinimum(gProgress, 0);
+    SetControlValue(gProgress, 0);
+    // The counter line starts from this folder's count, not the last folder's.
+    char message[256];
+    std::snprintf(message, sizeof message, "(0 of %d)", int(n));
+    Str255 counter;
+    CopyCStringToPascal(message, counter);
+    SetStaticTextText(gSmallMessage, counter, false);
+    ShowControl(gProgress);
+    ShowControl(gSmallMessage);
+    for (SInt32 j = 0; j < n; ++j) {
+        if (gQuitting || gStopping) break;
+        if (char* name = FSGetObjectName(&gFSRefArray[j])) {
+            std::snprintf(message, sizeof message, "File: %s", name);
+            print_message(message, 1);
+            ProcessFSRef(&gFSRefArray[j], function);
+            DisposePtr(name);
+        }
+        std::snprintf(message, sizeof message, "(%d of %d)", int(j + 1), int(n));
+        print_message(message, 2);
+        SetControlValue(gProgress, SInt16(j / scale));
+    }
+    HideControl(gProgress);
+    HideControl(gSmallMessage);
+    DisposePtr(reinterpret_cast<Ptr>(gFSRefArray));
+    gFSRefArray = nullptr;
+    return status;
+}
+
+void runItems(functionType function) {
+    long count = 0;
+    if (AECountItems(&gDescList, &count) != noErr) return;
+    for (long i = 1; i <= count; ++i) {
+        if (gQuitting || gStopping) return;
+        FSRef item;
+        AEKeyword keyword;
+        DescType type;
+        Size size;
+        const OSErr err =
+            AEGetNthPtr(&gDescList, i, typeFSRef, &keyword, &type, &item, sizeof item, &size);
+        gNbrFilesToBeProcessed = 0;
+        gNbrFilesProcessed = 0;
+        if (err != noErr) return;
+        if (CFile::IsADirectory(item)) {
+            if (processFolder(&item, function) != noErr) return;
+        } else {
+            if (ProcessFSRef(&item, function) != noErr) return;
+            // No message for a dropped file, but the window stays live and
+            // Stop or Quit can come between two of them.
+            EventRecord event;
+            WaitNextEvent(0, &event, 0, nullptr);
+        }
+    }
+}
+
+}  // namespace
+
+OSErr OpenDocsAppleEventHandler(const AppleEvent* event, AppleEvent*, long) {
+    AEDescList items = {typeNull, nullptr};
+    const OSErr err = AEGetParamDesc(event, keyDirectObject, typeAEList, &items);
+    if (err != noErr) return err;
+    gWaitingDrops.push_back(items);
+    schedule(kRunDelay, ProcessTimerProc);
+    return noErr;
+}
+
+void ProcessTimerProc(EventLoopTimerRef, void*) {
+    // Fired inside a busy run's yield, or once too often: the busy run takes
+    // the waiting drops in turn when it ends.
+    if (gRunActive || gEnding || gWaitingDrops.empty()) return;
+    AEDisposeDesc(&gDescList);
+    gDescList = gWaitingDrops.front();
+    gWaitingDrops.pop_front();
+    gRunActive = true;
+
+    const functionType function = functionType(FunctionType());
+    if (!AskProcessFile(function)) {
+        gRunActive = false;
+        carryOn();
+        return;
+    }
+    enterBusyState();
+    runItems(function);
+    leaveBusyState();
+    gRunActive = false;
+    if (QuitWhenDone()) gQuitOwed = true;
+    carryOn();
+}
+
+void PauseTimerProc(EventLoopTimerRef, void*) {
+    // A drop came in during the second before the end: its run goes first and
+    // the end follows it.
+    if (gRunActive || !gWaitingDrops.empty()) {
+        gQuitOwed = true;
+        return;
+    }
+    gEnding = true;
+    print_message(kFarewellMessage, 1);
+    TransitionWindow(gWindow, kWindowFadeTransitionEffect, kWindowHideTransitionAction, nullptr);
+    if (!gWaitingDrops.empty()) {
+        // Documents arrived during the fade (a launch handed them over): they
+        // are not dropped on the floor; their run comes first, then the end.
+        gEnding = false;
+        gQuitOwed = true;
+        ShowWindow(gWindow);
+        schedule(kRunDelay, ProcessTimerProc);
+        return;
+    }
+    ExitToShell();
+    gEnding = false;  // only reached when a test replaced the ending
+}
+
+long WaitingDropCount() {
+    return long(gWaitingDrops.size());
+}
+bool ProcessingRunActive() {
+    return gRunActive;
+}

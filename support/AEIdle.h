@@ -1,0 +1,15 @@
+// The application's Apple-event idle routine, called while a send waits for its
+// reply: it asks for a 10-tick sleep with no mouse region and lets other
+// threads run.
+#pragma once
+
+#include "platform/AppleEvents.h"
+#include "platform/CarbonEvents.h"
+
+using AEIdleProcPtr = Boolean (*)(EventRecord* theEvent, long* sleepTime, RgnHandle* mouseRgn);
+
+// Always answers false: the wait goes on.
+Boolean MyAEIdleProc(EventRecord* theEvent, long* sleepTime, RgnHandle* mouseRgn);
+
+// MyAEIdleProc as the idle routine to pass to sends.
+extern const AEIdleUPP gAEIdleUPP;

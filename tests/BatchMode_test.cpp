@@ -1,0 +1,545 @@
+#include "shell/BatchMode.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <QMessageBox>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/AppleDouble.h"
+#include "platform/MacMemory.h"
+#include "processing/FolderExpansion.h"
+#include "settings/Settings.h"
+#include "shell/BatchInfo.h"
+#include "shell/BatchText.h"
+#include "shell/BatchWalk.h"
+#include "testkit/AlertAnswer.h"
+#include "testkit/Sidecars.h"
+#include "testkit/TempTree.h"
+
+using namespace testsupport;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(std::FILE* f) {
+    std::fflush(f);
+    std::rewind(f);
+    std::string text;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+// Runs the batch mode on argv with the given answer on stdin, as if stdin were
+// (or were not) a terminal.
+Result run(std::vector<std::string> args, bool terminal = false, const std::string& answer = "") {
+    args.insert(args.begin(), "brackwater");
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    Result r;
+    CBatchOptions options;
+    std::string error;
+    if (!ParseBatchOptions(int(argv.size()), argv.data(), &options, &error)) {
+        r.status = kBatchUsage;
+        r.err = error;
+        return r;
+    }
+    CBatchIO io;
+    io.in = std::tmpfile();
+    io.out = std::tmpfile();
+    io.err = std::tmpfile();
+    std::fputs(answer.c_str(), io.in);
+    std::rewind(io.in);
+    io.inputIsTerminal = terminal;
+    io.errIsTerminal = false;
+    gBatchInterrupted = 0;
+    r.status = RunBatch(options, io);
+    std::fclose(io.in);
+    r.out = slurp(io.out);
+    r.err = slurp(io.err);
+    return r;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        result.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return result;
+}
+
+void setXattr(const std::string& path, const char* name, const Bytes& value) {
+    ASSERT_EQ(::lsetxattr(path.c_str(), name, value.data(), value.size(), 0), 0) << name;
+}
+
+// A sidecar holding Finder info with type and creator and a resource fork.
+Bytes forkSidecar(const Bytes& fork) {
+    return makeSidecar(
+        {{9, 50, 32, finderInfo("TEXT", "ttxt")}, {2, 82, std::uint32_t(fork.size()), fork}});
+}
+
+// A tree with every kind of thing a run meets: forks in a sidecar and in an
+// attribute, empty forks, a malformed sidecar, a link, a FIFO, mixed case.
+struct MixedTree {
+    TempTree tree;
+    MixedTree() {
+        tree.write("top/Alpha", "alpha data");
+        tree.write("top/._Alpha", forkSidecar(pattern(300, 3)));
+        tree.write("top/beta", "");
+        tree.write("top/._beta", forkSidecar(pattern(40, 5)));
+        tree.write("top/Sub/gamma", "gamma");
+        setXattr(tree.path("top/Sub/gamma"), "user.com.apple.ResourceFork", pattern(20, 7));
+        tree.write("top/Sub/delta", "");
+        tree.write("top/bad", "bad data");
+        tree.write("top/._bad", corpusBytes("malformed/duplicate-id.ad"));
+        EXPECT_EQ(::symlink("Alpha", tree.path("top/link").c_str()), 0);
+        EXPECT_EQ(::mkfifo(tree.path("top/fifo").c_str(), 0644), 0);
+    }
+    std::string top() const { return tree.path("top"); }
+};
+
+}  // namespace
+
+TEST(BatchOptionsTest, BatchInvocationIsDecidedFromArgvAlone) {
+    auto is = [](std::vector<const char*> args) {
+        args.insert(args.begin(), "brackwater");
+        return IsBatchInvocation(int(args.size()), args.data());
+    };
+    EXPECT_FALSE(is({}));
+    EXPECT_FALSE(is({"/home/u/file", "/home/u/folder"}));  // a launcher's %F
+    EXPECT_FALSE(is({"-platform", "offscreen", "/tmp/x"}));
+    EXPECT_FALSE(is({"--style=fusion"}));
+    EXPECT_FALSE(is({"--", "--info", "-h"}));
+    EXPECT_TRUE(is({"--operation", "flip", "x"}));
+    EXPECT_TRUE(is({"--operation=flip", "x"}));
+    EXPECT_TRUE(is({"/tmp/x", "--info"}));
+    EXPECT_TRUE(is({"-h"}));
+    EXPECT_TRUE(is({"--version"}));
+    EXPECT_TRUE(is({"--opertion", "flip"}));  // a typo is bad usage, not a window
+}
+
+TEST(BatchOptionsTest, BadUsageIsRefusedWithAReason) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"--operation"},
+        {"--operation", "rotate", "x"},
+        {"--operation", "flip"},
+        {"--operation", "flip", "--info", "x"},
+        {"--operation", "flip", "--operation", "delete-data", "x"},
+        {"--operation", "flip", "--json", "x"},
+        {"--info", "--dry-run", "x"},
+        {"--info", "--yes", "x"},
+        {"--info", "--frobnicate", "x"},
+    };
+    for (const auto& args : bad) {
+        Result r = run(args);
+        EXPECT_EQ(r.status, kBatchUsage) << ::testing::PrintToString(args);
+        EXPECT_FALSE(r.err.empty());
+    }
+    CBatchOptions options;
+    std::string error;
+    const char* argv[] = {"brackwater", "-n", "--operation=delete-resource", "-y", "--", "-x"};
+    ASSERT_TRUE(ParseBatchOptions(6, argv, &options, &error)) << error;
+    EXPECT_EQ(options.command, BatchCommand::Operation);
+    EXPECT_EQ(options.function, kDeleteResourceFork);
+    EXPECT_TRUE(options.dryRun);
+    EXPECT_TRUE(options.yes);
+    EXPECT_EQ(options.paths, std::vector<std::string>{"-x"});
+
+    Result help = run({"--help"});
+    EXPECT_EQ(help.status, kBatchSuccess);
+    EXPECT_NE(help.out.find("--operation"), std::string::npos);
+    EXPECT_EQ(run({"--version"}).out, std::string("brackwater ") + BRACKWATER_VERSION + "\n");
+}
+
+TEST(BatchModeTest, ChangedFilesAreListedThenTheSummaryAndExitZero) {
+    TempTree tree;
+    tree.write("f/b", "bee");
+    tree.write("f/A", "ay");
+    tree.write("f/c", "");
+    Result r = run({"--operation", "delete-data", "--yes", tree.path("f")});
+    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"deleted data fork: " + tree.path("f/A"),
+                                                      "deleted data fork: " + tree.path("f/b"),
+                                                      "2 changed, 0 failed, 1 skipped"}));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readText(tree.path("f/A")), "");
+    EXPECT_EQ(readText(tree.path("f/b")), "");
+}
+
+TEST(BatchModeTest, FailuresGoToStderrWithTheirCodeAndTheRunGoesOn) {
+    MixedTree m;
+    Result r = run({"--operation", "flip", "--yes", m.top()});
+    EXPECT_EQ(r.status, kBatchFailure);
+    // Alpha and gamma flipped, beta and delta have empty data forks, the link,
+    // the FIFO fail as non-files, and bad's malformed sidecar stops its flip.
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"flipped: " + m.tree.path("top/Alpha"),
+                                                      "flipped: " + m.tree.path("top/Sub/gamma"),
+                                                      "2 changed, 3 failed, 2 skipped"}));
+    const auto err = lines(r.err);
+    ASSERT_EQ(err.size(), 3u) << r.err;
+    EXPECT_EQ(err[0], "brackwater: " + m.tree.path("top/bad") +
+                          ": ioErr (-36): I/O error, or a malformed AppleDouble sidecar");
+    EXPECT_EQ(err[1].rfind("brackwater: " + m.tree.path("top/fifo") + ": notAFileErr (-1302)", 0),
+              0u);
+    EXPECT_EQ(err[2].rfind("brackwater: " + m.tree.path("top/link") + ": notAFileErr (-1302)", 0),
+              0u);
+    // The file after the failures was still handled; the failed ones are intact.
+    EXPECT_EQ(readText(m.tree.path("top/Sub/gamma")), "");
+    EXPECT_EQ(readText(m.tree.path("top/bad")), "bad data");
+    EXPECT_EQ(readBytes(m.tree.path("top/._bad")), corpusBytes("malformed/duplicate-id.ad"));
+}
+
+TEST(BatchModeTest, MissingPathsFailAndTheOthersAreStillHandled) {
+    TempTree tree;
+    tree.write("x", "data");
+    Result r = run({"--operation", "delete-data", "-y", tree.path("nothing"), tree.path("x")});
+    EXPECT_EQ(r.status, kBatchFailure);
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{"deleted data fork: " + tree.path("x"),
+                                                      "1 changed, 1 failed, 0 skipped"}));
+    EXPECT_EQ(r.err, "brackwater: " + tree.path("nothing") +
+                         ": fnfErr (-43): no such file or folder (or it was replaced meanwhile)\n");
+}
+
+TEST(BatchModeTest, SkippedMeansTheOperationWouldChangeNothing) {
+    TempTree tree;
+    tree.write("plain", "data, no resource fork");
+    tree.write("blank", "data");
+    tree.write("._blank", makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")},
+                                       {2, 82, 286,
+                                        Bytes(appledouble::placeholderFork().begin(),
+                                              appledouble::placeholderFork().end())}}));
+    tree.write("empty", "");
+    const std::string before = snapshot(tree.root());
+    Result r = run({"--operation", "delete-resource", "-y", tree.path("plain"), tree.path("blank"),
+                    tree.path("empty")});
+    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
+    EXPECT_EQ(r.out, "0 changed, 0 failed, 3 skipped\n");
+    EXPECT_EQ(snapshot(tree.root()), before);
+    r = run({"--operation", "flip", "-y", tree.path("empty")});
+    EXPECT_EQ(r.out, "0 changed, 0 failed, 1 skipped\n");
+    EXPECT_EQ(snapshot(tree.root()), before);
+
+    // Not skipped: a fork of the placeholder's size that is no placeholder, and
+    // an attribute fork behind a sidecar whose own fork is empty.
+    tree.write("sized", "data");
+    tree.write("._sized", forkSidecar(pattern(286, 9)));
+    tree.write("behind", "data");
+    tree.write("._behind", forkSidecar({}));
+    setXattr(tree.path("behind"), "user.com.apple.ResourceFork", pattern(30, 2));
+    r = run({"--operation", "delete-resource", "-y", tree.path("sized"), tree.path("behind")});
+    EXPECT_EQ(r.out, "deleted resource fork: " + tree.path("sized") + "\ndeleted resource fork: " +
+                         tree.path("behind") + "\n2 changed, 0 failed, 0 skipped\n");
+    EXPECT_EQ(::lgetxattr(tree.path("behind").c_str(), "user.com.apple.ResourceFork", nullptr, 0),
+              -1);
+}
+
+TEST(BatchModeTest, DryRunChangesNoByteAndListsWhatWouldChangeWithSizes) {
+    MixedTree m;
+    const std::string before = snapshot(m.tree.root());
+    Result flip = run({"--operation", "flip", "--dry-run", m.top()});
+    EXPECT_EQ(flip.status, kBatchFailure);
+    EXPECT_EQ(lines(flip.out),
+              (std::vector<std::string>{
+                  "would flip (data 10 bytes, resource 300 bytes): " + m.tree.path("top/Alpha"),
+                  "would flip (data 5 bytes, resource 20 bytes): " + m.tree.path("top/Sub/gamma"),
+                  "dry run: 2 would change, 3 would fail, 2 skipped; nothing was changed"}));
+    EXPECT_NE(flip.err.find(m.tree.path("top/bad") + ": would fail: ioErr (-36)"),
+              std::string::npos);
+
+    Result rsrc = run({"--operation", "delete-resource", "-n", m.top()});
+    EXPECT_EQ(lines(rsrc.out),
+              (std::vector<std::string>{
+                  "would delete resource fork (data 10 bytes, resource 300 bytes): " +
+                      m.tree.path("top/Alpha"),
+                  "would delete resource fork (data 0 bytes, resource 40 bytes): " +
+                      m.tree.path("top/beta"),
+                  "would delete resource fork (data 5 bytes, resource 20 bytes): " +
+                      m.tree.path("top/Sub/gamma"),
+                  "dry run: 3 would change, 3 would fail, 1 skipped; nothing was changed"}));
+
+    // Deleting the data fork does not need the resource fork: the malformed
+    // sidecar does not stop it.
+    Result data = run({"--operation", "delete-data", "-n", m.top()});
+    EXPECT_NE(data.out.find("would delete data fork (data 8 bytes, resource unknown): " +
+                            m.tree.path("top/bad")),
+              std::string::npos);
+    EXPECT_EQ(lines(data.out).back(),
+              "dry run: 3 would change, 2 would fail, 2 skipped; nothing was changed");
+    EXPECT_EQ(snapshot(m.tree.root()), before);
+}
+
+TEST(BatchModeTest, DryRunAndRealRunAgree) {
+    for (functionType f : {kFlipDeleteDataFork, kDeleteDataFork, kDeleteResourceFork}) {
+        MixedTree m;
+        Result dry = run({"--operation", OperationName(f), "-n", m.top()});
+        Result real = run({"--operation", OperationName(f), "-y", m.top()});
+        auto summary = [](const std::string& out) {
+            std::string last = lines(out).back();
+            std::size_t changed = std::stoul(last.substr(last.find_first_of("0123456789")));
+            return changed;
+        };
+        EXPECT_EQ(summary(dry.out), summary(real.out)) << OperationName(f);
+        EXPECT_EQ(lines(dry.out).size(), lines(real.out).size()) << OperationName(f);
+        EXPECT_EQ(lines(dry.err).size(), lines(real.err).size()) << OperationName(f);
+    }
+}
+
+TEST(BatchModeTest, WithoutATerminalAndWithoutYesNothingIsChanged) {
+    MixedTree m;
+    const std::string before = snapshot(m.tree.root());
+    for (functionType f : {kFlipDeleteDataFork, kDeleteDataFork, kDeleteResourceFork}) {
+        Result r = run({"--operation", OperationName(f), m.top()}, false, "y\n");
+        EXPECT_EQ(r.status, kBatchUsage);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("--yes"), std::string::npos);
+    }
+    EXPECT_EQ(snapshot(m.tree.root()), before);
+}
+
+TEST(BatchModeTest, OnATerminalItAsksOnceWithTheStopAlertsText) {
+    MixedTree m;
+    const std::string before = snapshot(m.tree.root());
+    for (const char* answer : {"n\n", "\n", "", "whatever\n"}) {
+        Result r = run({"--operation", "delete-resource", m.top()}, true, answer);
+        EXPECT_EQ(r.status, kBatchFailure) << answer;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind(std::string(ConfirmationMessage(kDeleteResourceFork)) + "\n" +
+                                  ConfirmationExplanation() + "\nGo ahead? [y/N] ",
+                              0),
+                  0u)
+            << r.err;
+    }
+    EXPECT_EQ(snapshot(m.tree.root()), before);
+    Result yes = run({"--operation", "delete-resource", m.top()}, true, "Yes\n");
+    EXPECT_EQ(yes.status, kBatchFailure);  // the link, the FIFO and the malformed sidecar
+    EXPECT_EQ(lines(yes.out).back(), "3 changed, 3 failed, 1 skipped");
+    // beta's sidecar keeps its type and creator, with an empty fork.
+    EXPECT_EQ(readBytes(m.tree.path("top/._beta")).size(), 82u);
+}
+
+TEST(BatchModeTest, ConfirmationTextsAreTheWindowsAlertTexts) {
+    for (functionType f : {kFlipDeleteDataFork, kDeleteDataFork, kDeleteResourceFork}) {
+        AlertAnswer answer(Qt::Key_Escape);
+        EXPECT_FALSE(AskProcessFile(f));
+        ASSERT_TRUE(answer.seen().shown);
+        EXPECT_EQ(answer.seen().text.toStdString(), ConfirmationMessage(f));
+        EXPECT_EQ(answer.seen().informativeText.toStdString(), ConfirmationExplanation());
+    }
+}
+
+TEST(BatchModeTest, FilesComeInTheWindowsWalkOrder) {
+    TempTree tree;
+    for (const char* name :
+         {"w/zeta", "w/Beta", "w/alpha", "w/ALPHA", "w/b/inner", "w/B2/x", "w/a dir/deep/er/file",
+          "w/a dir/z", "w/._orphan", "w/m", "w/._m", "w/_under", "w/é", "w/E", "w/10", "w/9"})
+        tree.write(name, "x");
+    tree.mkdir("w/empty/folders/only");
+
+    // The window: count, allocate, collect.
+    FSRef folder;
+    ASSERT_EQ(
+        FSPathMakeRef(reinterpret_cast<const UInt8*>(tree.path("w").c_str()), &folder, nullptr),
+        noErr);
+    gNbrFilesToBeProcessed = gNbrFilesProcessed = 0;
+    ASSERT_EQ(IterateCountFolder(&folder), noErr);
+    std::vector<FSRef> array(static_cast<std::size_t>(gNbrFilesToBeProcessed));
+    gFSRefArray = array.data();
+    ASSERT_EQ(IterateCollectFolder(&folder), noErr);
+    gFSRefArray = nullptr;
+    ASSERT_EQ(gNbrFilesProcessed, gNbrFilesToBeProcessed);
+    std::vector<std::string> window;
+    for (const FSRef& ref : array) {
+        UInt8 path[4096];
+        ASSERT_EQ(FSRefMakePath(&ref, path, sizeof path), noErr);
+        window.push_back(reinterpret_cast<char*>(path));
+    }
+    ASSERT_EQ(window.size(), 15u);  // "._m" belongs to m
+
+    // The batch mode's expansion and its report, in the same order.
+    std::vector<CBatchItem> items;
+    std::sig_atomic_t interrupted = 0;
+    EXPECT_EQ(ExpandBatchPath(
+                  tree.path("w"), &items, [](const std::string&, OSErr, const std::string&) {},
+                  &interrupted),
+              0);
+    std::vector<std::string> batch;
+    for (const CBatchItem& item : items) batch.push_back(item.path);
+    EXPECT_EQ(batch, window);
+    Result r = run({"--operation", "delete-data", "-y", tree.path("w")});
+    std::vector<std::string> reported;
+    for (const auto& line : lines(r.out))
+        if (line.rfind("deleted data fork: ", 0) == 0) reported.push_back(line.substr(19));
+    EXPECT_EQ(reported, window);
+}
+
+TEST(BatchModeTest, PathsAreReportedAsGivenWithTheNamesBelowThem) {
+    TempTree tree;
+    tree.write("d/sub/f", "x");
+    ASSERT_EQ(::chdir(tree.root().c_str()), 0);
+    Result r = run({"--operation", "delete-data", "-n", "d/", "./d/sub/../sub"});
+    EXPECT_EQ(lines(r.out), (std::vector<std::string>{
+                                "would delete data fork (data 1 bytes, resource 0 bytes): d/sub/f",
+                                "would delete data fork (data 1 bytes, resource 0 bytes): "
+                                "./d/sub/../sub/f",
+                                "dry run: 2 would change, 0 would fail, 0 skipped; nothing was "
+                                "changed"}));
+    ASSERT_EQ(::chdir("/"), 0);
+}
+
+TEST(BatchModeTest, AnInterruptedRunStopsBetweenFiles) {
+    TempTree tree;
+    tree.write("f/a", "1");
+    tree.write("f/b", "2");
+    CBatchOptions options;
+    options.command = BatchCommand::Operation;
+    options.function = kDeleteDataFork;
+    options.yes = true;
+    options.paths = {tree.path("f")};
+    CBatchIO io;
+    io.out = std::tmpfile();
+    io.err = std::tmpfile();
+    gBatchInterrupted = 1;
+    EXPECT_EQ(RunBatch(options, io), kBatchInterrupted);
+    gBatchInterrupted = 0;
+    slurp(io.out);
+    EXPECT_NE(slurp(io.err).find("interrupted"), std::string::npos);
+    EXPECT_EQ(readText(tree.path("f/a")), "1");
+    EXPECT_EQ(readText(tree.path("f/b")), "2");
+}
+
+// --info on sidecars as Samba, unar and macOS write them, and on malformed ones.
+
+TEST(BatchInfoTest, SambaUnarAndMacOSSidecars) {
+    TempTree tree;
+    tree.write("samba/sample", "data fork of the sample\n");
+    tree.write("samba/._sample", corpusBytes("peers/samba-fruit.ad"));
+    setXattr(tree.path("samba/sample"), "user.org.netatalk.Metadata",
+             corpusBytes("peers/samba-fruit.meta"));
+    tree.write("unar/sample", "data fork of the sample\n");
+    tree.write("unar/._sample", corpusBytes("peers/unar-hidden.ad"));
+    tree.write("macos/sample", "x");
+    tree.write("macos/._sample", corpusBytes("peers/macos-4096.ad"));
+    tree.write("xattr/sample", "");
+    Bytes stream = corpusBytes("peers/samba-fruit.rsrc");
+    stream.push_back(0);  // Samba's stream attribute carries one byte more
+    setXattr(tree.path("xattr/sample"), "user.DosStream.AFP_Resource:$DATA", stream);
+    const std::string before = snapshot(tree.root());
+
+    Result r = run({"--info", "--json", tree.path("samba"), tree.path("unar"), tree.path("macos"),
+                    tree.path("xattr")});
+    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
+    const auto json = lines(r.out);
+    ASSERT_EQ(json.size(), 4u) << r.out;
+    const std::string fruit =
+        "\"data_fork\":24,\"resource_fork\":700,\"resource_store\":"
+        "\"sidecar\",\"resource_attribute\":null,\"type\":\"TEXT\","
+        "\"creator\":\"ttxt\",\"writable\":true,\"sidecar\":\"valid\","
+        "\"sidecar_problem\":null}";
+    EXPECT_EQ(json[0], "{\"path\":" + JsonString(tree.path("samba/sample")) + "," + fruit);
+    EXPECT_EQ(json[1], "{\"path\":" + JsonString(tree.path("unar/sample")) + "," + fruit);
+    // macOS's blank placeholder counts as no resource fork.
+    EXPECT_EQ(json[2], "{\"path\":" + JsonString(tree.path("macos/sample")) +
+                           ",\"data_fork\":1,\"resource_fork\":0,\"resource_store\":\"none\","
+                           "\"resource_attribute\":null,\"type\":\"TEXT\",\"creator\":\"ttxt\","
+                           "\"writable\":true,\"sidecar\":\"valid\",\"sidecar_problem\":null}");
+    EXPECT_EQ(json[3], "{\"path\":" + JsonString(tree.path("xattr/sample")) +
+                           ",\"data_fork\":0,\"resource_fork\":700,\"resource_store\":"
+                           "\"attribute\",\"resource_attribute\":"
+                           "\"user.DosStream.AFP_Resource:$DATA\",\"type\":null,\"creator\":null,"
+                           "\"writable\":true,\"sidecar\":\"none\",\"sidecar_problem\":null}");
+
+    Result text = run({"--info", tree.path("samba/sample")});
+    EXPECT_EQ(text.out, tree.path("samba/sample") +
+                            "\n"
+                            "  data fork      24 bytes\n"
+                            "  resource fork  700 bytes, in the sidecar ._sample\n"
+                            "  type/creator   TEXT/ttxt\n"
+                            "  writable       yes\n"
+                            "  sidecar        ._sample, valid\n");
+    EXPECT_EQ(snapshot(tree.root()), before);
+}
+
+TEST(BatchInfoTest, MalformedSidecarsAreReportedWithTheReasonAndCountAsFindings) {
+    TempTree tree;
+    const std::vector<std::pair<std::string, std::string>> samples = {
+        {"duplicate-id.ad", "duplicate entry id"},
+        {"bad-magic-little-endian.ad", "not AppleDouble (magic)"},
+        {"too-short.ad", "shorter than an AppleDouble header"},
+        {"offset-wraps-32-bits.ad", "entry past the end of the file"},
+        {"attr-value-past-block.ad", "broken ATTR block"},
+    };
+    std::vector<std::string> args = {"--info", "--json"};
+    for (const auto& [file, reason] : samples) {
+        tree.write("m/" + file, "data");
+        tree.write("m/._" + file, corpusBytes("malformed/" + file));
+        args.push_back(tree.path("m/" + file));
+    }
+    const std::string before = snapshot(tree.root());
+    Result r = run(args);
+    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
+    const auto json = lines(r.out);
+    ASSERT_EQ(json.size(), samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        EXPECT_NE(json[i].find("\"data_fork\":4,\"resource_fork\":null"), std::string::npos);
+        EXPECT_NE(json[i].find("\"sidecar\":\"malformed\",\"sidecar_problem\":" +
+                               JsonString(samples[i].second)),
+                  std::string::npos)
+            << json[i];
+    }
+    Result text = run({"--info", tree.path("m/duplicate-id.ad")});
+    EXPECT_NE(text.out.find("  sidecar        ._duplicate-id.ad, malformed: duplicate entry id\n"),
+              std::string::npos);
+    EXPECT_EQ(snapshot(tree.root()), before);
+}
+
+TEST(BatchInfoTest, WhatCannotBeExaminedFails) {
+    TempTree tree;
+    tree.write("f", "x");
+    ASSERT_EQ(::symlink("f", tree.path("link").c_str()), 0);
+    tree.mkdir("._g");
+    tree.write("g", "x");
+    Result r = run({"--info", "--json", tree.path("link"), tree.path("g"), tree.path("none")});
+    EXPECT_EQ(r.status, kBatchFailure);
+    const auto json = lines(r.out);
+    ASSERT_EQ(json.size(), 3u);
+    EXPECT_EQ(json[0], "{\"path\":" + JsonString(tree.path("link")) +
+                           ",\"error\":{\"code\":-1302,\"message\":" +
+                           JsonString(DescribeResultCode(notAFileErr)) + "}}");
+    // A folder named like a sidecar is no sidecar: the fork store refuses it.
+    EXPECT_NE(json[1].find("\"resource_error\":{\"code\":-1302"), std::string::npos) << json[1];
+    EXPECT_NE(json[1].find("\"sidecar\":\"not a file\""), std::string::npos);
+    EXPECT_NE(json[2].find("\"code\":-43"), std::string::npos);
+    EXPECT_EQ(lines(r.err).size(), 3u) << r.err;
+}
+
+TEST(BatchTextTest, PathsStayOnOneLineAndJsonIsValidUtf8) {
+    EXPECT_EQ(TerminalPath("a\nb\\c\x01\té"), "a\\nb\\\\c\\x01\\té");
+    EXPECT_EQ(JsonString("x\"y\\z\n\x1f"), "\"x\\\"y\\\\z\\n\\u001f\"");
+    EXPECT_EQ(JsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");
+    // Stray bytes are Latin-1 characters: 0xE9 alone is é, an overlong form too.
+    EXPECT_EQ(JsonString("caf\xe9"), "\"caf\xc3\xa9\"");
+    EXPECT_EQ(JsonString("\xc0\xaf"), "\"\xc3\x80\xc2\xaf\"");
+    EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\xc3\xad\xc2\xa0\xc2\x80\"");  // a surrogate
+    EXPECT_EQ(FourCharText(0x54455854), "TEXT");
+    EXPECT_EQ(FourCharText(0x00000001), "0x00000001");
+    EXPECT_EQ(DescribeResultCode(-36),
+              "ioErr (-36): I/O error, or a malformed AppleDouble sidecar");
+    EXPECT_EQ(DescribeResultCode(-12345), "result code -12345");
+}

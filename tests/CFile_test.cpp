@@ -1,0 +1,685 @@
+#include "support/CFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/AEObjects.h"
+#include "platform/Aliases.h"
+#include "platform/FinderStandIn.h"
+#include "platform/MacMemory.h"
+#include "platform/SysIO.h"
+#include "support/AEIdle.h"
+#include "support/MoreAppleEvents.h"
+#include "testkit/AllocationProbe.h"
+#include "testkit/Nobody.h"
+#include "testkit/Sidecars.h"
+#include "testkit/TempTree.h"
+
+using namespace testsupport;
+
+namespace {
+
+constexpr AEDesc kNull = {typeNull, nullptr};
+constexpr SInt64 kSeconds1904To1970 = 2082844800;
+constexpr SInt64 kSeconds1970To2000 = 946684800;
+
+FSRef refOf(const std::string& path) {
+    FSRef ref{};
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
+        << path;
+    return ref;
+}
+
+std::string pathOf(const FSRef& ref) {
+    UInt8 buf[4096];
+    return FSRefMakePath(&ref, buf, sizeof buf) == noErr ? reinterpret_cast<char*>(buf)
+                                                         : "<no path>";
+}
+
+UTCDateTime dateOf(SInt64 unixSeconds) {
+    const UInt64 s = UInt64(unixSeconds + kSeconds1904To1970);
+    return UTCDateTime{UInt16(s >> 32), UInt32(s), 0};
+}
+
+// Type and creator as a peer reads them from "._name": the header's filler, the
+// Finder info entry found through its descriptor, its first 8 bytes.
+std::string peerTypeAndCreator(const std::string& sidecar) {
+    const Bytes b = readBytes(sidecar);
+    if (b.size() < 26 || be32(b, 0) != 0x00051607u || be32(b, 4) != 0x00020000u)
+        return "<not AppleDouble>";
+    if (std::string(b.begin() + 8, b.begin() + 24) != "Mac OS X        ") return "<filler>";
+    const unsigned count = (unsigned(b[24]) << 8) | b[25];
+    for (unsigned i = 0; i < count && 26 + 12 * (i + 1) <= b.size(); ++i) {
+        if (be32(b, 26 + 12 * i) != 9) continue;
+        const std::uint32_t offset = be32(b, 30 + 12 * i), length = be32(b, 34 + 12 * i);
+        if (length < 32 || offset + length > b.size()) return "<bad entry>";
+        return std::string(b.begin() + offset, b.begin() + offset + 8);
+    }
+    return "<no Finder info>";
+}
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char buf[512];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+Bytes sidecarWithDates() {
+    Bytes dates(16, 0);
+    for (int i = 0; i < 4; ++i) dates[std::size_t(4 * i)] = 0x80;
+    return makeSidecar(
+        {{8, 62, 16, dates}, {9, 78, 32, finderInfo("TEXT", "ttxt")}, {2, 110, 0, {}}});
+}
+
+int gFailErrno = 0;
+sysio::Call gFailCall;
+int failOne(sysio::Call call) {
+    return call == gFailCall ? gFailErrno : 0;
+}
+
+class ScopedFault {
+public:
+    ScopedFault(sysio::Call call, int error) {
+        gFailCall = call;
+        gFailErrno = error;
+        sysio::setFaultHook(failOne);
+    }
+    ~ScopedFault() { sysio::setFaultHook(nullptr); }
+};
+
+class ScopedCwd {
+public:
+    explicit ScopedCwd(const std::string& dir) {
+        char buf[4096];
+        old_ = ::getcwd(buf, sizeof buf) ? buf : "/";
+        EXPECT_EQ(::chdir(dir.c_str()), 0);
+    }
+    ~ScopedCwd() { (void)::chdir(old_.c_str()); }
+
+private:
+    std::string old_;
+};
+
+}  // namespace
+
+// ---- Tests and queries --------------------------------------------------------
+
+TEST(CFileTypeTests, FoldersRootFilesAndLinks) {
+    TempTree tree;
+    const std::string folder = tree.mkdir("folder");
+    const std::string empty = tree.write("empty", "");
+    const std::string link = tree.path("toFolder");
+    ASSERT_EQ(::symlink(folder.c_str(), link.c_str()), 0);
+    FSRef folderRef = refOf(folder), root = refOf("/"), emptyRef = refOf(empty),
+          linkRef = refOf(link);
+
+    EXPECT_TRUE(CFile::IsADirectory(folderRef));
+    EXPECT_TRUE(CFile::IsADirectory(root));
+    EXPECT_FALSE(CFile::IsADirectory(emptyRef));
+    EXPECT_FALSE(CFile::IsADirectory(linkRef));  // the link itself, never followed
+
+    EXPECT_EQ(CFile::IsAFile(folderRef), 0);
+    EXPECT_EQ(CFile::IsAFile(root), 0);
+    EXPECT_EQ(CFile::IsAFile(emptyRef), 1);
+
+    EXPECT_TRUE(CFile::FileIsAliasedDirectory(&linkRef));
+    EXPECT_FALSE(CFile::FileIsAliasedDirectory(&folderRef));
+    EXPECT_FALSE(CFile::FileIsAliasedDirectory(&emptyRef));
+
+    ASSERT_EQ(::unlink(empty.c_str()), 0);
+    EXPECT_EQ(CFile::IsAFile(emptyRef), 0);
+    EXPECT_FALSE(CFile::IsADirectory(emptyRef));
+}
+
+TEST(CFileQueries, SizesOfBothForksAndWhatAMissingObjectGives) {
+    TempTree tree;
+    const std::string file = tree.write("f", pattern(100, 1));
+    tree.write("._f",
+               makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")}, {2, 82, 50, pattern(50, 2)}}));
+    FSRef ref = refOf(file);
+    unsigned long long size = 0;
+    ASSERT_EQ(CFile::FSGetSize(ref, size), noErr);
+    EXPECT_EQ(size, 150u);
+
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    unsigned long type = 1, creator = 1;
+    size = 1;
+    EXPECT_EQ(CFile::FSGetType(ref, type), fnfErr);
+    EXPECT_EQ(type, 0u);
+    EXPECT_EQ(CFile::FSGetCreator(ref, creator), fnfErr);
+    EXPECT_EQ(creator, 0u);
+    EXPECT_EQ(CFile::FSGetSize(ref, size), fnfErr);
+    EXPECT_EQ(size, 0u);
+}
+
+TEST(CFileQueries, NamesPathsSpecsAndParents) {
+    TempTree tree;
+    const std::string folder = tree.mkdir("dir");
+    const std::string file = tree.write("dir/caf\xC3\xA9", "x");
+    FSRef ref = refOf(file), folderRef = refOf(folder);
+
+    CString256 name("old");
+    ASSERT_EQ(CFile::FSGetObjectName(ref, name), noErr);
+    EXPECT_STREQ(name.text, "caf\x8E");  // Mac Roman
+
+    Str255 path;
+    ASSERT_EQ(CFile::FSGetPascalPath(ref, path), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(path + 1), path[0]), file);
+
+    FSSpec spec;
+    ASSERT_EQ(CFile::FSMakeFSSpec(&ref, &spec), noErr);
+    FSRef back;
+    ASSERT_EQ(FSpMakeFSRef(&spec, &back), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&back, &ref), noErr);
+
+    FSRef parent;
+    ASSERT_TRUE(CFile::FSObjectExists(ref, parent));
+    EXPECT_EQ(FSCompareFSRefs(&parent, &folderRef), noErr);
+    FSRef found;
+    EXPECT_TRUE(CFile::FSObjectExists(folderRef, CString256("caf\x8E"), found));
+    EXPECT_EQ(FSCompareFSRefs(&found, &ref), noErr);
+    EXPECT_FALSE(CFile::FSObjectExists(folderRef, CString256("nothing"), found));
+
+    // A path of 255 bytes or more does not fit a Pascal string: untouched.
+    const std::string deep = tree.mkdir(std::string(120, 'a') + "/" + std::string(120, 'b'));
+    FSRef deepRef = refOf(deep);
+    path[0] = 3;
+    EXPECT_EQ(CFile::FSGetPascalPath(deepRef, path), pathTooLongErr);
+    EXPECT_EQ(path[0], 3);
+
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    EXPECT_FALSE(CFile::FSObjectExists(ref, parent));
+    EXPECT_EQ(CFile::FSGetObjectName(ref, name), fnfErr);
+    EXPECT_STREQ(name.text, "caf\x8E");
+}
+
+// ---- Type and creator -------------------------------------------------------------
+
+TEST(CFileFinderInfo, TypeAndCreatorWrittenHereAreWhatPeersRead) {
+    TempTree tree;
+    const std::string file = tree.write("report", "data");
+    FSRef ref = refOf(file);
+    ASSERT_EQ(CFile::FSSetType(ref, FOUR_CHAR_CODE("TEXT")), noErr);
+    ASSERT_EQ(CFile::FSSetCreator(ref, FOUR_CHAR_CODE("ttxt")), noErr);
+    EXPECT_EQ(peerTypeAndCreator(tree.path("._report")), "TEXTttxt");
+    EXPECT_EQ(readText(file), "data");
+    unsigned long type = 0, creator = 0;
+    ASSERT_EQ(CFile::FSGetType(ref, type), noErr);
+    ASSERT_EQ(CFile::FSGetCreator(ref, creator), noErr);
+    EXPECT_EQ(type, FOUR_CHAR_CODE("TEXT"));
+    EXPECT_EQ(creator, FOUR_CHAR_CODE("ttxt"));
+
+    // unar's own reader, where it is installed.
+    if (::system("command -v lsar >/dev/null 2>&1") == 0) {
+        const std::string listing = run("lsar -L '" + tree.path("._report") + "' 2>&1");
+        EXPECT_NE(listing.find("Mac OS type code:          TEXT"), std::string::npos) << listing;
+        EXPECT_NE(listing.find("Mac OS creator code:       ttxt"), std::string::npos) << listing;
+    }
+
+    // Changing the creator keeps the type and everything else in the sidecar.
+    const Bytes before = readBytes(tree.path("._report"));
+    ASSERT_EQ(CFile::FSSetCreator(ref, FOUR_CHAR_CODE("R*ch")), noErr);
+    Bytes after = readBytes(tree.path("._report"));
+    EXPECT_EQ(peerTypeAndCreator(tree.path("._report")), "TEXTR*ch");
+    ASSERT_EQ(after.size(), before.size());
+    std::memcpy(&after[54], &before[54], 4);
+    EXPECT_EQ(after, before);
+}
+
+TEST(CFileFinderInfo, AMalformedSidecarIsRefusedAndKept) {
+    TempTree tree;
+    const std::string file = tree.write("f", "x");
+    tree.write("._f", corpusBytes("malformed/length-past-end.ad"));
+    const std::string before = snapshot(tree.root());
+    FSRef ref = refOf(file);
+    unsigned long type = 7;
+    EXPECT_EQ(CFile::FSGetType(ref, type), ioErr);
+    EXPECT_EQ(type, 0u);
+    EXPECT_EQ(CFile::FSSetType(ref, FOUR_CHAR_CODE("TEXT")), ioErr);
+    EXPECT_EQ(snapshot(tree.root()), before);
+}
+
+// ---- Dates -----------------------------------------------------------------------
+
+TEST(CFileDates, ModificationAndCreationDatesSetAndReadBack) {
+    TempTree tree;
+    const std::string file = tree.write("f", "x");
+    tree.write("._f", sidecarWithDates());
+    FSRef ref = refOf(file);
+    const UTCDateTime modified = dateOf(1700000000);
+    const UTCDateTime created = dateOf(kSeconds1970To2000 + 86400 * 10);
+    ASSERT_EQ(CFile::FSSetModCreateDate(ref, &modified, &created), noErr);
+
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1700000000);
+    unsigned long low = 0;
+    ASSERT_EQ(CFile::FSGetModDateAsUInt32(ref, low), noErr);
+    EXPECT_EQ(low, UInt32(modified.lowSeconds));
+    // The creation date, as any AppleDouble reader finds it in the dates entry.
+    EXPECT_EQ(be32(readBytes(tree.path("._f")), 62), 86400u * 10);
+    FSCatalogInfo info{};
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoCreateDate, &info, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(UInt32(info.createDate.lowSeconds), UInt32(created.lowSeconds));
+}
+
+TEST(CFileDates, CreationDateOfAPlainFileReadsBack) {
+    // No sidecar and no attribute: the date still has to be kept somewhere.
+    TempTree tree;
+    const std::string file = tree.write("f", "x");
+    FSRef ref = refOf(file);
+    const UTCDateTime modified = dateOf(1700000000);
+    const UTCDateTime created = dateOf(kSeconds1970To2000 + 86400 * 20);
+    ASSERT_EQ(CFile::FSSetModCreateDate(ref, &modified, &created), noErr);
+    FSCatalogInfo info{};
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoCreateDate, &info, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(UInt32(info.createDate.lowSeconds), UInt32(created.lowSeconds));
+    const UTCDateTime both = dateOf(kSeconds1970To2000 + 777);
+    ASSERT_EQ(CFile::FSSetModCreateAccessDate(ref, &both), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoCreateDate, &info, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(UInt32(info.createDate.lowSeconds), UInt32(both.lowSeconds));
+    EXPECT_FALSE(exists(tree.path("._f")));
+    EXPECT_EQ(readText(file), "x");
+}
+
+TEST(CFileDates, OneDateForCreationAndModificationAttributeDateLeftAlone) {
+    TempTree tree;
+    const std::string file = tree.write("f", "x");
+    tree.write("._f", sidecarWithDates());
+    FSRef ref = refOf(file);
+    const UTCDateTime when = dateOf(kSeconds1970To2000 + 12345);
+    ASSERT_EQ(CFile::FSSetModCreateAccessDate(ref, &when), noErr);
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, kSeconds1970To2000 + 12345);
+    EXPECT_EQ(be32(readBytes(tree.path("._f")), 62), 12345u);
+    EXPECT_NE(st.st_ctim.tv_sec, kSeconds1970To2000 + 12345);
+    EXPECT_EQ(readText(file), "x");
+}
+
+TEST(CFileDates, FailuresOfTheCatalogAreReported) {
+    TempTree tree;
+    const std::string file = tree.write("f", "x");
+    tree.write("._f", sidecarWithDates());
+    FSRef ref = refOf(file);
+    const UTCDateTime when = dateOf(1600000000);
+    EXPECT_EQ(CFile::FSSetModCreateDate(ref, nullptr, &when), paramErr);
+    EXPECT_EQ(CFile::FSSetModCreateAccessDate(ref, nullptr), paramErr);
+
+    // The dates entry cannot be written: the write's error, not success.
+    const std::string before = snapshot(tree.root());
+    {
+        ScopedFault fault(sysio::Call::Write, EIO);
+        EXPECT_EQ(CFile::FSSetModCreateDate(ref, &when, &when), ioErr);
+        EXPECT_EQ(CFile::FSSetModCreateAccessDate(ref, &when), ioErr);
+    }
+    EXPECT_EQ(snapshot(tree.root()), before);
+
+    // The catalog cannot be read: the read's error, and nothing changes.
+    tree.write("._f", corpusBytes("malformed/bad-version-1.ad"));
+    const std::string malformed = snapshot(tree.root());
+    EXPECT_EQ(CFile::FSSetModCreateDate(ref, &when, &when), ioErr);
+    EXPECT_EQ(snapshot(tree.root()), malformed);
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    EXPECT_EQ(CFile::FSSetModCreateDate(ref, &when, &when), fnfErr);
+    EXPECT_EQ(CFile::FSSetModCreateAccessDate(ref, &when), fnfErr);
+}
+
+// ---- Creation ---------------------------------------------------------------------
+
+TEST(CFileCreation, ByNameNewAndExisting) {
+    TempTree tree;
+    FSRef parent = refOf(tree.root());
+    FSRef made;
+    ASSERT_EQ(CFile::FSCreateFile(parent, CString256("new \x8E"), made), noErr);
+    EXPECT_EQ(pathOf(made), tree.path("new \xC3\xA9"));
+    EXPECT_TRUE(readBytes(tree.path("new \xC3\xA9")).empty());
+
+    tree.write("old", "keep me");
+    FSRef existing;
+    ASSERT_EQ(CFile::FSCreateFile(parent, CString256("old"), FOUR_CHAR_CODE("ttxt"),
+                                  FOUR_CHAR_CODE("TEXT"), existing),
+              noErr);
+    FSRef expected = refOf(tree.path("old"));
+    EXPECT_EQ(FSCompareFSRefs(&existing, &expected), noErr);
+    EXPECT_EQ(readText(tree.path("old")), "keep me");
+    EXPECT_EQ(peerTypeAndCreator(tree.path("._old")), "TEXTttxt");  // creator came first
+
+    ASSERT_EQ(CFile::FSCreateFile(parent, CString256("typed"), FOUR_CHAR_CODE("MACS"),
+                                  FOUR_CHAR_CODE("APPL"), made),
+              noErr);
+    EXPECT_EQ(peerTypeAndCreator(tree.path("._typed")), "APPLMACS");
+
+    FSRef dir;
+    ASSERT_EQ(CFile::FSCreateDirectory(parent, CString256("sub"), dir), noErr);
+    EXPECT_TRUE(CFile::IsADirectory(dir));
+    FSRef again;
+    ASSERT_EQ(CFile::FSCreateDirectory(parent, CString256("sub"), again), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&again, &dir), noErr);
+}
+
+TEST(CFileCreation, AFailedLookUpIsReturnedAndNothingIsCreated) {
+    TempTree tree;
+    const std::string file = tree.write("plain", "x");
+    FSRef notAFolder = refOf(file);
+    const std::string before = snapshot(tree.root());
+    FSRef made;
+    EXPECT_FALSE(CFile::FSObjectExists(notAFolder, CString256("x"), made));
+    EXPECT_EQ(CFile::FSCreateFile(notAFolder, CString256("x"), made), dirNFErr);
+    EXPECT_EQ(CFile::FSCreateFile(notAFolder, CString256("x"), 1, 2, made), dirNFErr);
+    EXPECT_EQ(CFile::FSCreateDirectory(notAFolder, CString256("x"), made), dirNFErr);
+    EXPECT_EQ(snapshot(tree.root()), before);
+}
+
+TEST(CFileCreation, ByPathNewExistingAndRelative) {
+    TempTree tree;
+    FSRef made;
+    const std::string path = tree.path("by path \xC3\xA9");
+    ASSERT_EQ(CFile::FSCreateFile(CString256(path.c_str()), made), noErr);
+    EXPECT_EQ(pathOf(made), path);  // the very name the path gives
+    tree.write("by path \xC3\xA9", "content");
+    FSRef again;
+    ASSERT_EQ(CFile::FSCreateFile(CString256(path.c_str()), again), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&again, &made), noErr);
+    EXPECT_EQ(readText(path), "content");
+
+    ASSERT_EQ(CFile::FSCreateFile(CString256(tree.path("typed").c_str()), FOUR_CHAR_CODE("ttxt"),
+                                  FOUR_CHAR_CODE("TEXT"), made),
+              noErr);
+    EXPECT_EQ(peerTypeAndCreator(tree.path("._typed")), "TEXTttxt");
+
+    {
+        ScopedCwd cwd(tree.root());
+        ASSERT_EQ(CFile::FSCreateFile(CString256("here"), made), noErr);
+        EXPECT_EQ(pathOf(made), tree.path("here"));
+    }
+    const std::string before = snapshot(tree.root());
+    EXPECT_EQ(CFile::FSCreateFile(CString256(tree.path("no/such/x").c_str()), made), fnfErr);
+    EXPECT_EQ(snapshot(tree.root()), before);
+}
+
+// ---- Renaming -----------------------------------------------------------------------
+
+TEST(CFileRename, TheReferenceAndItsCopiesStayValidAndTheSidecarFollows) {
+    TempTree tree;
+    const std::string file = tree.write("before", "data");
+    FSRef ref = refOf(file);
+    ASSERT_EQ(CFile::FSSetType(ref, FOUR_CHAR_CODE("TEXT")), noErr);
+    const FSRef copy = ref;
+    ASSERT_EQ(CFile::FSSetName(ref, CString256("after \x8E")), noErr);
+    const std::string renamed = tree.path("after \xC3\xA9");
+    EXPECT_EQ(pathOf(ref), renamed);
+    EXPECT_EQ(pathOf(copy), renamed);
+    EXPECT_FALSE(exists(file));
+    EXPECT_FALSE(exists(tree.path("._before")));
+    EXPECT_EQ(peerTypeAndCreator(tree.path("._after \xC3\xA9")).substr(0, 4), "TEXT");
+    unsigned long type = 0;
+    ASSERT_EQ(CFile::FSGetType(copy, type), noErr);
+    EXPECT_EQ(type, FOUR_CHAR_CODE("TEXT"));
+
+    tree.write("taken", "other");
+    const std::string before = snapshot(tree.root());
+    EXPECT_EQ(CFile::FSSetName(ref, CString256("taken")), dupFNErr);
+    EXPECT_EQ(snapshot(tree.root()), before);
+    EXPECT_EQ(pathOf(ref), renamed);
+}
+
+// ---- Whole data fork ---------------------------------------------------------------
+
+TEST(CFileReadWrite, WritingFewerBytesKeepsTheRestOfTheFork) {
+    TempTree tree;
+    const std::string file = tree.write("f", "0123456789");
+    FSRef ref = refOf(file);
+    ASSERT_EQ(CFile::WriteFile(ref, "abc", 3), noErr);
+    EXPECT_EQ(readText(file), "abc3456789");
+    char* back = CFile::ReadFile(ref);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(std::string(back, 10), "abc3456789");
+    delete[] back;
+}
+
+TEST(CFileReadWrite, EmptyForksAndReadsByPathAndByFolderID) {
+    TempTree tree;
+    const std::string empty = tree.write("empty", "");
+    char* array = CFile::ReadFile(refOf(empty));
+    EXPECT_NE(array, nullptr);
+    delete[] array;
+
+    const std::string file = tree.write("f", "hello");
+    long size = -1;
+    array = CFile::ReadFile(CString256(file.c_str()), &size);
+    ASSERT_NE(array, nullptr);
+    EXPECT_EQ(size, 5);
+    EXPECT_EQ(std::string(array, 5), "hello");
+    delete[] array;
+    size = -1;
+    EXPECT_EQ(CFile::ReadFile(CString256(tree.path("missing").c_str()), &size), nullptr);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(CFile::ReadFile(CString256(tree.root().c_str()), &size), nullptr);
+
+    FSSpec spec;
+    EXPECT_EQ(CFile::FSMakeFSSpec(nullptr, &spec), paramErr);
+    FSRef ref = refOf(file);
+    ASSERT_EQ(CFile::FSMakeFSSpec(&ref, &spec), noErr);
+    array = CFile::ReadFile(spec.vRefNum, spec.parID, spec.name);
+    ASSERT_NE(array, nullptr);
+    EXPECT_EQ(std::string(array, 5), "hello");
+    delete[] array;
+    const unsigned char missing[] = "\x04nope";
+    EXPECT_EQ(CFile::ReadFile(spec.vRefNum, spec.parID, missing), nullptr);
+}
+
+TEST(CFileReadWrite, AReadOnlyFileCanBeRead) {
+    TempTree tree;
+    ASSERT_EQ(::chmod(tree.root().c_str(), 0755), 0);
+    const std::string file = tree.write("locked", "read me");
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    // As an ordinary user, who may not open the file for writing.
+    const int result = runAsNobody([&] {
+        FSRef ref;
+        if (FSPathMakeRef(reinterpret_cast<const UInt8*>(file.c_str()), &ref, nullptr) != noErr)
+            return 4;
+        char* array = CFile::ReadFile(ref);
+        if (!array) return 1;
+        const bool same = std::memcmp(array, "read me", 7) == 0;
+        delete[] array;
+        if (!same) return 2;
+        // Writing still needs write access.
+        return CFile::WriteFile(ref, "x", 1) == afpAccessDenied ? 0 : 5;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(readText(file), "read me");
+}
+
+TEST(CFileReadWrite, FailedReadsAndAllocationsGiveNull) {
+    TempTree tree;
+    const std::string file = tree.write("f", "some bytes");
+    FSRef ref = refOf(file);
+    {
+        ScopedFault fault(sysio::Call::Read, EIO);
+        EXPECT_EQ(CFile::ReadFile(ref), nullptr);
+    }
+    failNextNothrowArrays(1);
+    EXPECT_EQ(CFile::ReadFile(ref), nullptr);
+    FSRef folder = refOf(tree.root());
+    EXPECT_EQ(CFile::ReadFile(folder), nullptr);
+    char* array = CFile::ReadFile(ref);
+    ASSERT_NE(array, nullptr);
+    delete[] array;
+}
+
+TEST(CFileReadWrite, WriteByPathCreatesAndRefusesPathsItWouldCut) {
+    TempTree tree;
+    const std::string path = tree.path("written");
+    ASSERT_EQ(CFile::WriteFile(path.c_str(), "abc", 3), noErr);
+    EXPECT_EQ(readText(path), "abc");
+    ASSERT_EQ(CFile::WriteFile(path.c_str(), "X", 1), noErr);
+    EXPECT_EQ(readText(path), "Xbc");
+
+    const std::string folder = tree.mkdir(std::string(200, 'd'));
+    const std::string tooLong = folder + "/" + std::string(60, 'f');
+    ASSERT_GT(tooLong.size(), 255u);
+    const std::string before = snapshot(tree.root());
+    EXPECT_EQ(CFile::WriteFile(tooLong.c_str(), "abc", 3), pathTooLongErr);
+    EXPECT_EQ(snapshot(tree.root()), before);
+    EXPECT_EQ(CFile::WriteFile(static_cast<const char*>(nullptr), "abc", 3), paramErr);
+}
+
+// ---- Comments ----------------------------------------------------------------------
+
+TEST(CFileComments, SetReadBackAndSeenByGetfattr) {
+    TempTree tree;
+    const std::string file = tree.write("f", "x");
+    FSRef ref = refOf(file);
+    CString256 comment("as it was");
+    ASSERT_EQ(CFile::FSGetComment(ref, comment), noErr);
+    EXPECT_STREQ(comment.text, "as it was");  // no comment yet
+
+    ASSERT_EQ(CFile::FSSetComment(ref, CString256("Version 2 \xA5 final")), noErr);  // bullet
+    EXPECT_EQ(run("getfattr --only-values -n user.xdg.comment '" + file + "' 2>/dev/null"),
+              "Version 2 \xE2\x80\xA2 final");
+    CString256 back;
+    ASSERT_EQ(CFile::FSGetComment(ref, back), noErr);
+    EXPECT_STREQ(back.text, "Version 2 \xA5 final");
+
+    const std::string folder = tree.mkdir("d");
+    FSRef folderRef = refOf(folder);
+    ASSERT_EQ(CFile::FSSetComment(folderRef, CString256("a folder")), noErr);
+    ASSERT_EQ(CFile::FSGetComment(folderRef, back), noErr);
+    EXPECT_STREQ(back.text, "a folder");
+    EXPECT_EQ(readText(file), "x");
+}
+
+TEST(CFileComments, NoUserAttributesIsAnErrorAndTheStringStays) {
+    TempTree tree;
+    const std::string file = tree.write("f", "x");
+    FSRef ref = refOf(file);
+    ASSERT_EQ(CFile::FSSetComment(ref, CString256("kept")), noErr);
+    {
+        ScopedFault fault(sysio::Call::SetXattr, EOPNOTSUPP);
+        EXPECT_EQ(CFile::FSSetComment(ref, CString256("lost")), wrgVolTypErr);
+    }
+    {
+        ScopedFault fault(sysio::Call::GetXattr, EOPNOTSUPP);
+        CString256 comment("as it was");
+        EXPECT_EQ(CFile::FSGetComment(ref, comment), wrgVolTypErr);
+        EXPECT_STREQ(comment.text, "as it was");
+    }
+    CString256 back;
+    ASSERT_EQ(CFile::FSGetComment(ref, back), noErr);
+    EXPECT_STREQ(back.text, "kept");
+}
+
+// ---- Descriptors -------------------------------------------------------------------
+
+TEST(CFileDescriptors, ReferencesFromEveryFileDescriptorType) {
+    TempTree tree;
+    const std::string file = tree.write("target file", "x");
+    FSRef ref = refOf(file);
+
+    AEDesc fsrf = kNull, fss = kNull, alis = kNull, furl = kNull;
+    ASSERT_EQ(AECreateDesc(typeFSRef, &ref, sizeof ref, &fsrf), noErr);
+    FSSpec spec;
+    ASSERT_EQ(CFile::FSMakeFSSpec(&ref, &spec), noErr);
+    ASSERT_EQ(AECreateDesc(typeFSS, &spec, sizeof spec, &fss), noErr);
+    AliasHandle alias = nullptr;
+    ASSERT_EQ(FSNewAlias(nullptr, &ref, &alias), noErr);
+    Handle h = reinterpret_cast<Handle>(alias);
+    ASSERT_EQ(AECreateDesc(typeAlias, *h, GetHandleSize(h), &alis), noErr);
+    DisposeHandle(h);
+    const std::string url = "file://" + tree.root() + "/target%20file";
+    ASSERT_EQ(AECreateDesc(typeFileURL, url.data(), Size(url.size()), &furl), noErr);
+
+    for (AEDesc* d : {&fsrf, &fss, &alis, &furl}) {
+        SCOPED_TRACE(std::string(reinterpret_cast<const char*>(&d->descriptorType), 4));
+        FSRef out{};
+        ASSERT_EQ(CFile::GetFSRefFromAEDesc(&out, d), noErr);
+        EXPECT_EQ(FSCompareFSRefs(&out, &ref), noErr);
+        EXPECT_EQ(pathOf(out), file);
+    }
+
+    AEDesc text = kNull, shortRef = kNull;
+    ASSERT_EQ(AECreateDesc(typeChar, file.data(), Size(file.size()), &text), noErr);
+    ASSERT_EQ(AECreateDesc(typeFSRef, &ref, 40, &shortRef), noErr);
+    FSRef out;
+    EXPECT_EQ(CFile::GetFSRefFromAEDesc(&out, &text), errAECoercionFail);
+    EXPECT_EQ(CFile::GetFSRefFromAEDesc(&out, &shortRef), errAECoercionFail);
+    EXPECT_EQ(CFile::GetFSRefFromAEDesc(&out, &kNull), errAECoercionFail);
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    // Neither road leads anywhere: the second one's code comes back.
+    EXPECT_EQ(CFile::GetFSRefFromAEDesc(&out, &alis), errAECoercionFail);
+    for (AEDesc* d : {&fsrf, &fss, &alis, &furl, &text, &shortRef}) AEDisposeDesc(d);
+}
+
+// ---- Utility routines ----------------------------------------------------------------
+
+TEST(CFileUtilities, SpecifiersSendsAndTheIdleRoutine) {
+    TempTree tree;
+    const std::string folder = tree.mkdir("d");
+    FSRef folderRef = refOf(folder), root = refOf("/");
+    AEDesc spec = {FOUR_CHAR_CODE("junk"), nullptr};
+    ASSERT_EQ(MoreAEOCreateObjSpecifierFromFSRef(&folderRef, &spec), noErr);
+    EXPECT_EQ(spec.descriptorType, typeObjectSpecifier);
+    DescType wanted = 0;
+    AEDesc want = kNull;
+    ASSERT_EQ(AEGetKeyDesc(&spec, keyAEDesiredClass, typeWildCard, &want), noErr);
+    AEGetDescData(&want, &wanted, 4);
+    EXPECT_EQ(wanted, cFolder);
+    AEDisposeDesc(&want);
+    MoreAEDisposeDesc(&spec);
+    EXPECT_EQ(spec.descriptorType, typeNull);
+    EXPECT_EQ(spec.dataHandle, nullptr);
+    ASSERT_EQ(MoreAEOCreateObjSpecifierFromFSRef(&root, &spec), noErr);
+    ASSERT_EQ(AEGetKeyDesc(&spec, keyAEDesiredClass, typeWildCard, &want), noErr);
+    AEGetDescData(&want, &wanted, 4);
+    EXPECT_EQ(wanted, cDisk);
+    AEDisposeDesc(&want);
+    MoreAEDisposeDesc(&spec);
+
+    EXPECT_EQ(MoreFEUpdateItemFSRef(&folderRef), noErr);
+    ASSERT_EQ(::rmdir(folder.c_str()), 0);
+    EXPECT_EQ(MoreFEUpdateItemFSRef(&folderRef), fnfErr);
+    EXPECT_EQ(MoreAEOCreateObjSpecifierFromFSRef(&folderRef, &spec), fnfErr);
+    EXPECT_EQ(spec.descriptorType, typeNull);
+
+    // A reply that carries an error number makes the send fail with it.
+    const std::string file = tree.write("f", "x");
+    FSRef fileRef = refOf(file);
+    ASSERT_EQ(MoreAEOCreateObjSpecifierFromFSRef(&fileRef, &spec), noErr);
+    AppleEvent event = kNull;
+    const OSType finder = gFinderSignature;
+    ASSERT_EQ(AECreateAppleEvent(kAECoreSuite, kAEGetData, nullptr, -1, 0, &event), noErr);
+    AEDesc address = kNull;
+    ASSERT_EQ(AECreateDesc(typeApplSignature, &finder, 4, &address), noErr);
+    AEDisposeDesc(&event);
+    ASSERT_EQ(AECreateAppleEvent(kAECoreSuite, FOUR_CHAR_CODE("xxxx"), &address, -1, 0, &event),
+              noErr);
+    Str255 text = "\x03old";
+    EXPECT_EQ(MoreAESendEventReturnPString(gAEIdleUPP, &event, text), errAEEventNotHandled);
+    EXPECT_EQ(text[0], 3);
+    EXPECT_EQ(MoreAESendEventNoReturnValue(gAEIdleUPP, &event), errAEEventNotHandled);
+    AEDisposeDesc(&event);
+    AEDisposeDesc(&address);
+    MoreAEDisposeDesc(&spec);
+
+    long sleep = 0;
+    RgnHandle region = reinterpret_cast<RgnHandle>(&sleep);
+    EXPECT_FALSE(MyAEIdleProc(nullptr, &sleep, &region));
+    EXPECT_EQ(sleep, 10);
+    EXPECT_EQ(region, nullptr);
+    EXPECT_EQ(reinterpret_cast<AEIdleProcPtr>(gAEIdleUPP), &MyAEIdleProc);
+}

@@ -1,0 +1,184 @@
+#include "platform/DocumentRequests.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDataStream>
+#include <QElapsedTimer>
+#include <QLocalSocket>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/AppleEvents.h"
+#include "testkit/TempTree.h"
+
+using testsupport::TempTree;
+
+namespace {
+
+std::vector<std::vector<std::string>> gDrops;
+
+// Records each open-documents event as the paths its items convert to.
+OSErr recordDrop(const AppleEvent* event, AppleEvent*, long) {
+    AEDescList list;
+    OSErr err = AEGetParamDesc(event, keyDirectObject, typeAEList, &list);
+    if (err != noErr) return err;
+    long count = 0;
+    AECountItems(&list, &count);
+    std::vector<std::string> paths;
+    for (long i = 1; i <= count; ++i) {
+        FSRef ref;
+        DescType type = 0;
+        AEGetNthPtr(&list, i, typeWildCard, nullptr, &type, nullptr, 0, nullptr);
+        EXPECT_EQ(type, typeFileURL);
+        if (AEGetNthPtr(&list, i, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr) !=
+            noErr) {
+            paths.push_back("?");
+            continue;
+        }
+        char path[PATH_MAX + 1];
+        FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path);
+        paths.push_back(path);
+    }
+    AEDisposeDesc(&list);
+    gDrops.push_back(paths);
+    return noErr;
+}
+
+class DocumentRequests : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gDrops.clear();
+        runtime = tree.mkdir("runtime");
+        chmod(runtime.c_str(), 0700);
+        saved = getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "";
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        AEInstallEventHandler(kCoreEventClass, kAEOpenDocuments, recordDrop, 0, false);
+    }
+    void TearDown() override {
+        CloseDocumentServer();
+        AERemoveEventHandler(kCoreEventClass, kAEOpenDocuments, recordDrop, false);
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    }
+    static void pump(int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    TempTree tree;
+    std::string runtime, saved;
+};
+
+}  // namespace
+
+TEST_F(DocumentRequests, LaunchArgumentsBecomeAbsolutePathsOfExistingObjects) {
+    const std::string file = tree.write("dir/plain", "x");
+    const std::string latin = tree.write(std::string("dir/caf\xE9"), "y");
+    const std::string spaced = tree.write("dir/with space", "z");
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(tree.path("dir").c_str()), 0);
+    std::vector<std::string> args = {"brackwater",
+                                     "plain",
+                                     "file://" + tree.root() + "/dir/caf%E9",
+                                     "file://localhost" + tree.root() + "/dir/with%20space",
+                                     "missing",
+                                     "file://otherhost/dir/plain",
+                                     tree.path("dir")};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    const auto paths = DocumentPathsFromArguments(int(argv.size()), argv.data());
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(paths, (std::vector<std::string>{file, latin, spaced, tree.path("dir")}));
+}
+
+TEST_F(DocumentRequests, LaunchDocumentsArriveAsOneEventOfFileURLs) {
+    const std::string a = tree.write("a b", "1"), b = tree.write(std::string("\xE9t\xE9"), "2");
+    ASSERT_EQ(SendOpenDocumentsToSelf({a, b}), noErr);
+    EXPECT_TRUE(gDrops.empty());  // delivered by the loop, not at once
+    pump(50);
+    ASSERT_EQ(gDrops.size(), 1u);
+    EXPECT_EQ(gDrops[0], (std::vector<std::string>{a, b}));
+    EXPECT_EQ(FileURLFromPath("/a b/%.txt"), "file:///a%20b/%25.txt");
+    // No documents, no event.
+    ASSERT_EQ(SendOpenDocumentsToSelf({}), noErr);
+    pump(20);
+    EXPECT_EQ(gDrops.size(), 1u);
+}
+
+TEST_F(DocumentRequests, AStaleSocketIsTakenOverAndLaterLaunchesAreServed) {
+    // A socket left by a killed instance: bound, never listened on.
+    const std::string name = DocumentServerName();
+    EXPECT_EQ(name, runtime + "/brackwater.socket");
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, name.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+
+    ASSERT_EQ(ClaimDocumentServer({}), LaunchRole::Primary);
+    struct stat st;
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);  // this user only
+
+    // A later launch's request, as it sends it.
+    const std::string doc = tree.write("handed", "h");
+    QByteArray request = "brackwater-open 1\n";
+    {
+        QDataStream stream(&request, QIODevice::Append);
+        stream << quint32(1) << QByteArray(doc.data(), qsizetype(doc.size()));
+    }
+    QLocalSocket client;
+    client.connectToServer(QString::fromStdString(name));
+    ASSERT_TRUE(client.waitForConnected(1000));
+    client.write(request.left(10));  // arrives in pieces
+    client.flush();
+    pump(30);
+    client.write(request.mid(10));
+    client.flush();
+    QByteArray answer;
+    QElapsedTimer clock;
+    clock.start();
+    while (!answer.endsWith('\n') && clock.elapsed() < 2000) {
+        pump(10);
+        answer += client.readAll();
+    }
+    EXPECT_EQ(answer, "taken\n");
+    pump(30);
+    ASSERT_EQ(gDrops.size(), 1u);
+    EXPECT_EQ(gDrops[0], (std::vector<std::string>{doc}));
+
+    // Something that is not a request is dropped without an event.
+    QLocalSocket rogue;
+    rogue.connectToServer(QString::fromStdString(name));
+    ASSERT_TRUE(rogue.waitForConnected(1000));
+    rogue.write("GET / HTTP/1.0\r\n\r\n");
+    rogue.flush();
+    pump(100);
+    EXPECT_EQ(gDrops.size(), 1u);
+    EXPECT_NE(rogue.state(), QLocalSocket::ConnectedState);
+}
+
+TEST_F(DocumentRequests, ASocketOfAnotherUserIsNeverUsed) {
+    const std::string name = DocumentServerName();
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, name.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(fd, 1), 0);
+    ASSERT_EQ(chown(name.c_str(), 65534, 65534), 0);  // tests run as root
+    // Another user's listening socket: neither connected to nor replaced.
+    EXPECT_EQ(ClaimDocumentServer({"/tmp"}), LaunchRole::Primary);
+    struct stat st;
+    ASSERT_EQ(stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    close(fd);
+}

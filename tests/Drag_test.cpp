@@ -1,0 +1,325 @@
+// The drag layer: items and their 'hfs ' data from a text/uri-list, Qt's drag
+// events turned into tracking messages and the receive call, and the hilite.
+#include "platform/Drag.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QImage>
+#include <QMimeData>
+#include <QWidget>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "testkit/TempTree.h"
+
+using testsupport::TempTree;
+
+namespace {
+
+QByteArray fileURL(const std::string& path) {
+    return "file://" + QByteArray(path.data(), qsizetype(path.size())).toPercentEncoding("/");
+}
+
+QMimeData* uriList(const std::vector<QByteArray>& entries) {
+    auto* data = new QMimeData;
+    QByteArray list;
+    for (const QByteArray& e : entries) list += e + "\r\n";
+    data->setData("text/uri-list", list);
+    return data;
+}
+
+// The path an item's 'hfs ' data names now, or "" when it names nothing.
+std::string pathOfItem(DragRef drag, UInt16 index) {
+    DragItemRef item;
+    if (GetDragItemReferenceNumber(drag, index, &item) != noErr) return "?";
+    HFSFlavor hfs;
+    Size size = sizeof hfs;
+    if (GetFlavorData(drag, item, flavorTypeHFS, &hfs, &size, 0) != noErr) return "?";
+    FSRef ref;
+    if (FSpMakeFSRef(&hfs.fileSpec, &ref) != noErr) return "";
+    char path[4096];
+    if (FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path) != noErr) return "";
+    return path;
+}
+
+bool hasHFS(DragRef drag, UInt16 index) {
+    DragItemRef item;
+    FlavorFlags flags;
+    return GetDragItemReferenceNumber(drag, index, &item) == noErr &&
+           GetFlavorFlags(drag, item, flavorTypeHFS, &flags) == noErr;
+}
+
+}  // namespace
+
+TEST(DragItems, EveryUriListEntryIsAnItemAndOnlyLocalObjectsCarryTheHFSFlavor) {
+    TempTree tree;
+    const std::string file = tree.write("a file.txt", "x");
+    const std::string folder = tree.mkdir("folder #1");
+    const std::string latin1 = tree.write(std::string("caf\xE9"), "y");  // not UTF-8
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    std::unique_ptr<QMimeData> data(uriList({
+        fileURL(file),
+        "# a comment line is no item",
+        "https://example.org/clipping",
+        "file://localhost" + fileURL(folder).mid(7),
+        fileURL(latin1),
+        "file://" + QByteArray(host) + fileURL(file).mid(7),
+        "file://elsewhere.example" + fileURL(file).mid(7),
+        "data:text/plain,hello",
+    }));
+    DragRef drag = nullptr;
+    ASSERT_EQ(NewDragFromMimeData(data.get(), nullptr, &drag), noErr);
+    UInt16 count = 0;
+    ASSERT_EQ(CountDragItems(drag, &count), noErr);
+    EXPECT_EQ(count, 7);
+    EXPECT_EQ(pathOfItem(drag, 1), file);
+    EXPECT_FALSE(hasHFS(drag, 2));
+    EXPECT_EQ(pathOfItem(drag, 3), folder);
+    EXPECT_EQ(pathOfItem(drag, 4), latin1);
+    EXPECT_EQ(pathOfItem(drag, 5), file);
+    EXPECT_FALSE(hasHFS(drag, 6)) << "a file on another host is not a local object";
+    EXPECT_FALSE(hasHFS(drag, 7));
+
+    DragItemRef item;
+    EXPECT_EQ(GetDragItemReferenceNumber(drag, 0, &item), badDragItemErr);
+    EXPECT_EQ(GetDragItemReferenceNumber(drag, 8, &item), badDragItemErr);
+    FlavorFlags flags;
+    EXPECT_EQ(GetFlavorFlags(drag, 2, flavorTypeHFS, &flags), badDragFlavorErr);
+    EXPECT_EQ(GetFlavorFlags(drag, 1, FOUR_CHAR_CODE("TEXT"), &flags), badDragFlavorErr);
+    ASSERT_EQ(DisposeDrag(drag), noErr);
+    EXPECT_EQ(CountDragItems(drag, &count), badDragRefErr);
+    EXPECT_EQ(CountDragItems(nullptr, &count), badDragRefErr);
+}
+
+TEST(DragItems, MimeDataWithoutUriListHasNoItems) {
+    QMimeData text;
+    text.setText("just some text");
+    DragRef drag = nullptr;
+    ASSERT_EQ(NewDragFromMimeData(&text, nullptr, &drag), noErr);
+    UInt16 count = 99;
+    EXPECT_EQ(CountDragItems(drag, &count), noErr);
+    EXPECT_EQ(count, 0);
+    DisposeDrag(drag);
+}
+
+TEST(DragItems, HFSDataDescribesFoldersAndIsReadInPieces) {
+    TempTree tree;
+    const std::string folder = tree.mkdir("f");
+    std::unique_ptr<QMimeData> data(uriList({fileURL(folder), "file:///"}));
+    DragRef drag = nullptr;
+    ASSERT_EQ(NewDragFromMimeData(data.get(), nullptr, &drag), noErr);
+    Size size = 0;
+    ASSERT_EQ(GetFlavorDataSize(drag, 1, flavorTypeHFS, &size), noErr);
+    EXPECT_EQ(size, 80);
+    HFSFlavor hfs;
+    size = sizeof hfs;
+    ASSERT_EQ(GetFlavorData(drag, 1, flavorTypeHFS, &hfs, &size, 0), noErr);
+    EXPECT_EQ(hfs.fileType, FOUR_CHAR_CODE("fold"));
+    EXPECT_EQ(hfs.fileCreator, FOUR_CHAR_CODE("MACS"));
+    ASSERT_EQ(GetFlavorData(drag, 2, flavorTypeHFS, &hfs, &size, 0), noErr);
+    EXPECT_EQ(hfs.fileType, FOUR_CHAR_CODE("disk"));
+    EXPECT_EQ(pathOfItem(drag, 2), "/");
+
+    // From offset 70 only the last 10 bytes are there, whatever was asked.
+    UInt8 tail[80];
+    size = sizeof tail;
+    ASSERT_EQ(GetFlavorData(drag, 2, flavorTypeHFS, tail, &size, 70), noErr);
+    EXPECT_EQ(size, 10);
+    EXPECT_EQ(std::memcmp(tail, reinterpret_cast<UInt8*>(&hfs) + 70, 10), 0);
+    size = 4;
+    EXPECT_EQ(GetFlavorData(drag, 2, flavorTypeHFS, tail, &size, 81), cantGetFlavorErr);
+    DisposeDrag(drag);
+}
+
+TEST(DragItems, AnObjectGoneBeforeTheDragStillHasASpecThatNamesNothing) {
+    TempTree tree;
+    const std::string gone = tree.path("gone.txt");
+    const std::string longGone = tree.path(std::string(70, 'n'));
+    std::unique_ptr<QMimeData> data(
+        uriList({fileURL(gone), fileURL(longGone), fileURL(tree.path("no/such/folder/x"))}));
+    DragRef drag = nullptr;
+    ASSERT_EQ(NewDragFromMimeData(data.get(), nullptr, &drag), noErr);
+    ASSERT_TRUE(hasHFS(drag, 1));
+    EXPECT_EQ(pathOfItem(drag, 1), "");
+    // Once the file is back under that name, the same spec finds it.
+    tree.write("gone.txt", "back");
+    EXPECT_EQ(pathOfItem(drag, 1), gone);
+    EXPECT_FALSE(hasHFS(drag, 2)) << "a name longer than a spec holds";
+    EXPECT_FALSE(hasHFS(drag, 3)) << "no folder to name it in";
+    DisposeDrag(drag);
+}
+
+namespace {
+
+std::vector<DragTrackingMessage> gMessages;
+int gReceives = 0;
+OSErr gEnterAnswer = noErr;
+OSErr gReceiveAnswer = noErr;
+UInt16 gItemsSeen = 0;
+
+OSErr recordTracking(DragTrackingMessage message, WindowRef, void* refCon, DragRef drag) {
+    EXPECT_EQ(refCon, &gMessages);
+    gMessages.push_back(message);
+    CountDragItems(drag, &gItemsSeen);
+    return message == kDragTrackingEnterHandler ? gEnterAnswer : OSErr(noErr);
+}
+
+OSErr recordReceive(WindowRef, void*, DragRef drag) {
+    ++gReceives;
+    CountDragItems(drag, &gItemsSeen);
+    return gReceiveAnswer;
+}
+
+class DragEvents : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gMessages.clear();
+        gReceives = 0;
+        gEnterAnswer = noErr;
+        gReceiveAnswer = noErr;
+        window.resize(300, 200);
+        ASSERT_EQ(InstallTrackingHandler(recordTracking, &window, &gMessages), noErr);
+        ASSERT_EQ(InstallReceiveHandler(recordReceive, &window, nullptr), noErr);
+        data.reset(uriList({fileURL(tree.write("f", "x")), "https://example.org/"}));
+    }
+    bool enter(Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
+        QDragEnterEvent e(QPoint(10, 10), actions, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&window, &e);
+        lastAction = e.dropAction();
+        return e.isAccepted();
+    }
+    bool move() {
+        QDragMoveEvent e(QPoint(20, 20), Qt::CopyAction, data.get(), Qt::LeftButton,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(&window, &e);
+        return e.isAccepted();
+    }
+    void leave() {
+        QDragLeaveEvent e;
+        QCoreApplication::sendEvent(&window, &e);
+    }
+    bool drop(Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
+        QDropEvent e(QPointF(20, 20), actions, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&window, &e);
+        lastAction = e.dropAction();
+        return e.isAccepted();
+    }
+    TempTree tree;
+    QWidget window;
+    std::unique_ptr<QMimeData> data;
+    Qt::DropAction lastAction = Qt::IgnoreAction;
+};
+
+using Messages = std::vector<DragTrackingMessage>;
+
+}  // namespace
+
+TEST_F(DragEvents, EnterMoveAndLeaveBecomeTheTrackingMessages) {
+    EXPECT_TRUE(window.acceptDrops());
+    EXPECT_TRUE(enter());
+    EXPECT_EQ(gMessages, (Messages{kDragTrackingEnterHandler, kDragTrackingEnterWindow}));
+    EXPECT_EQ(gItemsSeen, 2);
+    // The in-window answer does not take the drag back.
+    EXPECT_TRUE(move());
+    EXPECT_TRUE(move());
+    leave();
+    EXPECT_EQ(gMessages, (Messages{1, 2, 3, 3, 4, 5}));
+    EXPECT_EQ(gReceives, 0);
+}
+
+TEST_F(DragEvents, ADropEndsTrackingThenCallsTheReceiverAndAsksForACopy) {
+    EXPECT_TRUE(enter());
+    EXPECT_EQ(lastAction, Qt::CopyAction);
+    EXPECT_TRUE(drop());
+    EXPECT_EQ(gMessages, (Messages{1, 2, 4, 5}));
+    EXPECT_EQ(gReceives, 1);
+    EXPECT_EQ(lastAction, Qt::CopyAction) << "a move could make the source delete the file";
+
+    // A source that offers only a move or a link.
+    EXPECT_TRUE(enter(Qt::LinkAction | Qt::MoveAction));
+    EXPECT_EQ(lastAction, Qt::LinkAction);
+    leave();
+}
+
+TEST_F(DragEvents, TheAnswersDecideWhatQtAccepts) {
+    gEnterAnswer = dragNotAcceptedErr;
+    EXPECT_FALSE(enter());
+    leave();
+    EXPECT_EQ(gMessages, (Messages{1, 2})) << "Qt sends nothing more to a window that refused";
+
+    // The next drag to enter first ends the one that was refused.
+    gEnterAnswer = noErr;
+    gReceiveAnswer = dragNotAcceptedErr;
+    EXPECT_TRUE(enter());
+    EXPECT_EQ(gMessages, (Messages{1, 2, 4, 5, 1, 2}));
+    EXPECT_FALSE(drop());
+    EXPECT_EQ(gReceives, 1);
+}
+
+TEST_F(DragEvents, HandlersAreOneOfEachKindAndRemovingBothStopsTheDrops) {
+    EXPECT_EQ(InstallTrackingHandler(recordTracking, &window, nullptr), duplicateHandlerErr);
+    EXPECT_EQ(InstallReceiveHandler(recordReceive, &window, nullptr), duplicateHandlerErr);
+    EXPECT_EQ(InstallTrackingHandler(nullptr, &window, nullptr), paramErr);
+    EXPECT_EQ(InstallReceiveHandler(recordReceive, nullptr, nullptr), paramErr);
+    QWidget other;
+    EXPECT_EQ(RemoveTrackingHandler(recordTracking, &other), handlerNotFoundErr);
+
+    EXPECT_EQ(RemoveReceiveHandler(recordReceive, &window), noErr);
+    // Without a receiver nothing is taken, whatever the tracker says.
+    EXPECT_FALSE(enter());
+    leave();
+    EXPECT_EQ(RemoveTrackingHandler(recordTracking, &window), noErr);
+    EXPECT_EQ(RemoveTrackingHandler(recordTracking, &window), handlerNotFoundErr);
+    EXPECT_FALSE(window.acceptDrops());
+    gMessages.clear();
+    enter();
+    drop();
+    EXPECT_TRUE(gMessages.empty());
+    EXPECT_EQ(gReceives, 0);
+}
+
+TEST_F(DragEvents, TheHiliteIsAFrameInsideTheRegionUntilHiddenOrTheDragEnds) {
+    window.show();
+    DragRef drag = nullptr;
+    ASSERT_EQ(NewDragFromMimeData(data.get(), &window, &drag), noErr);
+    Rect bounds;
+    EXPECT_FALSE(GetDragHiliteBounds(&window, &bounds));
+    RgnHandle rgn = NewRgn();
+    const Rect r = {10, 20, 110, 220};
+    RectRgn(rgn, &r);
+    ASSERT_EQ(ShowDragHilite(drag, rgn, true), noErr);
+    DisposeRgn(rgn);
+    ASSERT_TRUE(GetDragHiliteBounds(&window, &bounds));
+    EXPECT_EQ(bounds.top, 10);
+    EXPECT_EQ(bounds.left, 20);
+    EXPECT_EQ(bounds.bottom, 110);
+    EXPECT_EQ(bounds.right, 220);
+
+    const QImage shot = window.grab().toImage();
+    const QColor frame = window.palette().color(QPalette::Highlight);
+    EXPECT_EQ(shot.pixelColor(20, 50), frame) << "left edge of the region";
+    EXPECT_EQ(shot.pixelColor(219, 50), frame) << "right edge, inside";
+    EXPECT_NE(shot.pixelColor(220, 50), frame) << "just outside the region";
+    EXPECT_NE(shot.pixelColor(100, 50), frame) << "the middle stays clear";
+
+    EXPECT_EQ(HideDragHilite(drag), noErr);
+    EXPECT_FALSE(GetDragHiliteBounds(&window, nullptr));
+    EXPECT_EQ(HideDragHilite(drag), noErr);
+    EXPECT_EQ(ShowDragHilite(drag, nullptr, true), paramErr);
+
+    rgn = NewRgn();
+    RectRgn(rgn, &r);
+    ShowDragHilite(drag, rgn, true);
+    DisposeRgn(rgn);
+    DisposeDrag(drag);
+    EXPECT_FALSE(GetDragHiliteBounds(&window, nullptr)) << "a released drag takes its hilite along";
+}

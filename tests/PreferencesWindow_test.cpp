@@ -1,0 +1,291 @@
+// The Preferences window: one window, controls filled from the store, every
+// change stored at once, OK, Cancel and the close box only closing it.
+#include "settings/PreferencesWindow.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <string>
+
+#include "platform/Controls.h"
+#include "platform/Preferences.h"
+#include "platform/Windows.h"
+#include "processing/ProcessingRun.h"
+#include "settings/Settings.h"
+#include "shell/MainWindow.h"
+#include "shell/Startup.h"
+#include "testkit/AlertAnswer.h"
+#include "testkit/TempTree.h"
+
+using testsupport::AlertAnswer;
+using testsupport::TempTree;
+
+namespace {
+
+const char* const kDropHint = "Drop a file on the application or this window to process it.";
+
+std::string statusLine() {
+    char buffer[256];
+    Size size = 0;
+    GetControlData(gMessage, 0, kControlStaticTextTextTag, sizeof buffer, buffer, &size);
+    return std::string(buffer, size_t(std::min<Size>(size, sizeof buffer)));
+}
+
+// The store file as another program would read it.
+QJsonObject storeFile() {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(
+                                       testsupport::readText(PreferencesFilePath().toStdString())))
+        .object();
+}
+
+void store(int function, bool quit) {
+    CFNumberRef number = CFNumberCreate(nullptr, kCFNumberIntType, &function);
+    CFPreferencesSetAppValue(kFunctionTypeKey, number, kCFPreferencesCurrentApplication);
+    CFRelease(number);
+    CFPreferencesSetAppValue(kQuitWhenDoneKey, quit ? kCFBooleanTrue : kCFBooleanFalse,
+                             kCFPreferencesCurrentApplication);
+    CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication);
+}
+
+int preferencesWindowsShown() {
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == "PreferencesWindow" && w->isVisible()) ++n;
+    return n;
+}
+
+void disposeClosedWindows() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+class PreferencesWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static TempTree config;
+        setenv("XDG_CONFIG_HOME", config.root().c_str(), 1);
+        ASSERT_EQ(StartApplication(), noErr);
+    }
+    void SetUp() override {
+        // An empty store.
+        unlink(PreferencesFilePath().toUtf8().constData());
+        CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication);
+        gStopping = false;
+    }
+    void TearDown() override {
+        if (gPreferencesWindow) click("cancelButton");
+        disposeClosedWindows();
+    }
+    static QComboBox* popup() { return qobject_cast<QComboBox*>(gFunctionPopupButton); }
+    static QCheckBox* checkbox() { return qobject_cast<QCheckBox*>(gQuitWhenDoneCheckbox); }
+    static void click(const char* name) {
+        ASSERT_NE(gPreferencesWindow, nullptr);
+        auto* button = gPreferencesWindow->findChild<QAbstractButton*>(name);
+        ASSERT_NE(button, nullptr) << name;
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    TempTree tree;
+};
+
+}  // namespace
+
+TEST_F(PreferencesWindow, AnEmptyStoreShowsQuitWhenDoneOnAndTheFirstOperation) {
+    HandlePreferencesCommand();
+    ASSERT_NE(gPreferencesWindow, nullptr);
+    EXPECT_TRUE(IsWindowVisible(gPreferencesWindow));
+    ASSERT_NE(popup(), nullptr);
+    ASSERT_NE(checkbox(), nullptr);
+    EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 1);
+    EXPECT_EQ(GetControlValue(gFunctionPopupButton), 1);
+    // Three items, in the order of the operations.
+    ASSERT_EQ(popup()->count(), 3);
+    EXPECT_EQ(popup()->itemText(0), "\"Flip/delete\" the data fork");
+    EXPECT_EQ(popup()->itemText(1), "Delete the data fork");
+    EXPECT_EQ(popup()->itemText(2), "Delete the resource fork");
+    // Opening writes nothing.
+    EXPECT_TRUE(storeFile().isEmpty());
+}
+
+TEST_F(PreferencesWindow, OpeningShowsTheDropHintOnTheStatusLine) {
+    print_message("something else", 1);
+    HandlePreferencesCommand();
+    EXPECT_EQ(statusLine(), kDropHint);
+    print_message("something else", 1);
+    HandlePreferencesCommand();
+    EXPECT_EQ(statusLine(), kDropHint) << "also when the window is already open";
+}
+
+TEST_F(PreferencesWindow, TheCommandTwiceGivesOneWindowRefreshedFromTheStore) {
+    store(2, true);
+    HandlePreferencesCommand();
+    const QPointer<QWidget> first = gPreferencesWindow;
+    EXPECT_EQ(GetControlValue(gFunctionPopupButton), 2);
+    EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 1);
+
+    // Changed from outside, and the controls moved without a command.
+    store(3, false);
+    SetControlValue(gFunctionPopupButton, 1);
+    SetControlValue(gQuitWhenDoneCheckbox, 1);
+    HideWindow(gPreferencesWindow);
+    HandlePreferencesCommand();
+    EXPECT_EQ(gPreferencesWindow, first.data());
+    EXPECT_EQ(preferencesWindowsShown(), 1);
+    EXPECT_EQ(GetControlValue(gFunctionPopupButton), 3);
+    EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 0);
+}
+
+TEST_F(PreferencesWindow, TheMenuItemOpensTheWindow) {
+    QAction* item = nullptr;
+    for (QMenu* menu : GetMenuBarWidget()->findChildren<QMenu*>())
+        for (QAction* a : menu->actions())
+            if (CommandOfObject(a) == kHICommandPreferences) item = a;
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->isEnabled());
+    item->trigger();
+    ASSERT_NE(gPreferencesWindow, nullptr);
+    EXPECT_TRUE(IsWindowVisible(gPreferencesWindow));
+    item->trigger();
+    EXPECT_EQ(preferencesWindowsShown(), 1);
+}
+
+TEST_F(PreferencesWindow, AnOperationChangedThenCancelledStaysStored) {
+    store(1, true);
+    HandlePreferencesCommand();
+    QTest::keyClick(popup(), Qt::Key_Down);
+    QTest::keyClick(popup(), Qt::Key_Down);
+    EXPECT_EQ(FunctionType(), 3) << "stored as soon as it was chosen";
+    const QPointer<QWidget> window = gPreferencesWindow;
+    click("cancelButton");
+    EXPECT_EQ(gPreferencesWindow, nullptr);
+    EXPECT_FALSE(window && window->isVisible());
+    disposeClosedWindows();
+    EXPECT_TRUE(window.isNull());
+    EXPECT_EQ(FunctionType(), 3);
+    const QJsonObject file = storeFile();
+    EXPECT_EQ(file.value("FunctionType").toInt(), 3);
+    EXPECT_TRUE(file.value("QuitWhenDone").toBool());
+    EXPECT_FALSE(gStopping) << "the window's Cancel is not the Stop button";
+}
+
+TEST_F(PreferencesWindow, QuitWhenDoneTurnedOffWithOKIsStoredAndShownNextTime) {
+    HandlePreferencesCommand();
+    ASSERT_TRUE(checkbox()->isChecked());
+    QTest::keyClick(checkbox(), Qt::Key_Space);
+    ASSERT_FALSE(checkbox()->isChecked());
+    CFPropertyListRef stored =
+        CFPreferencesCopyAppValue(kQuitWhenDoneKey, kCFPreferencesCurrentApplication);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(CFGetTypeID(stored), CFBooleanGetTypeID());
+    EXPECT_EQ(stored, kCFBooleanFalse);
+    CFRelease(stored);
+    EXPECT_TRUE(storeFile().value("QuitWhenDone").isBool());
+    EXPECT_FALSE(storeFile().value("QuitWhenDone").toBool());
+    click("okButton");
+    EXPECT_EQ(gPreferencesWindow, nullptr);
+    disposeClosedWindows();
+
+    HandlePreferencesCommand();
+    ASSERT_NE(gPreferencesWindow, nullptr);
+    EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 0);
+    EXPECT_FALSE(QuitWhenDone());
+}
+
+TEST_F(PreferencesWindow, TheCloseBoxClosesLikeCancel) {
+    store(2, true);
+    HandlePreferencesCommand();
+    const QPointer<QWidget> window = gPreferencesWindow;
+    window->close();
+    EXPECT_EQ(gPreferencesWindow, nullptr);
+    EXPECT_FALSE(window && window->isVisible());
+    EXPECT_EQ(FunctionType(), 2);
+    EXPECT_TRUE(IsWindowVisible(gWindow)) << "closing Preferences does not quit";
+    disposeClosedWindows();
+    EXPECT_TRUE(window.isNull());
+    HandlePreferencesCommand();
+    EXPECT_NE(gPreferencesWindow, nullptr);
+}
+
+TEST_F(PreferencesWindow, TheHandlerPassesOnWhatItOnlyStores) {
+    HandlePreferencesCommand();
+    auto send = [](UInt32 eventClass, UInt32 kind, UInt32 commandID) {
+        EventRef event = nullptr;
+        CreateEvent(nullptr, eventClass, kind, 0, 0, &event);
+        HICommand command{};
+        command.commandID = commandID;
+        SetEventParameter(event, kEventParamDirectObject, typeHICommand, sizeof command, &command);
+        const OSStatus status = WindowEventHandlerProc(nullptr, event, nullptr);
+        ReleaseEvent(event);
+        return status;
+    };
+    EXPECT_EQ(send(kEventClassCommand, kEventCommandProcess, FOUR_CHAR_CODE("FcnT")),
+              eventNotHandledErr);
+    EXPECT_EQ(send(kEventClassCommand, kEventCommandProcess, FOUR_CHAR_CODE("Qwdo")),
+              eventNotHandledErr);
+    EXPECT_EQ(send(kEventClassCommand, kEventCommandProcess, FOUR_CHAR_CODE("xxxx")),
+              eventNotHandledErr);
+    EXPECT_EQ(send(FOUR_CHAR_CODE("keyb"), 1, kHICommandOK), eventNotHandledErr);
+    EXPECT_NE(gPreferencesWindow, nullptr);
+    EXPECT_EQ(send(kEventClassCommand, kEventCommandProcess, kHICommandOK), noErr);
+    EXPECT_EQ(gPreferencesWindow, nullptr);
+}
+
+TEST_F(PreferencesWindow, CancelDuringARunClosesTheWindowAndTheRunGoesOn) {
+    store(2, false);  // delete the data fork, stay afterwards
+    for (int i = 0; i < 40; ++i) tree.write("folder/file" + std::to_string(i), "data");
+    bool cancelled = false;
+    bool stoppedByIt = false;
+    QTimer during;
+    during.setInterval(0);
+    QObject::connect(&during, &QTimer::timeout, [&]() {
+        if (cancelled || !ProcessingRunActive() || !IsControlVisible(gSpin)) return;
+        // The menu's Preferences, then the window's Cancel, in the midst of the run.
+        HICommand pref{};
+        pref.commandID = kHICommandPreferences;
+        ProcessHICommandFromWindow(pref, gWindow);
+        if (!gPreferencesWindow) return;
+        click("cancelButton");
+        cancelled = true;
+        stoppedByIt = gStopping;
+    });
+    during.start();
+    AlertAnswer answer(Qt::Key_Return);
+    const std::string folder = tree.path("folder");
+    AEDescList list;
+    AECreateList(nullptr, 0, false, &list);
+    FSRef ref;
+    FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &ref, nullptr);
+    AEPutPtr(&list, 1, typeFSRef, &ref, sizeof ref);
+    AppleEvent event;
+    const ProcessSerialNumber self = {0, 2};
+    AEAddressDesc target;
+    AECreateDesc(typeProcessSerialNumber, &self, sizeof self, &target);
+    AECreateAppleEvent(kCoreEventClass, kAEOpenDocuments, &target, -1, 0, &event);
+    AEPutParamDesc(&event, keyDirectObject, &list);
+    ASSERT_EQ(AESend(&event, nullptr, 1, 0, -1, nullptr, nullptr), noErr);
+    AEDisposeDesc(&event);
+    AEDisposeDesc(&list);
+    AEDisposeDesc(&target);
+
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 60000 &&
+           (answer.alertsShown() == 0 || ProcessingRunActive() || WaitingDropCount() > 0))
+        WaitNextEvent(0, nullptr, 1, nullptr);
+    during.stop();
+    ASSERT_TRUE(cancelled) << "the run never yielded with the window open";
+    EXPECT_FALSE(stoppedByIt);
+    EXPECT_EQ(gPreferencesWindow, nullptr);
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(testsupport::readText(tree.path("folder/file" + std::to_string(i))), "") << i;
+}

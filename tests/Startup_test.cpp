@@ -1,0 +1,68 @@
+#include "shell/Startup.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QWidget>
+#include <filesystem>
+
+#include "platform/AppleEvents.h"
+#include "platform/CFBundle.h"
+#include "platform/Controls.h"
+#include "platform/Windows.h"
+#include "shell/MainWindow.h"
+#include "support/BundleResources.h"
+#include "testkit/TempTree.h"
+
+namespace {
+
+int visibleTopLevels() {
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) n += w->isVisible();
+    return n;
+}
+
+OSErr noHandler(const AppleEvent*, AppleEvent*, long) {
+    return noErr;
+}
+
+}  // namespace
+
+// One process, one start-up: a failed one first, then the real one.
+TEST(Startup, AMissingMainWindowEndsStartUpWithItsStatusAndShowsNothing) {
+    testsupport::TempTree bundle;
+    std::filesystem::create_directories(bundle.path("main"));
+    std::filesystem::copy_file(MainBundleResourcesDirectory() + "/main/MenuBar.ui",
+                               bundle.path("main/MenuBar.ui"));
+    SetMainBundleResourcesDirectory(bundle.root());
+    EXPECT_EQ(StartApplication(), kIBCarbonRuntimeCantFindObject);
+    EXPECT_EQ(gWindow, nullptr);
+    EXPECT_EQ(visibleTopLevels(), 0);
+    // No open-documents handler was installed: removing one fails.
+    EXPECT_NE(AERemoveEventHandler(kCoreEventClass, kAEOpenDocuments, nullptr, false), noErr);
+
+    // Without the description at all.
+    SetMainBundleResourcesDirectory(bundle.path("nowhere"));
+    EXPECT_EQ(StartApplication(), kIBCarbonRuntimeCantFindNibFile);
+    SetMainBundleResourcesDirectory("");
+
+    ASSERT_EQ(StartApplication(), noErr);
+    ASSERT_NE(gWindow, nullptr);
+    EXPECT_TRUE(IsWindowVisible(gWindow));
+    for (ControlRef c : {gMessage, gSpin, gEditButton, gProgress, gSmallMessage, gStopButton})
+        EXPECT_NE(c, nullptr);
+    EXPECT_NE(gAppIcon, nullptr);
+    EXPECT_TRUE(IsMenuCommandEnabled(nullptr, kHICommandPreferences));
+
+    // The command handler sits on the application's target.
+    gStopping = false;
+    HICommand stop{};
+    stop.commandID = kHICommandCancel;
+    EXPECT_EQ(ProcessHICommandFromWindow(stop, gWindow), noErr);
+    EXPECT_TRUE(gStopping);
+    gStopping = false;
+    // And the open-documents handler is the application's.
+    EXPECT_EQ(AERemoveEventHandler(kCoreEventClass, kAEOpenDocuments, noHandler, false),
+              errAEDescNotFound);  // installed, but not this one
+    EXPECT_EQ(AERemoveEventHandler(kCoreEventClass, kAEOpenDocuments, nullptr, false), noErr);
+}

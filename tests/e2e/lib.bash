@@ -1,0 +1,68 @@
+# Shared by the end-to-end scripts (sourced, not run): a private home for the
+# application, and helpers to wait for its windows under Xvfb.
+
+e2e_setup() {
+    E2E_DIR=$(mktemp -d /tmp/brackwater-e2e.XXXXXX)
+    export XDG_CONFIG_HOME="$E2E_DIR/config" XDG_RUNTIME_DIR="$E2E_DIR/runtime"
+    mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    trap e2e_cleanup EXIT
+}
+
+e2e_cleanup() {
+    local pid
+    for pid in ${E2E_PIDS:-}; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$E2E_DIR"
+}
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Number of visible windows of a process.
+visible_windows() {
+    xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l
+}
+
+# Waits until the process shows at least $2 windows (up to $3 seconds).
+wait_windows() {
+    local pid=$1 count=$2 limit=${3:-20} i
+    for ((i = 0; i < limit * 10; i++)); do
+        [ "$(visible_windows "$pid")" -ge "$count" ] && return 0
+        kill -0 "$pid" 2>/dev/null || fail "process $pid ended while waiting for $count windows"
+        sleep 0.1
+    done
+    fail "process $pid did not show $count windows in $limit s"
+}
+
+# Waits for the process to end (up to $2 seconds); its status goes to E2E_STATUS.
+wait_exit() {
+    local pid=$1 limit=${2:-20} i
+    for ((i = 0; i < limit * 20; i++)); do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            wait "$pid" && E2E_STATUS=0 || E2E_STATUS=$?
+            return 0
+        fi
+        sleep 0.05
+    done
+    fail "process $pid still runs after $limit s"
+}
+
+now_ms() { date +%s%3N; }
+
+# Answers the confirmation alert of the process with a key. Without a window
+# manager the alert may not have the keyboard focus yet when it appears, so the
+# key is pressed again until the alert is gone. E2E_ANSWERED: time of the first
+# press (no later than the one that closed it).
+answer_alert() {
+    local pid=$1 key=$2 i
+    E2E_ANSWERED=$(now_ms)
+    for ((i = 0; i < 20; i++)); do
+        xdotool key "$key"
+        sleep 0.3
+        [ "$(visible_windows "$pid")" -lt 2 ] && return 0
+        kill -0 "$pid" 2>/dev/null || return 0
+    done
+    fail "the alert of process $pid did not take $key"
+}

@@ -1,0 +1,84 @@
+// A drag source for end-to-end tests, as a file manager is one: a small window
+// that starts a drag of the files named on its command line (their file URLs
+// in text/uri-list, their paths as text) once the mouse is pressed on it and
+// moved. With --text-only it drags the text alone. It prints how the drag
+// ended ("drag ended: copy", "drag ended: ignore", ...) and quits.
+//
+// usage: dragsource [--at X,Y] [--text-only] path...
+#include <QApplication>
+#include <QDrag>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QStringList>
+#include <QUrl>
+#include <cstdio>
+
+namespace {
+
+class Source : public QLabel {
+public:
+    Source(QStringList paths, bool textOnly) : paths_(std::move(paths)), textOnly_(textOnly) {
+        setText("Drag from here");
+        setAlignment(Qt::AlignCenter);
+        setWindowTitle("dragsource");
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override { pressedAt_ = e->position().toPoint(); }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        if (started_ || !(e->buttons() & Qt::LeftButton)) return;
+        if ((e->position().toPoint() - pressedAt_).manhattanLength() <
+            QApplication::startDragDistance())
+            return;
+        started_ = true;
+        auto* data = new QMimeData;
+        if (!textOnly_) {
+            QList<QUrl> urls;
+            for (const QString& p : paths_) urls << QUrl::fromLocalFile(p);
+            data->setUrls(urls);
+        }
+        data->setText(paths_.join('\n'));
+        auto* drag = new QDrag(this);
+        drag->setMimeData(data);
+        const Qt::DropAction result = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+        const char* name = result == Qt::CopyAction   ? "copy"
+                           : result == Qt::MoveAction ? "move"
+                           : result == Qt::LinkAction ? "link"
+                                                      : "ignore";
+        std::printf("drag ended: %s\n", name);
+        std::fflush(stdout);
+        QApplication::quit();
+    }
+
+private:
+    QStringList paths_;
+    bool textOnly_;
+    QPoint pressedAt_;
+    bool started_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QStringList args = QApplication::arguments().mid(1);
+    QPoint at(800, 100);
+    bool textOnly = false;
+    while (!args.isEmpty() && args.first().startsWith("--")) {
+        const QString option = args.takeFirst();
+        if (option == "--text-only") {
+            textOnly = true;
+        } else if (option == "--at" && !args.isEmpty()) {
+            const QStringList xy = args.takeFirst().split(',');
+            if (xy.size() == 2) at = QPoint(xy[0].toInt(), xy[1].toInt());
+        } else {
+            std::fprintf(stderr, "usage: dragsource [--at X,Y] [--text-only] path...\n");
+            return 2;
+        }
+    }
+    Source source(args, textOnly);
+    source.setGeometry(at.x(), at.y(), 200, 120);
+    source.show();
+    return app.exec();
+}
