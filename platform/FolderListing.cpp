@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "platform/FileErrors.h"
+#include "platform/ForkStore.h"
 
 namespace listing {
 
@@ -92,6 +93,13 @@ OSErr readFolder(int folderFd, std::vector<Entry>* entries) {
     for (const Entry& e : all) names.insert(e.name);
     std::vector<std::pair<std::u32string, Entry>> shown;
     for (Entry& e : all) {
+        // A temporary sidecar is the fork store's own; one left by a killed
+        // process is removed here, where it is met.
+        if (e.name.compare(0, 7, ".bwtmp-") == 0 && forkstore::isTemporaryName(e.name.c_str()) &&
+            typeOf(fd, e) == DT_REG) {
+            forkstore::removeStaleTemporary(fd, e.name.c_str());
+            continue;
+        }
         bool maybeHidden = e.name.compare(0, 2, "._") == 0 || e.name == ".AppleDouble";
         if (maybeHidden && isCompanion(e.name, typeOf(fd, e), names)) continue;
         shown.emplace_back(foldKey(e.name), e);

@@ -1,13 +1,16 @@
 #include "platform/ForkStore.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -32,6 +35,8 @@ constexpr std::size_t kCopyChunk = 1 << 20;
 constexpr std::uint64_t kMaxEntryEnd = 0xFFFFFFFFull;
 // Internal: a sidecar appeared or was replaced while we rebuilt it; start over.
 constexpr OSErr kRaced = 1;
+// Temporary sidecars: process id, then 48 random bits.
+constexpr char kTempPattern[] = ".bwtmp-%d-%012llx";
 
 class Fd {
 public:
@@ -313,13 +318,21 @@ Ownership ownershipFor(const Sidecar& sc, const Target& t) {
 OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& pieces,
                 std::uint64_t size, const Ownership& owner, std::string* temp) {
     static std::mt19937_64 random{std::random_device{}()};
-    int f = -1;
-    for (int attempt = 0; attempt < 16 && f < 0; ++attempt) {
+    auto pickName = [&] {
         char name[48];
-        std::snprintf(name, sizeof name, ".bwtmp-%d-%012llx", int(::getpid()),
+        std::snprintf(name, sizeof name, kTempPattern, int(::getpid()),
                       static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
         *temp = name;
-        f = sysio::openat(dirfd, name, O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW, owner.mode);
+    };
+    // Written without a name where the file system allows it (O_TMPFILE) and
+    // named only once complete and synced, so a process killed while writing
+    // leaves nothing in the user's folder. Elsewhere, a named temporary file.
+    static const bool procMounted = ::access("/proc/self/fd", X_OK) == 0;
+    int f = procMounted ? sysio::openat(dirfd, ".", O_TMPFILE | O_RDWR, owner.mode) : -1;
+    const bool unnamed = f >= 0;
+    for (int attempt = 0; attempt < 16 && f < 0; ++attempt) {
+        pickName();
+        f = sysio::openat(dirfd, temp->c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW, owner.mode);
         if (f < 0 && errno != EEXIST) return lastError();
     }
     if (f < 0) return ioErr;
@@ -334,6 +347,16 @@ OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& piece
         err = lastError();
     if (err == noErr) err = writePieces(f, pieces);
     if (err == noErr && sysio::fdatasync(f) != 0) err = lastError();
+    if (unnamed) {
+        const std::string self = "/proc/self/fd/" + std::to_string(f);
+        for (int attempt = 0; err == noErr && attempt < 16; ++attempt) {
+            pickName();
+            if (sysio::linkat(AT_FDCWD, self.c_str(), dirfd, temp->c_str(), AT_SYMLINK_FOLLOW) == 0)
+                break;
+            if (errno != EEXIST || attempt == 15) err = lastError();
+        }
+        return err;  // an unnamed file that was never linked goes with its descriptor
+    }
     fd.reset();
     if (err != noErr) removeTemp(dirfd, *temp);
     return err;
@@ -963,6 +986,29 @@ OSErr renameCompanion(int dirfd, const char* oldName, const char* newName) {
     if (!S_ISREG(st.st_mode)) return noErr;  // not a sidecar: an ordinary entry of its own
     if (sysio::renameNoReplace(dirfd, from.c_str(), dirfd, to.c_str()) != 0) return lastError();
     return noErr;
+}
+
+bool isTemporaryName(const char* name) {
+    if (!name || std::strncmp(name, ".bwtmp-", 7) != 0) return false;
+    const char* p = name + 7;
+    const char* digits = p;
+    while (*p >= '0' && *p <= '9') ++p;
+    if (p == digits || p - digits > 10 || *digits == '0' || *p++ != '-') return false;
+    for (int i = 0; i < 12; ++i, ++p)
+        if (!std::isxdigit(static_cast<unsigned char>(*p)) ||
+            std::isupper(static_cast<unsigned char>(*p)))
+            return false;
+    return *p == '\0';
+}
+
+void removeStaleTemporary(int dirfd, const char* name) {
+    if (!isTemporaryName(name)) return;
+    const long pid = std::strtol(name + 7, nullptr, 10);
+    if (pid > 0x7FFFFFFF || pid == ::getpid()) return;
+    if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) return;  // its writer still runs
+    struct stat st;
+    if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return;
+    sysio::unlinkat(dirfd, name, 0);
 }
 
 }  // namespace forkstore

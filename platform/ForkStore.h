@@ -79,4 +79,12 @@ bool isHiddenCompanion(int dirfd, const char* name);
 // Never replaces an existing "._newName" (dupFNErr); no sidecar is noErr.
 OSErr renameCompanion(int dirfd, const char* oldName, const char* newName);
 
+// True for a temporary sidecar that a write prepares beside a file
+// (".bwtmp-<pid>-<hex>"): it is the fork store's, not the user's, and listings
+// hide it. One whose process no longer runs (killed while writing) never holds
+// the only copy of anything: removeStaleTemporary deletes it, and does nothing
+// to any other entry.
+bool isTemporaryName(const char* name);
+void removeStaleTemporary(int dirfd, const char* name);
+
 }  // namespace forkstore

@@ -8,8 +8,10 @@
 #include <QImageReader>
 #include <QPixmap>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 struct OpaqueIconRef {
     QIcon icon;
@@ -18,6 +20,8 @@ struct OpaqueIconRef {
 
 namespace {
 std::map<std::pair<OSType, OSType>, OpaqueIconRef*> gRegistry;
+// Every reference ever handed out, owned here so it lives as long as the process.
+std::vector<std::unique_ptr<OpaqueIconRef>> gIconRefs;
 }
 
 OSErr RegisterIconRefFromFSRef(OSType creator, OSType iconType, const FSRef* iconFile,
@@ -42,6 +46,7 @@ OSErr RegisterIconRefFromFSRef(OSType creator, OSType iconType, const FSRef* ico
         return noSuchIconErr;
     }
     // References stay valid for the life of the process, as callers keep them.
+    gIconRefs.emplace_back(ref);
     gRegistry[{creator, iconType}] = ref;
     if (iconType == kApplicationIconType &&
         qobject_cast<QApplication*>(QCoreApplication::instance()))

@@ -74,8 +74,10 @@ OSErr FlipDeleteDataFork(const FSRef* ref) {
     if (err == noErr && size > 0) err = copyDataIntoResource(dataRef, rsrcRef, size);
     FSCloseFork(dataRef);
     // The resource fork write is durable by the time FSWriteFork returns, so
-    // the data fork can go now without risking its bytes.
-    if (err == noErr) FSDeleteFork(ref, dataName.length, dataName.unicode);
+    // the data fork can go now without risking its bytes. A deletion that
+    // fails is reported: the file still has its data fork, so calling the flip
+    // done would be untrue (both forks then hold the bytes; nothing is lost).
+    if (err == noErr) err = FSDeleteFork(ref, dataName.length, dataName.unicode);
     FSCloseFork(rsrcRef);
     return err;
 }

@@ -1,0 +1,93 @@
+#!/bin/bash
+# Kills the batch mode with SIGKILL at random moments while it flips a tree of
+# a few thousand files in every fork shape (no fork, sidecars of each peer,
+# forks in attributes, "ATTR" blocks, Finder info only). After each kill every
+# file's bytes are whole in its data fork or whole in its resource fork and
+# every sidecar parses; every five kills, and at the end, a rerun must finish
+# the work and leave no temporary file. A fresh tree follows each rerun.
+#   crash_kill.sh <brackwater> <build-dir>
+# BRACKWATER_CRASH_KILLS (default 50) and BRACKWATER_CRASH_FILES (default
+# 2000) set the number of kills and the size of the tree.
+set -euo pipefail
+BIN="$1"
+BUILD="$2"
+TOOL="$BUILD/tests/forktree"
+KILLS="${BRACKWATER_CRASH_KILLS:-50}"
+FILES="${BRACKWATER_CRASH_FILES:-2000}"
+
+# A kill is a process death, not a power cut: the file system does not matter
+# for what it leaves, and memory makes the many runs quick.
+base="${TMPDIR:-/tmp}"
+if [ -d /dev/shm ] && [ -w /dev/shm ] && touch /dev/shm/.bw-probe-$$ 2>/dev/null &&
+    setfattr -n user.probe -v 1 /dev/shm/.bw-probe-$$ 2>/dev/null; then
+    base=/dev/shm
+fi
+rm -f /dev/shm/.bw-probe-$$
+WORK="$(mktemp -d "$base/brackwater-crash.XXXXXX")"
+trap 'rm -rf "$WORK"' EXIT
+
+fresh() {
+    rm -rf "$WORK/tree"
+    "$TOOL" make "$WORK/tree" "$FILES" "$WORK/manifest"
+}
+check() {
+    if ! "$TOOL" check "$WORK/tree" "$WORK/manifest" "$@" >"$WORK/check" 2>&1; then
+        echo "FAIL after kill $kills: $(tail -1 "$WORK/check")"
+        head -20 "$WORK/check"
+        exit 1
+    fi
+}
+finish() {
+    if ! "$BIN" --operation flip --yes "$WORK/tree" >"$WORK/out" 2>&1; then
+        echo "FAIL: the rerun after kill $kills did not finish"
+        tail -5 "$WORK/out"
+        exit 1
+    fi
+    check --done
+    reruns=$((reruns + 1))
+}
+
+# How long an uninterrupted flip of a fresh tree takes: the kills fall in it.
+kills=0
+reruns=0
+fresh
+start=$(date +%s%N)
+finish
+full_ms=$((($(date +%s%N) - start) / 1000000))
+window=$((full_ms / 3 + 20))
+echo "tree of $FILES files flipped in $full_ms ms; kills within $window ms of each start"
+
+fresh
+since_fresh=0
+temporaries=0
+missed=0
+while [ "$kills" -lt "$KILLS" ]; do
+    delay=$(((RANDOM * 32768 + RANDOM) % window))
+    "$BIN" --operation flip --yes "$WORK/tree" >"$WORK/out" 2>&1 &
+    pid=$!
+    sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    if ! grep -q ' changed, ' "$WORK/out"; then
+        # Killed before its summary: in the middle of the work.
+        kills=$((kills + 1))
+        since_fresh=$((since_fresh + 1))
+        check
+        left=$(sed -n 's/.*temporaries \([0-9]*\)$/\1/p' "$WORK/check")
+        temporaries=$((temporaries + left))
+        [ $((kills % 50)) -eq 0 ] && echo "$kills kills"
+    else
+        # The run ended before the kill: the tree is done.
+        grep -q ' 0 failed' "$WORK/out" || { echo "FAIL: a run failed"; tail -5 "$WORK/out"; exit 1; }
+        missed=$((missed + 1))
+        since_fresh=5
+    fi
+    if [ "$since_fresh" -ge 5 ] || [ "$kills" -ge "$KILLS" ]; then
+        finish
+        fresh
+        since_fresh=0
+    fi
+done
+echo "$kills kills, invariant held after each; $reruns reruns finished the work;" \
+    "$temporaries temporary sidecars left by killed runs (removed by the reruns);" \
+    "$missed runs ended before their kill"

@@ -1,0 +1,200 @@
+#include "testkit/ForkInvariant.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/AppleDouble.h"
+#include "platform/ForkStore.h"
+
+namespace testsupport {
+
+namespace {
+
+constexpr char kMacForkAttr[] = "user.com.apple.ResourceFork";
+constexpr char kSambaForkAttr[] = "user.DosStream.AFP_Resource:$DATA";
+
+OSErr readAll(int fd, Bytes* out) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return ioErr;
+    out->assign(std::size_t(st.st_size), 0);
+    std::size_t done = 0;
+    while (done < out->size()) {
+        ssize_t n = ::pread(fd, out->data() + done, out->size() - done, off_t(done));
+        if (n <= 0) return ioErr;
+        done += std::size_t(n);
+    }
+    return noErr;
+}
+
+OSErr readFileAt(int dirfd, const std::string& name, Bytes* out, bool* present) {
+    int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (present && (errno == ENOENT || errno == ENAMETOOLONG)) {
+            *present = false;
+            return noErr;
+        }
+        return ioErr;
+    }
+    if (present) *present = true;
+    OSErr err = readAll(fd, out);
+    ::close(fd);
+    return err;
+}
+
+OSErr readXattrs(int fd, std::map<std::string, Bytes>* out) {
+    std::vector<char> names(65536);
+    ssize_t n = ::flistxattr(fd, names.data(), names.size());
+    if (n < 0) return ioErr;
+    for (ssize_t i = 0; i < n; i += ssize_t(std::strlen(names.data() + i)) + 1) {
+        const std::string name = names.data() + i;
+        if (name == kMacForkAttr || name == kSambaForkAttr) continue;
+        Bytes v(70000);
+        ssize_t len = ::fgetxattr(fd, name.c_str(), v.data(), v.size());
+        if (len < 0) return ioErr;
+        v.resize(std::size_t(len));
+        (*out)[name] = std::move(v);
+    }
+    return noErr;
+}
+
+std::string show(const Bytes& b) {
+    return std::to_string(b.size()) + " bytes";
+}
+
+}  // namespace
+
+OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
+    *out = ForkState();
+    int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return fnfErr;
+    OSErr err = readAll(fd, &out->data);
+    if (err == noErr) err = readXattrs(fd, &out->xattrs);
+    ::close(fd);
+    if (err != noErr) return err;
+
+    forkstore::RsrcInfo info;
+    if ((err = forkstore::getResourceFork(dirfd, name.c_str(), &info)) != noErr) return err;
+    out->rsrc.assign(std::size_t(info.length), 0);
+    std::size_t actual = 0;
+    err = forkstore::readResourceFork(dirfd, name.c_str(), 0, out->rsrc.size(), out->rsrc.data(),
+                                      &actual);
+    if (err != noErr) return err;
+    if (actual != out->rsrc.size()) return ioErr;
+    out->finderInfo.assign(32, 0);
+    if ((err = forkstore::getFinderInfo(dirfd, name.c_str(), out->finderInfo.data())) != noErr)
+        return err;
+
+    Bytes sidecar;
+    bool present = false;
+    if ((err = readFileAt(dirfd, "._" + name, &sidecar, &present)) != noErr) return err;
+    if (present) {
+        appledouble::Header h;
+        const std::size_t head = std::min(sidecar.size(), appledouble::kMaxHeaderRead);
+        if (appledouble::parse(sidecar.data(), head, sidecar.size(), &h) !=
+            appledouble::Problem::None)
+            return ioErr;
+        for (const appledouble::Attribute& a : h.attributes)
+            out->attrBlock[a.name] =
+                Bytes(sidecar.begin() + a.offset, sidecar.begin() + a.offset + a.length);
+    }
+    return noErr;
+}
+
+Bytes flipped(const ForkState& before) {
+    Bytes r = before.rsrc;
+    if (r.size() < before.data.size()) r.resize(before.data.size());
+    std::copy(before.data.begin(), before.data.end(), r.begin());
+    return r;
+}
+
+std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& now, bool* done) {
+    *done = false;
+    std::string problems;
+    if (now.finderInfo != before.finderInfo) problems += "Finder info changed; ";
+    if (now.attrBlock != before.attrBlock) problems += "ATTR block changed; ";
+    if (now.xattrs != before.xattrs) problems += "other attributes changed; ";
+    if (op == ForkOp::Flip) {
+        const Bytes target = flipped(before);
+        if (now.data.empty() && !before.data.empty()) {
+            if (now.rsrc != target)
+                problems += "data fork deleted but resource fork holds " + show(now.rsrc) +
+                            ", not the " + show(target) + " copy; ";
+        } else if (now.data != before.data) {
+            problems += "data fork changed to " + show(now.data) + "; ";
+        } else if (now.rsrc != before.rsrc && now.rsrc != target) {
+            problems += "resource fork neither old nor copied (" + show(now.rsrc) + "); ";
+        }
+        *done = now.data.empty() && now.rsrc == target;
+    } else {
+        if (now.data != before.data) problems += "data fork changed; ";
+        if (!now.rsrc.empty() && now.rsrc != before.rsrc)
+            problems += "resource fork neither whole nor gone (" + show(now.rsrc) + "); ";
+        *done = now.rsrc.empty();
+    }
+    return problems;
+}
+
+namespace {
+
+void checkFolder(int dirfd, const std::string& path, std::string* problems) {
+    int listFd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) return;
+    DIR* dir = ::fdopendir(listFd);
+    if (!dir) {
+        ::close(listFd);
+        return;
+    }
+    std::vector<std::pair<std::string, unsigned char>> entries;
+    while (dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        entries.emplace_back(e->d_name, e->d_type);
+    }
+    ::closedir(dir);
+    for (const auto& [name, type] : entries) {
+        const std::string where = path + "/" + name;
+        if (name.rfind(".bwtmp-", 0) == 0) *problems += "temporary file left: " + where + "\n";
+        struct stat st;
+        if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            int sub =
+                ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub < 0) continue;
+            checkFolder(sub, where, problems);
+            ::close(sub);
+            continue;
+        }
+        if (!S_ISREG(st.st_mode) || name.rfind("._", 0) != 0 || name.size() == 2) continue;
+        struct stat owner;
+        if (::fstatat(dirfd, name.c_str() + 2, &owner, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        Bytes bytes;
+        appledouble::Header h;
+        if (readFileAt(dirfd, name, &bytes, nullptr) != noErr) {
+            *problems += "unreadable sidecar: " + where + "\n";
+        } else if (appledouble::Problem p = appledouble::parse(
+                       bytes.data(), std::min(bytes.size(), appledouble::kMaxHeaderRead),
+                       bytes.size(), &h);
+                   p != appledouble::Problem::None) {
+            *problems += "malformed sidecar (" + std::string(appledouble::describe(p)) +
+                         "): " + where + "\n";
+        }
+    }
+}
+
+}  // namespace
+
+std::string checkSidecars(const std::string& root) {
+    std::string problems;
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return "cannot open " + root;
+    checkFolder(fd, root, &problems);
+    ::close(fd);
+    return problems;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,48 @@
+// What a fork operation may leave behind when it fails, is killed or is cut
+// short: each file's bytes are whole in its data fork or whole in its resource
+// fork, its Finder info, "ATTR" block and other attributes are kept, every
+// sidecar in the tree is well formed and no temporary file is left. Read with
+// the fork store and the sidecar codec, never through the operation under test.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/MacTypes.h"
+#include "testkit/TempTree.h"
+
+namespace testsupport {
+
+struct ForkState {
+    Bytes data;
+    Bytes rsrc;
+    Bytes finderInfo;  // 32 bytes
+    // The Mac extended attributes of the sidecar's "ATTR" block, name -> value.
+    std::map<std::string, Bytes> attrBlock;
+    // The file's own extended attributes except the two that hold a resource
+    // fork (a written fork moves out of them into the sidecar).
+    std::map<std::string, Bytes> xattrs;
+};
+
+// Reads the state of `name` in the folder `dirfd`; noErr or the failing call's code.
+OSErr readForkState(int dirfd, const std::string& name, ForkState* out);
+
+enum class ForkOp { Flip, DeleteResource };
+
+// Compares a file's state after `op` with its state before. Empty when the
+// state is one the operation may leave part way; otherwise what is wrong.
+// *done tells whether the operation is complete for this file.
+std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& now, bool* done);
+
+// The resource fork a flip leaves: the data fork written over the start of the
+// old resource fork, which keeps its length when it was longer.
+Bytes flipped(const ForkState& before);
+
+// Looks at every entry below `root` (reached with openat, so depth does not
+// matter): each "._name" regular file must parse as a sidecar and no
+// temporary sidecar may be left. Empty when all is well, else the problems.
+std::string checkSidecars(const std::string& root);
+
+}  // namespace testsupport
