@@ -22,7 +22,7 @@ struct FSRef {
 using FSVolumeRefNum = SInt16;
 using FSIORefNum = SInt16;
 
-// Classic specification: a volume, a parent folder and a Pascal name; the
+// Classic file specification: a volume, a parent folder and a Pascal name; the
 // object it names need not exist.
 struct FSSpec {
     FSVolumeRefNum vRefNum;

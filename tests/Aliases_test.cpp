@@ -54,7 +54,7 @@ TEST(Aliases, OneHandleRetargetedServesSeveralItems) {
     EXPECT_FALSE(changed);
     DisposeHandle(reinterpret_cast<Handle>(alias));
 
-    // A specification of something that does not exist makes no alias.
+    // A file specification of something that does not exist makes no alias.
     FSSpec missing = specA;
     missing.name[0] = 7;
     std::memcpy(missing.name + 1, "missing", 7);

@@ -295,7 +295,7 @@ TEST(References, SpecsNameAFolderAndANameThatNeedNotExist) {
     spec.parID = fsRtParID;
     ASSERT_EQ(FSpMakeFSRef(&spec, &out), noErr);
     EXPECT_EQ(pathOf(out), "/");
-    // The folder gone: the spec's folder does not exist.
+    // The folder gone: the FSSpec's folder does not exist.
     spec.parID = SInt32(info.nodeID);
     std::memcpy(spec.name, "\x05short", 6);
     removeDeep(AT_FDCWD, t.path("dir").c_str());
