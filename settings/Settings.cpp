@@ -30,27 +30,28 @@ bool QuitWhenDone() {
     return quit;
 }
 
-bool AskProcessFile(functionType type) {
-    CFStringRef message;
+const char* ConfirmationMessage(functionType type) {
     switch (type) {
         case kFlipDeleteDataFork:
-            message =
-                CFSTR("You are about to \"flip/delete\" the data forks of the selected files.");
-            break;
+            return "You are about to \"flip/delete\" the data forks of the selected files.";
         case kDeleteDataFork:
-            message = CFSTR("You are about to delete the data forks of the selected files.");
-            break;
+            return "You are about to delete the data forks of the selected files.";
         case kDeleteResourceFork:
-            message = CFSTR("You are about to delete the resource forks of the selected files.");
-            break;
-        default:
-            return false;
+            return "You are about to delete the resource forks of the selected files.";
     }
-    return ShowAlertMessage(
-        message,
-        CFSTR("This operation can not be undone by this program and may render the files "
-              "unusable."),
-        1);
+    return nullptr;
+}
+
+const char* ConfirmationExplanation() {
+    return "This operation can not be undone by this program and may render the files "
+           "unusable.";
+}
+
+bool AskProcessFile(functionType type) {
+    const char* message = ConfirmationMessage(type);
+    if (!message) return false;
+    return ShowAlertMessage(CFStringMakeConstant(message),
+                            CFStringMakeConstant(ConfirmationExplanation()), 1);
 }
 
 bool ShowAlertMessage(CFStringRef message, CFStringRef explanation, unsigned char withCancel) {

@@ -16,6 +16,10 @@ functionType FunctionType();
 // Whether to quit after a run: the stored boolean, true when the key is absent
 // or holds anything but a boolean.
 bool QuitWhenDone();
+// The stop alert's texts for operation 1, 2 or 3 (null for any other value),
+// shared with the batch mode's question on a terminal.
+const char* ConfirmationMessage(functionType type);
+const char* ConfirmationExplanation();
 // Beeps and asks for confirmation of operation 1, 2 or 3; true when the user
 // chose OK. Any other value answers false at once, without beep or alert.
 bool AskProcessFile(functionType type);

@@ -370,23 +370,6 @@ void onSignal(int) {
 
 }  // namespace
 
-const char* ConfirmationMessage(functionType function) {
-    switch (function) {
-        case kFlipDeleteDataFork:
-            return "You are about to \"flip/delete\" the data forks of the selected files.";
-        case kDeleteDataFork:
-            return "You are about to delete the data forks of the selected files.";
-        case kDeleteResourceFork:
-            return "You are about to delete the resource forks of the selected files.";
-    }
-    return "";
-}
-
-const char* ConfirmationExplanation() {
-    return "This operation can not be undone by this program and may render the files "
-           "unusable.";
-}
-
 int RunBatch(const CBatchOptions& options, const CBatchIO& io) {
     switch (options.command) {
         case BatchCommand::Help:

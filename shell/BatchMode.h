@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "settings/Settings.h"
 #include "shell/BatchOptions.h"
 
 // Set by SIGINT, SIGTERM and SIGHUP: the file in hand is finished, then the
@@ -37,8 +38,3 @@ int RunBatch(const CBatchOptions& options, const CBatchIO& io);
 // installs the signal handlers and runs with the process's standard streams.
 // Creates no application object: it runs where there is no display at all.
 int RunBatchMode(int argc, char* argv[]);
-
-// The two texts of the confirmation for `function` ("You are about to ...",
-// then the warning), the same as the window's stop alert.
-const char* ConfirmationMessage(functionType function);
-const char* ConfirmationExplanation();
