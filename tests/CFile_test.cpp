@@ -248,14 +248,14 @@ TEST(CFileDates, ModificationAndCreationDatesSetAndReadBack) {
     const UTCDateTime modified = dateOf(1700000000), created = dateOf(kSeconds1970To2000 + 864000);
     for (const FSRef* r : {&ref, &plainRef}) {
         ASSERT_EQ(CFile::FSSetModCreateDate(*r, &modified, &created), noErr);
-        EXPECT_EQ(createDateOf(*r), created.lowSeconds);
+        EXPECT_EQ(createDateOf(*r), +created.lowSeconds);
     }
     struct stat st;
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1700000000);
     unsigned long low = 0;
     ASSERT_EQ(CFile::FSGetModDateAsUInt32(ref, low), noErr);
-    EXPECT_EQ(low, modified.lowSeconds);
+    EXPECT_EQ(low, +modified.lowSeconds);
     // The creation date, as any AppleDouble reader finds it in the dates entry.
     EXPECT_EQ(be32(readBytes(tree.path("._f")), 62), 864000u);
 
@@ -263,7 +263,7 @@ TEST(CFileDates, ModificationAndCreationDatesSetAndReadBack) {
     const UTCDateTime when = dateOf(kSeconds1970To2000 + 12345);
     for (const FSRef* r : {&ref, &plainRef}) {
         ASSERT_EQ(CFile::FSSetModCreateAccessDate(*r, &when), noErr);
-        EXPECT_EQ(createDateOf(*r), when.lowSeconds);
+        EXPECT_EQ(createDateOf(*r), +when.lowSeconds);
     }
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, kSeconds1970To2000 + 12345);
