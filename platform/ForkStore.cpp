@@ -313,10 +313,14 @@ Ownership ownershipFor(const Sidecar& sc, const Target& t) {
     return {t.st.st_uid, t.st.st_gid, 0666, false};
 }
 
-// Writes a complete sidecar (header plus pieces, `size` bytes) under a fresh
-// temporary name in the folder and syncs it. *temp names it on success.
+// Writes a complete sidecar (header plus pieces, `size` bytes) and syncs it.
+// With `linkAs` (a sidecar name that is still free), a file written without a
+// name is linked straight under that name, which is atomic and never replaces
+// anything, and *temp is left empty. Otherwise the file gets a fresh temporary
+// name in the folder, which *temp holds on success.
 OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& pieces,
-                std::uint64_t size, const Ownership& owner, std::string* temp) {
+                std::uint64_t size, const Ownership& owner, const std::string* linkAs,
+                std::string* temp) {
     static std::mt19937_64 random{std::random_device{}()};
     auto pickName = [&] {
         char name[48];
@@ -349,6 +353,15 @@ OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& piece
     if (err == noErr && sysio::fdatasync(f) != 0) err = lastError();
     if (unnamed) {
         const std::string self = "/proc/self/fd/" + std::to_string(f);
+        temp->clear();
+        if (linkAs) {
+            // No temporary name ever exists, so a process killed at any point
+            // leaves either no sidecar or the complete one.
+            if (err == noErr && sysio::linkat(AT_FDCWD, self.c_str(), dirfd, linkAs->c_str(),
+                                              AT_SYMLINK_FOLLOW) != 0)
+                err = errno == EEXIST ? kRaced : lastError();
+            return err;
+        }
         for (int attempt = 0; err == noErr && attempt < 16; ++attempt) {
             pickName();
             if (sysio::linkat(AT_FDCWD, self.c_str(), dirfd, temp->c_str(), AT_SYMLINK_FOLLOW) == 0)
@@ -398,7 +411,8 @@ OSErr installSidecar(int dirfd, const char* name, const Sidecar& old, const std:
     const std::string sc = sidecarName(name);
     const char* t = temp.c_str();
     if (!old.exists) {
-        int rc = sysio::renameNoReplace(dirfd, t, dirfd, sc.c_str());
+        // Already linked under its own name by writeTemp: only make it durable.
+        int rc = temp.empty() ? 0 : sysio::renameNoReplace(dirfd, t, dirfd, sc.c_str());
         bool linked = false;
         if (rc != 0 && flagsUnsupported(errno)) {
             // NFS has no RENAME_NOREPLACE; a hard link never replaces either.
@@ -604,8 +618,9 @@ OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, std::size_t c
                    &pieces);
     }
     std::string temp;
-    if ((err = writeTemp(dirfd, h, pieces, forkAt + newLength, ownershipFor(sc, t), &temp)) !=
-        noErr)
+    const std::string newName = sidecarName(name);
+    if ((err = writeTemp(dirfd, h, pieces, forkAt + newLength, ownershipFor(sc, t),
+                         sc.exists ? nullptr : &newName, &temp)) != noErr)
         return err;
     MovedFrom moved{t.fd.get(), fs.store == RsrcStore::MacXattr ? kMacForkAttr : kSambaForkAttr};
     const bool fromAttr = fs.store == RsrcStore::MacXattr || fs.store == RsrcStore::SambaStream;
@@ -756,7 +771,9 @@ OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32])
         return err;
     if (physical) pieces.push_back({forkAt, physical, sc.fd.get(), sc.fork->offset, nullptr});
     std::string temp;
-    if ((err = writeTemp(dirfd, h, pieces, forkAt + physical, ownershipFor(sc, t), &temp)) != noErr)
+    const std::string newName = sidecarName(name);
+    if ((err = writeTemp(dirfd, h, pieces, forkAt + physical, ownershipFor(sc, t),
+                         sc.exists ? nullptr : &newName, &temp)) != noErr)
         return err;
     return installSidecar(dirfd, name, sc, temp, nullptr, nullptr);
 }
