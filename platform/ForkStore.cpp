@@ -17,6 +17,7 @@
 
 #include "platform/AppleDouble.h"
 #include "platform/FileErrors.h"
+#include "platform/PathNodes.h"
 #include "platform/SysIO.h"
 
 namespace forkstore {
@@ -81,9 +82,12 @@ bool allZero(const std::uint8_t* p, std::size_t n) {
 // Opens `name` in `dirfd` without following links and without blocking, and
 // checks it is what the caller may use: a regular file (or also a folder).
 OSErr openNoFollow(int dirfd, const char* name, int access, bool folderAllowed, Fd* fd,
-                   struct stat* st) {
+                   struct stat* st, const struct stat* looked = nullptr) {
     struct stat before;
-    if (::fstatat(dirfd, name, &before, AT_SYMLINK_NOFOLLOW) != 0) return lastError();
+    if (looked)
+        before = *looked;  // the caller has just looked
+    else if (::fstatat(dirfd, name, &before, AT_SYMLINK_NOFOLLOW) != 0)
+        return lastError();
     const bool folder = S_ISDIR(before.st_mode);
     if (!S_ISREG(before.st_mode) && !(folder && folderAllowed)) return notAFileErr;
     int f = sysio::openat(dirfd, name, access | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
@@ -100,13 +104,38 @@ OSErr openNoFollow(int dirfd, const char* name, int access, bool folderAllowed, 
 struct Target {
     Fd fd;
     struct stat st {};
+    // The names of its attributes, listed once when first needed, so that an
+    // attribute the file does not have costs no call. A list that could not
+    // be had (too long, or an error) leaves every attribute to be asked for.
+    mutable bool listed = false;
+    mutable bool unlisted = false;
+    mutable std::string names;
+
+    // False only when the file certainly has no attribute `attr`.
+    bool mayHave(const char* attr) const {
+        if (!listed) {
+            listed = true;
+            char list[4096];
+            const ssize_t n = sysio::flistxattr(fd.get(), list, sizeof list);
+            if (n >= 0)
+                names.assign(list, std::size_t(n));
+            else
+                unlisted = errno != ENOTSUP;  // ENOTSUP: no attributes here at all
+        }
+        if (unlisted) return true;
+        const std::size_t len = std::strlen(attr) + 1;
+        for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1)
+            if (names.compare(at, len, attr, len) == 0) return true;
+        return false;
+    }
 };
 
 OSErr openTarget(int dirfd, const char* name, bool regularOnly, bool forWrite, Target* t) {
     if (!validName(name)) return paramErr;
     OSErr err = openNoFollow(dirfd, name, O_RDONLY, !regularOnly, &t->fd, &t->st);
     if (err != noErr) return err;
-    if (forWrite && ::faccessat(dirfd, name, W_OK, AT_EACCESS) != 0) return lastError();
+    if (forWrite && ::faccessat(dirfd, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+        return lastError();
     return noErr;
 }
 
@@ -186,7 +215,7 @@ OSErr loadSidecar(int dirfd, const char* name, bool forWrite, Sidecar* sc) {
     if (::fstatat(dirfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT || errno == ENAMETOOLONG ? OSErr(noErr) : lastError();
     OSErr err =
-        openNoFollow(dirfd, n.c_str(), forWrite ? O_RDWR : O_RDONLY, false, &sc->fd, &sc->st);
+        openNoFollow(dirfd, n.c_str(), forWrite ? O_RDWR : O_RDONLY, false, &sc->fd, &sc->st, &st);
     OSErr denied = noErr;
     if (err != noErr && forWrite && (errno == EACCES || errno == EPERM || errno == EROFS) &&
         sc->fd.get() < 0) {
@@ -241,8 +270,9 @@ OSErr locateFork(const Target& t, const Sidecar& sc, ForkState* fs) {
                   {kSambaForkAttr, RsrcStore::SambaStream, 1}};
     for (const auto& s : stores) {
         Bytes value;
-        bool present;
-        OSErr err = readAttr(t.fd.get(), s.attr, &value, &present);
+        bool present = false;
+        OSErr err =
+            t.mayHave(s.attr) ? readAttr(t.fd.get(), s.attr, &value, &present) : OSErr(noErr);
         if (err != noErr) return err;
         if (!present || value.size() <= s.trailing) continue;
         value.resize(value.size() - s.trailing);
@@ -256,6 +286,8 @@ OSErr locateFork(const Target& t, const Sidecar& sc, ForkState* fs) {
 }
 
 OSErr syncFolder(int dirfd) {
+    if (pathnodes::canSyncFolder(dirfd))
+        return sysio::fsync(dirfd) == 0 ? OSErr(noErr) : lastError();
     int f = sysio::openat(dirfd, ".", O_RDONLY | O_DIRECTORY);
     if (f < 0) return lastError();
     Fd fd(f);
@@ -909,8 +941,10 @@ OSErr deleteResourceFork(int dirfd, const char* name) {
     // Look before changing anything, so that a failure leaves all as it was.
     bool present[2] = {};
     Bytes value;
-    if ((err = readAttr(t.fd.get(), kMacForkAttr, &value, &present[0])) != noErr ||
-        (err = readAttr(t.fd.get(), kSambaForkAttr, &value, &present[1])) != noErr)
+    if ((t.mayHave(kMacForkAttr) &&
+         (err = readAttr(t.fd.get(), kMacForkAttr, &value, &present[0])) != noErr) ||
+        (t.mayHave(kSambaForkAttr) &&
+         (err = readAttr(t.fd.get(), kSambaForkAttr, &value, &present[1])) != noErr))
         return err;
     if (sc.exists && sc.fork && sc.fork->length > 0) {
         const Entry* fiEntry = sc.header.find(appledouble::kFinderInfoId);

@@ -195,11 +195,9 @@ OSErr FSDeleteFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar*
         if (f.used && f.kind == kind && f.identity.dev == identity.dev &&
             f.identity.ino == identity.ino)
             return fBsyErr;
-    if (kind == ForkKind::Resource) {
-        err = checkWritable(located);
-        if (err != noErr) return err;
+    // The fork store checks write access to the file before it changes anything.
+    if (kind == ForkKind::Resource)
         return forkstore::deleteResourceFork(located.folder.get(), located.name.c_str());
-    }
     int fd;
     err = openDataFile(located, O_WRONLY, &fd);
     if (err != noErr) return err;

@@ -167,15 +167,53 @@ void setUseOpenat2(bool use) {
 }
 
 CDirFd::~CDirFd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 && owned_) ::close(fd_);
 }
 
 CDirFd& CDirFd::operator=(CDirFd&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.release();
+        if (fd_ >= 0 && owned_) ::close(fd_);
+        fd_ = other.fd_;
+        owned_ = other.owned_;
+        other.fd_ = -1;
     }
     return *this;
+}
+
+namespace {
+NodeID gPinnedNode = kNoNode;
+int gPinnedFd = -1;
+bool gPinnedReadable = false;
+}  // namespace
+
+CFolderPin::CFolderPin(NodeID folder)
+    : outerNode_(gPinnedNode), outerFd_(gPinnedFd), outerReadable_(gPinnedReadable) {
+    CDirFd opened;
+    if (openFolder(folder, &opened) != noErr) return;
+    // Opened for reading where the folder allows it, so that syncing it after
+    // a change needs no second open; a folder that may only be passed through
+    // keeps its O_PATH descriptor.
+    fd_ = ::openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    readable_ = fd_ >= 0;
+    if (fd_ < 0) fd_ = ::fcntl(opened.get(), F_DUPFD_CLOEXEC, 0);
+    if (fd_ < 0) return;
+    gPinnedNode = folder;
+    gPinnedFd = fd_;
+    gPinnedReadable = readable_;
+}
+
+CFolderPin::~CFolderPin() {
+    if (fd_ < 0) return;
+    if (gPinnedFd == fd_) {
+        gPinnedNode = outerNode_;
+        gPinnedFd = outerFd_;
+        gPinnedReadable = outerReadable_;
+    }
+    ::close(fd_);
+}
+
+bool canSyncFolder(int fd) {
+    return fd >= 0 && fd == gPinnedFd && gPinnedReadable;
 }
 
 NodeID find(NodeID parent, std::string_view name) {
@@ -255,6 +293,10 @@ OSErr openFolder(NodeID node, CDirFd* folder) {
     for (NodeID n = node; n != kRootID; n = gNodes[n].parent) {
         if (n == kNoNode || chain.size() > gNodes.size()) return fnfErr;
         chain.push_back(n);
+    }
+    if (node == gPinnedNode && gPinnedFd >= 0) {
+        *folder = CDirFd::borrow(gPinnedFd);
+        return noErr;
     }
     if (chain.empty()) {
         CDirFd root(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));

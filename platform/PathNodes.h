@@ -46,26 +46,53 @@ std::string pathOf(NodeID node);
 std::size_t memoryUse();
 std::size_t nodeCount();
 
-// An open folder descriptor (O_PATH), closed when it goes.
+// An open folder descriptor (O_PATH), closed when it goes. A borrowed one
+// belongs to a folder pin (below) and is left open.
 class CDirFd {
 public:
     CDirFd() = default;
     explicit CDirFd(int fd) : fd_(fd) {}
+    static CDirFd borrow(int fd) {
+        CDirFd d(fd);
+        d.owned_ = false;
+        return d;
+    }
     ~CDirFd();
-    CDirFd(CDirFd&& other) noexcept : fd_(other.release()) {}
+    CDirFd(CDirFd&& other) noexcept : fd_(other.fd_), owned_(other.owned_) { other.fd_ = -1; }
     CDirFd& operator=(CDirFd&& other) noexcept;
     CDirFd(const CDirFd&) = delete;
     CDirFd& operator=(const CDirFd&) = delete;
     int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
 
 private:
     int fd_ = -1;
+    bool owned_ = true;
 };
+
+// Keeps one folder open while a run works through its files, so that each
+// call on a file in it starts from the open folder instead of looking the
+// whole path up again. Within the pin's life the folder is the one that was
+// opened, even if it is moved meanwhile, as for an open file. Pins nest; the
+// newest one counts.
+class CFolderPin {
+public:
+    explicit CFolderPin(NodeID folder);
+    ~CFolderPin();
+    CFolderPin(const CFolderPin&) = delete;
+    CFolderPin& operator=(const CFolderPin&) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
+    bool readable_ = false;
+    NodeID outerNode_;
+    int outerFd_;
+    bool outerReadable_;
+};
+
+// True when `fd` is a pinned folder opened for reading, which fsync accepts
+// as it is (an O_PATH descriptor has to be opened again first).
+bool canSyncFolder(int fd);
 
 // Opens the folder a node designates, following no symbolic link on the way.
 // Paths of any length work: they are opened in pieces relative to the last

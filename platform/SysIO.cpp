@@ -109,6 +109,11 @@ ssize_t fgetxattr(int fd, const char* name, void* value, size_t size) {
     return ::fgetxattr(fd, name, value, size);
 }
 
+ssize_t flistxattr(int fd, char* list, size_t size) {
+    if (injected(Call::GetXattr)) return -1;
+    return ::flistxattr(fd, list, size);
+}
+
 int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
     if (injected(Call::SetXattr)) return -1;
     return ::fsetxattr(fd, name, value, size, flags);

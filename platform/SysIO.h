@@ -46,6 +46,8 @@ int linkat(int olddirfd, const char* oldname, int newdirfd, const char* newname,
 int ftruncate(int fd, off_t length);
 int unlinkat(int dirfd, const char* name, int flags);
 ssize_t fgetxattr(int fd, const char* name, void* value, size_t size);
+// Lists attribute names; counts as a GetXattr call for fault injection.
+ssize_t flistxattr(int fd, char* list, size_t size);
 int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags);
 int fremovexattr(int fd, const char* name);
 int close(int fd);

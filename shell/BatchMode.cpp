@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -153,22 +154,29 @@ OSErr isRegularFile(const FSRef* ref, bool* regular) {
 
 enum class Outcome { Changed, Failed, Skipped };
 
-// The folder of the files in hand, kept open while the files come from it
-// (a walk hands them out folder by folder).
+// The folder of the files in hand, kept open and pinned while the files come
+// from it (a walk hands them out folder by folder), so that the File Manager
+// calls on each file start from it instead of from "/".
 class CFolderCache {
 public:
     int get(pathnodes::NodeID folder) {
-        if (folder != node_ || fd_.get() < 0) {
+        if (folder != node_ || !pin_) {
             node_ = folder;
-            fd_ = pathnodes::CDirFd();
-            if (pathnodes::openFolder(folder, &fd_) != noErr) fd_ = pathnodes::CDirFd();
+            pin_.reset();
+            pin_ = std::make_unique<pathnodes::CFolderPin>(folder);
         }
-        return fd_.get();
+        return pin_->fd();
+    }
+    int forFile(const FSRef* ref) {
+        pathnodes::NodeID node;
+        pathnodes::Identity identity;
+        if (!pathnodes::readRef(ref, &node, &identity)) return -1;
+        return get(pathnodes::parentOf(node));
     }
 
 private:
     pathnodes::NodeID node_ = pathnodes::kNoNode;
-    pathnodes::CDirFd fd_;
+    std::unique_ptr<pathnodes::CFolderPin> pin_;
 };
 
 // True when the file's "._name" sidecar is valid and holds a resource fork
@@ -180,7 +188,7 @@ bool sidecarHoldsFork(const FSRef* ref, CFolderCache* folders) {
     pathnodes::NodeID node;
     pathnodes::Identity identity;
     if (!pathnodes::readRef(ref, &node, &identity)) return false;
-    const int dirfd = folders->get(pathnodes::parentOf(node));
+    const int dirfd = folders->forFile(ref);
     if (dirfd < 0) return false;
     const std::string sidecar = "._" + pathnodes::nameOf(node);
     const int fd =
@@ -210,6 +218,7 @@ Outcome applyOperation(const CBatchItem& item, functionType function, CFolderCac
                        CReporter* reporter) {
     const bool resource = function == kDeleteResourceFork;
     OSErr err = noErr;
+    folders->forFile(&item.ref);
     // A data fork the walk saw with bytes in it, or a sidecar holding a fork,
     // needs no second look through the File Manager; an empty fork is looked
     // at again now, so that a skip never rests on old news.
