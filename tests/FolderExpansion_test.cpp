@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "platform/MacMemory.h"
-#include "support/CFile.h"
 #include "testkit/Nobody.h"
 #include "testkit/TempTree.h"
 
@@ -305,16 +304,4 @@ TEST(FolderExpansion, ATreeDeeperThanTheStackIsWalkedWithoutCrashing) {
     EXPECT_EQ(openFdCount(), before);
     setrlimit(RLIMIT_NOFILE, &saved);
     removeChain(top, depth);
-}
-
-TEST(FolderExpansion, DirectoriesAreFoldersAndVolumeRoots) {
-    TempTree t;
-    EXPECT_TRUE(CFile::IsADirectory(refFor(t.mkdir("folder"))));
-    EXPECT_TRUE(CFile::IsADirectory(refFor("/")));
-    EXPECT_FALSE(CFile::IsADirectory(refFor(t.write("empty", ""))));
-    EXPECT_FALSE(CFile::IsADirectory(refFor(t.write("full", "data"))));
-    std::string gone = t.mkdir("gone");
-    FSRef ref = refFor(gone);
-    rmdir(gone.c_str());
-    EXPECT_FALSE(CFile::IsADirectory(ref));
 }
