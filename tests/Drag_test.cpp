@@ -106,10 +106,8 @@ TEST(DragItems, HFSDataDescribesFoldersIsReadInPiecesAndMayNameNothingYet) {
                  fileURL(tree.path(std::string(70, 'n'))), fileURL(tree.path("no/such/x"))}));
     DragRef drag = nullptr;
     ASSERT_EQ(NewDragFromMimeData(data.get(), nullptr, &drag), noErr);
-    Size size = 0;
-    ASSERT_EQ(GetFlavorDataSize(drag, 1, flavorTypeHFS, &size), noErr);
-    EXPECT_EQ(size, 80);
     HFSFlavor hfs;
+    Size size = sizeof hfs;
     ASSERT_EQ(GetFlavorData(drag, 1, flavorTypeHFS, &hfs, &size, 0), noErr);
     EXPECT_EQ(hfs.fileType, FOUR_CHAR_CODE("fold"));
     EXPECT_EQ(hfs.fileCreator, FOUR_CHAR_CODE("MACS"));
@@ -168,27 +166,24 @@ protected:
         ASSERT_EQ(InstallReceiveHandler(recordReceive, &window, nullptr), noErr);
         data.reset(uriList({fileURL(tree.write("f", "x")), "https://example.org/"}));
     }
-    bool enter(Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
-        QDragEnterEvent e(QPoint(10, 10), actions, data.get(), Qt::LeftButton, Qt::NoModifier);
+    bool send(QDropEvent&& e) {  // enter, move and drop events are all drop events
         QCoreApplication::sendEvent(&window, &e);
         lastAction = e.dropAction();
         return e.isAccepted();
     }
+    bool enter(Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
+        return send(QDragEnterEvent({10, 10}, actions, data.get(), Qt::LeftButton, {}));
+    }
     bool move() {
-        QDragMoveEvent e(QPoint(20, 20), Qt::CopyAction, data.get(), Qt::LeftButton,
-                         Qt::NoModifier);
-        QCoreApplication::sendEvent(&window, &e);
-        return e.isAccepted();
+        return send(QDragMoveEvent({20, 20}, Qt::CopyAction, data.get(), Qt::LeftButton, {}));
+    }
+    bool drop() {
+        return send(
+            QDropEvent({20, 20}, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, {}));
     }
     void leave() {
         QDragLeaveEvent e;
         QCoreApplication::sendEvent(&window, &e);
-    }
-    bool drop(Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
-        QDropEvent e(QPointF(20, 20), actions, data.get(), Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&window, &e);
-        lastAction = e.dropAction();
-        return e.isAccepted();
     }
     TempTree tree;
     QWidget window;
