@@ -188,32 +188,6 @@ TEST_F(PreferencesWindow, TheCloseBoxClosesLikeCancel) {
     EXPECT_NE(gPreferencesWindow, nullptr);
 }
 
-TEST_F(PreferencesWindow, TheHandlerPassesOnWhatItOnlyStores) {
-    HandlePreferencesCommand();
-    auto send = [](UInt32 eventClass, UInt32 commandID) {
-        EventRef event = nullptr;
-        CreateEvent(nullptr, eventClass,
-                    eventClass == kEventClassCommand ? UInt32(kEventCommandProcess) : 1u, 0, 0,
-                    &event);
-        HICommand command{};
-        command.commandID = commandID;
-        SetEventParameter(event, kEventParamDirectObject, typeHICommand, sizeof command, &command);
-        const OSStatus status = WindowEventHandlerProc(nullptr, event, nullptr);
-        ReleaseEvent(event);
-        return status;
-    };
-    // The two controls' commands (stored at once), an unknown one, and OK in another class.
-    const std::pair<UInt32, UInt32> passedOn[] = {{kEventClassCommand, FOUR_CHAR_CODE("FcnT")},
-                                                  {kEventClassCommand, FOUR_CHAR_CODE("Qwdo")},
-                                                  {kEventClassCommand, FOUR_CHAR_CODE("xxxx")},
-                                                  {FOUR_CHAR_CODE("keyb"), kHICommandOK}};
-    for (const auto& [eventClass, id] : passedOn)
-        EXPECT_EQ(send(eventClass, id), eventNotHandledErr) << id;
-    EXPECT_NE(gPreferencesWindow, nullptr);
-    EXPECT_EQ(send(kEventClassCommand, kHICommandOK), noErr);
-    EXPECT_EQ(gPreferencesWindow, nullptr);
-}
-
 TEST_F(PreferencesWindow, CancelDuringARunClosesTheWindowAndTheRunGoesOn) {
     store(2, false);  // delete the data fork, stay afterwards
     for (int i = 0; i < 40; ++i) tree.write("folder/file" + std::to_string(i), "data");
