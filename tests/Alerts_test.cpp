@@ -8,69 +8,50 @@
 
 using testsupport::AlertAnswer;
 
-namespace {
-
-AlertStdCFStringAlertParamRec okCancel() {
-    AlertStdCFStringAlertParamRec p;
-    EXPECT_EQ(GetStandardAlertDefaultParams(&p, kStdCFStringAlertVersionOne), noErr);
-    p.cancelText = CFSTR("Cancel");
-    p.cancelButton = kAlertStdAlertCancelButton;
-    return p;
-}
-
-// Creates and runs an alert; an AlertAnswer set up by the caller answers it.
-DialogItemIndex run(AlertType type, const AlertStdCFStringAlertParamRec* p) {
-    DialogRef alert = nullptr;
-    EXPECT_EQ(CreateStandardAlert(type, CFSTR("Main <b>text</b>"), CFSTR("Details."), p, &alert),
-              noErr);
-    DialogItemIndex item = 0;
-    EXPECT_EQ(RunStandardAlert(alert, nullptr, &item), noErr);
-    return item;
-}
-
-}  // namespace
-
-TEST(Alerts, StopAlertTakesReturnAsOkAndEscapeAsCancel) {
-    AlertStdCFStringAlertParamRec p = okCancel();
-    {
-        AlertAnswer answer(Qt::Key_Return);
-        EXPECT_EQ(run(kAlertStopAlert, &p), 1);
+TEST(Alerts, ButtonsAnswerWithTheirIndexAndEscapeMeansCancelOnlyWhenThereIsOne) {
+    AlertStdCFStringAlertParamRec okOnly, okCancel, skip;
+    ASSERT_EQ(GetStandardAlertDefaultParams(&okOnly, kStdCFStringAlertVersionOne), noErr);
+    okCancel = skip = okOnly;
+    okCancel.cancelText = CFSTR("Cancel");
+    okCancel.cancelButton = kAlertStdAlertCancelButton;
+    skip.otherText = CFSTR("Skip");
+    skip.defaultButton = kAlertStdAlertOtherButton;
+    const struct {
+        AlertType type;
+        const AlertStdCFStringAlertParamRec* params;
+        int key;
+        DialogItemIndex item;
+        QMessageBox::Icon icon;
+        int buttons;
+        const char* defaultButton;
+    } cases[] = {
+        {kAlertStopAlert, &okCancel, Qt::Key_Return, 1, QMessageBox::Critical, 2, "OK"},
+        {kAlertStopAlert, &okCancel, Qt::Key_Escape, 2, QMessageBox::Critical, 2, "OK"},
+        {kAlertNoteAlert, &okOnly, Qt::Key_Escape, 1, QMessageBox::Information, 1, "OK"},
+        {kAlertCautionAlert, &skip, Qt::Key_Return, 3, QMessageBox::Warning, 2, "Skip"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        AlertAnswer answer(c.key);
+        DialogRef alert = nullptr;
+        ASSERT_EQ(CreateStandardAlert(c.type, CFSTR("Main <b>text</b>"), CFSTR("Details."),
+                                      c.params, &alert),
+                  noErr);
+        DialogItemIndex item = 0;
+        EXPECT_EQ(RunStandardAlert(alert, nullptr, &item), noErr);
+        EXPECT_EQ(item, c.item);
         const auto& seen = answer.seen();
         ASSERT_TRUE(seen.shown);
-        EXPECT_EQ(seen.icon, QMessageBox::Critical);
+        EXPECT_EQ(answer.alertsShown(), 1);
+        EXPECT_EQ(seen.icon, c.icon);
         EXPECT_EQ(seen.text, QStringLiteral("Main <b>text</b>"));
         EXPECT_EQ(seen.informativeText, QStringLiteral("Details."));
-        EXPECT_EQ(seen.buttons.size(), 2);
-        EXPECT_TRUE(seen.defaultButton.contains(QStringLiteral("OK")))
+        EXPECT_EQ(seen.buttons.size(), c.buttons);
+        EXPECT_TRUE(seen.defaultButton.contains(c.defaultButton))
             << seen.defaultButton.toStdString();
-        EXPECT_EQ(seen.escapeButton, QStringLiteral("Cancel"));
-    }
-    {
-        AlertAnswer answer(Qt::Key_Escape);
-        EXPECT_EQ(run(kAlertStopAlert, &p), 2);
-        EXPECT_EQ(answer.alertsShown(), 1);
-    }
-}
-
-TEST(Alerts, DefaultsGiveOneOkButtonAndOtherButtonsReportTheirIndex) {
-    AlertStdCFStringAlertParamRec p;
-    ASSERT_EQ(GetStandardAlertDefaultParams(&p, kStdCFStringAlertVersionOne), noErr);
-    EXPECT_EQ(p.defaultText, kAlertDefaultOKText);
-    EXPECT_EQ(p.cancelText, nullptr);
-    EXPECT_EQ(p.cancelButton, 0);
-    {
-        AlertAnswer answer(Qt::Key_Escape);
-        // With OK alone even Escape can only mean OK.
-        EXPECT_EQ(run(kAlertNoteAlert, &p), 1);
-        EXPECT_EQ(answer.seen().buttons.size(), 1);
-        EXPECT_EQ(answer.seen().icon, QMessageBox::Information);
-    }
-    p.otherText = CFSTR("Skip");
-    p.defaultButton = kAlertStdAlertOtherButton;
-    {
-        AlertAnswer answer(Qt::Key_Return);
-        EXPECT_EQ(run(kAlertCautionAlert, &p), 3);
-        EXPECT_EQ(answer.seen().defaultButton, QStringLiteral("Skip"));
+        if (c.params == &okCancel) {
+            EXPECT_EQ(seen.escapeButton, QStringLiteral("Cancel"));
+        }
     }
     DialogRef never = nullptr;
     ASSERT_EQ(CreateStandardAlert(kAlertStopAlert, CFSTR("x"), nullptr, nullptr, &never), noErr);

@@ -7,8 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/Aliases.h"
-#include "platform/MacMemory.h"
 #include "testkit/TempTree.h"
 
 using testsupport::TempTree;
@@ -21,58 +19,40 @@ FSRef refOf(const std::string& path) {
     return ref;
 }
 
-std::string text(const AEDesc& d) {
-    std::string s(size_t(AEGetDescDataSize(&d)), '\0');
-    AEGetDescData(&d, s.data(), Size(s.size()));
-    return s;
-}
-
-// Reads item i of the list as an FSRef and checks it names the path.
-void expectItemIs(const AEDescList& list, long i, const std::string& path) {
-    FSRef ref;
-    Size size = 0;
-    ASSERT_EQ(AEGetNthPtr(&list, i, typeFSRef, nullptr, nullptr, &ref, sizeof ref, &size), noErr);
-    EXPECT_EQ(size, Size(sizeof ref));
-    FSRef expected = refOf(path);
-    EXPECT_EQ(FSCompareFSRefs(&ref, &expected), noErr);
+OSErr itemAsFSRef(const AEDescList& list, long i, FSRef* ref) {
+    return AEGetNthPtr(&list, i, typeFSRef, nullptr, nullptr, ref, sizeof *ref, nullptr);
 }
 
 }  // namespace
 
-TEST(AppleEvents, DescriptorsOwnTheirBytesAndDuplicatesAreIndependent) {
+TEST(AppleEvents, ListsOwnDeepCopiesAndCopyOutWithinTheBuffer) {
     AEDesc d, copy;
     ASSERT_EQ(AECreateDesc(typeChar, "hello", 5, &d), noErr);
     ASSERT_EQ(AEDuplicateDesc(&d, &copy), noErr);
     AEDisposeDesc(&d);
     EXPECT_EQ(d.descriptorType, typeNull);
     EXPECT_EQ(d.dataHandle, nullptr);
-    EXPECT_EQ(text(copy), "hello");
-    AEDisposeDesc(&copy);
-
-    AEDesc null;
-    ASSERT_EQ(AECreateDesc(typeNull, nullptr, 0, &null), noErr);
-    EXPECT_EQ(AEDisposeDesc(&null), noErr);
     EXPECT_EQ(AECreateDesc(typeChar, nullptr, 3, &d), paramErr);
-}
+    long count = 0;
+    EXPECT_EQ(AECountItems(&copy, &count), errAEWrongDataType);
 
-TEST(AppleEvents, ListsAppendReplaceAndCopyOutWithinTheBuffer) {
     AEDescList list;
     ASSERT_EQ(AECreateList(nullptr, 0, false, &list), noErr);
-    EXPECT_EQ(list.descriptorType, typeAEList);
-    ASSERT_EQ(AEPutPtr(&list, 0, typeChar, "one", 3), noErr);
+    ASSERT_EQ(AEPutDesc(&list, 0, &copy), noErr);
+    AEDisposeDesc(&copy);  // the list keeps its own copy
     ASSERT_EQ(AEPutPtr(&list, 0, typeChar, "two", 3), noErr);
     ASSERT_EQ(AEPutPtr(&list, 3, typeChar, "three", 5), noErr);  // count + 1 appends
     ASSERT_EQ(AEPutPtr(&list, 2, typeChar, "TWO", 3), noErr);    // replaces
     EXPECT_EQ(AEPutPtr(&list, 9, typeChar, "x", 1), errAEBadListItem);
-    long count = 0;
     ASSERT_EQ(AECountItems(&list, &count), noErr);
     EXPECT_EQ(count, 3);
-
-    char buffer[4] = {};
+    char buffer[6] = {};
     DescType type = 0;
     Size size = 0;
+    ASSERT_EQ(AEGetNthPtr(&list, 1, typeChar, nullptr, &type, buffer, 6, &size), noErr);
+    EXPECT_EQ(std::string(buffer, 5), "hello");
     ASSERT_EQ(AEGetNthPtr(&list, 3, typeChar, nullptr, &type, buffer, 4, &size), noErr);
-    EXPECT_EQ(std::string(buffer, 4), "thre");  // cut at the buffer, whole size told
+    EXPECT_EQ(std::string(buffer, 5), "threo");  // cut at the buffer, the whole size told
     EXPECT_EQ(size, 5);
     EXPECT_EQ(type, typeChar);
     ASSERT_EQ(AEGetNthPtr(&list, 2, typeWildCard, nullptr, nullptr, buffer, 4, nullptr), noErr);
@@ -80,10 +60,8 @@ TEST(AppleEvents, ListsAppendReplaceAndCopyOutWithinTheBuffer) {
     for (long outside : {0, 4})
         EXPECT_EQ(AEGetNthPtr(&list, outside, typeChar, nullptr, nullptr, buffer, 4, nullptr),
                   errAEBadListItem);
-    // A text item is not a file.
-    FSRef ref;
-    EXPECT_EQ(AEGetNthPtr(&list, 1, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr),
-              errAECoercionFail);
+    FSRef ref;  // a text item is not a file
+    EXPECT_EQ(itemAsFSRef(list, 1, &ref), errAECoercionFail);
 
     // Nested lists are deep copies: changing the inner one later changes nothing.
     AEDescList outer;
@@ -94,87 +72,37 @@ TEST(AppleEvents, ListsAppendReplaceAndCopyOutWithinTheBuffer) {
     ASSERT_EQ(AEGetNthDesc(&outer, 1, typeWildCard, nullptr, &inner), noErr);
     ASSERT_EQ(AECountItems(&inner, &count), noErr);
     EXPECT_EQ(count, 3);
-    AEDisposeDesc(&inner);
-    AEDisposeDesc(&outer);
-    AEDisposeDesc(&list);
-
-    AEDesc plain;
-    AECreateDesc(typeChar, "x", 1, &plain);
-    EXPECT_EQ(AECountItems(&plain, &count), errAEWrongDataType);
-    AEDisposeDesc(&plain);
+    for (AEDesc* x : {&inner, &outer, &list}) AEDisposeDesc(x);
 }
 
-TEST(AppleEvents, FileItemsOfEveryKindReadAsFSRefs) {
+// Items of every file type read as FSRefs (CFile_test covers each type); here
+// the file URLs, whose bytes come from outside.
+TEST(AppleEvents, FileURLItemsReadAsFSRefsByteForByteAndOthersDoNot) {
     TempTree tree;
     const std::string spaced = tree.write("a folder/with space & 100%.txt", "x");
     const std::string latin1 = tree.write(std::string("caf\xE9"), "y");  // not UTF-8
-    const std::string folder = tree.path("a folder");
-
+    const std::string url =
+        "file://" + QByteArray::fromStdString(spaced).toPercentEncoding("/").toStdString();
+    const std::string latinURL = "file://localhost" + tree.root() + "/caf%E9";
+    const std::string gone = "file://" + tree.root() + "/nothing";
+    const std::pair<std::string, OSErr> urls[] = {{url, noErr},
+                                                  {latinURL, noErr},
+                                                  {"http://example.org/x", errAECoercionFail},
+                                                  {"file://otherhost/tmp", errAECoercionFail},
+                                                  {"file:///tmp/%zz", errAECoercionFail},
+                                                  {"file:///tmp/a%00b", errAECoercionFail},
+                                                  {gone, fnfErr}};
     AEDescList list;
     AECreateList(nullptr, 0, false, &list);
-    // A file URL, percent-encoded byte for byte.
-    const QByteArray url = "file://" + QByteArray::fromStdString(spaced).toPercentEncoding("/");
-    AEPutPtr(&list, 0, typeFileURL, url.data(), Size(url.size()));
-    const std::string latinURL = "file://localhost" + tree.root() + "/caf%E9";
-    AEPutPtr(&list, 0, typeFileURL, latinURL.data(), Size(latinURL.size()));
-    // An FSSpec, as the drag data carries it.
-    FSRef folderRef = refOf(folder);
-    FSSpec spec;
-    ASSERT_EQ(FSGetCatalogInfo(&folderRef, 0, nullptr, nullptr, &spec, nullptr), noErr);
-    AEPutPtr(&list, 0, typeFSS, &spec, sizeof spec);
-    // An alias record.
-    AliasHandle alias = nullptr;
-    FSRef fileRef = refOf(spaced);
-    ASSERT_EQ(FSNewAlias(nullptr, &fileRef, &alias), noErr);
-    AEPutPtr(&list, 0, typeAlias, *alias, GetHandleSize(reinterpret_cast<Handle>(alias)));
-    DisposeHandle(reinterpret_cast<Handle>(alias));
-    // An FSRef as itself.
-    AEPutPtr(&list, 0, typeFSRef, &folderRef, sizeof folderRef);
-
-    long i = 0;
-    for (const std::string& path : {spaced, latin1, folder, spaced, folder})
-        expectItemIs(list, ++i, path);
-
-    // URLs that name no local file do not convert.
-    AEDescList bad;
-    AECreateList(nullptr, 0, false, &bad);
-    for (const char* u :
-         {"http://example.org/x", "file://otherhost/tmp", "file:///tmp/%zz", "file:///tmp/a%00b"})
-        AEPutPtr(&bad, 0, typeFileURL, u, Size(std::strlen(u)));
-    FSRef ref;
-    for (i = 1; i <= 4; ++i)
-        EXPECT_EQ(AEGetNthPtr(&bad, i, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr),
-                  errAECoercionFail)
-            << i;
-    // A URL of a file that is gone.
-    const std::string gone = "file://" + tree.root() + "/nothing";
-    AEPutPtr(&bad, 0, typeFileURL, gone.data(), Size(gone.size()));
-    EXPECT_EQ(AEGetNthPtr(&bad, 5, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr), fnfErr);
-    AEDisposeDesc(&bad);
+    for (const auto& [u, err] : urls) {
+        AEPutPtr(&list, 1, typeFileURL, u.data(), Size(u.size()));
+        FSRef ref;
+        EXPECT_EQ(itemAsFSRef(list, 1, &ref), err) << u;
+        if (err != noErr) continue;
+        FSRef expected = refOf(u == url ? spaced : latin1);
+        EXPECT_EQ(FSCompareFSRefs(&ref, &expected), noErr) << u;
+    }
     AEDisposeDesc(&list);
-}
-
-TEST(AppleEvents, AnySingleDescriptorReadsAsAListOfOne) {
-    AEDesc single;
-    AECreateDesc(typeChar, "abc", 3, &single);
-    AEDescList list;
-    long count = 0;
-    ASSERT_EQ(AECoerceDesc(&single, typeAEList, &list), noErr);
-    ASSERT_EQ(AECountItems(&list, &count), noErr);
-    EXPECT_EQ(count, 1);
-    AEDisposeDesc(&list);
-    // The same for the direct object of an event.
-    AppleEvent event;
-    AECreateAppleEvent(kCoreEventClass, kAEOpenDocuments, nullptr, kAutoGenerateReturnID,
-                       kAnyTransactionID, &event);
-    EXPECT_EQ(AEGetParamDesc(&event, keyDirectObject, typeAEList, &list), errAEDescNotFound);
-    AEPutParamDesc(&event, keyDirectObject, &single);
-    ASSERT_EQ(AEGetParamDesc(&event, keyDirectObject, typeAEList, &list), noErr);
-    ASSERT_EQ(AECountItems(&list, &count), noErr);
-    EXPECT_EQ(count, 1);
-    AEDisposeDesc(&list);
-    AEDisposeDesc(&event);
-    AEDisposeDesc(&single);
 }
 
 namespace {
@@ -191,6 +119,7 @@ OSErr recordingHandler(const AppleEvent* event, AppleEvent*, long refcon) {
     gReceived.refcon = refcon;
     AEGetAttributePtr(event, keyEventIDAttr, typeType, nullptr, &gReceived.id, sizeof gReceived.id,
                       nullptr);
+    // Any single descriptor reads as a list of one.
     AEDescList list;
     if (AEGetParamDesc(event, keyDirectObject, typeAEList, &list) == noErr) {
         char buffer[64] = {};
@@ -209,11 +138,10 @@ AppleEvent eventTo(const ProcessSerialNumber& psn, AEEventID id, const char* ite
     AECreateAppleEvent(kCoreEventClass, id, &target, kAutoGenerateReturnID, kAnyTransactionID,
                        &event);
     AEDisposeDesc(&target);
-    AEDescList list;
-    AECreateList(nullptr, 0, false, &list);
-    AEPutPtr(&list, 0, typeChar, item, Size(std::strlen(item)));
-    AEPutParamDesc(&event, keyDirectObject, &list);
-    AEDisposeDesc(&list);
+    AEDesc single;
+    AECreateDesc(typeChar, item, Size(std::strlen(item)), &single);
+    AEPutParamDesc(&event, keyDirectObject, &single);
+    AEDisposeDesc(&single);
     return event;
 }
 }  // namespace
@@ -259,6 +187,11 @@ TEST(AppleEvents, EventsSentToSelfAreQueuedAndDeliveredByTheLoop) {
     AEInstallEventHandler(kCoreEventClass, typeWildCard, recordingHandler, 0, false);
     EXPECT_EQ(AEDeliverAppleEvent(&event, nullptr), noErr);
     EXPECT_EQ(gReceived.id, FOUR_CHAR_CODE("zzzz"));
+    AEDisposeDesc(&event);
+    // Without a direct object there is nothing to read as a list.
+    AECreateAppleEvent(kCoreEventClass, kAEOpenDocuments, nullptr, 0, 0, &event);
+    AEDescList list;
+    EXPECT_EQ(AEGetParamDesc(&event, keyDirectObject, typeAEList, &list), errAEDescNotFound);
     AEDisposeDesc(&event);
     AERemoveEventHandler(kCoreEventClass, typeWildCard, recordingHandler, false);
     AERemoveEventHandler(kCoreEventClass, kAEOpenDocuments, recordingHandler, false);

@@ -5,7 +5,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <QMessageBox>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -17,7 +16,6 @@
 #include "settings/Settings.h"
 #include "shell/BatchInfo.h"
 #include "shell/BatchText.h"
-#include "testkit/AlertAnswer.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
@@ -154,10 +152,6 @@ TEST(BatchOptionsTest, BadUsageIsRefusedWithAReason) {
     EXPECT_TRUE(options.dryRun);
     EXPECT_TRUE(options.yes);
     EXPECT_EQ(options.paths, std::vector<std::string>{"-x"});
-
-    Result help = run({"--help"});
-    EXPECT_EQ(help.status, kBatchSuccess);
-    EXPECT_NE(help.out.find("--operation"), std::string::npos);
     EXPECT_EQ(run({"--version"}).out, std::string("brackwater ") + BRACKWATER_VERSION + "\n");
 }
 
@@ -313,16 +307,6 @@ TEST(BatchModeTest, OnATerminalItAsksOnceWithTheStopAlertsText) {
     EXPECT_EQ(lines(yes.out).back(), "3 changed, 3 failed, 1 skipped");
     // beta's sidecar keeps its type and creator, with an empty fork.
     EXPECT_EQ(readBytes(m.tree.path("top/._beta")).size(), 82u);
-}
-
-TEST(BatchModeTest, ConfirmationTextsAreTheWindowsAlertTexts) {
-    for (functionType f : {kFlipDeleteDataFork, kDeleteDataFork, kDeleteResourceFork}) {
-        AlertAnswer answer(Qt::Key_Escape);
-        EXPECT_FALSE(AskProcessFile(f));
-        ASSERT_TRUE(answer.seen().shown);
-        EXPECT_EQ(answer.seen().text.toStdString(), ConfirmationMessage(f));
-        EXPECT_EQ(answer.seen().informativeText.toStdString(), ConfirmationExplanation());
-    }
 }
 
 TEST(BatchModeTest, FilesComeInTheWindowsWalkOrder) {

@@ -10,21 +10,13 @@
 #include "platform/CFBundle.h"
 #include "testkit/TempTree.h"
 
-using testsupport::TempTree;
-
-namespace {
-std::string pathOf(const FSRef& ref) {
-    char path[PATH_MAX + 1];
-    EXPECT_EQ(FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path), noErr);
-    return path;
-}
-}  // namespace
-
 TEST(BundleResources, TheIconFamilyIsFoundByNameAndTypeAndRegistered) {
     FSRef ref;
     ASSERT_TRUE(MakeFSRefForBundleResource("Brackwater", "icns", ref));
-    EXPECT_EQ(pathOf(ref), MainBundleResourcesDirectory() + "/Brackwater.icns");
-    // The name is taken as it is: no other case, no other extension.
+    char path[PATH_MAX + 1];
+    ASSERT_EQ(FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path), noErr);
+    EXPECT_EQ(path, MainBundleResourcesDirectory() + "/Brackwater.icns");
+    // The name is taken as it is: no other case, no other extension, no way out.
     EXPECT_FALSE(MakeFSRefForBundleResource("brackwater", "icns", ref));
     EXPECT_FALSE(MakeFSRefForBundleResource("Brackwater", "png", ref));
     EXPECT_FALSE(MakeFSRefForBundleResource("../resources/Brackwater", "icns", ref));
@@ -34,21 +26,21 @@ TEST(BundleResources, TheIconFamilyIsFoundByNameAndTypeAndRegistered) {
     EXPECT_EQ(FindRegisteredIcon(kBrackwaterCreator, kApplicationIconType), icon);
     EXPECT_GE(IconRefSizeCount(icon), 6);  // 16 to 512 pixels
     // Registering the application's icon gives the windows their icon.
-    EXPECT_FALSE(QApplication::windowIcon().isNull());
     EXPECT_FALSE(QApplication::windowIcon().availableSizes().isEmpty());
 }
 
 TEST(BundleResources, ABundleWithoutTheIconRegistersNothing) {
-    TempTree tree;
+    testsupport::TempTree tree;
     tree.mkdir("main");
     tree.write("Brackwater.icns", "this is not an icon family");
     SetMainBundleResourcesDirectory(tree.root());
-    UnregisterIconRef(kBrackwaterCreator, FOUR_CHAR_CODE("test"));
+    const OSType test = FOUR_CHAR_CODE("test");
+    UnregisterIconRef(kBrackwaterCreator, test);
     IconRef icon = nullptr;
-    EXPECT_EQ(GetIconRefForResource("Brackwater", FOUR_CHAR_CODE("test"), icon), noSuchIconErr);
+    EXPECT_EQ(GetIconRefForResource("Brackwater", test, icon), noSuchIconErr);
     EXPECT_EQ(icon, nullptr);
-    EXPECT_EQ(GetIconRefForResource("Missing", FOUR_CHAR_CODE("test"), icon), fnfErr);
-    EXPECT_EQ(FindRegisteredIcon(kBrackwaterCreator, FOUR_CHAR_CODE("test")), nullptr);
+    EXPECT_EQ(GetIconRefForResource("Missing", test, icon), fnfErr);
+    EXPECT_EQ(FindRegisteredIcon(kBrackwaterCreator, test), nullptr);
     // No resources folder at all: no main bundle.
     SetMainBundleResourcesDirectory(tree.path("nothing"));
     FSRef ref;

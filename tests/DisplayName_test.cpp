@@ -39,7 +39,7 @@ bool failNth(Size) {
 
 }  // namespace
 
-TEST(DisplayName, NamesOnDiskBecomeMacRoman) {
+TEST(DisplayName, NamesOnDiskBecomeMacRomanAndUnreadableNamesGiveNull) {
     TempTree t;
     struct Case {
         const char* onDisk;
@@ -61,22 +61,18 @@ TEST(DisplayName, NamesOnDiskBecomeMacRoman) {
     // The longest name a file system allows.
     std::string longName(255, 'n');
     EXPECT_EQ(displayName(refFor(t.write(longName, ""))), longName);
-}
 
-TEST(DisplayName, UnreadableNamesGiveNull) {
-    TempTree t;
+    // A vanished object has no name; a missing name record is refused before
+    // the File Manager is asked, even for a reference that means nothing.
     std::string path = t.write("gone", "x");
     FSRef ref = refFor(path);
     std::remove(path.c_str());
     EXPECT_EQ(FSGetObjectName(&ref), nullptr);
-    // A missing name record is refused before the File Manager is asked, even
-    // for a reference that means nothing.
-    FSRef garbage;
-    std::memset(&garbage, 0xA5, sizeof garbage);
-    EXPECT_EQ(FSGetFileDirName(&garbage, nullptr), paramErr);
+    std::memset(&ref, 0xA5, sizeof ref);
+    EXPECT_EQ(FSGetFileDirName(&ref, nullptr), paramErr);
 }
 
-TEST(DisplayName, ConversionsGiveBlocksTheCallerOwns) {
+TEST(DisplayName, ConversionsGiveBlocksTheCallerOwnsOrNullWithoutMemory) {
     const UniChar units[] = {'R', 0x00E9, 's', 'u', 'm', 0x00E9, ' ', 0x2206, 0xF8FF};
     long converters = TECLiveConverterCount();
     for (int i = 0; i < 1000; ++i) {
@@ -108,21 +104,17 @@ TEST(DisplayName, ConversionsGiveBlocksTheCallerOwns) {
     EXPECT_EQ(length, 0u);
     DisposePtr(reinterpret_cast<Ptr>(text));
     EXPECT_EQ(TECLiveConverterCount(), converters);
-}
 
-TEST(DisplayName, RunningOutOfMemoryGivesNullAndLeaksNothing) {
-    const UniChar units[] = {'a', 'b'};
-    long converters = TECLiveConverterCount();
+    // Running out of memory gives null and leaks nothing: the work buffer, then the name.
     SetMemoryFailureHook(failNth);
-    for (int n : {0, 1}) {  // the work buffer, then the name
+    for (int n : {0, 1}) {
         gAllocCalls = 0, gFailOnCall = n;
         char* name = reinterpret_cast<char*>(1);
         SetASCII_C_CharsFromUnicodeText(&name, units, 2);
         EXPECT_EQ(name, nullptr) << n;
-
         gAllocCalls = 0;
-        UniChar* text = reinterpret_cast<UniChar*>(1);
-        UInt32 length = 7;
+        text = reinterpret_cast<UniChar*>(1);
+        length = 7;
         SetUnicodeTextFromASCII_C_Chars("ab", &text, &length);
         EXPECT_EQ(text, nullptr) << n;
         EXPECT_EQ(length, 0u);

@@ -12,6 +12,7 @@
 #include <QLocalSocket>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -87,20 +88,19 @@ TEST_F(DocumentRequests, LaunchArgumentsBecomeAbsolutePathsOfExistingObjects) {
     const std::string file = tree.write("dir/plain", "x");
     const std::string latin = tree.write(std::string("dir/caf\xE9"), "y");
     const std::string spaced = tree.write("dir/with space", "z");
-    char cwd[PATH_MAX];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    ASSERT_EQ(chdir(tree.path("dir").c_str()), 0);
-    std::vector<std::string> args = {"brackwater",
-                                     "plain",
-                                     "file://" + tree.root() + "/dir/caf%E9",
-                                     "file://localhost" + tree.root() + "/dir/with%20space",
-                                     "missing",
-                                     "file://otherhost/dir/plain",
-                                     tree.path("dir")};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    const auto paths = DocumentPathsFromArguments(int(argv.size()), argv.data());
-    ASSERT_EQ(chdir(cwd), 0);
+    std::string args[] = {"brackwater",
+                          "plain",
+                          "file://" + tree.root() + "/dir/caf%E9",
+                          "file://localhost" + tree.root() + "/dir/with%20space",
+                          "missing",
+                          "file://otherhost/dir/plain",
+                          tree.path("dir")};
+    char* argv[std::size(args)];
+    for (size_t i = 0; i < std::size(args); ++i) argv[i] = args[i].data();
+    const std::string cwd = std::filesystem::current_path();
+    std::filesystem::current_path(tree.path("dir"));
+    const auto paths = DocumentPathsFromArguments(int(std::size(args)), argv);
+    std::filesystem::current_path(cwd);
     EXPECT_EQ(paths, (std::vector<std::string>{file, latin, spaced, tree.path("dir")}));
 }
 
@@ -145,9 +145,7 @@ TEST_F(DocumentRequests, AStaleSocketIsTakenOverAndLaterLaunchesAreServed) {
     client.write(request.mid(10));
     client.flush();
     QByteArray answer;
-    QElapsedTimer clock;
-    clock.start();
-    while (!answer.endsWith('\n') && clock.elapsed() < 2000) {
+    for (int i = 0; i < 200 && !answer.endsWith('\n'); ++i) {
         pump(10);
         answer += client.readAll();
     }

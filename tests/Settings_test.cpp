@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QMessageBox>
 #include <QTest>
 
@@ -33,13 +32,11 @@ protected:
 
 }  // namespace
 
-TEST_F(Settings, AnEmptyStoreMeansFlipDeleteAndQuitAndWritesNothing) {
+TEST_F(Settings, QuitWhenDoneCountsOnlyABooleanAndFunctionTypeAnyExactNumber) {
+    // An empty store means flip/delete and quit, and writes nothing.
     EXPECT_EQ(FunctionType(), kFlipDeleteDataFork);
     EXPECT_TRUE(QuitWhenDone());
     EXPECT_FALSE(testsupport::exists(file_));
-}
-
-TEST_F(Settings, QuitWhenDoneCountsOnlyABooleanAndFunctionTypeAnyExactNumber) {
     // The number 0, however false it looks, is no boolean.
     const std::pair<const char*, bool> quit[] = {{"false", false},    {"true", true},
                                                  {"0", true},         {"0.0", true},
@@ -60,19 +57,6 @@ TEST_F(Settings, QuitWhenDoneCountsOnlyABooleanAndFunctionTypeAnyExactNumber) {
         store(std::string("{\"FunctionType\": ") + value + "}");
         EXPECT_EQ(int(FunctionType()), expected) << value;
     }
-}
-
-TEST_F(Settings, AValueWrittenThroughTheStoreIsSeenByTheNextRead) {
-    SInt16 three = 3;
-    CFNumberRef n = CFNumberCreate(nullptr, kCFNumberSInt16Type, &three);
-    CFPreferencesSetAppValue(kFunctionTypeKey, n, kCFPreferencesCurrentApplication);
-    CFPreferencesSetAppValue(kQuitWhenDoneKey, kCFBooleanFalse, kCFPreferencesCurrentApplication);
-    CFRelease(n);
-    EXPECT_EQ(FunctionType(), kDeleteResourceFork);
-    EXPECT_FALSE(QuitWhenDone());
-    // The reads synchronised the store, so the values are on disk now.
-    EXPECT_EQ(testsupport::readText(file_),
-              "{\n    \"FunctionType\": 3,\n    \"QuitWhenDone\": false\n}\n");
 }
 
 TEST_F(Settings, ConfirmationShowsTheOperationsTextAfterABeep) {
@@ -99,6 +83,9 @@ TEST_F(Settings, ConfirmationShowsTheOperationsTextAfterABeep) {
         EXPECT_EQ(SysBeepCount(), 1);
         EXPECT_EQ(seen.text, QString::fromUtf8(c.message));
         EXPECT_EQ(seen.informativeText, kInformative);
+        // The batch mode asks with the same texts.
+        EXPECT_STREQ(ConfirmationMessage(c.type), c.message);
+        EXPECT_EQ(QString::fromUtf8(ConfirmationExplanation()), kInformative);
         EXPECT_EQ(seen.icon, QMessageBox::Critical);
         EXPECT_EQ(seen.buttons.size(), 2);
         EXPECT_EQ(seen.escapeButton, QStringLiteral("Cancel"));

@@ -16,12 +16,6 @@
 
 namespace {
 
-int visibleTopLevels() {
-    int n = 0;
-    for (QWidget* w : QApplication::topLevelWidgets()) n += w->isVisible();
-    return n;
-}
-
 OSErr noHandler(const AppleEvent*, AppleEvent*, long) {
     return noErr;
 }
@@ -37,7 +31,7 @@ TEST(Startup, AMissingMainWindowEndsStartUpWithItsStatusAndShowsNothing) {
     SetMainBundleResourcesDirectory(bundle.root());
     EXPECT_EQ(StartApplication(), kIBCarbonRuntimeCantFindObject);
     EXPECT_EQ(gWindow, nullptr);
-    EXPECT_EQ(visibleTopLevels(), 0);
+    for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(w->isVisible());
     // No open-documents handler was installed: removing one fails.
     EXPECT_NE(AERemoveEventHandler(kCoreEventClass, kAEOpenDocuments, nullptr, false), noErr);
 
@@ -56,9 +50,7 @@ TEST(Startup, AMissingMainWindowEndsStartUpWithItsStatusAndShowsNothing) {
 
     // The command handler sits on the application's target.
     gStopping = false;
-    HICommand stop{};
-    stop.commandID = kHICommandCancel;
-    EXPECT_EQ(ProcessHICommandFromWindow(stop, gWindow), noErr);
+    EXPECT_EQ(ProcessHICommandFromWindow(HICommand{0, kHICommandCancel, {}}, gWindow), noErr);
     EXPECT_TRUE(gStopping);
     gStopping = false;
     // And the open-documents handler is the application's.

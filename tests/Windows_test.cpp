@@ -5,7 +5,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -22,22 +21,32 @@
 namespace {
 
 std::vector<UInt32> gCommands;
-OSStatus gAnswer = noErr;
 
 OSStatus recordCommand(EventHandlerCallRef, EventRef event, void*) {
     HICommand command;
     if (GetEventParameter(event, kEventParamDirectObject, typeHICommand, nullptr, sizeof command,
                           nullptr, &command) == noErr)
         gCommands.push_back(command.commandID);
-    return gAnswer;
+    return noErr;
 }
 
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// The "main" description's window, shown, with every command recorded.
 class MainDescription : public ::testing::Test {
 protected:
     void SetUp() override {
         gCommands.clear();
-        gAnswer = noErr;
         ASSERT_EQ(CreateNibReference(CFSTR("main"), &nib), noErr);
+        ASSERT_EQ(SetMenuBarFromNib(nib, CFSTR("MenuBar")), noErr);
+        ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window), noErr);
         const EventTypeSpec spec = {kEventClassCommand, kEventCommandProcess};
         InstallApplicationEventHandler(recordCommand, 1, &spec, nullptr, &handler);
     }
@@ -60,11 +69,9 @@ protected:
 }  // namespace
 
 TEST_F(MainDescription, TheMainWindowHasItsSixControlsInTheIdleState) {
-    ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window), noErr);
     EXPECT_FALSE(IsWindowVisible(window));
     ShowWindow(window);
     EXPECT_TRUE(IsWindowVisible(window));
-
     // The status line and the Preferences button show; the spinner, the bar, the
     // counter and the Stop button wait for a run.
     const std::pair<SInt32, bool> visibility[] = {{1, true},  {2, false}, {4, true},
@@ -81,50 +88,27 @@ TEST_F(MainDescription, TheMainWindowHasItsSixControlsInTheIdleState) {
     auto* spinner = qobject_cast<QProgressBar*>(control(2));
     ASSERT_NE(spinner, nullptr);
     EXPECT_EQ(spinner->maximum(), 0);  // indeterminate: it animates
-    ASSERT_NE(qobject_cast<QPushButton*>(control(4)), nullptr);
     ControlRef bar = control(5), stop = control(7);
     ASSERT_NE(qobject_cast<QProgressBar*>(bar), nullptr);
     ASSERT_NE(qobject_cast<StaticText*>(control(6)), nullptr);
-    ASSERT_NE(qobject_cast<QPushButton*>(stop), nullptr);
     EXPECT_FALSE(IsControlEnabled(stop));
-    UInt32 command = 0;
-    GetControlCommandID(stop, &command);
-    EXPECT_EQ(command, kHICommandCancel);
-
     // Number 3 is no control of the main window; a wrong signature finds nothing.
     EXPECT_EQ(control(3), nullptr);
     const ControlID other = {FOUR_CHAR_CODE("XXXX"), 1};
     ControlRef c = status;
     EXPECT_EQ(GetControlByID(window, &other, &c), errControlNotFound);
     EXPECT_EQ(c, nullptr);
-
     // Showing and hiding controls leaves the others where they are.
     const QRect before = status->geometry();
     ShowControl(bar);
     ShowControl(stop);
     QCoreApplication::processEvents();
     EXPECT_EQ(status->geometry(), before);
-}
 
-namespace {
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
-}  // namespace
-
-TEST_F(MainDescription, TheBusyIndicatorAnimatesWhileTheLoopYields) {
-    ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window), noErr);
-    ShowWindow(window);
-    ControlRef spinner = control(2);
+    // The spinner animates from the yields of a busy run alone.
     ShowControl(spinner);
     PaintCounter counter;
     spinner->installEventFilter(&counter);
-    // Only the yields of a busy run: nothing else repaints the window here.
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 400) {
@@ -134,65 +118,46 @@ TEST_F(MainDescription, TheBusyIndicatorAnimatesWhileTheLoopYields) {
     EXPECT_GE(counter.paints, 4);
 }
 
-TEST_F(MainDescription, ButtonsSendTheirCommandsThroughTheWindowToTheApplication) {
-    ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window), noErr);
+TEST_F(MainDescription, ButtonsAndMenuItemsSendTheirCommandsAndClosingTheWindowQuits) {
     ShowWindow(window);
     ControlRef stop = control(7);
     ShowControl(stop);
     EnableControl(stop);
     QTest::mouseClick(qobject_cast<QPushButton*>(stop), Qt::LeftButton);
     QTest::mouseClick(qobject_cast<QPushButton*>(control(4)), Qt::LeftButton);
-    EXPECT_EQ(gCommands, (std::vector<UInt32>{kHICommandCancel, kHICommandPreferences}));
-    // A disabled button sends nothing.
-    DisableControl(stop);
+    DisableControl(stop);  // a disabled button sends nothing
     QTest::mouseClick(qobject_cast<QPushButton*>(stop), Qt::LeftButton);
-    EXPECT_EQ(gCommands.size(), 2u);
-}
+    EXPECT_EQ(gCommands, (std::vector<UInt32>{kHICommandCancel, kHICommandPreferences}));
 
-TEST_F(MainDescription, TheMenuBarCarriesPreferencesAndQuit) {
-    ASSERT_EQ(SetMenuBarFromNib(nib, CFSTR("MenuBar")), noErr);
-    ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window), noErr);
-    auto* main = qobject_cast<QMainWindow*>(window);
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(main->menuBar(), GetMenuBarWidget());
-
+    EXPECT_EQ(qobject_cast<QMainWindow*>(window)->menuBar(), GetMenuBarWidget());
     EXPECT_FALSE(IsMenuCommandEnabled(nullptr, kHICommandPreferences));
     EnableMenuCommand(nullptr, kHICommandPreferences);
     EXPECT_TRUE(IsMenuCommandEnabled(nullptr, kHICommandPreferences));
-    EXPECT_TRUE(IsMenuCommandEnabled(nullptr, kHICommandQuit));
-
-    // The items, as the user sees them in the menus of the window's menu bar.
     QAction* quit = nullptr;
     for (QMenu* menu : GetMenuBarWidget()->findChildren<QMenu*>())
         for (QAction* a : menu->actions())
             if (CommandOfObject(a) == kHICommandQuit) quit = a;
     ASSERT_NE(quit, nullptr);
     EXPECT_EQ(quit->shortcut(), QKeySequence("Ctrl+Q"));
+    gCommands.clear();
     quit->trigger();  // the handler takes it, so the standard quit does not run
     EXPECT_EQ(gCommands, (std::vector<UInt32>{kHICommandQuit}));
-}
 
-TEST_F(MainDescription, ClosingTheWindowThatHoldsTheMenuBarQuits) {
-    ASSERT_EQ(SetMenuBarFromNib(nib, CFSTR("MenuBar")), noErr);
-    ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window), noErr);
-    ShowWindow(window);
+    // Closing the window that holds the menu bar asks to quit; the quit handling
+    // decides, not the close. Another window is only hidden.
     window->close();
-    EXPECT_EQ(gCommands, (std::vector<UInt32>{kHICommandQuit}));
-    EXPECT_TRUE(IsWindowVisible(window));  // the quit handling decides, not the close
-
-    // Another window is only hidden.
+    EXPECT_EQ(gCommands.size(), 2u);
+    EXPECT_EQ(gCommands.back(), kHICommandQuit);
+    EXPECT_TRUE(IsWindowVisible(window));
     WindowRef second = nullptr;
     ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &second), noErr);
     ShowWindow(second);
     second->close();
     EXPECT_FALSE(IsWindowVisible(second));
-    EXPECT_EQ(gCommands.size(), 1u);
+    EXPECT_EQ(gCommands.size(), 2u);
     delete second;
-}
 
-TEST_F(MainDescription, TheFadeHidesTheWindowAndRestoresItsOpacity) {
-    ASSERT_EQ(CreateWindowFromNib(nib, CFSTR("MainWindow"), &window), noErr);
-    ShowWindow(window);
+    // The fade hides the window and restores its opacity.
     ASSERT_EQ(
         TransitionWindow(window, kWindowFadeTransitionEffect, kWindowHideTransitionAction, nullptr),
         noErr);
@@ -211,7 +176,6 @@ TEST(Windows, MissingDescriptionsAndObjectsAreReported) {
               kIBCarbonRuntimeCantFindObject);
     EXPECT_EQ(window, nullptr);
     DisposeNibReference(nib);
-
     // A description whose file is not a Designer file.
     testsupport::TempTree tree;
     tree.write("main/MainWindow.ui", "not xml at all");
