@@ -92,7 +92,15 @@ struct WindowDrag {
     DragFilter* filter = nullptr;
 };
 
-QHash<QWidget*, WindowDrag*> gTargets;
+// A window's drag record goes with its window; records of windows that live
+// until the process ends go with the table at exit.
+bool gTargetsGone = false;
+struct CDragTargets : QHash<QWidget*, WindowDrag*> {
+    ~CDragTargets() {
+        gTargetsGone = true;
+        qDeleteAll(*this);
+    }
+} gTargets;
 
 // The action a drop asks of the source: a copy, so that no source ever deletes
 // what it dragged here; a link when the source offers no copy.
@@ -210,6 +218,7 @@ WindowDrag* targetFor(QWidget* window, bool make) {
     window->installEventFilter(t->filter);
     gTargets.insert(window, t);
     QObject::connect(window, &QObject::destroyed, [window]() {
+        if (gTargetsGone) return;
         WindowDrag* gone = gTargets.take(window);
         if (!gone) return;
         if (gone->active) DisposeDrag(gone->active);

@@ -14,7 +14,15 @@ struct OpaqueGrafPtr {
 
 namespace {
 
-QHash<QWidget*, OpaqueGrafPtr*> gPorts;
+// A window's port goes with its window; ports of windows that live until the
+// process ends go with the table at exit.
+bool gPortsGone = false;
+struct CPorts : QHash<QWidget*, OpaqueGrafPtr*> {
+    ~CPorts() {
+        gPortsGone = true;
+        qDeleteAll(*this);
+    }
+} gPorts;
 GrafPtr gCurrentPort = nullptr;
 
 bool isLivePort(GrafPtr port) {
@@ -47,6 +55,7 @@ CGrafPtr GetWindowPort(WindowRef window) {
     auto* port = new OpaqueGrafPtr{window};
     gPorts.insert(window, port);
     QObject::connect(window, &QObject::destroyed, [window]() {
+        if (gPortsGone) return;
         OpaqueGrafPtr* gone = gPorts.take(window);
         if (gCurrentPort == gone) gCurrentPort = nullptr;
         delete gone;
