@@ -249,6 +249,22 @@ OSErr loadSidecar(int dirfd, const char* name, bool forWrite, Sidecar* sc) {
     return noErr;
 }
 
+// The file and its sidecar, both opened for writing when `forWrite`.
+OSErr openWithSidecar(int dirfd, const char* name, bool regularOnly, bool forWrite, Target* t,
+                      Sidecar* sc) {
+    OSErr err = openTarget(dirfd, name, regularOnly, forWrite, t);
+    return err != noErr ? err : loadSidecar(dirfd, name, forWrite, sc);
+}
+
+// Runs one attempt of a change again when another writer's change to the
+// sidecar came in between; a second collision is reported as busy.
+template <class Attempt>
+OSErr retryOnce(Attempt attempt) {
+    OSErr err = attempt();
+    if (err == kRaced) err = attempt();
+    return err == kRaced ? OSErr(fBsyErr) : err;
+}
+
 // Where the resource fork is and, for the attribute stores, its bytes.
 struct ForkState {
     RsrcStore store = RsrcStore::None;
@@ -620,10 +636,9 @@ OSErr appendInPlace(const Sidecar& sc, std::uint64_t offset, std::size_t count,
 OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
                 const void* buffer) {
     Target t;
-    OSErr err = openTarget(dirfd, name, true, true, &t);
-    if (err != noErr) return err;
     Sidecar sc;
-    if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    OSErr err = openWithSidecar(dirfd, name, true, true, &t, &sc);
+    if (err != noErr) return err;
     ForkState fs;
     if ((err = locateFork(t, sc, &fs)) != noErr) return err;
     if (count == 0) return noErr;
@@ -765,10 +780,9 @@ OSErr setMetadataFinderInfo(const Target& t, const Sidecar& sc, const FinderInfo
 
 OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32]) {
     Target t;
-    OSErr err = openTarget(dirfd, name, false, true, &t);
-    if (err != noErr) return err;
     Sidecar sc;
-    if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    OSErr err = openWithSidecar(dirfd, name, false, true, &t, &sc);
+    if (err != noErr) return err;
     FinderInfoState fi;
     if ((err = locateFinderInfo(t, sc, &fi)) != noErr) return err;
     if (std::memcmp(fi.bytes, finderInfo, 32) == 0) return noErr;
@@ -850,10 +864,9 @@ OSErr locateDates(const Target& t, const Sidecar& sc, DatesState* d) {
 
 OSErr setCreationDateOnce(int dirfd, const char* name, std::int64_t unixSeconds) {
     Target t;
-    OSErr err = openTarget(dirfd, name, false, true, &t);
-    if (err != noErr) return err;
     Sidecar sc;
-    if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    OSErr err = openWithSidecar(dirfd, name, false, true, &t, &sc);
+    if (err != noErr) return err;
     DatesState d;
     if ((err = locateDates(t, sc, &d)) != noErr) return err;
     std::uint8_t field[4];
@@ -888,10 +901,9 @@ OSErr setCreationDateOnce(int dirfd, const char* name, std::int64_t unixSeconds)
 OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info) {
     if (!info) return paramErr;
     Target t;
-    OSErr err = openTarget(dirfd, name, true, false, &t);
-    if (err != noErr) return err;
     Sidecar sc;
-    if ((err = loadSidecar(dirfd, name, false, &sc)) != noErr) return err;
+    OSErr err = openWithSidecar(dirfd, name, true, false, &t, &sc);
+    if (err != noErr) return err;
     ForkState fs;
     if ((err = locateFork(t, sc, &fs)) != noErr) return err;
     info->store = fs.store;
@@ -904,10 +916,9 @@ OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::s
     if (!actual || (!buffer && count)) return paramErr;
     *actual = 0;
     Target t;
-    OSErr err = openTarget(dirfd, name, true, false, &t);
-    if (err != noErr) return err;
     Sidecar sc;
-    if ((err = loadSidecar(dirfd, name, false, &sc)) != noErr) return err;
+    OSErr err = openWithSidecar(dirfd, name, true, false, &t, &sc);
+    if (err != noErr) return err;
     ForkState fs;
     if ((err = locateFork(t, sc, &fs)) != noErr) return err;
     if (offset >= fs.length) return count ? eofErr : noErr;
@@ -927,17 +938,14 @@ OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::
                         const void* buffer) {
     if (!buffer && count) return paramErr;
     if (offset + count < offset || offset + count > kMaxEntryEnd) return posErr;
-    OSErr err = writeOnce(dirfd, name, offset, count, buffer);
-    if (err == kRaced) err = writeOnce(dirfd, name, offset, count, buffer);
-    return err == kRaced ? OSErr(fBsyErr) : err;
+    return retryOnce([&] { return writeOnce(dirfd, name, offset, count, buffer); });
 }
 
 OSErr deleteResourceFork(int dirfd, const char* name) {
     Target t;
-    OSErr err = openTarget(dirfd, name, true, true, &t);
-    if (err != noErr) return err;
     Sidecar sc;
-    if ((err = loadSidecar(dirfd, name, true, &sc)) != noErr) return err;
+    OSErr err = openWithSidecar(dirfd, name, true, true, &t, &sc);
+    if (err != noErr) return err;
     // Look before changing anything, so that a failure leaves all as it was.
     bool present[2] = {};
     Bytes value;
@@ -977,10 +985,9 @@ OSErr deleteResourceFork(int dirfd, const char* name) {
 OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]) {
     if (!finderInfo) return paramErr;
     Target t;
-    OSErr err = openTarget(dirfd, name, false, false, &t);
-    if (err != noErr) return err;
     Sidecar sc;
-    if ((err = loadSidecar(dirfd, name, false, &sc)) != noErr) return err;
+    OSErr err = openWithSidecar(dirfd, name, false, false, &t, &sc);
+    if (err != noErr) return err;
     FinderInfoState fi;
     if ((err = locateFinderInfo(t, sc, &fi)) != noErr) return err;
     std::memcpy(finderInfo, fi.bytes, 32);
@@ -989,19 +996,16 @@ OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]) {
 
 OSErr setFinderInfo(int dirfd, const char* name, const UInt8 finderInfo[32]) {
     if (!finderInfo) return paramErr;
-    OSErr err = setFinderInfoOnce(dirfd, name, finderInfo);
-    if (err == kRaced) err = setFinderInfoOnce(dirfd, name, finderInfo);
-    return err == kRaced ? OSErr(fBsyErr) : err;
+    return retryOnce([&] { return setFinderInfoOnce(dirfd, name, finderInfo); });
 }
 
 OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bool* found) {
     if (!unixSeconds || !found) return paramErr;
     *found = false;
     Target t;
-    OSErr err = openTarget(dirfd, name, false, false, &t);
-    if (err != noErr) return err;
     Sidecar sc;
-    if ((err = loadSidecar(dirfd, name, false, &sc)) != noErr) return err;
+    OSErr err = openWithSidecar(dirfd, name, false, false, &t, &sc);
+    if (err != noErr) return err;
     DatesState d;
     if ((err = locateDates(t, sc, &d)) != noErr) return err;
     if (d.created) {
@@ -1013,9 +1017,7 @@ OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bo
 
 OSErr setCreationDate(int dirfd, const char* name, std::int64_t unixSeconds) {
     if (!appledouble::encodeDate(unixSeconds)) return paramErr;
-    OSErr err = setCreationDateOnce(dirfd, name, unixSeconds);
-    if (err == kRaced) err = setCreationDateOnce(dirfd, name, unixSeconds);
-    return err == kRaced ? OSErr(fBsyErr) : err;
+    return retryOnce([&] { return setCreationDateOnce(dirfd, name, unixSeconds); });
 }
 
 bool isHiddenCompanion(int dirfd, const char* name) {
