@@ -5,7 +5,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/AEBuild.h"
@@ -211,11 +210,7 @@ TEST(FinderStandInNoUserAttributes, RamfsRefusesAndTheSenderIsTold) {
     const std::string mountPoint = tree.mkdir("ramfs");
     if (::mount("none", mountPoint.c_str(), "ramfs", 0, nullptr) != 0)
         GTEST_SKIP() << "cannot mount ramfs here";
-    const std::string file = mountPoint + "/f";
-    if (FILE* f = std::fopen(file.c_str(), "w")) {
-        std::fputs("data", f);
-        std::fclose(f);
-    }
+    const std::string file = tree.write("ramfs/f", "data");
     AEDesc item = itemSpecifier(file);
     EXPECT_EQ(setComment(item, "comment"), wrgVolTypErr);
     std::string text = "as it was";
