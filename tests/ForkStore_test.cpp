@@ -395,11 +395,15 @@ TEST_F(ForkStore, CreationDateComesFromMetadataThenTheSidecarsDatesEntry) {
     Bytes dates(16, 0);
     appledouble::writeU32(dates.data(), date(1000000000));
     appledouble::writeU32(dates.data() + 8, 0x80000000);
-    sidecar("f", makeSidecar({{9, 62, 32, kTextFinderInfo}, {8, 94, 16, dates}, {2, 110, 0, {}}}));
+    const Bytes side = makeSidecar(
+        {{9, 62, 32, kTextFinderInfo}, {8, 94, 16, dates}, {2, 110, 4, bytesOf("rsrc")}});
+    sidecar("f", side);
     EXPECT_EQ(created("f"), 1000000000);
     ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
     EXPECT_EQ(created("f"), 1234567890);
-    EXPECT_EQ(slice(sidecarBytes("f"), 98, 110), slice(dates, 4, 16));  // other dates kept
+    Bytes expected = side;  // every other byte kept: other dates, Finder info, fork
+    appledouble::writeU32(expected.data() + 94, date(1234567890));
+    EXPECT_EQ(sidecarBytes("f"), expected);
     EXPECT_FALSE(hasAttr("f", kMetadata));  // the sidecar's entry is where the date lives
 
     const Bytes meta = corpusBytes(kSambaMeta);
