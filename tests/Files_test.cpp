@@ -55,6 +55,7 @@ std::string text(const HFSUniStr255& n) {
     return s;
 }
 
+// The fork names FSGetDataForkName and FSGetResourceForkName give.
 const HFSUniStr255 kData{}, kRsrc = uni("RESOURCE_FORK");
 
 OSErr openFork(const FSRef& ref, const HFSUniStr255& fork, SInt8 perm, FSIORefNum* refNum) {
@@ -426,11 +427,6 @@ TEST(Catalog, CreationTakesBackWhatItMadeWhenTheCatalogFieldsFail) {
 // ---------------------------------------------------------------- forks
 
 TEST(Forks, ReadWriteSizeAndPositionOnBothForks) {
-    HFSUniStr255 data, rsrc;
-    FSGetDataForkName(&data);
-    FSGetResourceForkName(&rsrc);
-    EXPECT_EQ(data.length, 0);
-    EXPECT_EQ(text(rsrc), "RESOURCE_FORK");
     TempTree t;
     FSRef ref = refOf(t.write("f", "abcdef"));
     EXPECT_EQ(tryOpen(ref, uni("com.example.other"), fsRdPerm), errFSForkNotFound);
