@@ -212,6 +212,12 @@ TEST(References, SpecsNameAFolderAndANameThatNeedNotExist) {
     EXPECT_LE(spec.name[0], 63);
     ASSERT_EQ(FSpMakeFSRef(&spec, &out), noErr);
     EXPECT_EQ(pathOf(out), t.path("dir/" + longName));
+    // The root: parent ID 1 and no name.
+    FSSpec root = spec;
+    root.parID = fsRtParID;
+    root.name[0] = 0;
+    ASSERT_EQ(FSpMakeFSRef(&root, &out), noErr);
+    EXPECT_EQ(pathOf(out), "/");
     std::memcpy(spec.name, "\x07missing", 8);
     EXPECT_EQ(FSpMakeFSRef(&spec, &out), fnfErr);
     std::filesystem::remove_all(t.path("dir"));
@@ -300,7 +306,7 @@ TEST(Listings, HandOutOneObjectPerCallHidingSidecarsBesideTheirFiles) {
     // An old modification time, so that the removal below changes it.
     struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, t.path("d").c_str(), old, 0), 0);
-    FSRef d = refOf(t.path("d")), ref;
+    FSRef d = refOf(t.path("d")), ref, fromSpec;
     FSIterator it;
     ASSERT_EQ(FSOpenIterator(&d, kFSIterateFlat, &it), noErr);
     ASSERT_EQ(unlink(t.path("d/zz-gone").c_str()), 0);  // vanishes after the folder was read
@@ -310,13 +316,16 @@ TEST(Listings, HandOutOneObjectPerCallHidingSidecarsBesideTheirFiles) {
     while (err == noErr) {
         ItemCount count = 9;
         FSCatalogInfo info;
+        FSSpec spec;
         HFSUniStr255 name;
-        err = FSGetCatalogInfoBulk(it, 1, &count, &changed, kFSCatInfoNodeFlags, &info, &ref,
-                                   nullptr, &name);
+        err = FSGetCatalogInfoBulk(it, 1, &count, &changed, kFSCatInfoNodeFlags, &info, &ref, &spec,
+                                   &name);
         EXPECT_EQ(count, err == noErr ? 1u : 0u);
         if (err != noErr) break;
         seen.push_back(text(name) + (info.nodeFlags & kFSNodeIsDirectoryMask ? "/" : ""));
         EXPECT_EQ(pathOf(ref), t.path("d/" + text(name)));
+        ASSERT_EQ(FSpMakeFSRef(&spec, &fromSpec), noErr);
+        EXPECT_EQ(FSCompareFSRefs(&ref, &fromSpec), noErr);
     }
     EXPECT_EQ(err, errFSNoMoreItems);
     EXPECT_TRUE(changed);  // a name was removed since the listing began
@@ -333,7 +342,7 @@ TEST(Listings, HandOutOneObjectPerCallHidingSidecarsBesideTheirFiles) {
 
 // ---------------------------------------------------------------- catalog
 
-TEST(Catalog, RecordsTellFlagsNamesSizesFinderInfoAndDates) {
+TEST(Catalog, RecordsTellNameFlagsParentAndABirthDate) {
     // Sizes, Finder info and dates set through the catalog are read back in
     // CFile's and FilesExtra's tests; here what only a plain read gives.
     TempTree t;
