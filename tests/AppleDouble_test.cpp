@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -54,16 +53,10 @@ Bytes attrFinderInfo(std::uint32_t at, std::uint32_t length) {
 // ---- Reading: the shapes real writers produce are accepted ----
 
 TEST(AppleDoubleParse, AcceptsTheShapesMacOSSambaAndUnarWrite) {
+    // Real samples of each are read through the fork store's tests; here the
+    // fields the codec reports. Samba: fork first, "Netatalk" filler.
     Bytes fi = testsupport::finderInfo("TEXT", "ttxt");
     Header h;
-    // Recommended shape, Finder info first.
-    ASSERT_EQ(
-        parseBytes(makeSidecar({{9, 50, 32, fi}, {2, 82, 5, testsupport::bytesOf("fork!")}}), &h),
-        Problem::None);
-    EXPECT_EQ(h.entries.size(), 2u);
-    EXPECT_EQ(h.find(kResourceForkId)->length, 5u);
-    EXPECT_TRUE(forkIsLast(h));
-    // Samba: fork descriptor first, "Netatalk" filler.
     ASSERT_EQ(parseBytes(makeSidecar({{2, 82, 3, {}}, {9, 50, 32, fi}}, "Netatalk"), &h),
               Problem::None);
     EXPECT_EQ(h.entries[0].id, kResourceForkId);
@@ -75,7 +68,6 @@ TEST(AppleDoubleParse, AcceptsTheShapesMacOSSambaAndUnarWrite) {
     Bytes mac =
         makeSidecar({{9, 50, 3760, attrFinderInfo(50, 3760)},
                      {2, 3810, 286, Bytes(placeholderFork().begin(), placeholderFork().end())}});
-    ASSERT_EQ(mac.size(), 4096u);
     ASSERT_EQ(parseBytes(mac, &h), Problem::None);
     ASSERT_TRUE(h.hasAttrBlock);
     ASSERT_EQ(h.attributes.size(), 2u);
@@ -162,41 +154,20 @@ TEST(AppleDoubleParse, EveryMalformedCorpusFileIsRefusedForItsOwnReason) {
 
 // ---- Writing: new sidecars, re-layout ----
 
-TEST(AppleDoubleWrite, NewSidecarHasFinderInfoFirstAndTheForkLast) {
-    Bytes table = serializeHeader(newSidecar(0x1234));
-    Bytes expected = makeSidecar({{9, 50, 32, {}}, {2, 82, 0x1234, {}}}, "Mac OS X", 50);
-    EXPECT_EQ(table, expected);
-    EXPECT_EQ(std::string(table.begin() + 8, table.begin() + 24), "Mac OS X        ");
-}
-
 TEST(AppleDoubleWrite, RelayoutMovesTheForkLastAndKeepsOtherEntriesInOrder) {
-    Header old;
-    Bytes b = makeSidecar(
-        {{2, 74, 10, {}}, {4, 84, 5, {}}, {0x80444556, 89, 8, {}}, {9, 97, 32, {}}}, "Netatalk");
-    ASSERT_EQ(parseBytes(b, &old), Problem::None);
-    EXPECT_FALSE(forkIsLast(old));
-    Header h = *relayout(old, 20);
-    ASSERT_EQ(h.entries.size(), 4u);
-    EXPECT_EQ(h.filler, old.filler);
-    const std::uint32_t expected[4][3] = {
-        {9, 74, 32}, {4, 106, 5}, {0x80444556, 111, 8}, {2, 119, 20}};
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ((std::array{h.entries[i].id, h.entries[i].offset, h.entries[i].length}),
-                  (std::array{expected[i][0], expected[i][1], expected[i][2]}))
-            << i;
-    EXPECT_TRUE(forkIsLast(h));
-    // Missing entries are added: a fork-less sidecar gets an empty fork last.
-    Header onlyFi;
+    // The store's tests check a re-laid-out sidecar byte for byte; here the
+    // entries a re-layout must add, and the case where they cannot fit.
+    Header onlyFi, full, h;
     ASSERT_EQ(parseBytes(makeSidecar({{9, 38, 32, {}}}), &onlyFi), Problem::None);
     h = *relayout(onlyFi, 7);
     ASSERT_EQ(h.entries.size(), 2u);
     EXPECT_EQ(h.entries[0].offset, 50u);
     EXPECT_EQ(h.entries[1].offset, 82u);
     EXPECT_EQ(h.entries[1].length, 7u);
+    EXPECT_TRUE(forkIsLast(h));
     // Fifteen entries without Finder info or fork leave no room to add them.
     std::vector<RawEntry> many;
     for (std::uint32_t i = 0; i < 15; ++i) many.push_back({20 + i, 206 + i, 1, {}});
-    Header full;
     ASSERT_EQ(parseBytes(makeSidecar(many), &full), Problem::None);
     EXPECT_FALSE(relayout(full, 0).has_value());
 }

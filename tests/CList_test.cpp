@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/ListText.h"
@@ -40,36 +41,30 @@ void drainNodePool() {
 
 TEST(CList, StartsEmptyAndAppendCopiesAtTheTailSettingCurrentToTheOldTail) {
     StringList list;
-    EXPECT_EQ(list.head, nullptr);
-    EXPECT_EQ(list.tail, nullptr);
-    EXPECT_EQ(list.current, nullptr);
-    EXPECT_EQ(list.count, 0);
+    EXPECT_EQ(std::tuple(list.head, list.tail, list.current, list.count),
+              std::tuple(nullptr, nullptr, nullptr, 0));
     CString256 v("one");
     list.append(v);
     EXPECT_EQ(list.current, nullptr);
     Node* first = list.tail;
-    v = "two";
+    v = "two";  // values are copies
     list.append(v);
     EXPECT_EQ(list.current, first);
     Node* second = list.tail;
     list.append(CString256(std::string(300, 'q').c_str()));
     EXPECT_EQ(list.current, second);
-    v = "changed";  // values are copies
     EXPECT_EQ(values(list), (Strings{"one", "two", std::string(255, 'q')}));
 }
 
 TEST(CList, ClearThenAppendReusesTheOldTailNode) {
     StringList list;
     appendAll(list, {"a", "b", "c"});
-    Node* oldTail = list.tail;
-    Node* oldMiddle = list.head->next;
+    Node *oldTail = list.tail, *oldMiddle = list.head->next;
     list.clear();
     EXPECT_EQ(list.current, nullptr);
     EXPECT_EQ(values(list), Strings{});
-    list.append(CString256("new"));
-    EXPECT_EQ(list.head, oldTail);
-    list.append(CString256("newer"));
-    EXPECT_EQ(list.tail, oldMiddle);
+    appendAll(list, {"new", "newer"});
+    EXPECT_EQ(std::tuple(list.head, list.tail), std::tuple(oldTail, oldMiddle));
     EXPECT_EQ(values(list), (Strings{"new", "newer"}));
 }
 
@@ -92,7 +87,7 @@ TEST(CList, DestructionReturnsNodesAndMovingHandsThemOver) {
     c.append(CString256("old"));
     c = std::move(b);
     EXPECT_EQ(values(c), (Strings{"1", "2"}));
-    EXPECT_EQ(b.count, 0);
+    EXPECT_EQ(values(b), Strings{});
 }
 
 constexpr std::size_t kNodeBlockBytes = Node::kNodesPerBlock * sizeof(Node);
@@ -102,10 +97,9 @@ TEST(CListPool, BlocksOf256NodesHandedOutFromTheEnd) {
     const std::size_t blocks = testsupport::nothrowArrayRequests(kNodeBlockBytes);
     StringList list;
     list.append(CString256("n0"));
-    Node* node0 = list.head;
     for (int i = 1; i < 256; ++i) {
         list.append(CString256("n"));
-        EXPECT_EQ(list.tail, node0 + (256 - i)) << "node " << i + 1;
+        EXPECT_EQ(list.tail, list.head + (256 - i)) << "node " << i + 1;
     }
     EXPECT_EQ(Node::lfree, nullptr);
     EXPECT_EQ(testsupport::nothrowArrayRequests(kNodeBlockBytes), blocks + 1);
@@ -117,7 +111,7 @@ TEST(CListPool, BlocksOf256NodesHandedOutFromTheEnd) {
 TEST(CListPool, AppendLeavesTheListUnchangedWhenNoNodeCanBeObtained) {
     StringList list;
     list.append(CString256("kept"));
-    drainNodePool();
+    drainNodePool();  // the next node needs a new block, which cannot be had
     Node* only = list.current = list.head;
     testsupport::failNextNothrowArrays(1);
     list.append(CString256("lost"));

@@ -10,65 +10,40 @@
 namespace {
 
 using testsupport::readText;
-using testsupport::TempTree;
 
-// Opens the data fork of the file at path for reading and writing.
-FSIORefNum openDataFork(const std::string& path) {
+// Opens the data fork of the file at path.
+FSIORefNum openDataFork(const std::string& path, SInt8 permission) {
     FSRef ref{};
     EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
     HFSUniStr255 name;
     FSGetDataForkName(&name);
     FSIORefNum refNum = 0;
-    EXPECT_EQ(FSOpenFork(&ref, name.length, name.unicode, fsRdWrPerm, &refNum), noErr);
+    EXPECT_EQ(FSOpenFork(&ref, name.length, name.unicode, permission, &refNum), noErr);
     return refNum;
 }
 
-TEST(CString256PrintToFork, WritesLinesAtTheMark) {
-    TempTree tree;
-    std::string path = tree.write("log.txt", "");
-    FSIORefNum refNum = openDataFork(path);
-    EXPECT_EQ(CString256("first line").print(refNum), noErr);
-    EXPECT_EQ(CString256("").print(refNum), noErr);
-    std::string t255(255, 'w');
-    EXPECT_EQ(CString256(t255.c_str()).print(refNum), noErr);
-    EXPECT_EQ(FSCloseFork(refNum), noErr);
-    EXPECT_EQ(readText(path), "first line\n\n" + t255 + "\n");
-}
-
-TEST(CString256PrintToFork, OverwritesFromTheCurrentMark) {
-    TempTree tree;
-    std::string path = tree.write("text", "0123456789");
-    FSIORefNum refNum = openDataFork(path);
+TEST(CString256PrintToFork, WritesLinesAtTheMarkAndReportsTheFileManagersResult) {
+    testsupport::TempTree tree;
+    const std::string path = tree.write("text", "0123456789"), t255(255, 'w');
+    FSIORefNum refNum = openDataFork(path, fsRdWrPerm);
+    // Over the bytes at the mark, keeping those after the line.
     ASSERT_EQ(FSSetForkPosition(refNum, fsFromStart, 3), noErr);
     EXPECT_EQ(CString256("ab").print(refNum), noErr);
     SInt64 mark = -1;
     EXPECT_EQ(FSGetForkPosition(refNum, &mark), noErr);
     EXPECT_EQ(mark, 6);
+    ASSERT_EQ(FSSetForkPosition(refNum, fsFromLEOF, 0), noErr);
+    EXPECT_EQ(CString256("").print(refNum), noErr);
+    EXPECT_EQ(CString256(t255.c_str()).print(refNum), noErr);
     EXPECT_EQ(FSCloseFork(refNum), noErr);
-    EXPECT_EQ(readText(path), "012ab\n6789");
-}
-
-TEST(CString256PrintToFork, ReportsTheFileManagersResult) {
-    TempTree tree;
-    std::string path = tree.write("closed", "kept");
-    FSIORefNum refNum = openDataFork(path);
-    EXPECT_EQ(FSCloseFork(refNum), noErr);
+    const std::string written = "012ab\n6789\n" + t255 + "\n";
+    EXPECT_EQ(readText(path), written);
+    // A closed fork, and one open for reading only: nothing is written.
     EXPECT_EQ(CString256("lost").print(refNum), rfNumErr);
-    EXPECT_EQ(readText(path), "kept");
-}
-
-TEST(CString256PrintToFork, ReadOnlyForkRefusesTheWrite) {
-    TempTree tree;
-    std::string path = tree.write("ro", "kept");
-    FSRef ref{};
-    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
-    HFSUniStr255 name;
-    FSGetDataForkName(&name);
-    FSIORefNum refNum = 0;
-    ASSERT_EQ(FSOpenFork(&ref, name.length, name.unicode, fsRdPerm, &refNum), noErr);
+    refNum = openDataFork(path, fsRdPerm);
     EXPECT_EQ(CString256("lost").print(refNum), wrPermErr);
     FSCloseFork(refNum);
-    EXPECT_EQ(readText(path), "kept");
+    EXPECT_EQ(readText(path), written);
 }
 
 }  // namespace

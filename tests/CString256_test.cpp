@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/MacMemory.h"
@@ -15,9 +16,7 @@
 
 namespace {
 
-std::string str(const CString256& s) {
-    return s.text;
-}
+using Checks = std::vector<std::pair<std::string, std::string>>;  // got, expected
 
 // A Pascal string of the given bytes (at most 255), padded with 0xEE.
 std::vector<unsigned char> pascal(const std::string& bytes) {
@@ -28,10 +27,38 @@ std::vector<unsigned char> pascal(const std::string& bytes) {
 }
 
 // n characters: position i holds 'a' + i % 26.
-std::string longText(std::size_t n) {
+std::string text(std::size_t n) {
     std::string s;
     for (std::size_t i = 0; i < n; ++i) s += char('a' + i % 26);
     return s;
+}
+
+// The text left after assigning `source` to a string that held other text.
+template <class Source>
+std::string assigned(Source source) {
+    CString256 s("previous");
+    s = source;
+    return s.text;
+}
+
+std::string fromHandle(const std::string& bytes) {
+    Handle h = NewHandle(Size(bytes.size()));
+    if (!bytes.empty()) std::memcpy(*h, bytes.data(), bytes.size());
+    std::string out = assigned(h);
+    DisposeHandle(h);
+    return out;
+}
+
+template <class Tail>
+std::string appended(const std::string& head, Tail tail) {
+    CString256 s(head.c_str());
+    s += tail;
+    return s.text;
+}
+
+void expectAll(const Checks& checks) {
+    for (std::size_t i = 0; i < checks.size(); ++i)
+        EXPECT_EQ(checks[i].first, checks[i].second) << "check " << i;
 }
 
 // Every byte 1..255 in order.
@@ -42,143 +69,97 @@ CString256 allBytes() {
     return s;
 }
 
-TEST(CString256Truncation, CStringsAndNullKeepTheirFirst255Characters) {
-    const std::string t300 = longText(300), t255 = longText(255);
-    EXPECT_EQ(str(CString256(t300.c_str())), t300.substr(0, 255));
-    CString256 s;
-    s = t300.c_str();
-    EXPECT_EQ(str(s), t300.substr(0, 255));
-    s = t255.c_str();
-    CString256 other("short");
-    other = CString256(s);
-    EXPECT_EQ(str(other), t255);
-    EXPECT_EQ(str(CString256(static_cast<const char*>(nullptr))), "");
-    s = "kept";
-    s += static_cast<const char*>(nullptr);
-    EXPECT_EQ(str(s), "kept");
-    s = static_cast<const char*>(nullptr);
-    EXPECT_EQ(str(s), "");
-}
-
-TEST(CString256Truncation, PascalStringsEndAtTheirLengthByteOrANul) {
-    const std::string t255 = longText(255);
-    EXPECT_EQ(str(CString256(pascal(t255).data())), t255);
+TEST(CString256Truncation, EveryRoadInKeepsTheFirst255Characters) {
+    const std::string t252 = text(252), t253 = text(253), t255 = text(255), t300 = text(300);
     auto three = pascal("xyz");
     three[4] = 'Q';  // the length byte, not a terminator, ends it
-    for (auto [p, expected] : {std::pair{pascal(t255), t255},
-                               {pascal(""), std::string()},
-                               {pascal(std::string("ab\0cd", 5)), std::string("ab")},
-                               {three, std::string("xyz")}}) {
-        CString256 s("old text");
-        s = p.data();
-        EXPECT_EQ(str(s), expected);
-    }
-}
-
-TEST(CString256Truncation, HandlesGiveTheirFirstBytesUpTo255) {
-    const std::string t256 = longText(256), t1000 = longText(1000);
-    for (const std::string& bytes :
-         {std::string(), std::string("0123456789"), t256, t1000, std::string("ab\0cd", 5)}) {
-        Handle h = NewHandle(Size(bytes.size()));
-        ASSERT_NE(h, nullptr);
-        if (!bytes.empty()) std::memcpy(*h, bytes.data(), bytes.size());
-        CString256 s("previous");
-        s = h;
-        EXPECT_EQ(str(s), std::string(bytes.substr(0, 255).c_str()));
-        DisposeHandle(h);
-    }
-    CString256 s("previous");
-    s = static_cast<Handle>(nullptr);
-    EXPECT_EQ(str(s), "");
-}
-
-TEST(CString256Truncation, AppendingFillsExactlyTo255AndACharacterStopsAt254) {
-    const std::string t252 = longText(252);
-    CString256 s(t252.c_str());
-    s += "abcdef";
-    EXPECT_EQ(str(s), t252 + "abc");
-    s += "more";
-    EXPECT_EQ(str(s), t252 + "abc");
-    CString256 viaString(t252.c_str()), viaPascal(t252.c_str()), viaNumber(t252.c_str());
-    viaString += CString256("abcdef");
-    EXPECT_EQ(str(viaString), t252 + "abc");
-    viaPascal += pascal("abcdef").data();
-    viaPascal += static_cast<const unsigned char*>(nullptr);
-    EXPECT_EQ(str(viaPascal), t252 + "abc");
-    viaNumber += -123456L;
-    EXPECT_EQ(str(viaNumber), t252 + "-12");
-
-    const std::string t253 = longText(253), t255 = longText(255);
-    CString256 c(t253.c_str()), full(t255.c_str());
+    CString256 copy(t255.c_str()), c(t253.c_str()), full(t255.c_str());
     c += 'X';
     c += 'Y';
-    EXPECT_EQ(str(c), t253 + "X");
     full += 'Z';
-    EXPECT_EQ(str(full), t255);
+    expectAll({
+        // C strings, copies and null
+        {CString256(t300.c_str()).text, t255},
+        {assigned(t300.c_str()), t255},
+        {assigned(copy), t255},
+        {CString256(static_cast<const char*>(nullptr)).text, ""},
+        {assigned(static_cast<const char*>(nullptr)), ""},
+        {appended("kept", static_cast<const char*>(nullptr)), "kept"},
+        // Pascal strings end at their length byte or a NUL
+        {assigned(pascal(t255).data()), t255},
+        {assigned(pascal("").data()), ""},
+        {assigned(pascal(std::string("ab\0cd", 5)).data()), "ab"},
+        {assigned(three.data()), "xyz"},
+        // Handles give their first bytes up to 255 or a NUL
+        {fromHandle(""), ""},
+        {fromHandle("0123456789"), "0123456789"},
+        {fromHandle(text(256)), t255},
+        {fromHandle(text(1000)), t255},
+        {fromHandle(std::string("ab\0cd", 5)), "ab"},
+        {assigned(static_cast<Handle>(nullptr)), ""},
+        // Appending fills exactly to 255; a character stops at 254
+        {appended(t252, "abcdef"), t252 + "abc"},
+        {appended(t252 + "abc", "more"), t252 + "abc"},
+        {appended(t252, CString256("abcdef")), t252 + "abc"},
+        {appended(t252, pascal("abcdef").data()), t252 + "abc"},
+        {appended("kept", static_cast<const unsigned char*>(nullptr)), "kept"},
+        {appended(t252, -123456L), t252 + "-12"},
+        {c.text, t253 + "X"},
+        {full.text, t255},
+    });
 }
 
 TEST(CString256Truncation, SourcesInsideTheStringItself) {
-    CString256 s("abcdef");
+    CString256 s("abcdef"), big(text(200).c_str());
     s += s;
-    EXPECT_EQ(str(s), "abcdefabcdef");
+    EXPECT_STREQ(s.text, "abcdefabcdef");
     s = "abcdef";
     s = s.text + 2;
     s = s;
-    EXPECT_EQ(str(s), "cdef");
-    const std::string t200 = longText(200);
-    CString256 big(t200.c_str());
+    EXPECT_STREQ(s.text, "cdef");
     big += big;
-    EXPECT_EQ(str(big), (t200 + t200).substr(0, 255));
+    EXPECT_EQ(std::string(big.text), (text(200) + text(200)).substr(0, 255));
 }
 
-TEST(CString256Integers, AssignAndAppendDecimalText) {
-    for (long v : {0L, -7L, long(INT32_MIN), long(INT32_MAX), LONG_MIN}) {
-        CString256 s("x");
-        s = v;
-        EXPECT_EQ(str(s), std::to_string(v));
-    }
-    CString256 s("n=");
-    s += 42L;
-    s += 'x';
-    s += -1L;
-    EXPECT_EQ(str(s), "n=42x-1");
-}
-
-TEST(CString256Transform, ChangeSuffix) {
-    const std::string t254 = longText(254);
-    const std::pair<std::string, std::string> cases[] = {
-        {"report.txt", "report.rtf"}, {"archive.tar.gz", "archive.tar.rtf"},
-        {"README", "README.rtf"},     {".profile", ".rtf"},
-        {t254, t254 + "."},  // cut at 255 like any append
-    };
-    for (const auto& [in, out] : cases) {
+TEST(CString256Transform, IntegersAndChangeSuffix) {
+    for (long v : {0L, -7L, long(INT32_MIN), long(INT32_MAX), LONG_MIN})
+        EXPECT_EQ(assigned(v), std::to_string(v));
+    CString256 n("n=");
+    n += 42L;
+    n += 'x';
+    n += -1L;
+    EXPECT_STREQ(n.text, "n=42x-1");
+    const std::string t254 = text(254);
+    for (const auto& [in, out] : Checks{{"report.txt", "report.rtf"},
+                                        {"archive.tar.gz", "archive.tar.rtf"},
+                                        {"README", "README.rtf"},
+                                        {".profile", ".rtf"},
+                                        {t254, t254 + "."}}) {  // cut at 255 like any append
         CString256 s(in.c_str());
-        EXPECT_EQ(str(s.change_suffix("rtf")), out) << in;
+        EXPECT_EQ(std::string(s.change_suffix("rtf").text), out) << in;
     }
 }
 
 TEST(CString256Transform, ToLowerAndFilterFollowThePosixLocale) {
-    CString256 s = allBytes();
+    CString256 s = allBytes(), all = allBytes();
     s.to_lower();
     for (int c = 1; c < 256; ++c)
         EXPECT_EQ(static_cast<unsigned char>(s.text[c - 1]), (c >= 'A' && c <= 'Z') ? c + 32 : c)
             << "byte " << c;
-    CString256 all = allBytes();
     all.filter_to_alnum_or_punct();
     std::string expected;  // 62 alphanumerics and 32 punctuation characters
     for (int c = 0x21; c < 0x7F; ++c) expected += char(c);
-    EXPECT_EQ(str(all), expected);
+    EXPECT_EQ(std::string(all.text), expected);
 }
 
 TEST(CString256Transform, SameResultsUnderALatin1Locale) {
     testsupport::ScopedLatin1Locale latin1;
     if (!latin1.active()) GTEST_SKIP() << "localedef could not build a Latin-1 locale";
-    CString256 s("\xC4\xE9 A\xB5z");  // letters in Latin-1, not in the POSIX locale
+    CString256 s("\xC4\xE9 A\xB5z"), t("\xC4rger.TXT");  // letters in Latin-1, not in POSIX
     s.to_lower();
-    EXPECT_EQ(str(s), "\xC4\xE9 a\xB5z");
+    EXPECT_STREQ(s.text, "\xC4\xE9 a\xB5z");
     s.filter_to_alnum_or_punct();
-    EXPECT_EQ(str(s), "az");
-    CString256 t("\xC4rger.TXT");
+    EXPECT_STREQ(s.text, "az");
     EXPECT_EQ(t.endsWith_nocase(".txt"), 1);
     EXPECT_EQ(t.beginsWith_nocase("\xE4"), 0);
 }
@@ -209,15 +190,12 @@ TEST(CString256Access, IndexAndPrintToBuffer) {
     char out[600] = "first\n";
     s.print(out);
     CString256("").print(out);
-    const std::string t255 = longText(255);
-    CString256(t255.c_str()).print(out);
-    EXPECT_EQ(std::string(out), "first\nbat\n\n" + t255 + "\n");
+    CString256(text(255).c_str()).print(out);
+    EXPECT_EQ(std::string(out), "first\nbat\n\n" + text(255) + "\n");
     s.print(nullptr);
 }
 
 // ---- the pool ----
-
-constexpr std::size_t kBlockBytes = CString256::kSlotsPerBlock * sizeof(CString256);
 
 // Takes slots until the free list is empty, so the next allocation needs a
 // new block; release() gives them back in reverse, restoring the free list.
@@ -231,7 +209,8 @@ void release(std::vector<CString256*>& strings) {
     for (auto it = strings.rbegin(); it != strings.rend(); ++it) delete *it;
 }
 
-TEST(CString256Pool, BlocksOf256HandedOutFromTheEnd) {
+TEST(CString256Pool, BlocksOf256HandedOutFromTheEndAndFreedSlotsReusedFirst) {
+    constexpr std::size_t kBlockBytes = CString256::kSlotsPerBlock * sizeof(CString256);
     std::vector<CString256*> held = drainPool();
     const std::size_t blocks = testsupport::nothrowArrayRequests(kBlockBytes);
     std::vector<CString256*> batch{new CString256("first")};
@@ -246,25 +225,17 @@ TEST(CString256Pool, BlocksOf256HandedOutFromTheEnd) {
     batch.push_back(new CString256);  // the 257th is the first to need another block
     EXPECT_EQ(testsupport::nothrowArrayRequests(kBlockBytes), blocks + 2);
     EXPECT_TRUE(batch.back() < slot0 || batch.back() >= slot0 + 256);
-    release(batch);
-    release(held);
-}
-
-TEST(CString256Pool, FreedSlotsComeBackLastInFirstOut) {
-    auto* a = new CString256("a");
-    auto* b = new CString256("b");
-    auto* c = new CString256("c");
-    delete a;
-    auto* again = new CString256;
-    EXPECT_EQ(again, a);
-    EXPECT_STREQ(again->text, "");
+    // Freed slots come back last in first out, cleared.
+    CString256 *b = batch[10], *c = batch[20];
     delete b;
     delete c;
-    auto* first = new CString256;
-    auto* second = new CString256;
-    EXPECT_EQ(first, c);
-    EXPECT_EQ(second, b);
-    for (auto* p : {first, second, again}) delete p;
+    batch[10] = new CString256;
+    batch[20] = new CString256;
+    EXPECT_EQ(batch[10], c);
+    EXPECT_EQ(batch[20], b);
+    EXPECT_STREQ(batch[20]->text, "");
+    release(batch);
+    release(held);
 }
 
 TEST(CString256Pool, NullWhenNoBlockCanBeObtained) {

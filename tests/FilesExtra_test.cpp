@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
@@ -13,8 +14,6 @@
 using namespace testsupport;
 
 namespace {
-
-constexpr SInt64 kSeconds1904To1970 = 2082844800;
 
 FSRef refOf(const std::string& path) {
     FSRef ref{};
@@ -24,40 +23,33 @@ FSRef refOf(const std::string& path) {
 }
 
 UTCDateTime dateOf(SInt64 unixSeconds, UInt16 fraction = 0) {
-    const UInt64 s = UInt64(unixSeconds + kSeconds1904To1970);
+    const UInt64 s = UInt64(unixSeconds + 2082844800);  // from 1904
     return UTCDateTime{UInt16(s >> 32), UInt32(s), fraction};
 }
 
-bool sameDate(const UTCDateTime& a, const UTCDateTime& b) {
-    return a.highSeconds == b.highSeconds && a.lowSeconds == b.lowSeconds &&
-           a.fraction == b.fraction;
+auto fields(const UTCDateTime& d) {
+    return std::tuple(+d.highSeconds, +d.lowSeconds, +d.fraction);
 }
 
 }  // namespace
-
-// ---- Dates through FSSetCatalogInfo ----------------------------------------------
 
 // A date set and read back is the same date, down to its 1/65536 s fraction.
 TEST(FSSetCatalogInfoDates, ContentAndAccessDatesLandOnTheFileToTheFraction) {
     TempTree tree;
     const std::string file = tree.write("f", "x");
     FSRef ref = refOf(file);
-    FSCatalogInfo info{};
+    FSCatalogInfo info{}, back{};
     info.contentModDate = dateOf(1234567890, 0x8000);  // and a half second
     info.accessDate = dateOf(1000000000, 0x0001);
-    ASSERT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoContentMod | kFSCatInfoAccessDate, &info), noErr);
+    const FSCatalogInfoBitmap which = kFSCatInfoContentMod | kFSCatInfoAccessDate;
+    ASSERT_EQ(FSSetCatalogInfo(&ref, which, &info), noErr);
     struct stat st;
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 500000000);
-    EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
-    FSCatalogInfo back{};
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoContentMod | kFSCatInfoAccessDate, &back, nullptr,
-                               nullptr, nullptr),
-              noErr);
-    EXPECT_TRUE(sameDate(back.contentModDate, info.contentModDate));
-    EXPECT_TRUE(sameDate(back.accessDate, info.accessDate));
-
+    EXPECT_EQ(std::tuple(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_atim.tv_sec),
+              std::tuple(1234567890, 500000000, 1000000000));
+    ASSERT_EQ(FSGetCatalogInfo(&ref, which, &back, nullptr, nullptr, nullptr), noErr);
+    EXPECT_EQ(fields(back.contentModDate), fields(info.contentModDate));
+    EXPECT_EQ(fields(back.accessDate), fields(info.accessDate));
     // The attribute modification date cannot be set: accepted, nothing moves.
     const std::string before = snapshot(tree.root());
     info.attributeModDate = dateOf(5);
@@ -65,78 +57,58 @@ TEST(FSSetCatalogInfoDates, ContentAndAccessDatesLandOnTheFileToTheFraction) {
     EXPECT_EQ(snapshot(tree.root()), before);
 }
 
-// ---- Alias files ----------------------------------------------------------------------
-
 TEST(FSIsAliasFile, LinksAndFlaggedFilesAreAliasesFoldersAreNot) {
     TempTree tree;
-    const std::string folder = tree.mkdir("folder");
-    const std::string file = tree.write("file", "x");
+    const std::string folder = tree.mkdir("folder"), file = tree.write("file", "x");
     ASSERT_EQ(::symlink(folder.c_str(), tree.path("toFolder").c_str()), 0);
     ASSERT_EQ(::symlink(file.c_str(), tree.path("toFile").c_str()), 0);
     ASSERT_EQ(::symlink("/nonexistent/x", tree.path("dangling").c_str()), 0);
     // Empty files whose sidecar carries Finder info, with or without the alias flag.
-    auto withFinderInfo = [&](const char* name, const char* type, const char* creator, bool alias) {
+    for (const auto& [name, type, alias] : {std::tuple{"folderAlias", "fdrp", true},
+                                            {"docAlias", "TEXT", true},
+                                            {"fdrpNotFlagged", "fdrp", false}}) {
         tree.write(name, "");
-        Bytes fi = finderInfo(type, creator);
+        Bytes fi = finderInfo(type, "MACS");
         fi[8] = alias ? 0x80 : 0;  // kIsAlias
         tree.write(std::string("._") + name, makeSidecar({{9, 50, 32, fi}, {2, 82, 0, {}}}));
-    };
-    withFinderInfo("folderAlias", "fdrp", "MACS", true);
-    withFinderInfo("docAlias", "TEXT", "ttxt", true);
-    withFinderInfo("fdrpNotFlagged", "fdrp", "MACS", false);
-
-    struct Case {
+    }
+    const struct {
         const char* name;
         bool alias, folder;
-    } cases[] = {{"toFolder", true, true},  {"toFile", true, false},
-                 {"dangling", true, false}, {"folderAlias", true, true},
-                 {"docAlias", true, false}, {"fdrpNotFlagged", false, false},
-                 {"file", false, false},    {"folder", false, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FSRef ref = refOf(tree.path(c.name));
-        Boolean alias = 2, isFolder = 2;
-        ASSERT_EQ(FSIsAliasFile(&ref, &alias, &isFolder), noErr);
-        EXPECT_EQ(bool(alias), c.alias);
-        EXPECT_EQ(bool(isFolder), c.folder);
-    }
-    FSRef root = refOf("/");
+    } cases[] = {
+        {"toFolder", true, true},    {"toFile", true, false},   {"dangling", true, false},
+        {"folderAlias", true, true}, {"docAlias", true, false}, {"fdrpNotFlagged", false, false},
+        {"file", false, false},      {"folder", false, false},  {"/", false, false}};  // the root
     Boolean alias = 2, isFolder = 2;
-    EXPECT_EQ(FSIsAliasFile(&root, &alias, &isFolder), noErr);
-    EXPECT_FALSE(alias);
-
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FSRef ref = refOf(c.name[0] == '/' ? c.name : tree.path(c.name));
+        ASSERT_EQ(FSIsAliasFile(&ref, &alias, &isFolder), noErr);
+        EXPECT_EQ(std::tuple(bool(alias), bool(isFolder)), std::tuple(c.alias, c.folder));
+    }
     FSRef gone = refOf(file);
     ASSERT_EQ(::unlink(file.c_str()), 0);
     EXPECT_EQ(FSIsAliasFile(&gone, &alias, &isFolder), fnfErr);
     EXPECT_FALSE(alias);
-    EXPECT_EQ(FSIsAliasFile(&root, nullptr, &isFolder), paramErr);
+    EXPECT_EQ(FSIsAliasFile(&gone, nullptr, &isFolder), paramErr);
 }
-
-// ---- References from volume, folder ID and name -----------------------------------
 
 TEST(FSMakeFSRef, FromTheFieldsOfASpecAndWithLongNames) {
     TempTree tree;
-    const std::string folder = tree.mkdir("dir");
-    const std::string file = tree.write("dir/short", "x");
     const std::string longName(100, 'n');
-    const std::string longFile = tree.write("dir/" + longName, "y");
-    FSRef ref = refOf(file), folderRef = refOf(folder);
+    FSRef ref = refOf(tree.write("dir/short", "x")), folderRef = refOf(tree.path("dir"));
+    FSRef longRef = refOf(tree.write("dir/" + longName, "y")), made;
     FSSpec spec;
     ASSERT_EQ(FSGetCatalogInfo(&ref, 0, nullptr, nullptr, &spec, nullptr), noErr);
-
-    FSRef made;
     ASSERT_EQ(FSMakeFSRef(spec.vRefNum, spec.parID, spec.name, &made), noErr);
     EXPECT_EQ(FSCompareFSRefs(&made, &ref), noErr);
     ASSERT_EQ(FSMakeFSRef(0, spec.parID, nullptr, &made), noErr);
     EXPECT_EQ(FSCompareFSRefs(&made, &folderRef), noErr);
-
     Str255 name;
     name[0] = UInt8(longName.size());
     std::memcpy(name + 1, longName.data(), longName.size());
     ASSERT_EQ(FSMakeFSRef(0, spec.parID, name, &made), noErr);
-    FSRef longRef = refOf(longFile);
     EXPECT_EQ(FSCompareFSRefs(&made, &longRef), noErr);
-
     EXPECT_EQ(FSMakeFSRef(FSVolumeRefNum(spec.vRefNum - 1), spec.parID, spec.name, &made), nsvErr);
     EXPECT_EQ(FSMakeFSRef(spec.vRefNum, spec.parID, spec.name, nullptr), paramErr);
 }

@@ -6,10 +6,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "platform/AppleDouble.h"
 #include "platform/FileErrors.h"
@@ -53,15 +53,15 @@ int renameFlagsUnsupported(sysio::Call call) {
     return call == sysio::Call::Rename && gFlagRenames-- > 0 ? EINVAL : 0;
 }
 
-Bytes blankFork() {
-    return Bytes(appledouble::placeholderFork().begin(), appledouble::placeholderFork().end());
-}
 Bytes concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 Bytes slice(const Bytes& b, std::size_t from, std::size_t to) {
     return Bytes(b.begin() + from, b.begin() + std::min(to, b.size()));
+}
+std::uint32_t date(std::int64_t unixSeconds) {
+    return *appledouble::encodeDate(unixSeconds);
 }
 // Finder info and a fork, the shape a new sidecar has.
 Bytes plainSidecar(const Bytes& fork, const Bytes& fi = {}) {
@@ -142,46 +142,33 @@ TEST_F(ForkStore, ReadsTheSidecarBeforeTheMacAttributeBeforeSambasStream) {
     file("f");
     RsrcStore store;
     setAttr("f", kSambaFork, bytesOf("samba!\0"s));
-    EXPECT_EQ(fork("f", &store), bytesOf("samba!"));
-    EXPECT_EQ(store, RsrcStore::SambaStream);
+    EXPECT_EQ(std::tuple(fork("f", &store), store),
+              std::tuple(bytesOf("samba!"), RsrcStore::SambaStream));
     setAttr("f", kMacFork, bytesOf("mac"));
-    EXPECT_EQ(fork("f", &store), bytesOf("mac"));
-    EXPECT_EQ(store, RsrcStore::MacXattr);
+    EXPECT_EQ(std::tuple(fork("f", &store), store),
+              std::tuple(bytesOf("mac"), RsrcStore::MacXattr));
     sidecar("f", plainSidecar(bytesOf("side")));
-    EXPECT_EQ(fork("f", &store), bytesOf("side"));
-    EXPECT_EQ(store, RsrcStore::Sidecar);
+    EXPECT_EQ(std::tuple(fork("f", &store), store),
+              std::tuple(bytesOf("side"), RsrcStore::Sidecar));
 }
 
 TEST_F(ForkStore, ZeroLengthAndPlaceholderForksReadAsEmpty) {
+    const auto& p = appledouble::placeholderFork();
+    const Bytes blank(p.begin(), p.end());
     for (const char* n : {"blank", "zero", "attr"}) file(n);
-    sidecar("blank", plainSidecar(blankFork(), kTextFinderInfo));
+    sidecar("blank", plainSidecar(blank, kTextFinderInfo));
     sidecar("zero", plainSidecar({}, kTextFinderInfo));
-    setAttr("attr", kMacFork, blankFork());
+    setAttr("attr", kMacFork, blank);
     for (const char* name : {"blank", "zero", "attr"}) {
         SCOPED_TRACE(name);
         RsrcInfo info;
         ASSERT_EQ(getResourceFork(dirfd, name, &info), noErr);
-        EXPECT_EQ(info.store, RsrcStore::None);
-        EXPECT_EQ(info.length, 0u);
+        EXPECT_EQ(std::tuple(info.store, info.length), std::tuple(RsrcStore::None, 0u));
         char c;
         std::size_t actual = 7;
         EXPECT_EQ(readResourceFork(dirfd, name, 0, 1, &c, &actual), eofErr);
         EXPECT_EQ(actual, 0u);
     }
-}
-
-TEST_F(ForkStore, ReadingPastTheEndGivesEofWithTheBytesThatWereThere) {
-    file("f");
-    sidecar("f", plainSidecar(bytesOf("abcdef")));
-    char buf[10] = {};
-    std::size_t actual = 0;
-    EXPECT_EQ(readResourceFork(dirfd, "f", 4, 10, buf, &actual), eofErr);
-    EXPECT_EQ(actual, 2u);
-    EXPECT_EQ(std::string(buf, 2), "ef");
-    EXPECT_EQ(readResourceFork(dirfd, "f", 6, 1, buf, &actual), eofErr);
-    EXPECT_EQ(actual, 0u);
-    EXPECT_EQ(readResourceFork(dirfd, "f", 1, 3, buf, &actual), noErr);
-    EXPECT_EQ(std::string(buf, 3), "bcd");
 }
 
 TEST_F(ForkStore, PeerSidecarsGiveTheirForkAndFinderInfo) {
@@ -193,7 +180,7 @@ TEST_F(ForkStore, PeerSidecarsGiveTheirForkAndFinderInfo) {
     EXPECT_EQ(fork("samba"), corpusBytes("peers/samba-fruit.rsrc"));
     EXPECT_EQ(fork("unar"), corpusBytes("peers/unar-hidden.rsrc"));
     RsrcStore store;
-    EXPECT_TRUE(fork("mac", &store).empty());
+    EXPECT_TRUE(fork("mac", &store).empty());  // the placeholder
     EXPECT_EQ(store, RsrcStore::None);
     // Samba's from the metadata attribute.
     for (const char* n : {"samba", "unar", "mac"}) EXPECT_EQ(finderType(n), "TEXTttxt") << n;
@@ -227,7 +214,8 @@ TEST_F(ForkStore, FinderInfoIsWrittenWhereItWasFoundAndNewIntoASidecar) {
     setAttr("meta", kMetadata, meta);
     setAttr("mac", kMacFinderInfo, kTextFinderInfo);
     sidecar("macos", corpusBytes(kMac));
-    for (const char* n : {"meta", "mac", "none", "macos"})
+    tree->mkdir("dir");
+    for (const char* n : {"meta", "mac", "none", "macos", "dir"})
         ASSERT_EQ(setFinderInfo(dirfd, n, kAppl.data()), noErr) << n;
 
     Bytes expected = meta;
@@ -237,7 +225,7 @@ TEST_F(ForkStore, FinderInfoIsWrittenWhereItWasFoundAndNewIntoASidecar) {
     EXPECT_EQ(attr("mac", kMacFinderInfo), kAppl);
     EXPECT_FALSE(hasSidecar("mac"));
     EXPECT_EQ(sidecarBytes("none"), plainSidecar({}, kAppl));
-    EXPECT_EQ(finderType("none"), "APPLCARO");
+    EXPECT_EQ(sidecarBytes("dir"), plainSidecar({}, kAppl));  // folders too
     // macOS's shape: the ATTR block and every other byte kept.
     expected = corpusBytes(kMac);
     std::copy(kAppl.begin(), kAppl.end(), expected.begin() + 50);
@@ -247,12 +235,6 @@ TEST_F(ForkStore, FinderInfoIsWrittenWhereItWasFoundAndNewIntoASidecar) {
         ASSERT_EQ(setFinderInfo(dirfd, "none", kZero), noErr);
         EXPECT_FALSE(hasSidecar("none"));
     }
-}
-
-TEST_F(ForkStore, FinderInfoOfAFolderLivesInItsSidecarToo) {
-    tree->mkdir("dir");
-    ASSERT_EQ(setFinderInfo(dirfd, "dir", finderInfo("fold", "MACS").data()), noErr);
-    EXPECT_EQ(finderType("dir"), "foldMACS");
     RsrcInfo info;
     EXPECT_EQ(getResourceFork(dirfd, "dir", &info), notAFileErr);
 }
@@ -263,20 +245,20 @@ TEST_F(ForkStore, ANewForkGoesIntoASidecarOfTheShapeEveryReaderAccepts) {
     file("f");
     ASSERT_EQ(writeFork("f", 0, bytesOf("abc")), noErr);
     EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("abc")));
-    RsrcStore store;
-    EXPECT_EQ(fork("f", &store), bytesOf("abc"));
-    EXPECT_EQ(store, RsrcStore::Sidecar);
-    // Appending grows the sidecar in place.
+    // Appending grows the sidecar in place; past the end leaves zeros between.
     struct stat before, after;
     ASSERT_EQ(::stat(path("._f").c_str(), &before), 0);
     ASSERT_EQ(writeFork("f", 3, bytesOf("def")), noErr);
     ASSERT_EQ(::stat(path("._f").c_str(), &after), 0);
-    EXPECT_EQ(before.st_ino, after.st_ino);
-    EXPECT_EQ(after.st_size, 82 + 6);
-    // Writing past the end leaves zeros in between.
+    EXPECT_EQ(std::tuple(after.st_ino, after.st_size), std::tuple(before.st_ino, 82 + 6));
     ASSERT_EQ(writeFork("f", 8, bytesOf("!")), noErr);
     EXPECT_EQ(fork("f"), concat(bytesOf("abcdef"), Bytes{0, 0, '!'}));
     EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
+    // Sizes a sidecar's 32-bit fields cannot hold are refused, not wrapped.
+    const std::string kept = snap();
+    EXPECT_EQ(writeFork("f", 0xFFFFFFF0ull, Bytes(100, 1)), posErr);
+    EXPECT_EQ(writeFork("f", UINT64_MAX - 1, Bytes(4, 1)), posErr);
+    EXPECT_EQ(snap(), kept);
 }
 
 TEST_F(ForkStore, AShorterWriteKeepsTheTailAndLargeSidecarsAreCopiedWhole) {
@@ -308,13 +290,8 @@ TEST_F(ForkStore, AForkInAnAttributeMovesIntoASidecar) {
         fresh();
         setAttr("f", a, a == kSambaFork ? bytesOf("attrfork\0"s) : bytesOf("attrfork"));
         ASSERT_EQ(writeFork("f", 1, bytesOf("XY")), noErr);
-        RsrcStore store;
-        EXPECT_EQ(fork("f", &store), bytesOf("aXYrfork"));
-        EXPECT_EQ(store, RsrcStore::Sidecar);
+        EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("aXYrfork")));
         EXPECT_FALSE(hasAttr("f", a));
-        appledouble::Header h;
-        const Bytes b = sidecarBytes("f");
-        EXPECT_EQ(appledouble::parse(b.data(), b.size(), b.size(), &h), appledouble::Problem::None);
     }
 }
 
@@ -334,15 +311,15 @@ TEST_F(ForkStore, WritingOrDeletingAPeersForkKeepsEveryOtherByte) {
             ASSERT_EQ(write ? writeFork("f", 0, data) : deleteResourceFork(dirfd, "f"), noErr);
             if (c.sample == kSamba) {
                 EXPECT_EQ(attr("f", kMetadata), corpusBytes(kSambaMeta));
-            }
-            Bytes expected = slice(before, 0, c.forkAt);
-            if (!write && c.sample == kSamba) {
                 // Samba keeps the Finder info in the metadata attribute: its
                 // sidecar holds nothing but the fork and goes.
-                EXPECT_FALSE(hasSidecar("f"));
-                continue;
+                if (!write) {
+                    EXPECT_FALSE(hasSidecar("f"));
+                    continue;
+                }
             }
             // Elsewhere the fork is emptied and the file cut where it began.
+            Bytes expected = slice(before, 0, c.forkAt);
             appledouble::writeU32(expected.data() + c.lengthField, write ? 900 : 0);
             EXPECT_EQ(sidecarBytes("f"), write ? concat(expected, data) : expected);
         }
@@ -375,41 +352,26 @@ TEST_F(ForkStore, AForkThatIsNotLastIsLaidOutAgainWithEveryEntryKept) {
                                              "Netatalk"));
 }
 
-TEST_F(ForkStore, AForkTooLargeForASidecarIsRefusedNotWrapped) {
+TEST_F(ForkStore, SidecarsWrittenAnewKeepOwnerAndModeWhereRenameFlagsAreUnsupported) {
+    // Only root can hand a file to another owner.
+    const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
     file("f");
-    ASSERT_EQ(writeFork("f", 0, bytesOf("abc")), noErr);
-    const std::string before = snap();
-    EXPECT_EQ(writeFork("f", 0xFFFFFFF0ull, Bytes(100, 1)), posErr);
-    EXPECT_EQ(writeFork("f", UINT64_MAX - 1, Bytes(4, 1)), posErr);
-    EXPECT_EQ(snap(), before);
-}
-
-TEST_F(ForkStore, SidecarsAreStillWrittenWhereRenameFlagsAreUnsupported) {
-    file("f");
+    ASSERT_EQ(::chown(path("f").c_str(), owner, owner), 0);
+    struct stat st;
     sysio::setFaultHook(renameFlagsUnsupported);
     gFlagRenames = 1;
     ASSERT_EQ(writeFork("f", 0, bytesOf("hello")), noErr);  // linked into place
+    ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, owner);
+    ASSERT_EQ(::chmod(path("._f").c_str(), 0640), 0);
     gFlagRenames = 1;
-    ASSERT_EQ(writeFork("f", 0, bytesOf("J")), noErr);  // replaced by a plain rename
+    ASSERT_EQ(writeFork("f", 0, bytesOf("J")), noErr);  // rebuilt, replaced by a plain rename
     sysio::setFaultHook(nullptr);
     EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("Jello")));
     EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
-}
-
-TEST_F(ForkStore, SidecarsWrittenAnewKeepOwnerAndMode) {
-    if (::geteuid() != 0) GTEST_SKIP() << "only root can hand a file to another owner";
-    file("f");
-    ASSERT_EQ(::chown(path("f").c_str(), 65534, 65534), 0);
-    ASSERT_EQ(writeFork("f", 0, bytesOf("hello")), noErr);
-    struct stat st;
+    // The file's owner, not the writer (root here), and the mode it had.
     ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 65534u);  // the file's owner, not the writer (root here)
-    ASSERT_EQ(::chmod(path("._f").c_str(), 0640), 0);
-    ASSERT_EQ(writeFork("f", 0, bytesOf("J")), noErr);  // rebuilt under a new name
-    ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(st.st_uid, 65534u);
-    EXPECT_EQ(fork("f"), bytesOf("Jello"));
+    EXPECT_EQ(std::tuple(st.st_uid, st.st_mode & 07777), std::tuple(owner, 0640u));
 }
 
 TEST_F(ForkStore, DeletingTheForkEmptiesEveryStore) {
@@ -431,21 +393,25 @@ TEST_F(ForkStore, CreationDateComesFromMetadataThenTheSidecarsDatesEntry) {
     file("f");
     created("f", false);
     Bytes dates(16, 0);
-    appledouble::writeU32(dates.data(), *appledouble::encodeDate(1000000000));
+    appledouble::writeU32(dates.data(), date(1000000000));
     appledouble::writeU32(dates.data() + 8, 0x80000000);
-    sidecar("f", makeSidecar({{9, 62, 32, kTextFinderInfo}, {8, 94, 16, dates}, {2, 110, 0, {}}}));
+    const Bytes side = makeSidecar(
+        {{9, 62, 32, kTextFinderInfo}, {8, 94, 16, dates}, {2, 110, 4, bytesOf("rsrc")}});
+    sidecar("f", side);
     EXPECT_EQ(created("f"), 1000000000);
     ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
     EXPECT_EQ(created("f"), 1234567890);
-    EXPECT_EQ(slice(sidecarBytes("f"), 98, 110), slice(dates, 4, 16));  // other dates kept
+    Bytes expected = side;  // every other byte kept: other dates, Finder info, fork
+    appledouble::writeU32(expected.data() + 94, date(1234567890));
+    EXPECT_EQ(sidecarBytes("f"), expected);
     EXPECT_FALSE(hasAttr("f", kMetadata));  // the sidecar's entry is where the date lives
 
     const Bytes meta = corpusBytes(kSambaMeta);
     setAttr("f", kMetadata, meta);
     EXPECT_EQ(created("f"), *appledouble::decodeDate(be32(meta, 354)));
     ASSERT_EQ(setCreationDate(dirfd, "f", 1500000000), noErr);
-    EXPECT_EQ(be32(attr("f", kMetadata), 354), *appledouble::encodeDate(1500000000));
-    EXPECT_EQ(be32(sidecarBytes("f"), 94), *appledouble::encodeDate(1234567890));
+    EXPECT_EQ(be32(attr("f", kMetadata), 354), date(1500000000));
+    EXPECT_EQ(be32(sidecarBytes("f"), 94), date(1234567890));
 }
 
 TEST_F(ForkStore, CreationDateWithoutADatesEntryGoesIntoANewMetadataAttribute) {
@@ -455,7 +421,6 @@ TEST_F(ForkStore, CreationDateWithoutADatesEntryGoesIntoANewMetadataAttribute) {
     setAttr("attr", kMacFinderInfo, kAppl);
     tree->mkdir("folder");
     const struct timespec times[2] = {{1300000000, 0}, {1400000000, 0}};  // access, modify
-    const auto date = [](std::int64_t t) { return *appledouble::encodeDate(t); };
     Bytes dates(16, 0);  // created, modified, never backed up, accessed
     const std::uint32_t when[] = {date(1234567890), date(1400000000), 0x80000000u,
                                   date(1300000000)};
@@ -465,10 +430,9 @@ TEST_F(ForkStore, CreationDateWithoutADatesEntryGoesIntoANewMetadataAttribute) {
         ASSERT_EQ(::utimensat(AT_FDCWD, path(n).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
         ASSERT_EQ(setCreationDate(dirfd, n, 1234567890), noErr);
         EXPECT_EQ(created(n), 1234567890);
-        // Samba's shape, byte for byte.
-        const Bytes fi = n == std::string("side")   ? kTextFinderInfo
-                         : n == std::string("attr") ? kAppl
-                                                    : Bytes{};
+        // Samba's shape, byte for byte, with the file's current Finder info.
+        const std::string name = n;
+        const Bytes fi = name == "side" ? kTextFinderInfo : name == "attr" ? kAppl : Bytes{};
         EXPECT_EQ(attr(n, kMetadata), makeSidecar({{4, 154, 0, {}},
                                                    {8, 354, 16, dates},
                                                    {9, 122, 32, fi},
@@ -479,11 +443,8 @@ TEST_F(ForkStore, CreationDateWithoutADatesEntryGoesIntoANewMetadataAttribute) {
                                                    {0x8053567E, 398, 4, {}}},
                                                   ""));
     }
-    EXPECT_EQ(finderType("side"), "TEXTttxt");
-    EXPECT_EQ(finderType("attr"), "APPLCARO");
     // The sidecar keeps its two entries and every byte; no new sidecar appears.
     EXPECT_EQ(sidecarBytes("side"), corpusBytes(kUnar));
-    EXPECT_EQ(fork("side"), corpusBytes("peers/unar-hidden.rsrc"));
     EXPECT_FALSE(hasSidecar("plain"));
     EXPECT_FALSE(hasSidecar("folder"));
 
@@ -492,7 +453,7 @@ TEST_F(ForkStore, CreationDateWithoutADatesEntryGoesIntoANewMetadataAttribute) {
     ASSERT_EQ(setCreationDate(dirfd, "side", 1500000000), noErr);
     ASSERT_EQ(setFinderInfo(dirfd, "side", appl.data()), noErr);
     const Bytes meta = attr("side", kMetadata);
-    EXPECT_EQ(be32(meta, 354), *appledouble::encodeDate(1500000000));
+    EXPECT_EQ(be32(meta, 354), date(1500000000));
     EXPECT_EQ(slice(meta, 122, 154), appl);
     EXPECT_EQ(finderType("side"), "APPLttxt");
     // The copies stay equal to it: cleared Finder info does not bring the
@@ -543,7 +504,6 @@ void tryEverything(int dirfd, const char* name, OSErr expected) {
     EXPECT_EQ(writeResourceFork(dirfd, name, 10, 5, "hello"), expected);
     EXPECT_EQ(deleteResourceFork(dirfd, name), expected);
     EXPECT_EQ(getFinderInfo(dirfd, name, fi), expected);
-    std::memcpy(fi, "APPLCARO", 8);
     EXPECT_EQ(setFinderInfo(dirfd, name, fi), expected);
     EXPECT_EQ(setFinderInfo(dirfd, name, kZero), expected);
     EXPECT_EQ(getCreationDate(dirfd, name, &when, &found), expected);
@@ -567,7 +527,7 @@ TEST_F(ForkStore, EveryMalformedSidecarIsRefusedAndLeftByteForByte) {
     EXPECT_GE(files, 20u);
 }
 
-TEST_F(ForkStore, LinksAndFifosAreRefusedNeverFollowedAndNeverBlockedOn) {
+TEST_F(ForkStore, LinksFifosAndMissingFilesAreRefusedNeverFollowedAndNeverBlockedOn) {
     // A blocking open of a FIFO without a writer would hang this test.
     TempTree outside;
     outside.write("target", plainSidecar(bytesOf("abc"), kTextFinderInfo));
@@ -578,13 +538,9 @@ TEST_F(ForkStore, LinksAndFifosAreRefusedNeverFollowedAndNeverBlockedOn) {
     ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0644), 0);
     const std::string before = snap(), outsideBefore = snapshot(outside.root());
     for (const char* name : {"f", "link", "g", "pipe"}) tryEverything(dirfd, name, notAFileErr);
+    tryEverything(dirfd, "gone", fnfErr);
     EXPECT_EQ(snap(), before);
     EXPECT_EQ(snapshot(outside.root()), outsideBefore);
-}
-
-TEST_F(ForkStore, AMissingFileGivesFnfErrAndCreatesNothing) {
-    tryEverything(dirfd, "gone", fnfErr);
-    EXPECT_EQ(snap(), "");
     EXPECT_EQ(getResourceFork(dirfd, "a/b", nullptr), paramErr);
 }
 
@@ -609,7 +565,7 @@ TEST_F(ForkStore, AFileTheUserMayNotWriteStaysAsItWas) {
 // ---- Crash safety: every failing system call leaves the old bytes or finishes ----
 
 namespace {
-enum class Op { Write, Delete, FinderInfo, Date };
+enum class Op { Write, FinderInfo, Date };
 struct Scenario {
     const char* what;
     Bytes sidecar;  // none when empty
@@ -641,8 +597,6 @@ protected:
         switch (s.op) {
             case Op::Write:
                 return writeResourceFork(dirfd, "f", s.at, data.size(), data.data());
-            case Op::Delete:
-                return deleteResourceFork(dirfd, "f");
             case Op::FinderInfo:
                 return setFinderInfo(dirfd, "f", kAppl.data());
             case Op::Date:
@@ -686,30 +640,19 @@ protected:
     }
 };
 
-TEST_F(ForkStoreFaults, WritesAndDeletionsSurviveEveryFailingCall) {
-    const Bytes withFork = plainSidecar(pattern(4000, 2), kTextFinderInfo);
-    const Bytes attrFork = bytesOf("attribute fork"), mac = corpusBytes(kMac),
-                unar = corpusBytes(kUnar);
+TEST_F(ForkStoreFaults, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
+    // Flips and deletions over sidecars of every shape fail call by call in
+    // FaultInjection_test; here the store's other changes, each all or nothing.
+    const Bytes mac = corpusBytes(kMac), unar = corpusBytes(kUnar);
     const Bytes forkFirst = makeSidecar(
         {{2, 62, 3, bytesOf("abc")}, {4, 65, 4, bytesOf("note")}, {9, 69, 32, kTextFinderInfo}});
-    const Bytes fiOnly = makeSidecar({{9, 38, 32, kTextFinderInfo}});
     const Bytes forkOnly = makeSidecar({{2, 38, 5, bytesOf("fork!")}});
     const Bytes withDates = makeSidecar({{9, 62, 32, {}}, {8, 94, 16, {}}, {2, 110, 0, {}}});
-    const std::pair<const char*, Bytes> stream = {kSambaFork, bytesOf("stream fork\0"s)},
-                                        macFork = {kMacFork, attrFork},
-                                        meta = {kMetadata, corpusBytes(kSambaMeta)},
+    const std::pair<const char*, Bytes> meta = {kMetadata, corpusBytes(kSambaMeta)},
                                         macFi = {kMacFinderInfo, kTextFinderInfo};
     const std::vector<Scenario> scenarios = {
-        {"new sidecar", {}, {}, Op::Write},
-        {"append in place", withFork, {}, Op::Write, 4000},
-        {"overwrite rebuilds", withFork, {}, Op::Write, 10},
-        {"placeholder replaced", mac, {}, Op::Write},
-        {"re-layout", forkFirst, {}, Op::Write},
-        {"moved out of an attribute", {}, {macFork}, Op::Write, 2},
-        {"moved next to a Finder-info-only sidecar", fiOnly, {stream}, Op::Write},
-        {"delete cuts the sidecar", unar, {}, Op::Delete},
-        {"delete removes the sidecar", corpusBytes(kSamba), {}, Op::Delete},
-        {"delete removes the attribute", {}, {macFork}, Op::Delete},
+        {"append in place", plainSidecar(pattern(4000, 2), kTextFinderInfo), {}, Op::Write, 4000},
+        {"re-layout keeps a comment", forkFirst, {}, Op::Write},
         {"Finder info in place", mac, {}, Op::FinderInfo},
         {"Finder info into a new sidecar", {}, {}, Op::FinderInfo},
         {"Finder info added to a fork-only sidecar", forkOnly, {}, Op::FinderInfo},
@@ -722,18 +665,7 @@ TEST_F(ForkStoreFaults, WritesAndDeletionsSurviveEveryFailingCall) {
         for (const Scenario& s : scenarios) check(s, err);
 }
 
-// ---- Companions: hidden sidecars and renames ----
-
-TEST_F(ForkStore, SidecarsBesideTheirFileAndNetatalkFoldersAreHidden) {
-    for (const char* n : {"f", "._f", "._orphan", "g", "plain"}) file(n);
-    tree->mkdir(".AppleDouble");
-    tree->mkdir("._g");
-    EXPECT_TRUE(isHiddenCompanion(dirfd, "._f"));
-    EXPECT_TRUE(isHiddenCompanion(dirfd, ".AppleDouble"));
-    // An orphan, a folder named like a sidecar, and ordinary names are shown.
-    for (const char* n : {"._orphan", "._g", "f", "._", "plain"})
-        EXPECT_FALSE(isHiddenCompanion(dirfd, n)) << n;
-}
+// ---- Companions: hidden sidecars (listed through the File Manager's tests) and renames ----
 
 TEST_F(ForkStore, RenamingMovesTheSidecarButNeverOverAnotherFile) {
     file("new");
@@ -745,6 +677,10 @@ TEST_F(ForkStore, RenamingMovesTheSidecarButNeverOverAnotherFile) {
     file("._a", "a");
     file("._b", "b");
     EXPECT_EQ(renameCompanion(dirfd, "a", "b"), dupFNErr);
-    EXPECT_EQ(readText(path("._a")), "a");
-    EXPECT_EQ(readText(path("._b")), "b");
+    EXPECT_EQ(readText(path("._a")) + readText(path("._b")), "ab");
+    // Hidden only beside its file, and never a folder or the bare "._".
+    file("g");
+    tree->mkdir("._g");
+    EXPECT_TRUE(isHiddenCompanion(dirfd, "._new"));
+    for (const char* n : {"._a", "._g", "._"}) EXPECT_FALSE(isHiddenCompanion(dirfd, n)) << n;
 }
