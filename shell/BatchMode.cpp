@@ -295,82 +295,86 @@ int confirm(const CBatchOptions& options, const CBatchIO& io) {
     return kBatchFailure;
 }
 
-int finish(std::size_t done, std::size_t total, bool failed, CReporter* reporter) {
+// How many files went each way.
+struct CTally {
+    std::size_t changed = 0, failed = 0, skipped = 0;
+};
+
+// Goes through the expanded paths in order, with progress on the terminal: a
+// failure met while expanding is reported and counted, every other item goes
+// to `handle`. Stops after the file in hand when interrupted. Returns how many
+// files were left.
+template <class Handle>
+std::size_t forEachItem(const CBatchOptions& options, const CBatchIO& io, CReporter* reporter,
+                        CTally* tally, Handle handle) {
+    const std::vector<CBatchItem> items = expandAll(options);
+    CProgress progress(io.err, io.errIsTerminal, items.size());
+    reporter->setProgress(&progress);
+    std::size_t done = 0;
+    for (; done < items.size() && !gBatchInterrupted; ++done) {
+        Outcome outcome = Outcome::Failed;
+        if (items[done].failure != noErr)
+            reporter->failure(items[done].path, items[done].failure, items[done].note);
+        else
+            outcome = handle(items[done]);
+        ++(outcome == Outcome::Changed  ? tally->changed
+           : outcome == Outcome::Failed ? tally->failed
+                                        : tally->skipped);
+        progress.show(done + 1);
+    }
+    progress.hide();
+    reporter->setProgress(nullptr);
+    return items.size() - done;
+}
+
+// The exit status, after the report: an interruption is said last.
+int finish(const CBatchIO& io, std::size_t left, const CTally& tally, CReporter* reporter) {
+    std::fflush(io.out);
     if (gBatchInterrupted) {
-        reporter->message("interrupted: " + std::to_string(total - done) +
-                          " files were not handled");
+        reporter->message("interrupted: " + std::to_string(left) + " files were not handled");
         return kBatchInterrupted;
     }
-    return failed ? kBatchFailure : kBatchSuccess;
+    return tally.failed ? kBatchFailure : kBatchSuccess;
 }
 
 int runOperation(const CBatchOptions& options, const CBatchIO& io) {
     int status = confirm(options, io);
     if (status >= 0) return status;
     CReporter reporter(io, false);
-    std::size_t changed = 0, failed = 0, skipped = 0;
+    CTally tally;
     CFolderCache folders;
-    const std::vector<CBatchItem> items = expandAll(options);
-    CProgress progress(io.err, io.errIsTerminal, items.size());
-    reporter.setProgress(&progress);
-    std::size_t done = 0;
-    for (; done < items.size() && !gBatchInterrupted; ++done) {
-        if (items[done].failure != noErr) {
-            reporter.failure(items[done].path, items[done].failure, items[done].note);
-            ++failed;
-            continue;
-        }
-        const Outcome outcome =
-            options.dryRun ? predictOperation(items[done], options.function, &reporter)
-                           : applyOperation(items[done], options.function, &folders, &reporter);
-        ++(outcome == Outcome::Changed ? changed : outcome == Outcome::Failed ? failed : skipped);
-        progress.show(done + 1);
-    }
-    progress.hide();
-    reporter.setProgress(nullptr);
-    if (options.dryRun)
-        reporter.out("dry run: " + std::to_string(changed) + " would change, " +
-                     std::to_string(failed) + " would fail, " + std::to_string(skipped) +
-                     " skipped; nothing was changed\n");
-    else
-        reporter.out(std::to_string(changed) + " changed, " + std::to_string(failed) + " failed, " +
-                     std::to_string(skipped) + " skipped\n");
-    std::fflush(io.out);
-    return finish(done, items.size(), failed > 0, &reporter);
+    const std::size_t left =
+        forEachItem(options, io, &reporter, &tally, [&](const CBatchItem& item) {
+            return options.dryRun ? predictOperation(item, options.function, &reporter)
+                                  : applyOperation(item, options.function, &folders, &reporter);
+        });
+    const std::string counts =
+        std::to_string(tally.changed) + (options.dryRun ? " would change, " : " changed, ") +
+        std::to_string(tally.failed) + (options.dryRun ? " would fail, " : " failed, ") +
+        std::to_string(tally.skipped) + " skipped";
+    reporter.out(options.dryRun ? "dry run: " + counts + "; nothing was changed\n" : counts + "\n");
+    return finish(io, left, tally, &reporter);
 }
 
 int runInfo(const CBatchOptions& options, const CBatchIO& io) {
     CReporter reporter(io, options.json);
-    std::size_t failed = 0;
-    const std::vector<CBatchItem> items = expandAll(options);
-    CProgress progress(io.err, io.errIsTerminal, items.size());
-    reporter.setProgress(&progress);
-    std::size_t done = 0;
-    for (; done < items.size() && !gBatchInterrupted; ++done) {
-        if (items[done].failure != noErr) {
-            reporter.failure(items[done].path, items[done].failure, items[done].note);
-            ++failed;
-            continue;
-        }
-        const CForkReport report = InspectFile(&items[done].ref, items[done].path);
-        if (report.error != noErr) {
-            reporter.failure(report.path, report.error, "");
-            ++failed;
-        } else {
-            reporter.out(options.json ? FormatReportJson(report) + "\n" : FormatReportText(report));
-            if (!ReportIsComplete(report)) {
-                ++failed;
-                const OSErr code =
-                    report.rsrcError != noErr ? report.rsrcError : report.finderInfoError;
-                // The JSON line above already carries the error.
-                reporter.failure(report.path, code, "", "", false);
+    CTally tally;
+    const std::size_t left =
+        forEachItem(options, io, &reporter, &tally, [&](const CBatchItem& item) {
+            const CForkReport report = InspectFile(&item.ref, item.path);
+            if (report.error != noErr) {
+                reporter.failure(report.path, report.error, "");
+                return Outcome::Failed;
             }
-        }
-        progress.show(done + 1);
-    }
-    progress.hide();
-    std::fflush(io.out);
-    return finish(done, items.size(), failed > 0, &reporter);
+            reporter.out(options.json ? FormatReportJson(report) + "\n" : FormatReportText(report));
+            if (ReportIsComplete(report)) return Outcome::Changed;
+            const OSErr code =
+                report.rsrcError != noErr ? report.rsrcError : report.finderInfoError;
+            // The JSON line above already carries the error.
+            reporter.failure(report.path, code, "", "", false);
+            return Outcome::Failed;
+        });
+    return finish(io, left, tally, &reporter);
 }
 
 void onSignal(int) {
