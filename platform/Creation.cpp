@@ -41,11 +41,9 @@ OSErr create(Kind kind, const FSRef* parentRef, UniCharCount nameLength, const U
              FSSpec* newSpec, UInt32* newDirID) {
     if (!name && nameLength > 0) return paramErr;
     Located parent;
-    OSErr err = locate(parentRef, &parent);
-    if (err != noErr) return err;
     CDirFd folder;
-    err = openLocatedFolder(parent, &folder);
-    if (err != noErr) return err == errFSNotAFolder ? OSErr(dirNFErr) : err;
+    OSErr err = openParentFolder(parentRef, &parent, &folder);
+    if (err != noErr) return err;
     std::vector<std::string> candidates = filenames::fromUnicode(name, nameLength);
     if (candidates.empty() || !filenames::isComponent(candidates[0])) return bdNamErr;
     const std::string& newName = candidates[0];

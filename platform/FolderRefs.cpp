@@ -19,10 +19,8 @@ OSErr lookUpLongName(SInt32 dirID, const std::string& name, FSRef* ref) {
     OSErr err = FSpMakeFSRef(&folderSpec, &folderRef);
     if (err != noErr) return err;
     Located folder;
-    if ((err = locate(&folderRef, &folder)) != noErr) return err;
     CDirFd fd;
-    err = openLocatedFolder(folder, &fd);
-    if (err != noErr) return err == errFSNotAFolder ? OSErr(dirNFErr) : err;
+    if ((err = openParentFolder(&folderRef, &folder, &fd)) != noErr) return err;
     if (!filenames::isComponent(name)) return bdNamErr;
     Identity identity;
     if ((err = statEntry(fd.get(), name.c_str(), nullptr, &identity)) != noErr) return err;

@@ -72,6 +72,13 @@ OSErr locateFile(const FSRef* ref, Located* located, Identity* identity) {
     return noErr;
 }
 
+// The kind of the named fork and the file it belongs to.
+OSErr locateNamedFork(const FSRef* ref, UniCharCount length, const UniChar* name, ForkKind* kind,
+                      Located* located, Identity* identity) {
+    OSErr err = forkKindOf(length, name, kind);
+    return err != noErr ? err : locateFile(ref, located, identity);
+}
+
 // Opens the data fork's file without following a link and without blocking,
 // then checks that what was opened is the regular file that was located.
 OSErr openDataFile(const Located& located, int accessFlags, int* fd) {
@@ -173,11 +180,9 @@ OSErr FSGetResourceForkName(HFSUniStr255* resourceForkName) {
 // resource fork needs no sidecar, and a failure later leaves no trace.
 OSErr FSCreateFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
     ForkKind kind;
-    OSErr err = forkKindOf(forkNameLength, forkName, &kind);
-    if (err != noErr) return err;
     Located located;
     Identity identity;
-    err = locateFile(ref, &located, &identity);
+    OSErr err = locateNamedFork(ref, forkNameLength, forkName, &kind, &located, &identity);
     if (err != noErr || kind == ForkKind::Data) return err;
     forkstore::RsrcInfo info;
     return forkstore::getResourceFork(located.folder.get(), located.name.c_str(), &info);
@@ -185,11 +190,9 @@ OSErr FSCreateFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar*
 
 OSErr FSDeleteFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
     ForkKind kind;
-    OSErr err = forkKindOf(forkNameLength, forkName, &kind);
-    if (err != noErr) return err;
     Located located;
     Identity identity;
-    err = locateFile(ref, &located, &identity);
+    OSErr err = locateNamedFork(ref, forkNameLength, forkName, &kind, &located, &identity);
     if (err != noErr) return err;
     for (const OpenFork& f : gForks)
         if (f.used && f.kind == kind && f.identity.dev == identity.dev &&

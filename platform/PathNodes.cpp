@@ -426,6 +426,12 @@ OSErr openLocatedFolder(const Located& located, CDirFd* folder) {
     return noErr;
 }
 
+OSErr openParentFolder(const FSRef* ref, Located* parent, CDirFd* folder) {
+    OSErr err = locate(ref, parent);
+    if (err == noErr) err = openLocatedFolder(*parent, folder);
+    return err == errFSNotAFolder ? OSErr(dirNFErr) : err;
+}
+
 void makeSpec(NodeID node, FSVolumeRefNum volume, FSSpec* spec) {
     std::memset(spec, 0, sizeof *spec);
     spec->vRefNum = volume;

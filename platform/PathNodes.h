@@ -132,6 +132,9 @@ OSErr locateNode(NodeID node, const Identity* expected, Located* out);
 // Opens the located object itself as a folder (O_PATH), checking that it is
 // still the object that was stat'ed: errFSNotAFolder for a file.
 OSErr openLocatedFolder(const Located& located, CDirFd* folder);
+// Locates a reference to a folder that things are made or looked up in, and
+// opens it: dirNFErr when the reference is to a file.
+OSErr openParentFolder(const FSRef* ref, Located* parent, CDirFd* folder);
 
 // The FSSpec of a node: its parent's node ID and its name, cut to 63 bytes
 // with "#" and the node ID in hex when longer. The root is parID 1, name "/".

@@ -183,11 +183,9 @@ OSErr FSMakeFSRefUnicode(const FSRef* parentRef, UniCharCount nameLength, const 
                          TextEncoding, FSRef* newRef) {
     if (!newRef || (!name && nameLength > 0)) return paramErr;
     Located parent;
-    OSErr err = locate(parentRef, &parent);
-    if (err != noErr) return err;
     CDirFd folder;
-    err = openLocatedFolder(parent, &folder);
-    if (err != noErr) return err == errFSNotAFolder ? OSErr(dirNFErr) : err;
+    OSErr err = openParentFolder(parentRef, &parent, &folder);
+    if (err != noErr) return err;
     std::vector<std::string> candidates = filenames::fromUnicode(name, nameLength);
     if (candidates.empty() || !filenames::isComponent(candidates[0])) return bdNamErr;
     for (const std::string& candidate : candidates) {
