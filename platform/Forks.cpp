@@ -274,6 +274,11 @@ OSErr FSSetForkPosition(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 posit
     SInt64 position;
     OSErr err = startOf(*f, positionMode, positionOffset, &position);
     if (err != noErr) return err;
+    // The start of an open data fork is never past its end.
+    if (position == 0 && f->kind == ForkKind::Data) {
+        f->mark = 0;
+        return noErr;
+    }
     SInt64 size;
     err = forkSize(*f, &size);
     if (err != noErr) return err;
