@@ -20,6 +20,7 @@
 #include "support/MoreAppleEvents.h"
 #include "testkit/AllocationProbe.h"
 #include "testkit/Nobody.h"
+#include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
@@ -29,19 +30,6 @@ namespace {
 
 constexpr AEDesc kNull = {typeNull, nullptr};
 constexpr SInt64 kSeconds1970To2000 = 946684800;
-
-FSRef refOf(const std::string& path) {
-    FSRef ref{};
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-        << path;
-    return ref;
-}
-
-std::string pathOf(const FSRef& ref) {
-    UInt8 buf[4096];
-    return FSRefMakePath(&ref, buf, sizeof buf) == noErr ? reinterpret_cast<char*>(buf)
-                                                         : "<no path>";
-}
 
 bool same(const FSRef& a, const FSRef& b) {
     return FSCompareFSRefs(&a, &b) == noErr;

@@ -18,6 +18,7 @@
 #include "platform/SysIO.h"
 #include "processing/ForkOperations.h"
 #include "testkit/ForkInvariant.h"
+#include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
@@ -108,9 +109,8 @@ int openDescriptors() {
 // as a processing run does.
 OSErr runOver(const TempTree& t, const std::vector<std::string>& names, ForkOp op) {
     for (const std::string& name : names) {
-        FSRef ref;
-        OSErr err =
-            FSPathMakeRef(reinterpret_cast<const UInt8*>(t.path(name).c_str()), &ref, nullptr);
+        OSErr err;
+        const FSRef ref = refOf(t.path(name), &err);
         if (err != noErr) return err;
         err = ProcessFSRef(&ref, op == ForkOp::Flip ? kFlipDeleteDataFork : kDeleteResourceFork);
         if (err != noErr) return err;

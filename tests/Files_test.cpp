@@ -18,6 +18,7 @@
 
 #include "platform/PathNodes.h"
 #include "platform/SysIO.h"
+#include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"
 #include "testkit/TempTree.h"
 
@@ -25,22 +26,6 @@ using namespace testsupport;
 using Names = std::vector<std::string>;
 
 namespace {
-
-FSRef refOf(const std::string& path, OSErr* result = nullptr, Boolean* isDir = nullptr) {
-    FSRef ref{};
-    OSErr err = OSErr(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, isDir));
-    if (result)
-        *result = err;
-    else
-        EXPECT_EQ(err, noErr) << path;
-    return ref;
-}
-
-std::string pathOf(const FSRef& ref) {
-    std::vector<UInt8> buf(65536);
-    OSStatus err = FSRefMakePath(&ref, buf.data(), UInt32(buf.size()));
-    return err == noErr ? std::string(reinterpret_cast<char*>(buf.data())) : std::string();
-}
 
 HFSUniStr255 uni(const std::string& ascii) {
     HFSUniStr255 n{};

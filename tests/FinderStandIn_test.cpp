@@ -12,22 +12,17 @@
 #include "platform/Aliases.h"
 #include "platform/MacMemory.h"
 #include "platform/SysIO.h"
+#include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
 using testsupport::TempTree;
+using testsupport::refOf;
 
 namespace {
 
 constexpr AEDesc kNull = {typeNull, nullptr};
 const std::string kPropertyFormat =
     "'----':obj {form:prop,want:type(prop),seld:type(comt),from:(@)}";
-
-FSRef refOf(const std::string& path) {
-    FSRef ref{};
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-        << path;
-    return ref;
-}
 
 // {want: file, from: null, form: alis, seld: alias of path}
 AEDesc itemSpecifier(const std::string& path) {

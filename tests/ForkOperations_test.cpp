@@ -11,19 +11,13 @@
 #include "platform/MacMemory.h"
 #include "platform/Sound.h"
 #include "platform/SysIO.h"
+#include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"
 #include "testkit/TempTree.h"
 
 using namespace testsupport;
 
 namespace {
-
-FSRef refOf(const std::string& path) {
-    FSRef ref{};
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-        << path;
-    return ref;
-}
 
 OSErr process(const std::string& path, functionType op = kFlipDeleteDataFork) {
     FSRef ref = refOf(path);
