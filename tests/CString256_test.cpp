@@ -169,35 +169,30 @@ TEST(CString256Transform, SameResultsUnderALatin1Locale) {
     EXPECT_EQ(t.beginsWith_nocase("\xE4"), 0);
 }
 
-TEST(CString256Affixes, AllEightForms) {
+TEST(CString256Affixes, CaseFormsPointerFormsAndAffixesLongerThanTheString) {
     CString256 s("Report.TXT"), a("a"), empty, prefix("REPORT"), suffix("t.txt");
-    const int matches[] = {
-        s.beginsWith("Rep", 0),      s.beginsWith("rep", 1),
-        s.endsWith(".TXT", 0),       s.endsWith(".txt", 1),
-        s.endsWith("Report.TXT", 0), a.beginsWith("", 0),
-        empty.endsWith("", 0),       a.beginsWith(static_cast<const char*>(nullptr), 0),
-        s.beginsWith(&prefix, 1),    s.endsWith(&suffix, 1),
-        s.beginsWith_nocase(prefix), s.endsWith_nocase(suffix)};
-    const int misses[] = {s.beginsWith("rep", 0),   s.beginsWith("Report.TXT.bak", 1),
-                          s.endsWith(".txt", 0),    s.endsWith("x.Report.TXT", 1),
-                          a.endsWith("abc", 0),     a.beginsWith("abc", 0),
-                          empty.endsWith("x", 0),   s.beginsWith(&prefix, 0),
-                          s.endsWith(&suffix, 0),   s.beginsWith_nocase("Rex"),
+    const int matches[] = {s.beginsWith("rep", 1),
+                           s.endsWith("Report.TXT", 0),
+                           a.beginsWith("", 0),
+                           empty.endsWith("", 0),
+                           a.beginsWith(static_cast<const char*>(nullptr), 0),
+                           s.endsWith(&suffix, 1),
+                           s.beginsWith_nocase(prefix)};
+    const int misses[] = {s.beginsWith("rep", 0),        s.beginsWith("Report.TXT.bak", 1),
+                          s.endsWith("x.Report.TXT", 1), a.endsWith("abc", 0),
+                          empty.endsWith("x", 0),        s.beginsWith(&prefix, 0),
                           s.endsWith_nocase(".TxX")};
     for (std::size_t i = 0; i < std::size(matches); ++i) EXPECT_EQ(matches[i], 1) << "match " << i;
     for (std::size_t i = 0; i < std::size(misses); ++i) EXPECT_EQ(misses[i], 0) << "miss " << i;
 }
 
-TEST(CString256Access, IndexAndPrintToBuffer) {
-    CString256 s("cat");
-    s[0] = 'b';
-    EXPECT_EQ(static_cast<const CString256&>(s)[2], 't');
+TEST(CString256Access, PrintToABufferAppendsALine) {
     char out[600] = "first\n";
-    s.print(out);
+    CString256("bat").print(out);
     CString256("").print(out);
     CString256(text(255).c_str()).print(out);
     EXPECT_EQ(std::string(out), "first\nbat\n\n" + text(255) + "\n");
-    s.print(nullptr);
+    CString256("x").print(nullptr);
 }
 
 // ---- the pool ----
