@@ -19,6 +19,7 @@
 #include "support/AEIdle.h"
 #include "support/MoreAppleEvents.h"
 #include "testkit/AllocationProbe.h"
+#include "testkit/Faults.h"
 #include "testkit/Nobody.h"
 #include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
@@ -87,20 +88,6 @@ Bytes sidecarWithDates() {
     return makeSidecar(
         {{8, 62, 16, dates}, {9, 78, 32, finderInfo("TEXT", "ttxt")}, {2, 110, 0, {}}});
 }
-
-sysio::Call gFailCall;
-int gFailErrno = 0;
-int failOne(sysio::Call call) {
-    return call == gFailCall ? gFailErrno : 0;
-}
-struct ScopedFault {
-    ScopedFault(sysio::Call call, int error) {
-        gFailCall = call;
-        gFailErrno = error;
-        sysio::setFaultHook(failOne);
-    }
-    ~ScopedFault() { sysio::setFaultHook(nullptr); }
-};
 
 }  // namespace
 
@@ -260,7 +247,7 @@ TEST(CFileDates, FailuresOfTheCatalogAreReported) {
     // The dates entry cannot be written: the write's error, not success.
     const std::string before = snapshot(tree.root());
     {
-        ScopedFault fault(sysio::Call::Write, EIO);
+        InjectedFault fault({sysio::Call::Write}, EIO);
         EXPECT_EQ(CFile::FSSetModCreateDate(ref, &when, &when), ioErr);
         EXPECT_EQ(CFile::FSSetModCreateAccessDate(ref, &when), ioErr);
     }
@@ -398,7 +385,7 @@ TEST(CFileReadWrite, FailedReadsAndAllocationsGiveNull) {
     TempTree tree;
     const FSRef ref = refOf(tree.write("f", "some bytes"));
     {
-        ScopedFault fault(sysio::Call::Read, EIO);
+        InjectedFault fault({sysio::Call::Read}, EIO);
         EXPECT_EQ(CFile::ReadFile(ref), nullptr);
     }
     failNextNothrowArrays(1);
@@ -439,11 +426,11 @@ TEST(CFileComments, SetReadBackAndSeenByGetfattr) {
 
     // Without user attributes: an error, and the string and attribute stay.
     {
-        ScopedFault fault(sysio::Call::SetXattr, EOPNOTSUPP);
+        InjectedFault fault({sysio::Call::SetXattr}, EOPNOTSUPP);
         EXPECT_EQ(CFile::FSSetComment(ref, CString256("lost")), wrgVolTypErr);
     }
     {
-        ScopedFault fault(sysio::Call::GetXattr, EOPNOTSUPP);
+        InjectedFault fault({sysio::Call::GetXattr}, EOPNOTSUPP);
         EXPECT_EQ(CFile::FSGetComment(ref, comment), wrgVolTypErr);
         EXPECT_STREQ(comment.text, "as it was");
     }

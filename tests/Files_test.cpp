@@ -12,12 +12,15 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "platform/PathNodes.h"
 #include "platform/SysIO.h"
+#include "testkit/Faults.h"
 #include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"
 #include "testkit/TempTree.h"
@@ -114,18 +117,6 @@ Bytes readFork(const FSRef& ref, const HFSUniStr255& fork) {
 
 Bytes sidecarWithFork(const std::string& fork) {
     return sidecar(finderInfo("TEXT", "ttxt"), bytesOf(fork));
-}
-
-// Injected failures: one call kind with one errno, or every attribute call
-// failing as on a file system without user attributes.
-int gInjectedErrno = 0;
-sysio::Call gInjectedCall = sysio::Call::Open;
-int injectOne(sysio::Call call) {
-    return call == gInjectedCall ? gInjectedErrno : 0;
-}
-int noUserAttributes(sysio::Call call) {
-    using C = sysio::Call;
-    return call == C::GetXattr || call == C::SetXattr || call == C::RemoveXattr ? EOPNOTSUPP : 0;
 }
 
 }  // namespace
@@ -388,10 +379,9 @@ TEST(Catalog, CreationTakesBackWhatItMadeWhenTheCatalogFieldsFail) {
     // (for "orphan" the sidecar's place is taken by a file that is not one).
     for (const auto& [name, code] : {std::pair{"new", wrgVolTypErr}, {"orphan", ioErr}}) {
         SCOPED_TRACE(name);
-        sysio::setFaultHook(noUserAttributes);
+        InjectedFault noAttributes(kAttributeCalls, EOPNOTSUPP);
         EXPECT_EQ(createFile(d, name, which, &info), code);
         EXPECT_EQ(createFolder(d, name, which, &info), code);
-        sysio::setFaultHook(nullptr);
     }
     info.createDate = {0, 0, 0};  // 1904: a date the dates entry cannot hold
     EXPECT_EQ(createFile(d, "new", which, &info), paramErr);
@@ -528,20 +518,18 @@ TEST(ResultCodes, SystemFailuresMapToTheirCodes) {
                 {C::Read, EIO, ioErr},         {C::Truncate, EBUSY, fBsyErr}};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(int(row.call)) + " " + std::to_string(row.err));
-        gInjectedCall = row.call;
-        gInjectedErrno = row.err;
         FSIORefNum refNum = 0;
         const bool onOpenFork = row.call == C::Write || row.call == C::Read;
         if (onOpenFork) {
             ASSERT_EQ(openFork(ref, kData, fsRdWrPerm, &refNum), noErr);
         }
-        sysio::setFaultHook(injectOne);
         char buf[4];
+        auto fault = std::make_unique<InjectedFault>(std::set<C>{row.call}, row.err);
         OSErr got = row.call == C::Truncate ? deleteFork(ref, kData)
                     : row.call == C::Open   ? tryOpen(ref, kData, fsRdWrPerm)
                     : row.call == C::Write ? FSWriteFork(refNum, fsFromStart, 0, 4, "DATA", nullptr)
                                            : FSReadFork(refNum, fsFromStart, 0, 4, buf, nullptr);
-        sysio::setFaultHook(nullptr);
+        fault.reset();
         if (onOpenFork) FSCloseFork(refNum);
         EXPECT_EQ(got, row.expected);
         EXPECT_EQ(readText(t.path("f")), "data");

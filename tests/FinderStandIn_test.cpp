@@ -12,9 +12,11 @@
 #include "platform/Aliases.h"
 #include "platform/MacMemory.h"
 #include "platform/SysIO.h"
+#include "testkit/Faults.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
+using testsupport::InjectedFault;
 using testsupport::refOf;
 using testsupport::TempTree;
 
@@ -88,12 +90,6 @@ std::string attribute(const std::string& path) {
     char value[1024];
     ssize_t n = ::lgetxattr(path.c_str(), "user.xdg.comment", value, sizeof value);
     return n < 0 ? std::string("<none>") : std::string(value, std::size_t(n));
-}
-
-int gFailWith = 0;
-sysio::Call gFailCall;
-int failXattr(sysio::Call call) {
-    return call == gFailCall ? gFailWith : 0;
 }
 
 }  // namespace
@@ -178,14 +174,14 @@ TEST(FinderStandInNoUserAttributes, InjectedRefusalIsAnErrorAndChangesNothing) {
     ASSERT_EQ(setComment(item, "kept"), noErr);
     const std::string before = testsupport::snapshot(tree.root());
     // Setting and reading without user attributes: CFile's comment tests.
-    sysio::setFaultHook(failXattr);
-    gFailWith = EOPNOTSUPP;
-    gFailCall = sysio::Call::RemoveXattr;
-    EXPECT_EQ(setComment(item, ""), wrgVolTypErr);
-    gFailWith = ENOSPC;
-    gFailCall = sysio::Call::SetXattr;
-    EXPECT_EQ(setComment(item, "new"), dskFulErr);
-    sysio::setFaultHook(nullptr);
+    {
+        InjectedFault fault({sysio::Call::RemoveXattr}, EOPNOTSUPP);
+        EXPECT_EQ(setComment(item, ""), wrgVolTypErr);
+    }
+    {
+        InjectedFault fault({sysio::Call::SetXattr}, ENOSPC);
+        EXPECT_EQ(setComment(item, "new"), dskFulErr);
+    }
     EXPECT_EQ(testsupport::snapshot(tree.root()), before);
     AEDisposeDesc(&item);
 }
