@@ -11,8 +11,8 @@
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
-using testsupport::TempTree;
 using testsupport::refOf;
+using testsupport::TempTree;
 
 namespace {
 

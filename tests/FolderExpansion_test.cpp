@@ -21,9 +21,9 @@
 // it, this stand-in is the one the walks read.
 __attribute__((weak)) Boolean gQuitting = false;
 
+using testsupport::refOf;
 using testsupport::runAsNobody;
 using testsupport::TempTree;
-using testsupport::refOf;
 
 namespace {
 
