@@ -89,14 +89,6 @@ std::vector<std::string> filesOf(const std::string& root) {
     return names;
 }
 
-int openDescriptors() {
-    int n = 0;
-    DIR* d = ::opendir("/proc/self/fd");
-    while (::readdir(d)) ++n;
-    ::closedir(d);
-    return n;
-}
-
 // Applies the operation to each file in turn and stops at the first failure,
 // as a processing run does.
 OSErr runOver(const TempTree& t, const std::vector<std::string>& names, ForkOp op) {
@@ -175,7 +167,7 @@ protected:
                 EXPECT_EQ(readForkState(dirfd, name, &before[name]), noErr) << name;
             ::close(dirfd);
 
-            const int descriptors = openDescriptors();
+            const int descriptors = openDescriptorCount();
             auto fault = std::make_unique<InjectedFault>(kinds, err, n);
             const OSErr result = runOver(t, names, op);
             const bool hit = fault->hit();
@@ -183,7 +175,7 @@ protected:
             const std::string what =
                 "call " + std::to_string(n) + " failing with errno " + std::to_string(err) + ": ";
 
-            EXPECT_EQ(openDescriptors(), descriptors) << what << "descriptors leaked";
+            EXPECT_EQ(openDescriptorCount(), descriptors) << what << "descriptors leaked";
             Outcome o = inspect(t, names, before, op);
             EXPECT_EQ(o.problems, "") << what;
             if (!hit) {

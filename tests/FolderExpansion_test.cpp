@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/MacMemory.h"
+#include "testkit/Faults.h"
 #include "testkit/Nobody.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
@@ -101,15 +102,6 @@ void removeChain(const std::string& top, int depth) {
         unlinkat(fds[size_t(i) - 1], "d", AT_REMOVEDIR);
     }
     close(fds[0]);
-}
-
-int openFdCount() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
 }
 
 }  // namespace
@@ -276,12 +268,12 @@ TEST(FolderExpansion, ATreeDeeperThanTheStackIsWalkedWithoutCrashing) {
     rlimit low = saved;
     low.rlim_cur = 256;
     setrlimit(RLIMIT_NOFILE, &low);
-    int before = openFdCount();
+    int before = testsupport::openDescriptorCount();
     FSRef ref = refOf(top);
     gNbrFilesToBeProcessed = 0;
     EXPECT_EQ(IterateCountFolder(&ref), tmfoErr);
     EXPECT_EQ(gNbrFilesToBeProcessed, 0);
-    EXPECT_EQ(openFdCount(), before);
+    EXPECT_EQ(testsupport::openDescriptorCount(), before);
     setrlimit(RLIMIT_NOFILE, &saved);
     removeChain(top, depth);
 }

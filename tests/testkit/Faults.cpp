@@ -1,5 +1,7 @@
 #include "testkit/Faults.h"
 
+#include <dirent.h>
+
 namespace testsupport {
 
 const std::set<sysio::Call> kAttributeCalls = {sysio::Call::GetXattr, sysio::Call::SetXattr,
@@ -38,6 +40,15 @@ bool InjectedFault::hit() const {
 
 int InjectedFault::calls() const {
     return gCalls;
+}
+
+int openDescriptorCount() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d)) ++n;
+        ::closedir(d);
+    }
+    return n;
 }
 
 }  // namespace testsupport

@@ -1,5 +1,6 @@
 // Failures injected at the system-call seam for tests: the calls of some kinds
-// fail with an errno, every time or only the Nth, until the object ends.
+// fail with an errno, every time or only the Nth, until the object ends. And
+// the count of open descriptors, to show that a failure leaked none.
 #pragma once
 
 #include <set>
@@ -23,5 +24,8 @@ public:
     bool hit() const;
     int calls() const;
 };
+
+// The number of descriptors this process has open.
+int openDescriptorCount();
 
 }  // namespace testsupport
