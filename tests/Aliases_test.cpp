@@ -8,17 +8,13 @@
 #include <string>
 
 #include "platform/MacMemory.h"
+#include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
+using testsupport::refOf;
 using testsupport::TempTree;
 
 namespace {
-
-FSRef refOf(const std::string& path) {
-    FSRef ref{};
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
-    return ref;
-}
 
 FSSpec specOf(const std::string& path) {
     FSRef ref = refOf(path);

@@ -7,17 +7,13 @@
 #include <cstring>
 #include <string>
 
+#include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
+using testsupport::refOf;
 using testsupport::TempTree;
 
 namespace {
-
-FSRef refOf(const std::string& path) {
-    FSRef ref{};
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
-    return ref;
-}
 
 OSErr itemAsFSRef(const AEDescList& list, long i, FSRef* ref) {
     return AEGetNthPtr(&list, i, typeFSRef, nullptr, nullptr, ref, sizeof *ref, nullptr);

@@ -16,6 +16,7 @@
 #include "settings/Settings.h"
 #include "shell/BatchInfo.h"
 #include "shell/BatchText.h"
+#include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
@@ -318,10 +319,7 @@ TEST(BatchModeTest, FilesComeInTheWindowsWalkOrder) {
     tree.mkdir("w/empty/folders/only");
 
     // The window: count, allocate, collect.
-    FSRef folder;
-    ASSERT_EQ(
-        FSPathMakeRef(reinterpret_cast<const UInt8*>(tree.path("w").c_str()), &folder, nullptr),
-        noErr);
+    const FSRef folder = refOf(tree.path("w"));
     gNbrFilesToBeProcessed = gNbrFilesProcessed = 0;
     ASSERT_EQ(IterateCountFolder(&folder), noErr);
     std::vector<FSRef> array(static_cast<std::size_t>(gNbrFilesToBeProcessed));
@@ -330,11 +328,7 @@ TEST(BatchModeTest, FilesComeInTheWindowsWalkOrder) {
     gFSRefArray = nullptr;
     ASSERT_EQ(gNbrFilesProcessed, gNbrFilesToBeProcessed);
     std::vector<std::string> window;
-    for (const FSRef& ref : array) {
-        UInt8 path[4096];
-        ASSERT_EQ(FSRefMakePath(&ref, path, sizeof path), noErr);
-        window.push_back(reinterpret_cast<char*>(path));
-    }
+    for (const FSRef& ref : array) window.push_back(pathOf(ref));
     ASSERT_EQ(window.size(), 15u);  // "._m" belongs to m
 
     // The batch mode's report, in the same order.

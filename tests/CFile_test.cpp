@@ -19,7 +19,9 @@
 #include "support/AEIdle.h"
 #include "support/MoreAppleEvents.h"
 #include "testkit/AllocationProbe.h"
+#include "testkit/Faults.h"
 #include "testkit/Nobody.h"
+#include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
@@ -29,19 +31,6 @@ namespace {
 
 constexpr AEDesc kNull = {typeNull, nullptr};
 constexpr SInt64 kSeconds1970To2000 = 946684800;
-
-FSRef refOf(const std::string& path) {
-    FSRef ref{};
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-        << path;
-    return ref;
-}
-
-std::string pathOf(const FSRef& ref) {
-    UInt8 buf[4096];
-    return FSRefMakePath(&ref, buf, sizeof buf) == noErr ? reinterpret_cast<char*>(buf)
-                                                         : "<no path>";
-}
 
 bool same(const FSRef& a, const FSRef& b) {
     return FSCompareFSRefs(&a, &b) == noErr;
@@ -99,20 +88,6 @@ Bytes sidecarWithDates() {
     return makeSidecar(
         {{8, 62, 16, dates}, {9, 78, 32, finderInfo("TEXT", "ttxt")}, {2, 110, 0, {}}});
 }
-
-sysio::Call gFailCall;
-int gFailErrno = 0;
-int failOne(sysio::Call call) {
-    return call == gFailCall ? gFailErrno : 0;
-}
-struct ScopedFault {
-    ScopedFault(sysio::Call call, int error) {
-        gFailCall = call;
-        gFailErrno = error;
-        sysio::setFaultHook(failOne);
-    }
-    ~ScopedFault() { sysio::setFaultHook(nullptr); }
-};
 
 }  // namespace
 
@@ -272,7 +247,7 @@ TEST(CFileDates, FailuresOfTheCatalogAreReported) {
     // The dates entry cannot be written: the write's error, not success.
     const std::string before = snapshot(tree.root());
     {
-        ScopedFault fault(sysio::Call::Write, EIO);
+        InjectedFault fault({sysio::Call::Write}, EIO);
         EXPECT_EQ(CFile::FSSetModCreateDate(ref, &when, &when), ioErr);
         EXPECT_EQ(CFile::FSSetModCreateAccessDate(ref, &when), ioErr);
     }
@@ -410,7 +385,7 @@ TEST(CFileReadWrite, FailedReadsAndAllocationsGiveNull) {
     TempTree tree;
     const FSRef ref = refOf(tree.write("f", "some bytes"));
     {
-        ScopedFault fault(sysio::Call::Read, EIO);
+        InjectedFault fault({sysio::Call::Read}, EIO);
         EXPECT_EQ(CFile::ReadFile(ref), nullptr);
     }
     failNextNothrowArrays(1);
@@ -451,11 +426,11 @@ TEST(CFileComments, SetReadBackAndSeenByGetfattr) {
 
     // Without user attributes: an error, and the string and attribute stay.
     {
-        ScopedFault fault(sysio::Call::SetXattr, EOPNOTSUPP);
+        InjectedFault fault({sysio::Call::SetXattr}, EOPNOTSUPP);
         EXPECT_EQ(CFile::FSSetComment(ref, CString256("lost")), wrgVolTypErr);
     }
     {
-        ScopedFault fault(sysio::Call::GetXattr, EOPNOTSUPP);
+        InjectedFault fault({sysio::Call::GetXattr}, EOPNOTSUPP);
         EXPECT_EQ(CFile::FSGetComment(ref, comment), wrgVolTypErr);
         EXPECT_STREQ(comment.text, "as it was");
     }

@@ -1,5 +1,6 @@
 // CString256: truncation on every road in, integers, transformations, prefix
-// and suffix tests, printing to a buffer, and the pool of slots.
+// and suffix tests, printing to a buffer or an open fork, assignment from a
+// CFString, and the pool of slots.
 #include "support/CString256.h"
 
 #include <gtest/gtest.h>
@@ -10,9 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "platform/CoreFoundation.h"
+#include "platform/Files.h"
 #include "platform/MacMemory.h"
 #include "testkit/AllocationProbe.h"
 #include "testkit/Latin1Locale.h"
+#include "testkit/Refs.h"
+#include "testkit/TempTree.h"
 
 namespace {
 
@@ -164,35 +169,30 @@ TEST(CString256Transform, SameResultsUnderALatin1Locale) {
     EXPECT_EQ(t.beginsWith_nocase("\xE4"), 0);
 }
 
-TEST(CString256Affixes, AllEightForms) {
+TEST(CString256Affixes, CaseFormsPointerFormsAndAffixesLongerThanTheString) {
     CString256 s("Report.TXT"), a("a"), empty, prefix("REPORT"), suffix("t.txt");
-    const int matches[] = {
-        s.beginsWith("Rep", 0),      s.beginsWith("rep", 1),
-        s.endsWith(".TXT", 0),       s.endsWith(".txt", 1),
-        s.endsWith("Report.TXT", 0), a.beginsWith("", 0),
-        empty.endsWith("", 0),       a.beginsWith(static_cast<const char*>(nullptr), 0),
-        s.beginsWith(&prefix, 1),    s.endsWith(&suffix, 1),
-        s.beginsWith_nocase(prefix), s.endsWith_nocase(suffix)};
-    const int misses[] = {s.beginsWith("rep", 0),   s.beginsWith("Report.TXT.bak", 1),
-                          s.endsWith(".txt", 0),    s.endsWith("x.Report.TXT", 1),
-                          a.endsWith("abc", 0),     a.beginsWith("abc", 0),
-                          empty.endsWith("x", 0),   s.beginsWith(&prefix, 0),
-                          s.endsWith(&suffix, 0),   s.beginsWith_nocase("Rex"),
+    const int matches[] = {s.beginsWith("rep", 1),
+                           s.endsWith("Report.TXT", 0),
+                           a.beginsWith("", 0),
+                           empty.endsWith("", 0),
+                           a.beginsWith(static_cast<const char*>(nullptr), 0),
+                           s.endsWith(&suffix, 1),
+                           s.beginsWith_nocase(prefix)};
+    const int misses[] = {s.beginsWith("rep", 0),        s.beginsWith("Report.TXT.bak", 1),
+                          s.endsWith("x.Report.TXT", 1), a.endsWith("abc", 0),
+                          empty.endsWith("x", 0),        s.beginsWith(&prefix, 0),
                           s.endsWith_nocase(".TxX")};
     for (std::size_t i = 0; i < std::size(matches); ++i) EXPECT_EQ(matches[i], 1) << "match " << i;
     for (std::size_t i = 0; i < std::size(misses); ++i) EXPECT_EQ(misses[i], 0) << "miss " << i;
 }
 
-TEST(CString256Access, IndexAndPrintToBuffer) {
-    CString256 s("cat");
-    s[0] = 'b';
-    EXPECT_EQ(static_cast<const CString256&>(s)[2], 't');
+TEST(CString256Access, PrintToABufferAppendsALine) {
     char out[600] = "first\n";
-    s.print(out);
+    CString256("bat").print(out);
     CString256("").print(out);
     CString256(text(255).c_str()).print(out);
     EXPECT_EQ(std::string(out), "first\nbat\n\n" + text(255) + "\n");
-    s.print(nullptr);
+    CString256("x").print(nullptr);
 }
 
 // ---- the pool ----
@@ -263,5 +263,81 @@ TEST(CString256PoolDeathTest, UseAfterDeleteIsReportedUnderAddressSanitizer) {
         "use-after-poison");
 }
 #endif
+
+// ---- From a CFString: Mac Roman, cut after the last whole character ----
+// The CString256 text of a CFString made from UTF-16 units.
+std::string fromCF(const std::u16string& units) {
+    CFStringRef s = CFStringCreateWithCharacters(
+        kCFAllocatorDefault, reinterpret_cast<const UniChar*>(units.data()), CFIndex(units.size()));
+    EXPECT_NE(s, nullptr);
+    CString256 out("previous");
+    out = s;
+    CFRelease(s);
+    return out.text;
+}
+
+TEST(CString256FromCFString, MacRomanBytesWithOneQuestionMarkForEachMissingCharacter) {
+    // Decomposed accents, as macOS stores file names, are composed first.
+    EXPECT_EQ(fromCF(u"caf\u00E9 cafe\u0301 \u2206"), "caf\x8E caf\x8E \xC6");
+    // Characters Mac Roman lacks become one '?' each, a surrogate pair too.
+    EXPECT_EQ(fromCF(u"a\u4E2Db"), "a?b");
+    EXPECT_EQ(fromCF(u"x\U0001F600y"), "x?y");
+    EXPECT_EQ(fromCF(u"q\u0301"), "q?");
+}
+
+TEST(CString256FromCFString, CutAfterTheLastWholeCharacterThatFitsEmptyAndNull) {
+    const std::u16string a254(254, u'a'), a255 = a254 + u"a";
+    const std::string s254(254, 'a'), s255(255, 'a');
+    EXPECT_EQ(fromCF(std::u16string(300, u'a')), s255);
+    EXPECT_EQ(fromCF(a254 + u"\u00E9zz"), s254 + "\x8E");
+    EXPECT_EQ(fromCF(a254 + u"e\u0301zz"), s254 + "\x8E");
+    EXPECT_EQ(fromCF(a254 + u"\U0001F600zz"), s254 + "?");
+    EXPECT_EQ(fromCF(a255 + u"\u00E9"), s255);
+    EXPECT_EQ(fromCF(a255 + u"\U0001F600"), s255);
+    // Far longer strings are cut the same way.
+    EXPECT_EQ(fromCF(std::u16string(100000, u'\u00E9')), std::string(255, '\x8E'));
+    EXPECT_EQ(fromCF(u""), "");
+    EXPECT_EQ(fromCF(std::u16string(u"ab\0cd", 5)), "ab");
+    CString256 s("previous");
+    s = static_cast<CFStringRef>(nullptr);
+    EXPECT_STREQ(s.text, "");
+    s = CFSTR("constant");
+    EXPECT_STREQ(s.text, "constant");
+}
+
+// ---- Printed to an open fork: one line per call at the fork's mark ----
+// Opens the data fork of the file at path.
+FSIORefNum openDataFork(const std::string& path, SInt8 permission) {
+    const FSRef ref = testsupport::refOf(path);
+    HFSUniStr255 name;
+    FSGetDataForkName(&name);
+    FSIORefNum refNum = 0;
+    EXPECT_EQ(FSOpenFork(&ref, name.length, name.unicode, permission, &refNum), noErr);
+    return refNum;
+}
+
+TEST(CString256PrintToFork, WritesLinesAtTheMarkAndReportsTheFileManagersResult) {
+    testsupport::TempTree tree;
+    const std::string path = tree.write("text", "0123456789"), t255(255, 'w');
+    FSIORefNum refNum = openDataFork(path, fsRdWrPerm);
+    // Over the bytes at the mark, keeping those after the line.
+    ASSERT_EQ(FSSetForkPosition(refNum, fsFromStart, 3), noErr);
+    EXPECT_EQ(CString256("ab").print(refNum), noErr);
+    SInt64 mark = -1;
+    EXPECT_EQ(FSGetForkPosition(refNum, &mark), noErr);
+    EXPECT_EQ(mark, 6);
+    ASSERT_EQ(FSSetForkPosition(refNum, fsFromLEOF, 0), noErr);
+    EXPECT_EQ(CString256("").print(refNum), noErr);
+    EXPECT_EQ(CString256(t255.c_str()).print(refNum), noErr);
+    EXPECT_EQ(FSCloseFork(refNum), noErr);
+    const std::string written = "012ab\n6789\n" + t255 + "\n";
+    EXPECT_EQ(testsupport::readText(path), written);
+    // A closed fork, and one open for reading only: nothing is written.
+    EXPECT_EQ(CString256("lost").print(refNum), rfNumErr);
+    refNum = openDataFork(path, fsRdPerm);
+    EXPECT_EQ(CString256("lost").print(refNum), wrPermErr);
+    FSCloseFork(refNum);
+    EXPECT_EQ(testsupport::readText(path), written);
+}
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/Files.h"
 #include "platform/ForkStore.h"
 #include "platform/SysIO.h"
+#include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
@@ -52,8 +53,7 @@ int deadPid() {
 }
 
 std::vector<std::string> listed(const std::string& folder) {
-    FSRef ref;
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(folder.c_str()), &ref, nullptr), noErr);
+    const FSRef ref = refOf(folder);
     FSIterator it;
     EXPECT_EQ(FSOpenIterator(&ref, kFSIterateFlat, &it), noErr);
     std::vector<std::string> names;

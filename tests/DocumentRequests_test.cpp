@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/AppleEvents.h"
+#include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
 using testsupport::TempTree;
@@ -27,23 +28,10 @@ std::vector<std::vector<std::string>> gDrops;
 
 // Records each open-documents event as the paths its items convert to.
 OSErr recordDrop(const AppleEvent* event, AppleEvent*, long) {
-    AEDescList list;
-    OSErr err = AEGetParamDesc(event, keyDirectObject, typeAEList, &list);
-    if (err != noErr) return err;
-    long count = 0;
-    AECountItems(&list, &count);
+    std::vector<DescType> types;
     std::vector<std::string> paths;
-    for (long i = 1; i <= count; ++i) {
-        FSRef ref;
-        DescType type = 0;
-        AEGetNthPtr(&list, i, typeWildCard, nullptr, &type, nullptr, 0, nullptr);
-        EXPECT_EQ(type, typeFileURL);
-        char path[PATH_MAX + 1] = "?";
-        if (AEGetNthPtr(&list, i, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr) == noErr)
-            FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path);
-        paths.push_back(path);
-    }
-    AEDisposeDesc(&list);
+    if (!testsupport::directObjectItems(event, &types, &paths)) return errAEDescNotFound;
+    EXPECT_EQ(types, std::vector<DescType>(paths.size(), typeFileURL));
     gDrops.push_back(paths);
     return noErr;
 }

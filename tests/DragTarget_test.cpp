@@ -21,6 +21,7 @@
 #include "processing/ProcessingRun.h"
 #include "shell/MainWindow.h"
 #include "shell/Startup.h"
+#include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
 using testsupport::TempTree;
@@ -41,23 +42,7 @@ OSErr recordOpenDocuments(const AppleEvent* event, AppleEvent*, long) {
     Received r;
     AEGetAttributePtr(event, keyAddressAttr, typeWildCard, &r.addressType, &r.address,
                       sizeof r.address, nullptr);
-    AEDescList list;
-    long count = 0;
-    const bool hasList = AEGetParamDesc(event, keyDirectObject, typeAEList, &list) == noErr;
-    if (hasList) AECountItems(&list, &count);
-    for (long i = 1; i <= count; ++i) {
-        DescType type = 0;
-        AEGetNthPtr(&list, i, typeWildCard, nullptr, &type, nullptr, 0, nullptr);
-        r.itemTypes.push_back(type);
-        FSRef ref;
-        char path[4096] = "";
-        if (AEGetNthPtr(&list, i, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr) ==
-                noErr &&
-            FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path) != noErr)
-            path[0] = 0;
-        r.paths.push_back(path);
-    }
-    if (hasList) AEDisposeDesc(&list);
+    testsupport::directObjectItems(event, &r.itemTypes, &r.paths);
     gReceived.push_back(r);
     return noErr;
 }

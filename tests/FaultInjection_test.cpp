@@ -11,13 +11,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <initializer_list>
+#include <memory>
 #include <set>
 
 #include "platform/FileErrors.h"
 #include "platform/Files.h"
 #include "platform/SysIO.h"
 #include "processing/ForkOperations.h"
+#include "testkit/Faults.h"
 #include "testkit/ForkInvariant.h"
+#include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
@@ -30,16 +33,6 @@ constexpr char kMacFork[] = "user.com.apple.ResourceFork";
 constexpr char kSambaFork[] = "user.DosStream.AFP_Resource:$DATA";
 constexpr char kMacFinderInfo[] = "user.com.apple.FinderInfo";
 constexpr char kMetadata[] = "user.org.netatalk.Metadata";
-
-// The Nth call of the selected kinds fails with gErrno.
-std::set<Call> gKinds;
-int gFailAt = 0, gCalls = 0, gErrno = 0;
-bool gHit = false;
-int failNth(Call call) {
-    if (!gKinds.count(call) || ++gCalls != gFailAt) return 0;
-    gHit = true;
-    return gErrno;
-}
 
 const std::set<Call> kChanging = {Call::Write,    Call::Sync,     Call::Rename,
                                   Call::Truncate, Call::Unlink,   Call::Link,
@@ -96,21 +89,12 @@ std::vector<std::string> filesOf(const std::string& root) {
     return names;
 }
 
-int openDescriptors() {
-    int n = 0;
-    DIR* d = ::opendir("/proc/self/fd");
-    while (::readdir(d)) ++n;
-    ::closedir(d);
-    return n;
-}
-
 // Applies the operation to each file in turn and stops at the first failure,
 // as a processing run does.
 OSErr runOver(const TempTree& t, const std::vector<std::string>& names, ForkOp op) {
     for (const std::string& name : names) {
-        FSRef ref;
-        OSErr err =
-            FSPathMakeRef(reinterpret_cast<const UInt8*>(t.path(name).c_str()), &ref, nullptr);
+        OSErr err;
+        const FSRef ref = refOf(t.path(name), &err);
         if (err != noErr) return err;
         err = ProcessFSRef(&ref, op == ForkOp::Flip ? kFlipDeleteDataFork : kDeleteResourceFork);
         if (err != noErr) return err;
@@ -168,7 +152,6 @@ protected:
         populate(warmUp);
         ASSERT_EQ(runOver(warmUp, filesOf(warmUp.root()), GetParam()), noErr);
     }
-    void TearDown() override { sysio::setFaultHook(nullptr); }
 
     // Fails the 1st, 2nd, ... call of `kinds` with `err` until a run completes
     // without reaching it. Returns the number of calls the full run made.
@@ -184,22 +167,18 @@ protected:
                 EXPECT_EQ(readForkState(dirfd, name, &before[name]), noErr) << name;
             ::close(dirfd);
 
-            const int descriptors = openDescriptors();
-            gKinds = kinds;
-            gFailAt = n;
-            gCalls = 0;
-            gErrno = err;
-            gHit = false;
-            sysio::setFaultHook(failNth);
+            const int descriptors = openDescriptorCount();
+            auto fault = std::make_unique<InjectedFault>(kinds, err, n);
             const OSErr result = runOver(t, names, op);
-            sysio::setFaultHook(nullptr);
+            const bool hit = fault->hit();
+            fault.reset();
             const std::string what =
                 "call " + std::to_string(n) + " failing with errno " + std::to_string(err) + ": ";
 
-            EXPECT_EQ(openDescriptors(), descriptors) << what << "descriptors leaked";
+            EXPECT_EQ(openDescriptorCount(), descriptors) << what << "descriptors leaked";
             Outcome o = inspect(t, names, before, op);
             EXPECT_EQ(o.problems, "") << what;
-            if (!gHit) {
+            if (!hit) {
                 EXPECT_EQ(result, noErr) << what;
                 EXPECT_TRUE(o.allDone) << what << "a run without faults left work undone";
                 std::printf("a run over %zu files: each of its %d calls failed in turn\n",

@@ -8,19 +8,13 @@
 #include <string>
 #include <tuple>
 
+#include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
 using namespace testsupport;
 
 namespace {
-
-FSRef refOf(const std::string& path) {
-    FSRef ref{};
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-        << path;
-    return ref;
-}
 
 UTCDateTime dateOf(SInt64 unixSeconds, UInt16 fraction = 0) {
     const UInt64 s = UInt64(unixSeconds + 2082844800);  // from 1904

@@ -13,24 +13,20 @@
 #include <vector>
 
 #include "platform/MacMemory.h"
+#include "testkit/Faults.h"
 #include "testkit/Nobody.h"
+#include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
 // The quit request belongs to the main window; until this test is linked with
 // it, this stand-in is the one the walks read.
 __attribute__((weak)) Boolean gQuitting = false;
 
+using testsupport::refOf;
 using testsupport::runAsNobody;
 using testsupport::TempTree;
 
 namespace {
-
-FSRef refFor(const std::string& path) {
-    FSRef ref{};
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-        << path;
-    return ref;
-}
 
 std::string pathOf(const FSRef& ref, const std::string& below) {
     UInt8 buf[8192];
@@ -54,7 +50,7 @@ const UInt8 kGuard = 0xA7;
 
 Expansion expand(const std::string& folder, void (*between)(const std::string&) = nullptr) {
     Expansion e;
-    FSRef ref = refFor(folder);
+    FSRef ref = refOf(folder);
     gNbrFilesToBeProcessed = 0;
     gNbrFilesProcessed = 0;
     e.countErr = IterateCountFolder(&ref);
@@ -108,15 +104,6 @@ void removeChain(const std::string& top, int depth) {
     close(fds[0]);
 }
 
-int openFdCount() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
-
 }  // namespace
 
 TEST(FolderExpansion, FilesAreCollectedDepthFirstInListingOrder) {
@@ -142,7 +129,7 @@ TEST(FolderExpansion, FilesAreCollectedDepthFirstInListingOrder) {
     EXPECT_EQ(describe(expand(t.path("top/EmptyOnly"))), "0 0 0 0:");
 
     // Counting again adds to the count; the walks never reset it.
-    FSRef ref = refFor(top);
+    FSRef ref = refOf(top);
     gNbrFilesToBeProcessed = 5;
     EXPECT_EQ(IterateCountFolder(&ref), noErr);
     EXPECT_EQ(IterateCountFolder(&ref), noErr);
@@ -182,7 +169,7 @@ TEST(FolderExpansion, AFolderThatCannotBeOpenedEndsOnlyItsParentsListing) {
     // The walked folder itself: its open error is the result, even access denied.
     std::string locked = t.path("top/X/Locked");
     EXPECT_EQ(runAsNobody([&] {
-                  FSRef ref = refFor(locked);
+                  FSRef ref = refOf(locked);
                   gNbrFilesToBeProcessed = 0;
                   OSErr err = IterateCountFolder(&ref);
                   return gNbrFilesToBeProcessed == 0 ? int(err) : 1;
@@ -197,7 +184,7 @@ TEST(FolderExpansion, TheQuitRequestStopsTheWalkAtOnce) {
     t.write("top/c", "");
     // From the top, A is offered first and not entered; inside A its one file counts.
     for (auto [rel, expected] : {std::pair<const char*, int>{"top", 0}, {"top/A", 1}}) {
-        FSRef ref = refFor(t.path(rel));
+        FSRef ref = refOf(t.path(rel));
         gQuitting = true;
         gNbrFilesToBeProcessed = 0;
         EXPECT_EQ(IterateCountFolder(&ref), noErr);
@@ -225,7 +212,7 @@ TEST(FolderExpansion, TheWalkerHonoursDepthRequestsAndItsArguments) {
         s->levels.push_back(level);
         return false;
     };
-    FSRef ref = refFor(top);
+    FSRef ref = refOf(top);
     EXPECT_EQ(FSIterateContainer(&ref, 2, kFSCatInfoNone, true, true, filter, &seen), noErr);
     EXPECT_EQ(seen.names, (std::vector<std::string>{"A", "B", "f"}));
     EXPECT_EQ(seen.levels, (std::vector<ItemCount>{1, 2, 1}));
@@ -233,7 +220,7 @@ TEST(FolderExpansion, TheWalkerHonoursDepthRequestsAndItsArguments) {
               paramErr);
 
     // A file is not a container: its open error ends the walk.
-    FSRef file = refFor(t.path("top/f"));
+    FSRef file = refOf(t.path("top/f"));
     EXPECT_NE(IterateCountFolder(&file), noErr);
 }
 
@@ -281,12 +268,12 @@ TEST(FolderExpansion, ATreeDeeperThanTheStackIsWalkedWithoutCrashing) {
     rlimit low = saved;
     low.rlim_cur = 256;
     setrlimit(RLIMIT_NOFILE, &low);
-    int before = openFdCount();
-    FSRef ref = refFor(top);
+    int before = testsupport::openDescriptorCount();
+    FSRef ref = refOf(top);
     gNbrFilesToBeProcessed = 0;
     EXPECT_EQ(IterateCountFolder(&ref), tmfoErr);
     EXPECT_EQ(gNbrFilesToBeProcessed, 0);
-    EXPECT_EQ(openFdCount(), before);
+    EXPECT_EQ(testsupport::openDescriptorCount(), before);
     setrlimit(RLIMIT_NOFILE, &saved);
     removeChain(top, depth);
 }

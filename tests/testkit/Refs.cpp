@@ -1,0 +1,46 @@
+#include "testkit/Refs.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace testsupport {
+
+FSRef refOf(const std::string& path, OSErr* result, Boolean* isDir) {
+    FSRef ref{};
+    const OSErr err =
+        OSErr(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, isDir));
+    if (result)
+        *result = err;
+    else
+        EXPECT_EQ(err, noErr) << path;
+    return ref;
+}
+
+std::string pathOf(const FSRef& ref) {
+    std::vector<UInt8> buf(65536);
+    if (FSRefMakePath(&ref, buf.data(), UInt32(buf.size())) != noErr) return "<no path>";
+    return reinterpret_cast<char*>(buf.data());
+}
+
+bool directObjectItems(const AppleEvent* event, std::vector<DescType>* types,
+                       std::vector<std::string>* paths) {
+    AEDescList list;
+    if (AEGetParamDesc(event, keyDirectObject, typeAEList, &list) != noErr) return false;
+    long count = 0;
+    AECountItems(&list, &count);
+    for (long i = 1; i <= count; ++i) {
+        DescType type = 0;
+        AEGetNthPtr(&list, i, typeWildCard, nullptr, &type, nullptr, 0, nullptr);
+        types->push_back(type);
+        FSRef ref;
+        const bool resolved =
+            AEGetNthPtr(&list, i, typeFSRef, nullptr, nullptr, &ref, sizeof ref, nullptr) == noErr;
+        paths->push_back(resolved ? pathOf(ref) : "");
+        if (paths->back() == "<no path>") paths->back().clear();
+    }
+    AEDisposeDesc(&list);
+    return true;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,24 @@
+// References for tests: an FSRef made from a path, the path of an FSRef, and
+// the items of an open-documents event read back as paths.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/AppleEvents.h"
+#include "platform/Files.h"
+
+namespace testsupport {
+
+// The reference of `path`. Without `result`, anything but noErr fails the test;
+// with it, the code is stored there instead.
+FSRef refOf(const std::string& path, OSErr* result = nullptr, Boolean* isDir = nullptr);
+// The path of `ref` (of any length), or "<no path>" when it has none.
+std::string pathOf(const FSRef& ref);
+// The items of the event's direct-object list: each one's descriptor type and
+// the path it reads as an FSRef ("" when it does not resolve). False when the
+// event holds no list.
+bool directObjectItems(const AppleEvent* event, std::vector<DescType>* types,
+                       std::vector<std::string>* paths);
+
+}  // namespace testsupport
