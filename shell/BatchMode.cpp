@@ -194,19 +194,25 @@ bool sidecarHoldsFork(const FSRef* ref, CFolderCache* folders) {
     const int fd =
         ::openat(dirfd, sidecar.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
-    bool holds = false;
+    // A read that comes back short has reached the end, which gives the size;
+    // only a sidecar longer than the first read needs asking for it.
+    std::vector<std::uint8_t> head(4096);
+    ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+    std::uint64_t size = std::uint64_t(std::max<ssize_t>(got, 0));
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        std::vector<std::uint8_t> head(
-            std::min<std::uint64_t>(std::uint64_t(st.st_size), appledouble::kMaxHeaderRead));
-        const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
-        appledouble::Header header;
-        if (got == ssize_t(head.size()) &&
-            appledouble::parse(head.data(), head.size(), std::uint64_t(st.st_size), &header) ==
-                appledouble::Problem::None) {
-            const appledouble::Entry* fork = header.find(appledouble::kResourceForkId);
-            holds = fork && fork->length > 0 && fork->length != appledouble::kPlaceholderSize;
-        }
+    if (got == ssize_t(head.size())) {
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) got = -1;
+        size = std::uint64_t(st.st_size);
+        head.resize(std::min<std::uint64_t>(size, appledouble::kMaxHeaderRead));
+        if (got >= 0) got = ::pread(fd, head.data(), head.size(), 0);
+    }
+    bool holds = false;
+    appledouble::Header header;
+    if (got == ssize_t(std::min<std::uint64_t>(size, head.size())) && got > 0 &&
+        appledouble::parse(head.data(), std::size_t(got), size, &header) ==
+            appledouble::Problem::None) {
+        const appledouble::Entry* fork = header.find(appledouble::kResourceForkId);
+        holds = fork && fork->length > 0 && fork->length != appledouble::kPlaceholderSize;
     }
     ::close(fd);
     return holds;
