@@ -130,9 +130,17 @@ struct Target {
     }
 };
 
-OSErr openTarget(int dirfd, const char* name, bool regularOnly, bool forWrite, Target* t) {
+OSErr openTarget(int dirfd, const char* name, bool regularOnly, bool forWrite, Target* t,
+                 const Looked* looked = nullptr) {
     if (!validName(name)) return paramErr;
-    OSErr err = openNoFollow(dirfd, name, O_RDONLY, !regularOnly, &t->fd, &t->st);
+    struct stat seen {};
+    if (looked) {
+        seen.st_dev = dev_t(looked->dev);
+        seen.st_ino = ino_t(looked->ino);
+        seen.st_mode = mode_t(looked->mode);
+    }
+    OSErr err =
+        openNoFollow(dirfd, name, O_RDONLY, !regularOnly, &t->fd, &t->st, looked ? &seen : nullptr);
     if (err != noErr) return err;
     if (forWrite && ::faccessat(dirfd, name, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
         return lastError();
@@ -251,8 +259,8 @@ OSErr loadSidecar(int dirfd, const char* name, bool forWrite, Sidecar* sc) {
 
 // The file and its sidecar, both opened for writing when `forWrite`.
 OSErr openWithSidecar(int dirfd, const char* name, bool regularOnly, bool forWrite, Target* t,
-                      Sidecar* sc) {
-    OSErr err = openTarget(dirfd, name, regularOnly, forWrite, t);
+                      Sidecar* sc, const Looked* looked = nullptr) {
+    OSErr err = openTarget(dirfd, name, regularOnly, forWrite, t, looked);
     return err != noErr ? err : loadSidecar(dirfd, name, forWrite, sc);
 }
 
@@ -634,10 +642,10 @@ OSErr appendInPlace(const Sidecar& sc, std::uint64_t offset, std::size_t count,
 }
 
 OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
-                const void* buffer) {
+                const void* buffer, const Looked* looked) {
     Target t;
     Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, true, true, &t, &sc);
+    OSErr err = openWithSidecar(dirfd, name, true, true, &t, &sc, looked);
     if (err != noErr) return err;
     ForkState fs;
     if ((err = locateFork(t, sc, &fs)) != noErr) return err;
@@ -898,11 +906,11 @@ OSErr setCreationDateOnce(int dirfd, const char* name, std::int64_t unixSeconds)
 
 }  // namespace
 
-OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info) {
+OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info, const Looked* looked) {
     if (!info) return paramErr;
     Target t;
     Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, true, false, &t, &sc);
+    OSErr err = openWithSidecar(dirfd, name, true, false, &t, &sc, looked);
     if (err != noErr) return err;
     ForkState fs;
     if ((err = locateFork(t, sc, &fs)) != noErr) return err;
@@ -912,12 +920,12 @@ OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info) {
 }
 
 OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
-                       void* buffer, std::size_t* actual) {
+                       void* buffer, std::size_t* actual, const Looked* looked) {
     if (!actual || (!buffer && count)) return paramErr;
     *actual = 0;
     Target t;
     Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, true, false, &t, &sc);
+    OSErr err = openWithSidecar(dirfd, name, true, false, &t, &sc, looked);
     if (err != noErr) return err;
     ForkState fs;
     if ((err = locateFork(t, sc, &fs)) != noErr) return err;
@@ -935,16 +943,16 @@ OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::s
 }
 
 OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
-                        const void* buffer) {
+                        const void* buffer, const Looked* looked) {
     if (!buffer && count) return paramErr;
     if (offset + count < offset || offset + count > kMaxEntryEnd) return posErr;
-    return retryOnce([&] { return writeOnce(dirfd, name, offset, count, buffer); });
+    return retryOnce([&] { return writeOnce(dirfd, name, offset, count, buffer, looked); });
 }
 
-OSErr deleteResourceFork(int dirfd, const char* name) {
+OSErr deleteResourceFork(int dirfd, const char* name, const Looked* looked) {
     Target t;
     Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, true, true, &t, &sc);
+    OSErr err = openWithSidecar(dirfd, name, true, true, &t, &sc, looked);
     if (err != noErr) return err;
     // Look before changing anything, so that a failure leaves all as it was.
     bool present[2] = {};

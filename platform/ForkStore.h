@@ -21,6 +21,15 @@ enum class RsrcStore {
     SambaStream,  // user.DosStream.AFP_Resource:$DATA (one trailing byte)
 };
 
+// What a caller that has just looked at `name` (without following a link) saw:
+// the fork store then opens it without looking again, and still checks that
+// what it opened is what was seen.
+struct Looked {
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+    std::uint32_t mode = 0;
+};
+
 struct RsrcInfo {
     RsrcStore store = RsrcStore::None;
     std::uint64_t length = 0;  // 0 for an empty fork and for the 286-byte placeholder
@@ -28,12 +37,12 @@ struct RsrcInfo {
 
 // Size and store of the resource fork of `name` in `dirfd`. ioErr for a
 // malformed sidecar; notAFileErr when `name` or its sidecar is not a regular file.
-OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info);
+OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info, const Looked* looked = nullptr);
 
 // Reads up to `count` bytes at `offset`; *actual gets what was there. Reading
 // past the end gives eofErr with the bytes that were there.
 OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
-                       void* buffer, std::size_t* actual);
+                       void* buffer, std::size_t* actual, const Looked* looked = nullptr);
 
 // Writes `count` bytes at `offset`, growing the fork as needed and never
 // shortening it. The bytes are durable (synced, folder synced after a rename)
@@ -43,11 +52,11 @@ OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::s
 // A fork that would end past what a sidecar can address (4 GiB less its
 // header) is refused with posErr, never wrapped.
 OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
-                        const void* buffer);
+                        const void* buffer, const Looked* looked = nullptr);
 
 // Empties the resource fork in every store that holds it: the sidecar loses its
 // fork (and is deleted when nothing else remains), the attributes are removed.
-OSErr deleteResourceFork(int dirfd, const char* name);
+OSErr deleteResourceFork(int dirfd, const char* name, const Looked* looked = nullptr);
 
 // The 32 bytes of Finder info (type, creator, flags, ...): the netatalk
 // metadata attribute when valid, else the sidecar's entry, else

@@ -4,6 +4,7 @@
 // fork store.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -108,13 +109,20 @@ OSErr checkWritable(const Located& located) {
     return noErr;
 }
 
+// What the fork store is told of a file that was just looked at.
+forkstore::Looked lookedOf(const struct statx& sx) {
+    return {makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino, sx.stx_mode};
+}
+
 // A resource fork is named by folder and name; before each use, the name must
 // still hold the file the fork was opened on.
-OSErr checkStillThere(const OpenFork& f) {
+OSErr checkStillThere(const OpenFork& f, forkstore::Looked* looked) {
+    struct statx sx {};
     Identity now;
-    OSErr err = statEntry(f.folder.get(), f.name.c_str(), nullptr, &now);
+    OSErr err = statEntry(f.folder.get(), f.name.c_str(), &sx, &now);
     if (err != noErr) return err;
     if (now.dev != f.identity.dev || now.ino != f.identity.ino) return fnfErr;
+    *looked = lookedOf(sx);
     return noErr;
 }
 
@@ -125,10 +133,11 @@ OSErr forkSize(const OpenFork& f, SInt64* size) {
         *size = st.st_size;
         return noErr;
     }
-    OSErr err = checkStillThere(f);
+    forkstore::Looked looked;
+    OSErr err = checkStillThere(f, &looked);
     if (err != noErr) return err;
     forkstore::RsrcInfo info;
-    err = forkstore::getResourceFork(f.folder.get(), f.name.c_str(), &info);
+    err = forkstore::getResourceFork(f.folder.get(), f.name.c_str(), &info, &looked);
     if (err != noErr) return err;
     if (info.length > UInt64(std::numeric_limits<SInt64>::max())) return ioErr;
     *size = SInt64(info.length);
@@ -185,7 +194,8 @@ OSErr FSCreateFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar*
     OSErr err = locateNamedFork(ref, forkNameLength, forkName, &kind, &located, &identity);
     if (err != noErr || kind == ForkKind::Data) return err;
     forkstore::RsrcInfo info;
-    return forkstore::getResourceFork(located.folder.get(), located.name.c_str(), &info);
+    const forkstore::Looked looked = lookedOf(located.sx);
+    return forkstore::getResourceFork(located.folder.get(), located.name.c_str(), &info, &looked);
 }
 
 OSErr FSDeleteFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
@@ -199,8 +209,10 @@ OSErr FSDeleteFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar*
             f.identity.ino == identity.ino)
             return fBsyErr;
     // The fork store checks write access to the file before it changes anything.
-    if (kind == ForkKind::Resource)
-        return forkstore::deleteResourceFork(located.folder.get(), located.name.c_str());
+    if (kind == ForkKind::Resource) {
+        const forkstore::Looked looked = lookedOf(located.sx);
+        return forkstore::deleteResourceFork(located.folder.get(), located.name.c_str(), &looked);
+    }
     int fd;
     err = openDataFile(located, O_WRONLY, &fd);
     if (err != noErr) return err;
@@ -236,7 +248,9 @@ OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* f
         }
     } else {
         forkstore::RsrcInfo info;
-        err = forkstore::getResourceFork(located.folder.get(), located.name.c_str(), &info);
+        const forkstore::Looked looked = lookedOf(located.sx);
+        err =
+            forkstore::getResourceFork(located.folder.get(), located.name.c_str(), &info, &looked);
         if (err == noErr && f.canWrite) {
             err = checkWritable(located);
             if (err != noErr && permissions == fsCurPerm) {
@@ -315,10 +329,11 @@ OSErr FSReadFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffs
         got = std::size_t(n);
         err = got < requestCount ? OSErr(eofErr) : OSErr(noErr);
     } else {
-        err = checkStillThere(*f);
+        forkstore::Looked looked;
+        err = checkStillThere(*f, &looked);
         if (err != noErr) return err;
         err = forkstore::readResourceFork(f->folder.get(), f->name.c_str(), UInt64(start),
-                                          requestCount, buffer, &got);
+                                          requestCount, buffer, &got, &looked);
         if (err != noErr && err != eofErr) return err;
         if (got > requestCount) return ioErr;
         if (got < requestCount) err = eofErr;
@@ -343,12 +358,13 @@ OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOff
         if (f->kind == ForkKind::Data) {
             if (sysio::pwrite(f->fd, buffer, requestCount, start) < 0) return errnoToOSErr(errno);
         } else {
-            err = checkStillThere(*f);
+            forkstore::Looked looked;
+            err = checkStillThere(*f, &looked);
             if (err != noErr) return err;
             // Durable when this returns: the flip relies on it before it
             // truncates the data fork whose bytes went here.
             err = forkstore::writeResourceFork(f->folder.get(), f->name.c_str(), UInt64(start),
-                                               requestCount, buffer);
+                                               requestCount, buffer, &looked);
             if (err != noErr) return err;
         }
     }
