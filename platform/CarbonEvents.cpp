@@ -11,6 +11,8 @@
 #include <set>
 #include <vector>
 
+#include "platform/WindowRecords.h"
+
 struct OpaqueEventRef {
     UInt32 eventClass;
     UInt32 kind;
@@ -50,15 +52,7 @@ OpaqueEventTargetRef gApplicationTarget;
 // Handler references in force: removing one twice, or one of a window that is
 // gone, is refused instead of touching freed memory.
 std::set<EventHandlerRef> gLiveHandlers;
-// A window's target goes with its window. Targets of windows that live until
-// the process ends go with the table at exit.
-bool gWindowTargetsGone = false;
-struct CWindowTargets : QHash<QWidget*, EventTargetRef> {
-    ~CWindowTargets() {
-        gWindowTargetsGone = true;
-        qDeleteAll(*this);
-    }
-} gWindowTargets;
+CWindowRecords<OpaqueEventTargetRef> gWindowTargets;
 OpaqueEventLoopRef* const kMainLoop = reinterpret_cast<OpaqueEventLoopRef*>(&gApplicationTarget);
 
 bool handles(const OpaqueEventHandlerRef& h, UInt32 eventClass, UInt32 kind) {
@@ -221,7 +215,7 @@ EventTargetRef GetWindowEventTarget(WindowRef window) {
     gWindowTargets.insert(window, target);
     QObject::connect(window, &QObject::destroyed, [window]() {
         // Handler references of a destroyed window are released with it.
-        if (gWindowTargetsGone) return;
+        if (decltype(gWindowTargets)::gone()) return;
         EventTargetRef target = gWindowTargets.take(window);
         for (const auto& h : target->handlers) gLiveHandlers.erase(h.get());
         delete target;

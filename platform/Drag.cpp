@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/WindowRecords.h"
+
 struct OpaqueDragRef {
     QPointer<QWidget> window;
     struct Item {
@@ -92,15 +94,7 @@ struct WindowDrag {
     DragFilter* filter = nullptr;
 };
 
-// A window's drag record goes with its window; records of windows that live
-// until the process ends go with the table at exit.
-bool gTargetsGone = false;
-struct CDragTargets : QHash<QWidget*, WindowDrag*> {
-    ~CDragTargets() {
-        gTargetsGone = true;
-        qDeleteAll(*this);
-    }
-} gTargets;
+CWindowRecords<WindowDrag> gTargets;
 
 // The action a drop asks of the source: a copy, so that no source ever deletes
 // what it dragged here; a link when the source offers no copy.
@@ -218,7 +212,7 @@ WindowDrag* targetFor(QWidget* window, bool make) {
     window->installEventFilter(t->filter);
     gTargets.insert(window, t);
     QObject::connect(window, &QObject::destroyed, [window]() {
-        if (gTargetsGone) return;
+        if (decltype(gTargets)::gone()) return;
         WindowDrag* gone = gTargets.take(window);
         if (!gone) return;
         if (gone->active) DisposeDrag(gone->active);

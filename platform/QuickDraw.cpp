@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "platform/MacMemory.h"
+#include "platform/WindowRecords.h"
 
 struct OpaqueGrafPtr {
     QPointer<QWidget> window;
@@ -14,15 +15,7 @@ struct OpaqueGrafPtr {
 
 namespace {
 
-// A window's port goes with its window; ports of windows that live until the
-// process ends go with the table at exit.
-bool gPortsGone = false;
-struct CPorts : QHash<QWidget*, OpaqueGrafPtr*> {
-    ~CPorts() {
-        gPortsGone = true;
-        qDeleteAll(*this);
-    }
-} gPorts;
+CWindowRecords<OpaqueGrafPtr> gPorts;
 GrafPtr gCurrentPort = nullptr;
 
 bool isLivePort(GrafPtr port) {
@@ -55,7 +48,7 @@ CGrafPtr GetWindowPort(WindowRef window) {
     auto* port = new OpaqueGrafPtr{window};
     gPorts.insert(window, port);
     QObject::connect(window, &QObject::destroyed, [window]() {
-        if (gPortsGone) return;
+        if (decltype(gPorts)::gone()) return;
         OpaqueGrafPtr* gone = gPorts.take(window);
         if (gCurrentPort == gone) gCurrentPort = nullptr;
         delete gone;
