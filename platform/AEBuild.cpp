@@ -114,6 +114,18 @@ private:
         while (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\r' || s_[pos_] == '\n') ++pos_;
     }
 
+    // Takes the closing character of a group opened at `open`. A missing one
+    // is reported at the opening when the text ended, else where it stands.
+    bool close(char closing, std::size_t open, AEBuildErrorCode missing) {
+        skipSpace();
+        if (peek() != static_cast<unsigned char>(closing)) {
+            if (atEnd()) pos_ = open;
+            return fail(missing);
+        }
+        ++pos_;
+        return true;
+    }
+
     // Curly quotes and guillemets, in Mac Roman (one byte) or UTF-8 (2 or 3).
     std::size_t matchOpenQuote() const {
         if (peek() == 0xD2) return 1;
@@ -325,13 +337,7 @@ private:
             return failHere(aeBuildSyntaxBadData);
         }
         if (!ok) return false;
-        skipSpace();
-        if (peek() != ')') {
-            if (atEnd()) pos_ = open;
-            return fail(aeBuildSyntaxNoCloseParen);
-        }
-        ++pos_;
-        return true;
+        return close(')', open, aeBuildSyntaxNoCloseParen);
     }
 
     // "key:descriptor {, key:descriptor}" until a character that is not ','.
@@ -360,12 +366,7 @@ private:
         std::vector<KeyedDesc> items;
         skipSpace();
         if (peek() != '}' && !pairs(&items, depth)) return false;
-        skipSpace();
-        if (peek() != '}') {
-            if (atEnd()) pos_ = open;
-            return fail(aeBuildSyntaxNoCloseBrace);
-        }
-        ++pos_;
+        if (!close('}', open, aeBuildSyntaxNoCloseBrace)) return false;
         OwnedDesc rec;
         OSErr err = AECreateList(nullptr, 0, true, rec.get());
         for (auto& item : items)
@@ -393,12 +394,7 @@ private:
                 ++pos_;
             }
         }
-        skipSpace();
-        if (peek() != ']') {
-            if (atEnd()) pos_ = open;
-            return fail(aeBuildSyntaxNoCloseBracket);
-        }
-        ++pos_;
+        if (!close(']', open, aeBuildSyntaxNoCloseBracket)) return false;
         *out = result.take();
         return true;
     }
@@ -433,13 +429,7 @@ private:
                 ok = descriptor(out, depth + 1);
             }
             if (!ok) return false;
-            skipSpace();
-            if (peek() != ')') {
-                if (atEnd()) pos_ = open;
-                return fail(aeBuildSyntaxNoCloseParen);
-            }
-            ++pos_;
-            return true;
+            return close(')', open, aeBuildSyntaxNoCloseParen);
         }
         if (c == '[') return list(out, depth);
         if (c == '{') return record(typeAERecord, out, depth);
