@@ -4,11 +4,8 @@
 # quit after a run.
 set -euo pipefail
 BIN=$(realpath "$1")
-if [ -z "${E2E_UNDER_XVFB:-}" ]; then
-    export E2E_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bash "$0" "$@"
-fi
 source "$(dirname "$0")/lib.bash"
+e2e_under_xvfb "$@"
 e2e_setup
 
 data="$E2E_DIR/data"

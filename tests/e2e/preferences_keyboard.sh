@@ -9,11 +9,8 @@
 set -euo pipefail
 BIN=$(realpath "$1")
 BUILD=$(realpath "$2")
-if [ -z "${E2E_UNDER_XVFB:-}" ]; then
-    export E2E_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bash "$0" "$@"
-fi
 source "$(dirname "$0")/lib.bash"
+e2e_under_xvfb "$@"
 e2e_setup
 unset QT_QPA_PLATFORM
 
