@@ -236,34 +236,33 @@ OSErr CFile::FSSetModCreateAccessDate(const FSRef& ref, const UTCDateTime* date)
     return err;
 }
 
-OSErr CFile::FSSetComment(const FSRef& ref, const CString256& comment) {
+// The Finder event that sets (`text` given) or gets the comment of `ref`.
+static OSErr commentEvent(const FSRef& ref, AEEventID id, const char* text, AppleEvent* event) {
     AEDesc objSpec = kNullDesc;
     OSErr err = MoreAEOCreateObjSpecifierFromFSRef(&ref, &objSpec);
     if (err != noErr) return err;
-    AppleEvent event = kNullDesc;
     AEBuildError buildError;
     err = OSErr(AEBuildAppleEvent(
-        kAECoreSuite, kAESetData, typeApplSignature, &gFinderSignature, sizeof gFinderSignature,
-        kAutoGenerateReturnID, kAnyTransactionID, &event, &buildError,
-        "'----':obj {form:prop,want:type(prop),seld:type(comt),from:(@)},data:'TEXT'(@)", &objSpec,
-        comment.text));
-    if (err == noErr) err = OSErr(MoreAESendEventNoReturnValue(nullptr, &event));
-    MoreAEDisposeDesc(&event);
+        kAECoreSuite, id, typeApplSignature, &gFinderSignature, sizeof gFinderSignature,
+        kAutoGenerateReturnID, kAnyTransactionID, event, &buildError,
+        text ? "'----':obj {form:prop,want:type(prop),seld:type(comt),from:(@)},data:'TEXT'(@)"
+             : "'----':obj {form:prop,want:type(prop),seld:type(comt),from:(@)}",
+        &objSpec, text));
     MoreAEDisposeDesc(&objSpec);
     return err;
 }
 
-OSErr CFile::FSGetComment(const FSRef& ref, CString256& comment) {
-    AEDesc objSpec = kNullDesc;
-    OSErr err = MoreAEOCreateObjSpecifierFromFSRef(&ref, &objSpec);
-    if (err != noErr) return err;
+OSErr CFile::FSSetComment(const FSRef& ref, const CString256& comment) {
     AppleEvent event = kNullDesc;
-    AEBuildError buildError;
-    err = OSErr(AEBuildAppleEvent(
-        kAECoreSuite, kAEGetData, typeApplSignature, &gFinderSignature, sizeof gFinderSignature,
-        kAutoGenerateReturnID, kAnyTransactionID, &event, &buildError,
-        "'----':obj {form:prop,want:type(prop),seld:type(comt),from:(@)}", &objSpec));
-    MoreAEDisposeDesc(&objSpec);
+    OSErr err = commentEvent(ref, kAESetData, comment.text, &event);
+    if (err == noErr) err = OSErr(MoreAESendEventNoReturnValue(nullptr, &event));
+    MoreAEDisposeDesc(&event);
+    return err;
+}
+
+OSErr CFile::FSGetComment(const FSRef& ref, CString256& comment) {
+    AppleEvent event = kNullDesc;
+    OSErr err = commentEvent(ref, kAEGetData, nullptr, &event);
     if (err != noErr) return err;
     Str255 text;
     text[0] = 0;
