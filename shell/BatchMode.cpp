@@ -85,6 +85,10 @@ public:
             out(FormatReportJson(report) + "\n");
         }
     }
+    // Something left alone on purpose, with the reason, on stderr.
+    void skipped(const std::string& path, const std::string& reason) {
+        message(TerminalPath(path) + ": skipped: " + reason);
+    }
     void message(const std::string& text) {
         if (progress_) progress_->hide();
         std::fflush(io_.out);
@@ -319,10 +323,14 @@ std::size_t forEachItem(const CBatchOptions& options, const CBatchIO& io, CRepor
     std::size_t done = 0;
     for (; done < items.size() && !gBatchInterrupted; ++done) {
         Outcome outcome = Outcome::Failed;
-        if (items[done].failure != noErr)
+        if (items[done].skipped) {
+            reporter->skipped(items[done].path, items[done].note);
+            outcome = Outcome::Skipped;
+        } else if (items[done].failure != noErr) {
             reporter->failure(items[done].path, items[done].failure, items[done].note);
-        else
+        } else {
             outcome = handle(items[done]);
+        }
         ++(outcome == Outcome::Changed  ? tally->changed
            : outcome == Outcome::Failed ? tally->failed
                                         : tally->skipped);

@@ -21,6 +21,9 @@ struct CBatchItem {
     // Set for an entry that stands for a failure met while expanding, at the
     // place where it was met: the code and what was not done.
     OSErr failure = noErr;
+    // Set for an entry that is left alone on purpose (the note says why): it is
+    // reported and counted as skipped.
+    bool skipped = false;
     std::string note;
 };
 
