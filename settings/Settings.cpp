@@ -71,5 +71,9 @@ bool ShowAlertMessage(CFStringRef message, CFStringRef explanation, unsigned cha
         DialogItemIndex item = 0;
         if (RunStandardAlert(alert, nullptr, &item) == noErr) chosen = SInt16(item);
     }
-    return chosen != kAlertStdAlertCancelButton;
+    // With Cancel, only OK counts as yes: an alert that could not be shown, or
+    // that ended without a button (the application told to quit meanwhile),
+    // must not start an operation that cannot be undone.
+    if (withCancel) return chosen == kAlertStdAlertOKButton;
+    return true;
 }

@@ -24,5 +24,6 @@ const char* ConfirmationExplanation();
 // chose OK. Any other value answers false at once, without beep or alert.
 bool AskProcessFile(functionType type);
 // Beeps, then shows a stop alert with the message, the explanation, OK and, when
-// withCancel is non-zero, Cancel. False only when the user chose Cancel.
+// withCancel is non-zero, Cancel. With Cancel, true only when the user chose
+// OK; without it, always true.
 bool ShowAlertMessage(CFStringRef message, CFStringRef explanation, unsigned char withCancel);

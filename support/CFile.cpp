@@ -160,8 +160,11 @@ Boolean CFile::FSObjectExists(const FSRef& ref, FSRef& parent) {
 
 Boolean CFile::FSObjectExists(const FSRef& parent, const CString256& name, FSRef& ref) {
     UnicodeName unicode(name.text);
+    // Only a name that is certainly absent counts as free: callers create
+    // under it, so a look-up that failed for any other reason (no access, a
+    // parent that is no folder, a passing I/O error) must not invite them to.
     return FSMakeFSRefUnicode(&parent, unicode.length(), unicode.units(), kTextEncodingUnknown,
-                              &ref) == noErr;
+                              &ref) != fnfErr;
 }
 
 OSErr CFile::FSMakeFSSpec(const FSRef* ref, FSSpec* spec) {

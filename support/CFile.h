@@ -34,8 +34,9 @@ public:
     static OSErr FSGetModDateAsUInt32(const FSRef& ref, unsigned long& date);
     // True when ref designates an object; parent then designates its folder.
     static Boolean FSObjectExists(const FSRef& ref, FSRef& parent);
-    // True only when the folder holds an object of that name; ref then
-    // designates it. A failed look-up of any kind answers false.
+    // False only when the folder certainly holds no object of that name
+    // (fnfErr); any other failure counts as existing. On success ref
+    // designates the object.
     static Boolean FSObjectExists(const FSRef& parent, const CString256& name, FSRef& ref);
     static OSErr FSMakeFSSpec(const FSRef* ref, FSSpec* spec);
     // The POSIX path as a Pascal string; path untouched on failure (a path of

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QTest>
 
@@ -110,4 +111,22 @@ TEST_F(Settings, AnAlertWithoutCancelAlwaysAnswersYes) {
     EXPECT_EQ(answer.seen().buttons.size(), 1);
     EXPECT_EQ(answer.seen().text, QStringLiteral("Done."));
     EXPECT_EQ(SysBeepCount(), 1);
+}
+
+TEST_F(Settings, AConfirmationThatEndsWithoutAButtonDeclines) {
+    // The application told to quit while the alert is up: the alert's loop
+    // ends with no button pressed. An operation that cannot be undone must
+    // not start on that.
+    bool sawAlert = false;
+    QTimer quit;
+    quit.setInterval(20);
+    QObject::connect(&quit, &QTimer::timeout, [&] {
+        if (!QApplication::activeModalWidget()) return;
+        sawAlert = true;
+        quit.stop();
+        QCoreApplication::exit(0);
+    });
+    quit.start();
+    EXPECT_FALSE(AskProcessFile(kDeleteDataFork));
+    EXPECT_TRUE(sawAlert);
 }
