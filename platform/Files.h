@@ -159,6 +159,10 @@ OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* f
 OSErr FSGetForkSize(FSIORefNum forkRefNum, SInt64* forkSize);
 OSErr FSSetForkPosition(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset);
 OSErr FSGetForkPosition(FSIORefNum forkRefNum, SInt64* position);
+// Sets the length of an open data fork (from the start, the end or the mark);
+// the fork must be open for writing. A resource fork is not resized here:
+// paramErr.
+OSErr FSSetForkSize(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset);
 OSErr FSReadFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset,
                  ByteCount requestCount, void* buffer, ByteCount* actualCount);
 OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset,

@@ -20,3 +20,20 @@ OSErr FSIsAliasFile(const FSRef* fileRef, Boolean* aliasFileFlag, Boolean* folde
 // volume of the object found, else nsvErr. Names longer than an FSSpec holds
 // (63 bytes) work too. paramErr without ref.
 OSErr FSMakeFSRef(FSVolumeRefNum vRefNum, SInt32 dirID, ConstStr255Param name, FSRef* ref);
+
+// What the file behind an open fork is like now, read through the fork itself
+// (no name is looked up again): the data fork's length, its content
+// modification time, and the number of names (hard links) the file has.
+struct FSForkFileStamp {
+    UInt64 dataLength;
+    SInt64 modSeconds;
+    UInt32 modNanoseconds;
+    UInt32 linkCount;
+};
+OSErr FSGetForkFileStamp(FSIORefNum forkRefNum, FSForkFileStamp* stamp);
+
+// Whether the object belongs to another entry of its folder rather than being
+// a file or folder of its own: the AppleDouble sidecar "._name" of an entry
+// "name" beside it, or netatalk's ".AppleDouble" folder of other files' forks.
+// Listings hide such objects; an orphan "._name" is an ordinary file.
+OSErr FSIsForkCompanion(const FSRef* ref, Boolean* companion);

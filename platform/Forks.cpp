@@ -14,6 +14,7 @@
 
 #include "platform/FileErrors.h"
 #include "platform/Files.h"
+#include "platform/FilesExtra.h"
 #include "platform/ForkStore.h"
 #include "platform/PathNodes.h"
 #include "platform/SysIO.h"
@@ -301,6 +302,40 @@ OSErr FSSetForkPosition(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 posit
         return eofErr;
     }
     f->mark = position;
+    return noErr;
+}
+
+OSErr FSSetForkSize(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset) {
+    OpenFork* f = forkOf(forkRefNum);
+    if (!f) return rfNumErr;
+    if (f->kind != ForkKind::Data) return paramErr;
+    if (!f->canWrite) return wrPermErr;
+    SInt64 size;
+    OSErr err = startOf(*f, positionMode, positionOffset, &size);
+    if (err != noErr) return err;
+    if (sysio::ftruncate(f->fd, off_t(size)) != 0) return errnoToOSErr(errno);
+    if (f->mark > size) f->mark = size;
+    return noErr;
+}
+
+OSErr FSGetForkFileStamp(FSIORefNum forkRefNum, FSForkFileStamp* stamp) {
+    OpenFork* f = forkOf(forkRefNum);
+    if (!f) return rfNumErr;
+    if (!stamp) return paramErr;
+    struct statx sx {};
+    if (f->kind == ForkKind::Data) {
+        if (::statx(f->fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &sx) != 0)
+            return errnoToOSErr(errno);
+    } else {
+        forkstore::Looked looked;
+        OSErr err = checkStillThere(*f, &looked);
+        if (err == noErr) err = statEntry(f->folder.get(), f->name.c_str(), &sx, nullptr);
+        if (err != noErr) return err;
+    }
+    stamp->dataLength = sx.stx_size;
+    stamp->modSeconds = sx.stx_mtime.tv_sec;
+    stamp->modNanoseconds = sx.stx_mtime.tv_nsec;
+    stamp->linkCount = sx.stx_nlink;
     return noErr;
 }
 

@@ -1,16 +1,10 @@
 #include "processing/ForkOperations.h"
 
+#include "platform/FilesExtra.h"
 #include "platform/MacMemory.h"
 #include "platform/Sound.h"
 
 namespace {
-
-OSErr deleteNamedFork(const FSRef* ref, OSErr (*getName)(HFSUniStr255*)) {
-    HFSUniStr255 forkName;
-    OSErr err = getName(&forkName);
-    if (err != noErr) return err;
-    return FSDeleteFork(ref, forkName.length, forkName.unicode);
-}
 
 // Reads the whole data fork and writes it over the start of the resource fork.
 // Every way this can fall short is reported, and the caller then keeps the
@@ -41,11 +35,29 @@ OSErr copyDataIntoResource(FSIORefNum dataRef, FSIORefNum rsrcRef, SInt64 size) 
 }  // namespace
 
 OSErr DeleteDataFork(const FSRef* ref) {
-    return deleteNamedFork(ref, FSGetDataForkName);
+    // The fork is cut through the file opened here, once the file is known to
+    // have no other name that shares its data fork.
+    HFSUniStr255 dataName;
+    OSErr err = FSGetDataForkName(&dataName);
+    if (err != noErr) return err;
+    FSIORefNum dataRef;
+    err = FSOpenFork(ref, dataName.length, dataName.unicode, fsRdWrPerm, &dataRef);
+    if (err != noErr) return err;
+    FSForkFileStamp stamp;
+    err = FSGetForkFileStamp(dataRef, &stamp);
+    if (err == noErr && stamp.linkCount > 1) err = fileHasLinksErr;
+    if (err == noErr) err = FSSetForkSize(dataRef, fsFromStart, 0);
+    FSCloseFork(dataRef);
+    return err;
 }
 
 OSErr DeleteResourceFork(const FSRef* ref) {
-    return deleteNamedFork(ref, FSGetResourceForkName);
+    // Other names of the file do not stop this: a sidecar belongs to this
+    // name alone, and a fork in the file's attributes is the file's own.
+    HFSUniStr255 forkName;
+    OSErr err = FSGetResourceForkName(&forkName);
+    if (err != noErr) return err;
+    return FSDeleteFork(ref, forkName.length, forkName.unicode);
 }
 
 OSErr FlipDeleteDataFork(const FSRef* ref) {
@@ -69,15 +81,29 @@ OSErr FlipDeleteDataFork(const FSRef* ref) {
         return err;
     }
 
-    SInt64 size = 0;
-    err = FSGetForkSize(dataRef, &size);
-    if (err == noErr && size > 0) err = copyDataIntoResource(dataRef, rsrcRef, size);
+    // A file with other names shares its data fork with them, and the
+    // resource fork written here would belong to this name alone.
+    FSForkFileStamp before;
+    err = FSGetForkFileStamp(dataRef, &before);
+    if (err == noErr && before.linkCount > 1) err = fileHasLinksErr;
+    if (err == noErr && before.dataLength > 0)
+        err = copyDataIntoResource(dataRef, rsrcRef, SInt64(before.dataLength));
+    // The resource fork write is durable by the time FSWriteFork returns. The
+    // data fork is cut only if nobody wrote to it (or gave it another name)
+    // while it was copied: bytes added meanwhile would be lost with it.
+    FSForkFileStamp after;
+    if (err == noErr) err = FSGetForkFileStamp(dataRef, &after);
+    if (err == noErr &&
+        (after.dataLength != before.dataLength || after.modSeconds != before.modSeconds ||
+         after.modNanoseconds != before.modNanoseconds))
+        err = fileChangedErr;
+    if (err == noErr && after.linkCount > 1) err = fileHasLinksErr;
+    // Cut through the fork opened and checked here, not by looking the name
+    // up again. A cut that fails is reported: the file still has its data
+    // fork, so calling the flip done would be untrue (both forks then hold
+    // the bytes; nothing is lost).
+    if (err == noErr) err = FSSetForkSize(dataRef, fsFromStart, 0);
     FSCloseFork(dataRef);
-    // The resource fork write is durable by the time FSWriteFork returns, so
-    // the data fork can go now without risking its bytes. A deletion that
-    // fails is reported: the file still has its data fork, so calling the flip
-    // done would be untrue (both forks then hold the bytes; nothing is lost).
-    if (err == noErr) err = FSDeleteFork(ref, dataName.length, dataName.unicode);
     FSCloseFork(rsrcRef);
     return err;
 }

@@ -11,6 +11,17 @@ enum functionType : SInt32 {
     kDeleteResourceFork = 3,
 };
 
+// Results of the operations beyond the File Manager's own codes. In both
+// cases the file is left as it was found.
+enum : OSErr {
+    // The file has other names (hard links), which share its data fork: the
+    // flip and the data fork's deletion would empty those too.
+    fileHasLinksErr = -27001,
+    // The data fork changed while the flip copied it, so it was not cut; the
+    // resource fork holds the copy, and running the flip again completes it.
+    fileChangedErr = -27002,
+};
+
 // Applies operation `function` to the file and returns its result; paramErr,
 // with nothing done, for a value other than the three operations.
 OSErr ProcessFSRef(const FSRef* ref, functionType function);

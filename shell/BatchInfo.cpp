@@ -148,6 +148,7 @@ CForkReport InspectFile(const FSRef* ref, const std::string& path) {
         return report;
     }
     report.dataSize = located.sx.stx_size;
+    report.linkCount = located.sx.stx_nlink;
     const int dirfd = located.folder.get();
     const char* name = located.name.c_str();
     // The test the File Manager makes before it changes either fork.
@@ -206,6 +207,9 @@ std::string FormatReportText(const CForkReport& report) {
         text += FourCharText(report.type) + "/" + FourCharText(report.creator);
     text += "\n  writable       ";
     text += report.writeError == noErr ? "yes" : "no: " + DescribeResultCode(report.writeError);
+    if (report.linkCount > 1)
+        text += "\n  hard links     " + std::to_string(report.linkCount) +
+                " names share the data fork: flip and delete-data leave it alone";
     text += "\n  sidecar        ";
     switch (report.sidecar) {
         case SidecarState::None:
@@ -247,6 +251,7 @@ std::string FormatReportJson(const CForkReport& report) {
         json += ",\"type\":" + jsonCode(report.type) + ",\"creator\":" + jsonCode(report.creator);
     }
     json += std::string(",\"writable\":") + (report.writeError == noErr ? "true" : "false");
+    if (report.linkCount > 1) json += ",\"links\":" + std::to_string(report.linkCount);
     json += ",\"sidecar\":\"" + std::string(sidecarWord(report.sidecar)) + "\"";
     json += ",\"sidecar_problem\":" + (report.sidecar == SidecarState::Malformed
                                            ? JsonString(report.sidecarProblem)

@@ -22,6 +22,7 @@ struct CForkReport {
     std::string path;
     OSErr error = noErr;  // the file itself could not be examined
     std::uint64_t dataSize = 0;
+    std::uint32_t linkCount = 1;  // names (hard links) the file has
 
     OSErr rsrcError = noErr;  // the resource fork could not be read
     forkstore::RsrcStore rsrcStore = forkstore::RsrcStore::None;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/Files.h"
+#include "processing/ForkOperations.h"
 
 namespace {
 
@@ -41,6 +42,11 @@ constexpr CodeText kCodes[] = {
     {pathTooLongErr, "pathTooLongErr", "path too long"},
     {afpAccessDenied, "afpAccessDenied", "permission denied"},
     {userCanceledErr, "userCanceledErr", "cancelled"},
+    {fileHasLinksErr, "fileHasLinksErr",
+     "the file has other names (hard links) sharing its data fork: left untouched"},
+    {fileChangedErr, "fileChangedErr",
+     "the data fork changed while it was copied: kept, with the copy in the resource fork; "
+     "run again to finish"},
 };
 
 }  // namespace

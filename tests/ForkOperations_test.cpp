@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -262,6 +265,75 @@ TEST_F(FlipTest, LinksFifosAndMalformedSidecarsAreRefusedAndLeftAsTheyWere) {
     EXPECT_EQ(snapshot(t.root()), before);
     EXPECT_EQ(snapshot(outside.root()), outsideBefore);
     EXPECT_EQ(SysBeepCount(), 0);
+}
+
+// A data fork is shared by every name of the file; a sidecar is not. A flip
+// or a data-fork deletion through one name would empty the others.
+TEST_F(FlipTest, AFileWithOtherNamesKeepsItsDataForkInEveryName) {
+    TempTree outside;
+    const std::string backup = outside.write("backup", "IMPORTANT\n");
+    const std::string file = t.path("file");
+    ASSERT_EQ(link(backup.c_str(), file.c_str()), 0);
+    t.write("._file", sidecar(kFinderInfo, bytesOf("fork")));
+    const std::string before = snapshot(t.root()), outsideBefore = snapshot(outside.root());
+    EXPECT_EQ(process(file, kFlipDeleteDataFork), fileHasLinksErr);
+    EXPECT_EQ(process(file, kDeleteDataFork), fileHasLinksErr);
+    EXPECT_EQ(snapshot(t.root()), before);
+    EXPECT_EQ(snapshot(outside.root()), outsideBefore);
+    EXPECT_EQ(readText(backup), "IMPORTANT\n");
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 2u);
+    // The sidecar belongs to this name only: its fork can go.
+    EXPECT_EQ(process(file, kDeleteResourceFork), noErr);
+    EXPECT_EQ(resourceFork(file), Bytes{});
+    EXPECT_EQ(readText(file), "IMPORTANT\n");
+    EXPECT_EQ(SysBeepCount(), 0);
+}
+
+// Bytes written to the data fork while the flip copies it would go with the
+// cut: the flip keeps the data fork, and a second flip completes the work.
+namespace {
+int gWritesSeen = 0;
+std::function<void()> gOnFirstWrite;
+int writeDuringCopy(sysio::Call call) {
+    if (call == sysio::Call::Write && gWritesSeen++ == 0 && gOnFirstWrite) gOnFirstWrite();
+    return 0;
+}
+}  // namespace
+
+TEST_F(FlipTest, ADataForkChangedDuringTheCopyIsNotCut) {
+    const struct {
+        const char* name;
+        int flags;  // how the other writer opens the file
+        const char* bytes;
+        const char* after;
+    } cases[] = {
+        {"appended", O_WRONLY | O_APPEND, " and more", "written first and more"},
+        {"rewritten", O_WRONLY, "WRITTEN", "WRITTEN first"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string p = t.write(c.name, "written first");
+        // An old modification time, so that a change now shows in any clock.
+        const struct timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(utimes(p.c_str(), old), 0);
+        gWritesSeen = 0;
+        gOnFirstWrite = [&] {
+            const int fd = ::open(p.c_str(), c.flags);
+            (void)!::write(fd, c.bytes, std::strlen(c.bytes));
+            ::close(fd);
+        };
+        sysio::setFaultHook(writeDuringCopy);
+        EXPECT_EQ(process(p), fileChangedErr);
+        sysio::setFaultHook(nullptr);
+        gOnFirstWrite = nullptr;
+        EXPECT_EQ(readText(p), c.after);                       // nothing written was lost
+        EXPECT_EQ(resourceFork(p), bytesOf("written first"));  // the copy made
+        EXPECT_EQ(process(p), noErr);
+        EXPECT_EQ(readText(p), "");
+        EXPECT_EQ(resourceFork(p), bytesOf(c.after));
+    }
 }
 
 // ---------------------------------------------------------------- deletions
