@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <vector>
 
 #include "platform/Controls.h"
 #include "platform/MacMemory.h"
@@ -10,6 +11,7 @@
 #include "platform/Windows.h"
 #include "processing/FolderExpansion.h"
 #include "processing/ForkOperations.h"
+#include "processing/ItemScreening.h"
 #include "settings/Settings.h"
 #include "shell/MainWindow.h"
 #include "support/CFile.h"
@@ -116,21 +118,34 @@ OSErr processFolder(const FSRef* folder, functionType function) {
 void runItems(functionType function) {
     long count = 0;
     if (AECountItems(&gDescList, &count) != noErr) return;
-    for (long i = 1; i <= count; ++i) {
-        if (gQuitting || gStopping) return;
-        FSRef item;
+    // Every item is looked at before any is handled: a sidecar named beside
+    // its file, an item named twice, or one inside a dropped folder must not
+    // be handled as a file of its own, whatever the order of the drop.
+    std::vector<CScreenedItem> items;
+    OSErr readErr = noErr;
+    for (long i = 1; i <= count && readErr == noErr; ++i) {
+        CScreenedItem item;
         AEKeyword keyword;
         DescType type;
         Size size;
-        const OSErr err =
-            AEGetNthPtr(&gDescList, i, typeFSRef, &keyword, &type, &item, sizeof item, &size);
+        readErr = AEGetNthPtr(&gDescList, i, typeFSRef, &keyword, &type, &item.ref, sizeof item.ref,
+                              &size);
+        if (readErr != noErr) break;
+        item.isFolder = CFile::IsADirectory(item.ref);
+        items.push_back(item);
+    }
+    ScreenItems(&items);
+    // An item that cannot be read ends the run before it, as it always did.
+    for (const CScreenedItem& item : items) {
+        if (gQuitting || gStopping) return;
         gNbrFilesToBeProcessed = 0;
         gNbrFilesProcessed = 0;
-        if (err != noErr) return;
-        if (CFile::IsADirectory(item)) {
-            if (processFolder(&item, function) != noErr) return;
+        if (item.verdict != ItemVerdict::Handle) continue;
+        if (item.isFolder) {
+            FSRef folder = item.ref;
+            if (processFolder(&folder, function) != noErr) return;
         } else {
-            if (ProcessFSRef(&item, function) != noErr) return;
+            if (ProcessFSRef(&item.ref, function) != noErr) return;
             // No message for a dropped file, but the window stays live and
             // Stop or Quit can come between two of them.
             EventRecord event;

@@ -14,6 +14,7 @@
 #include "platform/AppleDouble.h"
 #include "platform/Files.h"
 #include "platform/PathNodes.h"
+#include "processing/ItemScreening.h"
 #include "shell/BatchInfo.h"
 #include "shell/BatchText.h"
 #include "shell/BatchWalk.h"
@@ -126,8 +127,28 @@ const char* dryRunVerb(functionType function) {
     return "?";
 }
 
+// Why an item that is not handled was left alone.
+std::string screeningNote(const CScreenedItem& item, const std::vector<std::string>& paths) {
+    switch (item.verdict) {
+        case ItemVerdict::Companion:
+            return item.isFolder ? "netatalk's folder of other files' forks, never handled itself"
+                                 : "the AppleDouble sidecar of the file beside it, part of that "
+                                   "file, never handled as a file of its own";
+        case ItemVerdict::Repeated:
+            return "named before; handled once";
+        case ItemVerdict::Inside:
+            return "inside " + TerminalPath(paths[item.other]) + ", which is handled whole";
+        case ItemVerdict::Handle:
+            break;
+    }
+    return {};
+}
+
 // Expands every argument in order. A failure met on the way takes its place
 // in the list, so that reports come in the order of the arguments and walks.
+// The arguments are screened first, so that a sidecar named beside its file,
+// a path named twice or one inside a folder also named is not handled as a
+// file of its own.
 std::vector<CBatchItem> expandAll(const CBatchOptions& options) {
     std::vector<CBatchItem> items;
     auto onFailure = [&](const std::string& path, OSErr code, const std::string& note) {
@@ -137,9 +158,36 @@ std::vector<CBatchItem> expandAll(const CBatchOptions& options) {
         failure.note = note;
         items.push_back(std::move(failure));
     };
+    std::vector<CScreenedItem> screened;
+    std::vector<std::string> paths;       // the argument of each screened item
+    std::vector<std::size_t> screenedAt;  // per argument: its screened item, or none
+    constexpr std::size_t kNone = std::size_t(-1);
     for (const std::string& path : options.paths) {
+        CScreenedItem item;
+        Boolean isDirectory = false;
+        if (FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &item.ref, &isDirectory) !=
+            noErr) {
+            screenedAt.push_back(kNone);  // met again, and reported, when expanded
+            continue;
+        }
+        item.isFolder = isDirectory;
+        screenedAt.push_back(screened.size());
+        screened.push_back(item);
+        paths.push_back(path);
+    }
+    ScreenItems(&screened);
+    for (std::size_t i = 0; i < options.paths.size(); ++i) {
         if (gBatchInterrupted) break;
-        ExpandBatchPath(path, &items, onFailure, &gBatchInterrupted);
+        const std::size_t at = screenedAt[i];
+        if (at != kNone && screened[at].verdict != ItemVerdict::Handle) {
+            CBatchItem skipped;
+            skipped.path = options.paths[i];
+            skipped.skipped = true;
+            skipped.note = screeningNote(screened[at], paths);
+            items.push_back(std::move(skipped));
+            continue;
+        }
+        ExpandBatchPath(options.paths[i], &items, onFailure, &gBatchInterrupted);
     }
     return items;
 }
@@ -265,6 +313,8 @@ Outcome predictOperation(const CBatchItem& item, functionType function, CReporte
     if (err == noErr && empty) return Outcome::Skipped;
     if (err == noErr && function != kDeleteDataFork) err = report.rsrcError;
     if (err == noErr) err = report.writeError;
+    if (err == noErr && function != kDeleteResourceFork && report.linkCount > 1)
+        err = fileHasLinksErr;
     if (err == noErr && function == kFlipDeleteDataFork && report.dataSize > 0x7FFFFFFF)
         err = memFullErr;
     if (err != noErr) {

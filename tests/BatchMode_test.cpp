@@ -310,6 +310,88 @@ TEST(BatchModeTest, OnATerminalItAsksOnceWithTheStopAlertsText) {
     EXPECT_EQ(readBytes(m.tree.path("top/._beta")).size(), 82u);
 }
 
+// A sidecar is part of its file wherever it is named: "dir/.* dir/*" or
+// "find -type f | xargs" hand it over beside the file.
+TEST(BatchModeTest, SidecarsNamedBesideTheirFilesAreSkippedWithTheReason) {
+    const Bytes side = forkSidecar(pattern(50, 4));
+    for (const char* op : {"delete-data", "flip"}) {
+        SCOPED_TRACE(op);
+        TempTree tree;
+        const std::string foo = tree.write("d/foo", "foo data");
+        const std::string fooSide = tree.write("d/._foo", side);
+        const std::string orphan = tree.write("d/._gone", "an orphan is an ordinary file");
+        tree.write("d/.AppleDouble/foo", side);  // netatalk's store: other files' forks
+        const std::string store = tree.path("d/.AppleDouble");
+        Result r = run({"--operation", op, "--yes", fooSide, foo, store, orphan});
+        EXPECT_EQ(r.status, kBatchSuccess) << r.err;
+        const auto err = lines(r.err);
+        ASSERT_EQ(err.size(), 2u) << r.err;
+        EXPECT_EQ(err[0], "brackwater: " + fooSide +
+                              ": skipped: the AppleDouble sidecar of the file beside it, part of "
+                              "that file, never handled as a file of its own");
+        EXPECT_EQ(err[1].rfind("brackwater: " + store + ": skipped: netatalk's folder", 0), 0u);
+        EXPECT_EQ(lines(r.out).back(), "2 changed, 0 failed, 2 skipped");
+        EXPECT_EQ(readText(foo), "");
+        EXPECT_EQ(readText(orphan), "");
+        EXPECT_EQ(readBytes(tree.path("d/.AppleDouble/foo")), side);
+        EXPECT_FALSE(exists(tree.path("d/._._foo")));
+        // foo keeps its type and creator, and its resource fork (which the
+        // flip wrote its data fork over).
+        Bytes fork = pattern(50, 4);
+        if (std::string(op) == "flip") std::copy_n("foo data", 8, fork.begin());
+        Bytes now = readBytes(fooSide);
+        EXPECT_EQ(Bytes(now.begin() + 82, now.end()), fork);
+        EXPECT_EQ(Bytes(now.begin() + 50, now.begin() + 82), finderInfo("TEXT", "ttxt"));
+    }
+}
+
+// A hard link outside the named folder shares the data fork: a flip or a
+// data-fork deletion would empty it, leaving its bytes only in this sidecar.
+TEST(BatchModeTest, FilesWithOtherNamesAreLeftAloneAndReported) {
+    TempTree tree;
+    const std::string backup = tree.write("outside/backup", "IMPORTANT\n");
+    tree.mkdir("drop");
+    ASSERT_EQ(::link(backup.c_str(), tree.path("drop/file").c_str()), 0);
+    const std::string before = snapshot(tree.root());
+    for (const char* op : {"flip", "delete-data"}) {
+        SCOPED_TRACE(op);
+        Result r = run({"--operation", op, "-n", tree.path("drop")});
+        EXPECT_EQ(r.status, kBatchFailure);
+        EXPECT_NE(r.err.find("would fail: fileHasLinksErr (-27001)"), std::string::npos) << r.err;
+        r = run({"--operation", op, "--yes", tree.path("drop")});
+        EXPECT_EQ(r.status, kBatchFailure);
+        EXPECT_EQ(r.out, "0 changed, 1 failed, 0 skipped\n");
+        EXPECT_EQ(r.err, "brackwater: " + tree.path("drop/file") +
+                             ": fileHasLinksErr (-27001): the file has other names (hard links) "
+                             "sharing its data fork: left untouched\n");
+        EXPECT_EQ(snapshot(tree.root()), before);
+    }
+    EXPECT_EQ(readText(backup), "IMPORTANT\n");
+    Result info = run({"--info", tree.path("drop/file")});
+    EXPECT_NE(info.out.find("hard links     2 names share the data fork"), std::string::npos);
+}
+
+// Every file is handled once per run, however often it is named: by itself,
+// through its folder, or through a folder named twice.
+TEST(BatchModeTest, EachFileIsHandledOncePerRun) {
+    TempTree tree;
+    tree.write("d/a", "a");
+    tree.write("d/sub/b", "b");
+    tree.write("e", "e");
+    ASSERT_EQ(::chdir(tree.root().c_str()), 0);
+    Result r = run(
+        {"--operation", "delete-data", "--yes", "d/sub/b", "e", "d", "./d/../e", "d/sub", "d/"});
+    ASSERT_EQ(::chdir("/"), 0);
+    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
+    EXPECT_EQ(lines(r.out),
+              (Lines{"deleted data fork: e", "deleted data fork: d/a", "deleted data fork: d/sub/b",
+                     "3 changed, 0 failed, 4 skipped"}));
+    EXPECT_EQ(lines(r.err), (Lines{"brackwater: d/sub/b: skipped: inside d, which is handled whole",
+                                   "brackwater: ./d/../e: skipped: named before; handled once",
+                                   "brackwater: d/sub: skipped: inside d, which is handled whole",
+                                   "brackwater: d/: skipped: named before; handled once"}));
+}
+
 TEST(BatchModeTest, FilesComeInTheWindowsWalkOrder) {
     TempTree tree;
     for (const char* name :
@@ -342,12 +424,13 @@ TEST(BatchModeTest, FilesComeInTheWindowsWalkOrder) {
 TEST(BatchModeTest, PathsAreReportedAsGivenWithTheNamesBelowThem) {
     TempTree tree;
     tree.write("d/sub/f", "x");
+    tree.write("e/sub/g", "y");
     ASSERT_EQ(::chdir(tree.root().c_str()), 0);
-    Result r = run({"--operation", "delete-data", "-n", "d/", "./d/sub/../sub"});
+    Result r = run({"--operation", "delete-data", "-n", "d/", "./e/sub/../sub"});
     EXPECT_EQ(lines(r.out),
               (Lines{"would delete data fork (data 1 bytes, resource 0 bytes): d/sub/f",
                      "would delete data fork (data 1 bytes, resource 0 bytes): "
-                     "./d/sub/../sub/f",
+                     "./e/sub/../sub/g",
                      "dry run: 2 would change, 0 would fail, 0 skipped; nothing was "
                      "changed"}));
     ASSERT_EQ(::chdir("/"), 0);

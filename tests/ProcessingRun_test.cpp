@@ -21,11 +21,13 @@
 #include "platform/MacMemory.h"
 #include "platform/Preferences.h"
 #include "platform/Process.h"
+#include "platform/SysIO.h"
 #include "platform/Windows.h"
 #include "processing/FolderExpansion.h"
 #include "shell/MainWindow.h"
 #include "shell/Startup.h"
 #include "testkit/AlertAnswer.h"
+#include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
 using testsupport::AlertAnswer;
@@ -418,6 +420,36 @@ TEST_F(ProcessingRun, FailuresOfDroppedItemsEndTheRunButNotTheFolderPass) {
     EXPECT_EQ(answer.alertsShown(), 1);
     EXPECT_EQ(sizeOf(before), 0);
     EXPECT_EQ(sizeOf(after), 1);
+    expectIdleState();
+}
+
+// A sidecar dropped beside its file is part of that file, and every file is
+// handled once per run, however often the drop names it.
+int gTruncations = 0;
+int countTruncations(sysio::Call call) {
+    if (call == sysio::Call::Truncate) ++gTruncations;
+    return 0;
+}
+
+TEST_F(ProcessingRun, SidecarsAndItemsNamedTwiceAreNotHandledAsFilesOfTheirOwn) {
+    const std::string foo = tree.write("foo", "foo data");
+    const std::string side = tree.write(
+        "._foo", testsupport::makeSidecar({{9, 50, 32, testsupport::finderInfo("TEXT", "ttxt")},
+                                           {2, 82, 4, testsupport::bytesOf("fork")}}));
+    const testsupport::Bytes sideBytes = testsupport::readBytes(side);
+    writeFolder(2);
+    gTruncations = 0;
+    sysio::setFaultHook(countTruncations);
+    drop({side, foo, tree.path("folder/f1"), tree.path("folder"), tree.path("folder/../folder")});
+    sysio::setFaultHook(nullptr);
+    EXPECT_EQ(testsupport::readBytes(side), sideBytes);
+    EXPECT_EQ(sizeOf(foo), 0);
+    expectFolderSizes({0, 0});
+    EXPECT_EQ(gTruncations, 3);  // foo, f1 and f2, once each
+    Texts files;
+    for (const std::string& status : statuses())
+        if (status.rfind("File: ", 0) == 0) files.push_back(status);
+    EXPECT_EQ(files, (Texts{"File: f1", "File: f2"}));  // one folder pass
     expectIdleState();
 }
 

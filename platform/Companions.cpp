@@ -1,0 +1,18 @@
+// FSIsForkCompanion: whether an object is part of another entry of its folder
+// (its AppleDouble sidecar, or netatalk's folder of forks) rather than a file
+// or folder of its own, by the same rule as folder listings.
+#include "platform/FilesExtra.h"
+#include "platform/ForkStore.h"
+#include "platform/PathNodes.h"
+
+using namespace pathnodes;
+
+OSErr FSIsForkCompanion(const FSRef* ref, Boolean* companion) {
+    if (!companion) return paramErr;
+    *companion = false;
+    Located object;
+    OSErr err = locate(ref, &object);
+    if (err != noErr) return err;
+    *companion = forkstore::isHiddenCompanion(object.folder.get(), object.name.c_str());
+    return noErr;
+}
