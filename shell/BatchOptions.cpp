@@ -54,6 +54,22 @@ bool IsBatchInvocation(int argc, const char* const* argv) {
     return false;
 }
 
+bool WindowPlatformAvailable(const char* display, const char* waylandDisplay,
+                             const char* qpaPlatform) {
+    auto set = [](const char* value) { return value && *value; };
+    if (set(display) || set(waylandDisplay)) return true;
+    if (!set(qpaPlatform)) return false;
+    // The first platform named, without its options ("offscreen:size=...").
+    const std::string_view platform(qpaPlatform);
+    const std::string_view name = platform.substr(0, platform.find_first_of(":;"));
+    return name != "xcb" && name != "wayland" && name.rfind("wayland-", 0) != 0;
+}
+
+const char* NoDisplayMessage() {
+    return "brackwater: no display to open the window on; to change files without one, use "
+           "--operation OPERATION or --info (see brackwater --help)";
+}
+
 const char* OperationName(functionType function) {
     switch (function) {
         case kFlipDeleteDataFork:

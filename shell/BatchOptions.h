@@ -23,6 +23,15 @@ struct CBatchOptions {
 // (what a launcher or a file manager passes) open the window.
 bool IsBatchInvocation(int argc, const char* const* argv);
 
+// Whether a window can be opened: a display (DISPLAY or WAYLAND_DISPLAY) is
+// set, or QT_QPA_PLATFORM names a platform that needs none (offscreen,
+// minimal, a frame buffer). Without one, Qt would abort the process.
+bool WindowPlatformAvailable(const char* display, const char* waylandDisplay,
+                             const char* qpaPlatform);
+// The line shown, with exit status 2, when a window was asked for where none
+// can open.
+const char* NoDisplayMessage();
+
 // Parses argv. False with a one-line reason in *error on bad usage.
 bool ParseBatchOptions(int argc, const char* const* argv, CBatchOptions* options,
                        std::string* error);

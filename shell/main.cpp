@@ -2,16 +2,29 @@
 // launch to an instance that already runs, or starts Brackwater with them.
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/CarbonEvents.h"
 #include "platform/DocumentRequests.h"
 #include "platform/Process.h"
 #include "shell/BatchMode.h"
+#include "shell/BatchOptions.h"
 #include "shell/Startup.h"
 
 int main(int argc, char* argv[]) {
     // Batch mode runs without a display: decided before any application object.
     if (IsBatchInvocation(argc, argv)) return RunBatchMode(argc, argv);
+    // Qt takes "-platform NAME" over QT_QPA_PLATFORM.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            platform = argv[i + 1];
+    if (!WindowPlatformAvailable(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                                 platform)) {
+        std::fprintf(stderr, "%s\n", NoDisplayMessage());
+        return 2;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Brackwater");
     QApplication::setApplicationVersion(BRACKWATER_VERSION);

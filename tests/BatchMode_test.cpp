@@ -127,6 +127,21 @@ TEST(BatchOptionsTest, BatchInvocationIsDecidedFromArgvAlone) {
     EXPECT_TRUE(is({"--opertion", "flip"}));  // a typo is bad usage, not a window
 }
 
+TEST(BatchOptionsTest, AWindowIsOpenedOnlyWhereADisplayOrAHeadlessPlatformIsNamed) {
+    EXPECT_TRUE(WindowPlatformAvailable(":0", nullptr, nullptr));
+    EXPECT_TRUE(WindowPlatformAvailable(nullptr, "wayland-0", "wayland"));
+    EXPECT_TRUE(WindowPlatformAvailable(nullptr, nullptr, "offscreen"));
+    EXPECT_TRUE(WindowPlatformAvailable("", nullptr, "minimal:enable_fonts"));
+    // Nothing to show a window on: Qt would abort the process.
+    EXPECT_FALSE(WindowPlatformAvailable(nullptr, nullptr, nullptr));
+    EXPECT_FALSE(WindowPlatformAvailable("", "", ""));
+    EXPECT_FALSE(WindowPlatformAvailable(nullptr, nullptr, "xcb"));
+    EXPECT_FALSE(WindowPlatformAvailable(nullptr, nullptr, "wayland-egl"));
+    const std::string message = NoDisplayMessage();
+    EXPECT_NE(message.find("--operation"), std::string::npos);
+    EXPECT_NE(message.find("--info"), std::string::npos);
+}
+
 TEST(BatchOptionsTest, BadUsageIsRefusedWithAReason) {
     const std::vector<std::vector<std::string>> bad = {
         {},

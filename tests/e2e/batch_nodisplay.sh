@@ -55,6 +55,16 @@ bw --operation rotate x 2>/dev/null; expect_status 2 $? "unknown operation"
 bw --operation flip 2>/dev/null; expect_status 2 $? "no paths"
 bw --frobnicate 2>/dev/null; expect_status 2 $? "unknown option"
 
+# Paths alone ask for the window, which cannot open here: one line that names
+# the batch mode's options and status 2, never Qt's abort, and no byte changed.
+make_tree
+before=$(snapshot "$WORK/t")
+(bw "$WORK/t/Alpha" >"$WORK/out" 2>"$WORK/err"); st=$?
+expect_status 2 $st "a window without a display"
+[ "$(wc -l <"$WORK/err")" -eq 1 ] && grep -q -- '--operation' "$WORK/err" && grep -q -- '--info' "$WORK/err" ||
+    fail "no display: stderr was '$(cat "$WORK/err")'"
+[ "$(snapshot "$WORK/t")" = "$before" ] || fail "a window without a display changed the tree"
+
 # Dry runs change no byte, for every operation.
 make_tree
 before=$(snapshot "$WORK/t")
