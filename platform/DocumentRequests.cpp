@@ -83,9 +83,12 @@ void serve(QLocalSocket* socket) {
         bool malformed = false;
         if (decodeRequest(*buffer, paths, &malformed)) {
             SendOpenDocumentsToSelf(paths);
-            // The user launched us again: show where the work happens.
+            // The user launched us again: show where the work happens, also
+            // when the window was minimized.
             for (QWidget* window : QApplication::topLevelWidgets()) {
                 if (!window->isVisible()) continue;
+                if (window->isMinimized())
+                    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
                 window->raise();
                 window->activateWindow();
             }
