@@ -81,6 +81,7 @@ enum : OSType {
     kHICommandCancel = FOUR_CHAR_CODE("not!"),
     kHICommandQuit = FOUR_CHAR_CODE("quit"),
     kHICommandPreferences = FOUR_CHAR_CODE("pref"),
+    kHICommandOpen = FOUR_CHAR_CODE("open"),
 };
 
 enum : OSStatus { eventParameterNotFoundErr = -9870, eventInternalErr = -9868 };

@@ -1,5 +1,6 @@
 #include "shell/CommandHandler.h"
 
+#include "intake/OpenCommand.h"
 #include "settings/PreferencesWindow.h"
 #include "shell/MainWindow.h"
 
@@ -14,6 +15,9 @@ OSStatus ApplicationCommandHandler(EventHandlerCallRef, EventRef event, void*) {
             return noErr;
         case kHICommandPreferences:
             HandlePreferencesCommand();
+            return noErr;
+        case kHICommandOpen:
+            HandleOpenCommand();
             return noErr;
         case kHICommandQuit:
             gQuitting = true;

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The window without drag and drop: Ctrl+O in the main window opens the
+# chooser; a folder typed into its name field and Return choose it, the
+# confirmation follows as for a drop, and the folder's files are changed.
+set -euo pipefail
+BIN=$(realpath "$1")
+source "$(dirname "$0")/lib.bash"
+e2e_under_xvfb "$@"
+e2e_setup
+
+mkdir -p "$XDG_CONFIG_HOME/brackwater"
+printf '{"FunctionType": 2}\n' >"$XDG_CONFIG_HOME/brackwater/preferences.json"
+mkdir -p "$E2E_DIR/data/chosen"
+printf 'one' >"$E2E_DIR/data/chosen/one"
+printf 'left alone' >"$E2E_DIR/data/other"
+
+"$BIN" &
+pid=$!
+E2E_PIDS=$pid
+wait_windows "$pid" 1
+win=$(xdotool search --onlyvisible --pid "$pid" | head -n 1)
+for ((i = 0; i < 20; i++)); do
+    xdotool windowfocus --sync "$win" 2>/dev/null || true
+    xdotool key --window "$win" ctrl+o
+    for ((j = 0; j < 10; j++)); do
+        chooser=$(xdotool search --onlyvisible --name 'Open Files and Folders' 2>/dev/null | head -n 1 || true)
+        [ -n "$chooser" ] && break 2
+        sleep 0.2
+    done
+done
+[ -n "${chooser:-}" ] || fail "Ctrl+O did not open the chooser"
+xdotool windowfocus --sync "$chooser" 2>/dev/null || true
+xdotool type --delay 5 "\"$E2E_DIR/data/chosen\""
+xdotool key Return
+wait_windows "$pid" 2 # the confirmation alert
+answer_alert "$pid" Return
+wait_exit "$pid" 20
+[ "$E2E_STATUS" -eq 0 ] || fail "exit status $E2E_STATUS"
+[ ! -s "$E2E_DIR/data/chosen/one" ] || fail "the chosen folder's file was not changed"
+[ "$(cat "$E2E_DIR/data/other")" = "left alone" ] || fail "a file that was not chosen changed"
+echo "ok: Ctrl+O chose a folder, which was handled as a drop"
