@@ -355,8 +355,11 @@ OSErr writePieces(int fd, const std::vector<Piece>& pieces) {
     return noErr;
 }
 
-// Who owns a sidecar written anew: a rebuilt one keeps its owner and mode, a
-// new one gets the owner of its file and the usual mode (0666 less umask).
+// Who owns a sidecar written anew: a rebuilt one keeps its owner and mode. A
+// new one gets the owner and group of its file and the usual mode (0666 less
+// umask, which the kernel takes off when it creates the file) limited to the
+// file's own permission bits: the fork is never open to anyone the file is
+// closed to.
 struct Ownership {
     uid_t uid;
     gid_t gid;
@@ -366,7 +369,21 @@ struct Ownership {
 
 Ownership ownershipFor(const Sidecar& sc, const Target& t) {
     if (sc.exists) return {sc.st.st_uid, sc.st.st_gid, mode_t(sc.st.st_mode & 07777), true};
-    return {t.st.st_uid, t.st.st_gid, 0666, false};
+    return {t.st.st_uid, t.st.st_gid, mode_t(0666 & t.st.st_mode), false};
+}
+
+// Gives the file just created the owner and group it should have, and its mode
+// where that is not the one it was created with. Only root may give a file
+// away; a group the writer is not in cannot be had either, and then the
+// group the file got may read no more than everyone else.
+OSErr applyOwnership(int fd, const Ownership& owner) {
+    mode_t mode = owner.mode;
+    bool setMode = owner.keepMode;
+    if (::fchown(fd, owner.uid, owner.gid) != 0 && ::fchown(fd, uid_t(-1), owner.gid) != 0) {
+        mode = (mode & ~mode_t(070)) | (mode & (mode & 07) << 3);
+        setMode = true;
+    }
+    return !setMode || ::fchmod(fd, mode) == 0 ? OSErr(noErr) : lastError();
 }
 
 // Writes a complete sidecar (header plus pieces, `size` bytes) and syncs it.
@@ -397,13 +414,10 @@ OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& piece
     }
     if (f < 0) return ioErr;
     Fd fd(f);
-    // Only root may give the file away; otherwise it stays ours.
-    [[maybe_unused]] int ignored = ::fchown(f, owner.uid, owner.gid);
-    if (owner.keepMode) ignored = ::fchmod(f, owner.mode);
     const Bytes table = appledouble::serializeHeader(header);
-    OSErr err = noErr;
-    if (sysio::ftruncate(f, off_t(size)) != 0 ||
-        sysio::pwrite(f, table.data(), table.size(), 0) < 0)
+    OSErr err = applyOwnership(f, owner);
+    if (err == noErr && (sysio::ftruncate(f, off_t(size)) != 0 ||
+                         sysio::pwrite(f, table.data(), table.size(), 0) < 0))
         err = lastError();
     if (err == noErr) err = writePieces(f, pieces);
     if (err == noErr && sysio::fdatasync(f) != 0) err = lastError();
