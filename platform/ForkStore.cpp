@@ -127,11 +127,19 @@ struct FolderIdHash {
 // Before the first change this process makes in a folder, removes the
 // temporaries there that this host's processes made and left when they were
 // killed: regular files whose process no longer runs, never followed through
-// a link. Each folder is listed once per process; later calls cost one statx.
+// a link. Each folder is listed once per process; later calls cost one statx,
+// or nothing while the folder stays pinned (a batch run's folder in hand).
 // Only calls that change things come here, so a read-only walk removes nothing.
 void sweepFolderOnce(int dirfd) {
     static std::mutex lock;
     static std::unordered_set<FolderId, FolderIdHash> swept;
+    static UInt64 seenPin = 0;
+    const UInt64 pin = pathnodes::pinnedFolderSerial(dirfd);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (pin != 0 && pin == seenPin) return;
+        seenPin = pin;
+    }
     struct statx sx;
     if (::statx(dirfd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &sx) != 0)
         return;
