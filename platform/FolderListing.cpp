@@ -93,13 +93,11 @@ OSErr readFolder(int folderFd, std::vector<Entry>* entries) {
     for (const Entry& e : all) names.insert(e.name);
     std::vector<std::pair<std::u32string, Entry>> shown;
     for (Entry& e : all) {
-        // A temporary sidecar is the fork store's own; one left by a killed
-        // process is removed here, where it is met.
+        // A temporary sidecar is the fork store's own: hidden, and left for
+        // the fork store to remove once a run writes into this folder.
         if (e.name.compare(0, 7, ".bwtmp-") == 0 && forkstore::isTemporaryName(e.name.c_str()) &&
-            typeOf(fd, e) == DT_REG) {
-            forkstore::removeStaleTemporary(fd, e.name.c_str());
+            typeOf(fd, e) == DT_REG)
             continue;
-        }
         bool maybeHidden = e.name.compare(0, 2, "._") == 0 || e.name == ".AppleDouble";
         if (maybeHidden && isCompanion(e.name, typeOf(fd, e), names)) continue;
         shown.emplace_back(foldKey(e.name), e);

@@ -1,5 +1,6 @@
 #include "platform/ForkStore.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -7,13 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <string>
+#include <unordered_set>
 
 #include "platform/AppleDouble.h"
 #include "platform/FileErrors.h"
@@ -36,8 +37,8 @@ constexpr std::size_t kCopyChunk = 1 << 20;
 constexpr std::uint64_t kMaxEntryEnd = 0xFFFFFFFFull;
 // Internal: a sidecar appeared or was replaced while we rebuilt it; start over.
 constexpr OSErr kRaced = 1;
-// Temporary sidecars: process id, then 48 random bits.
-constexpr char kTempPattern[] = ".bwtmp-%d-%012llx";
+// Temporary sidecars: this host's tag, the process id, then 48 random bits.
+constexpr char kTempPattern[] = ".bwtmp-%08x-%d-%012llx";
 
 class Fd {
 public:
@@ -64,6 +65,113 @@ private:
 
 OSErr lastError() {
     return errnoToOSErr(errno);
+}
+
+// FNV-1a (32 bits) of this host's name. Temporaries made here carry it, so a
+// folder shared with other hosts never loses theirs to a process id that
+// happens not to run here.
+std::uint32_t hostTag() {
+    static const std::uint32_t tag = [] {
+        char name[256] = {};
+        ::gethostname(name, sizeof name - 1);
+        std::uint32_t hash = 2166136261u;
+        for (const char* p = name; *p; ++p) hash = (hash ^ std::uint8_t(*p)) * 16777619u;
+        return hash;
+    }();
+    return tag;
+}
+
+// Reads `digits` lowercase hexadecimal digits at *p into *value.
+bool readHex(const char*& p, int digits, std::uint64_t* value) {
+    *value = 0;
+    for (int i = 0; i < digits; ++i, ++p) {
+        const char c = *p;
+        if (c >= '0' && c <= '9')
+            *value = *value << 4 | std::uint64_t(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            *value = *value << 4 | std::uint64_t(c - 'a' + 10);
+        else
+            return false;
+    }
+    return true;
+}
+
+// Splits a temporary's name, ".bwtmp-<8 hex>-<pid>-<12 hex>", into its host
+// tag and process id; false for every other name.
+bool parseTemporary(const char* name, std::uint32_t* host, pid_t* pid) {
+    if (!name || std::strncmp(name, ".bwtmp-", 7) != 0) return false;
+    const char* p = name + 7;
+    std::uint64_t tag = 0, random = 0, id = 0;
+    if (!readHex(p, 8, &tag) || *p++ != '-') return false;
+    const char* digits = p;
+    for (; *p >= '0' && *p <= '9' && p - digits < 11; ++p) id = id * 10 + std::uint64_t(*p - '0');
+    if (p == digits || *digits == '0' || id > 0x7FFFFFFF || *p++ != '-') return false;
+    if (!readHex(p, 12, &random) || *p != '\0') return false;
+    *host = std::uint32_t(tag);
+    *pid = pid_t(id);
+    return true;
+}
+
+// A folder this process has swept: its device, inode and birth time (a
+// removed folder's inode can come back as another folder).
+struct FolderId {
+    std::uint64_t dev, ino, born;
+    bool operator==(const FolderId&) const = default;
+};
+struct FolderIdHash {
+    std::size_t operator()(const FolderId& f) const {
+        return std::size_t(f.ino * 0x9E3779B97F4A7C15ull ^ f.dev ^ f.born);
+    }
+};
+
+// Before the first change this process makes in a folder, removes the
+// temporaries there that this host's processes made and left when they were
+// killed: regular files whose process no longer runs, never followed through
+// a link. Each folder is listed once per process; later calls cost one statx,
+// or nothing while the folder stays pinned (a batch run's folder in hand).
+// Only calls that change things come here, so a read-only walk removes nothing.
+void sweepFolderOnce(int dirfd) {
+    static std::mutex lock;
+    static std::unordered_set<FolderId, FolderIdHash> swept;
+    static UInt64 seenPin = 0;
+    const UInt64 pin = pathnodes::pinnedFolderSerial(dirfd);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (pin != 0 && pin == seenPin) return;
+        seenPin = pin;
+    }
+    struct statx sx;
+    if (::statx(dirfd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &sx) != 0)
+        return;
+    const std::uint64_t born =
+        sx.stx_mask & STATX_BTIME
+            ? std::uint64_t(sx.stx_btime.tv_sec) * 1000000000u + sx.stx_btime.tv_nsec
+            : 0;
+    const FolderId id{std::uint64_t(sx.stx_dev_major) << 32 | sx.stx_dev_minor, sx.stx_ino, born};
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!swept.insert(id).second) return;
+    }
+    const int fd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return;
+    }
+    const pid_t self = ::getpid();
+    while (const dirent* d = ::readdir(dir)) {
+        std::uint32_t host;
+        pid_t pid;
+        if (d->d_name[0] != '.' || !parseTemporary(d->d_name, &host, &pid) || host != hostTag() ||
+            pid == self || (d->d_type != DT_REG && d->d_type != DT_UNKNOWN))
+            continue;
+        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // its writer still runs
+        struct stat st;
+        if (::fstatat(fd, d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(fd, d->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 bool validName(const char* name) {
@@ -355,8 +463,11 @@ OSErr writePieces(int fd, const std::vector<Piece>& pieces) {
     return noErr;
 }
 
-// Who owns a sidecar written anew: a rebuilt one keeps its owner and mode, a
-// new one gets the owner of its file and the usual mode (0666 less umask).
+// Who owns a sidecar written anew: a rebuilt one keeps its owner and mode. A
+// new one gets the owner and group of its file and the usual mode (0666 less
+// umask, which the kernel takes off when it creates the file) limited to the
+// file's own permission bits: the fork is never open to anyone the file is
+// closed to.
 struct Ownership {
     uid_t uid;
     gid_t gid;
@@ -366,7 +477,21 @@ struct Ownership {
 
 Ownership ownershipFor(const Sidecar& sc, const Target& t) {
     if (sc.exists) return {sc.st.st_uid, sc.st.st_gid, mode_t(sc.st.st_mode & 07777), true};
-    return {t.st.st_uid, t.st.st_gid, 0666, false};
+    return {t.st.st_uid, t.st.st_gid, mode_t(0666 & t.st.st_mode), false};
+}
+
+// Gives the file just created the owner and group it should have, and its mode
+// where that is not the one it was created with. Only root may give a file
+// away; a group the writer is not in cannot be had either, and then the
+// group the file got may read no more than everyone else.
+OSErr applyOwnership(int fd, const Ownership& owner) {
+    mode_t mode = owner.mode;
+    bool setMode = owner.keepMode;
+    if (::fchown(fd, owner.uid, owner.gid) != 0 && ::fchown(fd, uid_t(-1), owner.gid) != 0) {
+        mode = (mode & ~mode_t(070)) | (mode & (mode & 07) << 3);
+        setMode = true;
+    }
+    return !setMode || ::fchmod(fd, mode) == 0 ? OSErr(noErr) : lastError();
 }
 
 // Writes a complete sidecar (header plus pieces, `size` bytes) and syncs it.
@@ -380,7 +505,7 @@ OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& piece
     static std::mt19937_64 random{std::random_device{}()};
     auto pickName = [&] {
         char name[48];
-        std::snprintf(name, sizeof name, kTempPattern, int(::getpid()),
+        std::snprintf(name, sizeof name, kTempPattern, unsigned(hostTag()), int(::getpid()),
                       static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
         *temp = name;
     };
@@ -397,13 +522,10 @@ OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& piece
     }
     if (f < 0) return ioErr;
     Fd fd(f);
-    // Only root may give the file away; otherwise it stays ours.
-    [[maybe_unused]] int ignored = ::fchown(f, owner.uid, owner.gid);
-    if (owner.keepMode) ignored = ::fchmod(f, owner.mode);
     const Bytes table = appledouble::serializeHeader(header);
-    OSErr err = noErr;
-    if (sysio::ftruncate(f, off_t(size)) != 0 ||
-        sysio::pwrite(f, table.data(), table.size(), 0) < 0)
+    OSErr err = applyOwnership(f, owner);
+    if (err == noErr && (sysio::ftruncate(f, off_t(size)) != 0 ||
+                         sysio::pwrite(f, table.data(), table.size(), 0) < 0))
         err = lastError();
     if (err == noErr) err = writePieces(f, pieces);
     if (err == noErr && sysio::fdatasync(f) != 0) err = lastError();
@@ -946,10 +1068,12 @@ OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::
                         const void* buffer, const Looked* looked) {
     if (!buffer && count) return paramErr;
     if (offset + count < offset || offset + count > kMaxEntryEnd) return posErr;
+    sweepFolderOnce(dirfd);
     return retryOnce([&] { return writeOnce(dirfd, name, offset, count, buffer, looked); });
 }
 
 OSErr deleteResourceFork(int dirfd, const char* name, const Looked* looked) {
+    sweepFolderOnce(dirfd);
     Target t;
     Sidecar sc;
     OSErr err = openWithSidecar(dirfd, name, true, true, &t, &sc, looked);
@@ -1004,6 +1128,7 @@ OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]) {
 
 OSErr setFinderInfo(int dirfd, const char* name, const UInt8 finderInfo[32]) {
     if (!finderInfo) return paramErr;
+    sweepFolderOnce(dirfd);
     return retryOnce([&] { return setFinderInfoOnce(dirfd, name, finderInfo); });
 }
 
@@ -1025,6 +1150,7 @@ OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bo
 
 OSErr setCreationDate(int dirfd, const char* name, std::int64_t unixSeconds) {
     if (!appledouble::encodeDate(unixSeconds)) return paramErr;
+    sweepFolderOnce(dirfd);
     return retryOnce([&] { return setCreationDateOnce(dirfd, name, unixSeconds); });
 }
 
@@ -1040,6 +1166,7 @@ bool isHiddenCompanion(int dirfd, const char* name) {
 
 OSErr renameCompanion(int dirfd, const char* oldName, const char* newName) {
     if (!validName(oldName) || !validName(newName)) return paramErr;
+    sweepFolderOnce(dirfd);
     const std::string from = sidecarName(oldName), to = sidecarName(newName);
     struct stat st;
     if (::fstatat(dirfd, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -1050,26 +1177,9 @@ OSErr renameCompanion(int dirfd, const char* oldName, const char* newName) {
 }
 
 bool isTemporaryName(const char* name) {
-    if (!name || std::strncmp(name, ".bwtmp-", 7) != 0) return false;
-    const char* p = name + 7;
-    const char* digits = p;
-    while (*p >= '0' && *p <= '9') ++p;
-    if (p == digits || p - digits > 10 || *digits == '0' || *p++ != '-') return false;
-    for (int i = 0; i < 12; ++i, ++p)
-        if (!std::isxdigit(static_cast<unsigned char>(*p)) ||
-            std::isupper(static_cast<unsigned char>(*p)))
-            return false;
-    return *p == '\0';
-}
-
-void removeStaleTemporary(int dirfd, const char* name) {
-    if (!isTemporaryName(name)) return;
-    const long pid = std::strtol(name + 7, nullptr, 10);
-    if (pid > 0x7FFFFFFF || pid == ::getpid()) return;
-    if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) return;  // its writer still runs
-    struct stat st;
-    if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return;
-    sysio::unlinkat(dirfd, name, 0);
+    std::uint32_t host;
+    pid_t pid;
+    return parseTemporary(name, &host, &pid);
 }
 
 }  // namespace forkstore

@@ -89,11 +89,15 @@ bool isHiddenCompanion(int dirfd, const char* name);
 OSErr renameCompanion(int dirfd, const char* oldName, const char* newName);
 
 // True for a temporary sidecar that a write prepares beside a file
-// (".bwtmp-<pid>-<hex>"): it is the fork store's, not the user's, and listings
-// hide it. One whose process no longer runs (killed while writing) never holds
-// the only copy of anything: removeStaleTemporary deletes it, and does nothing
-// to any other entry.
+// (".bwtmp-<host>-<pid>-<hex>": 8 hex digits of a hash of the host's name, the
+// writer's process id, 48 random bits): it is the fork store's, not the
+// user's, and listings hide it without ever removing it. One left by a process
+// killed while writing never holds the only copy of anything. The first call
+// in a process that may change a folder (writing or deleting a fork, setting
+// Finder info or a creation date, renaming a sidecar) removes from that folder
+// the temporaries of this host whose process no longer runs; nothing else
+// does, so a walk that only reads changes nothing, and the temporaries of
+// other hosts sharing the folder stay.
 bool isTemporaryName(const char* name);
-void removeStaleTemporary(int dirfd, const char* name);
 
 }  // namespace forkstore

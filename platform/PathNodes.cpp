@@ -184,10 +184,14 @@ namespace {
 NodeID gPinnedNode = kNoNode;
 int gPinnedFd = -1;
 bool gPinnedReadable = false;
+UInt64 gPinnedSerial = 0, gLastSerial = 0;
 }  // namespace
 
 CFolderPin::CFolderPin(NodeID folder)
-    : outerNode_(gPinnedNode), outerFd_(gPinnedFd), outerReadable_(gPinnedReadable) {
+    : outerNode_(gPinnedNode),
+      outerFd_(gPinnedFd),
+      outerReadable_(gPinnedReadable),
+      outerSerial_(gPinnedSerial) {
     CDirFd opened;
     if (openFolder(folder, &opened) != noErr) return;
     // Opened for reading where the folder allows it, so that syncing it after
@@ -200,6 +204,7 @@ CFolderPin::CFolderPin(NodeID folder)
     gPinnedNode = folder;
     gPinnedFd = fd_;
     gPinnedReadable = readable_;
+    gPinnedSerial = ++gLastSerial;
 }
 
 CFolderPin::~CFolderPin() {
@@ -208,12 +213,17 @@ CFolderPin::~CFolderPin() {
         gPinnedNode = outerNode_;
         gPinnedFd = outerFd_;
         gPinnedReadable = outerReadable_;
+        gPinnedSerial = outerSerial_;
     }
     ::close(fd_);
 }
 
 bool canSyncFolder(int fd) {
     return fd >= 0 && fd == gPinnedFd && gPinnedReadable;
+}
+
+UInt64 pinnedFolderSerial(int fd) {
+    return fd >= 0 && fd == gPinnedFd ? gPinnedSerial : 0;
 }
 
 NodeID find(NodeID parent, std::string_view name) {

@@ -88,11 +88,17 @@ private:
     NodeID outerNode_;
     int outerFd_;
     bool outerReadable_;
+    UInt64 outerSerial_;
 };
 
 // True when `fd` is a pinned folder opened for reading, which fsync accepts
 // as it is (an O_PATH descriptor has to be opened again first).
 bool canSyncFolder(int fd);
+
+// A number that stays the same while `fd` is the descriptor of the pinned
+// folder and is never given to another pin; 0 when `fd` is not pinned. It
+// tells a caller that the folder is one it has already seen, without a call.
+UInt64 pinnedFolderSerial(int fd);
 
 // Opens the folder a node designates, following no symbolic link on the way.
 // Paths of any length work: they are opened in pieces relative to the last

@@ -1,13 +1,15 @@
 // What a process killed in the middle of a write can leave in a user's folder:
 // a sidecar is written without a name until it is complete, and a temporary
-// sidecar of a process that no longer runs is hidden from listings and removed
-// when the folder is next listed, while everything else stays.
+// sidecar of a process of this host that no longer runs is hidden from
+// listings and removed when a later process first writes into that folder,
+// while everything else, and every folder only read, stays as it was.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "platform/Files.h"
 #include "platform/ForkStore.h"
 #include "platform/SysIO.h"
+#include "shell/BatchMode.h"
 #include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
@@ -26,10 +29,11 @@ namespace {
 std::string gFolder;
 int gWritesSeen = 0, gNamedDuringWrite = 0;
 
-bool hasTemporary(const std::string& folder) {
+std::set<std::string> temporaries(const std::string& folder) {
+    std::set<std::string> found;
     DIR* d = ::opendir(folder.c_str());
-    bool found = false;
-    while (dirent* e = ::readdir(d)) found |= std::string(e->d_name).rfind(".bwtmp-", 0) == 0;
+    while (dirent* e = ::readdir(d))
+        if (std::string(e->d_name).rfind(".bwtmp-", 0) == 0) found.insert(e->d_name);
     ::closedir(d);
     return found;
 }
@@ -39,7 +43,7 @@ int watchWrites(sysio::Call call) {
     // when the replaced sidecar briefly has the temporary name.
     if (call == sysio::Call::Write || call == sysio::Call::Truncate) {
         ++gWritesSeen;
-        if (hasTemporary(gFolder)) ++gNamedDuringWrite;
+        if (!temporaries(gFolder).empty()) ++gNamedDuringWrite;
     }
     return 0;
 }
@@ -65,6 +69,49 @@ std::vector<std::string> listed(const std::string& folder) {
     return names;
 }
 
+// Leaves what a writer killed while replacing `name`'s sidecar leaves: a child
+// process stops just before the swap, when the new sidecar has its temporary
+// name, and is reaped. Returns that name.
+std::string leaveTemporary(const std::string& folder, const char* name) {
+    const std::set<std::string> before = temporaries(folder);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        sysio::setFaultHook([](sysio::Call call) {
+            if (call == sysio::Call::Rename) ::_exit(0);
+            return 0;
+        });
+        forkstore::writeResourceFork(dirfd, name, 0, 5, "fresh");
+        ::_exit(1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writer was not stopped";
+    std::set<std::string> left;
+    for (const auto& n : temporaries(folder))
+        if (!before.count(n)) left.insert(n);
+    EXPECT_EQ(left.size(), 1u);
+    return left.empty() ? std::string() : *left.begin();
+}
+
+// Runs the batch mode in this process; its exit status.
+int runBatch(std::vector<std::string> args) {
+    args.insert(args.begin(), "brackwater");
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    CBatchOptions options;
+    std::string error;
+    if (!ParseBatchOptions(int(argv.size()), argv.data(), &options, &error)) return kBatchUsage;
+    CBatchIO io;
+    io.in = std::tmpfile();
+    io.out = std::tmpfile();
+    io.err = std::tmpfile();
+    gBatchInterrupted = 0;
+    const int status = RunBatch(options, io);
+    for (std::FILE* f : {io.in, io.out, io.err}) std::fclose(f);
+    return status;
+}
+
 }  // namespace
 
 TEST(CrashLeftovers, ASidecarHasNoNameWhileItsBytesAreWritten) {
@@ -85,33 +132,67 @@ TEST(CrashLeftovers, ASidecarHasNoNameWhileItsBytesAreWritten) {
         EXPECT_EQ(gNamedDuringWrite, 0) << name << ": a kill while writing would leave a file";
     }
     ::close(dirfd);
-    EXPECT_FALSE(hasTemporary(t.root()));
+    EXPECT_TRUE(temporaries(t.root()).empty());
 }
 
-TEST(CrashLeftovers, ATemporarySidecarOfAKilledProcessIsHiddenAndRemovedWhenListed) {
+// A real leftover of a killed writer, and look-alikes that must all stay: one
+// of another host, one of the old form without a host, one of a running
+// process, and the user's own files and folder.
+TEST(CrashLeftovers, AKilledWritersTemporaryIsHiddenAndRemovedOnlyByAWriteIntoItsFolder) {
     TempTree t;
-    t.write("file", "data");
-    const std::string dead = ".bwtmp-" + std::to_string(deadPid()) + "-0123456789ab";
-    const std::string alive = ".bwtmp-" + std::to_string(::getppid()) + "-00000000beef";
-    t.write(dead, "half a sidecar");
-    t.write(alive, "being written by a running process");
-    // Look-alikes that are the user's: never hidden, never removed.
-    const std::vector<std::string> users = {".bwtmp-notes", ".bwtmp-0-0123456789ab",
-                                            ".bwtmp-12-0123456789AB", ".bwtmp-12-0123456789ab0",
-                                            ".bwtmp-99999999999-0123456789ab"};
-    for (const auto& n : users) t.write(n, "mine");
-    const std::string folder = ".bwtmp-" + std::to_string(deadPid()) + "-aaaaaaaaaaaa";
+    const Bytes old =
+        makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")}, {2, 82, 3, bytesOf("old")}});
+    for (const std::string dir : {"", "sub/"}) {
+        t.write(dir + "file", "data");
+        t.write(dir + "._file", old);
+    }
+    const std::string dead = leaveTemporary(t.root(), "file");
+    const std::string deadInSub = leaveTemporary(t.path("sub"), "file");
+    ASSERT_TRUE(forkstore::isTemporaryName(dead.c_str())) << dead;
+    ASSERT_TRUE(forkstore::isTemporaryName(deadInSub.c_str())) << deadInSub;
+    EXPECT_EQ(readBytes(t.path("._file")), old);  // the killed writer's change is not in place
+
+    const std::string tag = dead.substr(0, 16);  // ".bwtmp-<host>-"
+    std::string otherHost = dead;
+    otherHost[7] = dead[7] == 'f' ? '0' : 'f';
+    const std::vector<std::string> kept = {otherHost,
+                                           ".bwtmp-" + std::to_string(deadPid()) + "-0123456789ab",
+                                           tag + std::to_string(::getppid()) + "-00000000beef"};
+    const std::vector<std::string> users = {".bwtmp-notes",
+                                            tag + "0-0123456789ab",
+                                            tag + "12-0123456789AB",
+                                            tag + "12-0123456789ab0",
+                                            tag + "99999999999-0123456789ab",
+                                            ".bwtmp-0123456-12-0123456789ab"};
+    for (const auto& n : kept) t.write(n, "kept: " + n);
+    for (const auto& n : users) t.write(n, "mine: " + n);
+    const std::string folder = tag + std::to_string(deadPid()) + "-aaaaaaaaaaaa";
     t.mkdir(folder);
 
-    // Listed: the user's names, the folder and the file; not the two temporaries.
+    // Listed: the user's names, the folder, the old form and the files; hidden,
+    // the temporaries of the new form.
     std::vector<std::string> names = listed(t.root()), expected = users;
-    expected.insert(expected.end(), {folder, "file"});
+    expected.insert(expected.end(), {kept[1], folder, "file", "sub"});
     EXPECT_EQ(std::multiset<std::string>(names.begin(), names.end()),
               std::multiset<std::string>(expected.begin(), expected.end()));
-    EXPECT_FALSE(exists(t.path(dead))) << "the killed process's temporary file stays";
-    EXPECT_TRUE(exists(t.path(alive)));
-    for (const auto& n : users) EXPECT_TRUE(exists(t.path(n))) << n;
+    // Nothing that only reads removes anything.
+    const std::string before = snapshot(t.root());
+    EXPECT_EQ(runBatch({"--info", t.root()}), kBatchSuccess);
+    EXPECT_EQ(runBatch({"--operation", "flip", "--dry-run", t.root()}), kBatchSuccess);
+    EXPECT_EQ(snapshot(t.root()), before);
+
+    // The first write into the folder removes this host's dead temporary and
+    // nothing else; the folder below, not written to, keeps its own.
+    int dirfd = ::open(t.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_EQ(forkstore::writeResourceFork(dirfd, "file", 0, 3, "new"), noErr);
+    ::close(dirfd);
+    EXPECT_FALSE(exists(t.path(dead)));
+    for (const auto& n : kept) EXPECT_EQ(readText(t.path(n)), "kept: " + n);
+    for (const auto& n : users) EXPECT_EQ(readText(t.path(n)), "mine: " + n);
     EXPECT_TRUE(exists(t.path(folder)));
-    EXPECT_TRUE(forkstore::isTemporaryName(dead.c_str()));
-    EXPECT_FALSE(forkstore::isTemporaryName("._file"));
+    EXPECT_EQ(temporaries(t.path("sub")), std::set<std::string>{deadInSub});
+    // A batch run that writes there removes that one.
+    EXPECT_EQ(runBatch({"--operation", "flip", "--yes", t.path("sub")}), kBatchSuccess);
+    EXPECT_EQ(temporaries(t.path("sub")), std::set<std::string>{});
+    EXPECT_EQ(readText(t.path("sub/file")), "");
 }

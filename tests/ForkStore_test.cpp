@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <tuple>
 
@@ -361,6 +363,91 @@ TEST_F(ForkStore, SidecarsWrittenAnewKeepOwnerAndModeWhereRenameFlagsAreUnsuppor
     // The file's owner, not the writer (root here), and the mode it had.
     ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
     EXPECT_EQ(std::tuple(st.st_uid, st.st_mode & 07777), std::tuple(owner, 0640u));
+}
+
+// ---- Who may read a new sidecar: never anyone the file is closed to ----
+
+// The usual mode (0666 less umask) limited to the file's bits, for a fork and
+// for new Finder info, written without a name first or (where the file system
+// has no O_TMPFILE) under a temporary name. A rebuilt sidecar keeps its mode.
+TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
+    const mode_t umaskWas = ::umask(022);
+    const std::pair<mode_t, mode_t> modes[] = {
+        {0600, 0600}, {0644, 0644}, {0640, 0640}, {0755, 0644}};
+    struct stat st;
+    for (bool named : {false, true}) {
+        for (const auto& [fileMode, expected] : modes) {
+            for (bool finderInfoOnly : {false, true}) {
+                fresh();
+                ASSERT_EQ(::chmod(path("f").c_str(), fileMode), 0);
+                {
+                    // The file's open comes first, the new sidecar's second.
+                    std::optional<InjectedFault> noTmpfile;
+                    if (named) noTmpfile.emplace(std::set{sysio::Call::Open}, EOPNOTSUPP, 2);
+                    ASSERT_EQ(finderInfoOnly ? setFinderInfo(dirfd, "f", kAppl.data())
+                                             : writeFork("f", 0, bytesOf("SECRET")),
+                              noErr);
+                    EXPECT_EQ(noTmpfile && noTmpfile->hit(), named);
+                }
+                char what[40];
+                std::snprintf(what, sizeof what, "file %o%s, %s", unsigned(fileMode),
+                              named ? " named" : "", finderInfoOnly ? "finder info" : "fork");
+                EXPECT_EQ(sidecarBytes("f"), finderInfoOnly ? plainSidecar({}, kAppl)
+                                                            : plainSidecar(bytesOf("SECRET")))
+                    << what;
+                ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
+                EXPECT_EQ(st.st_mode & 07777, expected) << what;
+                EXPECT_EQ(snap().find(".bwtmp"), std::string::npos) << what;
+            }
+        }
+        // Rebuilt: the sidecar's own mode, even beyond the file's.
+        fresh();
+        ASSERT_EQ(::chmod(path("f").c_str(), 0600), 0);
+        sidecar("f", plainSidecar(bytesOf("old fork"), kTextFinderInfo));
+        ASSERT_EQ(::chmod(path("._f").c_str(), 0640), 0);
+        {
+            std::optional<InjectedFault> noTmpfile;
+            if (named) noTmpfile.emplace(std::set{sysio::Call::Open}, EOPNOTSUPP, 3);
+            ASSERT_EQ(writeFork("f", 0, bytesOf("SECRET")), noErr);
+            EXPECT_EQ(noTmpfile && noTmpfile->hit(), named);
+        }
+        EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("SECRETrk"), kTextFinderInfo));
+        ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << (named ? "named" : "unnamed");
+    }
+    ::umask(umaskWas);
+}
+
+// Root hands a new sidecar to the file's owner and group, who can change it
+// later. A writer who cannot give it the file's group lets that group read no
+// more than everyone else.
+TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can hand a file to another owner";
+    const mode_t umaskWas = ::umask(022);
+    file("f");
+    ASSERT_EQ(::chown(path("f").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(path("f").c_str(), 0600), 0);
+    ASSERT_EQ(writeFork("f", 0, bytesOf("SECRET")), noErr);
+    struct stat st;
+    ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
+    EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+              std::tuple(65534u, 65534u, 0600u));
+    // The owner patches it in place: the folder is not theirs to write.
+    ASSERT_EQ(::chmod(tree->root().c_str(), 0755), 0);
+    EXPECT_EQ(runAsNobody([&] { return int(setFinderInfo(dirfd, "f", kAppl.data())); }), noErr);
+    EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("SECRET"), kAppl));
+
+    // Nobody's file in root's group, which nobody cannot give a file to.
+    file("g");
+    ASSERT_EQ(::chown(path("g").c_str(), 65534, 0), 0);
+    ASSERT_EQ(::chmod(path("g").c_str(), 0640), 0);
+    ASSERT_EQ(::chmod(tree->root().c_str(), 0777), 0);
+    EXPECT_EQ(runAsNobody([&] { return int(writeFork("g", 0, bytesOf("SECRET"))); }), noErr);
+    ASSERT_EQ(::stat(path("._g").c_str(), &st), 0);
+    EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+              std::tuple(65534u, 65534u, 0600u));
+    EXPECT_EQ(sidecarBytes("g"), plainSidecar(bytesOf("SECRET")));
+    ::umask(umaskWas);
 }
 
 TEST_F(ForkStore, DeletingTheForkEmptiesEveryStore) {

@@ -73,3 +73,30 @@ TEST(FolderPins, ServeTheOpenedFolderUntilTheyEnd) {
               fnfErr);
     EXPECT_EQ(testsupport::openDescriptorCount(), descriptors);
 }
+
+// A pin's serial number names it while it is the pin that counts; no other
+// pin gets it, even one that gets the same descriptor number later.
+TEST(FolderPins, HaveASerialNumberNoOtherPinShares) {
+    TempTree t;
+    t.write("in/file", "data");
+    const NodeID folder = parentOf(nodeOf(refOf(t.path("in/file"))));
+    UInt64 first = 0;
+    int fd = -1;
+    {
+        CFolderPin pin(folder);
+        fd = pin.fd();
+        first = pinnedFolderSerial(fd);
+        EXPECT_NE(first, 0u);
+        {
+            CFolderPin inner(kRootID);
+            EXPECT_EQ(pinnedFolderSerial(fd), 0u);
+            EXPECT_NE(pinnedFolderSerial(inner.fd()), 0u);
+            EXPECT_NE(pinnedFolderSerial(inner.fd()), first);
+        }
+        EXPECT_EQ(pinnedFolderSerial(fd), first);
+    }
+    EXPECT_EQ(pinnedFolderSerial(fd), 0u);
+    CFolderPin again(folder);
+    EXPECT_NE(pinnedFolderSerial(again.fd()), 0u);
+    EXPECT_NE(pinnedFolderSerial(again.fd()), first);
+}

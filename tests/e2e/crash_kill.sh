@@ -3,8 +3,10 @@
 # a few thousand files in every fork shape (no fork, sidecars of each peer,
 # forks in attributes, "ATTR" blocks, Finder info only). After each kill every
 # file's bytes are whole in its data fork or whole in its resource fork and
-# every sidecar parses; every five kills, and at the end, a rerun must finish
-# the work and leave no temporary file. A fresh tree follows each rerun.
+# every sidecar parses. A kill that leaves temporary sidecars is followed by
+# --info and --dry-run runs, which must leave them all; every five kills, and
+# at the end, a rerun must finish the work and, writing into their folders,
+# remove them. A fresh tree follows each rerun.
 #   crash_kill.sh <brackwater> <build-dir>
 # BRACKWATER_CRASH_KILLS (default 50) and BRACKWATER_CRASH_FILES (default
 # 2000) set the number of kills and the size of the tree.
@@ -75,6 +77,17 @@ while [ "$kills" -lt "$KILLS" ]; do
         check
         left=$(sed -n 's/.*temporaries \([0-9]*\)$/\1/p' "$WORK/check")
         temporaries=$((temporaries + left))
+        if [ "$left" -gt 0 ]; then
+            # Runs that only read never remove anything.
+            "$BIN" --info "$WORK/tree" >/dev/null 2>&1 || true
+            "$BIN" --operation flip --dry-run "$WORK/tree" >/dev/null 2>&1 || true
+            check
+            still=$(sed -n 's/.*temporaries \([0-9]*\)$/\1/p' "$WORK/check")
+            if [ "$still" -ne "$left" ]; then
+                echo "FAIL: read-only runs after kill $kills removed $((left - still)) temporaries"
+                exit 1
+            fi
+        fi
         [ $((kills % 50)) -eq 0 ] && echo "$kills kills"
     else
         # The run ended before the kill: the tree is done.
