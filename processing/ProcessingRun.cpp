@@ -114,6 +114,7 @@ OSErr processFolder(const FSRef* folder, functionType function) {
 }
 
 void runItems(functionType function) {
+    gNbrFoldersNotEntered = 0;
     long count = 0;
     if (AECountItems(&gDescList, &count) != noErr) return;
     for (long i = 1; i <= count; ++i) {
