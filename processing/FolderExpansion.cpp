@@ -52,6 +52,14 @@ void FSIterateContainerLevel(FSIterateContainerGlobals* g) {
                 // Start a level on the folder the current reference designates.
                 step = Step::Test;
                 if (g->maxLevels != 0 && g->currentLevel >= g->maxLevels) break;
+                // A subfolder on another volume than the walked folder is the
+                // root of a file system mounted there: the walk does not cross
+                // into it. (The record still holds the subfolder's catalog
+                // information, just offered to the filter.)
+                if (!levels.empty() && g->catalogInfo.volume != g->volume) {
+                    passOver(g, &g->ref, diffVolErr);
+                    break;
+                }
                 FSIterator iterator = nullptr;
                 g->result = FSOpenIterator(&g->ref, kFSIterateFlat, &iterator);
                 if (g->result != noErr) {
@@ -85,14 +93,7 @@ void FSIterateContainerLevel(FSIterateContainerGlobals* g) {
                     g->quitFlag =
                         g->iterateFilter(g->containerChanged, g->currentLevel, &g->catalogInfo,
                                          &g->ref, g->specPtr, g->namePtr, g->yourDataPtr);
-                    if (isFolder(g->catalogInfo) && !g->quitFlag) {
-                        // A folder on another volume is the root of a file
-                        // system mounted there: the walk does not cross into it.
-                        if (g->catalogInfo.volume == g->volume)
-                            step = Step::Enter;
-                        else
-                            passOver(g, &g->ref, diffVolErr);
-                    }
+                    if (isFolder(g->catalogInfo) && !g->quitFlag) step = Step::Enter;
                 }
                 break;
             case Step::Test:

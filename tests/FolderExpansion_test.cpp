@@ -74,7 +74,8 @@ Expansion expand(const std::string& folder, void (*between)(const std::string&) 
 
 // Every object a walk meets, then the folders it passed over with the reason:
 // "result: objects | folder reason...", paths relative to the walked folder.
-std::string walk(const std::string& folder, FSCatalogInfoBitmap whichInfo = kFSCatInfoNone) {
+std::string walk(const std::string& folder, FSCatalogInfoBitmap whichInfo = kFSCatInfoNone,
+                 ItemCount maxLevels = 0) {
     struct Seen {
         std::string folder, met, passed;
     } seen{folder, "", ""};
@@ -89,7 +90,7 @@ std::string walk(const std::string& folder, FSCatalogInfoBitmap whichInfo = kFSC
         s->passed += " " + pathOf(*ref, s->folder) + " " + std::to_string(reason);
     };
     FSRef ref = refOf(folder);
-    OSErr err = FSIterateContainer(&ref, 0, whichInfo, false, false, filter, &seen, skip);
+    OSErr err = FSIterateContainer(&ref, maxLevels, whichInfo, false, false, filter, &seen, skip);
     return std::to_string(err) + ":" + seen.met + " |" + seen.passed;
 }
 
@@ -242,6 +243,7 @@ TEST(FolderExpansion, AFileSystemMountedBelowTheFolderIsNotEntered) {
     EXPECT_EQ(describe(expand(top)), "0 0 2 2: a z");
     EXPECT_EQ(gNbrFoldersNotEntered, 1);
     EXPECT_EQ(walk(top), "0: a m z | m -1303");
+    EXPECT_EQ(walk(top, kFSCatInfoNone, 1), "0: a m z |");  // too deep to enter anyway
     // The mounted volume dropped itself is walked, its own folders included.
     EXPECT_EQ(describe(expand(t.path("top/m"))), "0 0 2 2: inside sub/deep");
     EXPECT_EQ(walk(t.path("top/m")), "0: inside sub sub/deep |");
