@@ -85,6 +85,7 @@ enum : OSErr {
     errFSIteratorNotFound = -1423,
     errFSForkNotFound = -1409,
     notAFileErr = -1302,
+    diffVolErr = -1303,  // on another volume: a file system mounted below the one in hand
     afpAccessDenied = -5000,
     afpObjectTypeErr = -5025,
     errAEBadKeyForm = -10002,

@@ -11,12 +11,29 @@ SInt32 gWhichFilter = 0;
 FSRef* gFSRefArray = nullptr;
 SInt32 gNbrFilesToBeProcessed = 0;
 SInt32 gNbrFilesProcessed = 0;
+SInt32 gNbrFoldersNotEntered = 0;
 
 namespace {
 
 bool isFolder(const FSCatalogInfo& info) {
     return (info.nodeFlags & kFSNodeIsDirectoryMask) != 0;
 }
+
+// Out of descriptors or memory: every folder after this one would fail the
+// same way, so the walk ends instead of passing over one folder after another.
+bool endsWalk(OSErr err) {
+    return err == tmfoErr || err == memFullErr;
+}
+
+void passOver(const FSIterateContainerGlobals* g, const FSRef* folder, OSErr reason) {
+    if (g->skipProc) g->skipProc(folder, reason, g->yourDataPtr);
+}
+
+// An open level: the folder's iterator, and its reference for reports.
+struct Level {
+    FSIterator iterator;
+    FSRef folder;
+};
 
 // Walks the tree below the record's current reference, depth first. It does
 // what a level calling itself for each subfolder does (every level lists its
@@ -27,7 +44,7 @@ bool isFolder(const FSCatalogInfo& info) {
 // the stack. Each open iterator holds a folder open; a tree deeper than the
 // process may keep folders open ends with tmfoErr.
 void FSIterateContainerLevel(FSIterateContainerGlobals* g) {
-    std::vector<FSIterator> levels;
+    std::vector<Level> levels;
     enum class Step { Enter, List, Test } step = Step::Enter;
     for (;;) {
         switch (step) {
@@ -35,11 +52,28 @@ void FSIterateContainerLevel(FSIterateContainerGlobals* g) {
                 // Start a level on the folder the current reference designates.
                 step = Step::Test;
                 if (g->maxLevels != 0 && g->currentLevel >= g->maxLevels) break;
+                // A subfolder on another volume than the walked folder is the
+                // root of a file system mounted there: the walk does not cross
+                // into it. (The record still holds the subfolder's catalog
+                // information, just offered to the filter.)
+                if (!levels.empty() && g->catalogInfo.volume != g->volume) {
+                    passOver(g, &g->ref, diffVolErr);
+                    break;
+                }
                 FSIterator iterator = nullptr;
                 g->result = FSOpenIterator(&g->ref, kFSIterateFlat, &iterator);
-                if (g->result != noErr) break;
+                if (g->result != noErr) {
+                    // A subfolder that cannot be opened is passed over, and its
+                    // parent's listing goes on; the walked folder's own error
+                    // is the walk's result.
+                    if (!levels.empty() && !endsWalk(g->result)) {
+                        passOver(g, &g->ref, g->result);
+                        g->result = noErr;
+                    }
+                    break;
+                }
                 try {
-                    levels.push_back(iterator);
+                    levels.push_back({iterator, g->ref});
                 } catch (const std::bad_alloc&) {
                     FSCloseIterator(iterator);
                     g->result = memFullErr;
@@ -50,7 +84,7 @@ void FSIterateContainerLevel(FSIterateContainerGlobals* g) {
                 break;
             }
             case Step::List:
-                g->result = FSGetCatalogInfoBulk(levels.back(), 1, &g->actualObjects,
+                g->result = FSGetCatalogInfoBulk(levels.back().iterator, 1, &g->actualObjects,
                                                  &g->containerChanged, g->whichInfo,
                                                  &g->catalogInfo, &g->ref, g->specPtr, g->namePtr);
                 step = Step::Test;
@@ -69,10 +103,19 @@ void FSIterateContainerLevel(FSIterateContainerGlobals* g) {
                     step = Step::List;
                     break;
                 }
-                if (g->result == errFSNoMoreItems || g->result == afpAccessDenied)
+                // The level ends: its listing is done, the filter asked to
+                // stop, or the listing failed part way. A deeper level's
+                // failure only comes here when it ends the walk. A subfolder
+                // that failed is passed over; so is the walked folder when
+                // access was denied, whose rest cannot be listed either.
+                if (g->result != noErr && g->result != errFSNoMoreItems && !endsWalk(g->result) &&
+                    (levels.size() > 1 || g->result == afpAccessDenied)) {
+                    passOver(g, &levels.back().folder, g->result);
                     g->result = noErr;
+                }
+                if (g->result == errFSNoMoreItems) g->result = noErr;
                 --g->currentLevel;
-                FSCloseIterator(levels.back());
+                FSCloseIterator(levels.back().iterator);
                 levels.pop_back();
                 break;
         }
@@ -83,12 +126,19 @@ void FSIterateContainerLevel(FSIterateContainerGlobals* g) {
 
 OSErr FSIterateContainer(const FSRef* container, ItemCount maxLevels, FSCatalogInfoBitmap whichInfo,
                          Boolean wantFSSpec, Boolean wantName,
-                         IterateContainerFilterProcPtr iterateFilter, void* yourDataPtr) {
+                         IterateContainerFilterProcPtr iterateFilter, void* yourDataPtr,
+                         IterateContainerSkipProcPtr skipProc) {
     if (!iterateFilter) return paramErr;
     if (!container) return paramErr;
     FSIterateContainerGlobals g;
+    // The walk's file system is the container's: a dropped volume is walked.
+    OSErr err =
+        FSGetCatalogInfo(container, kFSCatInfoVolume, &g.catalogInfo, nullptr, nullptr, nullptr);
+    if (err != noErr) return err;
+    g.volume = g.catalogInfo.volume;
     g.iterateFilter = iterateFilter;
-    g.whichInfo = whichInfo | kFSCatInfoNodeFlags;
+    g.skipProc = skipProc;
+    g.whichInfo = whichInfo | kFSCatInfoNodeFlags | kFSCatInfoVolume;
     std::memcpy(&g.ref, container, sizeof g.ref);
     g.specPtr = wantFSSpec ? &g.spec : nullptr;
     g.namePtr = wantName ? &g.name : nullptr;
@@ -126,10 +176,15 @@ Boolean MyIterateContainerFilter(Boolean, ItemCount, const FSCatalogInfo* catalo
 
 namespace {
 
+// Both walks pass over the same folders; the collecting walk counts them.
+void notEntered(const FSRef*, OSErr, void* yourDataPtr) {
+    if (*static_cast<const SInt32*>(yourDataPtr) == kCollectFilter) ++gNbrFoldersNotEntered;
+}
+
 OSErr walkFolder(const FSRef* folder, SInt32 which) {
     gWhichFilter = which;
     return FSIterateContainer(folder, 0, kFSCatInfoNodeFlags, false, false,
-                              MyIterateContainerFilter, &gWhichFilter);
+                              MyIterateContainerFilter, &gWhichFilter, notEntered);
 }
 
 }  // namespace

@@ -116,6 +116,7 @@ OSErr processFolder(const FSRef* folder, functionType function) {
 }
 
 void runItems(functionType function) {
+    gNbrFoldersNotEntered = 0;
     long count = 0;
     if (AECountItems(&gDescList, &count) != noErr) return;
     // Every item is looked at before any is handled: a sidecar named beside

@@ -35,6 +35,7 @@ constexpr CodeText kCodes[] = {
     {dirNFErr, "dirNFErr", "a folder on the path is missing or is not a folder"},
     {notAFileErr, "notAFileErr",
      "not a regular file (symbolic link, FIFO, socket or device): forks cannot be opened"},
+    {diffVolErr, "diffVolErr", "files on different volumes (another file system is mounted there)"},
     {errFSNoMoreItems, "errFSNoMoreItems", "no more items in the folder"},
     {errFSForkNotFound, "errFSForkNotFound", "no such fork"},
     {errFSNotAFolder, "errFSNotAFolder", "not a folder"},

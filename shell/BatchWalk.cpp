@@ -12,6 +12,7 @@ struct WalkContext {
     const BatchFailureProc* onFailure;
     const volatile std::sig_atomic_t* interrupted;
     pathnodes::NodeID rootNode;
+    std::string argument;
     std::string prefix;  // the argument, ending in '/'
     int failures = 0;
 };
@@ -22,6 +23,7 @@ std::string displayPath(const WalkContext& context, const FSRef* ref) {
     pathnodes::NodeID node;
     pathnodes::Identity identity;
     if (!pathnodes::readRef(ref, &node, &identity)) return context.prefix + "?";
+    if (node == context.rootNode) return context.argument;
     std::vector<std::string> names;
     for (pathnodes::NodeID n = node; n != context.rootNode; n = pathnodes::parentOf(n)) {
         if (n == pathnodes::kNoNode || n == pathnodes::kRootParentID)
@@ -43,21 +45,7 @@ std::string displayPath(const WalkContext& context, const FSRef* ref) {
 Boolean collectFilter(Boolean, ItemCount, const FSCatalogInfo* catalogInfo, const FSRef* ref,
                       const FSSpec*, const HFSUniStr255*, void* data) {
     auto* context = static_cast<WalkContext*>(data);
-    if (catalogInfo->nodeFlags & kFSNodeIsDirectoryMask) {
-        // The walker turns a subfolder it may not list into the end of its
-        // parent's listing, silently: say which folder, so that no file is
-        // left out without a word.
-        FSIterator iterator = nullptr;
-        OSErr err = FSOpenIterator(ref, kFSIterateFlat, &iterator);
-        if (err == noErr) {
-            FSCloseIterator(iterator);
-        } else if (err == afpAccessDenied) {
-            ++context->failures;
-            (*context->onFailure)(displayPath(*context, ref), err,
-                                  "cannot list this folder; its files and the entries after it "
-                                  "in its parent folder were not handled");
-        }
-    } else {
+    if (!(catalogInfo->nodeFlags & kFSNodeIsDirectoryMask)) {
         CBatchItem item;
         item.ref = *ref;
         item.path = displayPath(*context, ref);
@@ -66,6 +54,23 @@ Boolean collectFilter(Boolean, ItemCount, const FSCatalogInfo* catalogInfo, cons
         context->items->push_back(std::move(item));
     }
     return *context->interrupted != 0;
+}
+
+// A folder the walker passed over takes its place among the files: a mount
+// point is left alone on purpose, any other folder is a failure.
+void passedOver(const FSRef* folder, OSErr reason, void* data) {
+    auto* context = static_cast<WalkContext*>(data);
+    if (reason == diffVolErr) {
+        CBatchItem item;
+        item.path = displayPath(*context, folder);
+        item.skipped = true;
+        item.note = "another file system is mounted here; it was not entered";
+        context->items->push_back(std::move(item));
+        return;
+    }
+    ++context->failures;
+    (*context->onFailure)(displayPath(*context, folder), reason,
+                          "cannot list this folder; files in it were not handled");
 }
 
 }  // namespace
@@ -88,12 +93,12 @@ int ExpandBatchPath(const std::string& argument, std::vector<CBatchItem>* items,
         items->push_back(std::move(item));
         return 0;
     }
-    WalkContext context{items, &onFailure, interrupted, pathnodes::kNoNode, argument};
+    WalkContext context{items, &onFailure, interrupted, pathnodes::kNoNode, argument, argument};
     pathnodes::Identity identity;
     pathnodes::readRef(&ref, &context.rootNode, &identity);
     if (context.prefix.empty() || context.prefix.back() != '/') context.prefix += '/';
     err = FSIterateContainer(&ref, 0, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, false, false,
-                             collectFilter, &context);
+                             collectFilter, &context, passedOver);
     if (err != noErr) {
         ++context.failures;
         onFailure(argument, err, "the folder could not be walked to its end");

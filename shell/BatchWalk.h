@@ -34,10 +34,11 @@ using BatchFailureProc =
 
 // Appends the files `argument` stands for to *items. A folder that cannot be
 // walked to its end still gives the files met before; the failure is reported.
-// A subfolder that cannot be listed for lack of permission is reported too:
-// the walk passes over it and over the entries after it in its parent folder.
-// Stops between two objects once *interrupted is set. Returns the number of
-// failures reported.
+// A subfolder that cannot be listed is reported at the place it was met, and
+// the walk goes on after it. The walk stays on the file system of the folder
+// given: a file system mounted below it becomes a skipped entry for its mount
+// point, and none of its files are handled. Stops between two objects once
+// *interrupted is set. Returns the number of failures reported.
 int ExpandBatchPath(const std::string& argument, std::vector<CBatchItem>* items,
                     const BatchFailureProc& onFailure,
                     const volatile std::sig_atomic_t* interrupted);

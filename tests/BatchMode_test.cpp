@@ -16,6 +16,8 @@
 #include "settings/Settings.h"
 #include "shell/BatchInfo.h"
 #include "shell/BatchText.h"
+#include "testkit/Mounts.h"
+#include "testkit/Nobody.h"
 #include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
@@ -469,6 +471,61 @@ TEST(BatchModeTest, AnInterruptedRunStopsBetweenFiles) {
     EXPECT_NE(slurp(io.err).find("interrupted"), std::string::npos);
     EXPECT_EQ(readText(tree.path("f/a")), "1");
     EXPECT_EQ(readText(tree.path("f/b")), "2");
+}
+
+// ---- Folders the walk does not enter ----
+
+TEST(BatchModeTest, AFolderThatCannotBeListedIsReportedWhereItWasMetAndTheRestIsHandled) {
+    TempTree tree;
+    ASSERT_EQ(::chmod(tree.root().c_str(), 0755), 0);
+    tree.write("p/a/f", "aa");
+    tree.write("p/b-locked/f", "bb");
+    tree.write("p/c/f", "cc");  // after the locked folder
+    for (const char* f : {"p", "p/a", "p/a/f", "p/b-locked", "p/b-locked/f", "p/c", "p/c/f"})
+        ASSERT_EQ(::chown(tree.path(f).c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(tree.path("p/b-locked").c_str(), 0), 0);
+    // As nobody, for whom the mode counts; one bit per check, the child cannot
+    // report a gtest failure of its own.
+    EXPECT_EQ(runAsNobody([&] {
+                  Result r = run({"--operation", "delete-data", "--yes", tree.path("p")});
+                  return int(r.status == kBatchFailure) |
+                         int(lines(r.out) == Lines{"deleted data fork: " + tree.path("p/a/f"),
+                                                   "deleted data fork: " + tree.path("p/c/f"),
+                                                   "2 changed, 1 failed, 0 skipped"})
+                             << 1 |
+                         int(r.err == "brackwater: " + tree.path("p/b-locked") +
+                                          ": afpAccessDenied (-5000): permission denied (cannot "
+                                          "list this folder; files in it were not handled)\n")
+                             << 2;
+              }),
+              7);
+    EXPECT_EQ(readText(tree.path("p/a/f")), "");
+    EXPECT_EQ(readText(tree.path("p/b-locked/f")), "bb");
+    EXPECT_EQ(readText(tree.path("p/c/f")), "");
+}
+
+TEST(BatchModeTest, AFileSystemMountedBelowIsSkippedAndDroppedItselfIsHandled) {
+    TempTree tree;
+    tree.write("d/a", "aa");
+    tree.mkdir("d/m");
+    tree.write("d/z", "zz");
+    TmpfsMount mount(tree.path("d/m"));
+    if (!mount.ok()) GTEST_SKIP() << mount.error();
+    tree.write("d/m/inside", "mounted bytes");
+    Result r = run({"--operation", "delete-data", "--yes", tree.path("d")});
+    EXPECT_EQ(r.status, kBatchSuccess);
+    EXPECT_EQ(lines(r.out),
+              (Lines{"deleted data fork: " + tree.path("d/a"),
+                     "deleted data fork: " + tree.path("d/z"), "2 changed, 0 failed, 1 skipped"}));
+    EXPECT_EQ(r.err, "brackwater: " + tree.path("d/m") +
+                         ": skipped: another file system is mounted here; it was not entered\n");
+    EXPECT_EQ(readText(tree.path("d/m/inside")), "mounted bytes");
+
+    r = run({"--operation", "delete-data", "--yes", tree.path("d/m")});
+    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
+    EXPECT_EQ(lines(r.out), (Lines{"deleted data fork: " + tree.path("d/m/inside"),
+                                   "1 changed, 0 failed, 0 skipped"}));
+    EXPECT_EQ(readText(tree.path("d/m/inside")), "");
 }
 
 // --info on sidecars as Samba, unar and macOS write them, and on malformed ones.

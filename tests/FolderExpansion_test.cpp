@@ -14,6 +14,7 @@
 
 #include "platform/MacMemory.h"
 #include "testkit/Faults.h"
+#include "testkit/Mounts.h"
 #include "testkit/Nobody.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
@@ -69,6 +70,28 @@ Expansion expand(const std::string& folder, void (*between)(const std::string&) 
     DisposePtr(block);
     EXPECT_EQ(gNbrFilesToBeProcessed, e.counted) << "collecting changed the count";
     return e;
+}
+
+// Every object a walk meets, then the folders it passed over with the reason:
+// "result: objects | folder reason...", paths relative to the walked folder.
+std::string walk(const std::string& folder, FSCatalogInfoBitmap whichInfo = kFSCatInfoNone,
+                 ItemCount maxLevels = 0) {
+    struct Seen {
+        std::string folder, met, passed;
+    } seen{folder, "", ""};
+    auto filter = [](Boolean, ItemCount, const FSCatalogInfo*, const FSRef* ref, const FSSpec*,
+                     const HFSUniStr255*, void* data) -> Boolean {
+        auto* s = static_cast<Seen*>(data);
+        s->met += " " + pathOf(*ref, s->folder);
+        return false;
+    };
+    auto skip = [](const FSRef* ref, OSErr reason, void* data) {
+        auto* s = static_cast<Seen*>(data);
+        s->passed += " " + pathOf(*ref, s->folder) + " " + std::to_string(reason);
+    };
+    FSRef ref = refOf(folder);
+    OSErr err = FSIterateContainer(&ref, maxLevels, whichInfo, false, false, filter, &seen, skip);
+    return std::to_string(err) + ":" + seen.met + " |" + seen.passed;
 }
 
 std::string describe(const Expansion& e) {
@@ -153,18 +176,31 @@ TEST(FolderExpansion, FilesThatComeOrGoBetweenTheWalksNeverOverrunTheArray) {
               "0 0 4 3: m/a0 m/b z");
 }
 
-TEST(FolderExpansion, AFolderThatCannotBeOpenedEndsOnlyItsParentsListing) {
+// ---- Folders the walk passes over ----
+
+TEST(FolderExpansion, AFolderThatCannotBeListedIsPassedOverAndReported) {
     TempTree t;
     chmod(t.root().c_str(), 0755);
     std::string top = t.mkdir("top");
-    t.write("top/X/a1", "");
-    t.write("top/X/Locked/inside", "");
-    t.write("top/X/x2", "");  // listed after Locked: never met
-    t.write("top/y.txt", "");
+    t.write("top/X/a1", "1");
+    t.write("top/X/Locked/inside", "in");
+    t.write("top/X/x2", "2");  // listed after Locked
+    t.write("top/y.txt", "y");
     chmod(t.path("top/X/Locked").c_str(), 0);
+    const std::string before = testsupport::snapshot(top);
 
-    // Checked in the child, which cannot report a gtest failure of its own.
-    EXPECT_EQ(runAsNobody([&] { return int(describe(expand(top)) == "0 0 2 2: X/a1 y.txt"); }), 1);
+    // Checked in the child, which cannot report a gtest failure of its own:
+    // both walks pass over Locked alike, the collecting walk counts it, and
+    // the walker reports it once with its open error.
+    EXPECT_EQ(runAsNobody([&] {
+                  gNbrFoldersNotEntered = 0;
+                  const bool walks = describe(expand(top)) == "0 0 3 3: X/a1 X/x2 y.txt" &&
+                                     gNbrFoldersNotEntered == 1;
+                  return int(walks) + 2 * int(walk(top) ==
+                                              "0: X X/a1 X/Locked X/x2 y.txt | "
+                                              "X/Locked -5000");
+              }),
+              3);
 
     // The walked folder itself: its open error is the result, even access denied.
     std::string locked = t.path("top/X/Locked");
@@ -175,6 +211,43 @@ TEST(FolderExpansion, AFolderThatCannotBeOpenedEndsOnlyItsParentsListing) {
                   return gNbrFilesToBeProcessed == 0 ? int(err) : 1;
               }),
               afpAccessDenied);
+    EXPECT_EQ(testsupport::snapshot(top), before);
+
+    // A listing that fails part way (here Finder info behind a malformed
+    // sidecar) passes over the rest of that subfolder; for the walked folder
+    // the failure is the result.
+    TempTree m;
+    m.write("top/a", "a");
+    m.write("top/Sub/bad", "b");
+    m.write("top/Sub/._bad", std::string(40, 'x'));
+    m.write("top/Sub/later", "l");
+    m.write("top/z", "z");
+    EXPECT_EQ(walk(m.path("top"), kFSCatInfoFinderInfo), "0: a Sub z | Sub -36");
+    EXPECT_EQ(walk(m.path("top/Sub"), kFSCatInfoFinderInfo), "-36: |");
+    EXPECT_EQ(testsupport::readText(m.path("top/Sub/._bad")), std::string(40, 'x'));
+}
+
+TEST(FolderExpansion, AFileSystemMountedBelowTheFolderIsNotEntered) {
+    TempTree t;
+    std::string top = t.mkdir("top");
+    t.write("top/a", "a");
+    t.mkdir("top/m");
+    t.write("top/z", "z");
+    testsupport::TmpfsMount mount(t.path("top/m"));
+    if (!mount.ok()) GTEST_SKIP() << mount.error();
+    t.write("top/m/inside", "mounted bytes");
+    t.write("top/m/sub/deep", "deeper");
+    const std::string before = testsupport::snapshot(top);
+
+    gNbrFoldersNotEntered = 0;
+    EXPECT_EQ(describe(expand(top)), "0 0 2 2: a z");
+    EXPECT_EQ(gNbrFoldersNotEntered, 1);
+    EXPECT_EQ(walk(top), "0: a m z | m -1303");
+    EXPECT_EQ(walk(top, kFSCatInfoNone, 1), "0: a m z |");  // too deep to enter anyway
+    // The mounted volume dropped itself is walked, its own folders included.
+    EXPECT_EQ(describe(expand(t.path("top/m"))), "0 0 2 2: inside sub/deep");
+    EXPECT_EQ(walk(t.path("top/m")), "0: inside sub sub/deep |");
+    EXPECT_EQ(testsupport::snapshot(top), before);
 }
 
 TEST(FolderExpansion, TheQuitRequestStopsTheWalkAtOnce) {

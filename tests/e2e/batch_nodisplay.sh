@@ -164,6 +164,7 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
     grep -q "^brackwater: $WORK/p/b-locked: afpAccessDenied (-5000)" "$WORK/err" ||
         fail "unreadable folder not reported: $(cat "$WORK/err")"
     grep -q "deleted data fork: $WORK/p/a/f" "$WORK/out" || fail "file before the locked folder: $(cat "$WORK/out")"
+    grep -q "deleted data fork: $WORK/p/c/f" "$WORK/out" || fail "file after the locked folder: $(cat "$WORK/out")"
     chmod 755 "$WORK/p/b-locked"
 fi
 
