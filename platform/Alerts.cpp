@@ -86,6 +86,12 @@ OSStatus CreateStandardAlert(AlertType alertType, CFStringRef error, CFStringRef
     return noErr;
 }
 
+OSStatus SetStandardAlertDetails(DialogRef inAlert, CFStringRef details) {
+    if (!inAlert || !details) return paramErr;
+    inAlert->box->setDetailedText(QStringFromCFString(details));
+    return noErr;
+}
+
 OSStatus RunStandardAlert(DialogRef inAlert, ModalFilterUPP, DialogItemIndex* outItemHit) {
     if (!inAlert) return paramErr;
     std::unique_ptr<OpaqueDialogPtr> dialog(inAlert);

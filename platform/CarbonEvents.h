@@ -82,6 +82,7 @@ enum : OSType {
     kHICommandQuit = FOUR_CHAR_CODE("quit"),
     kHICommandPreferences = FOUR_CHAR_CODE("pref"),
     kHICommandOpen = FOUR_CHAR_CODE("open"),
+    kHICommandShowDetails = FOUR_CHAR_CODE("dtls"),  // the last run's failures
 };
 
 enum : OSStatus { eventParameterNotFoundErr = -9870, eventInternalErr = -9868 };

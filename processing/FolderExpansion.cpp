@@ -1,16 +1,20 @@
 #include "processing/FolderExpansion.h"
 
+#include <time.h>
+
 #include <cstring>
 #include <new>
 #include <vector>
 
-// The quit request of the main window; a walk only reads it.
-extern Boolean gQuitting;
+#include "shell/MainWindow.h"
 
 SInt32 gWhichFilter = 0;
 FSRef* gFSRefArray = nullptr;
 SInt32 gNbrFilesToBeProcessed = 0;
 SInt32 gNbrFilesProcessed = 0;
+WalkPassedOverProc gWalkPassedOver = nullptr;
+WalkProgressProc gWalkProgress = nullptr;
+SInt32 gWalkProgressMs = 100;
 SInt32 gNbrFoldersNotEntered = 0;
 
 namespace {
@@ -153,11 +157,31 @@ OSErr FSIterateContainer(const FSRef* container, ItemCount maxLevels, FSCatalogI
     return g.result;
 }
 
+namespace {
+
+// Calls gWalkProgress when gWalkProgressMs have passed since the last call
+// (the clock is read every 256 objects, so a fast walk is not slowed).
+void reportProgress(SInt32 which) {
+    static unsigned objects = 0;
+    static long long lastMs = 0;
+    if (!gWalkProgress || ++objects % 256 != 0) return;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    const long long ms = now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+    if (ms - lastMs < gWalkProgressMs) return;
+    lastMs = ms;
+    gWalkProgress(which, which == kCountFilter ? gNbrFilesToBeProcessed : gNbrFilesProcessed);
+}
+
+}  // namespace
+
 Boolean MyIterateContainerFilter(Boolean, ItemCount, const FSCatalogInfo* catalogInfo,
                                  const FSRef* ref, const FSSpec*, const HFSUniStr255*,
                                  void* yourDataPtr) {
+    const SInt32 which = *static_cast<const SInt32*>(yourDataPtr);
+    reportProgress(which);
     if (!isFolder(*catalogInfo)) {
-        switch (*static_cast<const SInt32*>(yourDataPtr)) {
+        switch (which) {
             case kCollectFilter:
                 // Files that appeared since the count are counted, never stored.
                 if (gNbrFilesProcessed < gNbrFilesToBeProcessed && gFSRefArray)
@@ -171,14 +195,16 @@ Boolean MyIterateContainerFilter(Boolean, ItemCount, const FSCatalogInfo* catalo
                 break;
         }
     }
-    return gQuitting;
+    return gQuitting || gStopping;
 }
 
 namespace {
 
 // Both walks pass over the same folders; the collecting walk counts them.
-void notEntered(const FSRef*, OSErr, void* yourDataPtr) {
-    if (*static_cast<const SInt32*>(yourDataPtr) == kCollectFilter) ++gNbrFoldersNotEntered;
+void notEntered(const FSRef* folder, OSErr reason, void* yourDataPtr) {
+    if (*static_cast<const SInt32*>(yourDataPtr) != kCollectFilter) return;
+    ++gNbrFoldersNotEntered;
+    if (gWalkPassedOver) gWalkPassedOver(folder, reason);
 }
 
 OSErr walkFolder(const FSRef* folder, SInt32 which) {

@@ -17,6 +17,17 @@ extern SInt32 gNbrFoldersNotEntered;
 
 enum : SInt32 { kCollectFilter = 1, kCountFilter = 2 };
 
+// Set by a run in the window while it walks a folder (null otherwise). The
+// first is called for each folder the collecting walk passes over, with the
+// reason; the second about ten times a second during either walk, with the
+// number of files met so far, so that the run can show it and let the window
+// take its events: a walk over a share can take minutes.
+using WalkPassedOverProc = void (*)(const FSRef* folder, OSErr reason);
+using WalkProgressProc = void (*)(SInt32 which, SInt32 filesSoFar);
+extern WalkPassedOverProc gWalkPassedOver;
+extern WalkProgressProc gWalkProgress;
+extern SInt32 gWalkProgressMs;  // the least time between two calls; 100
+
 // Called for every object met; answering true stops the walk.
 using IterateContainerFilterProcPtr = Boolean (*)(Boolean containerChanged, ItemCount currentLevel,
                                                   const FSCatalogInfo* catalogInfo,
@@ -66,7 +77,7 @@ OSErr FSIterateContainer(const FSRef* container, ItemCount maxLevels, FSCatalogI
                          IterateContainerSkipProcPtr skipProc = nullptr);
 
 // Counts files (anything but folders): counts up, selects by *yourDataPtr, and
-// answers the quit request.
+// answers the quit and stop requests (which come in while gWalkProgress yields).
 Boolean MyIterateContainerFilter(Boolean containerChanged, ItemCount currentLevel,
                                  const FSCatalogInfo* catalogInfo, const FSRef* ref,
                                  const FSSpec* spec, const HFSUniStr255* name, void* yourDataPtr);

@@ -12,6 +12,7 @@
 #include "processing/FolderExpansion.h"
 #include "processing/ForkOperations.h"
 #include "processing/ItemScreening.h"
+#include "processing/RunReport.h"
 #include "settings/Settings.h"
 #include "shell/MainWindow.h"
 #include "support/CFile.h"
@@ -52,6 +53,8 @@ void carryOn() {
 
 void enterBusyState() {
     gStopping = false;
+    ClearRunFailures();
+    HideControl(gDetailsButton);
     ShowControl(gSpin);
     HideControl(gEditButton);
     EnableControl(gStopButton);
@@ -63,23 +66,64 @@ void leaveBusyState() {
     ShowControl(gEditButton);
     HideControl(gStopButton);
     DisableControl(gStopButton);
-    print_message(kIdleMessage, 1);
+    // A run that met a failure says so, and how to see which and why; one
+    // without ends as it always did.
+    if (RunFailures().empty()) {
+        print_message(kIdleMessage, 1);
+    } else {
+        ShowControl(gDetailsButton);
+        print_message(RunFailureSummary().c_str(), 1);
+    }
 }
 
-// The pass over the files of one folder. Returns the status that decides
-// whether the run goes on: the counting walk's when the folder is skipped
-// before collecting, else the collecting walk's. A failed file never ends it.
+// What the walks of a folder report while they go: folders passed over (a
+// file system mounted below is not entered on purpose and is no failure), and
+// how far they got, which keeps the window live during a long walk.
+void walkPassedOver(const FSRef* folder, OSErr reason) {
+    if (reason != diffVolErr) AddRunFailure(folder, reason, true);
+}
+
+void walkProgress(SInt32 which, SInt32 filesSoFar) {
+    char message[256];
+    if (which == kCountFilter)
+        std::snprintf(message, sizeof message, "Counting files: %d so far", int(filesSoFar));
+    else
+        std::snprintf(message, sizeof message, "Listing files: %d of %d", int(filesSoFar),
+                      int(gNbrFilesToBeProcessed));
+    print_message(message, 1);
+}
+
+// The two walks of a folder, reporting to the run while they go.
+class CWalkReports {
+public:
+    CWalkReports() {
+        gWalkPassedOver = walkPassedOver;
+        gWalkProgress = walkProgress;
+    }
+    ~CWalkReports() {
+        gWalkPassedOver = nullptr;
+        gWalkProgress = nullptr;
+    }
+};
+
+// The pass over the files of one folder. Returns the status of the walk that
+// decided it: the counting walk's when the folder is skipped before
+// collecting, else the collecting walk's. A failed file is recorded and the
+// pass goes on with the next one.
 OSErr processFolder(const FSRef* folder, functionType function) {
+    CWalkReports reports;
     OSErr status = IterateCountFolder(folder);
     const SInt32 n = gNbrFilesToBeProcessed;
-    if (n <= 0) return status;
-    if (n > SInt32(0x7FFFFFFF / sizeof(FSRef))) return status;
+    if (n <= 0 || gQuitting || gStopping) return status;
+    if (n > SInt32(0x7FFFFFFF / sizeof(FSRef))) return memFullErr;
     gFSRefArray = reinterpret_cast<FSRef*>(NewPtr(Size(n * sizeof(FSRef))));
-    if (!gFSRefArray) return status;
+    if (!gFSRefArray) return memFullErr;
     status = IterateCollectFolder(folder);
     if (gNbrFilesProcessed != n) {
         DisposePtr(reinterpret_cast<Ptr>(gFSRefArray));
         gFSRefArray = nullptr;
+        // Changed between the two walks: nothing in it was handled.
+        if (status == noErr && !gQuitting && !gStopping) status = fBsyErr;
         return status;
     }
     // A folder of more files than the bar has steps moves it every `scale`
@@ -101,8 +145,14 @@ OSErr processFolder(const FSRef* folder, functionType function) {
         if (char* name = FSGetObjectName(&gFSRefArray[j])) {
             std::snprintf(message, sizeof message, "File: %s", name);
             print_message(message, 1);
-            ProcessFSRef(&gFSRefArray[j], function);
+            const OSErr err = ProcessFSRef(&gFSRefArray[j], function);
+            if (err != noErr) AddRunFailure(&gFSRefArray[j], err, false);
             DisposePtr(name);
+        } else {
+            // Its name cannot be had (most often, it is gone): left untouched.
+            const OSErr err = FSGetCatalogInfo(&gFSRefArray[j], kFSCatInfoNone, nullptr, nullptr,
+                                               nullptr, nullptr);
+            AddRunFailure(&gFSRefArray[j], err != noErr ? err : OSErr(ioErr), false);
         }
         std::snprintf(message, sizeof message, "(%d of %d)", int(j + 1), int(n));
         print_message(message, 2);
@@ -123,20 +173,25 @@ void runItems(functionType function) {
     // its file, an item named twice, or one inside a dropped folder must not
     // be handled as a file of its own, whatever the order of the drop.
     std::vector<CScreenedItem> items;
-    OSErr readErr = noErr;
-    for (long i = 1; i <= count && readErr == noErr; ++i) {
+    for (long i = 1; i <= count; ++i) {
         CScreenedItem item;
         AEKeyword keyword;
         DescType type;
         Size size;
-        readErr = AEGetNthPtr(&gDescList, i, typeFSRef, &keyword, &type, &item.ref, sizeof item.ref,
-                              &size);
-        if (readErr != noErr) break;
+        const OSErr err = AEGetNthPtr(&gDescList, i, typeFSRef, &keyword, &type, &item.ref,
+                                      sizeof item.ref, &size);
+        if (err != noErr) {
+            // Gone since the drop, or never a file: recorded, and the others
+            // are still handled.
+            AddRunFailure(nullptr, err, false);
+            continue;
+        }
         item.isFolder = CFile::IsADirectory(item.ref);
         items.push_back(item);
     }
     ScreenItems(&items);
-    // An item that cannot be read ends the run before it, as it always did.
+    // A failed item does not end the run: the other items are still handled,
+    // as the other files of a folder are. Stop and Quit end it.
     for (const CScreenedItem& item : items) {
         if (gQuitting || gStopping) return;
         gNbrFilesToBeProcessed = 0;
@@ -144,9 +199,11 @@ void runItems(functionType function) {
         if (item.verdict != ItemVerdict::Handle) continue;
         if (item.isFolder) {
             FSRef folder = item.ref;
-            if (processFolder(&folder, function) != noErr) return;
+            const OSErr err = processFolder(&folder, function);
+            if (err != noErr && !gQuitting && !gStopping) AddRunFailure(&folder, err, true);
         } else {
-            if (ProcessFSRef(&item.ref, function) != noErr) return;
+            const OSErr err = ProcessFSRef(&item.ref, function);
+            if (err != noErr) AddRunFailure(&item.ref, err, false);
             // No message for a dropped file, but the window stays live and
             // Stop or Quit can come between two of them.
             EventRecord event;
@@ -185,7 +242,12 @@ void ProcessTimerProc(EventLoopTimerRef, void*) {
     runItems(function);
     leaveBusyState();
     gRunActive = false;
-    if (QuitWhenDone()) gQuitOwed = true;
+    // A run that met a failure keeps the window open, so that the user sees
+    // what could not be done; so does any quit an earlier run owed.
+    if (!RunFailures().empty())
+        gQuitOwed = false;
+    else if (QuitWhenDone())
+        gQuitOwed = true;
     carryOn();
 }
 

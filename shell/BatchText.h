@@ -1,15 +1,12 @@
-// Text of the batch mode's reports: result codes by name and meaning, paths
-// made safe for a terminal, and JSON strings.
+// Text of the batch mode's reports: paths made safe for a terminal, and JSON
+// strings (result codes are described by processing/ResultCodes.h).
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "platform/MacTypes.h"
-
-// "ioErr (-36): I/O error, or a malformed AppleDouble sidecar"; unknown codes
-// give "result code -N".
-std::string DescribeResultCode(OSErr code);
+#include "processing/ResultCodes.h"
 
 // The path with control characters as \n, \t, \r or \xNN and a backslash as
 // "\\", so one path is always one line; other bytes are kept.

@@ -1,6 +1,7 @@
 #include "shell/CommandHandler.h"
 
 #include "intake/OpenCommand.h"
+#include "processing/RunReport.h"
 #include "settings/PreferencesWindow.h"
 #include "shell/MainWindow.h"
 
@@ -18,6 +19,9 @@ OSStatus ApplicationCommandHandler(EventHandlerCallRef, EventRef event, void*) {
             return noErr;
         case kHICommandOpen:
             HandleOpenCommand();
+            return noErr;
+        case kHICommandShowDetails:
+            ShowRunFailures();
             return noErr;
         case kHICommandQuit:
             gQuitting = true;

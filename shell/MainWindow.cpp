@@ -10,6 +10,7 @@ ControlRef gEditButton = nullptr;
 ControlRef gProgress = nullptr;
 ControlRef gSmallMessage = nullptr;
 ControlRef gStopButton = nullptr;
+ControlRef gDetailsButton = nullptr;
 Boolean gStopping = false;
 Boolean gQuitting = false;
 

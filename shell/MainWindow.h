@@ -1,4 +1,4 @@
-// The main window's state shared with a processing run: the window, its six
+// The main window's state shared with a processing run: the window, its
 // controls, the stop and quit requests, and the status display, which writes a
 // message into the window and yields once to the event loop.
 #pragma once
@@ -7,14 +7,15 @@
 #include "platform/MacTypes.h"
 
 extern WindowRef gWindow;
-extern ControlRef gMessage;       // 'CNTL' 1, the status line
-extern ControlRef gSpin;          // 'CNTL' 2, the busy indicator
-extern ControlRef gEditButton;    // 'CNTL' 4, shown while idle
-extern ControlRef gProgress;      // 'CNTL' 5, the progress bar of a folder's pass
-extern ControlRef gSmallMessage;  // 'CNTL' 6, the counter line
-extern ControlRef gStopButton;    // 'CNTL' 7, sends 'not!'
-extern Boolean gStopping;         // stop request: set by Stop, cleared as a run starts
-extern Boolean gQuitting;         // quit request: set by Quit, never cleared
+extern ControlRef gMessage;        // 'CNTL' 1, the status line
+extern ControlRef gSpin;           // 'CNTL' 2, the busy indicator
+extern ControlRef gEditButton;     // 'CNTL' 4, shown while idle
+extern ControlRef gProgress;       // 'CNTL' 5, the progress bar of a folder's pass
+extern ControlRef gSmallMessage;   // 'CNTL' 6, the counter line
+extern ControlRef gStopButton;     // 'CNTL' 7, sends 'not!'
+extern ControlRef gDetailsButton;  // 'CNTL' 8, sends 'dtls': shown after a run with failures
+extern Boolean gStopping;          // stop request: set by Stop, cleared as a run starts
+extern Boolean gQuitting;          // quit request: set by Quit, never cleared
 
 // Puts the length-prefixed text into a static text; with draw, repaints it now.
 // paramErr for a null control.

@@ -24,10 +24,10 @@ OSStatus StartApplication() {
     }
     HideWindow(gWindow);
 
-    ControlRef* const controls[] = {&gMessage,  &gSpin,         &gEditButton,
-                                    &gProgress, &gSmallMessage, &gStopButton};
-    const SInt32 numbers[] = {1, 2, 4, 5, 6, 7};
-    for (int i = 0; i < 6; ++i) {
+    ControlRef* const controls[] = {&gMessage,      &gSpin,       &gEditButton,   &gProgress,
+                                    &gSmallMessage, &gStopButton, &gDetailsButton};
+    const SInt32 numbers[] = {1, 2, 4, 5, 6, 7, 8};
+    for (int i = 0; i < 7; ++i) {
         const ControlID id = {FOUR_CHAR_CODE("CNTL"), numbers[i]};
         GetControlByID(gWindow, &id, controls[i]);
     }

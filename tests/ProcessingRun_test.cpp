@@ -24,6 +24,7 @@
 #include "platform/SysIO.h"
 #include "platform/Windows.h"
 #include "processing/FolderExpansion.h"
+#include "processing/RunReport.h"
 #include "shell/MainWindow.h"
 #include "shell/Startup.h"
 #include "testkit/AlertAnswer.h"
@@ -390,7 +391,7 @@ TEST_F(ProcessingRun, ADropDuringABusyRunWaitsForItsOwnConfirmation) {
     expectFolderSizes({0, 0, 0});
 }
 
-TEST_F(ProcessingRun, FailuresOfDroppedItemsEndTheRunButNotTheFolderPass) {
+TEST_F(ProcessingRun, FailuresAreCountedAndShownAndNeverEndTheRun) {
     // Inside a folder a file that cannot be processed (a FIFO) is passed over.
     tree.write("folder/a", "a");
     ASSERT_EQ(mkfifo(tree.path("folder/b-fifo").c_str(), 0600), 0);
@@ -400,27 +401,60 @@ TEST_F(ProcessingRun, FailuresOfDroppedItemsEndTheRunButNotTheFolderPass) {
     EXPECT_EQ(sizeOf(tree.path("folder/a")), 0);
     EXPECT_EQ(sizeOf(tree.path("folder/c")), 0);
     EXPECT_EQ(sizeOf(next), 0);  // the run went on after the folder
+    EXPECT_EQ(textOf(gMessage), "1 file could not be changed.");
+    EXPECT_TRUE(IsControlVisible(gDetailsButton));
+    ASSERT_EQ(RunFailures().size(), 1u);
+    EXPECT_EQ(RunFailures()[0].path, tree.path("folder/b-fifo"));
+    EXPECT_EQ(RunFailures()[0].code, notAFileErr);
 
-    // A dropped FIFO ends the run; the item after it is not touched.
+    // A dropped FIFO does not end the run either: the item after it is
+    // handled, and even with quit-when-done the window stays to say so.
+    setPreferences(2, true);
     const std::string fifo = tree.path("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string first = tree.write("first", "1"), untouched = tree.write("untouched", "u");
-    drop({first, fifo, untouched});
+    const std::string first = tree.write("first", "1"), second = tree.write("second", "2");
+    drop({first, fifo, second});
     EXPECT_EQ(sizeOf(first), 0);
-    EXPECT_EQ(sizeOf(untouched), 1);
-    expectIdleState();
+    EXPECT_EQ(sizeOf(second), 0);
+    EXPECT_EQ(textOf(gMessage), "1 file could not be changed.");
+    idle(1500);
+    EXPECT_EQ(gExits, 0);
+    EXPECT_TRUE(IsWindowVisible(gWindow));
 
-    // An item that vanished after the drop ends the run before it.
+    // An item that vanished after the drop, and a folder that cannot be read.
+    setPreferences(2, false);
     const std::string before = tree.write("before", "b"), gone = tree.write("gone", "g");
     const std::string after = tree.write("after", "a");
-    AlertAnswer answer(Qt::Key_Return);
-    ASSERT_EQ(SendOpenDocumentsToSelf({before, gone, after}), noErr);
-    ASSERT_EQ(unlink(gone.c_str()), 0);
-    idle(300);
-    EXPECT_EQ(answer.alertsShown(), 1);
+    tree.write("locked/inside", "i");
+    ASSERT_EQ(chmod(tree.path("locked").c_str(), 0), 0);
+    const bool root = geteuid() == 0;  // root reads any folder
+    {
+        AlertAnswer answer(Qt::Key_Return);
+        ASSERT_EQ(SendOpenDocumentsToSelf({before, gone, tree.path("locked"), after}), noErr);
+        ASSERT_EQ(unlink(gone.c_str()), 0);
+        idle(300);
+        chmod(tree.path("locked").c_str(), 0755);
+        EXPECT_EQ(answer.alertsShown(), 1);
+    }
     EXPECT_EQ(sizeOf(before), 0);
-    EXPECT_EQ(sizeOf(after), 1);
-    expectIdleState();
+    EXPECT_EQ(sizeOf(after), 0);
+    EXPECT_EQ(textOf(gMessage), root ? "1 file could not be changed."
+                                     : "1 file could not be changed. 1 folder could not be read.");
+    // The list behind the Details button names each one with the reason.
+    {
+        AlertAnswer details(Qt::Key_Return);
+        QTest::mouseClick(qobject_cast<QPushButton*>(gDetailsButton), Qt::LeftButton);
+        idle(300);
+        ASSERT_TRUE(details.seen().shown);
+        EXPECT_EQ(details.seen().text, QString::fromStdString(RunFailureSummary()));
+        EXPECT_TRUE(details.seen().detailedText.contains("fnfErr (-43)"));
+    }
+
+    // A run without failures ends as before: the idle message, no details.
+    const std::string fine = tree.write("fine", "f");
+    drop({fine});
+    EXPECT_EQ(textOf(gMessage), kIdleMessage);
+    EXPECT_FALSE(IsControlVisible(gDetailsButton));
 }
 
 // A sidecar dropped beside its file is part of that file, and every file is
@@ -450,6 +484,26 @@ TEST_F(ProcessingRun, SidecarsAndItemsNamedTwiceAreNotHandledAsFilesOfTheirOwn) 
     for (const std::string& status : statuses())
         if (status.rfind("File: ", 0) == 0) files.push_back(status);
     EXPECT_EQ(files, (Texts{"File: f1", "File: f2"}));  // one folder pass
+    expectIdleState();
+}
+
+TEST_F(ProcessingRun, CountingAFolderShowsHowFarItGotAndStopEndsIt) {
+    writeFolder(2000);
+    gWalkProgressMs = 0;  // every 256 objects, however fast the disk
+    bool stopped = false;
+    drop({tree.path("folder")}, Qt::Key_Return, [&](const Snapshot& s) {
+        if (!stopped && s.status.rfind("Counting files: ", 0) == 0 && s.stopVisible) {
+            stopped = true;
+            clickStop();
+        }
+    });
+    gWalkProgressMs = 100;
+    EXPECT_TRUE(stopped);
+    ASSERT_FALSE(statuses().empty());
+    EXPECT_EQ(statuses()[0], "Counting files: 255 so far");
+    // Stopped while counting: no file was touched, and the run ended cleanly.
+    for (int i = 1; i <= 2000; i += 199)
+        EXPECT_EQ(sizeOf(tree.path("folder/f" + std::to_string(i))), 4) << i;
     expectIdleState();
 }
 

@@ -27,6 +27,7 @@ void AlertAnswer::poll() {
         seen_.shown = true;
         seen_.text = box->text();
         seen_.informativeText = box->informativeText();
+        seen_.detailedText = box->detailedText();
         seen_.icon = box->icon();
         for (QAbstractButton* b : box->buttons()) seen_.buttons << b->text();
         if (box->defaultButton()) seen_.defaultButton = box->defaultButton()->text();

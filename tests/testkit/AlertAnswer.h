@@ -14,6 +14,7 @@ struct SeenAlert {
     bool shown = false;
     QString text;
     QString informativeText;
+    QString detailedText;  // behind "Show Details…"
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;    // texts, in the order the box lays them out
     QString defaultButton;  // text of the button Return chooses
