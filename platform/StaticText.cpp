@@ -1,14 +1,40 @@
 #include "platform/StaticText.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTextOption>
 
 namespace {
+
 constexpr int kFrameMs = 16;
+
+// What assistive technology (AT-SPI on Linux) is told of a static text: a
+// static text whose name is its text, as for a label, so that a screen
+// reader reads the file in hand and "n of N".
+class CStaticTextAccessible : public QAccessibleWidget {
+public:
+    explicit CStaticTextAccessible(QWidget* widget)
+        : QAccessibleWidget(widget, QAccessible::StaticText) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<const StaticText*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* accessibleFactory(const QString& key, QObject* object) {
+    if (key == QLatin1String("StaticText") && object && object->isWidgetType())
+        return new CStaticTextAccessible(static_cast<QWidget*>(object));
+    return nullptr;
 }
 
+}  // namespace
+
 StaticText::StaticText(QWidget* parent) : QWidget(parent) {
+    static const bool factoryInstalled = (QAccessible::installFactory(accessibleFactory), true);
+    (void)factoryInstalled;
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     frame_.setSingleShot(true);
     frame_.setTimerType(Qt::PreciseTimer);
@@ -18,6 +44,10 @@ StaticText::StaticText(QWidget* parent) : QWidget(parent) {
 void StaticText::setText(const QString& text) {
     if (text == text_) return;
     text_ = text;
+    if (QAccessible::isActive()) {
+        QAccessibleEvent changed(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
     schedule();
 }
 
