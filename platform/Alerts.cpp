@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
+#include <QTimer>
 #include <map>
 #include <memory>
 
@@ -95,6 +96,13 @@ OSStatus SetStandardAlertDetails(DialogRef inAlert, CFStringRef details) {
 OSStatus RunStandardAlert(DialogRef inAlert, ModalFilterUPP, DialogItemIndex* outItemHit) {
     if (!inAlert) return paramErr;
     std::unique_ptr<OpaqueDialogPtr> dialog(inAlert);
+    if (!dialog->box->detailedText().isEmpty()) {
+        // The details are what such an alert is for: shown unfolded.
+        QTimer::singleShot(0, dialog->box.get(), [box = dialog->box.get()]() {
+            for (QAbstractButton* button : box->buttons())
+                if (box->buttonRole(button) == QMessageBox::ActionRole) button->click();
+        });
+    }
     dialog->box->exec();
     DialogItemIndex item = 0;
     auto found = dialog->items.find(dialog->box->clickedButton());

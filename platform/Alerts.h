@@ -56,8 +56,9 @@ OSStatus GetStandardAlertDefaultParams(AlertStdCFStringAlertParamRec* param, UIn
 // its strings. paramErr without an application to show it in.
 OSStatus CreateStandardAlert(AlertType alertType, CFStringRef error, CFStringRef explanation,
                              const AlertStdCFStringAlertParamRec* param, DialogRef* outAlert);
-// A longer text the alert keeps folded away behind a "Show Details…" button
-// (a list of files, say); the text is copied.
+// A longer text (a list of files, say) in a scrolling box below the alert's
+// texts, shown unfolded; its "Hide Details…" button folds it away. The text is
+// copied.
 OSStatus SetStandardAlertDetails(DialogRef inAlert, CFStringRef details);
 // Shows the alert modally until a button is chosen, reports the button (1 OK,
 // 2 Cancel, 3 other, 4 help) and disposes of the alert. The filter is ignored.

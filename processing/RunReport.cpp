@@ -66,8 +66,8 @@ void ShowRunFailures() {
     CFStringRef list = textOf(details);
     DialogRef alert = nullptr;
     if (CreateStandardAlert(kAlertNoteAlert, summary,
-                            CFSTR("Show Details… lists each file or folder with the reason."),
-                            nullptr, &alert) == noErr &&
+                            CFSTR("Each file or folder is listed below with the reason."), nullptr,
+                            &alert) == noErr &&
         alert) {
         if (list) SetStandardAlertDetails(alert, list);
         RunStandardAlert(alert, nullptr, nullptr);
