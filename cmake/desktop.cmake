@@ -1,5 +1,7 @@
 # Desktop integration: the desktop entry, the application icon in every size
-# of the hicolor theme, and the AppStream metainfo that software centres read.
+# of the hicolor theme, and the AppStream metainfo that software centres read
+# (its launchable is brackwater.desktop, the name the windows give as their
+# desktop file name).
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/brackwater.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
@@ -10,3 +12,5 @@ foreach(size ${BRACKWATER_ICON_SIZES})
 endforeach()
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/icons/scalable/brackwater.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/resources/io.github.brackwater.Brackwater.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
