@@ -2,8 +2,9 @@
 # Installs Brackwater into a private prefix and checks what the desktop learns
 # from it: the desktop entry is valid, and a tool that changes files in place
 # never becomes the opener of ordinary files or folders; the icon is there in
-# every size of the hicolor theme, each image really that size; the AppStream
-# metainfo validates, names the installed version and a screenshot that exists.
+# every size of the hicolor theme, each image really that size, and no Mac
+# icon family is installed; the AppStream metainfo validates, names the
+# installed version and a screenshot that exists.
 set -euo pipefail
 build=$2
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
@@ -33,6 +34,9 @@ done
 grep -q '<svg ' "$prefix/share/icons/hicolor/scalable/apps/brackwater.svg" ||
     fail "no scalable icon installed"
 grep -q '^Icon=brackwater$' "$entry" || fail "the desktop entry names another icon"
+if find "$prefix" -name '*.icns' | grep -q .; then
+    fail "a Mac icon family was installed: $(find "$prefix" -name '*.icns')"
+fi
 
 metainfo="$prefix/share/metainfo/io.github.brackwater.Brackwater.metainfo.xml"
 [ -f "$metainfo" ] || fail "no metainfo installed"
