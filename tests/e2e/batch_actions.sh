@@ -76,8 +76,13 @@ grep -q 'nothing was changed' "$WORK/notify-send.log" || fail "no notice without
 # The service menu and the Nautilus scripts run this action.
 grep -q "^Exec=.*brackwater-action delete-resource %F$" "$BUILD/batch/brackwater-forks.desktop" ||
     fail "service menu Exec line"
-for s in "Flip-delete data forks" "Delete data forks" "Delete resource forks"; do
-    grep -q 'brackwater-action" ' "$BUILD/batch/nautilus/Brackwater/$s" || fail "nautilus script $s"
+for s in "Flip-delete data forks:flip" "Delete data forks:delete-data" \
+    "Delete resource forks:delete-resource"; do
+    script="$BUILD/batch/nautilus/Brackwater/${s%:*}"
+    if ! grep -q '/libexec/brackwater/brackwater-action"$' "$script" ||
+        ! grep -q "^exec \"\$action\" ${s#*:} \"\$@\"$" "$script"; then
+        fail "nautilus script ${s%:*}"
+    fi
 done
 
 [ $FAILS -eq 0 ] && echo "file-manager action: all checks passed"

@@ -4,7 +4,8 @@
 # never becomes the opener of ordinary files or folders; the icon is there in
 # every size of the hicolor theme, each image really that size, and no Mac
 # icon family is installed; the AppStream metainfo validates, names the
-# installed version and a screenshot that exists.
+# installed version and a screenshot that exists; the file manager's service
+# menu runs the action installed with it.
 set -euo pipefail
 build=$2
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
@@ -57,6 +58,12 @@ if command -v appstreamcli >/dev/null; then
 else
     echo "appstreamcli missing: the metainfo was not validated" >&2
 fi
+
+# Installed under another prefix than the configured one, the service menu
+# runs the action installed with it.
+menu="$prefix/share/kio/servicemenus/brackwater-forks.desktop"
+[ "$(grep -c "^Exec=$prefix/libexec/brackwater/brackwater-action " "$menu")" -eq 3 ] ||
+    fail "the service menu does not run the installed action: $(grep ^Exec "$menu")"
 
 export XDG_DATA_HOME="$E2E_DIR/data" XDG_DATA_DIRS="$prefix/share"
 mkdir -p "$XDG_DATA_HOME"
