@@ -2,18 +2,21 @@
 # The file-manager action behind the Dolphin service menu and the Nautilus
 # scripts, with stand-ins for zenity and notify-send that record what they were
 # asked and answer as told: nothing changes unless the question is answered
-# OK, the question has the window's alert texts, the outcome is told.
+# OK, the question has the window's alert texts, the outcome is told. Dialog
+# programs installed on the machine stay off the PATH.
 set -uo pipefail
 BIN="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 BUILD="$2"
 ACTION="$BUILD/batch/brackwater-action"
 WORK="$(mktemp -d)"
 trap 'rm -rf "$WORK"' EXIT
+source "$(dirname "$0")/lib.bash"
 FAILS=0
 fail() { echo "FAIL: $*" >&2; FAILS=$((FAILS + 1)); }
 [ -x "$ACTION" ] || { echo "FAIL: $ACTION missing (configure the build)"; exit 1; }
 
 mkdir -p "$WORK/stubs" "$WORK/none"
+e2e_programs_without_dialogs "$WORK/sys"
 for tool in zenity notify-send; do
     cat >"$WORK/stubs/$tool" <<STUB
 #!/bin/sh
@@ -24,7 +27,7 @@ STUB
     chmod +x "$WORK/stubs/$tool"
 done
 act() { env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_CURRENT_DESKTOP -u KDE_FULL_SESSION \
-    BRACKWATER="$BIN" PATH="$STUBS:/usr/bin:/bin" "$ACTION" "$@"; }
+    BRACKWATER="$BIN" PATH="$STUBS:$WORK/sys" "$ACTION" "$@"; }
 
 make_files() {
     rm -rf "$WORK/f" && mkdir -p "$WORK/f/dir"
@@ -73,8 +76,13 @@ grep -q 'nothing was changed' "$WORK/notify-send.log" || fail "no notice without
 # The service menu and the Nautilus scripts run this action.
 grep -q "^Exec=.*brackwater-action delete-resource %F$" "$BUILD/batch/brackwater-forks.desktop" ||
     fail "service menu Exec line"
-for s in "Flip-delete data forks" "Delete data forks" "Delete resource forks"; do
-    grep -q 'brackwater-action" ' "$BUILD/batch/nautilus/Brackwater/$s" || fail "nautilus script $s"
+for s in "Flip-delete data forks:flip" "Delete data forks:delete-data" \
+    "Delete resource forks:delete-resource"; do
+    script="$BUILD/batch/nautilus/Brackwater/${s%:*}"
+    if ! grep -q '/libexec/brackwater/brackwater-action"$' "$script" ||
+        ! grep -q "^exec \"\$action\" ${s#*:} \"\$@\"$" "$script"; then
+        fail "nautilus script ${s%:*}"
+    fi
 done
 
 [ $FAILS -eq 0 ] && echo "file-manager action: all checks passed"

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs Brackwater into a private prefix and checks what the desktop learns
 # from it: the desktop entry is valid, and a tool that changes files in place
-# never becomes the opener of ordinary files or folders.
+# never becomes the opener of ordinary files or folders; the icon is there in
+# every size of the hicolor theme, each image really that size, and no Mac
+# icon family is installed; the AppStream metainfo validates, names the
+# installed version and a screenshot that exists; the file manager's service
+# menu runs the action installed with it.
 set -euo pipefail
 build=$2
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 source "$(dirname "$0")/lib.bash"
 e2e_setup
 prefix="$E2E_DIR/prefix"
@@ -11,6 +16,54 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 entry="$prefix/share/applications/brackwater.desktop"
 [ -f "$entry" ] || fail "no desktop entry installed"
 desktop-file-validate "$entry" || fail "the desktop entry does not validate"
+
+# Width and height from a PNG's header: the signature, then the IHDR chunk.
+png_size() {
+    local bytes
+    read -r -a bytes <<<"$(od -An -v -tu1 -w24 -N24 "$1")"
+    [ "${#bytes[@]}" -eq 24 ] || return 1
+    [ "${bytes[*]:0:8}" = "137 80 78 71 13 10 26 10" ] || return 1
+    [ "${bytes[*]:12:4}" = "73 72 68 82" ] || return 1
+    echo "$(((bytes[16] << 24) | (bytes[17] << 16) | (bytes[18] << 8) | bytes[19]))x$(((bytes[20] << 24) | (bytes[21] << 16) | (bytes[22] << 8) | bytes[23]))"
+}
+for size in 16 22 24 32 48 64 128 256 512; do
+    icon="$prefix/share/icons/hicolor/${size}x${size}/apps/brackwater.png"
+    [ -f "$icon" ] || fail "no ${size} px icon installed"
+    got=$(png_size "$icon") || fail "$icon is not a PNG"
+    [ "$got" = "${size}x${size}" ] || fail "$icon is $got"
+done
+grep -q '<svg ' "$prefix/share/icons/hicolor/scalable/apps/brackwater.svg" ||
+    fail "no scalable icon installed"
+grep -q '^Icon=brackwater$' "$entry" || fail "the desktop entry names another icon"
+if find "$prefix" -name '*.icns' | grep -q .; then
+    fail "a Mac icon family was installed: $(find "$prefix" -name '*.icns')"
+fi
+
+metainfo="$prefix/share/metainfo/io.github.brackwater.Brackwater.metainfo.xml"
+[ -f "$metainfo" ] || fail "no metainfo installed"
+grep -q '<launchable type="desktop-id">brackwater.desktop</launchable>' "$metainfo" ||
+    fail "the metainfo does not launch the installed desktop entry"
+version=$("$prefix/bin/brackwater" --version)
+grep -q "<release version=\"${version#brackwater }\"" "$metainfo" ||
+    fail "the metainfo has no release for $version"
+shot=$(sed -n 's|.*<image type="source" width="\([0-9]*\)" height="\([0-9]*\)">https://raw.githubusercontent.com/brackwater/brackwater/main/\([^<]*\)</image>.*|\1x\2 \3|p' "$metainfo")
+[ -n "$shot" ] || fail "the metainfo names no screenshot in the repository"
+[ -f "$source_dir/${shot#* }" ] || fail "the screenshot ${shot#* } is not in the repository"
+[ "$(png_size "$source_dir/${shot#* }")" = "${shot%% *}" ] ||
+    fail "the screenshot is not ${shot%% *}"
+if command -v appstreamcli >/dev/null; then
+    appstreamcli validate --no-net "$metainfo" || fail "the metainfo does not validate"
+    # The whole tree: the launchable's desktop entry must be found beside it.
+    appstreamcli validate-tree --no-net "$prefix" || fail "the installed tree does not validate"
+else
+    echo "appstreamcli missing: the metainfo was not validated" >&2
+fi
+
+# Installed under another prefix than the configured one, the service menu
+# runs the action installed with it.
+menu="$prefix/share/kio/servicemenus/brackwater-forks.desktop"
+[ "$(grep -c "^Exec=$prefix/libexec/brackwater/brackwater-action " "$menu")" -eq 3 ] ||
+    fail "the service menu does not run the installed action: $(grep ^Exec "$menu")"
 
 export XDG_DATA_HOME="$E2E_DIR/data" XDG_DATA_DIRS="$prefix/share"
 mkdir -p "$XDG_DATA_HOME"
@@ -22,4 +75,4 @@ for type in text/plain inode/directory application/octet-stream application/x-ap
         fail "Brackwater is offered in Open With for $type"
     fi
 done
-echo "desktop entry installed, valid, and claims no ordinary type"
+echo "desktop entry, icons and metainfo installed and valid; no ordinary type claimed"
