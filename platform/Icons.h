@@ -17,6 +17,12 @@ enum : OSType { kApplicationIconType = FOUR_CHAR_CODE("APPL") };
 // the same creator and type again replaces the earlier icon.
 OSErr RegisterIconRefFromFSRef(OSType creator, OSType iconType, const FSRef* iconFile,
                                IconRef* theIconRef);
+// Registers the icon `name` of the hicolor icon theme (freedesktop.org) found
+// in `extraFolder` (an icons folder, may be null), every size there, so that
+// an icon installed under any prefix is found; else the one the desktop's
+// icon theme gives. noSuchIconErr when neither has it.
+OSErr RegisterIconRefFromThemeName(OSType creator, OSType iconType, const char* name,
+                                   const char* extraFolder, IconRef* theIconRef);
 OSErr UnregisterIconRef(OSType creator, OSType iconType);
 // The registered icon for creator and type, or null.
 IconRef FindRegisteredIcon(OSType creator, OSType iconType);

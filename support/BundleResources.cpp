@@ -1,5 +1,8 @@
 #include "support/BundleResources.h"
 
+#include <cctype>
+#include <string>
+
 #include "platform/CFBundle.h"
 #include "platform/CoreFoundation.h"
 
@@ -28,6 +31,18 @@ bool MakeFSRefForBundleResource(const char* name, const char* type, FSRef& outRe
 
 OSErr GetIconRefForResource(const char* name, OSType iconType, IconRef& outIcon) {
     FSRef ref;
-    if (!MakeFSRefForBundleResource(name, "icns", ref)) return fnfErr;
-    return RegisterIconRefFromFSRef(kBrackwaterCreator, iconType, &ref, &outIcon);
+    if (MakeFSRefForBundleResource(name, "icns", ref))
+        return RegisterIconRefFromFSRef(kBrackwaterCreator, iconType, &ref, &outIcon);
+    // Installed on Linux, the icon is the desktop's: the hicolor theme's
+    // sizes, under the name in lower case, beside the data folder
+    // (<prefix>/share/icons next to <prefix>/share/brackwater) or wherever
+    // the desktop's theme finds it.
+    std::string theme = name ? name : "";
+    for (char& c : theme) c = char(std::tolower(static_cast<unsigned char>(c)));
+    const std::string resources = MainBundleResourcesDirectory();
+    const std::string icons = resources.empty() ? std::string() : resources + "/../icons";
+    if (RegisterIconRefFromThemeName(kBrackwaterCreator, iconType, theme.c_str(), icons.c_str(),
+                                     &outIcon) == noErr)
+        return noErr;
+    return fnfErr;
 }

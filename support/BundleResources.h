@@ -14,6 +14,8 @@ extern IconRef gAppIcon;
 // True when outRef now refers to the resource file "name.type" (name in Mac
 // Roman, type the extension without its dot) in the bundle's resources folder.
 bool MakeFSRefForBundleResource(const char* name, const char* type, FSRef& outRef);
-// Registers the icon family "name.icns" under creator 'TvLy' and iconType; the
-// caller owns the reference. fnfErr when the file is not in the bundle.
+// Registers the icon family "name.icns" under creator 'TvLy' and iconType, or,
+// where the bundle has no such file (an installed copy on Linux), the icon
+// theme's icon of that name in lower case; the caller owns the reference.
+// fnfErr when neither is there.
 OSErr GetIconRefForResource(const char* name, OSType iconType, IconRef& outIcon);

@@ -48,3 +48,23 @@ TEST(BundleResources, ABundleWithoutTheIconRegistersNothing) {
     EXPECT_FALSE(MakeFSRefForBundleResource("Brackwater", "icns", ref));
     SetMainBundleResourcesDirectory("");
 }
+
+// Installed on Linux there is no .icns: the icon is the one installed into
+// the hicolor theme beside the data folder, under any prefix.
+TEST(BundleResources, AnInstalledCopyTakesTheThemesIconBesideItsDataFolder) {
+    testsupport::TempTree prefix;
+    prefix.mkdir("share/brackwater/main");
+    for (const char* size : {"16x16", "32x32", "256x256"}) {
+        const std::string from =
+            std::string(BRACKWATER_SOURCE_RESOURCES) + "/icons/" + size + "/brackwater.png";
+        prefix.write(std::string("share/icons/hicolor/") + size + "/apps/brackwater.png",
+                     testsupport::readBytes(from));
+    }
+    SetMainBundleResourcesDirectory(prefix.path("share/brackwater"));
+    const OSType test = FOUR_CHAR_CODE("tst2");
+    IconRef icon = nullptr;
+    ASSERT_EQ(GetIconRefForResource("Brackwater", test, icon), noErr);
+    EXPECT_EQ(FindRegisteredIcon(kBrackwaterCreator, test), icon);
+    EXPECT_EQ(IconRefSizeCount(icon), 3);
+    SetMainBundleResourcesDirectory("");
+}

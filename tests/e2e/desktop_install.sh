@@ -5,11 +5,12 @@
 # every size of the hicolor theme, each image really that size, and no Mac
 # icon family is installed; the AppStream metainfo validates, names the
 # installed version and a screenshot that exists; the file manager's service
-# menu runs the action installed with it.
+# menu runs the action installed with it; the installed window has its icon.
 set -euo pipefail
 build=$2
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 source "$(dirname "$0")/lib.bash"
+e2e_under_xvfb "$@"
 e2e_setup
 prefix="$E2E_DIR/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
@@ -75,4 +76,14 @@ for type in text/plain inode/directory application/octet-stream application/x-ap
         fail "Brackwater is offered in Open With for $type"
     fi
 done
-echo "desktop entry, icons and metainfo installed and valid; no ordinary type claimed"
+# The installed program, which has no .icns, gives its window the theme's
+# icon installed beside its data folder.
+"$prefix/bin/brackwater" &
+pid=$!
+E2E_PIDS=$pid
+wait_windows "$pid" 1
+win=$(xdotool search --onlyvisible --pid "$pid" | head -n 1)
+xprop -id "$win" _NET_WM_ICON | head -c 200 | grep -q 'CARDINAL' ||
+    fail "the installed program's window has no icon"
+kill "$pid"
+echo "desktop entry, icons and metainfo installed and valid; no ordinary type claimed; the window has its icon"
