@@ -27,11 +27,12 @@ OSErr HandleOpenCommand() {
             AEKeyword keyword;
             DescType type;
             Size size;
-            FSSpec spec;
+            FSSpec fileSpec;
             if (AEGetNthPtr(&reply.selection, i, typeFSRef, &keyword, &type, &ref, sizeof ref,
                             &size) == noErr &&
-                FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr) == noErr)
-                specs.push_back(spec);
+                FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &fileSpec, nullptr) ==
+                    noErr)
+                specs.push_back(fileSpec);
         }
         if (!specs.empty()) err = SendOpenDocAppleEventToSelf(long(specs.size()), specs.data());
         NavDisposeReply(&reply);
