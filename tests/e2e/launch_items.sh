@@ -47,9 +47,6 @@ cmp -s "$data/._foo" "$E2E_DIR/sidecar.orig" || fail "the sidecar of foo was cha
 [ "$(cat "$outside/backup")" = IMPORTANT ] || fail "the other name of the hard-linked file lost its bytes"
 [ "$(cat "$data/linked")" = IMPORTANT ] || fail "the hard-linked file was changed"
 [ ! -e "$data/._._foo" ] || fail "a sidecar of the sidecar appeared"
-win=$(xdotool search --onlyvisible --pid "$pid" --name "^Brackwater$" | head -n 1)
-xdotool windowfocus --sync "$win" 2>/dev/null || true
-xdotool key ctrl+q
-wait_exit "$pid" 20
+quit_window "$pid"
 [ "$E2E_STATUS" -eq 0 ] || fail "exit status $E2E_STATUS"
 echo "ok: the sidecar kept foo's fork and type, the hard link kept its bytes"

@@ -94,3 +94,18 @@ e2e_programs_without_dialogs() {
     done
     return 0
 }
+
+# Without a window manager the keyboard goes where the focus was put last and
+# a busy machine can be slow to move it: focus the window and press Ctrl+Q
+# again until the process has ended.
+quit_window() {
+    local pid=$1 win i
+    win=$(xdotool search --onlyvisible --pid "$pid" --name '^Brackwater$' | head -n 1)
+    for ((i = 0; i < 40; i++)); do
+        kill -0 "$pid" 2>/dev/null || break
+        xdotool windowfocus --sync "$win" 2>/dev/null || true
+        xdotool key ctrl+q 2>/dev/null || true
+        sleep 0.5
+    done
+    wait_exit "$pid" 20
+}

@@ -45,9 +45,7 @@ sleep 0.5
 shot window-failure-details
 xdotool key Return
 for ((i = 0; i < 50; i++)); do [ "$(visible_windows "$pid")" -lt 2 ] && break; sleep 0.1; done
-xdotool windowfocus --sync "$win" 2>/dev/null || true
-xdotool key ctrl+q
-wait_exit "$pid" 20
+quit_window "$pid"
 
 # A folder of 150,000 files: the window answers while it is counted.
 big="$E2E_DIR/big"
@@ -74,8 +72,5 @@ xdotool search --onlyvisible --pid "$pid" --name 'Preferences' >/dev/null 2>&1 |
 [ "$opened" -le 1000 ] || fail "Preferences took $opened ms to open during the count"
 sleep 0.3
 shot window-counting
-xdotool key Escape
-xdotool windowfocus --sync "$win" 2>/dev/null || true
-xdotool key ctrl+q
-wait_exit "$pid" 20
+quit_window "$pid"
 echo "ok: failures counted and listed, the window stayed; Preferences opened in $opened ms during the count"
