@@ -12,8 +12,7 @@ source "$(dirname "$0")/lib.bash"
 e2e_under_xvfb "$@"
 e2e_setup
 
-mkdir -p "$XDG_CONFIG_HOME/brackwater"
-printf '{"FunctionType": 2}\n' >"$XDG_CONFIG_HOME/brackwater/preferences.json"
+e2e_preferences '"FunctionType": 2'
 data="$E2E_DIR/data" outside="$E2E_DIR/outside"
 mkdir -p "$data" "$outside"
 printf 'foo data' >"$data/foo"

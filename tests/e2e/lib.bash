@@ -109,3 +109,9 @@ quit_window() {
     done
     wait_exit "$pid" 20
 }
+
+# Writes the preferences the application will read, e.g. '"FunctionType": 2'.
+e2e_preferences() {
+    mkdir -p "$XDG_CONFIG_HOME/brackwater"
+    printf '{%s}\n' "$1" >"$XDG_CONFIG_HOME/brackwater/preferences.json"
+}

@@ -8,8 +8,7 @@ source "$(dirname "$0")/lib.bash"
 e2e_under_xvfb "$@"
 e2e_setup
 
-mkdir -p "$XDG_CONFIG_HOME/brackwater"
-printf '{"FunctionType": 2}\n' >"$XDG_CONFIG_HOME/brackwater/preferences.json"
+e2e_preferences '"FunctionType": 2'
 mkdir -p "$E2E_DIR/data/chosen"
 printf 'one' >"$E2E_DIR/data/chosen/one"
 printf 'left alone' >"$E2E_DIR/data/other"

@@ -23,8 +23,7 @@ shot() {
 }
 
 # Delete the data fork, then quit when done.
-mkdir -p "$XDG_CONFIG_HOME/brackwater"
-printf '{"FunctionType": 2, "QuitWhenDone": true}\n' >"$XDG_CONFIG_HOME/brackwater/preferences.json"
+e2e_preferences '"FunctionType": 2, "QuitWhenDone": true'
 printf 'the data fork' >"$E2E_DIR/dropped file.txt"
 printf 'untouched' >"$E2E_DIR/text only.txt"
 

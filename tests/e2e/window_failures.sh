@@ -6,7 +6,7 @@
 # - during the count of a folder of 150,000 files the window stays live: the
 #   Preferences shortcut opens Preferences within a second, and Quit ends the
 #   run and the application.
-# Screenshots of the result state and the list go to $BRACKWATER_SHOTS when set.
+# Screenshots of the result state and the list go to $BRACKWATER_E2E_SHOTS when set.
 set -euo pipefail
 BIN=$(realpath "$1")
 BUILD=$(realpath "$2")
@@ -14,7 +14,7 @@ source "$(dirname "$0")/lib.bash"
 e2e_under_xvfb "$@"
 e2e_setup
 GRAB="$BUILD/tests/grab_screen"
-shot() { [ -n "${BRACKWATER_SHOTS:-}" ] && "$GRAB" "$BRACKWATER_SHOTS/$1.png" || true; }
+shot() { [ -n "${BRACKWATER_E2E_SHOTS:-}" ] && "$GRAB" "$BRACKWATER_E2E_SHOTS/$1.png" || true; }
 CORPUS="$(cd "$(dirname "$0")/../corpus" && pwd)"
 
 data="$E2E_DIR/data"
@@ -51,8 +51,7 @@ quit_window "$pid"
 big="$E2E_DIR/big"
 mkdir -p "$big"
 (cd "$big" && seq -f 'f%06g' 1 150000 | xargs touch)
-mkdir -p "$XDG_CONFIG_HOME/brackwater"
-printf '{"FunctionType": 3, "QuitWhenDone": false}\n' >"$XDG_CONFIG_HOME/brackwater/preferences.json"
+e2e_preferences '"FunctionType": 3, "QuitWhenDone": false'
 "$BIN" "$big" &
 pid=$!
 E2E_PIDS=$pid
