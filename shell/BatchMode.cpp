@@ -144,20 +144,12 @@ std::string screeningNote(const CScreenedItem& item, const std::vector<std::stri
     return {};
 }
 
-// Expands every argument in order. A failure met on the way takes its place
-// in the list, so that reports come in the order of the arguments and walks.
-// The arguments are screened first, so that a sidecar named beside its file,
-// a path named twice or one inside a folder also named is not handled as a
-// file of its own.
-std::vector<CBatchItem> expandAll(const CBatchOptions& options) {
-    std::vector<CBatchItem> items;
-    auto onFailure = [&](const std::string& path, OSErr code, const std::string& note) {
-        CBatchItem failure;
-        failure.path = path;
-        failure.failure = code;
-        failure.note = note;
-        items.push_back(std::move(failure));
-    };
+// Hands every entry the arguments stand for to onItem, in the order of the
+// arguments and walks, as they are met: a failure met on the way takes its
+// place among the files. The arguments are screened first, so that a sidecar
+// named beside its file, a path named twice or one inside a folder also named
+// is not handled as a file of its own. Stops when onItem answers false.
+void expandEach(const CBatchOptions& options, const BatchItemProc& onItem) {
     std::vector<CScreenedItem> screened;
     std::vector<std::string> paths;       // the argument of each screened item
     std::vector<std::size_t> screenedAt;  // per argument: its screened item, or none
@@ -177,19 +169,17 @@ std::vector<CBatchItem> expandAll(const CBatchOptions& options) {
     }
     ScreenItems(&screened);
     for (std::size_t i = 0; i < options.paths.size(); ++i) {
-        if (gBatchInterrupted) break;
         const std::size_t at = screenedAt[i];
         if (at != kNone && screened[at].verdict != ItemVerdict::Handle) {
             CBatchItem skipped;
             skipped.path = options.paths[i];
             skipped.skipped = true;
             skipped.note = screeningNote(screened[at], paths);
-            items.push_back(std::move(skipped));
+            if (!onItem(skipped)) return;
             continue;
         }
-        ExpandBatchPath(options.paths[i], &items, onFailure, &gBatchInterrupted);
+        if (!ExpandBatchPath(options.paths[i], onItem)) return;
     }
-    return items;
 }
 
 // Regular files only have forks; anything else is met by the operation,
@@ -360,35 +350,47 @@ struct CTally {
     std::size_t changed = 0, failed = 0, skipped = 0;
 };
 
-// Goes through the expanded paths in order, with progress on the terminal: a
-// failure met while expanding is reported and counted, every other item goes
-// to `handle`. Stops after the file in hand when interrupted. Returns how many
-// files were left.
+// Goes through the expanded paths in order, as the walks meet them, with
+// progress on the terminal (which counts the files first): a failure met while
+// expanding is reported and counted, every other item goes to `handle`. Stops
+// after the file in hand when interrupted. Returns how many entries were left,
+// counting the rest of the walk when the total is not known.
 template <class Handle>
 std::size_t forEachItem(const CBatchOptions& options, const CBatchIO& io, CReporter* reporter,
                         CTally* tally, Handle handle) {
-    const std::vector<CBatchItem> items = expandAll(options);
-    CProgress progress(io.err, io.errIsTerminal, items.size());
+    std::size_t total = 0;
+    if (io.errIsTerminal)
+        expandEach(options, [&](const CBatchItem&) { return ++total, !gBatchInterrupted; });
+    CProgress progress(io.err, io.errIsTerminal, total);
     reporter->setProgress(&progress);
-    std::size_t done = 0;
-    for (; done < items.size() && !gBatchInterrupted; ++done) {
+    std::size_t done = 0, left = 0;
+    expandEach(options, [&](const CBatchItem& item) {
+        if (gBatchInterrupted) {
+            if (total) {
+                left = total > done ? total - done : 0;
+                return false;
+            }
+            ++left;
+            return true;
+        }
         Outcome outcome = Outcome::Failed;
-        if (items[done].skipped) {
-            reporter->skipped(items[done].path, items[done].note);
+        if (item.skipped) {
+            reporter->skipped(item.path, item.note);
             outcome = Outcome::Skipped;
-        } else if (items[done].failure != noErr) {
-            reporter->failure(items[done].path, items[done].failure, items[done].note);
+        } else if (item.failure != noErr) {
+            reporter->failure(item.path, item.failure, item.note);
         } else {
-            outcome = handle(items[done]);
+            outcome = handle(item);
         }
         ++(outcome == Outcome::Changed  ? tally->changed
            : outcome == Outcome::Failed ? tally->failed
                                         : tally->skipped);
-        progress.show(done + 1);
-    }
+        progress.show(++done);
+        return true;
+    });
     progress.hide();
     reporter->setProgress(nullptr);
-    return items.size() - done;
+    return left;
 }
 
 // The exit status, after the report: an interruption is said last.

@@ -8,14 +8,17 @@
 namespace {
 
 struct WalkContext {
-    std::vector<CBatchItem>* items;
-    const BatchFailureProc* onFailure;
-    const volatile std::sig_atomic_t* interrupted;
+    const BatchItemProc* onItem;
     pathnodes::NodeID rootNode;
     std::string argument;
     std::string prefix;  // the argument, ending in '/'
-    int failures = 0;
+    bool ended = false;  // onItem asked to stop
 };
+
+bool give(WalkContext* context, const CBatchItem& item) {
+    if (!context->ended && !(*context->onItem)(item)) context->ended = true;
+    return !context->ended;
+}
 
 // The path of `ref` for reports: the argument as the user typed it, then the
 // names from the walked folder down to the object.
@@ -38,7 +41,7 @@ std::string displayPath(const WalkContext& context, const FSRef* ref) {
     return path;
 }
 
-// Collects the files the walker meets, in the order it meets them: the same
+// Hands on the files the walker meets, in the order it meets them: the same
 // walker as the window's counting and collecting walks, in one pass. It also
 // asks for the data fork's size, which the listing has at no cost (the walk's
 // own stat), so that a run need not look at each file once more.
@@ -51,9 +54,9 @@ Boolean collectFilter(Boolean, ItemCount, const FSCatalogInfo* catalogInfo, cons
         item.path = displayPath(*context, ref);
         item.dataSizeKnown = true;
         item.dataSize = catalogInfo->dataLogicalSize;
-        context->items->push_back(std::move(item));
+        give(context, item);
     }
-    return *context->interrupted != 0;
+    return context->ended;
 }
 
 // A folder the walker passed over takes its place among the files: a mount
@@ -65,43 +68,40 @@ void passedOver(const FSRef* folder, OSErr reason, void* data) {
         item.path = displayPath(*context, folder);
         item.skipped = true;
         item.note = "another file system is mounted here; it was not entered";
-        context->items->push_back(std::move(item));
+        give(context, item);
         return;
     }
-    ++context->failures;
-    (*context->onFailure)(displayPath(*context, folder), reason,
-                          "cannot list this folder; files in it were not handled");
+    CBatchItem item;
+    item.path = displayPath(*context, folder);
+    item.failure = reason;
+    item.note = "cannot list this folder; files in it were not handled";
+    give(context, item);
 }
 
 }  // namespace
 
-int ExpandBatchPath(const std::string& argument, std::vector<CBatchItem>* items,
-                    const BatchFailureProc& onFailure,
-                    const volatile std::sig_atomic_t* interrupted) {
-    FSRef ref;
+bool ExpandBatchPath(const std::string& argument, const BatchItemProc& onItem) {
+    CBatchItem item;
+    item.path = argument;
     Boolean isDirectory = false;
-    OSErr err =
-        OSErr(FSPathMakeRef(reinterpret_cast<const UInt8*>(argument.c_str()), &ref, &isDirectory));
-    if (err != noErr) {
-        onFailure(argument, err, "");
-        return 1;
+    OSErr err = OSErr(
+        FSPathMakeRef(reinterpret_cast<const UInt8*>(argument.c_str()), &item.ref, &isDirectory));
+    if (err != noErr || !isDirectory) {
+        item.failure = err;
+        return onItem(item);
     }
-    if (!isDirectory) {
-        CBatchItem item;
-        item.ref = ref;
-        item.path = argument;
-        items->push_back(std::move(item));
-        return 0;
-    }
-    WalkContext context{items, &onFailure, interrupted, pathnodes::kNoNode, argument, argument};
+    WalkContext context{&onItem, pathnodes::kNoNode, argument, argument};
     pathnodes::Identity identity;
-    pathnodes::readRef(&ref, &context.rootNode, &identity);
+    pathnodes::readRef(&item.ref, &context.rootNode, &identity);
     if (context.prefix.empty() || context.prefix.back() != '/') context.prefix += '/';
-    err = FSIterateContainer(&ref, 0, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, false, false,
+    err = FSIterateContainer(&item.ref, 0, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, false, false,
                              collectFilter, &context, passedOver);
-    if (err != noErr) {
-        ++context.failures;
-        onFailure(argument, err, "the folder could not be walked to its end");
+    if (err != noErr && !context.ended) {
+        CBatchItem failure;
+        failure.path = argument;
+        failure.failure = err;
+        failure.note = "the folder could not be walked to its end";
+        give(&context, failure);
     }
-    return context.failures;
+    return !context.ended;
 }

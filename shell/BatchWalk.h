@@ -3,7 +3,6 @@
 // met by the window's container walker in the window's order.
 #pragma once
 
-#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -27,18 +26,15 @@ struct CBatchItem {
     std::string note;
 };
 
-// Called for each failure met while expanding: the path concerned, the result
-// code, and a note saying what was not done (may be empty).
-using BatchFailureProc =
-    std::function<void(const std::string& path, OSErr code, const std::string& note)>;
+// Takes each entry of an expansion as it is met: a file to handle, or an entry
+// that stands for a failure or a skip. Answering false ends the expansion.
+using BatchItemProc = std::function<bool(const CBatchItem& item)>;
 
-// Appends the files `argument` stands for to *items. A folder that cannot be
-// walked to its end still gives the files met before; the failure is reported.
-// A subfolder that cannot be listed is reported at the place it was met, and
-// the walk goes on after it. The walk stays on the file system of the folder
-// given: a file system mounted below it becomes a skipped entry for its mount
-// point, and none of its files are handled. Stops between two objects once
-// *interrupted is set. Returns the number of failures reported.
-int ExpandBatchPath(const std::string& argument, std::vector<CBatchItem>* items,
-                    const BatchFailureProc& onFailure,
-                    const volatile std::sig_atomic_t* interrupted);
+// Hands the files `argument` stands for to onItem one at a time, as the walk
+// meets them, so that no list of the tree is ever kept. A folder that cannot
+// be walked to its end still gives the files met before, then a failure entry.
+// A subfolder that cannot be listed gives a failure entry at the place it was
+// met, and the walk goes on after it. The walk stays on the file system of the
+// folder given: a file system mounted below it gives a skipped entry for its
+// mount point, and none of its files. Returns false when onItem ended it.
+bool ExpandBatchPath(const std::string& argument, const BatchItemProc& onItem);
