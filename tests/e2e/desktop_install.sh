@@ -82,8 +82,12 @@ done
 pid=$!
 E2E_PIDS=$pid
 wait_windows "$pid" 1
-win=$(xdotool search --onlyvisible --pid "$pid" | head -n 1)
+win=$(xdotool search --onlyvisible --pid "$pid" --name '^Brackwater$' | head -n 1)
+for ((i = 0; i < 50; i++)); do
+    xprop -id "$win" _NET_WM_ICON 2>/dev/null | head -c 200 | grep -q 'CARDINAL' && break
+    sleep 0.1
+done
 xprop -id "$win" _NET_WM_ICON | head -c 200 | grep -q 'CARDINAL' ||
-    fail "the installed program's window has no icon"
+    fail "the installed program's window has no icon: $(xprop -id "$win" _NET_WM_ICON | head -c 200)"
 kill "$pid"
 echo "desktop entry, icons and metainfo installed and valid; no ordinary type claimed; the window has its icon"
