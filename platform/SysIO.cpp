@@ -1,6 +1,7 @@
 #include "platform/SysIO.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -66,28 +67,30 @@ ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
     return ssize_t(done);
 }
 
-ssize_t copyRange(int fdIn, off_t inOffset, int fdOut, off_t outOffset, size_t count) {
-    if (injected(Call::Read) || injected(Call::Write)) return -1;
+namespace {
+
+// Copies [from, from + count) of fdIn to the same place shifted by
+// `shift` in fdOut; the number of bytes copied, fewer when fdIn ends first.
+ssize_t copyData(int fdIn, off_t from, int fdOut, off_t shift, size_t count, bool* inKernel,
+                 std::vector<char>* buffer) {
     size_t done = 0;
-    bool inKernel = true;
-    std::vector<char> buffer;
     while (done < count) {
         const size_t want = count - done;
         ssize_t n;
-        if (inKernel) {
-            loff_t in = inOffset + off_t(done), out = outOffset + off_t(done);
+        if (*inKernel) {
+            loff_t in = from + off_t(done), out = from + off_t(done) + shift;
             n = ::copy_file_range(fdIn, &in, fdOut, &out, want, 0);
             if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
                           errno == EOPNOTSUPP || errno == ETXTBSY)) {
-                inKernel = false;  // not between these files: copy through a buffer
+                *inKernel = false;  // not between these files: copy through a buffer
                 continue;
             }
         } else {
-            if (buffer.empty()) buffer.resize(size_t(1) << 20);
-            n = ::pread(fdIn, buffer.data(), std::min(want, buffer.size()), inOffset + off_t(done));
+            if (buffer->empty()) buffer->resize(size_t(1) << 20);
+            n = ::pread(fdIn, buffer->data(), std::min(want, buffer->size()), from + off_t(done));
             for (ssize_t written = 0; n > 0 && written < n;) {
-                const ssize_t w = ::pwrite(fdOut, buffer.data() + written, size_t(n - written),
-                                           outOffset + off_t(done) + written);
+                const ssize_t w = ::pwrite(fdOut, buffer->data() + written, size_t(n - written),
+                                           from + off_t(done) + shift + written);
                 if (w < 0 && errno == EINTR) continue;
                 if (w <= 0) {
                     if (w == 0) errno = EIO;
@@ -102,6 +105,41 @@ ssize_t copyRange(int fdIn, off_t inOffset, int fdOut, off_t outOffset, size_t c
         done += size_t(n);
     }
     return ssize_t(done);
+}
+
+}  // namespace
+
+ssize_t copyRange(int fdIn, off_t inOffset, int fdOut, off_t outOffset, size_t count,
+                  bool destZeroed) {
+    if (injected(Call::Read) || injected(Call::Write)) return -1;
+    bool inKernel = true;
+    std::vector<char> buffer;
+    const off_t shift = outOffset - inOffset;
+    const off_t end = inOffset + off_t(count);
+    if (!destZeroed) return copyData(fdIn, inOffset, fdOut, shift, count, &inKernel, &buffer);
+    // Only the extents that hold data; the holes between them stay zeros.
+    struct stat st;
+    if (::fstat(fdIn, &st) != 0) return -1;
+    const off_t last = std::min<off_t>(end, st.st_size);
+    for (off_t at = inOffset; at < last;) {
+        const off_t data = ::lseek(fdIn, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO) break;  // a hole to the end
+        if (data < 0) {
+            // The file system cannot tell its holes: copy the rest whole.
+            const ssize_t n =
+                copyData(fdIn, at, fdOut, shift, size_t(last - at), &inKernel, &buffer);
+            return n < 0 ? -1 : ssize_t(at + n - inOffset);
+        }
+        if (data >= last) break;
+        off_t hole = ::lseek(fdIn, data, SEEK_HOLE);
+        if (hole < 0 || hole > last) hole = last;
+        const ssize_t n =
+            copyData(fdIn, data, fdOut, shift, size_t(hole - data), &inKernel, &buffer);
+        if (n < 0) return -1;
+        if (n < hole - data) return ssize_t(data + n - inOffset);
+        at = hole;
+    }
+    return ssize_t(last - inOffset);
 }
 
 int fsync(int fd) {

@@ -36,9 +36,13 @@ ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset);
 // Copies count bytes from fdIn at inOffset to fdOut at outOffset inside the
 // kernel (copy_file_range: no pass through this process, and file systems
 // that share blocks may share them), through a bounded buffer where the
-// kernel cannot. Returns the bytes copied, fewer only when fdIn ends first.
-// Counts as a read and a write for fault injection.
-ssize_t copyRange(int fdIn, off_t inOffset, int fdOut, off_t outOffset, size_t count);
+// kernel cannot. With destZeroed (the destination range already reads as
+// zeros, as in a file just extended), holes of the source are not copied, so
+// a sparse file stays sparse. Returns the bytes copied (holes included),
+// fewer only when fdIn ends first. Counts as a read and a write for fault
+// injection.
+ssize_t copyRange(int fdIn, off_t inOffset, int fdOut, off_t outOffset, size_t count,
+                  bool destZeroed = false);
 int fsync(int fd);
 int fdatasync(int fd);
 // Renames without replacing an existing target (RENAME_NOREPLACE).
