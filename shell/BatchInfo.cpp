@@ -86,6 +86,8 @@ const char* storeWord(forkstore::RsrcStore store) {
     switch (store) {
         case forkstore::RsrcStore::Sidecar:
             return "sidecar";
+        case forkstore::RsrcStore::NetatalkFolder:
+            return "netatalk";
         case forkstore::RsrcStore::MacXattr:
         case forkstore::RsrcStore::SambaStream:
             return "attribute";

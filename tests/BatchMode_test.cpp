@@ -200,7 +200,8 @@ TEST(BatchModeTest, FailuresGoToStderrWithTheirCodeAndTheRunGoesOn) {
     const auto err = lines(r.err);
     ASSERT_EQ(err.size(), 3u) << r.err;
     EXPECT_EQ(err[0], "brackwater: " + m.tree.path("top/bad") +
-                          ": ioErr (-36): I/O error, or a malformed AppleDouble sidecar");
+                          ": ioErr (-36): I/O error, or a malformed AppleDouble file (sidecar or "
+                          ".AppleDouble header)");
     EXPECT_EQ(err[1].rfind("brackwater: " + m.tree.path("top/fifo") + ": notAFileErr (-1302)", 0),
               0u);
     EXPECT_EQ(err[2].rfind("brackwater: " + m.tree.path("top/link") + ": notAFileErr (-1302)", 0),
@@ -643,7 +644,8 @@ TEST(BatchTextTest, PathsStayOnOneLineAndJsonIsValidUtf8) {
     EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\xc3\xad\xc2\xa0\xc2\x80\"");  // a surrogate
     EXPECT_EQ(FourCharText(0x54455854), "TEXT");
     EXPECT_EQ(FourCharText(0x00000001), "0x00000001");
-    EXPECT_EQ(DescribeResultCode(-36),
-              "ioErr (-36): I/O error, or a malformed AppleDouble sidecar");
+    EXPECT_EQ(
+        DescribeResultCode(-36),
+        "ioErr (-36): I/O error, or a malformed AppleDouble file (sidecar or .AppleDouble header)");
     EXPECT_EQ(DescribeResultCode(-12345), "result code -12345");
 }
