@@ -366,6 +366,28 @@ TEST(BatchModeTest, SidecarsNamedBesideTheirFilesAreSkippedWithTheReason) {
 
 // A hard link outside the named folder shares the data fork: a flip or a
 // data-fork deletion would empty it, leaving its bytes only in this sidecar.
+// netatalk's headers are part of their files too: "find -type f" names them.
+TEST(BatchModeTest, FilesInsideNetatalksFolderNamedAsItemsAreSkipped) {
+    const Bytes header = corpusBytes("peers/netatalk2-fork.ad");
+    for (const char* op : {"flip", "delete-data", "delete-resource"}) {
+        SCOPED_TRACE(op);
+        TempTree tree;
+        tree.write("d/foo", "foo data");
+        const std::string fooHeader = tree.write("d/.AppleDouble/foo", header);
+        const std::string parent =
+            tree.write("d/.AppleDouble/.Parent", corpusBytes("peers/netatalk2-parent.ad"));
+        const std::string before = snapshot(tree.root());
+        Result r = run({"--operation", op, "--yes", fooHeader, parent});
+        EXPECT_EQ(r.status, kBatchSuccess) << r.err;
+        const auto err = lines(r.err);
+        ASSERT_EQ(err.size(), 2u) << r.err;
+        EXPECT_EQ(err[0].rfind("brackwater: " + fooHeader + ": skipped: ", 0), 0u) << err[0];
+        EXPECT_EQ(err[1].rfind("brackwater: " + parent + ": skipped: ", 0), 0u) << err[1];
+        EXPECT_EQ(lines(r.out).back(), "0 changed, 0 failed, 2 skipped");
+        EXPECT_EQ(snapshot(tree.root()), before);
+    }
+}
+
 TEST(BatchModeTest, FilesWithOtherNamesAreLeftAloneAndReported) {
     TempTree tree;
     const std::string backup = tree.write("outside/backup", "IMPORTANT\n");
