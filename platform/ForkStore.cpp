@@ -479,10 +479,9 @@ struct ForkState {
     RsrcStore store = RsrcStore::None;   // the first store holding a non-empty fork
     RsrcStore holder = RsrcStore::None;  // the first store there is, empty or not
     std::uint64_t length = 0;
-    // For an attribute store (`store`, else `holder`): its whole value, and
-    // its trailing byte (Samba's stream) counted in `trailing`.
+    // For an attribute store (`store`, else `holder`): its whole value,
+    // Samba's trailing byte included.
     Bytes attrValue;
-    std::size_t trailing = 0;
 
     // Where a write goes: where the fork is, else where an empty one is kept,
     // else a new sidecar.
@@ -534,10 +533,7 @@ OSErr locateFork(Stores& s, ForkState* fs) {
         held(a.store);
         const std::size_t length = value.size() > a.trailing ? value.size() - a.trailing : 0;
         const bool empty = length == 0 || appledouble::isPlaceholder(value.data(), length);
-        if (first || !empty) {
-            fs->attrValue = std::move(value);
-            fs->trailing = a.trailing;
-        }
+        if (first || !empty) fs->attrValue = std::move(value);
         if (empty) continue;
         fs->store = a.store;
         fs->length = length;
