@@ -1122,7 +1122,8 @@ OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32])
         case FinderInfoState::Metadata:
             return setMetadataFinderInfo(s, fi, finderInfo);
         case FinderInfoState::NetatalkEntry:
-            // Changed in place, as netatalk does; the header stays whatever it holds.
+            // Changed in place, as netatalk does; the header stays, whatever
+            // it holds.
             return patchInPlace(s.nh, s.nh.header.find(appledouble::kFinderInfoId)->offset,
                                 finderInfo, 32);
         case FinderInfoState::MacAttr:

@@ -1,10 +1,10 @@
 // Where a file's resource fork, Finder info and creation date live on Linux:
 // the AppleDouble sidecar "._name" beside it, netatalk 2's header file
 // ".AppleDouble/name", the Mac extended attributes, and Samba's and netatalk's
-// attributes. The File Manager calls this for every
-// resource-fork and metadata access; data forks are plain file contents and
-// do not come here. Every call names the file by an open folder and a name in
-// it, never follows symbolic links, and returns a Mac result code.
+// attributes. The File Manager calls this for every resource-fork and metadata
+// access; data forks are plain file contents and do not come here. Every call
+// names the file by an open folder and a name in it, never follows symbolic
+// links, and returns a Mac result code.
 #pragma once
 
 #include <cstdint>
@@ -50,17 +50,18 @@ OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::s
 
 // Writes `count` bytes at `offset`, growing the fork as needed and never
 // shortening it. The bytes are durable (synced, folder synced after a rename)
-// before this returns; a crash at any moment leaves a valid sidecar and the old
-// or the new fork. The fork stays in the store it is in, since that is where
-// the file's server reads it (Samba with "fruit:resource = stream" never looks
-// at "._name", netatalk 2 only at ".AppleDouble/name"): the store holding a
-// non-empty fork, else the first store that holds an empty one (an existing
-// sidecar, ".AppleDouble/name", either attribute). Only a file with no fork in
-// any store gets a new sidecar. A fork an attribute cannot hold (more than
-// 64 KiB, or more than the file system takes: E2BIG, ERANGE, or ENOSPC while
-// the disk has room) is refused with fsDataTooBigErr and nothing changes; it is
-// never moved to another store. A fork that would end past what an AppleDouble
-// file can address (4 GiB less its header) is refused with posErr, never wrapped.
+// before this returns; a crash at any moment leaves a valid sidecar (or
+// netatalk header) and the old or the new fork. The fork stays in the store it
+// is in, since that is where the file's server reads it (Samba with
+// "fruit:resource = stream" never looks at "._name", netatalk 2 only at
+// ".AppleDouble/name"): the store holding a non-empty fork, else the first
+// store that holds an empty one (an existing sidecar, ".AppleDouble/name",
+// either attribute). Only a file with no fork in any store gets a new sidecar.
+// A fork an attribute cannot hold (more than 64 KiB, or more than the file
+// system takes: E2BIG, ERANGE, or ENOSPC while the disk has room) is refused
+// with fsDataTooBigErr and nothing changes; it is never moved to another store.
+// A fork that would end past what an AppleDouble file can address (4 GiB less
+// its header) is refused with posErr, never wrapped.
 OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
                         const void* buffer, const Looked* looked = nullptr);
 
@@ -71,7 +72,8 @@ OSErr deleteResourceFork(int dirfd, const char* name, const Looked* looked = nul
 
 // The 32 bytes of Finder info (type, creator, flags, ...): the netatalk
 // metadata attribute when valid, else the sidecar's entry, else the entry of
-// ".AppleDouble/name", else user.com.apple.FinderInfo; all zero when there is none.
+// ".AppleDouble/name", else user.com.apple.FinderInfo; all zero when there is
+// none.
 OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]);
 // Writes Finder info where it was found (or into the first store with room for
 // it), new Finder info into the sidecar. Written into the metadata attribute,

@@ -31,7 +31,8 @@ public:
     // and returns its output.
     std::string client(const std::string& commands) const;
 
-    // Where smbd and smbclient are installed (samba, samba-vfs-modules, smbclient).
+    // True where smbd and smbclient are installed (the Debian packages samba,
+    // samba-vfs-modules and smbclient).
     static bool available();
 
 private:
