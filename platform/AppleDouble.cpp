@@ -114,6 +114,12 @@ const char* describe(Problem problem) {
             return "broken ATTR block";
         case Problem::NotNetatalkMetadata:
             return "not a netatalk metadata record";
+        case Problem::UnknownId:
+            return "entry id netatalk does not know";
+        case Problem::NotNetatalkLayout:
+            return "not netatalk 2's layout (13 entries, resource fork last at 741)";
+        case Problem::ForkLengthMismatch:
+            return "resource fork length differs from the file's size";
     }
     return "unknown";
 }
@@ -171,6 +177,28 @@ Problem parseNetatalkMetadata(const std::uint8_t* bytes, std::size_t count, Head
         return Problem::NotNetatalkMetadata;
     for (std::uint32_t id : kNetatalkIds)
         if (!h.find(id)) return Problem::NotNetatalkMetadata;
+    *out = std::move(h);
+    return Problem::None;
+}
+
+Problem parseNetatalkHeader(const std::uint8_t* bytes, std::size_t count, std::uint64_t fileSize,
+                            Header* out) {
+    count = std::min<std::uint64_t>({count, fileSize, kNetatalkHeaderSize});
+    Header h;
+    Problem p = parse(bytes, count, fileSize, &h);
+    if (p != Problem::None) return p;
+    for (const Entry& e : h.entries)
+        if (e.id > kAfpDirectoryId && std::find(std::begin(kNetatalkIds), std::end(kNetatalkIds),
+                                                e.id) == std::end(kNetatalkIds))
+            return Problem::UnknownId;
+    const Entry* fork = h.find(kResourceForkId);
+    if (h.entries.size() != kNetatalkEntryCount || !fork || fork->offset != kNetatalkHeaderSize)
+        return Problem::NotNetatalkLayout;
+    for (const Entry& e : h.entries)
+        if (&e != fork && e.end() > kNetatalkHeaderSize) return Problem::NotNetatalkLayout;
+    if (const Entry* fi = h.find(kFinderInfoId); fi && fi->length != kFinderInfoSize)
+        return Problem::NotNetatalkLayout;
+    if (fork->end() != fileSize) return Problem::ForkLengthMismatch;
     *out = std::move(h);
     return Problem::None;
 }

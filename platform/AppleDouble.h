@@ -1,7 +1,8 @@
 // AppleDouble in memory: parses and strictly validates the header of a "._name"
-// sidecar or of netatalk's metadata attribute, builds the header of a new or
-// re-laid-out sidecar, and knows the placeholder resource fork and the dates
-// encoding. No I/O: the fork store reads and writes the bytes.
+// sidecar, of netatalk's metadata attribute and of netatalk 2's
+// ".AppleDouble/<name>" files, builds the header of a new or re-laid-out
+// sidecar, and knows the placeholder resource fork and the dates encoding. No
+// I/O: the fork store reads and writes the bytes.
 #pragma once
 
 #include <array>
@@ -24,6 +25,10 @@ constexpr std::size_t kFinderInfoSize = 32;
 constexpr std::size_t kPlaceholderSize = 286;
 constexpr std::size_t kNetatalkMetadataSize = 402;
 constexpr std::size_t kDatesSize = 16;
+// netatalk 2's ".AppleDouble/<name>": a 741-byte header of 13 entries at fixed
+// places, then the resource fork to the end of the file.
+constexpr std::size_t kNetatalkHeaderSize = 741;
+constexpr std::size_t kNetatalkEntryCount = 13;
 
 enum EntryId : std::uint32_t {
     kResourceForkId = 2,
@@ -31,6 +36,7 @@ enum EntryId : std::uint32_t {
     kFileDatesId = 8,
     kFinderInfoId = 9,
     kAfpFileInfoId = 14,
+    kAfpDirectoryId = 15,
 };
 
 // One descriptor: where an entry's bytes are in the file.
@@ -79,6 +85,9 @@ enum class Problem {
     FinderInfoTooShort,   // Finder info shorter than 32 bytes
     BadAttrBlock,         // an "ATTR" block whose fields point outside it
     NotNetatalkMetadata,  // valid AppleDouble but not the 402-byte, 8-entry shape
+    UnknownId,            // an entry id netatalk 2 does not know (it refuses the file)
+    NotNetatalkLayout,    // not netatalk 2's 13 entries with the resource fork last at 741
+    ForkLengthMismatch,   // the fork's descriptor and the file's size disagree
 };
 const char* describe(Problem problem);
 
@@ -89,6 +98,17 @@ Problem parse(const std::uint8_t* bytes, std::size_t count, std::uint64_t fileSi
 // Parses netatalk's metadata attribute (exactly 402 bytes, 8 entries, Finder
 // info of 32 bytes and a 16-byte dates entry).
 Problem parseNetatalkMetadata(const std::uint8_t* bytes, std::size_t count, Header* out);
+
+// Parses netatalk 2's header file ".AppleDouble/<name>". `bytes` holds the
+// first min(fileSize, kNetatalkHeaderSize) bytes of a file of `fileSize` bytes.
+// On top of parse()'s checks it takes only the layout netatalk 2 writes and
+// keeps: version 2, 13 entries with ids netatalk knows, Finder info of 32
+// bytes, every other entry inside the 741-byte header and the resource fork at
+// 741 reaching exactly the end of the file. netatalk itself takes the fork as
+// the rest of the file; a descriptor that says otherwise is a write that
+// stopped half way, and the file is refused.
+Problem parseNetatalkHeader(const std::uint8_t* bytes, std::size_t count, std::uint64_t fileSize,
+                            Header* out);
 
 // A new netatalk metadata attribute in the shape Samba writes: 402 bytes,
 // zero filler, descriptors in id order (comment, dates, Finder info, AFP file

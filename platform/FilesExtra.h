@@ -34,6 +34,7 @@ OSErr FSGetForkFileStamp(FSIORefNum forkRefNum, FSForkFileStamp* stamp);
 
 // Whether the object belongs to another entry of its folder rather than being
 // a file or folder of its own: the AppleDouble sidecar "._name" of an entry
-// "name" beside it, or netatalk's ".AppleDouble" folder of other files' forks.
-// Listings hide such objects; an orphan "._name" is an ordinary file.
+// "name" beside it, netatalk's ".AppleDouble" folder of other files' forks, or
+// a file inside that folder (a header, ".Parent"). Listings hide such objects;
+// an orphan "._name" is an ordinary file.
 OSErr FSIsForkCompanion(const FSRef* ref, Boolean* companion);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -33,6 +34,10 @@ constexpr char kMacForkAttr[] = "user.com.apple.ResourceFork";
 constexpr char kSambaForkAttr[] = "user.DosStream.AFP_Resource:$DATA";
 constexpr char kMacFinderInfoAttr[] = "user.com.apple.FinderInfo";
 constexpr char kNetatalkAttr[] = "user.org.netatalk.Metadata";
+constexpr char kNetatalkFolder[] = ".AppleDouble";
+// Linux takes no attribute value larger than this (XATTR_SIZE_MAX), whatever
+// the file system.
+constexpr std::size_t kMaxAttrValue = 65536;
 constexpr std::size_t kCopyChunk = 1 << 20;
 constexpr std::uint64_t kMaxEntryEnd = 0xFFFFFFFFull;
 // Internal: a sidecar appeared or was replaced while we rebuilt it; start over.
@@ -138,7 +143,7 @@ void sweepFolderOnce(int dirfd) {
     {
         std::lock_guard<std::mutex> hold(lock);
         if (pin != 0 && pin == seenPin) return;
-        seenPin = pin;
+        if (pin != 0) seenPin = pin;  // calls for other folders in between do not count
     }
     struct statx sx;
     if (::statx(dirfd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &sx) != 0)
@@ -325,8 +330,16 @@ struct Sidecar {
     }
 };
 
-OSErr loadSidecar(int dirfd, const char* name, bool forWrite, Sidecar* sc) {
-    const std::string n = sidecarName(name);
+// The two kinds of AppleDouble file a fork can live in.
+enum class Layout {
+    Sidecar,         // "._name" beside the file
+    NetatalkHeader,  // netatalk 2's ".AppleDouble/name"
+};
+
+// Opens the AppleDouble file `n` in `dirfd` (without following a link or
+// blocking), reads its header and validates it; sc->exists stays false when
+// there is none. A file that fails validation gives ioErr.
+OSErr loadAppleDouble(int dirfd, const std::string& n, Layout layout, bool forWrite, Sidecar* sc) {
     struct stat st;
     if (::fstatat(dirfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT || errno == ENAMETOOLONG ? OSErr(noErr) : lastError();
@@ -342,13 +355,17 @@ OSErr loadSidecar(int dirfd, const char* name, bool forWrite, Sidecar* sc) {
     if (err == fnfErr) return noErr;  // went away meanwhile
     if (err != noErr) return err;
     sc->size = std::uint64_t(sc->st.st_size);
-    sc->head.resize(std::min<std::uint64_t>(sc->size, appledouble::kMaxHeaderRead));
+    const bool netatalk = layout == Layout::NetatalkHeader;
+    sc->head.resize(std::min<std::uint64_t>(
+        sc->size, netatalk ? appledouble::kNetatalkHeaderSize : appledouble::kMaxHeaderRead));
     ssize_t got = sysio::pread(sc->fd.get(), sc->head.data(), sc->head.size(), 0);
     if (got < 0) return lastError();
     sc->head.resize(std::size_t(got));
-    if (appledouble::parse(sc->head.data(), sc->head.size(), sc->size, &sc->header) !=
-        appledouble::Problem::None)
-        return ioErr;
+    const appledouble::Problem problem =
+        netatalk ? appledouble::parseNetatalkHeader(sc->head.data(), sc->head.size(), sc->size,
+                                                    &sc->header)
+                 : appledouble::parse(sc->head.data(), sc->head.size(), sc->size, &sc->header);
+    if (problem != appledouble::Problem::None) return ioErr;
     if (denied != noErr) return denied;
     sc->exists = true;
     sc->fork = sc->header.find(appledouble::kResourceForkId);
@@ -365,11 +382,87 @@ OSErr loadSidecar(int dirfd, const char* name, bool forWrite, Sidecar* sc) {
     return noErr;
 }
 
-// The file and its sidecar, both opened for writing when `forWrite`.
-OSErr openWithSidecar(int dirfd, const char* name, bool regularOnly, bool forWrite, Target* t,
-                      Sidecar* sc, const Looked* looked = nullptr) {
-    OSErr err = openTarget(dirfd, name, regularOnly, forWrite, t, looked);
-    return err != noErr ? err : loadSidecar(dirfd, name, forWrite, sc);
+OSErr loadSidecar(int dirfd, const char* name, bool forWrite, Sidecar* sc) {
+    return loadAppleDouble(dirfd, sidecarName(name), Layout::Sidecar, forWrite, sc);
+}
+
+// True unless `dirfd` certainly has no ".AppleDouble" folder: one call, or
+// none while the folder stays pinned (a batch run's folder in hand), whose
+// answer is kept, so that files in folders without one pay nothing per file.
+// A folder netatalk creates meanwhile is seen from the next folder on.
+bool mayHaveNetatalkFolder(int dirfd) {
+    static UInt64 seenPin = 0;
+    static bool seenFolder = false;
+    const UInt64 pin = pathnodes::pinnedFolderSerial(dirfd);
+    if (pin != 0 && pin == seenPin) return seenFolder;
+    struct stat st;
+    const bool folder = ::fstatat(dirfd, kNetatalkFolder, &st, AT_SYMLINK_NOFOLLOW) != 0
+                            ? errno != ENOENT
+                            : S_ISDIR(st.st_mode);
+    if (pin != 0) {
+        seenPin = pin;
+        seenFolder = folder;
+    }
+    return folder;
+}
+
+// netatalk 2's header file ".AppleDouble/name" of a file: the sidecar's
+// fields, and the ".AppleDouble" folder it is in, reached without following a
+// link. Looked at only when a call needs it (the sidecar comes first).
+struct NetatalkHeader : Sidecar {
+    Fd folder;
+};
+
+// ".AppleDouble/.Parent" is the folder's own header, and "x::EA" and
+// "x::EA::attr" hold netatalk's extended attributes for "x": files with such
+// names never take their fork from there.
+bool isNetatalkOwnName(const char* name) {
+    return std::strcmp(name, ".Parent") == 0 || std::strstr(name, "::EA") != nullptr;
+}
+
+OSErr loadNetatalk(int dirfd, const char* name, bool forWrite, NetatalkHeader* nh) {
+    if (isNetatalkOwnName(name) || !mayHaveNetatalkFolder(dirfd)) return noErr;
+    const int f = sysio::openat(dirfd, kNetatalkFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (f < 0) {
+        // None, or a link or a file of that name, which is no netatalk folder.
+        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) return noErr;
+        return lastError();
+    }
+    nh->folder = Fd(f);
+    return loadAppleDouble(f, name, Layout::NetatalkHeader, forWrite, nh);
+}
+
+// The file and the stores of its fork and metadata that are files: the
+// sidecar, opened at once, and ".AppleDouble/name", looked at on first use.
+// Both are opened for writing when `forWrite`.
+struct Stores {
+    int dirfd = -1;
+    const char* name = nullptr;
+    bool forWrite = false;
+    Target t;
+    Sidecar sc;
+    NetatalkHeader nh;
+    bool netatalkLooked = false;
+    OSErr netatalkErr = noErr;
+
+    // Looks at ".AppleDouble/name" once; nh.exists then tells whether it is
+    // there. A folder's header is inside it, not there.
+    OSErr netatalk() {
+        if (!netatalkLooked && !S_ISDIR(t.st.st_mode)) {
+            netatalkLooked = true;
+            netatalkErr = loadNetatalk(dirfd, name, forWrite, &nh);
+        }
+        return netatalkErr;
+    }
+};
+
+OSErr openStores(int dirfd, const char* name, bool regularOnly, bool forWrite, Stores* s,
+                 const Looked* looked = nullptr) {
+    s->dirfd = dirfd;
+    s->name = name;
+    s->forWrite = forWrite;
+    OSErr err = openTarget(dirfd, name, regularOnly, forWrite, &s->t, looked);
+    return err != noErr ? err : loadSidecar(dirfd, name, forWrite, &s->sc);
 }
 
 // Runs one attempt of a change again when another writer's change to the
@@ -381,18 +474,47 @@ OSErr retryOnce(Attempt attempt) {
     return err == kRaced ? OSErr(fBsyErr) : err;
 }
 
-// Where the resource fork is and, for the attribute stores, its bytes.
+// Where the resource fork is and where a write of it goes.
 struct ForkState {
-    RsrcStore store = RsrcStore::None;
+    RsrcStore store = RsrcStore::None;   // the first store holding a non-empty fork
+    RsrcStore holder = RsrcStore::None;  // the first store there is, empty or not
     std::uint64_t length = 0;
-    Bytes attrBytes;
+    // For an attribute store (`store`, else `holder`): its whole value,
+    // Samba's trailing byte included.
+    Bytes attrValue;
+
+    // Where a write goes: where the fork is, else where an empty one is kept,
+    // else a new sidecar.
+    RsrcStore target() const {
+        if (store != RsrcStore::None) return store;
+        return holder != RsrcStore::None ? holder : RsrcStore::Sidecar;
+    }
 };
 
-OSErr locateFork(const Target& t, const Sidecar& sc, ForkState* fs) {
-    if (sc.exists && sc.forkLength > 0) {
-        fs->store = RsrcStore::Sidecar;
-        fs->length = sc.forkLength;
-        return noErr;
+// Looks through the stores in order of precedence, up to the first that holds
+// a non-empty fork. ".AppleDouble/name" is looked at only when the sidecar
+// holds none, and each attribute only when the file may have it.
+OSErr locateFork(Stores& s, ForkState* fs) {
+    auto held = [&](RsrcStore store) {
+        if (fs->holder == RsrcStore::None) fs->holder = store;
+    };
+    if (s.sc.exists) {
+        held(RsrcStore::Sidecar);
+        if (s.sc.forkLength > 0) {
+            fs->store = RsrcStore::Sidecar;
+            fs->length = s.sc.forkLength;
+            return noErr;
+        }
+    }
+    OSErr err = s.netatalk();
+    if (err != noErr) return err;
+    if (s.nh.exists) {
+        held(RsrcStore::NetatalkFolder);
+        if (s.nh.forkLength > 0) {
+            fs->store = RsrcStore::NetatalkFolder;
+            fs->length = s.nh.forkLength;
+            return noErr;
+        }
     }
     const struct {
         const char* attr;
@@ -400,18 +522,21 @@ OSErr locateFork(const Target& t, const Sidecar& sc, ForkState* fs) {
         std::size_t trailing;
     } stores[] = {{kMacForkAttr, RsrcStore::MacXattr, 0},
                   {kSambaForkAttr, RsrcStore::SambaStream, 1}};
-    for (const auto& s : stores) {
+    for (const auto& a : stores) {
         Bytes value;
         bool present = false;
-        OSErr err =
-            t.mayHave(s.attr) ? readAttr(t.fd.get(), s.attr, &value, &present) : OSErr(noErr);
-        if (err != noErr) return err;
-        if (!present || value.size() <= s.trailing) continue;
-        value.resize(value.size() - s.trailing);
-        if (appledouble::isPlaceholder(value.data(), value.size())) continue;
-        fs->store = s.store;
-        fs->length = value.size();
-        fs->attrBytes = std::move(value);
+        if (s.t.mayHave(a.attr) &&
+            (err = readAttr(s.t.fd.get(), a.attr, &value, &present)) != noErr)
+            return err;
+        if (!present) continue;
+        const bool first = fs->holder == RsrcStore::None;
+        held(a.store);
+        const std::size_t length = value.size() > a.trailing ? value.size() - a.trailing : 0;
+        const bool empty = length == 0 || appledouble::isPlaceholder(value.data(), length);
+        if (first || !empty) fs->attrValue = std::move(value);
+        if (empty) continue;
+        fs->store = a.store;
+        fs->length = length;
         return noErr;
     }
     return noErr;
@@ -553,9 +678,6 @@ OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& piece
     return err;
 }
 
-// Step run once a sidecar is in place; its failure undoes the whole change.
-using AfterInstall = OSErr (*)(void* context);
-
 // renameat2 flags are missing on some file systems (NFS, exFAT, FUSE).
 bool flagsUnsupported(int err) {
     return err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
@@ -564,8 +686,8 @@ bool flagsUnsupported(int err) {
 // Replaces the sidecar where swapping names is not supported. The rename is
 // still atomic, but the old sidecar is gone once it is done, so a failure
 // after it is reported without being undone.
-OSErr replaceSidecar(int dirfd, const std::string& sc, const Sidecar& old, const std::string& temp,
-                     AfterInstall after, void* context) {
+OSErr replaceSidecar(int dirfd, const std::string& sc, const Sidecar& old,
+                     const std::string& temp) {
     struct stat now;
     if (::fstatat(dirfd, sc.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
         now.st_ino != old.st.st_ino || now.st_dev != old.st.st_dev) {
@@ -577,16 +699,13 @@ OSErr replaceSidecar(int dirfd, const std::string& sc, const Sidecar& old, const
         removeTemp(dirfd, temp);
         return err;
     }
-    OSErr err = syncFolder(dirfd);
-    if (err == noErr && after) err = after(context);
-    return err;
+    return syncFolder(dirfd);
 }
 
-// Puts the synced temporary sidecar in place of `old` (or as a new sidecar),
-// syncs the folder, then runs `after`. Any failure restores the previous state.
-OSErr installSidecar(int dirfd, const char* name, const Sidecar& old, const std::string& temp,
-                     AfterInstall after, void* context) {
-    const std::string sc = sidecarName(name);
+// Puts the synced temporary file in place of `old` (or as a new file), named
+// `sc` in `dirfd`: a sidecar, or a header file in ".AppleDouble". Syncs the
+// folder. Any failure restores the previous state.
+OSErr installFile(int dirfd, const std::string& sc, const Sidecar& old, const std::string& temp) {
     const char* t = temp.c_str();
     if (!old.exists) {
         // Already linked under its own name by writeTemp: only make it durable.
@@ -604,7 +723,6 @@ OSErr installSidecar(int dirfd, const char* name, const Sidecar& old, const std:
         }
         if (linked) removeTemp(dirfd, temp);
         OSErr err = syncFolder(dirfd);
-        if (err == noErr && after) err = after(context);
         if (err != noErr) {
             removeTemp(dirfd, sc);
             syncFolder(dirfd);
@@ -613,7 +731,7 @@ OSErr installSidecar(int dirfd, const char* name, const Sidecar& old, const std:
     }
     if (sysio::renameExchange(dirfd, t, dirfd, sc.c_str()) != 0) {
         const int e = errno;
-        if (flagsUnsupported(e)) return replaceSidecar(dirfd, sc, old, temp, after, context);
+        if (flagsUnsupported(e)) return replaceSidecar(dirfd, sc, old, temp);
         removeTemp(dirfd, temp);
         return errnoToOSErr(e);
     }
@@ -625,7 +743,6 @@ OSErr installSidecar(int dirfd, const char* name, const Sidecar& old, const std:
         moved.st_dev != old.st.st_dev)
         err = kRaced;
     if (err == noErr) err = syncFolder(dirfd);
-    if (err == noErr && after) err = after(context);
     if (err != noErr) {
         if (sysio::renameExchange(dirfd, t, dirfd, sc.c_str()) == 0) syncFolder(dirfd);
         removeTemp(dirfd, temp);  // now the new bytes
@@ -716,18 +833,6 @@ OSErr planSidecar(const Sidecar& sc, std::uint64_t forkLength, Header* out,
     return noErr;
 }
 
-// Context for removing the attribute a fork was moved out of.
-struct MovedFrom {
-    int fd;
-    const char* attr;
-};
-
-OSErr removeMovedAttr(void* context) {
-    auto* m = static_cast<MovedFrom*>(context);
-    return sysio::fremovexattr(m->fd, m->attr) == 0 || errno == ENODATA ? OSErr(noErr)
-                                                                        : lastError();
-}
-
 // Appends at the end of a sidecar whose fork is its last entry: the bytes are
 // written and synced before the length that covers them.
 OSErr appendInPlace(const Sidecar& sc, std::uint64_t offset, std::size_t count,
@@ -763,56 +868,133 @@ OSErr appendInPlace(const Sidecar& sc, std::uint64_t offset, std::size_t count,
     return err;
 }
 
+// Why an attribute did not take a fork's new value of `size` bytes: too large
+// for it (E2BIG, ERANGE, or ENOSPC on a file system that still has room, as
+// ext4 answers when one file's attributes outgrow their block), a full disk,
+// or whatever else the file system said.
+OSErr attrWriteError(int fd, std::size_t size) {
+    const int e = errno;
+    if (e == E2BIG || e == ERANGE) return fsDataTooBigErr;
+    if (e == ENOSPC) {
+        struct statvfs vfs;
+        if (::fstatvfs(fd, &vfs) == 0) {
+            const std::uint64_t blocks = ::geteuid() == 0 ? vfs.f_bfree : vfs.f_bavail;
+            if (blocks * vfs.f_frsize >= size + 2 * std::uint64_t(vfs.f_bsize))
+                return fsDataTooBigErr;
+        }
+        return dskFulErr;
+    }
+    if (e == ENODATA) return kRaced;  // removed meanwhile: look again
+    return errnoToOSErr(e);
+}
+
+// Writes the fork into the attribute that holds it (fs.target()), whole:
+// Linux replaces an attribute's value at once, so a crash leaves the old fork
+// or the new one, and a value the attribute cannot take changes nothing.
+// Samba's stream keeps its trailing NUL byte. Synced before it returns; a
+// failed sync puts the old value back.
+OSErr writeAttrFork(const Target& t, const ForkState& fs, std::uint64_t offset, std::size_t count,
+                    const void* buffer) {
+    const RsrcStore store = fs.target();
+    const char* attr = store == RsrcStore::MacXattr ? kMacForkAttr : kSambaForkAttr;
+    const std::size_t trailing = store == RsrcStore::SambaStream ? 1 : 0;
+    const std::uint64_t newLength = std::max<std::uint64_t>(fs.length, offset + count);
+    if (newLength + trailing > kMaxAttrValue) return fsDataTooBigErr;
+    Bytes value(std::size_t(newLength) + trailing, 0);
+    std::copy_n(fs.attrValue.begin(), fs.length, value.begin());
+    std::memcpy(value.data() + offset, buffer, count);
+    const int fd = t.fd.get();
+    if (sysio::fsetxattr(fd, attr, value.data(), value.size(), XATTR_REPLACE) != 0)
+        return attrWriteError(fd, value.size());
+    if (sysio::fsync(fd) != 0) {
+        const OSErr err = lastError();
+        sysio::fsetxattr(fd, attr, fs.attrValue.data(), fs.attrValue.size(), XATTR_REPLACE);
+        return err;
+    }
+    return noErr;
+}
+
+// Rewrites netatalk 2's header file with a fork of `newLength` bytes, made of
+// the old fork (`oldLength` bytes, 0 for none or the placeholder) with `count`
+// bytes of `buffer` written at `offset`. The 741-byte header keeps every byte
+// but the fork's length, so netatalk's own entries and ids, the filler and the
+// unused parts of its slots stay as they were; the fork stays last at 741. As
+// for a sidecar, the new file is written under a temporary name in
+// ".AppleDouble", synced and swapped into place, the folder synced: netatalk
+// takes the fork as the rest of the file, so a change in place could not be
+// told from a half-done one.
+OSErr rewriteNetatalk(const NetatalkHeader& nh, const char* name, std::uint64_t oldLength,
+                      std::uint64_t newLength, std::uint64_t offset, std::size_t count,
+                      const void* buffer) {
+    constexpr std::size_t kHeader = appledouble::kNetatalkHeaderSize;
+    if (kHeader + newLength > kMaxEntryEnd) return posErr;
+    sweepFolderOnce(nh.folder.get());
+    Header h = nh.header;
+    h.find(appledouble::kResourceForkId)->length = std::uint32_t(newLength);
+    const std::size_t table = h.tableSize();
+    std::vector<Piece> pieces = {{table, kHeader - table, -1, 0, nh.head.data() + table}};
+    if (count)
+        forkPieces(kHeader, nh.fd.get(), kHeader, nullptr, oldLength, offset, count, buffer,
+                   &pieces);
+    std::string temp;
+    const Ownership owner{nh.st.st_uid, nh.st.st_gid, mode_t(nh.st.st_mode & 07777), true};
+    OSErr err = writeTemp(nh.folder.get(), h, pieces, kHeader + newLength, owner, nullptr, &temp);
+    return err != noErr ? err : installFile(nh.folder.get(), name, nh, temp);
+}
+
 OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
                 const void* buffer, const Looked* looked) {
-    Target t;
-    Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, true, true, &t, &sc, looked);
+    Stores s;
+    OSErr err = openStores(dirfd, name, true, true, &s, looked);
     if (err != noErr) return err;
     ForkState fs;
-    if ((err = locateFork(t, sc, &fs)) != noErr) return err;
+    if ((err = locateFork(s, &fs)) != noErr) return err;
     if (count == 0) return noErr;
     const std::uint64_t newLength = std::max<std::uint64_t>(fs.length, offset + count);
+    switch (fs.target()) {
+        case RsrcStore::MacXattr:
+        case RsrcStore::SambaStream:
+            return writeAttrFork(s.t, fs, offset, count, buffer);
+        case RsrcStore::NetatalkFolder:
+            return rewriteNetatalk(s.nh, name, fs.length, newLength, offset, count, buffer);
+        case RsrcStore::Sidecar:
+        case RsrcStore::None:
+            break;
+    }
 
-    if (fs.store != RsrcStore::MacXattr && fs.store != RsrcStore::SambaStream && sc.exists &&
-        sc.fork && !sc.placeholder && appledouble::forkIsLast(sc.header) &&
+    // Into the sidecar, which holds the fork or is created for it.
+    const Sidecar& sc = s.sc;
+    if (sc.exists && sc.fork && !sc.placeholder && appledouble::forkIsLast(sc.header) &&
         offset >= sc.forkLength) {
         if (sc.fork->offset + newLength > kMaxEntryEnd) return posErr;
         return appendInPlace(sc, offset, count, buffer);
     }
-
     Header h;
     std::vector<Piece> pieces;
     std::uint64_t forkAt = 0;
     Bytes scratch;
     if ((err = planSidecar(sc, newLength, &h, &pieces, &forkAt, &scratch, nullptr)) != noErr)
         return err;
-    if (fs.store == RsrcStore::Sidecar) {
-        forkPieces(forkAt, sc.fd.get(), sc.fork->offset, nullptr, fs.length, offset, count, buffer,
-                   &pieces);
-    } else {
-        forkPieces(forkAt, -1, 0, fs.attrBytes.data(), fs.attrBytes.size(), offset, count, buffer,
-                   &pieces);
-    }
+    forkPieces(forkAt, sc.fd.get(), sc.exists && sc.fork ? sc.fork->offset : 0, nullptr, fs.length,
+               offset, count, buffer, &pieces);
     std::string temp;
     const std::string newName = sidecarName(name);
-    if ((err = writeTemp(dirfd, h, pieces, forkAt + newLength, ownershipFor(sc, t),
+    if ((err = writeTemp(dirfd, h, pieces, forkAt + newLength, ownershipFor(sc, s.t),
                          sc.exists ? nullptr : &newName, &temp)) != noErr)
         return err;
-    MovedFrom moved{t.fd.get(), fs.store == RsrcStore::MacXattr ? kMacForkAttr : kSambaForkAttr};
-    const bool fromAttr = fs.store == RsrcStore::MacXattr || fs.store == RsrcStore::SambaStream;
-    return installSidecar(dirfd, name, sc, temp, fromAttr ? removeMovedAttr : nullptr, &moved);
+    return installFile(dirfd, newName, sc, temp);
 }
 
 // Finder info as the stores hold it, in order of precedence.
 struct FinderInfoState {
-    enum Where { None, Metadata, SidecarEntry, MacAttr } found = None, holder = None;
+    enum Where { None, Metadata, SidecarEntry, NetatalkEntry, MacAttr } found = None, holder = None;
     std::uint8_t bytes[32] = {};
     Bytes metadata;  // the netatalk attribute's value when valid
     Header metaHeader;
 };
 
-OSErr locateFinderInfo(const Target& t, const Sidecar& sc, FinderInfoState* fi) {
+OSErr locateFinderInfo(Stores& s, FinderInfoState* fi) {
+    const Target& t = s.t;
     Bytes value;
     bool present;
     OSErr err = readAttr(t.fd.get(), kNetatalkAttr, &value, &present);
@@ -829,16 +1011,19 @@ OSErr locateFinderInfo(const Target& t, const Sidecar& sc, FinderInfoState* fi) 
             return noErr;
         }
     }
-    if (sc.exists) {
-        if (const Entry* e = sc.header.find(appledouble::kFinderInfoId)) {
-            if (fi->holder == FinderInfoState::None) fi->holder = FinderInfoState::SidecarEntry;
-            std::uint8_t p[32];
-            if ((err = sc.read(e->offset, p, 32)) != noErr) return err;
-            if (!allZero(p, 32)) {
-                std::memcpy(fi->bytes, p, 32);
-                fi->found = FinderInfoState::SidecarEntry;
-                return noErr;
-            }
+    // The entries of the sidecar, then of ".AppleDouble/name".
+    for (const auto where : {FinderInfoState::SidecarEntry, FinderInfoState::NetatalkEntry}) {
+        if (where == FinderInfoState::NetatalkEntry && (err = s.netatalk()) != noErr) return err;
+        const Sidecar& file = where == FinderInfoState::SidecarEntry ? s.sc : s.nh;
+        const Entry* e = file.exists ? file.header.find(appledouble::kFinderInfoId) : nullptr;
+        if (!e) continue;
+        if (fi->holder == FinderInfoState::None) fi->holder = where;
+        std::uint8_t p[32];
+        if ((err = file.read(e->offset, p, 32)) != noErr) return err;
+        if (!allZero(p, 32)) {
+            std::memcpy(fi->bytes, p, 32);
+            fi->found = where;
+            return noErr;
         }
     }
     if ((err = readAttr(t.fd.get(), kMacFinderInfoAttr, &value, &present)) != noErr) return err;
@@ -868,21 +1053,30 @@ OSErr patchInPlace(const Sidecar& sc, std::uint64_t at, const void* bytes, std::
 }
 
 // Writes Finder info into the metadata attribute. A non-zero copy in the
-// sidecar or the Mac attribute (one is made when the attribute is created for
-// a creation date) gets the same bytes: peers that read only those see the
-// change, and Finder info cleared here does not let the old copy show through.
-// All or nothing: a failure puts back what was written.
-OSErr setMetadataFinderInfo(const Target& t, const Sidecar& sc, const FinderInfoState& fi,
-                            const UInt8 finderInfo[32]) {
-    const int fd = t.fd.get();
+// sidecar, ".AppleDouble/name" or the Mac attribute (one is made when the
+// attribute is created for a creation date) gets the same bytes: peers that
+// read only those see the change, and Finder info cleared here does not let
+// the old copy show through. All or nothing: a failure puts back what was
+// written.
+OSErr setMetadataFinderInfo(Stores& s, const FinderInfoState& fi, const UInt8 finderInfo[32]) {
+    const int fd = s.t.fd.get();
     auto stale = [&](const std::uint8_t* copy) {
         return !allZero(copy, 32) && std::memcmp(copy, finderInfo, 32) != 0;
     };
-    const Entry* sideEntry = sc.exists ? sc.header.find(appledouble::kFinderInfoId) : nullptr;
-    std::uint8_t sideOld[32] = {};
-    OSErr err = noErr;
-    if (sideEntry && (err = sc.read(sideEntry->offset, sideOld, 32)) != noErr) return err;
-    const bool patchSide = sideEntry && stale(sideOld);
+    OSErr err = s.netatalk();
+    if (err != noErr) return err;
+    // The copies in the two AppleDouble files.
+    struct Copy {
+        const Sidecar* file;
+        const Entry* entry;
+        std::uint8_t old[32];
+        bool patch;
+    } copies[2] = {{&s.sc, nullptr, {}, false}, {&s.nh, nullptr, {}, false}};
+    for (Copy& c : copies) {
+        c.entry = c.file->exists ? c.file->header.find(appledouble::kFinderInfoId) : nullptr;
+        if (c.entry && (err = c.file->read(c.entry->offset, c.old, 32)) != noErr) return err;
+        c.patch = c.entry && stale(c.old);
+    }
     Bytes macOld;
     bool macPresent = false;
     if ((err = readAttr(fd, kMacFinderInfoAttr, &macOld, &macPresent)) != noErr) return err;
@@ -893,33 +1087,45 @@ OSErr setMetadataFinderInfo(const Target& t, const Sidecar& sc, const FinderInfo
                 32);
     if (sysio::fsetxattr(fd, kNetatalkAttr, value.data(), value.size(), XATTR_REPLACE) != 0)
         return lastError();
-    if (patchSide) err = patchInPlace(sc, sideEntry->offset, finderInfo, 32);
+    std::size_t patched = 0;  // copies done; a failed patch puts its own bytes back
+    while (err == noErr && patched < 2) {
+        const Copy& c = copies[patched];
+        if (c.patch) err = patchInPlace(*c.file, c.entry->offset, finderInfo, 32);
+        if (err == noErr) ++patched;
+    }
     if (err == noErr && patchMac) {
         const int rc = allZero(finderInfo, 32)
                            ? sysio::fremovexattr(fd, kMacFinderInfoAttr)
                            : sysio::fsetxattr(fd, kMacFinderInfoAttr, finderInfo, 32, 0);
-        if (rc != 0) {
-            err = lastError();
-            if (patchSide) patchInPlace(sc, sideEntry->offset, sideOld, 32);
-        }
+        if (rc != 0) err = lastError();
     }
-    if (err != noErr)
+    if (err != noErr) {
+        for (std::size_t i = 0; i < patched; ++i)
+            if (copies[i].patch)
+                patchInPlace(*copies[i].file, copies[i].entry->offset, copies[i].old, 32);
         sysio::fsetxattr(fd, kNetatalkAttr, fi.metadata.data(), fi.metadata.size(), XATTR_REPLACE);
+    }
     return err;
 }
 
 OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32]) {
-    Target t;
-    Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, false, true, &t, &sc);
+    Stores s;
+    OSErr err = openStores(dirfd, name, false, true, &s);
     if (err != noErr) return err;
+    const Target& t = s.t;
+    const Sidecar& sc = s.sc;
     FinderInfoState fi;
-    if ((err = locateFinderInfo(t, sc, &fi)) != noErr) return err;
+    if ((err = locateFinderInfo(s, &fi)) != noErr) return err;
     if (std::memcmp(fi.bytes, finderInfo, 32) == 0) return noErr;
     const auto where = fi.found != FinderInfoState::None ? fi.found : fi.holder;
     switch (where) {
         case FinderInfoState::Metadata:
-            return setMetadataFinderInfo(t, sc, fi, finderInfo);
+            return setMetadataFinderInfo(s, fi, finderInfo);
+        case FinderInfoState::NetatalkEntry:
+            // Changed in place, as netatalk does; the header stays, whatever
+            // it holds.
+            return patchInPlace(s.nh, s.nh.header.find(appledouble::kFinderInfoId)->offset,
+                                finderInfo, 32);
         case FinderInfoState::MacAttr:
             if (allZero(finderInfo, 32)) return removeAttr(t.fd.get(), kMacFinderInfoAttr);
             return sysio::fsetxattr(t.fd.get(), kMacFinderInfoAttr, finderInfo, 32, 0) == 0
@@ -951,20 +1157,22 @@ OSErr setFinderInfoOnce(int dirfd, const char* name, const UInt8 finderInfo[32])
     if ((err = writeTemp(dirfd, h, pieces, forkAt + physical, ownershipFor(sc, t),
                          sc.exists ? nullptr : &newName, &temp)) != noErr)
         return err;
-    return installSidecar(dirfd, name, sc, temp, nullptr, nullptr);
+    return installFile(dirfd, newName, sc, temp);
 }
 
-// The dates entry's creation date, from the metadata attribute or the sidecar.
+// The dates entry's creation date, from the metadata attribute, the sidecar or
+// ".AppleDouble/name".
 struct DatesState {
     bool metadataPresent = false;  // valid or not
-    bool inMetadata = false, inSidecar = false;
-    std::uint64_t sidecarAt = 0;
+    bool inMetadata = false, inSidecar = false, inNetatalk = false;
+    std::uint64_t sidecarAt = 0, netatalkAt = 0;
     std::optional<std::int64_t> created;
     Bytes metadata;
     std::size_t metadataAt = 0;
 };
 
-OSErr locateDates(const Target& t, const Sidecar& sc, DatesState* d) {
+OSErr locateDates(Stores& s, DatesState* d) {
+    const Target& t = s.t;
     Bytes value;
     bool present;
     OSErr err = readAttr(t.fd.get(), kNetatalkAttr, &value, &present);
@@ -979,26 +1187,30 @@ OSErr locateDates(const Target& t, const Sidecar& sc, DatesState* d) {
         d->metadata = std::move(value);
         if (d->created) return noErr;
     }
-    if (sc.exists) {
-        const Entry* e = sc.header.find(appledouble::kFileDatesId);
-        if (e && e->length >= 4) {
-            std::uint8_t raw[4];
-            if ((err = sc.read(e->offset, raw, 4)) != noErr) return err;
-            d->inSidecar = true;
-            d->sidecarAt = e->offset;
-            if (!d->created) d->created = appledouble::decodeDate(appledouble::readU32(raw));
+    for (const bool netatalk : {false, true}) {
+        if (netatalk) {
+            if (d->created || d->inSidecar) break;  // found, and a place to write it
+            if ((err = s.netatalk()) != noErr) return err;
         }
+        const Sidecar& file = netatalk ? s.nh : s.sc;
+        const Entry* e = file.exists ? file.header.find(appledouble::kFileDatesId) : nullptr;
+        if (!e || e->length < 4) continue;
+        std::uint8_t raw[4];
+        if ((err = file.read(e->offset, raw, 4)) != noErr) return err;
+        (netatalk ? d->inNetatalk : d->inSidecar) = true;
+        (netatalk ? d->netatalkAt : d->sidecarAt) = e->offset;
+        if (!d->created) d->created = appledouble::decodeDate(appledouble::readU32(raw));
     }
     return noErr;
 }
 
 OSErr setCreationDateOnce(int dirfd, const char* name, std::int64_t unixSeconds) {
-    Target t;
-    Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, false, true, &t, &sc);
+    Stores s;
+    OSErr err = openStores(dirfd, name, false, true, &s);
     if (err != noErr) return err;
+    const Target& t = s.t;
     DatesState d;
-    if ((err = locateDates(t, sc, &d)) != noErr) return err;
+    if ((err = locateDates(s, &d)) != noErr) return err;
     std::uint8_t field[4];
     appledouble::writeU32(field, *appledouble::encodeDate(unixSeconds));
     if (d.inMetadata) {
@@ -1008,7 +1220,8 @@ OSErr setCreationDateOnce(int dirfd, const char* name, std::int64_t unixSeconds)
                    ? OSErr(noErr)
                    : lastError();
     }
-    if (d.inSidecar) return patchInPlace(sc, d.sidecarAt, field, 4);
+    if (d.inSidecar) return patchInPlace(s.sc, d.sidecarAt, field, 4);
+    if (d.inNetatalk) return patchInPlace(s.nh, d.netatalkAt, field, 4);
     // Samba and netatalk remove a metadata attribute they cannot parse; we
     // leave it as it is rather than write over bytes we do not understand.
     if (d.metadataPresent) return ioErr;
@@ -1018,7 +1231,7 @@ OSErr setCreationDateOnce(int dirfd, const char* name, std::int64_t unixSeconds)
     // That attribute's Finder info wins over every other store, so it starts
     // as a copy of the Finder info readers see now.
     FinderInfoState fi;
-    if ((err = locateFinderInfo(t, sc, &fi)) != noErr) return err;
+    if ((err = locateFinderInfo(s, &fi)) != noErr) return err;
     const Bytes value = appledouble::newNetatalkMetadata(fi.bytes, unixSeconds, t.st.st_mtim.tv_sec,
                                                          t.st.st_atim.tv_sec);
     if (sysio::fsetxattr(t.fd.get(), kNetatalkAttr, value.data(), value.size(), XATTR_CREATE) == 0)
@@ -1030,12 +1243,11 @@ OSErr setCreationDateOnce(int dirfd, const char* name, std::int64_t unixSeconds)
 
 OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info, const Looked* looked) {
     if (!info) return paramErr;
-    Target t;
-    Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, true, false, &t, &sc, looked);
+    Stores s;
+    OSErr err = openStores(dirfd, name, true, false, &s, looked);
     if (err != noErr) return err;
     ForkState fs;
-    if ((err = locateFork(t, sc, &fs)) != noErr) return err;
+    if ((err = locateFork(s, &fs)) != noErr) return err;
     info->store = fs.store;
     info->length = fs.length;
     return noErr;
@@ -1045,20 +1257,20 @@ OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::s
                        void* buffer, std::size_t* actual, const Looked* looked) {
     if (!actual || (!buffer && count)) return paramErr;
     *actual = 0;
-    Target t;
-    Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, true, false, &t, &sc, looked);
+    Stores s;
+    OSErr err = openStores(dirfd, name, true, false, &s, looked);
     if (err != noErr) return err;
     ForkState fs;
-    if ((err = locateFork(t, sc, &fs)) != noErr) return err;
+    if ((err = locateFork(s, &fs)) != noErr) return err;
     if (offset >= fs.length) return count ? eofErr : noErr;
     const std::size_t n = std::size_t(std::min<std::uint64_t>(count, fs.length - offset));
-    if (fs.store == RsrcStore::Sidecar) {
-        ssize_t got = sysio::pread(sc.fd.get(), buffer, n, off_t(sc.fork->offset + offset));
+    if (fs.store == RsrcStore::Sidecar || fs.store == RsrcStore::NetatalkFolder) {
+        const Sidecar& file = fs.store == RsrcStore::Sidecar ? s.sc : s.nh;
+        ssize_t got = sysio::pread(file.fd.get(), buffer, n, off_t(file.fork->offset + offset));
         if (got < 0) return lastError();
         if (std::size_t(got) != n) return ioErr;  // cut short by someone else
     } else {
-        std::memcpy(buffer, fs.attrBytes.data() + offset, n);
+        std::memcpy(buffer, fs.attrValue.data() + offset, n);
     }
     *actual = n;
     return n < count ? eofErr : noErr;
@@ -1072,19 +1284,22 @@ OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::
     return retryOnce([&] { return writeOnce(dirfd, name, offset, count, buffer, looked); });
 }
 
-OSErr deleteResourceFork(int dirfd, const char* name, const Looked* looked) {
-    sweepFolderOnce(dirfd);
-    Target t;
-    Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, true, true, &t, &sc, looked);
+namespace {
+
+OSErr deleteOnce(int dirfd, const char* name, const Looked* looked) {
+    Stores s;
+    OSErr err = openStores(dirfd, name, true, true, &s, looked);
     if (err != noErr) return err;
+    const Target& t = s.t;
+    const Sidecar& sc = s.sc;
     // Look before changing anything, so that a failure leaves all as it was.
     bool present[2] = {};
     Bytes value;
     if ((t.mayHave(kMacForkAttr) &&
          (err = readAttr(t.fd.get(), kMacForkAttr, &value, &present[0])) != noErr) ||
         (t.mayHave(kSambaForkAttr) &&
-         (err = readAttr(t.fd.get(), kSambaForkAttr, &value, &present[1])) != noErr))
+         (err = readAttr(t.fd.get(), kSambaForkAttr, &value, &present[1])) != noErr) ||
+        (err = s.netatalk()) != noErr)
         return err;
     if (sc.exists && sc.fork && sc.fork->length > 0) {
         const Entry* fiEntry = sc.header.find(appledouble::kFinderInfoId);
@@ -1108,20 +1323,30 @@ OSErr deleteResourceFork(int dirfd, const char* name, const Looked* looked) {
             }
         }
     }
+    // netatalk's header keeps everything but the fork, and stays.
+    if (s.nh.exists && s.nh.fork->length > 0 &&
+        (err = rewriteNetatalk(s.nh, name, 0, 0, 0, 0, nullptr)) != noErr)
+        return err;
     for (const char* attr : {kMacForkAttr, kSambaForkAttr})
         if (present[attr == kSambaForkAttr] && (err = removeAttr(t.fd.get(), attr)) != noErr)
             return err;
     return noErr;
 }
 
+}  // namespace
+
+OSErr deleteResourceFork(int dirfd, const char* name, const Looked* looked) {
+    sweepFolderOnce(dirfd);
+    return retryOnce([&] { return deleteOnce(dirfd, name, looked); });
+}
+
 OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]) {
     if (!finderInfo) return paramErr;
-    Target t;
-    Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, false, false, &t, &sc);
+    Stores s;
+    OSErr err = openStores(dirfd, name, false, false, &s);
     if (err != noErr) return err;
     FinderInfoState fi;
-    if ((err = locateFinderInfo(t, sc, &fi)) != noErr) return err;
+    if ((err = locateFinderInfo(s, &fi)) != noErr) return err;
     std::memcpy(finderInfo, fi.bytes, 32);
     return noErr;
 }
@@ -1135,12 +1360,11 @@ OSErr setFinderInfo(int dirfd, const char* name, const UInt8 finderInfo[32]) {
 OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bool* found) {
     if (!unixSeconds || !found) return paramErr;
     *found = false;
-    Target t;
-    Sidecar sc;
-    OSErr err = openWithSidecar(dirfd, name, false, false, &t, &sc);
+    Stores s;
+    OSErr err = openStores(dirfd, name, false, false, &s);
     if (err != noErr) return err;
     DatesState d;
-    if ((err = locateDates(t, sc, &d)) != noErr) return err;
+    if ((err = locateDates(s, &d)) != noErr) return err;
     if (d.created) {
         *unixSeconds = *d.created;
         *found = true;
@@ -1169,11 +1393,33 @@ OSErr renameCompanion(int dirfd, const char* oldName, const char* newName) {
     sweepFolderOnce(dirfd);
     const std::string from = sidecarName(oldName), to = sidecarName(newName);
     struct stat st;
-    if (::fstatat(dirfd, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT || errno == ENAMETOOLONG ? OSErr(noErr) : lastError();
-    if (!S_ISREG(st.st_mode)) return noErr;  // not a sidecar: an ordinary entry of its own
-    if (sysio::renameNoReplace(dirfd, from.c_str(), dirfd, to.c_str()) != 0) return lastError();
-    return noErr;
+    bool sidecarMoved = false;
+    if (::fstatat(dirfd, from.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT && errno != ENAMETOOLONG) return lastError();
+    } else if (S_ISREG(st.st_mode)) {  // else not a sidecar: an ordinary entry of its own
+        if (sysio::renameNoReplace(dirfd, from.c_str(), dirfd, to.c_str()) != 0) return lastError();
+        sidecarMoved = true;
+    }
+    // netatalk 2's header moves too, as afpd moves it; its own names stay.
+    OSErr err = noErr;
+    if (!isNetatalkOwnName(oldName) && mayHaveNetatalkFolder(dirfd)) {
+        const int f = sysio::openat(dirfd, kNetatalkFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        if (f < 0 && errno != ENOENT && errno != ENOTDIR && errno != ELOOP) err = lastError();
+        if (f >= 0) {
+            Fd folder(f);
+            if (::fstatat(f, oldName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno != ENOENT && errno != ENAMETOOLONG) err = lastError();
+            } else if (S_ISREG(st.st_mode)) {
+                if (isNetatalkOwnName(newName))
+                    err = dupFNErr;  // would take the place of netatalk's own file
+                else if (sysio::renameNoReplace(f, oldName, f, newName) != 0)
+                    err = lastError();
+            }
+        }
+    }
+    if (err != noErr && sidecarMoved)
+        sysio::renameNoReplace(dirfd, to.c_str(), dirfd, from.c_str());
+    return err;
 }
 
 bool isTemporaryName(const char* name) {

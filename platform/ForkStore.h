@@ -1,9 +1,10 @@
 // Where a file's resource fork, Finder info and creation date live on Linux:
-// the AppleDouble sidecar "._name" beside it, the Mac extended attributes, and
-// Samba's and netatalk's attributes. The File Manager calls this for every
-// resource-fork and metadata access; data forks are plain file contents and
-// do not come here. Every call names the file by an open folder and a name in
-// it, never follows symbolic links, and returns a Mac result code.
+// the AppleDouble sidecar "._name" beside it, netatalk 2's header file
+// ".AppleDouble/name", the Mac extended attributes, and Samba's and netatalk's
+// attributes. The File Manager calls this for every resource-fork and metadata
+// access; data forks are plain file contents and do not come here. Every call
+// names the file by an open folder and a name in it, never follows symbolic
+// links, and returns a Mac result code.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +14,14 @@
 
 namespace forkstore {
 
-// Where a file's resource fork is stored now.
+// Where a file's resource fork is stored now, in order of precedence: a fork
+// is read from the first store that holds a non-empty one.
 enum class RsrcStore {
-    None,         // no fork anywhere (or only an empty one)
-    Sidecar,      // the "._name" AppleDouble file
-    MacXattr,     // user.com.apple.ResourceFork
-    SambaStream,  // user.DosStream.AFP_Resource:$DATA (one trailing byte)
+    None,            // no fork anywhere (or only an empty one)
+    Sidecar,         // the "._name" AppleDouble file
+    NetatalkFolder,  // netatalk 2's ".AppleDouble/name" (the fork after a 741-byte header)
+    MacXattr,        // user.com.apple.ResourceFork
+    SambaStream,     // user.DosStream.AFP_Resource:$DATA (one trailing NUL byte)
 };
 
 // What a caller that has just looked at `name` (without following a link) saw:
@@ -36,7 +39,8 @@ struct RsrcInfo {
 };
 
 // Size and store of the resource fork of `name` in `dirfd`. ioErr for a
-// malformed sidecar; notAFileErr when `name` or its sidecar is not a regular file.
+// malformed sidecar or ".AppleDouble/name"; notAFileErr when `name` or the
+// file holding its fork is not a regular file.
 OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info, const Looked* looked = nullptr);
 
 // Reads up to `count` bytes at `offset`; *actual gets what was there. Reading
@@ -46,31 +50,42 @@ OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::s
 
 // Writes `count` bytes at `offset`, growing the fork as needed and never
 // shortening it. The bytes are durable (synced, folder synced after a rename)
-// before this returns; a crash at any moment leaves a valid sidecar and the old
-// or the new fork. A new fork goes into a sidecar; one found in an attribute is
-// moved into a sidecar so that it can grow past the attribute's size limit.
-// A fork that would end past what a sidecar can address (4 GiB less its
-// header) is refused with posErr, never wrapped.
+// before this returns; a crash at any moment leaves a valid sidecar (or
+// netatalk header) and the old or the new fork. The fork stays in the store it
+// is in, since that is where the file's server reads it (Samba with
+// "fruit:resource = stream" never looks at "._name", netatalk 2 only at
+// ".AppleDouble/name"): the store holding a non-empty fork, else the first
+// store that holds an empty one (an existing sidecar, ".AppleDouble/name",
+// either attribute). Only a file with no fork in any store gets a new sidecar.
+// A fork an attribute cannot hold (more than 64 KiB, or more than the file
+// system takes: E2BIG, ERANGE, or ENOSPC while the disk has room) is refused
+// with fsDataTooBigErr and nothing changes; it is never moved to another store.
+// A fork that would end past what an AppleDouble file can address (4 GiB less
+// its header) is refused with posErr, never wrapped.
 OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
                         const void* buffer, const Looked* looked = nullptr);
 
 // Empties the resource fork in every store that holds it: the sidecar loses its
-// fork (and is deleted when nothing else remains), the attributes are removed.
+// fork (and is deleted when nothing else remains), ".AppleDouble/name" loses its
+// fork and keeps every other byte, the attributes are removed.
 OSErr deleteResourceFork(int dirfd, const char* name, const Looked* looked = nullptr);
 
 // The 32 bytes of Finder info (type, creator, flags, ...): the netatalk
-// metadata attribute when valid, else the sidecar's entry, else
-// user.com.apple.FinderInfo; all zero when there is none.
+// metadata attribute when valid, else the sidecar's entry, else the entry of
+// ".AppleDouble/name", else user.com.apple.FinderInfo; all zero when there is
+// none.
 OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]);
-// Writes Finder info where it was found, new Finder info into the sidecar.
-// Written into the metadata attribute, it also replaces non-zero copies in the
-// sidecar and the Mac attribute, so no store keeps an older one.
+// Writes Finder info where it was found (or into the first store with room for
+// it), new Finder info into the sidecar. Written into the metadata attribute,
+// it also replaces non-zero copies in the sidecar, ".AppleDouble/name" and the
+// Mac attribute, so no store keeps an older one.
 OSErr setFinderInfo(int dirfd, const char* name, const UInt8 finderInfo[32]);
 
-// The creation date from the sidecar's or the metadata attribute's dates entry,
-// as Unix seconds; fnfErr-free: *found is false when no entry holds one.
+// The creation date from the metadata attribute's, the sidecar's or
+// ".AppleDouble/name"'s dates entry, as Unix seconds; fnfErr-free: *found is
+// false when no entry holds one.
 OSErr getCreationDate(int dirfd, const char* name, std::int64_t* unixSeconds, bool* found);
-// Writes the dates entry where one exists (metadata attribute first). Without
+// Writes the dates entry where one exists (in that order). Without
 // one it creates the netatalk metadata attribute (Samba's shape) holding the
 // date and a copy of the current Finder info; a third sidecar entry instead
 // would make Samba and macOS's unpacker refuse the sidecar. Dates the entry
@@ -84,11 +99,13 @@ OSErr setCreationDate(int dirfd, const char* name, std::int64_t unixSeconds);
 // folder: listings hide them. An orphan "._x" is an ordinary file.
 bool isHiddenCompanion(int dirfd, const char* name);
 
-// Renames a file's sidecar along with it (call after renaming the file itself).
-// Never replaces an existing "._newName" (dupFNErr); no sidecar is noErr.
+// Renames a file's sidecar and its ".AppleDouble/oldName" along with it (call
+// after renaming the file itself). Never replaces an existing "._newName" or
+// ".AppleDouble/newName" (dupFNErr, and nothing is renamed); none is noErr.
 OSErr renameCompanion(int dirfd, const char* oldName, const char* newName);
 
-// True for a temporary sidecar that a write prepares beside a file
+// True for a temporary sidecar that a write prepares beside a file (or, for
+// netatalk's header files, inside ".AppleDouble")
 // (".bwtmp-<host>-<pid>-<hex>": 8 hex digits of a hash of the host's name, the
 // writer's process id, 48 random bits): it is the fork store's, not the
 // user's, and listings hide it without ever removing it. One left by a process

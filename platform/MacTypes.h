@@ -85,7 +85,8 @@ enum : OSErr {
     errFSIteratorNotFound = -1423,
     errFSForkNotFound = -1409,
     notAFileErr = -1302,
-    diffVolErr = -1303,  // on another volume: a file system mounted below the one in hand
+    diffVolErr = -1303,       // on another volume: a file system mounted below the one in hand
+    fsDataTooBigErr = -1310,  // a resource fork too large for the attribute that holds it
     afpAccessDenied = -5000,
     afpObjectTypeErr = -5025,
     errAEBadKeyForm = -10002,

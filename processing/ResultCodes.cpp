@@ -17,7 +17,7 @@ struct CodeText {
 // on Linux.
 constexpr CodeText kCodes[] = {
     {dskFulErr, "dskFulErr", "disk full or quota exceeded"},
-    {ioErr, "ioErr", "I/O error, or a malformed AppleDouble sidecar"},
+    {ioErr, "ioErr", "I/O error, or a malformed AppleDouble file (sidecar or .AppleDouble header)"},
     {bdNamErr, "bdNamErr", "name too long"},
     {eofErr, "eofErr", "end of fork reached"},
     {posErr, "posErr", "position outside the fork"},
@@ -35,6 +35,9 @@ constexpr CodeText kCodes[] = {
     {dirNFErr, "dirNFErr", "a folder on the path is missing or is not a folder"},
     {notAFileErr, "notAFileErr",
      "not a regular file (symbolic link, FIFO, socket or device): forks cannot be opened"},
+    {fsDataTooBigErr, "fsDataTooBigErr",
+     "the resource fork is too large for the extended attribute that holds it (the file "
+     "system refuses that size); nothing was changed"},
     {diffVolErr, "diffVolErr", "files on different volumes (another file system is mounted there)"},
     {errFSNoMoreItems, "errFSNoMoreItems", "no more items in the folder"},
     {errFSForkNotFound, "errFSForkNotFound", "no such fork"},

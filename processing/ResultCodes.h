@@ -6,6 +6,6 @@
 
 #include "platform/MacTypes.h"
 
-// "ioErr (-36): I/O error, or a malformed AppleDouble sidecar"; unknown codes
-// give "result code -N".
+// "ioErr (-36): I/O error, or a malformed AppleDouble file (sidecar or
+// .AppleDouble header)"; unknown codes give "result code -N".
 std::string DescribeResultCode(OSErr code);

@@ -18,28 +18,35 @@ namespace {
 constexpr char kMacForkAttr[] = "user.com.apple.ResourceFork";
 constexpr char kSambaForkAttr[] = "user.DosStream.AFP_Resource:$DATA";
 
-// Reads the sidecar the way the fork store does (no link followed, never
-// blocking on a special file, at most 64 KiB of header) and says whether the
-// AppleDouble parser accepts it, and if not, why.
-void inspectSidecar(int dirfd, const std::string& name, CForkReport* report) {
-    const std::string sidecar = "._" + name;
+// What --info finds of one AppleDouble file that may hold the fork.
+struct FileFinding {
+    SidecarState state = SidecarState::None;
+    std::string problem;
+    OSErr error = noErr;
+};
+
+// Reads the AppleDouble file `fileName` in `dirfd` the way the fork store does
+// (no link followed, never blocking on a special file, the same header size)
+// and says whether the parser for its layout accepts it, and if not, why.
+FileFinding inspectAppleDouble(int dirfd, const std::string& fileName, bool netatalk) {
+    FileFinding found;
     struct stat st {};
-    if (::fstatat(dirfd, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno == ENOENT || errno == ENAMETOOLONG) return;
-        report->sidecar = SidecarState::Unreadable;
-        report->sidecarError = errnoToOSErr(errno);
-        return;
+    if (::fstatat(dirfd, fileName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT || errno == ENAMETOOLONG) return found;
+        found.state = SidecarState::Unreadable;
+        found.error = errnoToOSErr(errno);
+        return found;
     }
     if (!S_ISREG(st.st_mode)) {
-        report->sidecar = SidecarState::NotAFile;
-        return;
+        found.state = SidecarState::NotAFile;
+        return found;
     }
-    int fd =
-        ::openat(dirfd, sidecar.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = ::openat(dirfd, fileName.c_str(),
+                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        report->sidecar = SidecarState::Unreadable;
-        report->sidecarError = errnoToOSErr(errno);
-        return;
+        found.state = SidecarState::Unreadable;
+        found.error = errnoToOSErr(errno);
+        return found;
     }
     OSErr err = noErr;
     std::vector<std::uint8_t> head;
@@ -48,8 +55,9 @@ void inspectSidecar(int dirfd, const std::string& name, CForkReport* report) {
     } else if (!S_ISREG(st.st_mode)) {
         err = notAFileErr;
     } else {
-        head.resize(
-            std::min<std::uint64_t>(std::uint64_t(st.st_size), appledouble::kMaxHeaderRead));
+        head.resize(std::min<std::uint64_t>(
+            std::uint64_t(st.st_size),
+            netatalk ? appledouble::kNetatalkHeaderSize : appledouble::kMaxHeaderRead));
         std::size_t got = 0;
         while (got < head.size()) {
             ssize_t n = ::pread(fd, head.data() + got, head.size() - got, off_t(got));
@@ -62,19 +70,43 @@ void inspectSidecar(int dirfd, const std::string& name, CForkReport* report) {
     }
     ::close(fd);
     if (err != noErr) {
-        report->sidecar = err == notAFileErr ? SidecarState::NotAFile : SidecarState::Unreadable;
-        report->sidecarError = err;
-        return;
+        found.state = err == notAFileErr ? SidecarState::NotAFile : SidecarState::Unreadable;
+        found.error = err;
+        return found;
     }
     appledouble::Header header;
-    appledouble::Problem problem =
-        appledouble::parse(head.data(), head.size(), std::uint64_t(st.st_size), &header);
+    const std::uint64_t size = std::uint64_t(st.st_size);
+    const appledouble::Problem problem =
+        netatalk ? appledouble::parseNetatalkHeader(head.data(), head.size(), size, &header)
+                 : appledouble::parse(head.data(), head.size(), size, &header);
     if (problem == appledouble::Problem::None) {
-        report->sidecar = SidecarState::Valid;
+        found.state = SidecarState::Valid;
     } else {
-        report->sidecar = SidecarState::Malformed;
-        report->sidecarProblem = appledouble::describe(problem);
+        found.state = SidecarState::Malformed;
+        found.problem = appledouble::describe(problem);
     }
+    return found;
+}
+
+void inspectSidecar(int dirfd, const std::string& name, CForkReport* report) {
+    const FileFinding found = inspectAppleDouble(dirfd, "._" + name, false);
+    report->sidecar = found.state;
+    report->sidecarProblem = found.problem;
+    report->sidecarError = found.error;
+}
+
+// netatalk 2's header of the file, in ".AppleDouble" beside it (never reached
+// through a link). Its own ".Parent" and "::EA" files are no file's header.
+void inspectNetatalk(int dirfd, const std::string& name, CForkReport* report) {
+    if (name == ".Parent" || name.find("::EA") != std::string::npos) return;
+    const int folder =
+        ::openat(dirfd, ".AppleDouble", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) return;
+    const FileFinding found = inspectAppleDouble(folder, name, true);
+    ::close(folder);
+    report->netatalk = found.state;
+    report->netatalkProblem = found.problem;
+    report->netatalkError = found.error;
 }
 
 std::string sidecarNameOf(const std::string& path) {
@@ -82,10 +114,19 @@ std::string sidecarNameOf(const std::string& path) {
     return slash == std::string::npos ? "._" + path : "._" + path.substr(slash + 1);
 }
 
+std::string netatalkNameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos
+               ? ".AppleDouble/" + path
+               : path.substr(0, slash + 1) + ".AppleDouble/" + path.substr(slash + 1);
+}
+
 const char* storeWord(forkstore::RsrcStore store) {
     switch (store) {
         case forkstore::RsrcStore::Sidecar:
             return "sidecar";
+        case forkstore::RsrcStore::NetatalkFolder:
+            return "netatalk";
         case forkstore::RsrcStore::MacXattr:
         case forkstore::RsrcStore::SambaStream:
             return "attribute";
@@ -118,6 +159,24 @@ const char* sidecarWord(SidecarState state) {
             return "not a file";
         case SidecarState::Unreadable:
             return "unreadable";
+    }
+    return "none";
+}
+
+// One AppleDouble file's state, named `name`, for the text report.
+std::string stateText(const std::string& name, SidecarState state, const std::string& problem,
+                      OSErr error) {
+    switch (state) {
+        case SidecarState::None:
+            break;
+        case SidecarState::Valid:
+            return name + ", valid";
+        case SidecarState::Malformed:
+            return name + ", malformed: " + problem;
+        case SidecarState::NotAFile:
+            return name + " is not a regular file";
+        case SidecarState::Unreadable:
+            return name + " cannot be read: " + DescribeResultCode(error);
     }
     return "none";
 }
@@ -168,6 +227,7 @@ CForkReport InspectFile(const FSRef* ref, const std::string& path) {
         report.creator = appledouble::readU32(finderInfo + 4);
     }
     inspectSidecar(dirfd, located.name, &report);
+    inspectNetatalk(dirfd, located.name, &report);
     return report;
 }
 
@@ -175,7 +235,8 @@ bool ReportIsComplete(const CForkReport& report) {
     if (report.error != noErr) return false;
     // A malformed sidecar is what the user asked to find; the fork store then
     // refuses it with ioErr, which is no further failure.
-    const bool malformed = report.sidecar == SidecarState::Malformed;
+    const bool malformed =
+        report.sidecar == SidecarState::Malformed || report.netatalk == SidecarState::Malformed;
     return (report.rsrcError == noErr || (malformed && report.rsrcError == ioErr)) &&
            (report.finderInfoError == noErr || (malformed && report.finderInfoError == ioErr));
 }
@@ -193,6 +254,9 @@ std::string FormatReportText(const CForkReport& report) {
         text += "unknown: " + DescribeResultCode(report.rsrcError);
     } else if (report.rsrcStore == forkstore::RsrcStore::Sidecar) {
         text += bytesText(report.rsrcSize) + ", in the sidecar " + sidecar;
+    } else if (report.rsrcStore == forkstore::RsrcStore::NetatalkFolder) {
+        text += bytesText(report.rsrcSize) + ", in netatalk's " +
+                TerminalPath(netatalkNameOf(report.path));
     } else if (const char* attr = attributeOf(report.rsrcStore)) {
         text += bytesText(report.rsrcSize) + ", in the attribute " + attr;
     } else {
@@ -210,24 +274,13 @@ std::string FormatReportText(const CForkReport& report) {
     if (report.linkCount > 1)
         text += "\n  hard links     " + std::to_string(report.linkCount) +
                 " names share the data fork: flip and delete-data leave it alone";
-    text += "\n  sidecar        ";
-    switch (report.sidecar) {
-        case SidecarState::None:
-            text += "none";
-            break;
-        case SidecarState::Valid:
-            text += sidecar + ", valid";
-            break;
-        case SidecarState::Malformed:
-            text += sidecar + ", malformed: " + report.sidecarProblem;
-            break;
-        case SidecarState::NotAFile:
-            text += sidecar + " is not a regular file";
-            break;
-        case SidecarState::Unreadable:
-            text += sidecar + " cannot be read: " + DescribeResultCode(report.sidecarError);
-            break;
-    }
+    text += "\n  sidecar        " +
+            stateText(sidecar, report.sidecar, report.sidecarProblem, report.sidecarError);
+    // netatalk's header only where there is one.
+    if (report.netatalk != SidecarState::None)
+        text += "\n  netatalk       " + stateText(TerminalPath(netatalkNameOf(report.path)),
+                                                  report.netatalk, report.netatalkProblem,
+                                                  report.netatalkError);
     return text + "\n";
 }
 
@@ -258,5 +311,13 @@ std::string FormatReportJson(const CForkReport& report) {
                                            : std::string("null"));
     if (report.sidecar == SidecarState::Unreadable)
         json += ",\"sidecar_error\":" + jsonError(report.sidecarError);
+    if (report.netatalk != SidecarState::None) {
+        json += ",\"netatalk_header\":\"" + std::string(sidecarWord(report.netatalk)) + "\"";
+        json += ",\"netatalk_problem\":" + (report.netatalk == SidecarState::Malformed
+                                                ? JsonString(report.netatalkProblem)
+                                                : std::string("null"));
+        if (report.netatalk == SidecarState::Unreadable)
+            json += ",\"netatalk_error\":" + jsonError(report.netatalkError);
+    }
     return json + "}";
 }

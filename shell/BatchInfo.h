@@ -1,7 +1,7 @@
 // What the batch mode's --info tells of one file: the sizes of both forks,
 // where the resource fork is stored, type and creator, and the state of the
-// "._name" sidecar (with the reason when it is malformed), as text or as one
-// JSON object.
+// "._name" sidecar and of netatalk's ".AppleDouble/name" (with the reason when
+// one is malformed), as text or as one JSON object.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +10,13 @@
 #include "platform/Files.h"
 #include "platform/ForkStore.h"
 
+// The state of an AppleDouble file that holds a file's fork: its "._name"
+// sidecar, or netatalk's ".AppleDouble/name".
 enum class SidecarState {
-    None,        // no "._name" beside the file
+    None,        // no such file
     Valid,       // an AppleDouble file the fork store accepts
     Malformed,   // rejected; problem says why
-    NotAFile,    // "._name" is a folder, a link or another special file
+    NotAFile,    // a folder, a link or another special file
     Unreadable,  // could not be opened or read; code says why
 };
 
@@ -37,14 +39,18 @@ struct CForkReport {
     SidecarState sidecar = SidecarState::None;
     std::string sidecarProblem;  // for Malformed
     OSErr sidecarError = noErr;  // for Unreadable
+
+    SidecarState netatalk = SidecarState::None;  // ".AppleDouble/name"
+    std::string netatalkProblem;
+    OSErr netatalkError = noErr;
 };
 
 // Examines the file `ref` designates. Nothing on disk is changed.
 CForkReport InspectFile(const FSRef* ref, const std::string& path);
 
 // True when the report is complete: the file and its forks could be read. A
-// malformed sidecar is a finding, not a failure, but the fork it hides is not
-// known then.
+// malformed sidecar or ".AppleDouble/name" is a finding, not a failure, but
+// the fork it hides is not known then.
 bool ReportIsComplete(const CForkReport& report);
 
 // A few indented lines, starting with the path.

@@ -185,15 +185,16 @@ const char* BatchHelpText() {
 
 Removes or rearranges the data fork and the resource fork of files kept from
 classic Mac OS and macOS: the resource fork lives in an AppleDouble "._name"
-sidecar or in extended attributes. Folders are walked at any depth, in the
-order the window uses (each folder sorted by name, ignoring case, its
-subfolders walked where they are listed). Symbolic links are never followed.
+sidecar, in netatalk 2's ".AppleDouble/name" or in extended attributes, and
+stays where it is. Folders are walked at any depth, in the order the window
+uses (each folder sorted by name, ignoring case, its subfolders walked where
+they are listed). Symbolic links are never followed.
 
 Operations:
   flip              copy the data fork into the resource fork (over its first
                     bytes), then delete the data fork
   delete-data       delete the data fork (the file becomes empty)
-  delete-resource   delete the resource fork (sidecar or attributes)
+  delete-resource   delete the resource fork (wherever it is stored)
 
 Options:
   --operation OP    apply OP to every file; one line per changed file on
@@ -203,8 +204,9 @@ Options:
   -y, --yes         do not ask for confirmation (needed when not run from a
                     terminal: without it nothing is changed)
   --info            for each file: data fork size, resource fork size and
-                    where it is stored (sidecar, attribute, none), type and
-                    creator, and whether its sidecar is malformed and why
+                    where it is stored (sidecar, netatalk, attribute, none),
+                    type and creator, and whether its sidecar or netatalk
+                    header is malformed and why
   --json            with --info: one JSON object per line
   -h, --help        show this help
   --version         show the version

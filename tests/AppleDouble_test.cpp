@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <tuple>
 
 #include "testkit/Sidecars.h"
 
@@ -246,4 +248,79 @@ TEST(AppleDoubleValues, NetatalkMetadataNeedsAll8EntriesIn402Bytes) {
     EXPECT_EQ(parseNetatalkMetadata(seven.data(), seven.size(), &h), Problem::NotNetatalkMetadata);
     meta[1] = 0;
     EXPECT_EQ(parseNetatalkMetadata(meta.data(), meta.size(), &h), Problem::BadMagic);
+}
+
+// ---- netatalk 2's ".AppleDouble/name" ----
+
+namespace {
+Problem parseAtalk(const Bytes& b, Header* h) {
+    // As the store reads one: at most the 741-byte header.
+    return parseNetatalkHeader(b.data(), std::min<std::size_t>(b.size(), kNetatalkHeaderSize),
+                               b.size(), h);
+}
+}  // namespace
+
+TEST(AppleDoubleNetatalk, AcceptsTheHeadersAfpdWritesWithTheForkAtTheirEnd) {
+    for (const char* sample :
+         {"netatalk2-fork.ad", "netatalk2-empty.ad", "netatalk2-parent.ad", "netatalk2-stale.ad"}) {
+        SCOPED_TRACE(sample);
+        const Bytes b = testsupport::corpusBytes(std::string("peers/") + sample);
+        Header h;
+        ASSERT_EQ(parseAtalk(b, &h), Problem::None);
+        ASSERT_EQ(h.entries.size(), 13u);
+        const Entry* fork = h.find(kResourceForkId);
+        EXPECT_EQ(std::tuple(fork->offset, fork->length),
+                  std::tuple(741u, std::uint32_t(b.size() - 741)));
+        EXPECT_EQ(h.find(kFinderInfoId)->offset, 653u);
+        EXPECT_EQ(h.find(kFileDatesId)->offset, 637u);
+        // netatalk's private ids are kept as they are.
+        EXPECT_NE(h.find(0x8053567E), nullptr);
+        // It is AppleDouble like any other, and serialises back to its table.
+        Header plain;
+        EXPECT_EQ(parse(b.data(), b.size(), b.size(), &plain), Problem::None);
+        const Bytes table = serializeHeader(h);
+        EXPECT_TRUE(std::equal(table.begin(), table.end(), b.begin()));
+    }
+    // The stale one keeps the filler afpd read back.
+    Header h;
+    ASSERT_EQ(parseAtalk(testsupport::corpusBytes("peers/netatalk2-stale.ad"), &h), Problem::None);
+    EXPECT_EQ(std::string(h.filler.begin(), h.filler.end()), "Netatalk        ");
+}
+
+TEST(AppleDoubleNetatalk, EveryMalformedHeaderIsRefusedForItsOwnReason) {
+    const std::map<std::string, Problem> expected = {
+        {"fork-length-short.ad", Problem::ForkLengthMismatch},
+        {"fork-length-long.ad", Problem::EntryPastEnd},
+        {"truncated-header.ad", Problem::EntryPastEnd},
+        {"too-short.ad", Problem::TooShort},
+        {"version-1.ad", Problem::BadVersion},
+        {"applesingle.ad", Problem::BadMagic},
+        {"id-zero.ad", Problem::ZeroId},
+        {"duplicate-id.ad", Problem::DuplicateId},
+        {"unknown-id.ad", Problem::UnknownId},
+        {"twelve-entries.ad", Problem::NotNetatalkLayout},
+        {"fork-not-at-741.ad", Problem::NotNetatalkLayout},
+        {"comment-over-dates.ad", Problem::Overlap},
+        {"finder-info-short.ad", Problem::FinderInfoTooShort},
+    };
+    std::size_t seen = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(testsupport::corpusPath("netatalk2-malformed"))) {
+        const std::string name = entry.path().filename().string();
+        ASSERT_TRUE(expected.count(name)) << "no expectation for " << name;
+        Header h;
+        EXPECT_EQ(parseAtalk(testsupport::readBytes(entry.path().string()), &h), expected.at(name))
+            << name;
+        ++seen;
+    }
+    EXPECT_EQ(seen, expected.size());
+    // A sidecar is no netatalk header, and a Finder info slot longer than 32
+    // bytes is not netatalk's layout either.
+    Header h;
+    EXPECT_EQ(parseAtalk(testsupport::corpusBytes("peers/unar-hidden.ad"), &h),
+              Problem::NotNetatalkLayout);
+    Bytes wide = testsupport::corpusBytes("peers/netatalk2-empty.ad");
+    wide[74 + 11] = 36;  // Finder info length 36: up to the AFP file info at 689,
+    wide[122 + 11] = 0;  // over the directory id's slot, which is empty
+    EXPECT_EQ(parseAtalk(wide, &h), Problem::NotNetatalkLayout);
 }

@@ -13,6 +13,7 @@
 #include "platform/AppleDouble.h"
 #include "platform/MacMemory.h"
 #include "processing/FolderExpansion.h"
+#include "processing/ResultCodes.h"
 #include "settings/Settings.h"
 #include "shell/BatchInfo.h"
 #include "shell/BatchText.h"
@@ -200,7 +201,8 @@ TEST(BatchModeTest, FailuresGoToStderrWithTheirCodeAndTheRunGoesOn) {
     const auto err = lines(r.err);
     ASSERT_EQ(err.size(), 3u) << r.err;
     EXPECT_EQ(err[0], "brackwater: " + m.tree.path("top/bad") +
-                          ": ioErr (-36): I/O error, or a malformed AppleDouble sidecar");
+                          ": ioErr (-36): I/O error, or a malformed AppleDouble file (sidecar or "
+                          ".AppleDouble header)");
     EXPECT_EQ(err[1].rfind("brackwater: " + m.tree.path("top/fifo") + ": notAFileErr (-1302)", 0),
               0u);
     EXPECT_EQ(err[2].rfind("brackwater: " + m.tree.path("top/link") + ": notAFileErr (-1302)", 0),
@@ -364,6 +366,28 @@ TEST(BatchModeTest, SidecarsNamedBesideTheirFilesAreSkippedWithTheReason) {
 
 // A hard link outside the named folder shares the data fork: a flip or a
 // data-fork deletion would empty it, leaving its bytes only in this sidecar.
+// netatalk's headers are part of their files too: "find -type f" names them.
+TEST(BatchModeTest, FilesInsideNetatalksFolderNamedAsItemsAreSkipped) {
+    const Bytes header = corpusBytes("peers/netatalk2-fork.ad");
+    for (const char* op : {"flip", "delete-data", "delete-resource"}) {
+        SCOPED_TRACE(op);
+        TempTree tree;
+        tree.write("d/foo", "foo data");
+        const std::string fooHeader = tree.write("d/.AppleDouble/foo", header);
+        const std::string parent =
+            tree.write("d/.AppleDouble/.Parent", corpusBytes("peers/netatalk2-parent.ad"));
+        const std::string before = snapshot(tree.root());
+        Result r = run({"--operation", op, "--yes", fooHeader, parent});
+        EXPECT_EQ(r.status, kBatchSuccess) << r.err;
+        const auto err = lines(r.err);
+        ASSERT_EQ(err.size(), 2u) << r.err;
+        EXPECT_EQ(err[0].rfind("brackwater: " + fooHeader + ": skipped: ", 0), 0u) << err[0];
+        EXPECT_EQ(err[1].rfind("brackwater: " + parent + ": skipped: ", 0), 0u) << err[1];
+        EXPECT_EQ(lines(r.out).back(), "0 changed, 0 failed, 2 skipped");
+        EXPECT_EQ(snapshot(tree.root()), before);
+    }
+}
+
 TEST(BatchModeTest, FilesWithOtherNamesAreLeftAloneAndReported) {
     TempTree tree;
     const std::string backup = tree.write("outside/backup", "IMPORTANT\n");
@@ -530,6 +554,155 @@ TEST(BatchModeTest, AFileSystemMountedBelowIsSkippedAndDroppedItselfIsHandled) {
 
 // --info on sidecars as Samba, unar and macOS write them, and on malformed ones.
 
+// A folder holding every store a fork can be in: a sidecar, netatalk 2's
+// header (with a fork, and as afpd makes one without), either attribute, none;
+// and a fork in an attribute that cannot hold the flipped data fork.
+struct StoresTree {
+    TempTree tree;
+    Bytes atalk = corpusBytes("peers/netatalk2-fork.ad");
+    Bytes atalkEmpty = corpusBytes("peers/netatalk2-empty.ad");
+    Bytes parent = corpusBytes("peers/netatalk2-parent.ad");
+    StoresTree() {
+        tree.write("s/side", "side data");
+        tree.write("s/._side", forkSidecar(pattern(300, 3)));
+        tree.write("s/atalk", "atalk data");
+        tree.write("s/.AppleDouble/atalk", atalk);
+        tree.write("s/atalk-new", "new data");
+        tree.write("s/.AppleDouble/atalk-new", atalkEmpty);
+        tree.write("s/.AppleDouble/.Parent", parent);
+        tree.write("s/mac", "mac data");
+        setXattr(tree.path("s/mac"), "user.com.apple.ResourceFork", pattern(40, 5));
+        tree.write("s/stream", "stream data");
+        setXattr(tree.path("s/stream"), "user.DosStream.AFP_Resource:$DATA",
+                 concat(pattern(50, 6), Bytes{0}));
+        tree.write("s/plain", "plain data");
+        tree.write("s/too-big", pattern(70000, 8));
+        setXattr(tree.path("s/too-big"), "user.com.apple.ResourceFork", bytesOf("small"));
+    }
+    static Bytes concat(Bytes a, const Bytes& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
+    std::string path(const std::string& name) const { return tree.path("s/" + name); }
+    Bytes attr(const std::string& name, const char* attr) const {
+        Bytes v(70000);
+        const ssize_t n = ::lgetxattr(path(name).c_str(), attr, v.data(), v.size());
+        v.resize(n < 0 ? 0 : std::size_t(n));
+        return v;
+    }
+    // netatalk's header of `before` holding `fork` instead of its own.
+    static Bytes header(const Bytes& before, const Bytes& fork) {
+        Bytes b(before.begin(), before.begin() + 741);
+        appledouble::writeU32(b.data() + 34, std::uint32_t(fork.size()));
+        return concat(b, fork);
+    }
+};
+
+TEST(BatchModeTest, EveryStoreKeepsItsForkThroughFlipAndDeleteResource) {
+    StoresTree t;
+    Result flip = run({"--operation", "flip", "--yes", t.tree.path("s")});
+    EXPECT_EQ(flip.status, kBatchFailure);
+    EXPECT_EQ(lines(flip.out).back(), "6 changed, 1 failed, 0 skipped") << flip.out;
+    EXPECT_EQ(flip.err, "brackwater: " + t.path("too-big") +
+                            ": fsDataTooBigErr (-1310): the resource fork is too large for the "
+                            "extended attribute that holds it (the file system refuses that "
+                            "size); nothing was changed\n");
+    // Each fork where it was, the data fork written over its start.
+    auto over = [](Bytes old, const std::string& data) {
+        if (old.size() < data.size()) old.resize(data.size());
+        std::copy(data.begin(), data.end(), old.begin());
+        return old;
+    };
+    EXPECT_EQ(readBytes(t.path("._side")), forkSidecar(over(pattern(300, 3), "side data")));
+    const Bytes atalkFork(t.atalk.begin() + 741, t.atalk.end());
+    EXPECT_EQ(readBytes(t.path(".AppleDouble/atalk")),
+              StoresTree::header(t.atalk, over(atalkFork, "atalk data")));
+    EXPECT_EQ(readBytes(t.path(".AppleDouble/atalk-new")),
+              StoresTree::header(t.atalkEmpty, bytesOf("new data")));
+    EXPECT_EQ(t.attr("mac", "user.com.apple.ResourceFork"), over(pattern(40, 5), "mac data"));
+    EXPECT_EQ(t.attr("stream", "user.DosStream.AFP_Resource:$DATA"),
+              StoresTree::concat(over(pattern(50, 6), "stream data"), Bytes{0}));
+    // Only the file without a fork anywhere gets a sidecar.
+    EXPECT_EQ(readBytes(t.path("._plain")),
+              makeSidecar({{9, 50, 32, {}}, {2, 82, 10, bytesOf("plain data")}}));
+    EXPECT_EQ(readText(t.path("plain")), "");
+    for (const char* name : {"atalk", "atalk-new", "mac", "stream"}) {
+        EXPECT_EQ(readText(t.path(name)), "") << name;
+        EXPECT_FALSE(exists(t.path(std::string("._") + name))) << name;
+    }
+    // Nothing changed for the fork the attribute could not take.
+    EXPECT_EQ(readBytes(t.path("too-big")), pattern(70000, 8));
+    EXPECT_EQ(t.attr("too-big", "user.com.apple.ResourceFork"), bytesOf("small"));
+    EXPECT_FALSE(exists(t.path("._too-big")));
+    EXPECT_EQ(readBytes(t.path(".AppleDouble/.Parent")), t.parent);
+
+    Result del = run({"--operation", "delete-resource", "--yes", t.tree.path("s")});
+    EXPECT_EQ(del.status, kBatchSuccess) << del.err;
+    EXPECT_EQ(lines(del.out).back(), "7 changed, 0 failed, 0 skipped") << del.out;
+    EXPECT_EQ(readBytes(t.path("._side")), forkSidecar({}));  // keeps its Finder info
+    EXPECT_FALSE(exists(t.path("._plain")));                  // held nothing else
+    EXPECT_EQ(readBytes(t.path(".AppleDouble/atalk")), StoresTree::header(t.atalk, {}));
+    EXPECT_EQ(readBytes(t.path(".AppleDouble/atalk-new")), StoresTree::header(t.atalkEmpty, {}));
+    for (const char* name : {"mac", "too-big"})
+        EXPECT_TRUE(t.attr(name, "user.com.apple.ResourceFork").empty()) << name;
+    EXPECT_TRUE(t.attr("stream", "user.DosStream.AFP_Resource:$DATA").empty());
+    EXPECT_EQ(readBytes(t.path(".AppleDouble/.Parent")), t.parent);
+    // What --info says now: no fork anywhere, the headers still there.
+    Result info = run({"--info", "--json", t.path("atalk")});
+    EXPECT_NE(info.out.find("\"resource_fork\":0,\"resource_store\":\"none\""), std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("\"netatalk_header\":\"valid\""), std::string::npos) << info.out;
+}
+
+TEST(BatchInfoTest, NetatalkHeadersAreTheirOwnStoreAndMalformedOnesAreFindings) {
+    TempTree tree;
+    tree.write("a/sample", "data fork of the sample\n");
+    tree.write("a/.AppleDouble/sample", corpusBytes("peers/netatalk2-fork.ad"));
+    tree.write("a/.AppleDouble/.Parent", corpusBytes("peers/netatalk2-parent.ad"));
+    tree.write("a/bad", "bad");
+    tree.write("a/.AppleDouble/bad", corpusBytes("netatalk2-malformed/fork-length-short.ad"));
+    const std::string before = snapshot(tree.root());
+
+    Result r = run({"--info", "--json", tree.path("a")});
+    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
+    const auto json = lines(r.out);
+    ASSERT_EQ(json.size(), 2u) << r.out;  // .AppleDouble is part of the files, not one
+    const std::string ioErr =
+        "{\"code\":-36,\"message\":" + JsonString(DescribeResultCode(-36)) + "}";
+    EXPECT_EQ(json[0], "{\"path\":" + JsonString(tree.path("a/bad")) +
+                           ",\"data_fork\":3,\"resource_fork\":null,\"resource_store\":null,"
+                           "\"resource_attribute\":null,\"resource_error\":" +
+                           ioErr +
+                           ",\"type\":null,\"creator\":null,\"finder_info_error\":" + ioErr +
+                           ",\"writable\":true,\"sidecar\":\"none\",\"sidecar_problem\":null,"
+                           "\"netatalk_header\":\"malformed\",\"netatalk_problem\":"
+                           "\"resource fork length differs from the file's size\"}");
+    EXPECT_EQ(json[1], "{\"path\":" + JsonString(tree.path("a/sample")) +
+                           ",\"data_fork\":24,\"resource_fork\":700,\"resource_store\":"
+                           "\"netatalk\",\"resource_attribute\":null,\"type\":\"TEXT\","
+                           "\"creator\":\"ttxt\",\"writable\":true,\"sidecar\":\"none\","
+                           "\"sidecar_problem\":null,\"netatalk_header\":\"valid\","
+                           "\"netatalk_problem\":null}");
+    Result text = run({"--info", tree.path("a/sample")});
+    EXPECT_EQ(text.out, tree.path("a/sample") +
+                            "\n"
+                            "  data fork      24 bytes\n"
+                            "  resource fork  700 bytes, in netatalk's " +
+                            tree.path("a/.AppleDouble/sample") +
+                            "\n"
+                            "  type/creator   TEXT/ttxt\n"
+                            "  writable       yes\n"
+                            "  sidecar        none\n"
+                            "  netatalk       " +
+                            tree.path("a/.AppleDouble/sample") + ", valid\n");
+    // A flip of the malformed one fails and writes nothing.
+    Result flip = run({"--operation", "flip", "--yes", tree.path("a/bad")});
+    EXPECT_EQ(flip.status, kBatchFailure);
+    EXPECT_EQ(flip.err,
+              "brackwater: " + tree.path("a/bad") + ": " + DescribeResultCode(-36) + "\n");
+    EXPECT_EQ(snapshot(tree.root()), before);
+}
+
 TEST(BatchInfoTest, SambaUnarAndMacOSSidecars) {
     TempTree tree;
     tree.write("samba/sample", "data fork of the sample\n");
@@ -643,7 +816,8 @@ TEST(BatchTextTest, PathsStayOnOneLineAndJsonIsValidUtf8) {
     EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\xc3\xad\xc2\xa0\xc2\x80\"");  // a surrogate
     EXPECT_EQ(FourCharText(0x54455854), "TEXT");
     EXPECT_EQ(FourCharText(0x00000001), "0x00000001");
-    EXPECT_EQ(DescribeResultCode(-36),
-              "ioErr (-36): I/O error, or a malformed AppleDouble sidecar");
+    EXPECT_EQ(
+        DescribeResultCode(-36),
+        "ioErr (-36): I/O error, or a malformed AppleDouble file (sidecar or .AppleDouble header)");
     EXPECT_EQ(DescribeResultCode(-12345), "result code -12345");
 }

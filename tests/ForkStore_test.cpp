@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -35,6 +36,13 @@ constexpr char kMacFinderInfo[] = "user.com.apple.FinderInfo";
 constexpr char kMetadata[] = "user.org.netatalk.Metadata";
 constexpr char kSamba[] = "peers/samba-fruit.ad", kUnar[] = "peers/unar-hidden.ad",
                kMac[] = "peers/macos-4096.ad", kSambaMeta[] = "peers/samba-fruit.meta";
+// netatalk 2's ".AppleDouble/name" files: with a 700-byte fork, as afpd
+// creates one (empty fork), a folder's ".Parent", and one whose slots and
+// filler hold older bytes (100-byte fork).
+constexpr char kAtalkFork[] = "peers/netatalk2-fork.ad", kAtalkEmpty[] = "peers/netatalk2-empty.ad",
+               kAtalkParent[] = "peers/netatalk2-parent.ad",
+               kAtalkStale[] = "peers/netatalk2-stale.ad";
+constexpr std::size_t kAtalkHeader = 741, kAtalkLengthField = 34;
 const Bytes kTextFinderInfo = finderInfo("TEXT", "ttxt");
 const Bytes kAppl = finderInfo("APPL", "CARO");
 const UInt8 kZero[32] = {};
@@ -80,6 +88,13 @@ public:
         tree->write(name, data);
     }
     void sidecar(const std::string& name, const Bytes& bytes) { tree->write("._" + name, bytes); }
+    // netatalk 2's header file of `name`.
+    void netatalk(const std::string& name, const Bytes& bytes) {
+        tree->write(".AppleDouble/" + name, bytes);
+    }
+    Bytes netatalkBytes(const std::string& name) const {
+        return readBytes(path(".AppleDouble/" + name));
+    }
     Bytes sidecarBytes(const std::string& name) const { return readBytes(path("._" + name)); }
     bool hasSidecar(const std::string& name) const { return exists(path("._" + name)); }
     void setAttr(const std::string& name, const char* attr, const Bytes& value) {
@@ -275,15 +290,91 @@ TEST_F(ForkStore, AShorterWriteKeepsTheTailAndLargeSidecarsAreCopiedWhole) {
     EXPECT_TRUE(sidecarBytes("f") == expected);
 }
 
-TEST_F(ForkStore, AForkInAnAttributeMovesIntoASidecar) {
+TEST_F(ForkStore, AForkInAnAttributeStaysThereWithSambasTrailingByte) {
+    // Samba with "fruit:resource = stream" serves only the stream attribute,
+    // and macOS's copy only the Mac one: a sidecar would hide the new fork.
+    const auto& p = appledouble::placeholderFork();
+    const Bytes blank(p.begin(), p.end());
     for (const char* a : {kMacFork, kSambaFork}) {
         SCOPED_TRACE(a);
+        const Bytes nul = a == kSambaFork ? Bytes{0} : Bytes{};
         fresh();
-        setAttr("f", a, a == kSambaFork ? bytesOf("attrfork\0"s) : bytesOf("attrfork"));
+        setAttr("f", a, concat(bytesOf("attrfork"), nul));
         ASSERT_EQ(writeFork("f", 1, bytesOf("XY")), noErr);
-        EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("aXYrfork")));
+        EXPECT_EQ(attr("f", a), concat(bytesOf("aXYrfork"), nul));
+        ASSERT_EQ(writeFork("f", 10, bytesOf("Z")), noErr);  // past the end: zeros between
+        EXPECT_EQ(attr("f", a), concat(bytesOf("aXYrfork\0\0Z"s), nul));
+        EXPECT_FALSE(hasSidecar("f"));
+        // An empty fork kept there (Samba's stream of its NUL byte alone, or
+        // macOS's placeholder) still says where the fork goes.
+        fresh();
+        setAttr("f", a, a == kSambaFork ? nul : blank);
+        ASSERT_EQ(writeFork("f", 0, bytesOf("new")), noErr);
+        EXPECT_EQ(attr("f", a), concat(bytesOf("new"), nul));
+        EXPECT_FALSE(hasSidecar("f"));
+        ASSERT_EQ(deleteResourceFork(dirfd, "f"), noErr);
         EXPECT_FALSE(hasAttr("f", a));
+        EXPECT_FALSE(hasSidecar("f"));
     }
+    // The fork goes where it is, though a sidecar with an empty one comes
+    // first; with no fork anywhere, the first store there is takes it.
+    fresh();
+    const Bytes finderOnly = plainSidecar({}, kTextFinderInfo);
+    sidecar("f", finderOnly);
+    setAttr("f", kSambaFork, bytesOf("stream\0"s));
+    ASSERT_EQ(writeFork("f", 0, bytesOf("S")), noErr);
+    EXPECT_EQ(attr("f", kSambaFork), bytesOf("Stream\0"s));
+    EXPECT_EQ(sidecarBytes("f"), finderOnly);
+    setAttr("f", kSambaFork, Bytes{0});
+    ASSERT_EQ(writeFork("f", 0, bytesOf("side")), noErr);
+    EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("side"), kTextFinderInfo));
+    EXPECT_EQ(attr("f", kSambaFork), Bytes{0});
+}
+
+namespace {
+// The size of an attribute value the file system under `root` refuses though
+// Linux would take it (ext4 keeps one file's attributes in about 4 KiB), or 0
+// when it takes every value up to 64 KiB (tmpfs, xfs).
+std::size_t sizeRefusedBelow64KiB(const std::string& root) {
+    const std::string probe = root + "/probe";
+    int fd = ::open(probe.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    std::size_t refused = 0;
+    for (std::size_t size : {8000u, 20000u, 65536u}) {
+        const Bytes value(size, 'p');
+        if (::fsetxattr(fd, "user.probe", value.data(), value.size(), 0) != 0) {
+            refused = size;
+            break;
+        }
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return refused;
+}
+}  // namespace
+
+TEST_F(ForkStore, AForkTooLargeForItsAttributeIsRefusedAndNothingChanges) {
+    file("mac");
+    setAttr("mac", kMacFork, bytesOf("small fork"));
+    setAttr("mac", kMacFinderInfo, kTextFinderInfo);
+    file("samba");
+    setAttr("samba", kSambaFork, bytesOf("small fork\0"s));
+    const std::string before = snap();
+    // No attribute anywhere holds more than 64 KiB: Samba's stream keeps its
+    // NUL byte besides, so 65536 bytes of fork are one too many there.
+    EXPECT_EQ(writeFork("mac", 0, Bytes(65537, 'm')), fsDataTooBigErr);
+    EXPECT_EQ(writeFork("mac", 65530, Bytes(7, 'm')), fsDataTooBigErr);
+    EXPECT_EQ(writeFork("samba", 0, Bytes(65536, 's')), fsDataTooBigErr);
+    EXPECT_EQ(snap(), before);
+    const std::size_t refused = sizeRefusedBelow64KiB(tree->root());
+    if (refused == 0) {
+        std::printf("this file system takes attributes up to 64 KiB: only that limit was met\n");
+        return;
+    }
+    // What this file system refuses (ENOSPC from ext4) is refused the same way.
+    EXPECT_EQ(writeFork("mac", 0, Bytes(refused, 'm')), fsDataTooBigErr);
+    EXPECT_EQ(writeFork("samba", 0, Bytes(refused, 's')), fsDataTooBigErr);
+    EXPECT_EQ(snap(), before);
+    EXPECT_EQ(fork("mac"), bytesOf("small fork"));
 }
 
 TEST_F(ForkStore, WritingOrDeletingAPeersForkKeepsEveryOtherByte) {
@@ -453,10 +544,16 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
 TEST_F(ForkStore, DeletingTheForkEmptiesEveryStore) {
     file("f");
     sidecar("f", plainSidecar(bytesOf("side")));
+    const Bytes header = corpusBytes(kAtalkFork);
+    netatalk("f", header);
     setAttr("f", kMacFork, bytesOf("mac"));
     setAttr("f", kSambaFork, bytesOf("samba\0"s));
     ASSERT_EQ(deleteResourceFork(dirfd, "f"), noErr);
     EXPECT_FALSE(hasSidecar("f"));  // it held nothing else
+    // netatalk's header stays, with an empty fork and every other byte.
+    Bytes emptied = slice(header, 0, kAtalkHeader);
+    appledouble::writeU32(emptied.data() + kAtalkLengthField, 0);
+    EXPECT_EQ(netatalkBytes("f"), emptied);
     EXPECT_FALSE(hasAttr("f", kMacFork));
     EXPECT_FALSE(hasAttr("f", kSambaFork));
     EXPECT_EQ(readText(path("f")), "data fork");
@@ -639,10 +736,191 @@ TEST_F(ForkStore, AFileTheUserMayNotWriteStaysAsItWas) {
     EXPECT_EQ(snap(), before);
 }
 
+// ---- netatalk 2's ".AppleDouble/name" ----
+
+TEST_F(ForkStore, NetatalksHeaderComesAfterTheSidecarAndBeforeTheAttributes) {
+    file("f");
+    setAttr("f", kMacFork, bytesOf("mac"));
+    setAttr("f", kMacFinderInfo, finderInfo("MACA", "ttxt"));
+    netatalk("f", corpusBytes(kAtalkFork));
+    RsrcStore store;
+    EXPECT_EQ(std::tuple(fork("f", &store), store),
+              std::tuple(corpusBytes("peers/netatalk2-fork.rsrc"), RsrcStore::NetatalkFolder));
+    EXPECT_EQ(finderType("f"), "TEXTttxt");
+    EXPECT_EQ(created("f"), 1262304000 - 86400);
+    sidecar("f", plainSidecar(bytesOf("side"), finderInfo("SIDE", "ttxt")));
+    EXPECT_EQ(std::tuple(fork("f", &store), store),
+              std::tuple(bytesOf("side"), RsrcStore::Sidecar));
+    EXPECT_EQ(finderType("f"), "SIDEttxt");
+    // A sidecar with an empty fork and no Finder info hides nothing.
+    sidecar("f", plainSidecar({}));
+    fork("f", &store);
+    EXPECT_EQ(store, RsrcStore::NetatalkFolder);
+    EXPECT_EQ(finderType("f"), "TEXTttxt");
+    // A header as afpd makes one for a file it has only looked at: the
+    // attributes show through.
+    netatalk("f", corpusBytes(kAtalkEmpty));
+    EXPECT_EQ(std::tuple(fork("f", &store), store),
+              std::tuple(bytesOf("mac"), RsrcStore::MacXattr));
+    EXPECT_EQ(finderType("f"), "MACAttxt");
+    EXPECT_EQ(created("f"), 1262304000);
+}
+
+TEST_F(ForkStore, NetatalksHeaderTakesTheForkAndKeepsEveryOtherByte) {
+    const Bytes data = pattern(300, 21), longer = pattern(2000, 22);
+    struct Op {
+        const char* what;
+        std::function<OSErr(ForkStore*)> run;
+        std::function<Bytes(const Bytes&)> fork;  // the new fork from the old
+    } ops[] = {
+        {"write at the start", [&](ForkStore* t) { return t->writeFork("f", 0, data); },
+         [&](Bytes old) {
+             if (old.size() < data.size()) old.resize(data.size());
+             std::copy(data.begin(), data.end(), old.begin());
+             return old;
+         }},
+        {"write past the end", [&](ForkStore* t) { return t->writeFork("f", 1000, longer); },
+         [&](Bytes old) {
+             old.resize(3000);
+             std::copy(longer.begin(), longer.end(), old.begin() + 1000);
+             return old;
+         }},
+        {"delete", [](ForkStore* t) { return deleteResourceFork(t->dirfd, "f"); },
+         [](const Bytes&) { return Bytes(); }},
+    };
+    for (const char* sample : {kAtalkFork, kAtalkEmpty, kAtalkStale}) {
+        for (const Op& op : ops) {
+            SCOPED_TRACE(std::string(sample) + ", " + op.what);
+            fresh();
+            const Bytes before = corpusBytes(sample), parent = corpusBytes(kAtalkParent);
+            netatalk("f", before);
+            netatalk(".Parent", parent);
+            ASSERT_EQ(::chmod(path(".AppleDouble/f").c_str(), 0640), 0);
+            ASSERT_EQ(::chmod(path(".AppleDouble").c_str(), 0751), 0);
+            const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, path(".AppleDouble/.Parent").c_str(), old, 0), 0);
+            struct stat parentBefore;
+            ASSERT_EQ(::stat(path(".AppleDouble/.Parent").c_str(), &parentBefore), 0);
+
+            ASSERT_EQ(op.run(this), noErr);
+            const Bytes newFork = op.fork(slice(before, kAtalkHeader, before.size()));
+            Bytes expected = concat(slice(before, 0, kAtalkHeader), newFork);
+            appledouble::writeU32(expected.data() + kAtalkLengthField,
+                                  std::uint32_t(newFork.size()));
+            EXPECT_EQ(netatalkBytes("f"), expected);
+            EXPECT_EQ(fork("f"), newFork);
+            // No sidecar, no attribute: netatalk serves the fork from its header.
+            EXPECT_FALSE(hasSidecar("f"));
+            EXPECT_FALSE(hasAttr("f", kMacFork));
+            EXPECT_EQ(readText(path("f")), "data fork");
+            struct stat st;
+            ASSERT_EQ(::stat(path(".AppleDouble/f").c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0640u);
+            ASSERT_EQ(::stat(path(".AppleDouble").c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0751u);
+            // The folder's own header is never touched.
+            EXPECT_EQ(netatalkBytes(".Parent"), parent);
+            ASSERT_EQ(::stat(path(".AppleDouble/.Parent").c_str(), &st), 0);
+            EXPECT_EQ(std::tuple(st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
+                      std::tuple(parentBefore.st_ino, parentBefore.st_mtim.tv_sec,
+                                 parentBefore.st_mtim.tv_nsec));
+            EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(ForkStore, FinderInfoAndCreationDateAreChangedInsideNetatalksHeader) {
+    file("f");
+    const Bytes before = corpusBytes(kAtalkFork);
+    netatalk("f", before);
+    ASSERT_EQ(setFinderInfo(dirfd, "f", kAppl.data()), noErr);
+    ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
+    Bytes expected = before;
+    std::copy(kAppl.begin(), kAppl.end(), expected.begin() + 653);   // the Finder info slot
+    appledouble::writeU32(expected.data() + 637, date(1234567890));  // the dates slot
+    EXPECT_EQ(netatalkBytes("f"), expected);
+    EXPECT_EQ(finderType("f"), "APPLCARO");
+    EXPECT_EQ(created("f"), 1234567890);
+    // Cleared, the header stays: it holds netatalk's ids and the fork.
+    ASSERT_EQ(setFinderInfo(dirfd, "f", kZero), noErr);
+    std::fill_n(expected.begin() + 653, 32, 0);
+    EXPECT_EQ(netatalkBytes("f"), expected);
+    EXPECT_FALSE(hasSidecar("f"));
+    EXPECT_FALSE(hasAttr("f", kMetadata));
+    // Written into the metadata attribute, the header's copy follows it.
+    file("g");
+    netatalk("g", before);
+    const Bytes meta = corpusBytes(kSambaMeta);
+    setAttr("g", kMetadata, meta);
+    ASSERT_EQ(setFinderInfo(dirfd, "g", kAppl.data()), noErr);
+    Bytes metaAfter = meta;
+    std::copy(kAppl.begin(), kAppl.end(), metaAfter.begin() + 122);
+    EXPECT_EQ(attr("g", kMetadata), metaAfter);
+    expected = before;
+    std::copy(kAppl.begin(), kAppl.end(), expected.begin() + 653);
+    EXPECT_EQ(netatalkBytes("g"), expected);
+}
+
+TEST_F(ForkStore, EveryMalformedNetatalkHeaderIsRefusedAndLeftByteForByte) {
+    std::size_t files = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(corpusPath("netatalk2-malformed"))) {
+        SCOPED_TRACE(entry.path().filename());
+        fresh();
+        netatalk("f", readBytes(entry.path().string()));
+        setAttr("f", kMacFork, bytesOf("attribute fork"));
+        setAttr("f", kMacFinderInfo, kTextFinderInfo);
+        const std::string before = snap();
+        tryEverything(dirfd, "f", ioErr);
+        EXPECT_EQ(snap(), before);
+        ++files;
+    }
+    EXPECT_GE(files, 12u);
+    // Behind a sidecar that holds the fork it is not needed to read it, but
+    // deleting the fork needs every store and changes nothing.
+    fresh();
+    netatalk("f", readBytes(corpusPath("netatalk2-malformed/fork-length-short.ad")));
+    sidecar("f", plainSidecar(bytesOf("side"), kTextFinderInfo));
+    const std::string before = snap();
+    EXPECT_EQ(fork("f"), bytesOf("side"));
+    EXPECT_EQ(deleteResourceFork(dirfd, "f"), ioErr);
+    EXPECT_EQ(snap(), before);
+}
+
+TEST_F(ForkStore, NetatalksFolderAndHeadersAreNeverReachedThroughALink) {
+    TempTree outside;
+    outside.write("header", corpusBytes(kAtalkFork));
+    outside.write("folder/g", corpusBytes(kAtalkFork));
+    for (const char* n : {"f", "p"}) file(n);
+    tree->mkdir(".AppleDouble");
+    ASSERT_EQ(::symlink(outside.path("header").c_str(), path(".AppleDouble/f").c_str()), 0);
+    ASSERT_EQ(::mkfifo(path(".AppleDouble/p").c_str(), 0644), 0);
+    const std::string outsideBefore = snapshot(outside.root());
+    for (const char* name : {"f", "p"}) tryEverything(dirfd, name, notAFileErr);
+    // A ".AppleDouble" that is a link is no netatalk folder: the fork of g
+    // goes into a new sidecar, and the link's target keeps its bytes.
+    fresh();
+    file("g");
+    ASSERT_EQ(::symlink(outside.path("folder").c_str(), path(".AppleDouble").c_str()), 0);
+    RsrcStore store;
+    EXPECT_TRUE(fork("g", &store).empty());
+    ASSERT_EQ(writeFork("g", 0, bytesOf("new")), noErr);
+    EXPECT_EQ(sidecarBytes("g"), plainSidecar(bytesOf("new")));
+    EXPECT_EQ(snapshot(outside.root()), outsideBefore);
+    // A file named like netatalk's own files never takes its fork from them.
+    file(".Parent");
+    ::unlink(path(".AppleDouble").c_str());
+    netatalk(".Parent", corpusBytes(kAtalkFork));
+    EXPECT_TRUE(fork(".Parent", &store).empty());
+    ASSERT_EQ(writeFork(".Parent", 0, bytesOf("mine")), noErr);
+    EXPECT_EQ(sidecarBytes(".Parent"), plainSidecar(bytesOf("mine")));
+    EXPECT_EQ(netatalkBytes(".Parent"), corpusBytes(kAtalkFork));
+}
+
 // ---- Crash safety: every failing system call leaves the old bytes or finishes ----
 
 namespace {
-enum class Op { Write, FinderInfo, Date };
+enum class Op { Write, Delete, FinderInfo, Date };
 struct Scenario {
     const char* what;
     Bytes sidecar;  // none when empty
@@ -650,6 +928,7 @@ struct Scenario {
     Op op;
     std::uint64_t at = 0;  // where a write starts
     bool dated = false;    // a creation date set first
+    Bytes netatalk{};      // ".AppleDouble/f", with a ".Parent" beside it; none when empty
 };
 }  // namespace
 
@@ -664,6 +943,10 @@ protected:
         const struct timespec times[2] = {{2000000000, 0}, {1400000000, 0}};
         ASSERT_EQ(::utimensat(dirfd, "f", times, 0), 0);
         if (!s.sidecar.empty()) sidecar("f", s.sidecar);
+        if (!s.netatalk.empty()) {
+            netatalk("f", s.netatalk);
+            netatalk(".Parent", corpusBytes(kAtalkParent));
+        }
         for (const auto& [a, v] : s.attrs) setAttr("f", a, v);
         if (s.dated) {
             ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
@@ -674,6 +957,8 @@ protected:
         switch (s.op) {
             case Op::Write:
                 return writeResourceFork(dirfd, "f", s.at, data.size(), data.data());
+            case Op::Delete:
+                return deleteResourceFork(dirfd, "f");
             case Op::FinderInfo:
                 return setFinderInfo(dirfd, "f", kAppl.data());
             case Op::Date:
@@ -694,6 +979,7 @@ protected:
             auto fault = std::make_unique<InjectedFault>(std::set<sysio::Call>{}, err, n);
             const OSErr result = run(s);
             const bool hit = fault->hit();
+            const sysio::Call failed = fault->failedCall();
             fault.reset();
             const std::string after = snap();
             if (!hit) {
@@ -706,7 +992,12 @@ protected:
             if (result == noErr) {
                 EXPECT_EQ(after, done) << "call " << n << " failed, yet";
             } else {
-                EXPECT_EQ(result, errnoToOSErr(err)) << "call " << n;
+                // An attribute refusing a fork for want of room while the
+                // disk has room: the fork does not fit it.
+                const bool tooBig =
+                    s.op == Op::Write && err == ENOSPC && failed == sysio::Call::SetXattr;
+                EXPECT_EQ(result, tooBig ? OSErr(fsDataTooBigErr) : errnoToOSErr(err))
+                    << "call " << n;
                 EXPECT_EQ(after, before) << "call " << n;
             }
             ASSERT_LT(n, 200);
@@ -715,9 +1006,10 @@ protected:
 };
 
 TEST_F(ForkStoreFaults, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
-    // Flips and deletions over sidecars of every shape fail call by call in
-    // FaultInjection_test; here the store's other changes, each all or nothing.
-    const Bytes mac = corpusBytes(kMac), unar = corpusBytes(kUnar);
+    // Flips and deletions over files of every shape fail call by call in
+    // FaultInjection_test; here the store's other changes, and each store's
+    // own fork writes, each all or nothing.
+    const Bytes mac = corpusBytes(kMac), unar = corpusBytes(kUnar), atalk = corpusBytes(kAtalkFork);
     const Bytes forkFirst = makeSidecar(
         {{2, 62, 3, bytesOf("abc")}, {4, 65, 4, bytesOf("note")}, {9, 69, 32, kTextFinderInfo}});
     const Bytes forkOnly = makeSidecar({{2, 38, 5, bytesOf("fork!")}});
@@ -734,12 +1026,43 @@ TEST_F(ForkStoreFaults, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
         {"Finder info in metadata and its copies", unar, {macFi}, Op::FinderInfo, 0, true},
         {"creation date in place", withDates, {}, Op::Date},
         {"creation date into a new metadata attribute", unar, {}, Op::Date},
+        // Forks kept where they are: in either attribute, and in netatalk's
+        // header (rebuilt beside it in ".AppleDouble", like a sidecar).
+        {"fork in the Mac attribute", {}, {{kMacFork, pattern(500, 3)}}, Op::Write, 100},
+        {"fork in Samba's stream", {}, {{kSambaFork, concat(pattern(500, 4), {0})}}, Op::Write},
+        {"fork into netatalk's header", {}, {}, Op::Write, 0, false, atalk},
+        {"fork deleted in netatalk's header", {}, {}, Op::Delete, 0, false, atalk},
+        {"Finder info in netatalk's header", {}, {}, Op::FinderInfo, 0, false, atalk},
+        {"creation date in netatalk's header", {}, {}, Op::Date, 0, false, atalk},
     };
     for (int err : {ENOSPC, EIO})
         for (const Scenario& s : scenarios) check(s, err);
 }
 
 // ---- Companions: hidden sidecars (listed through the File Manager's tests) and renames ----
+
+TEST_F(ForkStore, RenamingMovesNetatalksHeaderButNeverOverAnotherFile) {
+    file("new");
+    file("._old", "sidecar of old");
+    netatalk("old", corpusBytes(kAtalkFork));
+    netatalk(".Parent", corpusBytes(kAtalkParent));
+    ASSERT_EQ(renameCompanion(dirfd, "old", "new"), noErr);
+    EXPECT_EQ(netatalkBytes("new"), corpusBytes(kAtalkFork));
+    EXPECT_EQ(readText(path("._new")), "sidecar of old");
+    EXPECT_FALSE(exists(path(".AppleDouble/old")));
+    EXPECT_FALSE(exists(path("._old")));
+    // A header in the way: nothing moves, the sidecar's rename is undone.
+    file("._a", "a");
+    netatalk("a", corpusBytes(kAtalkFork));
+    netatalk("b", corpusBytes(kAtalkEmpty));
+    const std::string before = snap();
+    EXPECT_EQ(renameCompanion(dirfd, "a", "b"), dupFNErr);
+    EXPECT_EQ(snap(), before);
+    // netatalk's own files stay where they are.
+    EXPECT_EQ(renameCompanion(dirfd, "new", ".Parent"), dupFNErr);
+    EXPECT_EQ(netatalkBytes(".Parent"), corpusBytes(kAtalkParent));
+    EXPECT_TRUE(exists(path("._new")));
+}
 
 TEST_F(ForkStore, RenamingMovesTheSidecarButNeverOverAnotherFile) {
     file("new");

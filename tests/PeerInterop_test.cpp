@@ -1,38 +1,30 @@
-// Real peers read the sidecars the fork store writes: unar's lsar decodes
-// them, and Samba's fruit module serves their fork and Finder info over SMB.
-// Each test runs only where the peer is installed (CI does not need them).
+// Real peers read the forks the fork store writes: unar's lsar decodes its
+// sidecars, and Samba's fruit module serves their fork and Finder info over
+// SMB, and, with "fruit:resource = stream", the fork Brackwater left in Samba's
+// stream attribute. Each test runs only where the peer is installed (CI
+// installs Samba; scripts/install-deps.sh).
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <random>
-#include <thread>
 
 #include "platform/ForkStore.h"
+#include "processing/ForkOperations.h"
+#include "testkit/Refs.h"
+#include "testkit/SambaServer.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
 using testsupport::Bytes;
+using testsupport::CSambaServer;
+using testsupport::installed;
 
 namespace {
 
-bool installed(const char* program) {
-    return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    ::pclose(p);
-    return out;
+    return testsupport::runCommand(command);
 }
 
 // Writes `fork` and Finder info TEXT/ttxt for `name` through the store.
@@ -65,7 +57,7 @@ TEST(PeerInterop, LsarDecodesOurSidecars) {
 }
 
 TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
-    if (!installed("smbd") || !installed("smbclient")) GTEST_SKIP() << "samba is not installed";
+    if (!CSambaServer::available()) GTEST_SKIP() << "samba is not installed";
     testsupport::TempTree tree;
     const std::string share = tree.mkdir("share");
     tree.write("share/f", "data fork");
@@ -89,46 +81,14 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
     Bytes expectedG = testsupport::pattern(900, 9);
     std::copy(forkG.begin(), forkG.end(), expectedG.begin());
 
-    const int port = 40000 + int(std::random_device{}() % 20000);
-    const std::string conf = tree.root() + "/smb.conf";
-    std::ofstream out(conf);
-    out << "[global]\n  server role = standalone server\n  map to guest = Bad User\n"
-        << "  smb ports = " << port << "\n  interfaces = 127.0.0.1\n  bind interfaces only = yes\n"
-        << "  log file = " << tree.root() << "/smbd.log\n"
-        << "  load printers = no\n  disable spoolss = yes\n";
-    for (const char* d : {"pid directory", "lock directory", "state directory", "cache directory",
-                          "private dir", "ncalrpc dir"})
-        out << "  " << d << " = " << tree.mkdir(std::string(d).substr(0, std::string(d).find(' ')))
-            << "\n";
-    out << "[share]\n  path = " << share << "\n  read only = no\n  guest ok = yes\n"
-        << "  force user = root\n  vfs objects = catia fruit streams_xattr\n";
-    out.close();
-    pid_t smbd = ::fork();
-    ASSERT_GE(smbd, 0);
-    if (smbd == 0) {
-        ::setsid();
-        int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        ::execlp("smbd", "smbd", "--foreground", "--no-process-group",
-                 ("--configfile=" + conf).c_str(), (char*)nullptr);
-        _exit(127);
-    }
-    const std::string client = "smbclient -N -p " + std::to_string(port) + " //127.0.0.1/share -c ";
-    bool up = false;
-    for (int i = 0; i < 100 && !up; ++i) {
-        up = run(client + "ls").find("blocks available") != std::string::npos;
-        if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
     std::string log;
-    if (up) {
-        log = run(client + "'get f:AFP_Resource " + tree.path("f.rsrc") + "; get f:AFP_AfpInfo " +
-                  tree.path("f.afp") + "; get g:AFP_Resource " + tree.path("g.rsrc") +
-                  "; allinfo h; allinfo f'");
+    {
+        CSambaServer smbd(tree.root(), share, "  vfs objects = catia fruit streams_xattr\n");
+        ASSERT_TRUE(smbd.up()) << "smbd did not start";
+        log = smbd.client("get f:AFP_Resource " + tree.path("f.rsrc") + "; get f:AFP_AfpInfo " +
+                          tree.path("f.afp") + "; get g:AFP_Resource " + tree.path("g.rsrc") +
+                          "; allinfo h; allinfo f");
     }
-    ::kill(-smbd, SIGTERM);
-    ::waitpid(smbd, nullptr, 0);
-    ASSERT_TRUE(up) << "smbd did not start";
     EXPECT_EQ(testsupport::readBytes(tree.path("f.rsrc")), forkF) << log;
     EXPECT_EQ(testsupport::readBytes(tree.path("g.rsrc")), expectedG) << log;
     const Bytes afp = testsupport::readBytes(tree.path("f.afp"));
@@ -156,4 +116,67 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
     }
     EXPECT_EQ(attribute(share + "/h", "user.org.netatalk.Metadata"), metaH) << log;
     ::close(dirfd);
+}
+
+TEST(PeerInterop, SambaWithStreamForksServesWhatBrackwaterLeftInItsAttribute) {
+    // fruit:resource = stream keeps the resource fork in the stream attribute
+    // and never looks at "._name": a fork moved there would vanish for Samba.
+    if (!CSambaServer::available()) GTEST_SKIP() << "samba is not installed";
+    testsupport::TempTree tree;
+    const std::string share = tree.mkdir("share");
+    tree.write("share/f", "data fork of f");
+    tree.write("share/g", "data fork of g");
+    const Bytes bigData = testsupport::pattern(70000, 3);  // more than any attribute takes
+    tree.write("share/big", bigData);
+    const Bytes forkF = testsupport::pattern(700, 4), forkG = testsupport::pattern(300, 5),
+                forkBig = testsupport::pattern(100, 6);
+    tree.write("f.rsrc", forkF);
+    tree.write("g.rsrc", forkG);
+    tree.write("big.rsrc", forkBig);
+    constexpr char kStream[] = "user.DosStream.AFP_Resource:$DATA";
+
+    CSambaServer smbd(tree.root(), share,
+                      "  vfs objects = catia fruit streams_xattr\n"
+                      "  fruit:resource = stream\n  fruit:metadata = netatalk\n");
+    ASSERT_TRUE(smbd.up()) << "smbd did not start";
+    std::string log =
+        smbd.client("put " + tree.path("f.rsrc") + " f:AFP_Resource; put " + tree.path("g.rsrc") +
+                    " g:AFP_Resource; put " + tree.path("big.rsrc") + " big:AFP_Resource");
+    // Samba keeps each fork in its stream attribute, one NUL byte longer.
+    for (const auto& [name, fork] : {std::pair{"f", forkF}, {"g", forkG}, {"big", forkBig}}) {
+        Bytes stream = fork;
+        stream.push_back(0);
+        ASSERT_EQ(attribute(share + "/" + name, kStream), stream) << name << log;
+    }
+
+    // Brackwater flips f, deletes g's fork, and cannot flip big.
+    const FSRef f = testsupport::refOf(share + "/f"), g = testsupport::refOf(share + "/g"),
+                big = testsupport::refOf(share + "/big");
+    EXPECT_EQ(ProcessFSRef(&f, kFlipDeleteDataFork), noErr);
+    EXPECT_EQ(ProcessFSRef(&g, kDeleteResourceFork), noErr);
+    const std::string before = testsupport::snapshot(share);
+    EXPECT_EQ(ProcessFSRef(&big, kFlipDeleteDataFork), fsDataTooBigErr);
+    EXPECT_EQ(testsupport::snapshot(share), before);
+    Bytes flipped = forkF;
+    const std::string dataF = "data fork of f";
+    std::copy(dataF.begin(), dataF.end(), flipped.begin());
+    Bytes stream = flipped;
+    stream.push_back(0);
+    EXPECT_EQ(attribute(share + "/f", kStream), stream);
+
+    // What Samba serves now.
+    log =
+        smbd.client("get f:AFP_Resource " + tree.path("f.out") + "; get f " + tree.path("f.data") +
+                    "; get g:AFP_Resource " + tree.path("g.out") + "; get big:AFP_Resource " +
+                    tree.path("big.out") + "; get big " + tree.path("big.data"));
+    EXPECT_EQ(testsupport::readBytes(tree.path("f.out")), flipped) << log;
+    EXPECT_TRUE(testsupport::exists(tree.path("f.data")) &&
+                testsupport::readBytes(tree.path("f.data")).empty())
+        << log;
+    EXPECT_TRUE(testsupport::readBytes(tree.path("g.out")).empty()) << log;
+    EXPECT_NE(log.find("NT_STATUS_OBJECT_NAME_NOT_FOUND"), std::string::npos) << log;
+    EXPECT_EQ(testsupport::readBytes(tree.path("big.out")), forkBig) << log;
+    EXPECT_EQ(testsupport::readBytes(tree.path("big.data")), bigData) << log;
+    for (const char* name : {"f", "g", "big"})
+        EXPECT_FALSE(testsupport::exists(share + "/._" + name)) << name;
 }

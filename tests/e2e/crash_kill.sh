@@ -1,9 +1,10 @@
 #!/bin/bash
 # Kills the batch mode with SIGKILL at random moments while it flips a tree of
 # a few thousand files in every fork shape (no fork, sidecars of each peer,
-# forks in attributes, "ATTR" blocks, Finder info only). After each kill every
-# file's bytes are whole in its data fork or whole in its resource fork and
-# every sidecar parses. A kill that leaves temporary sidecars is followed by
+# forks in either attribute, netatalk 2's .AppleDouble headers, "ATTR" blocks,
+# Finder info only). After each kill every file's bytes are whole in its data
+# fork or whole in its resource fork, in the store it was in, and every sidecar
+# and netatalk header parses, each folder's .AppleDouble/.Parent untouched. A kill that leaves temporary sidecars is followed by
 # --info and --dry-run runs, which must leave them all; every five kills, and
 # at the end, a rerun must finish the work and, writing into their folders,
 # remove them. A fresh tree follows each rerun.

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the libFuzzer targets with clang and runs each for SECONDS (default
-# 60), seeded with the sidecars of tests/corpus. New inputs go to a scratch
-# corpus under the build folder, never into the repository.
+# 60), seeded with the sidecars and netatalk headers of tests/corpus. New
+# inputs go to a scratch corpus under the build folder, never into the
+# repository.
 #   tests/fuzz/run.sh [seconds] [build-dir]
 set -euo pipefail
 SRC="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -16,8 +17,13 @@ run() {
     shift
     local corpus="$BUILD/fuzz-corpus/$name"
     mkdir -p "$corpus"
-    cp "$@" "$corpus/"
+    # Named after their folder too: two folders may hold files of one name.
+    local seed
+    for seed in "$@"; do
+        cp "$seed" "$corpus/$(basename "$(dirname "$seed")")-$(basename "$seed")"
+    done
     "$BUILD/$name" -max_total_time="$SECONDS_EACH" -max_len=70000 "$corpus"
 }
-run sidecar_fuzz "$SRC"/tests/corpus/malformed/* "$SRC"/tests/corpus/peers/*.ad
+run sidecar_fuzz "$SRC"/tests/corpus/malformed/* "$SRC"/tests/corpus/netatalk2-malformed/* \
+    "$SRC"/tests/corpus/peers/*.ad
 run netatalk_fuzz "$SRC"/tests/corpus/peers/*.meta

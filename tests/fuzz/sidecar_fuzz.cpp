@@ -1,5 +1,9 @@
-// Fuzzes the sidecar parser: any input is parsed without reading outside it,
-// and an accepted sidecar survives a round trip and a re-layout.
+// Fuzzes the parsers of AppleDouble files that hold a fork: any input is
+// parsed without reading outside it, as a "._name" sidecar and as netatalk 2's
+// ".AppleDouble/name". An accepted sidecar survives a round trip and a
+// re-layout; an accepted netatalk header is netatalk's layout and survives the
+// fork store's rewrite of its fork.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -12,9 +16,42 @@ namespace {
 void check(bool ok) {
     if (!ok) std::abort();
 }
+
+// netatalk 2's header: read as the store reads it (at most 741 bytes), and
+// rewritten as the store rewrites it (the header as it is but the fork's
+// length, then the new fork).
+void checkNetatalk(const std::uint8_t* data, std::size_t size) {
+    const std::size_t head = std::min(size, kNetatalkHeaderSize);
+    Header h;
+    if (parseNetatalkHeader(data, head, size, &h) != Problem::None) return;
+    const Entry* fork = h.find(kResourceForkId);
+    check(size >= kNetatalkHeaderSize && h.entries.size() == kNetatalkEntryCount && fork &&
+          fork->offset == kNetatalkHeaderSize && fork->end() == size);
+    for (const Entry& e : h.entries) check(&e == fork || e.end() <= kNetatalkHeaderSize);
+    Header plain;  // any netatalk header is AppleDouble a sidecar reader accepts
+    check(parse(data, size, size, &plain) == Problem::None);
+
+    Header w = h;
+    const std::uint32_t length = std::uint32_t((size - kNetatalkHeaderSize) / 2 + 3);
+    w.find(kResourceForkId)->length = length;
+    const std::vector<std::uint8_t> table = serializeHeader(w);
+    std::vector<std::uint8_t> out(data, data + kNetatalkHeaderSize);
+    std::memcpy(out.data(), table.data(), table.size());
+    out.resize(kNetatalkHeaderSize + length, 0x5A);
+    Header again;
+    check(parseNetatalkHeader(out.data(), kNetatalkHeaderSize, out.size(), &again) ==
+          Problem::None);
+    check(again.find(kResourceForkId)->length == length);
+    // Only the fork's length field changed.
+    const std::size_t field = h.lengthFieldOffset(kResourceForkId);
+    for (std::size_t i = 0; i < kNetatalkHeaderSize; ++i)
+        check(out[i] == data[i] || (i >= field && i < field + 4));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    checkNetatalk(data, size);
     // The input as a whole file, and as a file whose header read was cut short.
     Header partial;
     parse(data, size / 2, size, &partial);

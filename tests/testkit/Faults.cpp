@@ -11,12 +11,14 @@ namespace {
 std::set<sysio::Call> gKinds;
 int gErrno = 0, gNth = 0, gCalls = 0;
 bool gHit = false;
+sysio::Call gFailed = sysio::Call::Open;
 
 int inject(sysio::Call call) {
     if (!gKinds.empty() && !gKinds.count(call)) return 0;
     ++gCalls;
     if (gNth != 0 && gCalls != gNth) return 0;
     gHit = true;
+    gFailed = call;
     return gErrno;
 }
 }  // namespace
@@ -40,6 +42,10 @@ bool InjectedFault::hit() const {
 
 int InjectedFault::calls() const {
     return gCalls;
+}
+
+sysio::Call InjectedFault::failedCall() const {
+    return gFailed;
 }
 
 int openDescriptorCount() {

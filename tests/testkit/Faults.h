@@ -23,6 +23,8 @@ public:
     // Whether a call failed, and how many calls of the kinds came.
     bool hit() const;
     int calls() const;
+    // The kind of the last call that failed (meaningful once hit()).
+    sysio::Call failedCall() const;
 };
 
 // The number of descriptors this process has open.

@@ -47,13 +47,16 @@ OSErr readFileAt(int dirfd, const std::string& name, Bytes* out, bool* present) 
     return err;
 }
 
-OSErr readXattrs(int fd, std::map<std::string, Bytes>* out) {
+OSErr readXattrs(int fd, std::map<std::string, Bytes>* out, bool* forkAttribute) {
     std::vector<char> names(65536);
     ssize_t n = ::flistxattr(fd, names.data(), names.size());
     if (n < 0) return ioErr;
     for (ssize_t i = 0; i < n; i += ssize_t(std::strlen(names.data() + i)) + 1) {
         const std::string name = names.data() + i;
-        if (name == kMacForkAttr || name == kSambaForkAttr) continue;
+        if (name == kMacForkAttr || name == kSambaForkAttr) {
+            *forkAttribute = true;
+            continue;
+        }
         Bytes v(70000);
         ssize_t len = ::fgetxattr(fd, name.c_str(), v.data(), v.size());
         if (len < 0) return ioErr;
@@ -67,6 +70,19 @@ std::string show(const Bytes& b) {
     return std::to_string(b.size()) + " bytes";
 }
 
+// Reads netatalk 2's header `name` in the ".AppleDouble" folder `folder`;
+// ioErr when it does not parse.
+OSErr readNetatalk(int folder, const std::string& name, Bytes* bytes, bool* present) {
+    OSErr err = readFileAt(folder, name, bytes, present);
+    if (err != noErr || !*present) return err;
+    appledouble::Header h;
+    const std::size_t head = std::min(bytes->size(), appledouble::kNetatalkHeaderSize);
+    return appledouble::parseNetatalkHeader(bytes->data(), head, bytes->size(), &h) ==
+                   appledouble::Problem::None
+               ? OSErr(noErr)
+               : OSErr(ioErr);
+}
+
 }  // namespace
 
 OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
@@ -74,12 +90,13 @@ OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
     int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return fnfErr;
     OSErr err = readAll(fd, &out->data);
-    if (err == noErr) err = readXattrs(fd, &out->xattrs);
+    if (err == noErr) err = readXattrs(fd, &out->xattrs, &out->forkAttribute);
     ::close(fd);
     if (err != noErr) return err;
 
     forkstore::RsrcInfo info;
     if ((err = forkstore::getResourceFork(dirfd, name.c_str(), &info)) != noErr) return err;
+    out->store = info.store;
     out->rsrc.assign(std::size_t(info.length), 0);
     std::size_t actual = 0;
     err = forkstore::readResourceFork(dirfd, name.c_str(), 0, out->rsrc.size(), out->rsrc.data(),
@@ -93,6 +110,21 @@ OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
     Bytes sidecar;
     bool present = false;
     if ((err = readFileAt(dirfd, "._" + name, &sidecar, &present)) != noErr) return err;
+    out->sidecar = present;
+    const int folder =
+        ::openat(dirfd, ".AppleDouble", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder >= 0) {
+        Bytes header;
+        bool there = false;
+        err = readNetatalk(folder, name, &header, &there);
+        ::close(folder);
+        if (err != noErr) return err;
+        if (there) {
+            header.resize(appledouble::kNetatalkHeaderSize);
+            std::fill_n(header.begin() + 34, 4, 0);
+            out->netatalkHeader = std::move(header);
+        }
+    }
     if (present) {
         appledouble::Header h;
         const std::size_t head = std::min(sidecar.size(), appledouble::kMaxHeaderRead);
@@ -119,6 +151,15 @@ std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& 
     if (now.finderInfo != before.finderInfo) problems += "Finder info changed; ";
     if (now.attrBlock != before.attrBlock) problems += "ATTR block changed; ";
     if (now.xattrs != before.xattrs) problems += "other attributes changed; ";
+    if (now.netatalkHeader != before.netatalkHeader) problems += "netatalk header changed; ";
+    // The fork stays where its server reads it.
+    using forkstore::RsrcStore;
+    const bool keptElsewhere = before.forkAttribute || !before.netatalkHeader.empty();
+    if (!before.sidecar && now.sidecar && keptElsewhere)
+        problems += "a sidecar appeared beside a fork kept elsewhere; ";
+    if (before.store != RsrcStore::None && before.store != RsrcStore::Sidecar &&
+        now.store != before.store && now.store != RsrcStore::None)
+        problems += "resource fork moved to another store; ";
     if (op == ForkOp::Flip) {
         const Bytes target = flipped(before);
         if (now.data.empty() && !before.data.empty()) {
@@ -141,6 +182,33 @@ std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& 
 }
 
 namespace {
+
+// Every header in netatalk's folder `folder` (in `dirfd`) that belongs to a
+// file in `dirfd`, and the folder's own ".Parent", must parse.
+void checkNetatalkFolder(int dirfd, int folder, const std::string& path, std::string* problems) {
+    int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0) return;
+    DIR* dir = ::fdopendir(listFd);
+    if (!dir) {
+        ::close(listFd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(dir)) names.emplace_back(e->d_name);
+    ::closedir(dir);
+    for (const std::string& name : names) {
+        struct stat st;
+        if (name == "." || name == ".." || name.find("::EA") != std::string::npos ||
+            ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) ||
+            (name != ".Parent" && ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0))
+            continue;
+        Bytes bytes;
+        bool present = false;
+        if (name.rfind(".bwtmp-", 0) != 0 && readNetatalk(folder, name, &bytes, &present) != noErr)
+            *problems += "malformed netatalk header: " + path + "/" + name + "\n";
+    }
+}
 
 void checkFolder(int dirfd, const std::string& path, std::string* problems) {
     int listFd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -165,6 +233,7 @@ void checkFolder(int dirfd, const std::string& path, std::string* problems) {
             int sub =
                 ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (sub < 0) continue;
+            if (name == ".AppleDouble") checkNetatalkFolder(dirfd, sub, where, problems);
             checkFolder(sub, where, problems);
             ::close(sub);
             continue;

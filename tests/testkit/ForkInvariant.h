@@ -1,8 +1,11 @@
 // What a fork operation may leave behind when it fails, is killed or is cut
 // short: each file's bytes are whole in its data fork or whole in its resource
-// fork, its Finder info, "ATTR" block and other attributes are kept, every
-// sidecar in the tree is well formed and no temporary file is left. Read with
-// the fork store and the sidecar codec, never through the operation under test.
+// fork, which stays in the store it was in (no sidecar appears for a fork kept
+// in an attribute or in netatalk's header), its Finder info, "ATTR" block,
+// netatalk header and other attributes are kept, every sidecar and netatalk
+// header in the tree is well formed and no temporary file is left. Read with
+// the fork store and the AppleDouble codec, never through the operation under
+// test.
 #pragma once
 
 #include <map>
@@ -10,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ForkStore.h"
 #include "platform/MacTypes.h"
 #include "testkit/TempTree.h"
 
@@ -22,8 +26,15 @@ struct ForkState {
     // The Mac extended attributes of the sidecar's "ATTR" block, name -> value.
     std::map<std::string, Bytes> attrBlock;
     // The file's own extended attributes except the two that hold a resource
-    // fork (a written fork moves out of them into the sidecar).
+    // fork (whose values are the fork, compared as such).
     std::map<std::string, Bytes> xattrs;
+    // Where the fork is, and which stores the file has, empty or not.
+    forkstore::RsrcStore store = forkstore::RsrcStore::None;
+    bool sidecar = false;        // "._name"
+    bool forkAttribute = false;  // either attribute that holds a resource fork
+    // netatalk 2's ".AppleDouble/name" up to its fork, with the fork's length
+    // field zeroed: all that must stay as it was. Empty when there is none.
+    Bytes netatalkHeader;
 };
 
 // Reads the state of `name` in the folder `dirfd`; noErr or the failing call's code.
@@ -41,8 +52,10 @@ std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& 
 Bytes flipped(const ForkState& before);
 
 // Looks at every entry below `root` (reached with openat, so depth does not
-// matter): each "._name" regular file must parse as a sidecar and no
-// temporary sidecar may be left. Empty when all is well, else the problems.
+// matter): each "._name" regular file must parse as a sidecar, each file of a
+// ".AppleDouble" folder that belongs to a file beside the folder (and its
+// ".Parent") as a netatalk header, and no temporary file may be left. Empty
+// when all is well, else the problems.
 std::string checkSidecars(const std::string& root);
 
 }  // namespace testsupport

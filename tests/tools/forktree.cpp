@@ -4,9 +4,11 @@
 //                                      each file's forks in MANIFEST
 //   forktree check DIR MANIFEST [--done]
 // check exits 0 when every file's bytes are whole in its data fork or whole in
-// its resource fork, its Finder info, "ATTR" block and attributes are kept and
-// every sidecar parses; with --done also when every file is flipped and no
-// temporary sidecar is left. It prints "files N done D temporaries T".
+// its resource fork, in the store it was in, its Finder info, "ATTR" block,
+// netatalk header and attributes are kept, every sidecar and netatalk header
+// parses and every folder's ".AppleDouble/.Parent" is as it was; with --done
+// also when every file is flipped and no temporary file is left. It prints
+// "files N done D temporaries T".
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -76,6 +79,12 @@ void writeFile(const std::string& path, const Bytes& b) {
 void setAttr(const std::string& path, const char* name, const Bytes& v) {
     ::lsetxattr(path.c_str(), name, v.data(), v.size(), 0);
 }
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+constexpr char kParent[] = "peers/netatalk2-parent.ad";
 
 // File i's relative folder and name: 50 files a folder, ten folders a group.
 std::string folderOf(int i) {
@@ -90,8 +99,11 @@ void makeFile(const std::string& dir, int i) {
     const std::string sc = dir + "/._" + nameOf(i);
     const unsigned seed = unsigned(i) * 7919u + 1;
     const std::size_t size = std::size_t(seed % 24000);
+    // What an attribute holding the fork must take, also on ext4 (about
+    // 4 KiB of attributes per file).
+    const std::size_t small = std::size_t(seed % 2000);
     const Bytes fi = finderInfo("TEXT", "ttxt");
-    switch (i % 8) {
+    switch (i % 10) {
         case 0:  // data only
             writeFile(p, pattern(size, seed));
             break;
@@ -107,8 +119,8 @@ void makeFile(const std::string& dir, int i) {
             writeFile(p, pattern(size, seed));
             writeFile(sc, corpusBytes("peers/macos-4096.ad"));
             break;
-        case 4:  // fork and Finder info in Mac attributes
-            writeFile(p, pattern(size, seed));
+        case 4:  // fork and Finder info in Mac attributes: the fork stays there
+            writeFile(p, pattern(small, seed));
             setAttr(p, "user.com.apple.ResourceFork", pattern(800, seed + 2));
             setAttr(p, "user.com.apple.FinderInfo", finderInfo("APPL", "CARO"));
             break;
@@ -121,10 +133,23 @@ void makeFile(const std::string& dir, int i) {
             writeFile(sc, corpusBytes("peers/samba-fruit.ad"));
             setAttr(p, "user.org.netatalk.Metadata", corpusBytes("peers/samba-fruit.meta"));
             break;
-        default:  // data and a comment
+        case 7:  // data and a comment
             writeFile(p, pattern(size, seed));
             setAttr(p, "user.xdg.comment", bytesOf("comment " + std::to_string(i)));
             break;
+        case 8:  // netatalk 2's header, with a fork or as afpd makes one
+            writeFile(p, pattern(size, seed));
+            writeFile(
+                dir + "/.AppleDouble/" + nameOf(i),
+                corpusBytes(i % 20 == 8 ? "peers/netatalk2-fork.ad" : "peers/netatalk2-empty.ad"));
+            break;
+        default: {  // Samba's stream attribute, as fruit:resource = stream keeps it
+            writeFile(p, pattern(small, seed));
+            Bytes stream = pattern(300, seed + 3);
+            stream.push_back(0);
+            setAttr(p, "user.DosStream.AFP_Resource:$DATA", stream);
+            break;
+        }
     }
 }
 
@@ -133,8 +158,10 @@ int make(const std::string& root, int count, const std::string& manifest) {
     for (int i = 0; i < count; ++i) {
         const std::string dir = root + "/" + folderOf(i);
         if (i % 50 == 0) {
-            for (const std::string& part : {root, root + "/d" + std::to_string(i / 500), dir})
+            for (const std::string& part :
+                 {root, root + "/d" + std::to_string(i / 500), dir, dir + "/.AppleDouble"})
                 ::mkdir(part.c_str(), 0755);
+            writeFile(dir + "/.AppleDouble/.Parent", corpusBytes(kParent));
         }
         makeFile(dir, i);
         int dirfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -151,6 +178,8 @@ int make(const std::string& root, int count, const std::string& manifest) {
         putBytes(out, st.finderInfo);
         putMap(out, st.attrBlock);
         putMap(out, st.xattrs);
+        putBytes(out, {std::uint8_t(st.store), st.sidecar, st.forkAttribute});
+        putBytes(out, st.netatalkHeader);
     }
     return out ? 0 : 1;
 }
@@ -161,15 +190,24 @@ int check(const std::string& root, const std::string& manifest, bool wantDone) {
     std::string rel;
     while (getString(in, &rel)) {
         ForkState before;
+        Bytes stores;
         if (!getBytes(in, &before.data) || !getBytes(in, &before.rsrc) ||
             !getBytes(in, &before.finderInfo) || !getMap(in, &before.attrBlock) ||
-            !getMap(in, &before.xattrs)) {
+            !getMap(in, &before.xattrs) || !getBytes(in, &stores) || stores.size() != 3 ||
+            !getBytes(in, &before.netatalkHeader)) {
             std::fprintf(stderr, "forktree: manifest cut short\n");
             return 2;
         }
+        before.store = forkstore::RsrcStore(stores[0]);
+        before.sidecar = stores[1];
+        before.forkAttribute = stores[2];
         ++files;
         const std::size_t slash = rel.rfind('/');
         const std::string dir = root + "/" + rel.substr(0, slash);
+        if (files % 50 == 1 && readFile(dir + "/.AppleDouble/.Parent") != corpusBytes(kParent)) {
+            std::printf("%s/.AppleDouble/.Parent changed\n", rel.substr(0, slash).c_str());
+            ++bad;
+        }
         int dirfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ForkState now;
         const OSErr err = readForkState(dirfd, rel.substr(slash + 1), &now);
