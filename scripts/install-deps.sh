@@ -6,7 +6,7 @@ packages=(qt6-base-dev libqt6opengl6-dev qt6-tools-dev qt6-image-formats-plugins
           xvfb xauth xdotool x11-utils libgtest-dev libgmock-dev cmake ninja-build g++
           clang libclang-rt-14-dev attr locales ccache time xdg-utils desktop-file-utils openbox
           at-spi2-core dbus-daemon python3-gi gir1.2-atspi-2.0 appstream
-          samba samba-vfs-modules smbclient)
+          samba samba-vfs-modules smbclient unar)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -128,12 +128,19 @@ const char* dryRunVerb(functionType function) {
 }
 
 // Why an item that is not handled was left alone.
-std::string screeningNote(const CScreenedItem& item, const std::vector<std::string>& paths) {
+std::string screeningNote(const CScreenedItem& item, const std::string& path,
+                          const std::vector<std::string>& paths) {
     switch (item.verdict) {
         case ItemVerdict::Companion:
-            return item.isFolder ? "netatalk's folder of other files' forks, never handled itself"
-                                 : "the AppleDouble sidecar of the file beside it, part of that "
-                                   "file, never handled as a file of its own";
+            if (item.isFolder)
+                return "netatalk's folder of other files' forks, never handled itself";
+            if (path.find("/.AppleDouble/") != std::string::npos ||
+                path.rfind(".AppleDouble/", 0) == 0)
+                return "netatalk's header of another file's fork and Finder info, never handled as "
+                       "a file of its own";
+            return "the AppleDouble sidecar of the file beside it, part of that file, never "
+                   "handled "
+                   "as a file of its own";
         case ItemVerdict::Repeated:
             return "named before; handled once";
         case ItemVerdict::Inside:
@@ -174,7 +181,7 @@ void expandEach(const CBatchOptions& options, const BatchItemProc& onItem) {
             CBatchItem skipped;
             skipped.path = options.paths[i];
             skipped.skipped = true;
-            skipped.note = screeningNote(screened[at], paths);
+            skipped.note = screeningNote(screened[at], options.paths[i], paths);
             if (!onItem(skipped)) return;
             continue;
         }
