@@ -32,6 +32,14 @@ struct FSForkFileStamp {
 };
 OSErr FSGetForkFileStamp(FSIORefNum forkRefNum, FSForkFileStamp* stamp);
 
+// Writes the first `count` bytes of the open data fork `source` over the start
+// of the open resource fork `dest`, as FSWriteFork would from a buffer holding
+// them, but copied inside the kernel in bounded memory whatever the size (and
+// a sparse data fork stays sparse). Durable when it returns. fsDataTooBigErr
+// when the resulting fork is larger than its store can hold; ioErr when the
+// data fork ends before `count` bytes. Nothing changes on failure.
+OSErr FSCopyDataForkToResourceFork(FSIORefNum source, FSIORefNum dest, UInt64 count);
+
 // Whether the object belongs to another entry of its folder rather than being
 // a file or folder of its own: the AppleDouble sidecar "._name" of an entry
 // "name" beside it, netatalk's ".AppleDouble" folder of other files' forks, or

@@ -38,7 +38,6 @@ constexpr char kNetatalkFolder[] = ".AppleDouble";
 // Linux takes no attribute value larger than this (XATTR_SIZE_MAX), whatever
 // the file system.
 constexpr std::size_t kMaxAttrValue = 65536;
-constexpr std::size_t kCopyChunk = 1 << 20;
 constexpr std::uint64_t kMaxEntryEnd = 0xFFFFFFFFull;
 // Internal: a sidecar appeared or was replaced while we rebuilt it; start over.
 constexpr OSErr kRaced = 1;
@@ -566,8 +565,18 @@ struct Piece {
     const std::uint8_t* mem = nullptr;
 };
 
+// The bytes a write puts into a fork: `count` bytes from memory, or, without
+// memory, the first `count` bytes of the file `fd` (a flip's data fork),
+// copied inside the kernel, so that a fork of any size costs no more memory.
+struct Source {
+    const std::uint8_t* mem = nullptr;
+    int fd = -1;
+    std::uint64_t count = 0;
+};
+
+// Writes the pieces into a file just extended to its whole size, so that
+// whatever no piece covers (and every hole of a source) reads as zeros.
 OSErr writePieces(int fd, const std::vector<Piece>& pieces) {
-    Bytes chunk;
     for (const Piece& p : pieces) {
         if (p.length == 0) continue;
         if (p.mem) {
@@ -575,15 +584,10 @@ OSErr writePieces(int fd, const std::vector<Piece>& pieces) {
             continue;
         }
         if (p.srcFd < 0) continue;  // zeros: the file was extended to its size
-        chunk.resize(std::min<std::uint64_t>(p.length, kCopyChunk));
-        for (std::uint64_t done = 0; done < p.length;) {
-            std::size_t n = std::size_t(std::min<std::uint64_t>(chunk.size(), p.length - done));
-            ssize_t got = sysio::pread(p.srcFd, chunk.data(), n, off_t(p.srcOffset + done));
-            if (got < 0) return lastError();
-            if (std::size_t(got) != n) return ioErr;  // the source shrank
-            if (sysio::pwrite(fd, chunk.data(), n, off_t(p.dest + done)) < 0) return lastError();
-            done += n;
-        }
+        const ssize_t got = sysio::copyRange(p.srcFd, off_t(p.srcOffset), fd, off_t(p.dest),
+                                             std::size_t(p.length), true);
+        if (got < 0) return lastError();
+        if (std::uint64_t(got) != p.length) return ioErr;  // the source shrank
     }
     return noErr;
 }
@@ -753,10 +757,11 @@ OSErr installFile(int dirfd, const std::string& sc, const Sidecar& old, const st
 }
 
 // The pieces of a resource fork made of `oldLength` old bytes (from a sidecar
-// or an attribute) with `count` bytes of `buffer` written at `offset`.
+// or an attribute) with the source's bytes written at `offset`.
 void forkPieces(std::uint64_t dest, int oldFd, std::uint64_t oldAt, const std::uint8_t* oldMem,
-                std::uint64_t oldLength, std::uint64_t offset, std::size_t count,
-                const void* buffer, std::vector<Piece>* pieces) {
+                std::uint64_t oldLength, std::uint64_t offset, const Source& src,
+                std::vector<Piece>* pieces) {
+    const std::uint64_t count = src.count;
     auto old = [&](std::uint64_t from, std::uint64_t to) {
         if (to <= from) return;
         Piece p;
@@ -774,7 +779,8 @@ void forkPieces(std::uint64_t dest, int oldFd, std::uint64_t oldAt, const std::u
     Piece w;
     w.dest = dest + offset;
     w.length = count;
-    w.mem = static_cast<const std::uint8_t*>(buffer);
+    w.mem = src.mem;
+    if (!src.mem) w.srcFd = src.fd;
     pieces->push_back(w);
     old(offset + count, oldLength);
 }
@@ -835,18 +841,29 @@ OSErr planSidecar(const Sidecar& sc, std::uint64_t forkLength, Header* out,
 
 // Appends at the end of a sidecar whose fork is its last entry: the bytes are
 // written and synced before the length that covers them.
-OSErr appendInPlace(const Sidecar& sc, std::uint64_t offset, std::size_t count,
-                    const void* buffer) {
+OSErr appendInPlace(const Sidecar& sc, std::uint64_t offset, const Source& src) {
     const int fd = sc.fd.get();
     const std::uint64_t forkAt = sc.fork->offset;
     const std::uint64_t oldEnd = forkAt + sc.forkLength;
-    const std::uint64_t newLength = offset + count;
+    const std::uint64_t newLength = offset + src.count;
     const std::size_t lengthField = sc.header.lengthFieldOffset(appledouble::kResourceForkId);
     // Bytes past the fork belong to no entry; cut them so a gap reads as zeros.
     if (sc.size > oldEnd && sysio::ftruncate(fd, off_t(oldEnd)) != 0) return lastError();
     OSErr err = noErr;
-    if (sysio::pwrite(fd, buffer, count, off_t(forkAt + offset)) < 0 || sysio::fdatasync(fd) != 0)
-        err = lastError();
+    if (src.mem) {
+        if (sysio::pwrite(fd, src.mem, src.count, off_t(forkAt + offset)) < 0) err = lastError();
+    } else {
+        // Extended first, so that the source's holes stay holes.
+        const ssize_t got =
+            sysio::ftruncate(fd, off_t(forkAt + newLength)) != 0
+                ? -1
+                : sysio::copyRange(src.fd, 0, fd, off_t(forkAt + offset), src.count, true);
+        if (got < 0)
+            err = lastError();
+        else if (std::uint64_t(got) != src.count)
+            err = ioErr;  // the source shrank
+    }
+    if (err == noErr && sysio::fdatasync(fd) != 0) err = lastError();
     std::uint8_t field[4];
     appledouble::writeU32(field, std::uint32_t(newLength));
     bool lengthWritten = false;
@@ -893,16 +910,21 @@ OSErr attrWriteError(int fd, std::size_t size) {
 // or the new one, and a value the attribute cannot take changes nothing.
 // Samba's stream keeps its trailing NUL byte. Synced before it returns; a
 // failed sync puts the old value back.
-OSErr writeAttrFork(const Target& t, const ForkState& fs, std::uint64_t offset, std::size_t count,
-                    const void* buffer) {
+OSErr writeAttrFork(const Target& t, const ForkState& fs, std::uint64_t offset, const Source& src) {
     const RsrcStore store = fs.target();
     const char* attr = store == RsrcStore::MacXattr ? kMacForkAttr : kSambaForkAttr;
     const std::size_t trailing = store == RsrcStore::SambaStream ? 1 : 0;
-    const std::uint64_t newLength = std::max<std::uint64_t>(fs.length, offset + count);
+    const std::uint64_t newLength = std::max<std::uint64_t>(fs.length, offset + src.count);
     if (newLength + trailing > kMaxAttrValue) return fsDataTooBigErr;
     Bytes value(std::size_t(newLength) + trailing, 0);
     std::copy_n(fs.attrValue.begin(), fs.length, value.begin());
-    std::memcpy(value.data() + offset, buffer, count);
+    if (src.mem) {
+        std::memcpy(value.data() + offset, src.mem, src.count);
+    } else {
+        const ssize_t got = sysio::pread(src.fd, value.data() + offset, src.count, 0);
+        if (got < 0) return lastError();
+        if (std::uint64_t(got) != src.count) return ioErr;  // the source shrank
+    }
     const int fd = t.fd.get();
     if (sysio::fsetxattr(fd, attr, value.data(), value.size(), XATTR_REPLACE) != 0)
         return attrWriteError(fd, value.size());
@@ -924,8 +946,7 @@ OSErr writeAttrFork(const Target& t, const ForkState& fs, std::uint64_t offset, 
 // takes the fork as the rest of the file, so a change in place could not be
 // told from a half-done one.
 OSErr rewriteNetatalk(const NetatalkHeader& nh, const char* name, std::uint64_t oldLength,
-                      std::uint64_t newLength, std::uint64_t offset, std::size_t count,
-                      const void* buffer) {
+                      std::uint64_t newLength, std::uint64_t offset, const Source& src) {
     constexpr std::size_t kHeader = appledouble::kNetatalkHeaderSize;
     if (kHeader + newLength > kMaxEntryEnd) return posErr;
     sweepFolderOnce(nh.folder.get());
@@ -933,17 +954,17 @@ OSErr rewriteNetatalk(const NetatalkHeader& nh, const char* name, std::uint64_t 
     h.find(appledouble::kResourceForkId)->length = std::uint32_t(newLength);
     const std::size_t table = h.tableSize();
     std::vector<Piece> pieces = {{table, kHeader - table, -1, 0, nh.head.data() + table}};
-    if (count)
-        forkPieces(kHeader, nh.fd.get(), kHeader, nullptr, oldLength, offset, count, buffer,
-                   &pieces);
+    if (src.count)
+        forkPieces(kHeader, nh.fd.get(), kHeader, nullptr, oldLength, offset, src, &pieces);
     std::string temp;
     const Ownership owner{nh.st.st_uid, nh.st.st_gid, mode_t(nh.st.st_mode & 07777), true};
     OSErr err = writeTemp(nh.folder.get(), h, pieces, kHeader + newLength, owner, nullptr, &temp);
     return err != noErr ? err : installFile(nh.folder.get(), name, nh, temp);
 }
 
-OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
-                const void* buffer, const Looked* looked) {
+OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, const Source& src,
+                const Looked* looked) {
+    const std::uint64_t count = src.count;
     Stores s;
     OSErr err = openStores(dirfd, name, true, true, &s, looked);
     if (err != noErr) return err;
@@ -954,9 +975,9 @@ OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, std::size_t c
     switch (fs.target()) {
         case RsrcStore::MacXattr:
         case RsrcStore::SambaStream:
-            return writeAttrFork(s.t, fs, offset, count, buffer);
+            return writeAttrFork(s.t, fs, offset, src);
         case RsrcStore::NetatalkFolder:
-            return rewriteNetatalk(s.nh, name, fs.length, newLength, offset, count, buffer);
+            return rewriteNetatalk(s.nh, name, fs.length, newLength, offset, src);
         case RsrcStore::Sidecar:
         case RsrcStore::None:
             break;
@@ -967,7 +988,7 @@ OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, std::size_t c
     if (sc.exists && sc.fork && !sc.placeholder && appledouble::forkIsLast(sc.header) &&
         offset >= sc.forkLength) {
         if (sc.fork->offset + newLength > kMaxEntryEnd) return posErr;
-        return appendInPlace(sc, offset, count, buffer);
+        return appendInPlace(sc, offset, src);
     }
     Header h;
     std::vector<Piece> pieces;
@@ -976,7 +997,7 @@ OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, std::size_t c
     if ((err = planSidecar(sc, newLength, &h, &pieces, &forkAt, &scratch, nullptr)) != noErr)
         return err;
     forkPieces(forkAt, sc.fd.get(), sc.exists && sc.fork ? sc.fork->offset : 0, nullptr, fs.length,
-               offset, count, buffer, &pieces);
+               offset, src, &pieces);
     std::string temp;
     const std::string newName = sidecarName(name);
     if ((err = writeTemp(dirfd, h, pieces, forkAt + newLength, ownershipFor(sc, s.t),
@@ -1281,7 +1302,34 @@ OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::
     if (!buffer && count) return paramErr;
     if (offset + count < offset || offset + count > kMaxEntryEnd) return posErr;
     sweepFolderOnce(dirfd);
-    return retryOnce([&] { return writeOnce(dirfd, name, offset, count, buffer, looked); });
+    const Source src{static_cast<const std::uint8_t*>(buffer), -1, count};
+    return retryOnce([&] { return writeOnce(dirfd, name, offset, src, looked); });
+}
+
+std::uint64_t largestResourceFork(RsrcStore store) {
+    switch (store) {
+        case RsrcStore::MacXattr:
+            return kMaxAttrValue;
+        case RsrcStore::SambaStream:
+            return kMaxAttrValue - 1;
+        case RsrcStore::NetatalkFolder:
+            return kMaxEntryEnd - appledouble::kNetatalkHeaderSize;
+        case RsrcStore::Sidecar:
+        case RsrcStore::None:
+            break;
+    }
+    return kMaxEntryEnd - appledouble::newSidecar(0).find(appledouble::kResourceForkId)->offset;
+}
+
+OSErr writeResourceForkFrom(int dirfd, const char* name, int sourceFd, std::uint64_t count,
+                            const Looked* looked) {
+    if (sourceFd < 0) return paramErr;
+    // No store can hold it, however it is laid out.
+    if (count > kMaxEntryEnd) return fsDataTooBigErr;
+    sweepFolderOnce(dirfd);
+    const Source src{nullptr, sourceFd, count};
+    const OSErr err = retryOnce([&] { return writeOnce(dirfd, name, 0, src, looked); });
+    return err == posErr ? OSErr(fsDataTooBigErr) : err;
 }
 
 namespace {
@@ -1325,7 +1373,7 @@ OSErr deleteOnce(int dirfd, const char* name, const Looked* looked) {
     }
     // netatalk's header keeps everything but the fork, and stays.
     if (s.nh.exists && s.nh.fork->length > 0 &&
-        (err = rewriteNetatalk(s.nh, name, 0, 0, 0, 0, nullptr)) != noErr)
+        (err = rewriteNetatalk(s.nh, name, 0, 0, 0, Source{})) != noErr)
         return err;
     for (const char* attr : {kMacForkAttr, kSambaForkAttr})
         if (present[attr == kSambaForkAttr] && (err = removeAttr(t.fd.get(), attr)) != noErr)

@@ -65,6 +65,20 @@ OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::s
 OSErr writeResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,
                         const void* buffer, const Looked* looked = nullptr);
 
+// The largest resource fork `store` can hold: an attribute's value limit (less
+// Samba's trailing byte), or what a sidecar or netatalk's header can describe
+// after its header; for None, a new sidecar's.
+std::uint64_t largestResourceFork(RsrcStore store);
+
+// Writes the first `count` bytes of the file `sourceFd` (a flip's data fork)
+// over the start of the resource fork, with the same guarantees as
+// writeResourceFork, copied inside the kernel in bounded memory whatever the
+// size; holes of the source stay holes. A source that ends before `count`
+// bytes gives ioErr and changes nothing; a fork larger than its store can
+// hold gives fsDataTooBigErr.
+OSErr writeResourceForkFrom(int dirfd, const char* name, int sourceFd, std::uint64_t count,
+                            const Looked* looked = nullptr);
+
 // Empties the resource fork in every store that holds it: the sidecar loses its
 // fork (and is deleted when nothing else remains), ".AppleDouble/name" loses its
 // fork and keeps every other byte, the attributes are removed.

@@ -408,6 +408,22 @@ OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOff
     return noErr;
 }
 
+OSErr FSCopyDataForkToResourceFork(FSIORefNum source, FSIORefNum dest, UInt64 count) {
+    OpenFork* from = forkOf(source);
+    OpenFork* to = forkOf(dest);
+    if (!from || !to) return rfNumErr;
+    if (from->kind != ForkKind::Data || to->kind != ForkKind::Resource) return paramErr;
+    if (!to->canWrite) return wrPermErr;
+    if (count == 0) return noErr;
+    forkstore::Looked looked;
+    OSErr err = checkStillThere(*to, &looked);
+    if (err != noErr) return err;
+    err = forkstore::writeResourceForkFrom(to->folder.get(), to->name.c_str(), from->fd, count,
+                                           &looked);
+    if (err == noErr) to->mark = SInt64(count);
+    return err;
+}
+
 OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr) {
     if (!count || *count < 0) return paramErr;
     ByteCount written = 0;

@@ -1,34 +1,17 @@
 #include "processing/ForkOperations.h"
 
 #include "platform/FilesExtra.h"
-#include "platform/MacMemory.h"
 #include "platform/Sound.h"
 
 namespace {
 
-// Reads the whole data fork and writes it over the start of the resource fork.
-// Every way this can fall short is reported, and the caller then keeps the
-// data fork: it is deleted only once its bytes are safely in the resource fork.
+// Copies the whole data fork over the start of the resource fork, inside the
+// kernel and in bounded memory whatever its size. Every way this can fall
+// short is reported, and the caller then keeps the data fork: it is deleted
+// only once its bytes are safely in the resource fork.
 OSErr copyDataIntoResource(FSIORefNum dataRef, FSIORefNum rsrcRef, SInt64 size) {
-    OSErr err = FSSetForkPosition(dataRef, fsFromStart, 0);
-    if (err != noErr) return err;
-    // The copy is one block whose size is a signed 32-bit count. A larger fork
-    // cannot be copied, and saying so is the only honest answer: reporting
-    // success would let the caller believe the file was flipped.
-    if (size > 0x7FFFFFFF) return memFullErr;
-    ByteCount count = ByteCount(size);
-    Ptr buffer = NewPtr(Size(count));
-    if (!buffer) return memFullErr;
-    ByteCount actual = 0;
-    err = FSReadFork(dataRef, fsFromStart, 0, count, buffer, &actual);
-    // A read that stops short without an error is still a failure: writing
-    // part of the fork and then deleting the data fork would lose the rest.
-    if (err == noErr && actual != count) err = ioErr;
-    if (err == noErr) {
-        err = FSWriteFork(rsrcRef, fsFromStart, 0, count, buffer, nullptr);
-        if (err == noErr) SysBeep(30);
-    }
-    DisposePtr(buffer);
+    const OSErr err = FSCopyDataForkToResourceFork(dataRef, rsrcRef, UInt64(size));
+    if (err == noErr) SysBeep(30);
     return err;
 }
 
@@ -86,17 +69,23 @@ OSErr FlipDeleteDataFork(const FSRef* ref) {
     FSForkFileStamp before;
     err = FSGetForkFileStamp(dataRef, &before);
     if (err == noErr && before.linkCount > 1) err = fileHasLinksErr;
+    const bool stamped = err == noErr;
     if (err == noErr && before.dataLength > 0)
         err = copyDataIntoResource(dataRef, rsrcRef, SInt64(before.dataLength));
-    // The resource fork write is durable by the time FSWriteFork returns. The
-    // data fork is cut only if nobody wrote to it (or gave it another name)
-    // while it was copied: bytes added meanwhile would be lost with it.
-    FSForkFileStamp after;
-    if (err == noErr) err = FSGetForkFileStamp(dataRef, &after);
-    if (err == noErr &&
+    // The resource fork is durable by the time the copy returns. The data fork
+    // is cut only if nobody wrote to it (or gave it another name) while it was
+    // copied: bytes added meanwhile would be lost with it. A copy that fell
+    // short because the file shrank meanwhile is told the same way.
+    FSForkFileStamp after{};
+    const OSErr looked = stamped && (err == noErr || err == ioErr)
+                             ? FSGetForkFileStamp(dataRef, &after)
+                             : OSErr(paramErr);
+    if (looked == noErr &&
         (after.dataLength != before.dataLength || after.modSeconds != before.modSeconds ||
          after.modNanoseconds != before.modNanoseconds))
         err = fileChangedErr;
+    else if (err == noErr)
+        err = looked;
     if (err == noErr && after.linkCount > 1) err = fileHasLinksErr;
     // Cut through the fork opened and checked here, not by looking the name
     // up again. A cut that fails is reported: the file still has its data

@@ -31,13 +31,14 @@ constexpr CodeText kCodes[] = {
     {paramErr, "paramErr", "invalid argument"},
     {rfNumErr, "rfNumErr", "bad fork reference number"},
     {wrPermErr, "wrPermErr", "no write permission for the fork"},
-    {memFullErr, "memFullErr", "not enough memory (or a fork too large to copy)"},
+    {memFullErr, "memFullErr", "not enough memory"},
     {dirNFErr, "dirNFErr", "a folder on the path is missing or is not a folder"},
     {notAFileErr, "notAFileErr",
      "not a regular file (symbolic link, FIFO, socket or device): forks cannot be opened"},
     {fsDataTooBigErr, "fsDataTooBigErr",
-     "the resource fork is too large for the extended attribute that holds it (the file "
-     "system refuses that size); nothing was changed"},
+     "the resource fork is too large for the store that holds it (an extended attribute the "
+     "file system refuses at that size, or more than a sidecar can describe); nothing was "
+     "changed"},
     {diffVolErr, "diffVolErr", "files on different volumes (another file system is mounted there)"},
     {errFSNoMoreItems, "errFSNoMoreItems", "no more items in the folder"},
     {errFSForkNotFound, "errFSForkNotFound", "no such fork"},

@@ -312,8 +312,9 @@ Outcome predictOperation(const CBatchItem& item, functionType function, CReporte
     if (err == noErr) err = report.writeError;
     if (err == noErr && function != kDeleteResourceFork && report.linkCount > 1)
         err = fileHasLinksErr;
-    if (err == noErr && function == kFlipDeleteDataFork && report.dataSize > 0x7FFFFFFF)
-        err = memFullErr;
+    if (err == noErr && function == kFlipDeleteDataFork &&
+        report.dataSize > forkstore::largestResourceFork(report.rsrcStore))
+        err = fsDataTooBigErr;
     if (err != noErr) {
         reporter->failure(item.path, err, "", "would fail: ");
         return Outcome::Failed;

@@ -607,8 +607,9 @@ TEST(BatchModeTest, EveryStoreKeepsItsForkThroughFlipAndDeleteResource) {
     EXPECT_EQ(lines(flip.out).back(), "6 changed, 1 failed, 0 skipped") << flip.out;
     EXPECT_EQ(flip.err, "brackwater: " + t.path("too-big") +
                             ": fsDataTooBigErr (-1310): the resource fork is too large for the "
-                            "extended attribute that holds it (the file system refuses that "
-                            "size); nothing was changed\n");
+                            "store that holds it (an extended attribute the file system refuses "
+                            "at that size, or more than a sidecar can describe); nothing was "
+                            "changed\n");
     // Each fork where it was, the data fork written over its start.
     auto over = [](Bytes old, const std::string& data) {
         if (old.size() < data.size()) old.resize(data.size());
