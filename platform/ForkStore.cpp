@@ -1262,6 +1262,20 @@ OSErr setCreationDateOnce(int dirfd, const char* name, std::int64_t unixSeconds)
 
 }  // namespace
 
+OSErr checkResourceFork(int dirfd, const char* name, const Looked* looked) {
+    if (!validName(name)) return paramErr;
+    // Neither file that could be malformed is there: nothing to look into (the
+    // attributes hold any bytes).
+    struct stat st;
+    const std::string sidecar = sidecarName(name);
+    if (::fstatat(dirfd, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+        (errno == ENOENT || errno == ENAMETOOLONG) &&
+        (isNetatalkOwnName(name) || !mayHaveNetatalkFolder(dirfd)))
+        return noErr;
+    RsrcInfo info;
+    return getResourceFork(dirfd, name, &info, looked);
+}
+
 OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info, const Looked* looked) {
     if (!info) return paramErr;
     Stores s;

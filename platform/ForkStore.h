@@ -43,6 +43,11 @@ struct RsrcInfo {
 // file holding its fork is not a regular file.
 OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info, const Looked* looked = nullptr);
 
+// noErr when the resource fork of `name` can be used: the same verdict as
+// getResourceFork, at the cost of one look when there is no sidecar and no
+// netatalk header that could be malformed.
+OSErr checkResourceFork(int dirfd, const char* name, const Looked* looked = nullptr);
+
 // Reads up to `count` bytes at `offset`; *actual gets what was there. Reading
 // past the end gives eofErr with the bytes that were there.
 OSErr readResourceFork(int dirfd, const char* name, std::uint64_t offset, std::size_t count,

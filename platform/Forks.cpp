@@ -194,9 +194,8 @@ OSErr FSCreateFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar*
     Identity identity;
     OSErr err = locateNamedFork(ref, forkNameLength, forkName, &kind, &located, &identity);
     if (err != noErr || kind == ForkKind::Data) return err;
-    forkstore::RsrcInfo info;
     const forkstore::Looked looked = lookedOf(located.sx);
-    return forkstore::getResourceFork(located.folder.get(), located.name.c_str(), &info, &looked);
+    return forkstore::checkResourceFork(located.folder.get(), located.name.c_str(), &looked);
 }
 
 OSErr FSDeleteFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
@@ -248,10 +247,8 @@ OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* f
             err = openDataFile(located, O_RDONLY, &f.fd);
         }
     } else {
-        forkstore::RsrcInfo info;
         const forkstore::Looked looked = lookedOf(located.sx);
-        err =
-            forkstore::getResourceFork(located.folder.get(), located.name.c_str(), &info, &looked);
+        err = forkstore::checkResourceFork(located.folder.get(), located.name.c_str(), &looked);
         if (err == noErr && f.canWrite) {
             err = checkWritable(located);
             if (err != noErr && permissions == fsCurPerm) {

@@ -116,7 +116,10 @@ ssize_t copyRange(int fdIn, off_t inOffset, int fdOut, off_t outOffset, size_t c
     std::vector<char> buffer;
     const off_t shift = outOffset - inOffset;
     const off_t end = inOffset + off_t(count);
-    if (!destZeroed) return copyData(fdIn, inOffset, fdOut, shift, count, &inKernel, &buffer);
+    // A small copy has no holes worth looking for.
+    constexpr size_t kLookForHoles = size_t(1) << 20;
+    if (!destZeroed || count < kLookForHoles)
+        return copyData(fdIn, inOffset, fdOut, shift, count, &inKernel, &buffer);
     // Only the extents that hold data; the holes between them stay zeros.
     struct stat st;
     if (::fstat(fdIn, &st) != 0) return -1;
