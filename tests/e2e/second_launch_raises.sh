@@ -17,7 +17,11 @@ first=$!
 E2E_PIDS="$E2E_PIDS $first"
 wait_windows "$first" 1
 win=$(xdotool search --onlyvisible --pid "$first" | head -n 1)
-hidden() { xprop -id "$win" _NET_WM_STATE | grep -q _NET_WM_STATE_HIDDEN; }
+hidden() {
+    local state
+    state=$(xprop -id "$win" _NET_WM_STATE 2>/dev/null || true)
+    [[ "$state" == *_NET_WM_STATE_HIDDEN* ]]
+}
 xdotool windowminimize --sync "$win"
 for ((i = 0; i < 50; i++)); do hidden && break; sleep 0.1; done
 hidden || fail "the window manager did not minimize the window"
