@@ -9,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "platform/ForkStore.h"
 #include "platform/SysIO.h"
 #include "shell/BatchMode.h"
+#include "testkit/BatchRun.h"
 #include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
@@ -94,24 +94,6 @@ std::string leaveTemporary(const std::string& folder, const char* name) {
     return left.empty() ? std::string() : *left.begin();
 }
 
-// Runs the batch mode in this process; its exit status.
-int runBatch(std::vector<std::string> args) {
-    args.insert(args.begin(), "brackwater");
-    std::vector<const char*> argv;
-    for (const auto& a : args) argv.push_back(a.c_str());
-    CBatchOptions options;
-    std::string error;
-    if (!ParseBatchOptions(int(argv.size()), argv.data(), &options, &error)) return kBatchUsage;
-    CBatchIO io;
-    io.in = std::tmpfile();
-    io.out = std::tmpfile();
-    io.err = std::tmpfile();
-    gBatchInterrupted = 0;
-    const int status = RunBatch(options, io);
-    for (std::FILE* f : {io.in, io.out, io.err}) std::fclose(f);
-    return status;
-}
-
 }  // namespace
 
 TEST(CrashLeftovers, ASidecarHasNoNameWhileItsBytesAreWritten) {
@@ -177,8 +159,8 @@ TEST(CrashLeftovers, AKilledWritersTemporaryIsHiddenAndRemovedOnlyByAWriteIntoIt
               std::multiset<std::string>(expected.begin(), expected.end()));
     // Nothing that only reads removes anything.
     const std::string before = snapshot(t.root());
-    EXPECT_EQ(runBatch({"--info", t.root()}), kBatchSuccess);
-    EXPECT_EQ(runBatch({"--operation", "flip", "--dry-run", t.root()}), kBatchSuccess);
+    EXPECT_EQ(runBatch({"--info", t.root()}).status, kBatchSuccess);
+    EXPECT_EQ(runBatch({"--operation", "flip", "--dry-run", t.root()}).status, kBatchSuccess);
     EXPECT_EQ(snapshot(t.root()), before);
 
     // The first write into the folder removes this host's dead temporary and
@@ -192,7 +174,7 @@ TEST(CrashLeftovers, AKilledWritersTemporaryIsHiddenAndRemovedOnlyByAWriteIntoIt
     EXPECT_TRUE(exists(t.path(folder)));
     EXPECT_EQ(temporaries(t.path("sub")), std::set<std::string>{deadInSub});
     // A batch run that writes there removes that one.
-    EXPECT_EQ(runBatch({"--operation", "flip", "--yes", t.path("sub")}), kBatchSuccess);
+    EXPECT_EQ(runBatch({"--operation", "flip", "--yes", t.path("sub")}).status, kBatchSuccess);
     EXPECT_EQ(temporaries(t.path("sub")), std::set<std::string>{});
     EXPECT_EQ(readText(t.path("sub/file")), "");
 }

@@ -29,19 +29,10 @@ using sysio::Call;
 
 namespace {
 
-constexpr char kMacFork[] = "user.com.apple.ResourceFork";
-constexpr char kSambaFork[] = "user.DosStream.AFP_Resource:$DATA";
-constexpr char kMacFinderInfo[] = "user.com.apple.FinderInfo";
-constexpr char kMetadata[] = "user.org.netatalk.Metadata";
-
 const std::set<Call> kChanging = {Call::Write,    Call::Sync,     Call::Rename,
                                   Call::Truncate, Call::Unlink,   Call::Link,
                                   Call::GetXattr, Call::SetXattr, Call::RemoveXattr};
 const std::set<Call> kReading = {Call::Open, Call::Read};
-
-void setAttr(const std::string& path, const char* name, const Bytes& value) {
-    ASSERT_EQ(::lsetxattr(path.c_str(), name, value.data(), value.size(), 0), 0) << name;
-}
 
 // One folder with a file in every shape the stores know: no fork, a sidecar
 // whose fork is shorter, longer or empty, macOS's sidecar with an "ATTR" block
@@ -63,20 +54,18 @@ void populate(TempTree& t) {
     t.write("._e-macos", corpusBytes("peers/macos-4096.ad"));
     t.write("f-samba", pattern(900, 8));
     t.write("._f-samba", corpusBytes("peers/samba-fruit.ad"));
-    setAttr(t.path("f-samba"), kMetadata, corpusBytes("peers/samba-fruit.meta"));
+    setXattr(t.path("f-samba"), kMetadata, corpusBytes("peers/samba-fruit.meta"));
     t.write("g-mac-attr", pattern(2500, 9));
-    setAttr(t.path("g-mac-attr"), kMacFork, pattern(1000, 10));
-    setAttr(t.path("g-mac-attr"), kMacFinderInfo, finderInfo("APPL", "CARO"));
+    setXattr(t.path("g-mac-attr"), kMacFork, pattern(1000, 10));
+    setXattr(t.path("g-mac-attr"), kMacFinderInfo, finderInfo("APPL", "CARO"));
     t.write("h-samba-stream", pattern(700, 11));
-    Bytes stream = pattern(1200, 12);
-    stream.push_back(0);
-    setAttr(t.path("h-samba-stream"), kSambaFork, stream);
+    setXattr(t.path("h-samba-stream"), kSambaFork, concat(pattern(1200, 12), {0}));
     t.write("i-empty-data", "");
     t.write("._i-empty-data", makeSidecar({{9, 50, 32, fi}, {2, 82, 40, pattern(40, 13)}}));
     t.write("j-fork-only", pattern(600, 14));
     t.write("._j-fork-only", makeSidecar({{2, 38, 200, pattern(200, 15)}}));
     t.write("k-comment", pattern(800, 16));
-    setAttr(t.path("k-comment"), "user.xdg.comment", bytesOf("keep me"));
+    setXattr(t.path("k-comment"), "user.xdg.comment", bytesOf("keep me"));
     t.write("l-finder-info-only", pattern(1100, 17));
     t.write("._l-finder-info-only", makeSidecar({{9, 50, 32, finderInfo("BINA", "hDmp")}}));
     t.write("m-netatalk", pattern(1300, 18));
@@ -87,7 +76,7 @@ void populate(TempTree& t) {
     t.write(".AppleDouble/o-netatalk-stale", corpusBytes("peers/netatalk2-stale.ad"));
     t.write(".AppleDouble/.Parent", corpusBytes("peers/netatalk2-parent.ad"));
     t.write("p-empty-stream", pattern(300, 21));
-    setAttr(t.path("p-empty-stream"), kSambaFork, Bytes{0});
+    setXattr(t.path("p-empty-stream"), kSambaFork, Bytes{0});
 }
 
 std::vector<std::string> filesOf(const std::string& root) {

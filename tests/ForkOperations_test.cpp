@@ -272,31 +272,6 @@ TEST_F(FlipTest, ForksOfAnySizeAStoreHoldsFlipInBoundedMemory) {
     EXPECT_EQ(SysBeepCount(), 1);
 }
 
-TEST_F(FlipTest, LinksFifosAndMalformedSidecarsAreRefusedAndLeftAsTheyWere) {
-    TempTree outside;
-    std::string victim = outside.write("victim", "precious");
-    ASSERT_EQ(symlink(victim.c_str(), t.path("link").c_str()), 0);
-    ASSERT_EQ(mkfifo(t.path("fifo").c_str(), 0644), 0);
-    t.write("bad", "data");
-    Bytes malformed = sidecar(kFinderInfo, bytesOf("r"));
-    malformed[25] = 16;  // more entries than allowed
-    t.write("._bad", malformed);
-    std::string before = snapshot(t.root()), outsideBefore = snapshot(outside.root());
-    alarm(20);
-    for (functionType op : {kFlipDeleteDataFork, kDeleteDataFork, kDeleteResourceFork}) {
-        SCOPED_TRACE(int(op));
-        EXPECT_EQ(process(t.path("link"), op), notAFileErr);
-        EXPECT_EQ(process(t.path("fifo"), op), notAFileErr);
-        if (op != kDeleteDataFork) {
-            EXPECT_EQ(process(t.path("bad"), op), ioErr);
-        }
-    }
-    alarm(0);
-    EXPECT_EQ(snapshot(t.root()), before);
-    EXPECT_EQ(snapshot(outside.root()), outsideBefore);
-    EXPECT_EQ(SysBeepCount(), 0);
-}
-
 // A data fork is shared by every name of the file; a sidecar is not. A flip
 // or a data-fork deletion through one name would empty the others.
 TEST_F(FlipTest, AFileWithOtherNamesKeepsItsDataForkInEveryName) {

@@ -5,7 +5,6 @@
 // installs Samba; scripts/install-deps.sh).
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -32,13 +31,6 @@ void writeWithStore(int dirfd, const char* name, const Bytes& fork) {
     const Bytes fi = testsupport::finderInfo("TEXT", "ttxt");
     ASSERT_EQ(forkstore::writeResourceFork(dirfd, name, 0, fork.size(), fork.data()), noErr);
     ASSERT_EQ(forkstore::setFinderInfo(dirfd, name, fi.data()), noErr);
-}
-
-Bytes attribute(const std::string& path, const char* name) {
-    Bytes value(65536);
-    const ssize_t n = ::lgetxattr(path.c_str(), name, value.data(), value.size());
-    value.resize(n < 0 ? 0 : std::size_t(n));
-    return value;
 }
 
 }  // namespace
@@ -75,7 +67,7 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
     tree.write("share/h", "data fork");
     ASSERT_EQ(forkstore::setCreationDate(dirfd, "f", 1234567890), noErr);
     ASSERT_EQ(forkstore::setCreationDate(dirfd, "h", 1234567890), noErr);
-    const Bytes metaH = attribute(share + "/h", "user.org.netatalk.Metadata");
+    const Bytes metaH = testsupport::xattr(share + "/h", testsupport::kMetadata);
     ASSERT_EQ(metaH.size(), 402u);
     ::close(dirfd);
     Bytes expectedG = testsupport::pattern(900, 9);
@@ -114,7 +106,7 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
         EXPECT_TRUE(found) << name << log;
         EXPECT_EQ(created, 1234567890) << name;
     }
-    EXPECT_EQ(attribute(share + "/h", "user.org.netatalk.Metadata"), metaH) << log;
+    EXPECT_EQ(testsupport::xattr(share + "/h", testsupport::kMetadata), metaH) << log;
     ::close(dirfd);
 }
 
@@ -133,7 +125,7 @@ TEST(PeerInterop, SambaWithStreamForksServesWhatBrackwaterLeftInItsAttribute) {
     tree.write("f.rsrc", forkF);
     tree.write("g.rsrc", forkG);
     tree.write("big.rsrc", forkBig);
-    constexpr char kStream[] = "user.DosStream.AFP_Resource:$DATA";
+    using testsupport::kSambaFork;
 
     CSambaServer smbd(tree.root(), share,
                       "  vfs objects = catia fruit streams_xattr\n"
@@ -146,7 +138,7 @@ TEST(PeerInterop, SambaWithStreamForksServesWhatBrackwaterLeftInItsAttribute) {
     for (const auto& [name, fork] : {std::pair{"f", forkF}, {"g", forkG}, {"big", forkBig}}) {
         Bytes stream = fork;
         stream.push_back(0);
-        ASSERT_EQ(attribute(share + "/" + name, kStream), stream) << name << log;
+        ASSERT_EQ(testsupport::xattr(share + "/" + name, kSambaFork), stream) << name << log;
     }
 
     // Brackwater flips f, deletes g's fork, and cannot flip big.
@@ -162,7 +154,7 @@ TEST(PeerInterop, SambaWithStreamForksServesWhatBrackwaterLeftInItsAttribute) {
     std::copy(dataF.begin(), dataF.end(), flipped.begin());
     Bytes stream = flipped;
     stream.push_back(0);
-    EXPECT_EQ(attribute(share + "/f", kStream), stream);
+    EXPECT_EQ(testsupport::xattr(share + "/f", kSambaFork), stream);
 
     // What Samba serves now.
     log =

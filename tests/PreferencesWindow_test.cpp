@@ -1,5 +1,7 @@
 // The Preferences window: one window, controls filled from the store, every
-// change stored at once, OK, Cancel and the close box only closing it.
+// change stored at once, OK, Cancel and the close box only closing it. The
+// defaults of an empty store, and a change kept through Cancel, are worked
+// from the keyboard in tests/e2e/preferences_keyboard.sh.
 #include "settings/PreferencesWindow.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +9,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -86,7 +87,6 @@ protected:
         if (gPreferencesWindow) click("cancelButton");
         disposeClosedWindows();
     }
-    static QComboBox* popup() { return qobject_cast<QComboBox*>(gFunctionPopupButton); }
     static QCheckBox* checkbox() { return qobject_cast<QCheckBox*>(gQuitWhenDoneCheckbox); }
     static void click(const char* name) {
         ASSERT_NE(gPreferencesWindow, nullptr);
@@ -98,18 +98,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(PreferencesWindow, AnEmptyStoreShowsQuitWhenDoneOnAndTheFirstOperation) {
-    HandlePreferencesCommand();
-    ASSERT_NE(gPreferencesWindow, nullptr);
-    EXPECT_TRUE(IsWindowVisible(gPreferencesWindow));
-    ASSERT_NE(popup(), nullptr);
-    EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 1);
-    EXPECT_EQ(GetControlValue(gFunctionPopupButton), 1);
-    EXPECT_EQ(popup()->count(), 3);  // their order is checked by choosing the third
-    // Opening writes nothing.
-    EXPECT_TRUE(storeFile().isEmpty());
-}
 
 TEST_F(PreferencesWindow, TheCommandTwiceGivesOneWindowRefreshedFromTheStoreAndTheDropHint) {
     store(2, true);
@@ -132,23 +120,6 @@ TEST_F(PreferencesWindow, TheCommandTwiceGivesOneWindowRefreshedFromTheStoreAndT
     EXPECT_EQ(preferencesWindowsShown(), 1);
     EXPECT_EQ(GetControlValue(gFunctionPopupButton), 3);
     EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 0);
-}
-
-TEST_F(PreferencesWindow, AnOperationChangedThenCancelledStaysStored) {
-    store(1, true);
-    HandlePreferencesCommand();
-    QTest::keyClick(popup(), Qt::Key_Down);
-    QTest::keyClick(popup(), Qt::Key_Down);
-    EXPECT_EQ(FunctionType(), 3) << "stored as soon as it was chosen";
-    const QPointer<QWidget> window = gPreferencesWindow;
-    click("cancelButton");
-    EXPECT_EQ(gPreferencesWindow, nullptr);
-    disposeClosedWindows();
-    EXPECT_TRUE(window.isNull());
-    const QJsonObject file = storeFile();
-    EXPECT_EQ(file.value("FunctionType").toInt(), 3);
-    EXPECT_TRUE(file.value("QuitWhenDone").toBool());
-    EXPECT_FALSE(gStopping) << "the window's Cancel is not the Stop button";
 }
 
 TEST_F(PreferencesWindow, QuitWhenDoneTurnedOffWithOKIsStoredAndShownNextTime) {

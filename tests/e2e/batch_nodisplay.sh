@@ -80,11 +80,13 @@ out=$(bw --operation delete-resource -n "$WORK/t")
 [ "$before" = "$(snapshot "$WORK/t")" ] || fail "a dry run changed the tree"
 
 # Without a terminal and without --yes: refused, nothing changed.
-bw --operation delete-resource "$WORK/t" </dev/null >"$WORK/out" 2>"$WORK/err"
-expect_status 2 $? "refusal without a terminal"
-grep -q -- '--yes' "$WORK/err" || fail "refusal does not mention --yes"
-[ -s "$WORK/out" ] && fail "refusal printed a report"
-[ "$before" = "$(snapshot "$WORK/t")" ] || fail "the refused run changed the tree"
+for op in flip delete-data delete-resource; do
+    printf 'y\n' | bw --operation $op "$WORK/t" >"$WORK/out" 2>"$WORK/err"
+    expect_status 2 $? "refusal of $op without a terminal"
+    grep -q -- '--yes' "$WORK/err" || fail "refusal of $op does not mention --yes"
+    [ -s "$WORK/out" ] && fail "refusal of $op printed a report"
+done
+[ "$before" = "$(snapshot "$WORK/t")" ] || fail "the refused runs changed the tree"
 
 # On a terminal: the stop alert's text once; "n" changes nothing, "y" goes ahead.
 if command -v script >/dev/null; then

@@ -158,6 +158,8 @@ logged zenity.log '3 selected items, including 1 folder with everything in it.' 
     { show zenity.log; fail "the question does not count the items"; }
 logged zenity.log 'You are about to delete the data forks of the selected files.' ||
     fail "the question lost the alert's text"
+logged zenity.log 'This operation can not be undone by this program and may render the files unusable.' ||
+    fail "the question lost the alert's warning"
 { logged zenity.log '--progress' && logged zenity.log '--pulsate' && logged zenity.log '--auto-close'; } ||
     { show zenity.log; fail "no progress dialog"; }
 [ "$(tail -n 1 "$logs/zenity.fed")" = 100 ] || { show zenity.fed; fail "the progress was not closed"; }
@@ -178,6 +180,15 @@ logged zenity.log '1 selected item.' || { show zenity.log; fail "one file"; }
 ZENITY_ANSWER=1 act zenity flip "$tree/one" "$tree/two"
 logged zenity.log '2 selected items.' || { show zenity.log; fail "two files"; }
 [ ! -e "$logs/notify-send.log" ] || fail "a declined question was notified"
+
+# A failure is shown with its details in zenity's warning; the other file changes.
+make_small
+mkfifo "$tree/pipe"
+act zenity flip "$tree/pipe" "$tree/one"
+[ "$status" -eq 1 ] || { show stderr; fail "a run with a failure under zenity ended with $status"; }
+{ logged zenity.log '--warning' && logged zenity.log 'notAFileErr (-1302)'; } ||
+    { show zenity.log; fail "zenity did not show the failure with its details"; }
+[ ! -s "$tree/one" ] || fail "one was not flipped beside the failure"
 
 # zenity, cancelled during the run: it stops after the file in hand, every file
 # is whole in one fork or the other, and the outcome tells how many were left.
@@ -258,6 +269,17 @@ grep -q 'delete-data (1 selected item.): Install zenity or kdialog' \
     "$E2E_DIR/state/brackwater/actions.log" || fail "nothing in the log"
 [ "$(cat "$tree/one")" = one ] || fail "a file changed without a question"
 
+# The service menu and each Nautilus script run the installed action with
+# their own operation.
+for op in flip delete-data delete-resource; do
+    grep -q "^Exec=$prefix/libexec/brackwater/brackwater-action $op %F$" \
+        "$prefix/share/kio/servicemenus/brackwater-forks.desktop" || fail "the service menu lacks $op"
+done
+for s in "Flip-delete data forks:flip" "Delete data forks:delete-data" \
+    "Delete resource forks:delete-resource"; do
+    grep -q "^exec \"\$action\" ${s#*:} \"\$@\"$" "$prefix/share/brackwater/nautilus-scripts/Brackwater/${s%:*}" ||
+        fail "the Nautilus script ${s%:*} does not run ${s#*:}"
+done
 # The Nautilus scripts, linked into the user's scripts folder as the manual
 # says, run the installed action.
 make_small

@@ -58,9 +58,11 @@ ln -s self "$WORK/links/self"
 ln -s ../.. "$WORK/links/sub/up"
 ln -s "$WORK/outside" "$WORK/links/out"
 ln -s "$WORK/outside/victim" "$WORK/links/victim"
+ln -s victim-side "$WORK/links/._victim" # named like the sidecar of a link
+ln -s "$WORK/links" "$WORK/links/top"    # the folder given, by its absolute path
 for op in flip delete-data delete-resource; do
     run "links-$op" 1 "$BIN" --operation "$op" --yes "$WORK/links"
-    refused "links-$op" "notAFileErr (-1302)" 6
+    refused "links-$op" "notAFileErr (-1302)" 8
 done
 [ "$(readlink "$WORK/links/a")" = b ] || fail "links: a link was changed"
 
@@ -157,6 +159,9 @@ long=$(printf 'd%.0s' $(seq 200))
 )
 run deep 0 "$BIN" --operation flip --yes "$WORK/deep"
 grep -q "^26 changed, 0 failed" "$WORK/deep.out" || fail "deep: $(tail -1 "$WORK/deep.out")"
+# The bottom file's bytes are in its sidecar, after the 82-byte header.
+bottom=$(cd "$WORK/deep" && for i in $(seq 25); do cd "$long"; done && tail -c +83 ._f)
+[ "$bottom" = bottom ] || fail "deep: the bottom file's sidecar holds '$bottom'"
 
 # Names of 255 bytes (no room for "._name": bdNamErr) and names not in UTF-8.
 mkdir -p "$WORK/names"
@@ -170,6 +175,10 @@ run names 1 "$BIN" --operation flip --yes "$WORK/names"
 refused names "bdNamErr (-37)" 1
 grep -q "^3 changed, 1 failed" "$WORK/names.out" || fail "names: $(tail -1 "$WORK/names.out")"
 [ "$(cat "$WORK/names/$n255")" = long ] || fail "names: the 255-byte name lost its data fork"
+# Deleting the resource forks works on every name, the longest included.
+run names-rsrc 0 "$BIN" --operation delete-resource --yes "$WORK/names"
+grep -q "^3 changed, 0 failed, 1 skipped" "$WORK/names-rsrc.out" ||
+    fail "names-rsrc: $(tail -1 "$WORK/names-rsrc.out")"
 
 [ "$(snap "$WORK/outside")" = "$outside" ] || fail "a file outside the dropped trees changed"
 if [ "$failures" -gt 0 ]; then

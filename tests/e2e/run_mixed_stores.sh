@@ -48,6 +48,7 @@ wait_windows "$pid" 2 # the main window and the confirmation alert
 answer_alert "$pid" Return
 wait_exit "$pid" 20
 [ "$E2E_STATUS" -eq 0 ] || fail "exit status $E2E_STATUS"
+[ ! -e "$XDG_RUNTIME_DIR/brackwater.socket" ] || fail "the socket was left behind"
 
 python3 - "$data" "$E2E_DIR/original" <<'PY' || fail "a fork is not where it was"
 import os, sys

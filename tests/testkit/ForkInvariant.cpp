@@ -11,13 +11,11 @@
 
 #include "platform/AppleDouble.h"
 #include "platform/ForkStore.h"
+#include "testkit/Sidecars.h"
 
 namespace testsupport {
 
 namespace {
-
-constexpr char kMacForkAttr[] = "user.com.apple.ResourceFork";
-constexpr char kSambaForkAttr[] = "user.DosStream.AFP_Resource:$DATA";
 
 OSErr readAll(int fd, Bytes* out) {
     struct stat st;
@@ -53,7 +51,7 @@ OSErr readXattrs(int fd, std::map<std::string, Bytes>* out, bool* forkAttribute)
     if (n < 0) return ioErr;
     for (ssize_t i = 0; i < n; i += ssize_t(std::strlen(names.data() + i)) + 1) {
         const std::string name = names.data() + i;
-        if (name == kMacForkAttr || name == kSambaForkAttr) {
+        if (name == kMacFork || name == kSambaFork) {
             *forkAttribute = true;
             continue;
         }

@@ -26,9 +26,10 @@ const std::string gNamespaceError = enterPrivateNamespace();
 
 }  // namespace
 
-TmpfsMount::TmpfsMount(const std::string& at) : at_(at), error_(gNamespaceError) {
+TmpfsMount::TmpfsMount(const std::string& at, const char* options)
+    : at_(at), error_(gNamespaceError) {
     if (!error_.empty()) return;
-    ok_ = ::mount("brackwater-test", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=4m") == 0;
+    ok_ = ::mount("brackwater-test", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options) == 0;
     if (!ok_) error_ = std::string("mount: ") + std::strerror(errno);
 }
 

@@ -10,7 +10,8 @@ namespace testsupport {
 
 class TmpfsMount {
 public:
-    explicit TmpfsMount(const std::string& at);
+    // `options` as mount(8) takes them for tmpfs.
+    explicit TmpfsMount(const std::string& at, const char* options = "size=4m");
     ~TmpfsMount();
     TmpfsMount(const TmpfsMount&) = delete;
     TmpfsMount& operator=(const TmpfsMount&) = delete;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/AppleDouble.h"
+
 namespace testsupport {
 
 namespace {
@@ -46,6 +48,16 @@ Bytes finderInfo(const char type[4], const char creator[4]) {
 
 Bytes bytesOf(const std::string& s) {
     return Bytes(s.begin(), s.end());
+}
+
+Bytes concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes placeholderBytes() {
+    const auto& p = appledouble::placeholderFork();
+    return Bytes(p.begin(), p.end());
 }
 
 Bytes pattern(std::size_t count, unsigned seed) {

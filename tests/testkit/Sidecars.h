@@ -10,6 +10,13 @@
 
 namespace testsupport {
 
+// The attributes that hold a resource fork (macOS's; Samba's stream, one NUL
+// byte longer than the fork), Finder info, and netatalk's metadata.
+constexpr char kMacFork[] = "user.com.apple.ResourceFork";
+constexpr char kSambaFork[] = "user.DosStream.AFP_Resource:$DATA";
+constexpr char kMacFinderInfo[] = "user.com.apple.FinderInfo";
+constexpr char kMetadata[] = "user.org.netatalk.Metadata";
+
 struct RawEntry {
     std::uint32_t id;
     std::uint32_t offset;
@@ -25,6 +32,9 @@ Bytes makeSidecar(const std::vector<RawEntry>& entries, const std::string& fille
 // Finder info with the given type and creator, flags 0x0100.
 Bytes finderInfo(const char type[4], const char creator[4]);
 Bytes bytesOf(const std::string& s);
+Bytes concat(Bytes a, const Bytes& b);
+// macOS's blank 286-byte resource fork, which counts as none.
+Bytes placeholderBytes();
 // `count` bytes of a recognisable pattern starting at `seed`.
 Bytes pattern(std::size_t count, unsigned seed = 1);
 std::uint32_t be32(const Bytes& b, std::size_t at);

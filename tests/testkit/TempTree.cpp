@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -28,14 +29,15 @@ TempTree::~TempTree() {
     // Tests may leave read-only folders behind; make them writable first.
     for (auto it = fs::recursive_directory_iterator(root_, ec); it != fs::end(it);
          it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec))
-            ::chmod(it->path().c_str(), 0700);
+        if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0700);
     }
     ::chmod(root_.c_str(), 0700);
     fs::remove_all(root_, ec);
 }
 
-std::string TempTree::path(const std::string& relative) const { return root_ + "/" + relative; }
+std::string TempTree::path(const std::string& relative) const {
+    return root_ + "/" + relative;
+}
 
 std::string TempTree::write(const std::string& relative, const std::string& content) {
     return write(relative, Bytes(content.begin(), content.end()));
@@ -69,6 +71,22 @@ std::string readText(const std::string& path) {
 bool exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
+}
+
+void setXattr(const std::string& path, const char* name, const Bytes& value) {
+    EXPECT_EQ(::lsetxattr(path.c_str(), name, value.data(), value.size(), 0), 0)
+        << name << " on " << path;
+}
+
+Bytes xattr(const std::string& path, const char* name) {
+    Bytes v(70000);
+    const ssize_t n = ::lgetxattr(path.c_str(), name, v.data(), v.size());
+    v.resize(n < 0 ? 0 : std::size_t(n));
+    return v;
+}
+
+bool hasXattr(const std::string& path, const char* name) {
+    return ::lgetxattr(path.c_str(), name, nullptr, 0) >= 0;
 }
 
 namespace {

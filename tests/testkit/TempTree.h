@@ -31,6 +31,11 @@ private:
 Bytes readBytes(const std::string& path);
 std::string readText(const std::string& path);
 bool exists(const std::string& path);
+// An extended attribute of `path` itself, never through a link: set (a
+// refusal fails the test), read (empty when there is none) and looked for.
+void setXattr(const std::string& path, const char* name, const Bytes& value);
+Bytes xattr(const std::string& path, const char* name);
+bool hasXattr(const std::string& path, const char* name);
 // Lists "relative path" -> content checksum for every entry below root
 // (files, links, xattrs included), so tests can compare whole trees.
 std::string snapshot(const std::string& root);

@@ -1,13 +1,13 @@
 // main() of every unit test: an offscreen Qt application when no display is
 // set, a private runtime folder, then GoogleTest.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QByteArray>
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 int main(int argc, char** argv) {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))

@@ -1,0 +1,52 @@
+#include "testkit/BatchRun.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "shell/BatchMode.h"
+
+namespace testsupport {
+
+namespace {
+std::string slurp(std::FILE* f) {
+    std::rewind(f);
+    std::string text;
+    for (int c; (c = std::fgetc(f)) != EOF;) text += char(c);
+    std::fclose(f);
+    return text;
+}
+}  // namespace
+
+BatchResult runBatch(std::vector<std::string> args, bool terminal, const std::string& answer) {
+    args.insert(args.begin(), "brackwater");
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    BatchResult r;
+    CBatchOptions options;
+    if (!ParseBatchOptions(int(argv.size()), argv.data(), &options, &r.err)) {
+        r.status = kBatchUsage;
+        return r;
+    }
+    CBatchIO io;
+    io.in = std::tmpfile();
+    io.out = std::tmpfile();
+    io.err = std::tmpfile();
+    std::fputs(answer.c_str(), io.in);
+    std::rewind(io.in);
+    io.inputIsTerminal = terminal;
+    gBatchInterrupted = 0;
+    r.status = RunBatch(options, io);
+    std::fclose(io.in);
+    r.out = slurp(io.out);
+    r.err = slurp(io.err);
+    return r;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+}
+
+}  // namespace testsupport
