@@ -110,6 +110,20 @@ TEST_F(FlipTest, CopiesTheDataForkOverTheStartOfTheResourceFork) {
     EXPECT_EQ(SysBeepCount(), 3);  // one per written flip
 }
 
+// The copy is made in the kernel, through a 1 MiB buffer where it cannot, and
+// looks for holes from 1 MiB on: every byte survives at the edges of both.
+TEST_F(FlipTest, EveryByteSurvivesTheCopyAtTheChunkEdges) {
+    constexpr std::size_t kChunk = 1 << 20;
+    for (std::size_t size : {std::size_t(1), kChunk - 1, kChunk, kChunk + 1}) {
+        SCOPED_TRACE(size);
+        const Bytes data = pattern(size, unsigned(size));
+        const std::string p = t.write("f" + std::to_string(size), data);
+        ASSERT_EQ(process(p), noErr);
+        EXPECT_EQ(readBytes(p), Bytes{});
+        EXPECT_EQ(resourceFork(p), data);
+    }
+}
+
 TEST_F(FlipTest, AnEmptyDataForkIsDeletedWithoutCopyOrBeep) {
     std::string p = t.write("empty", ""), q = t.write("empty2", "");
     EXPECT_EQ(process(p), noErr);
