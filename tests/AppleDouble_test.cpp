@@ -24,6 +24,22 @@ Problem parseBytes(const Bytes& b, Header* h, std::uint64_t fileSize = UINT64_MA
 // 3760-byte entry at 50, the placeholder fork at 3810.
 const Bytes kMac = testsupport::corpusBytes("peers/macos-4096.ad");
 
+// Every file of the corpus folder is refused by `parser` for the reason
+// `expected` gives it, and every expectation has its file.
+void expectEachRefused(const std::string& folder, const std::map<std::string, Problem>& expected,
+                       Problem (*parser)(const Bytes&, Header*)) {
+    std::size_t seen = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(testsupport::corpusPath(folder))) {
+        const std::string name = entry.path().filename().string();
+        ASSERT_TRUE(expected.count(name)) << "no expectation for " << name;
+        Header h;
+        EXPECT_EQ(parser(testsupport::readBytes(entry.path().string()), &h), expected.at(name))
+            << name;
+        ++seen;
+    }
+    EXPECT_EQ(seen, expected.size());
+}
+
 }  // namespace
 
 // ---- Reading: the shapes real writers produce are accepted ----
@@ -112,17 +128,8 @@ TEST(AppleDoubleParse, EveryMalformedCorpusFileIsRefusedForItsOwnReason) {
         {"attr-value-past-block.ad", Problem::BadAttrBlock},
         {"attr-name-unterminated.ad", Problem::BadAttrBlock},
     };
-    std::size_t seen = 0;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(testsupport::corpusPath("malformed"))) {
-        const std::string name = entry.path().filename().string();
-        ASSERT_TRUE(expected.count(name)) << "no expectation for " << name;
-        Bytes b = testsupport::readBytes(entry.path().string());
-        Header h;
-        EXPECT_EQ(parseBytes(b, &h), expected.at(name)) << name;
-        ++seen;
-    }
-    EXPECT_EQ(seen, expected.size());
+    expectEachRefused("malformed", expected,
+                      [](const Bytes& b, Header* h) { return parseBytes(b, h); });
 }
 
 // ---- Writing: new sidecars, re-layout ----
@@ -270,17 +277,7 @@ TEST(AppleDoubleNetatalk, EveryMalformedHeaderIsRefusedForItsOwnReason) {
         {"comment-over-dates.ad", Problem::Overlap},
         {"finder-info-short.ad", Problem::FinderInfoTooShort},
     };
-    std::size_t seen = 0;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(testsupport::corpusPath("netatalk2-malformed"))) {
-        const std::string name = entry.path().filename().string();
-        ASSERT_TRUE(expected.count(name)) << "no expectation for " << name;
-        Header h;
-        EXPECT_EQ(parseAtalk(testsupport::readBytes(entry.path().string()), &h), expected.at(name))
-            << name;
-        ++seen;
-    }
-    EXPECT_EQ(seen, expected.size());
+    expectEachRefused("netatalk2-malformed", expected, parseAtalk);
     // A sidecar is no netatalk header, and a Finder info slot longer than 32
     // bytes is not netatalk's layout either.
     Header h;
