@@ -56,19 +56,6 @@ int deadPid() {
     return int(child);
 }
 
-std::vector<std::string> listed(const std::string& folder) {
-    const FSRef ref = refOf(folder);
-    FSIterator it;
-    EXPECT_EQ(FSOpenIterator(&ref, kFSIterateFlat, &it), noErr);
-    std::vector<std::string> names;
-    ItemCount n = 0;
-    HFSUniStr255 name;
-    while (FSGetCatalogInfoBulk(it, 1, &n, nullptr, 0, nullptr, nullptr, nullptr, &name) == noErr)
-        names.emplace_back(name.unicode, name.unicode + name.length);
-    FSCloseIterator(it);
-    return names;
-}
-
 // Leaves what a writer killed while replacing `name`'s sidecar leaves: a child
 // process stops just before the swap, when the new sidecar has its temporary
 // name, and is reaped. Returns that name.
@@ -153,7 +140,7 @@ TEST(CrashLeftovers, AKilledWritersTemporaryIsHiddenAndRemovedOnlyByAWriteIntoIt
 
     // Listed: the user's names, the folder, the old form and the files; hidden,
     // the temporaries of the new form.
-    std::vector<std::string> names = listed(t.root()), expected = users;
+    std::vector<std::string> names = listNames(t.root()), expected = users;
     expected.insert(expected.end(), {kept[1], folder, "file", "sub"});
     EXPECT_EQ(std::multiset<std::string>(names.begin(), names.end()),
               std::multiset<std::string>(expected.begin(), expected.end()));

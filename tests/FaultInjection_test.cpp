@@ -2,7 +2,6 @@
 // resource-fork deletion over a folder of files in every store, with the Nth
 // write, sync, rename, truncate, unlink, link or attribute call failing with a
 // full disk and again with an I/O error, for every N until a run completes.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/xattr.h>
@@ -34,59 +33,12 @@ const std::set<Call> kChanging = {Call::Write,    Call::Sync,     Call::Rename,
                                   Call::GetXattr, Call::SetXattr, Call::RemoveXattr};
 const std::set<Call> kReading = {Call::Open, Call::Read};
 
-// One folder with a file in every shape the stores know: no fork, a sidecar
-// whose fork is shorter, longer or empty, macOS's sidecar with an "ATTR" block
-// and the placeholder fork, Samba's sidecar with the fork first and netatalk
-// metadata, forks in either attribute, Samba's stream holding an empty fork,
-// netatalk 2's headers (with a fork, one as afpd makes it, one with a longer
-// fork and older bytes in its slots, and the folder's ".Parent"), Finder info
-// only, a fork without Finder info, and other attributes that must stay.
+// One folder with a file in every shape the stores know, and netatalk's
+// ".Parent" of the folder.
 void populate(TempTree& t) {
-    const Bytes fi = finderInfo("TEXT", "ttxt");
-    t.write("a-plain", pattern(5000, 1));
-    t.write("b-short-fork", pattern(3000, 2));
-    t.write("._b-short-fork", makeSidecar({{9, 50, 32, fi}, {2, 82, 100, pattern(100, 3)}}));
-    t.write("c-long-fork", pattern(3000, 4));
-    t.write("._c-long-fork", makeSidecar({{9, 50, 32, fi}, {2, 82, 8000, pattern(8000, 5)}}));
-    t.write("d-empty-fork", pattern(2000, 6));
-    t.write("._d-empty-fork", makeSidecar({{9, 50, 32, fi}, {2, 82, 0, {}}}));
-    t.write("e-macos", pattern(1500, 7));
-    t.write("._e-macos", corpusBytes("peers/macos-4096.ad"));
-    t.write("f-samba", pattern(900, 8));
-    t.write("._f-samba", corpusBytes("peers/samba-fruit.ad"));
-    setXattr(t.path("f-samba"), kMetadata, corpusBytes("peers/samba-fruit.meta"));
-    t.write("g-mac-attr", pattern(2500, 9));
-    setXattr(t.path("g-mac-attr"), kMacFork, pattern(1000, 10));
-    setXattr(t.path("g-mac-attr"), kMacFinderInfo, finderInfo("APPL", "CARO"));
-    t.write("h-samba-stream", pattern(700, 11));
-    setXattr(t.path("h-samba-stream"), kSambaFork, concat(pattern(1200, 12), {0}));
-    t.write("i-empty-data", "");
-    t.write("._i-empty-data", makeSidecar({{9, 50, 32, fi}, {2, 82, 40, pattern(40, 13)}}));
-    t.write("j-fork-only", pattern(600, 14));
-    t.write("._j-fork-only", makeSidecar({{2, 38, 200, pattern(200, 15)}}));
-    t.write("k-comment", pattern(800, 16));
-    setXattr(t.path("k-comment"), "user.xdg.comment", bytesOf("keep me"));
-    t.write("l-finder-info-only", pattern(1100, 17));
-    t.write("._l-finder-info-only", makeSidecar({{9, 50, 32, finderInfo("BINA", "hDmp")}}));
-    t.write("m-netatalk", pattern(1300, 18));
-    t.write(".AppleDouble/m-netatalk", corpusBytes("peers/netatalk2-fork.ad"));
-    t.write("n-netatalk-new", pattern(400, 19));
-    t.write(".AppleDouble/n-netatalk-new", corpusBytes("peers/netatalk2-empty.ad"));
-    t.write("o-netatalk-stale", pattern(50, 20));
-    t.write(".AppleDouble/o-netatalk-stale", corpusBytes("peers/netatalk2-stale.ad"));
+    for (std::size_t i = 0; i < kForkShapes.size(); ++i)
+        writeForkShape(t.root(), kForkShapes[i], i, unsigned(i) + 1);
     t.write(".AppleDouble/.Parent", corpusBytes("peers/netatalk2-parent.ad"));
-    t.write("p-empty-stream", pattern(300, 21));
-    setXattr(t.path("p-empty-stream"), kSambaFork, Bytes{0});
-}
-
-std::vector<std::string> filesOf(const std::string& root) {
-    std::vector<std::string> names;
-    DIR* d = ::opendir(root.c_str());
-    while (dirent* e = ::readdir(d))
-        if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-    ::closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // Applies the operation to each file in turn and stops at the first failure,
@@ -152,7 +104,7 @@ protected:
         // keeps (caches) is then not taken for a descriptor a failure leaked.
         TempTree warmUp;
         populate(warmUp);
-        ASSERT_EQ(runOver(warmUp, filesOf(warmUp.root()), GetParam()), noErr);
+        ASSERT_EQ(runOver(warmUp, kForkShapes, GetParam()), noErr);
     }
 
     // Fails the 1st, 2nd, ... call of `kinds` with `err` until a run completes
@@ -162,7 +114,7 @@ protected:
         for (int n = 1;; ++n) {
             TempTree t;
             populate(t);
-            const std::vector<std::string> names = filesOf(t.root());
+            const std::vector<std::string>& names = kForkShapes;
             std::map<std::string, ForkState> before;
             int dirfd = ::open(t.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             for (const std::string& name : names)

@@ -1004,40 +1004,32 @@ TEST_F(ForkStoreFaults, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
 
 // ---- Companions: hidden sidecars (listed through the File Manager's tests) and renames ----
 
-TEST_F(ForkStore, RenamingMovesNetatalksHeaderButNeverOverAnotherFile) {
+TEST_F(ForkStore, RenamingMovesTheSidecarButNeverOverAnotherFile) {
+    // The sidecar and netatalk's header go with their file.
     file("new");
     file("._old", "sidecar of old");
     netatalk("old", corpusBytes(kAtalkFork));
     netatalk(".Parent", corpusBytes(kAtalkParent));
     ASSERT_EQ(renameCompanion(dirfd, "old", "new"), noErr);
-    EXPECT_EQ(netatalkBytes("new"), corpusBytes(kAtalkFork));
     EXPECT_EQ(readText(path("._new")), "sidecar of old");
-    EXPECT_FALSE(exists(path(".AppleDouble/old")));
+    EXPECT_EQ(netatalkBytes("new"), corpusBytes(kAtalkFork));
     EXPECT_FALSE(exists(path("._old")));
-    // A header in the way: nothing moves, the sidecar's rename is undone.
+    EXPECT_FALSE(exists(path(".AppleDouble/old")));
+    EXPECT_EQ(renameCompanion(dirfd, "none", "other"), noErr);
+    // A sidecar or a header in the way: nothing moves, the sidecar's rename is undone.
     file("._a", "a");
-    netatalk("a", corpusBytes(kAtalkFork));
-    netatalk("b", corpusBytes(kAtalkEmpty));
+    file("._b", "b");
+    file("._c", "c");
+    netatalk("c", corpusBytes(kAtalkFork));
+    netatalk("d", corpusBytes(kAtalkEmpty));
     const std::string before = snap();
     EXPECT_EQ(renameCompanion(dirfd, "a", "b"), dupFNErr);
+    EXPECT_EQ(renameCompanion(dirfd, "c", "d"), dupFNErr);
     EXPECT_EQ(snap(), before);
     // netatalk's own files stay where they are.
     EXPECT_EQ(renameCompanion(dirfd, "new", ".Parent"), dupFNErr);
     EXPECT_EQ(netatalkBytes(".Parent"), corpusBytes(kAtalkParent));
     EXPECT_TRUE(exists(path("._new")));
-}
-
-TEST_F(ForkStore, RenamingMovesTheSidecarButNeverOverAnotherFile) {
-    file("new");
-    file("._old", "sidecar of old");
-    ASSERT_EQ(renameCompanion(dirfd, "old", "new"), noErr);
-    EXPECT_EQ(readText(path("._new")), "sidecar of old");
-    EXPECT_FALSE(exists(path("._old")));
-    EXPECT_EQ(renameCompanion(dirfd, "none", "other"), noErr);
-    file("._a", "a");
-    file("._b", "b");
-    EXPECT_EQ(renameCompanion(dirfd, "a", "b"), dupFNErr);
-    EXPECT_EQ(readText(path("._a")) + readText(path("._b")), "ab");
     // Hidden only beside its file, and never a folder or the bare "._".
     file("g");
     tree->mkdir("._g");

@@ -181,22 +181,28 @@ std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& 
 
 namespace {
 
+// The names in the folder `dirfd` but "." and "..".
+std::vector<std::string> namesIn(int dirfd) {
+    std::vector<std::string> names;
+    int listFd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (!dir) {
+        if (listFd >= 0) ::close(listFd);
+        return names;
+    }
+    while (dirent* e = ::readdir(dir))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.emplace_back(e->d_name);
+    ::closedir(dir);
+    return names;
+}
+
 // Every header in netatalk's folder `folder` (in `dirfd`) that belongs to a
 // file in `dirfd`, and the folder's own ".Parent", must parse.
 void checkNetatalkFolder(int dirfd, int folder, const std::string& path, std::string* problems) {
-    int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0) return;
-    DIR* dir = ::fdopendir(listFd);
-    if (!dir) {
-        ::close(listFd);
-        return;
-    }
-    std::vector<std::string> names;
-    while (dirent* e = ::readdir(dir)) names.emplace_back(e->d_name);
-    ::closedir(dir);
-    for (const std::string& name : names) {
+    for (const std::string& name : namesIn(folder)) {
         struct stat st;
-        if (name == "." || name == ".." || name.find("::EA") != std::string::npos ||
+        if (name.find("::EA") != std::string::npos ||
             ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(st.st_mode) ||
             (name != ".Parent" && ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0))
@@ -209,20 +215,7 @@ void checkNetatalkFolder(int dirfd, int folder, const std::string& path, std::st
 }
 
 void checkFolder(int dirfd, const std::string& path, std::string* problems) {
-    int listFd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0) return;
-    DIR* dir = ::fdopendir(listFd);
-    if (!dir) {
-        ::close(listFd);
-        return;
-    }
-    std::vector<std::pair<std::string, unsigned char>> entries;
-    while (dirent* e = ::readdir(dir)) {
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        entries.emplace_back(e->d_name, e->d_type);
-    }
-    ::closedir(dir);
-    for (const auto& [name, type] : entries) {
+    for (const std::string& name : namesIn(dirfd)) {
         const std::string where = path + "/" + name;
         if (name.rfind(".bwtmp-", 0) == 0) *problems += "temporary file left: " + where + "\n";
         struct stat st;
@@ -254,6 +247,83 @@ void checkFolder(int dirfd, const std::string& path, std::string* problems) {
 }
 
 }  // namespace
+
+const std::vector<std::string> kForkShapes = {"a-plain",
+                                              "b-short-fork",
+                                              "c-long-fork",
+                                              "d-empty-fork",
+                                              "e-macos",
+                                              "f-samba",
+                                              "g-mac-attr",
+                                              "h-samba-stream",
+                                              "i-empty-data",
+                                              "j-fork-only",
+                                              "k-comment",
+                                              "l-finder-info",
+                                              "m-netatalk",
+                                              "n-netatalk-new",
+                                              "o-netatalk-stale",
+                                              "p-empty-stream",
+                                              "q-finder-info-no-data"};
+
+void writeForkShape(const std::string& dir, const std::string& name, std::size_t shape,
+                    unsigned seed) {
+    const std::string file = dir + "/" + name, sidecar = dir + "/._" + name;
+    // Data forks longer and shorter than the forks they replace; where the
+    // fork is in an attribute, small enough for ext4's (about 4 KiB a file).
+    const std::size_t dataSizes[] = {5000, 3000, 3000, 2000, 1500, 900, 2500, 700, 0,
+                                     600,  800,  1100, 1300, 400,  50,  300,  0};
+    writeFile(file, pattern(dataSizes[shape], seed));
+    const Bytes fi = finderInfo("TEXT", "ttxt");
+    auto withFork = [&](std::uint32_t length) {
+        return makeSidecar({{9, 50, 32, fi}, {2, 82, length, pattern(length, seed + 1)}});
+    };
+    const char* const netatalk[] = {"peers/netatalk2-fork.ad", "peers/netatalk2-empty.ad",
+                                    "peers/netatalk2-stale.ad"};
+    switch (shape) {
+        case 1:
+        case 2:
+        case 3:
+        case 8:
+            writeFile(sidecar, withFork(shape == 1   ? 100
+                                        : shape == 2 ? 8000
+                                        : shape == 3 ? 0
+                                                     : 40));
+            break;
+        case 4:
+            writeFile(sidecar, corpusBytes("peers/macos-4096.ad"));
+            break;
+        case 5:
+            writeFile(sidecar, corpusBytes("peers/samba-fruit.ad"));
+            setXattr(file, kMetadata, corpusBytes("peers/samba-fruit.meta"));
+            break;
+        case 6:
+            setXattr(file, kMacFork, pattern(1000, seed + 1));
+            setXattr(file, kMacFinderInfo, finderInfo("APPL", "CARO"));
+            break;
+        case 7:
+            setXattr(file, kSambaFork, concat(pattern(1200, seed + 1), {0}));
+            break;
+        case 9:
+            writeFile(sidecar, makeSidecar({{2, 38, 200, pattern(200, seed + 1)}}));
+            break;
+        case 10:
+            setXattr(file, "user.xdg.comment", bytesOf("comment of " + name));
+            break;
+        case 11:
+        case 16:
+            writeFile(sidecar, makeSidecar({{9, 50, 32, finderInfo("BINA", "hDmp")}}));
+            break;
+        case 12:
+        case 13:
+        case 14:
+            writeFile(dir + "/.AppleDouble/" + name, corpusBytes(netatalk[shape - 12]));
+            break;
+        case 15:
+            setXattr(file, kSambaFork, Bytes{0});
+            break;
+    }
+}
 
 std::string checkSidecars(const std::string& root) {
     std::string problems;

@@ -51,6 +51,20 @@ std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& 
 // old resource fork, which keeps its length when it was longer.
 Bytes flipped(const ForkState& before);
 
+// The shapes a file's forks come in, each named for its shape: no fork; a
+// sidecar whose fork is shorter, longer or empty; macOS's sidecar with an
+// "ATTR" block and the placeholder fork; Samba's sidecar with the fork first
+// and netatalk metadata; forks in either attribute; an empty data fork; a
+// fork without Finder info; another attribute that must stay; Finder info
+// only (with and without a data fork); netatalk 2's headers (with a fork, one
+// as afpd makes it, one with older bytes in its slots); Samba's stream
+// holding an empty fork. Sorted by name.
+extern const std::vector<std::string> kForkShapes;
+// Writes the file `name` in the folder `dir` (with its sidecar, attributes or
+// netatalk header) in the shape kForkShapes[shape], its bytes made from `seed`.
+void writeForkShape(const std::string& dir, const std::string& name, std::size_t shape,
+                    unsigned seed);
+
 // Looks at every entry below `root` (reached with openat, so depth does not
 // matter): each "._name" regular file must parse as a sidecar, each file of a
 // ".AppleDouble" folder that belongs to a file beside the folder (and its

@@ -23,6 +23,29 @@ std::string pathOf(const FSRef& ref) {
     return reinterpret_cast<char*>(buf.data());
 }
 
+std::string asciiName(const HFSUniStr255& name) {
+    std::string s;
+    for (int i = 0; i < name.length; ++i) s += name.unicode[i] < 0x80 ? char(name.unicode[i]) : '?';
+    return s;
+}
+
+std::vector<std::string> listNames(const std::string& folder) {
+    std::vector<std::string> names;
+    FSRef ref = refOf(folder);
+    FSIterator it = nullptr;
+    EXPECT_EQ(FSOpenIterator(&ref, kFSIterateFlat, &it), noErr);
+    OSErr err = noErr;
+    while (err == noErr) {
+        ItemCount count = 0;
+        HFSUniStr255 name;
+        err = FSGetCatalogInfoBulk(it, 1, &count, nullptr, 0, nullptr, nullptr, nullptr, &name);
+        if (count == 1) names.push_back(asciiName(name));
+    }
+    EXPECT_EQ(err, errFSNoMoreItems);
+    FSCloseIterator(it);
+    return names;
+}
+
 bool directObjectItems(const AppleEvent* event, std::vector<DescType>* types,
                        std::vector<std::string>* paths) {
     AEDescList list;

@@ -1,5 +1,5 @@
-// References for tests: an FSRef made from a path, the path of an FSRef, and
-// the items of an open-documents event read back as paths.
+// References for tests: an FSRef made from a path, the path of an FSRef, a
+// folder's listing, and the items of an open-documents event read back as paths.
 #pragma once
 
 #include <string>
@@ -15,6 +15,11 @@ namespace testsupport {
 FSRef refOf(const std::string& path, OSErr* result = nullptr, Boolean* isDir = nullptr);
 // The path of `ref` (of any length), or "<no path>" when it has none.
 std::string pathOf(const FSRef& ref);
+// A name with '?' for each character outside ASCII.
+std::string asciiName(const HFSUniStr255& name);
+// The names a flat listing of `folder` hands out one call at a time, in its
+// order; the listing must end with errFSNoMoreItems.
+std::vector<std::string> listNames(const std::string& folder);
 // The items of the event's direct-object list: each one's descriptor type and
 // the path it reads as an FSRef ("" when it does not resolve). False when the
 // event holds no list.

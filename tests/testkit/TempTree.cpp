@@ -44,12 +44,15 @@ std::string TempTree::write(const std::string& relative, const std::string& cont
 }
 
 std::string TempTree::write(const std::string& relative, const Bytes& content) {
-    std::string p = path(relative);
-    fs::create_directories(fs::path(p).parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    return writeFile(path(relative), content);
+}
+
+std::string writeFile(const std::string& path, const Bytes& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(content.data()), std::streamsize(content.size()));
-    if (!out) throw std::runtime_error("cannot write " + p);
-    return p;
+    if (!out) throw std::runtime_error("cannot write " + path);
+    return path;
 }
 
 std::string TempTree::mkdir(const std::string& relative) {

@@ -28,6 +28,8 @@ private:
     std::string root_;
 };
 
+// Creates the file at `path` (and its folders) with the given content.
+std::string writeFile(const std::string& path, const Bytes& content);
 Bytes readBytes(const std::string& path);
 std::string readText(const std::string& path);
 bool exists(const std::string& path);
