@@ -19,6 +19,7 @@
 
 #include "platform/AppleDouble.h"
 #include "platform/FileErrors.h"
+#include "platform/ForkNames.h"
 #include "platform/PathNodes.h"
 #include "platform/SysIO.h"
 
@@ -30,11 +31,7 @@ using appledouble::Entry;
 using appledouble::Header;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr char kMacForkAttr[] = "user.com.apple.ResourceFork";
-constexpr char kSambaForkAttr[] = "user.DosStream.AFP_Resource:$DATA";
-constexpr char kMacFinderInfoAttr[] = "user.com.apple.FinderInfo";
-constexpr char kNetatalkAttr[] = "user.org.netatalk.Metadata";
-constexpr char kNetatalkFolder[] = ".AppleDouble";
+using namespace forknames;
 // Linux takes no attribute value larger than this (XATTR_SIZE_MAX), whatever
 // the file system.
 constexpr std::size_t kMaxAttrValue = 65536;
