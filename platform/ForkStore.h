@@ -91,7 +91,7 @@ OSErr deleteResourceFork(int dirfd, const char* name, const Looked* looked = nul
 
 // The 32 bytes of Finder info (type, creator, flags, ...): the netatalk
 // metadata attribute when valid, else the sidecar's entry, else the entry of
-// ".AppleDouble/name", else user.com.apple.FinderInfo; all zero when there is
+// ".AppleDouble/name", else macOS's Finder info attribute; all zero when there is
 // none.
 OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]);
 // Writes Finder info where it was found (or into the first store with room for
