@@ -1,6 +1,11 @@
-// File Manager calls beyond Files.h: telling alias files apart, and making a
-// reference from a volume, a folder ID and a Pascal name.
+// File Manager calls beyond Files.h: telling alias files apart, making a
+// reference from a volume, a folder ID and a Pascal name, and the reports the
+// batch mode gives: where a file's forks are kept and what is wrong with a
+// sidecar.
 #pragma once
+
+#include <cstdio>
+#include <string>
 
 #include "platform/Files.h"
 
@@ -46,3 +51,83 @@ OSErr FSCopyDataForkToResourceFork(FSIORefNum source, FSIORefNum dest, UInt64 co
 // a file inside that folder (a header, ".Parent"). Listings hide such objects;
 // an orphan "._name" is an ordinary file.
 OSErr FSIsForkCompanion(const FSRef* ref, Boolean* companion);
+
+// Where a file's resource fork is kept.
+enum FSForkStore : UInt8 {
+    kFSForkStoreNone,            // no fork anywhere (or only an empty one)
+    kFSForkStoreSidecar,         // the AppleDouble sidecar "._name"
+    kFSForkStoreNetatalk,        // netatalk 2's ".AppleDouble/name"
+    kFSForkStoreMacAttribute,    // macOS's extended attribute
+    kFSForkStoreSambaAttribute,  // Samba's stream attribute
+};
+
+// The state of an AppleDouble file that may hold a file's fork.
+enum FSCompanionState : UInt8 {
+    kFSCompanionNone,        // no such file
+    kFSCompanionValid,       // an AppleDouble file the File Manager accepts
+    kFSCompanionMalformed,   // refused: problem and message say why
+    kFSCompanionNotAFile,    // a folder, a link or another special file
+    kFSCompanionUnreadable,  // could not be opened or read: error says why
+};
+
+struct FSCompanionInfo {
+    FSCompanionState state;
+    // Valid: the length of the resource fork it holds; 0 for none, an empty
+    // one and macOS's blank placeholder.
+    UInt64 forkLength;
+    // Malformed: the AppleDouble parser's own code for the problem (never 0),
+    // and its text.
+    SInt32 problem;
+    const char* message;
+    OSErr error;  // Unreadable
+};
+
+// What FSInspectForks is asked to look at.
+enum : UInt32 {
+    kFSInspectFile = 0x01,          // a regular file: the data fork's length, the links
+    kFSInspectWritable = 0x02,      // whether this process may change it (with kFSInspectFile)
+    kFSInspectResourceFork = 0x04,  // store, length and the largest fork its store takes
+    kFSInspectFinderInfo = 0x08,
+    kFSInspectSidecar = 0x10,   // the "._name" file
+    kFSInspectNetatalk = 0x20,  // netatalk 2's ".AppleDouble/name" file
+    kFSInspectAll = 0x3F,
+};
+
+struct FSForkInspection {
+    UInt64 dataLength;
+    UInt32 linkCount;  // the names (hard links) the file has
+    OSErr writeError;  // why this process may not change the file; noErr when it may
+
+    OSErr rsrcError;  // the resource fork could not be read (ioErr: a malformed store)
+    FSForkStore rsrcStore;
+    UInt64 rsrcLength;
+    UInt64 rsrcLimit;           // the largest resource fork rsrcStore can hold
+    const char* rsrcAttribute;  // the attribute's name for the attribute stores, else null
+
+    OSErr finderInfoError;  // the Finder info could not be read
+    Boolean hasFinderInfo;  // some store holds Finder info that is not all zero
+    UInt8 finderInfo[32];   // type, creator, flags, ...; all zero when there is none
+    OSType fileType;        // the first two fields of finderInfo
+    OSType fileCreator;
+
+    FSCompanionInfo sidecar;   // "._name"
+    FSCompanionInfo netatalk;  // ".AppleDouble/name"; none for netatalk's own files
+};
+
+// Looks at the forks of the file `ref` designates, as `whichInfo` asks, and
+// changes nothing. Returns the result of finding the file (and with
+// kFSInspectFile, notAFileErr when it is not a regular file); each part then
+// has its own result in *info, so that a malformed sidecar is a finding, not
+// a failure. Without kFSInspectFile the file itself is not looked at: the
+// sidecar alone costs only the reading of it.
+OSErr FSInspectForks(const FSRef* ref, UInt32 whichInfo, FSForkInspection* info);
+
+// The path of the object `ref` designates as the File Manager knows it, with
+// no look at the disk: when `base` is a folder the object is inside (at any
+// depth), the names below `base` joined by "/" ("" for `base` itself) and
+// *inside true; otherwise the whole path from "/" and *inside false. paramErr
+// for a record the File Manager did not make.
+OSErr FSGetKnownPath(const FSRef* ref, const FSRef* base, std::string* path, Boolean* inside);
+
+// Whether the open stream is a terminal.
+Boolean FSStreamIsTerminal(std::FILE* stream);

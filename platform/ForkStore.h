@@ -20,8 +20,8 @@ enum class RsrcStore {
     None,            // no fork anywhere (or only an empty one)
     Sidecar,         // the "._name" AppleDouble file
     NetatalkFolder,  // netatalk 2's ".AppleDouble/name" (the fork after a 741-byte header)
-    MacXattr,        // user.com.apple.ResourceFork
-    SambaStream,     // user.DosStream.AFP_Resource:$DATA (one trailing NUL byte)
+    MacXattr,        // macOS's attribute (forknames::kMacForkAttr)
+    SambaStream,     // Samba's stream attribute (one trailing NUL byte)
 };
 
 // What a caller that has just looked at `name` (without following a link) saw:
@@ -91,7 +91,7 @@ OSErr deleteResourceFork(int dirfd, const char* name, const Looked* looked = nul
 
 // The 32 bytes of Finder info (type, creator, flags, ...): the netatalk
 // metadata attribute when valid, else the sidecar's entry, else the entry of
-// ".AppleDouble/name", else user.com.apple.FinderInfo; all zero when there is
+// ".AppleDouble/name", else macOS's Finder info attribute; all zero when there is
 // none.
 OSErr getFinderInfo(int dirfd, const char* name, UInt8 finderInfo[32]);
 // Writes Finder info where it was found (or into the first store with room for
@@ -135,5 +135,63 @@ OSErr renameCompanion(int dirfd, const char* oldName, const char* newName);
 // does, so a walk that only reads changes nothing, and the temporaries of
 // other hosts sharing the folder stay.
 bool isTemporaryName(const char* name);
+
+// Inspection: one read-only look at a file's forks for reports (the batch
+// mode's --info and its dry run), kept apart from the calls above that serve
+// reads and writes. It also says what is wrong with an AppleDouble file the
+// calls above refuse with ioErr.
+
+// An AppleDouble file that may hold a file's fork: its "._name" sidecar or
+// netatalk's ".AppleDouble/name".
+enum class CompanionState {
+    None,        // no such file
+    Valid,       // an AppleDouble file the fork store accepts
+    Malformed,   // rejected by the parser: problem and message say why
+    NotAFile,    // a folder, a link or another special file
+    Unreadable,  // could not be opened or read: error says why
+};
+
+struct CompanionFinding {
+    CompanionState state = CompanionState::None;
+    // Valid: its resource fork's length; 0 for none, an empty one and macOS's
+    // blank placeholder.
+    std::uint64_t forkLength = 0;
+    // Malformed: the parser's own code for the problem (never 0) and its text.
+    int problem = 0;
+    const char* message = "";
+    OSErr error = noErr;  // Unreadable
+};
+
+// What inspect is asked for; the rest of Inspection is left as it is.
+enum InspectWhat : unsigned {
+    kInspectResourceFork = 1u << 0,  // store and length, as getResourceFork
+    kInspectFinderInfo = 1u << 1,    // as getFinderInfo
+    kInspectSidecar = 1u << 2,       // the "._name" file
+    kInspectNetatalk = 1u << 3,      // the ".AppleDouble/name" file
+    kInspectAll = 0xFu,
+};
+
+struct Inspection {
+    OSErr rsrcError = noErr;  // getResourceFork's result
+    RsrcStore rsrcStore = RsrcStore::None;
+    std::uint64_t rsrcLength = 0;
+    std::uint64_t rsrcLimit = 0;          // largestResourceFork(rsrcStore)
+    const char* rsrcAttribute = nullptr;  // the attribute's name for MacXattr, SambaStream
+
+    OSErr finderInfoError = noErr;  // getFinderInfo's result
+    bool hasFinderInfo = false;     // some store holds Finder info that is not all zero
+    UInt8 finderInfo[32] = {};
+    UInt32 fileType = 0;  // the first two fields of finderInfo
+    UInt32 fileCreator = 0;
+
+    CompanionFinding sidecar;
+    CompanionFinding netatalk;  // None for netatalk's own ".Parent" and "::EA" files
+};
+
+// Looks at `name` in `dirfd` as asked by `what` and changes nothing. Each
+// part has its own result; an AppleDouble file is read without following a
+// link and without blocking, and validated by the same parser and header size
+// as the calls above use.
+void inspect(int dirfd, const char* name, unsigned what, Inspection* out);
 
 }  // namespace forkstore

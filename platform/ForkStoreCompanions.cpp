@@ -144,7 +144,7 @@ void sweepFolderOnce(int dirfd) {
 bool isHiddenCompanion(int dirfd, const char* name) {
     if (!name) return false;
     struct stat st;
-    if (std::strcmp(name, ".AppleDouble") == 0)
+    if (std::strcmp(name, kNetatalkFolder) == 0)
         return ::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
     if (std::strncmp(name, "._", 2) != 0 || !validName(name + 2)) return false;
     return ::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&

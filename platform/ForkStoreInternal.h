@@ -1,5 +1,5 @@
 // What the units of the fork store share, and nothing outside them uses: the
-// attribute names, the file and the AppleDouble files one call opens (opened
+// file and the AppleDouble files one call opens (opened
 // and searched by openAndLocate, the start of every call), the transaction
 // that writes an AppleDouble file anew, and the sweep of dead temporaries.
 #pragma once
@@ -15,6 +15,7 @@
 
 #include "platform/AppleDouble.h"
 #include "platform/FileErrors.h"
+#include "platform/ForkNames.h"
 #include "platform/ForkStore.h"
 #include "platform/SysIO.h"
 
@@ -24,11 +25,7 @@ using appledouble::Entry;
 using appledouble::Header;
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr char kMacForkAttr[] = "user.com.apple.ResourceFork";
-inline constexpr char kSambaForkAttr[] = "user.DosStream.AFP_Resource:$DATA";
-inline constexpr char kMacFinderInfoAttr[] = "user.com.apple.FinderInfo";
-inline constexpr char kNetatalkAttr[] = "user.org.netatalk.Metadata";
-inline constexpr char kNetatalkFolder[] = ".AppleDouble";
+using namespace forknames;
 // Linux takes no attribute value larger than this (XATTR_SIZE_MAX), whatever
 // the file system.
 inline constexpr std::size_t kMaxAttrValue = 65536;

@@ -1,18 +1,14 @@
 #include "shell/BatchMode.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <cctype>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/AppleDouble.h"
 #include "platform/Files.h"
+#include "platform/FilesExtra.h"
 #include "platform/PathNodes.h"
 #include "processing/ItemScreening.h"
 #include "shell/BatchInfo.h"
@@ -61,7 +57,7 @@ private:
 class CReporter {
 public:
     CReporter(const CBatchIO& io, bool json)
-        : io_(io), json_(json), outIsTerminal_(isatty(fileno(io.out))) {}
+        : io_(io), json_(json), outIsTerminal_(FSStreamIsTerminal(io.out)) {}
 
     void setProgress(CProgress* progress) { progress_ = progress; }
 
@@ -189,18 +185,6 @@ void expandEach(const CBatchOptions& options, const BatchItemProc& onItem) {
     }
 }
 
-// Regular files only have forks; anything else is met by the operation,
-// which answers notAFileErr.
-OSErr isRegularFile(const FSRef* ref, bool* regular) {
-    FSCatalogInfo info;
-    OSErr err = FSGetCatalogInfo(ref, kFSCatInfoPermissions, &info, nullptr, nullptr, nullptr);
-    if (err != noErr) return err;
-    FSPermissionInfo permissions;
-    std::memcpy(&permissions, info.permissions, sizeof permissions);
-    *regular = S_ISREG(permissions.mode);
-    return noErr;
-}
-
 enum class Outcome { Changed, Failed, Skipped };
 
 // The folder of the files in hand, kept open and pinned while the files come
@@ -233,38 +217,10 @@ private:
 // finds first, and deleting it changes the file. Any other answer (no sidecar,
 // an empty fork, anything unusual) is false, and the caller asks the fork
 // store itself. Reads the sidecar once, from the folder kept open.
-bool sidecarHoldsFork(const FSRef* ref, CFolderCache* folders) {
-    pathnodes::NodeID node;
-    pathnodes::Identity identity;
-    if (!pathnodes::readRef(ref, &node, &identity)) return false;
-    const int dirfd = folders->forFile(ref);
-    if (dirfd < 0) return false;
-    const std::string sidecar = "._" + pathnodes::nameOf(node);
-    const int fd =
-        ::openat(dirfd, sidecar.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return false;
-    // A read that comes back short has reached the end, which gives the size;
-    // only a sidecar longer than the first read needs asking for it.
-    std::vector<std::uint8_t> head(4096);
-    ssize_t got = ::pread(fd, head.data(), head.size(), 0);
-    std::uint64_t size = std::uint64_t(std::max<ssize_t>(got, 0));
-    struct stat st {};
-    if (got == ssize_t(head.size())) {
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) got = -1;
-        size = std::uint64_t(st.st_size);
-        head.resize(std::min<std::uint64_t>(size, appledouble::kMaxHeaderRead));
-        if (got >= 0) got = ::pread(fd, head.data(), head.size(), 0);
-    }
-    bool holds = false;
-    appledouble::Header header;
-    if (got == ssize_t(std::min<std::uint64_t>(size, head.size())) && got > 0 &&
-        appledouble::parse(head.data(), std::size_t(got), size, &header) ==
-            appledouble::Problem::None) {
-        const appledouble::Entry* fork = header.find(appledouble::kResourceForkId);
-        holds = fork && fork->length > 0 && fork->length != appledouble::kPlaceholderSize;
-    }
-    ::close(fd);
-    return holds;
+bool sidecarHoldsFork(const FSRef* ref) {
+    FSForkInspection forks;
+    return FSInspectForks(ref, kFSInspectSidecar, &forks) == noErr &&
+           forks.sidecar.state == kFSCompanionValid && forks.sidecar.forkLength > 0;
 }
 
 // One file of a real run: skipped when the fork the operation takes away is
@@ -278,15 +234,18 @@ Outcome applyOperation(const CBatchItem& item, functionType function, CFolderCac
     // needs no second look through the File Manager; an empty fork is looked
     // at again now, so that a skip never rests on old news.
     const bool known =
-        resource ? sidecarHoldsFork(&item.ref, folders) : item.dataSizeKnown && item.dataSize > 0;
+        resource ? sidecarHoldsFork(&item.ref) : item.dataSizeKnown && item.dataSize > 0;
     if (!known) {
         FSCatalogInfo info;
         err = FSGetCatalogInfo(&item.ref, resource ? kFSCatInfoRsrcSizes : kFSCatInfoDataSizes,
                                &info, nullptr, nullptr, nullptr);
         if (err == noErr && (resource ? info.rsrcLogicalSize : info.dataLogicalSize) == 0) {
-            bool regular = false;
-            err = isRegularFile(&item.ref, &regular);
-            if (err == noErr && regular) return Outcome::Skipped;
+            // Regular files only have forks; anything else is met by the
+            // operation, which answers notAFileErr.
+            FSForkInspection file;
+            err = FSInspectForks(&item.ref, kFSInspectFile, &file);
+            if (err == noErr) return Outcome::Skipped;
+            if (err == notAFileErr) err = noErr;
         }
     }
     if (err == noErr) err = ProcessFSRef(&item.ref, function);
@@ -303,24 +262,24 @@ Outcome applyOperation(const CBatchItem& item, functionType function, CFolderCac
 // the resource fork where the operation needs it, and write permission.
 Outcome predictOperation(const CBatchItem& item, functionType function, CReporter* reporter) {
     const CForkReport report = InspectFile(&item.ref, item.path);
+    const FSForkInspection& forks = report.forks;
     OSErr err = report.error;
     const bool resource = function == kDeleteResourceFork;
     const bool empty =
-        resource ? report.rsrcError == noErr && report.rsrcSize == 0 : report.dataSize == 0;
+        resource ? forks.rsrcError == noErr && forks.rsrcLength == 0 : forks.dataLength == 0;
     if (err == noErr && empty) return Outcome::Skipped;
-    if (err == noErr && function != kDeleteDataFork) err = report.rsrcError;
-    if (err == noErr) err = report.writeError;
-    if (err == noErr && function != kDeleteResourceFork && report.linkCount > 1)
+    if (err == noErr && function != kDeleteDataFork) err = forks.rsrcError;
+    if (err == noErr) err = forks.writeError;
+    if (err == noErr && function != kDeleteResourceFork && forks.linkCount > 1)
         err = fileHasLinksErr;
-    if (err == noErr && function == kFlipDeleteDataFork &&
-        report.dataSize > forkstore::largestResourceFork(report.rsrcStore))
+    if (err == noErr && function == kFlipDeleteDataFork && forks.dataLength > forks.rsrcLimit)
         err = fsDataTooBigErr;
     if (err != noErr) {
         reporter->failure(item.path, err, "", "would fail: ");
         return Outcome::Failed;
     }
-    std::string sizes = "data " + std::to_string(report.dataSize) + " bytes, resource ";
-    sizes += report.rsrcError == noErr ? std::to_string(report.rsrcSize) + " bytes" : "unknown";
+    std::string sizes = "data " + std::to_string(forks.dataLength) + " bytes, resource ";
+    sizes += forks.rsrcError == noErr ? std::to_string(forks.rsrcLength) + " bytes" : "unknown";
     reporter->out(std::string(dryRunVerb(function)) + " (" + sizes +
                   "): " + TerminalPath(item.path) + "\n");
     return Outcome::Changed;
@@ -442,8 +401,8 @@ int runInfo(const CBatchOptions& options, const CBatchIO& io) {
             }
             reporter.out(options.json ? FormatReportJson(report) + "\n" : FormatReportText(report));
             if (ReportIsComplete(report)) return Outcome::Changed;
-            const OSErr code =
-                report.rsrcError != noErr ? report.rsrcError : report.finderInfoError;
+            const OSErr code = report.forks.rsrcError != noErr ? report.forks.rsrcError
+                                                               : report.forks.finderInfoError;
             // The JSON line above already carries the error.
             reporter.failure(report.path, code, "", "", false);
             return Outcome::Failed;
@@ -490,7 +449,7 @@ int RunBatchMode(int argc, char* argv[]) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
 
     CBatchIO io;
-    io.inputIsTerminal = isatty(STDIN_FILENO);
-    io.errIsTerminal = isatty(STDERR_FILENO);
+    io.inputIsTerminal = FSStreamIsTerminal(stdin);
+    io.errIsTerminal = FSStreamIsTerminal(stderr);
     return RunBatch(options, io);
 }

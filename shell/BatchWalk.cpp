@@ -1,15 +1,13 @@
 #include "shell/BatchWalk.h"
 
-#include <cstring>
-
-#include "platform/PathNodes.h"
+#include "platform/FilesExtra.h"
 #include "processing/FolderExpansion.h"
 
 namespace {
 
 struct WalkContext {
     const BatchItemProc* onItem;
-    pathnodes::NodeID rootNode;
+    FSRef root;
     std::string argument;
     std::string prefix;  // the argument, ending in '/'
     bool ended = false;  // onItem asked to stop
@@ -23,22 +21,11 @@ bool give(WalkContext* context, const CBatchItem& item) {
 // The path of `ref` for reports: the argument as the user typed it, then the
 // names from the walked folder down to the object.
 std::string displayPath(const WalkContext& context, const FSRef* ref) {
-    pathnodes::NodeID node;
-    pathnodes::Identity identity;
-    if (!pathnodes::readRef(ref, &node, &identity)) return context.prefix + "?";
-    if (node == context.rootNode) return context.argument;
-    std::vector<std::string> names;
-    for (pathnodes::NodeID n = node; n != context.rootNode; n = pathnodes::parentOf(n)) {
-        if (n == pathnodes::kNoNode || n == pathnodes::kRootParentID)
-            return pathnodes::pathOf(node);  // not below the walked folder
-        names.push_back(pathnodes::nameOf(n));
-    }
-    std::string path = context.prefix;
-    for (auto name = names.rbegin(); name != names.rend(); ++name) {
-        path += *name;
-        if (name + 1 != names.rend()) path += '/';
-    }
-    return path;
+    std::string path;
+    Boolean inside = false;
+    if (FSGetKnownPath(ref, &context.root, &path, &inside) != noErr) return context.prefix + "?";
+    if (!inside) return path;  // not below the walked folder
+    return path.empty() ? context.argument : context.prefix + path;
 }
 
 // Hands on the files the walker meets, in the order it meets them: the same
@@ -90,9 +77,7 @@ bool ExpandBatchPath(const std::string& argument, const BatchItemProc& onItem) {
         item.failure = err;
         return onItem(item);
     }
-    WalkContext context{&onItem, pathnodes::kNoNode, argument, argument};
-    pathnodes::Identity identity;
-    pathnodes::readRef(&item.ref, &context.rootNode, &identity);
+    WalkContext context{&onItem, item.ref, argument, argument};
     if (context.prefix.empty() || context.prefix.back() != '/') context.prefix += '/';
     err = FSIterateContainer(&item.ref, 0, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, false, false,
                              collectFilter, &context, passedOver);

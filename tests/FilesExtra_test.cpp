@@ -8,6 +8,7 @@
 #include <string>
 #include <tuple>
 
+#include "platform/AppleDouble.h"
 #include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
@@ -105,4 +106,95 @@ TEST(FSMakeFSRef, FromTheFieldsOfASpecAndWithLongNames) {
     EXPECT_EQ(FSCompareFSRefs(&made, &longRef), noErr);
     EXPECT_EQ(FSMakeFSRef(FSVolumeRefNum(spec.vRefNum - 1), spec.parID, spec.name, &made), nsvErr);
     EXPECT_EQ(FSMakeFSRef(spec.vRefNum, spec.parID, spec.name, nullptr), paramErr);
+}
+
+// Every store is reported with the fork's length, and an attribute store by
+// its name; a sidecar holding macOS's blank fork is valid and holds none.
+// Nothing on disk changes.
+TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
+    TempTree tree;
+    tree.write("side", "1");
+    tree.write("._side",
+               makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")}, {2, 82, 100, pattern(100)}}));
+    tree.write("blank", "2");
+    tree.write("._blank", makeSidecar({{2, 50, 286, placeholderBytes()}}));
+    setXattr(tree.write("mac", "3"), kMacFork, pattern(50));
+    setXattr(tree.write("samba", "4"), kSambaFork, concat(pattern(40), Bytes{0}));
+    tree.write("net", "5");
+    tree.write(".AppleDouble/net", corpusBytes("peers/netatalk2-fork.ad"));
+    const std::string before = snapshot(tree.root());
+
+    const struct {
+        const char* name;
+        FSForkStore store;
+        UInt64 length;
+        const char* attribute;
+        FSCompanionState sidecar, netatalk;
+    } cases[] = {
+        {"side", kFSForkStoreSidecar, 100, nullptr, kFSCompanionValid, kFSCompanionNone},
+        {"blank", kFSForkStoreNone, 0, nullptr, kFSCompanionValid, kFSCompanionNone},
+        {"mac", kFSForkStoreMacAttribute, 50, kMacFork, kFSCompanionNone, kFSCompanionNone},
+        {"samba", kFSForkStoreSambaAttribute, 40, kSambaFork, kFSCompanionNone, kFSCompanionNone},
+        // the sample's 700-byte fork
+        {"net", kFSForkStoreNetatalk, 700, nullptr, kFSCompanionNone, kFSCompanionValid},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FSRef ref = refOf(tree.path(c.name));
+        FSForkInspection forks;
+        ASSERT_EQ(FSInspectForks(&ref, kFSInspectAll, &forks), noErr);
+        EXPECT_EQ(forks.dataLength, 1u);
+        EXPECT_EQ(forks.writeError, noErr);
+        EXPECT_EQ(forks.rsrcError, noErr);
+        EXPECT_EQ(forks.rsrcStore, c.store);
+        EXPECT_EQ(forks.rsrcLength, c.length);
+        EXPECT_STREQ(forks.rsrcAttribute, c.attribute);
+        EXPECT_EQ(forks.sidecar.state, c.sidecar);
+        EXPECT_EQ(forks.netatalk.state, c.netatalk);
+        if (c.sidecar == kFSCompanionValid) {
+            EXPECT_EQ(forks.sidecar.forkLength, c.length);
+        }
+    }
+    const FSRef side = refOf(tree.path("side"));
+    FSForkInspection forks;
+    ASSERT_EQ(FSInspectForks(&side, kFSInspectFinderInfo, &forks), noErr);
+    EXPECT_TRUE(forks.hasFinderInfo);
+    EXPECT_EQ(forks.fileType, be32(finderInfo("TEXT", "ttxt"), 0));
+    EXPECT_EQ(forks.fileCreator, be32(finderInfo("TEXT", "ttxt"), 4));
+    EXPECT_EQ(snapshot(tree.root()), before);
+}
+
+// A malformed AppleDouble file is a finding with the parser's own code and
+// text, the fork it hides is refused with ioErr, and a link in a sidecar's
+// place is no sidecar. Nothing on disk changes.
+TEST(FSInspectForks, AMalformedSidecarGivesTheParsersCodeAndText) {
+    TempTree tree;
+    tree.write("bad", "data");
+    tree.write("._bad", corpusBytes("malformed/duplicate-id.ad"));
+    tree.write("net", "data");
+    tree.write(".AppleDouble/net", corpusBytes("netatalk2-malformed/fork-length-short.ad"));
+    tree.write("linked", "data");
+    ASSERT_EQ(::symlink("bad", tree.path("._linked").c_str()), 0);
+    const std::string before = snapshot(tree.root());
+
+    FSForkInspection forks;
+    FSRef ref = refOf(tree.path("bad"));
+    ASSERT_EQ(FSInspectForks(&ref, kFSInspectAll, &forks), noErr);
+    EXPECT_EQ(forks.sidecar.state, kFSCompanionMalformed);
+    EXPECT_EQ(forks.sidecar.problem, SInt32(appledouble::Problem::DuplicateId));
+    EXPECT_STREQ(forks.sidecar.message, appledouble::describe(appledouble::Problem::DuplicateId));
+    EXPECT_EQ(forks.rsrcError, ioErr);
+
+    ref = refOf(tree.path("net"));
+    ASSERT_EQ(FSInspectForks(&ref, kFSInspectNetatalk, &forks), noErr);
+    EXPECT_EQ(forks.netatalk.state, kFSCompanionMalformed);
+    EXPECT_EQ(forks.netatalk.problem, SInt32(appledouble::Problem::ForkLengthMismatch));
+    EXPECT_STREQ(forks.netatalk.message,
+                 appledouble::describe(appledouble::Problem::ForkLengthMismatch));
+
+    ref = refOf(tree.path("linked"));
+    ASSERT_EQ(FSInspectForks(&ref, kFSInspectSidecar, &forks), noErr);
+    EXPECT_EQ(forks.sidecar.state, kFSCompanionNotAFile);
+    EXPECT_EQ(forks.sidecar.problem, 0);
+    EXPECT_EQ(snapshot(tree.root()), before);
 }
