@@ -20,10 +20,7 @@ done
 E2E_PIDS=$!
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1
 
-"$BIN" &
-pid=$!
-E2E_PIDS="$E2E_PIDS $pid"
-wait_windows "$pid" 1
+e2e_start 1
 /usr/bin/python3 "$HERE/tools/atspi_read.py" brackwater >"$E2E_DIR/tree" || fail "AT-SPI: $(cat "$E2E_DIR/tree")"
 grep -q $'^label\tDrop one or more files, folders or volumes on the application or this window to change the extension.$' "$E2E_DIR/tree" ||
     fail "the status line's text is not read: $(cat "$E2E_DIR/tree")"

@@ -78,10 +78,7 @@ for type in text/plain inode/directory application/octet-stream application/x-ap
 done
 # The installed program, which has no .icns, gives its window the theme's
 # icon installed beside its data folder.
-"$prefix/bin/brackwater" &
-pid=$!
-E2E_PIDS=$pid
-wait_windows "$pid" 1
+BIN="$prefix/bin/brackwater" e2e_start 1
 win=$(xdotool search --onlyvisible --pid "$pid" --name '^Brackwater$' | head -n 1)
 # The whole answer is read (a reader that stops early would end xprop with
 # SIGPIPE, which pipefail counts as a failure).

@@ -190,16 +190,21 @@ act zenity flip "$tree/pipe" "$tree/one"
     { show zenity.log; fail "zenity did not show the failure with its details"; }
 [ ! -s "$tree/one" ] || fail "one was not flipped beside the failure"
 
-# zenity, cancelled during the run: it stops after the file in hand, every file
-# is whole in one fork or the other, and the outcome tells how many were left.
-make_many
-ZENITY_CANCEL=1 act "zenity notify-send" flip "$tree/many"
-[ "$status" -eq 130 ] || { show stderr; show zenity.fed; fail "a cancelled run ended with $status"; }
-flipped=$(count_flipped) || exit 1
-{ [ "$flipped" -ge 1 ] && [ "$flipped" -lt "$many" ]; } || fail "cancel left $flipped of $many flipped"
-echo "zenity's Cancel stopped the run after $flipped of $many files"
-logged notify-send.log "Stopped after the file in hand: $flipped changed, 0 failed, 0 skipped; $((many - flipped)) files were not handled." ||
-    { show notify-send.log; fail "the stop was not told with the count on disk"; }
+# A flip of many files cancelled by $1 (the variable that makes the stand-in
+# cancel) with the stand-ins $2: it stops after the file in hand, every file is
+# whole in one fork or the other, and the outcome tells how many were left.
+cancelled_flip() {
+    make_many
+    local "$1=1"
+    act "$2 notify-send" flip "$tree/many"
+    [ "$status" -eq 130 ] || { show stderr; show zenity.fed; fail "a run cancelled by $1 ended with $status"; }
+    flipped=$(count_flipped) || exit 1
+    { [ "$flipped" -ge 1 ] && [ "$flipped" -lt "$many" ]; } || fail "$1 left $flipped of $many flipped"
+    echo "$1 stopped the run after $flipped of $many files"
+    logged notify-send.log "Stopped after the file in hand: $flipped changed, 0 failed, 0 skipped; $((many - flipped)) files were not handled." ||
+        { show notify-send.log; fail "the stop by $1 was not told with the count on disk"; }
+}
+cancelled_flip ZENITY_CANCEL zenity
 
 # kdialog with qdbus: the progress bar has a Cancel button and counts; a
 # failure is shown with its details.
@@ -215,14 +220,7 @@ logged qdbus.log close || fail "the progress bar was not closed"
     { show kdialog.log; fail "the failure was not shown with its details"; }
 
 # kdialog, cancelled through the bar.
-make_many
-QDBUS_CANCEL=1 act "kdialog qdbus notify-send" flip "$tree/many"
-[ "$status" -eq 130 ] || { show stderr; fail "a run cancelled on the bar ended with $status"; }
-flipped=$(count_flipped) || exit 1
-{ [ "$flipped" -ge 1 ] && [ "$flipped" -lt "$many" ]; } || fail "cancel on the bar left $flipped of $many"
-echo "the bar's Cancel stopped the run after $flipped of $many files"
-logged notify-send.log "Stopped after the file in hand: $flipped changed" ||
-    { show notify-send.log; fail "the stop on the bar was not told"; }
+cancelled_flip QDBUS_CANCEL "kdialog qdbus"
 
 # kdialog without qdbus: a passive popup instead of the bar; the work is done.
 make_small

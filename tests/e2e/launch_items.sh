@@ -30,10 +30,7 @@ printf 'orphan' >"$data/._orphan"
 printf 'IMPORTANT\n' >"$outside/backup"
 ln "$outside/backup" "$data/linked"
 
-"$BIN" "$data/._foo" "$data/foo" "$data/._orphan" "$data/foo" "$data/linked" &
-pid=$!
-E2E_PIDS=$pid
-wait_windows "$pid" 2 # the main window and the confirmation alert
+e2e_start 2 "$data/._foo" "$data/foo" "$data/._orphan" "$data/foo" "$data/linked"
 answer_alert "$pid" Return
 # The hard-linked file could not be changed: the window stays to say so, even
 # though Brackwater quits after a run by default.

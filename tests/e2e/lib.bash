@@ -115,3 +115,32 @@ e2e_preferences() {
     mkdir -p "$XDG_CONFIG_HOME/brackwater"
     printf '{%s}\n' "$1" >"$XDG_CONFIG_HOME/brackwater/preferences.json"
 }
+
+# Keeps a screenshot as $BRACKWATER_E2E_SHOTS/$1.png when that folder is set
+# (BUILD: the build folder, where the grabber is).
+e2e_shot() {
+    [ -z "${BRACKWATER_E2E_SHOTS:-}" ] || "$BUILD/tests/grab_screen" "$BRACKWATER_E2E_SHOTS/$1.png" || true
+}
+
+# Starts "$BIN" with the arguments after the first and waits until it shows $1
+# windows; its process id goes to $pid and to E2E_PIDS.
+e2e_start() {
+    local count=$1
+    shift
+    "$BIN" "$@" &
+    pid=$!
+    E2E_PIDS="${E2E_PIDS:+$E2E_PIDS }$pid"
+    wait_windows "$pid" "$count"
+}
+
+# Gives the keyboard focus to the main window of process $1 (its id in $win).
+e2e_focus_main() {
+    win=$(xdotool search --onlyvisible --pid "$1" --name '^Brackwater$' | head -n 1)
+    xdotool windowfocus --sync "$win" 2>/dev/null || true
+}
+
+# Waits for process $1 to end (up to $2 seconds) with status 0.
+wait_exit_ok() {
+    wait_exit "$1" "${2:-20}"
+    [ "$E2E_STATUS" -eq 0 ] || fail "process $1 ended with status $E2E_STATUS"
+}

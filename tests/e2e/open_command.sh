@@ -13,10 +13,7 @@ mkdir -p "$E2E_DIR/data/chosen"
 printf 'one' >"$E2E_DIR/data/chosen/one"
 printf 'left alone' >"$E2E_DIR/data/other"
 
-"$BIN" &
-pid=$!
-E2E_PIDS=$pid
-wait_windows "$pid" 1
+e2e_start 1
 win=$(xdotool search --onlyvisible --pid "$pid" | head -n 1)
 for ((i = 0; i < 20; i++)); do
     xdotool windowfocus --sync "$win" 2>/dev/null || true
@@ -33,8 +30,7 @@ xdotool type --delay 5 "\"$E2E_DIR/data/chosen\""
 xdotool key Return
 wait_windows "$pid" 2 # the confirmation alert
 answer_alert "$pid" Return
-wait_exit "$pid" 20
-[ "$E2E_STATUS" -eq 0 ] || fail "exit status $E2E_STATUS"
+wait_exit_ok "$pid"
 [ ! -s "$E2E_DIR/data/chosen/one" ] || fail "the chosen folder's file was not changed"
 [ "$(cat "$E2E_DIR/data/other")" = "left alone" ] || fail "a file that was not chosen changed"
 echo "ok: Ctrl+O chose a folder, which was handled as a drop"

@@ -14,12 +14,8 @@ e2e_under_xvfb "$@"
 e2e_setup
 unset QT_QPA_PLATFORM
 
-GRAB="$BUILD/tests/grab_screen"
 STORE="$XDG_CONFIG_HOME/brackwater/preferences.json"
 command -v xdotool >/dev/null || fail "xdotool is not installed (scripts/install-deps.sh)"
-shot() {
-    if [ -n "${BRACKWATER_E2E_SHOTS:-}" ]; then "$GRAB" "$BRACKWATER_E2E_SHOTS/$1.png" || true; fi
-}
 # Waits until the process shows exactly $2 windows.
 wait_window_count() {
     local i
@@ -52,7 +48,7 @@ main_window=$(xdotool search --onlyvisible --pid "$app" | head -1)
 sleep 0.5
 
 open_preferences
-shot preferences
+e2e_shot preferences
 [ "$(stored FunctionType)" = absent ] || fail "opening Preferences wrote to the store"
 # The popup has the focus; Down picks the next operation, stored at once.
 xdotool key Down
@@ -72,13 +68,12 @@ sleep 0.3
 xdotool key Tab space
 sleep 0.3
 [ "$(stored QuitWhenDone)" = false ] || fail "the checkbox was not stored off"
-shot preferences-changed
+e2e_shot preferences-changed
 xdotool key Escape
 wait_window_count "$app" 1
 [ "$(stored FunctionType)" = 3 ] || fail "Cancel undid the change"
 
 xdotool windowfocus --sync "$main_window"
 xdotool key ctrl+q
-wait_exit "$app" 10
-[ "$E2E_STATUS" -eq 0 ] || fail "the application ended with status $E2E_STATUS"
+wait_exit_ok "$app" 10
 echo "PASS: preferences from the keyboard"

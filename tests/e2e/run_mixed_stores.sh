@@ -41,13 +41,9 @@ put("plain", b"plain data")
 PY
 cp -a "$data" "$E2E_DIR/original"
 
-"$BIN" "$data" &
-pid=$!
-E2E_PIDS=$pid
-wait_windows "$pid" 2 # the main window and the confirmation alert
+e2e_start 2 "$data" # the main window and the confirmation alert
 answer_alert "$pid" Return
-wait_exit "$pid" 20
-[ "$E2E_STATUS" -eq 0 ] || fail "exit status $E2E_STATUS"
+wait_exit_ok "$pid"
 [ ! -e "$XDG_RUNTIME_DIR/brackwater.socket" ] || fail "the socket was left behind"
 
 python3 - "$data" "$E2E_DIR/original" <<'PY' || fail "a fork is not where it was"

@@ -11,17 +11,14 @@ e2e_setup
 mkdir -p "$E2E_DIR/data"
 printf 'second launch' >"$E2E_DIR/data/handed over"
 
-"$BIN" &
-first=$!
-E2E_PIDS=$first
-wait_windows "$first" 1
+e2e_start 1
+first=$pid
 [ -S "$XDG_RUNTIME_DIR/brackwater.socket" ] || fail "no socket in the runtime folder"
 
 (cd "$E2E_DIR/data" && timeout 10 "$BIN" "handed over") || fail "the second launch failed ($?)"
 wait_windows "$first" 2 # its confirmation alert
 answer_alert "$first" Return
-wait_exit "$first" 20
-[ "$E2E_STATUS" -eq 0 ] || fail "first instance exit status $E2E_STATUS"
+wait_exit_ok "$first"
 [ ! -s "$E2E_DIR/data/handed over" ] || fail "the handed-over file was not processed"
 [ -f "$E2E_DIR/data/._handed over" ] || fail "no sidecar for the handed-over file"
 

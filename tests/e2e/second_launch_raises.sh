@@ -12,10 +12,8 @@ openbox --config-file /dev/null >/dev/null 2>&1 &
 E2E_PIDS="$!"
 sleep 0.5
 
-"$BIN" &
-first=$!
-E2E_PIDS="$E2E_PIDS $first"
-wait_windows "$first" 1
+e2e_start 1
+first=$pid
 win=$(xdotool search --onlyvisible --pid "$first" | head -n 1)
 hidden() {
     local state

@@ -15,12 +15,8 @@ e2e_setup
 unset QT_QPA_PLATFORM
 
 DRAGSOURCE="$BUILD/tests/dragsource"
-GRAB="$BUILD/tests/grab_screen"
 [ -x "$DRAGSOURCE" ] || fail "no drag source at $DRAGSOURCE: build the tests first"
 command -v xdotool >/dev/null || fail "xdotool is not installed (scripts/install-deps.sh)"
-shot() {
-    if [ -n "${BRACKWATER_E2E_SHOTS:-}" ]; then "$GRAB" "$BRACKWATER_E2E_SHOTS/$1.png" || true; fi
-}
 
 # Delete the data fork, then quit when done.
 e2e_preferences '"FunctionType": 2, "QuitWhenDone": true'
@@ -57,7 +53,7 @@ drag_onto_main() { # label dragsource-arguments...
         xdotool mousemove --window "$main_window" $((100 + step * 20)) $((60 + step * 5))
         sleep 0.15
     done
-    shot "$label-over-window"
+    e2e_shot "$label-over-window"
     xdotool mouseup 1
     wait_exit "$source" 10
     E2E_PIDS=$app
@@ -76,13 +72,12 @@ ended=$(drag_onto_main file "$E2E_DIR/dropped file.txt")
 echo "file drag: $ended"
 [[ "$ended" == *"drag ended: copy"* ]] || fail "the file drag was not taken as a copy: $ended"
 wait_windows "$app" 2
-shot alert
+e2e_shot alert
 [ "$(stat -c %s "$E2E_DIR/dropped file.txt")" -eq 13 ] || fail "the file changed before confirmation"
 xdotool key Return
 
 # The run, "Bye.", the fade and the end of the process.
-wait_exit "$app" 20
-[ "$E2E_STATUS" -eq 0 ] || fail "the application ended with status $E2E_STATUS"
+wait_exit_ok "$app"
 [ "$(stat -c %s "$E2E_DIR/dropped file.txt")" -eq 0 ] || fail "the dropped file's data fork was not deleted"
 [ "$(cat "$E2E_DIR/text only.txt")" = "untouched" ] || fail "the text-only drag changed a file"
 echo "PASS: window drop"

@@ -13,8 +13,6 @@ BUILD=$(realpath "$2")
 source "$(dirname "$0")/lib.bash"
 e2e_under_xvfb "$@"
 e2e_setup
-GRAB="$BUILD/tests/grab_screen"
-shot() { [ -n "${BRACKWATER_E2E_SHOTS:-}" ] && "$GRAB" "$BRACKWATER_E2E_SHOTS/$1.png" || true; }
 CORPUS="$(cd "$(dirname "$0")/../corpus" && pwd)"
 
 data="$E2E_DIR/data"
@@ -25,10 +23,7 @@ printf 'one' >"$data/one"
 printf 'two' >"$data/two"
 cp "$data/._bad" "$E2E_DIR/bad-sidecar"
 
-"$BIN" "$data/bad" "$data/one" "$data/two" &
-pid=$!
-E2E_PIDS=$pid
-wait_windows "$pid" 2
+e2e_start 2 "$data/bad" "$data/one" "$data/two"
 answer_alert "$pid" Return
 sleep 2.5
 kill -0 "$pid" 2>/dev/null || fail "the window closed after a run with a failure"
@@ -36,13 +31,12 @@ kill -0 "$pid" 2>/dev/null || fail "the window closed after a run with a failure
 [ -s "$data/._one" ] && [ -s "$data/._two" ] || fail "no sidecars for one and two"
 [ "$(cat "$data/bad")" = "bad data" ] || fail "bad lost its data fork"
 cmp -s "$data/._bad" "$E2E_DIR/bad-sidecar" || fail "bad's malformed sidecar was changed"
-shot window-failures
-win=$(xdotool search --onlyvisible --pid "$pid" --name '^Brackwater$' | head -n 1)
-xdotool windowfocus --sync "$win" 2>/dev/null || true
+e2e_shot window-failures
+e2e_focus_main "$pid"
 xdotool key alt+d
 wait_windows "$pid" 2
 sleep 0.5
-shot window-failure-details
+e2e_shot window-failure-details
 xdotool key Return
 for ((i = 0; i < 50; i++)); do [ "$(visible_windows "$pid")" -lt 2 ] && break; sleep 0.1; done
 quit_window "$pid"
@@ -52,13 +46,9 @@ big="$E2E_DIR/big"
 mkdir -p "$big"
 (cd "$big" && seq -f 'f%06g' 1 150000 | xargs touch)
 e2e_preferences '"FunctionType": 3, "QuitWhenDone": false'
-"$BIN" "$big" &
-pid=$!
-E2E_PIDS=$pid
-wait_windows "$pid" 2
+e2e_start 2 "$big"
 answer_alert "$pid" Return
-win=$(xdotool search --onlyvisible --pid "$pid" --name '^Brackwater$' | head -n 1)
-xdotool windowfocus --sync "$win" 2>/dev/null || true
+e2e_focus_main "$pid"
 pressed=$(now_ms)
 xdotool key ctrl+comma
 for ((i = 0; i < 100; i++)); do
@@ -70,6 +60,6 @@ xdotool search --onlyvisible --pid "$pid" --name 'Preferences' >/dev/null 2>&1 |
     fail "Preferences did not open during the run"
 [ "$opened" -le 1000 ] || fail "Preferences took $opened ms to open during the count"
 sleep 0.3
-shot window-counting
+e2e_shot window-counting
 quit_window "$pid"
 echo "ok: failures counted and listed, the window stayed; Preferences opened in $opened ms during the count"
