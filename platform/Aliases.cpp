@@ -157,10 +157,3 @@ OSErr ResolveAliasBytes(const void* data, Size size, FSRef* target) {
     OSStatus err = FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), target, nullptr);
     return OSErr(err);
 }
-
-OSErr FSResolveAlias(const FSRef*, AliasHandle alias, FSRef* target, Boolean* wasChanged) {
-    if (wasChanged) *wasChanged = false;
-    if (!alias || !*alias) return paramErr;
-    Handle h = reinterpret_cast<Handle>(alias);
-    return ResolveAliasBytes(*h, GetHandleSize(h), target);
-}

@@ -80,9 +80,6 @@ OSStatus standardHandling(EventRef event) {
 EventLoopRef GetCurrentEventLoop() {
     return kMainLoop;
 }
-EventLoopRef GetMainEventLoop() {
-    return kMainLoop;
-}
 
 void RunApplicationEventLoop() {
     // Windows are hidden and closed by the application itself; the loop ends
@@ -129,16 +126,6 @@ OSStatus InstallEventLoopTimer(EventLoopRef loop, EventTimerInterval fireDelay,
     });
     timer->start();
     if (outTimer) *outTimer = ref;
-    return noErr;
-}
-
-OSStatus RemoveEventLoopTimer(EventLoopTimerRef timer) {
-    if (!timer) return paramErr;
-    if (timer->timer) {
-        timer->timer->stop();
-        timer->timer->deleteLater();
-    }
-    delete timer;
     return noErr;
 }
 
@@ -274,10 +261,4 @@ OSStatus ProcessHICommandFromWindow(const HICommand& command, WindowRef window) 
     OSStatus status = SendEventToEventTarget(event, target);
     ReleaseEvent(event);
     return status;
-}
-
-OSStatus ProcessHICommand(const HICommand* command) {
-    if (!command) return paramErr;
-    QWidget* active = QApplication::activeWindow();
-    return ProcessHICommandFromWindow(*command, active);
 }

@@ -100,7 +100,6 @@ inline EventLoopTimerUPP NewEventLoopTimerUPP(EventLoopTimerProcPtr proc) {
 
 // The event loop. Running it is QApplication::exec(); quitting ends it.
 EventLoopRef GetCurrentEventLoop();
-EventLoopRef GetMainEventLoop();
 void RunApplicationEventLoop();
 void QuitApplicationEventLoop();
 
@@ -109,7 +108,6 @@ void QuitApplicationEventLoop();
 OSStatus InstallEventLoopTimer(EventLoopRef loop, EventTimerInterval fireDelay,
                                EventTimerInterval interval, EventLoopTimerUPP proc, void* userData,
                                EventLoopTimerRef* outTimer);
-OSStatus RemoveEventLoopTimer(EventLoopTimerRef timer);
 
 // One pass of the loop: pending input, posted events, timers and paints are
 // dispatched. With sleep 0 it returns at once when nothing is pending. No event
@@ -142,12 +140,6 @@ inline OSStatus InstallApplicationEventHandler(EventHandlerUPP handler, ItemCoun
     return InstallEventHandler(GetApplicationEventTarget(), handler, numTypes, list, userData,
                                outRef);
 }
-inline OSStatus InstallWindowEventHandler(WindowRef window, EventHandlerUPP handler,
-                                          ItemCount numTypes, const EventTypeSpec* list,
-                                          void* userData, EventHandlerRef* outRef) {
-    return InstallEventHandler(GetWindowEventTarget(window), handler, numTypes, list, userData,
-                               outRef);
-}
 
 // Sends the event to the target's handlers in the order they were installed;
 // a handler's eventNotHandledErr passes it on, to the next handler, then to the
@@ -159,5 +151,3 @@ OSStatus SendEventToEventTarget(EventRef event, EventTargetRef target);
 // Sends the command {'cmds', 1} with this HICommand as its direct parameter to
 // the window's target (or the application's when window is null).
 OSStatus ProcessHICommandFromWindow(const HICommand& command, WindowRef window);
-// Sends a command as the user focus would: the active window first.
-OSStatus ProcessHICommand(const HICommand* command);
