@@ -43,7 +43,7 @@ struct OpaqueEventLoopTimerRef {
     EventLoopTimerUPP proc;
     void* userData;
     bool repeating;
-    bool owned;  // the caller holds the reference and removes it
+    bool owned;  // the caller holds the reference
 };
 
 namespace {

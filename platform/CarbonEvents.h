@@ -105,6 +105,8 @@ void QuitApplicationEventLoop();
 
 // A timer on the main thread. Interval 0 fires once, no sooner than fireDelay
 // seconds; a one-shot timer whose reference was not asked for frees itself.
+// Nothing removes a timer: a repeating one, or one whose reference was asked
+// for, lasts as long as the process.
 OSStatus InstallEventLoopTimer(EventLoopRef loop, EventTimerInterval fireDelay,
                                EventTimerInterval interval, EventLoopTimerUPP proc, void* userData,
                                EventLoopTimerRef* outTimer);

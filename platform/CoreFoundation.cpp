@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -54,12 +53,8 @@ struct OpaqueCFBoolean : CFRuntimeBase {
 
 struct OpaqueCFURL : CFRuntimeBase {
     OpaqueCFURL() : CFRuntimeBase(kURLTypeID) {}
-    bool isFile = false;
     bool isDirectory = false;
-    std::string path;  // file URLs: the file system's bytes
-    OpaqueCFString* text = nullptr;
-
-    ~OpaqueCFURL() override { delete text; }
+    std::string path;  // the file system's bytes
 };
 
 CFTypeID CFRuntimeRegisterType(const char*) {
@@ -94,7 +89,8 @@ Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2) {
         }
         case kURLTypeID: {
             auto a = static_cast<CFURLRef>(cf1), b = static_cast<CFURLRef>(cf2);
-            return a->text->chars == b->text->chars;
+            // The root is the root whatever the flag says.
+            return a->path == b->path && (a->isDirectory == b->isDirectory || a->path == "/");
         }
         default:
             return false;
@@ -428,26 +424,6 @@ Boolean CFBooleanGetValue(CFBooleanRef boolean) {
 
 namespace {
 
-bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           std::strchr("-._~!$&'()*+,;=:@/", c);
-}
-
-std::string percentEncodePath(const std::string& path) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path) {
-        if (c && isUnreserved(c)) {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
 // A file URL for a path: absolute (relative paths are taken against the current
 // folder), without trailing slashes except for the root.
 CFURLRef makeFileURL(std::string path, bool isDirectory) {
@@ -462,13 +438,8 @@ CFURLRef makeFileURL(std::string path, bool isDirectory) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     auto url = std::unique_ptr<OpaqueCFURL>(new (std::nothrow) OpaqueCFURL);
     if (!url) return nullptr;
-    url->isFile = true;
     url->isDirectory = isDirectory;
-    url->path = path;
-    std::string text = "file://" + percentEncodePath(path);
-    if (isDirectory && path != "/") text += '/';
-    url->text = new (std::nothrow) OpaqueCFString(Utf16FromFileName(text));
-    if (!url->text) return nullptr;
+    url->path = std::move(path);
     return url.release();
 }
 
@@ -483,9 +454,7 @@ CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* bu
 }
 
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean, UInt8* buffer, CFIndex maxBufLen) {
-    if (!url || !url->isFile || !buffer || maxBufLen <= 0 ||
-        url->path.size() + 1 > size_t(maxBufLen))
-        return false;
+    if (!url || !buffer || maxBufLen <= 0 || url->path.size() + 1 > size_t(maxBufLen)) return false;
     std::memcpy(buffer, url->path.c_str(), url->path.size() + 1);
     return true;
 }

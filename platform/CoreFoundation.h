@@ -28,9 +28,9 @@ inline constexpr CFAllocatorRef kCFAllocatorDefault = nullptr;
 
 // Base of every Core Foundation object: its type and its reference count. A unit
 // that adds a type derives from it, registers the type once with
-// CFRuntimeRegisterType, and gets CFRetain, CFRelease and CFGetTypeID for free.
-// Constant objects (CFSTR strings, the two booleans) are immortal: retaining and
-// releasing them does nothing.
+// CFRuntimeRegisterType, and gets CFRelease and CFGetTypeID for free.
+// Constant objects (CFSTR strings, the two booleans) are immortal: releasing
+// them does nothing.
 struct CFRuntimeBase {
     constexpr explicit CFRuntimeBase(CFTypeID type, bool isImmortal = false)
         : typeID(type), immortal(isImmortal) {}
@@ -140,9 +140,9 @@ Boolean CFBooleanGetValue(CFBooleanRef boolean);
 struct OpaqueCFURL;
 using CFURLRef = const OpaqueCFURL*;
 
-using CFURLPathStyle = CFIndex;
-enum : CFURLPathStyle { kCFURLPOSIXPathStyle = 0 };
-
+// A file URL from a path's bytes: a relative path is taken against the current
+// folder; trailing slashes are dropped (the directory flag says what it names).
+// Null for a path holding a NUL.
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef alloc, const UInt8* buffer,
                                                  CFIndex bufLen, Boolean isDirectory);
 // The path's bytes as the file system takes them, NUL-terminated; false for a
