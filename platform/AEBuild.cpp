@@ -500,14 +500,6 @@ OSStatus vAEBuildParameters(AppleEvent* event, AEBuildError* error, const char* 
     return noErr;
 }
 
-OSStatus AEBuildParameters(AppleEvent* event, AEBuildError* error, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    OSStatus err = vAEBuildParameters(event, error, format, args);
-    va_end(args);
-    return err;
-}
-
 OSStatus vAEBuildAppleEvent(AEEventClass theClass, AEEventID theID, DescType addressType,
                             const void* addressData, Size addressLength, SInt16 returnID,
                             SInt32 transactionID, AppleEvent* result, AEBuildError* error,

@@ -60,9 +60,6 @@ struct AEBuildError {
 OSStatus AEBuildDesc(AEDesc* dst, AEBuildError* error, const char* src, ...);
 OSStatus vAEBuildDesc(AEDesc* dst, AEBuildError* error, const char* src, va_list args);
 
-// Adds the parameters "keyword:descriptor, ..." of format to an existing event.
-// On failure the event keeps the parameters it had before the call.
-OSStatus AEBuildParameters(AppleEvent* event, AEBuildError* error, const char* format, ...);
 OSStatus vAEBuildParameters(AppleEvent* event, AEBuildError* error, const char* format,
                             va_list args);
 

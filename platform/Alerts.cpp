@@ -110,7 +110,3 @@ OSStatus RunStandardAlert(DialogRef inAlert, ModalFilterUPP, DialogItemIndex* ou
     if (outItemHit) *outItemHit = item;
     return noErr;
 }
-
-void DisposeDialog(DialogRef dialog) {
-    delete dialog;
-}

@@ -64,5 +64,3 @@ OSStatus SetStandardAlertDetails(DialogRef inAlert, CFStringRef details);
 // 2 Cancel, 3 other, 4 help) and disposes of the alert. The filter is ignored.
 OSStatus RunStandardAlert(DialogRef inAlert, ModalFilterUPP filterProc,
                           DialogItemIndex* outItemHit);
-// Disposes of an alert that was never run.
-void DisposeDialog(DialogRef dialog);

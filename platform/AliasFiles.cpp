@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "platform/BigEndian.h"
 #include "platform/FilesExtra.h"
 #include "platform/ForkStore.h"
 #include "platform/PathNodes.h"
@@ -22,10 +23,6 @@ constexpr OSType kContainerAliasTypes[] = {
     FOUR_CHAR_CODE("faex"), FOUR_CHAR_CODE("faet"), FOUR_CHAR_CODE("fadr"), FOUR_CHAR_CODE("fash"),
     FOUR_CHAR_CODE("famn"), FOUR_CHAR_CODE("fdr#"),
 };
-
-UInt32 bigEndian32(const UInt8* p) {
-    return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | UInt32(p[3]);
-}
 
 }  // namespace
 
@@ -46,10 +43,10 @@ OSErr FSIsAliasFile(const FSRef* fileRef, Boolean* aliasFileFlag, Boolean* folde
     UInt8 finder[32];
     err = forkstore::getFinderInfo(object.folder.get(), object.name.c_str(), finder);
     if (err != noErr) return err;
-    const UInt16 flags = UInt16((finder[8] << 8) | finder[9]);
+    const UInt16 flags = bigendian::readU16(finder + 8);
     if (!(flags & kIsAlias)) return noErr;
     *aliasFileFlag = true;
-    const OSType type = bigEndian32(finder);
+    const OSType type = bigendian::readU32(finder);
     *folderFlag = std::find(std::begin(kContainerAliasTypes), std::end(kContainerAliasTypes),
                             type) != std::end(kContainerAliasTypes);
     return noErr;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/BigEndian.h"
+#include "platform/FileErrors.h"
 #include "platform/MacMemory.h"
 
 // Record layout, big-endian:
@@ -18,43 +20,12 @@ constexpr UInt16 kVersion = 1;
 constexpr UInt32 kMagic = FOUR_CHAR_CODE("BWal");
 constexpr size_t kHeader = 30;
 
-void put16(UInt8* p, UInt16 v) {
-    p[0] = UInt8(v >> 8);
-    p[1] = UInt8(v);
-}
-void put32(UInt8* p, UInt32 v) {
-    put16(p, UInt16(v >> 16));
-    put16(p + 2, UInt16(v));
-}
-void put64(UInt8* p, UInt64 v) {
-    put32(p, UInt32(v >> 32));
-    put32(p + 4, UInt32(v));
-}
-UInt16 get16(const UInt8* p) {
-    return UInt16((p[0] << 8) | p[1]);
-}
-UInt32 get32(const UInt8* p) {
-    return (UInt32(get16(p)) << 16) | get16(p + 2);
-}
-UInt64 get64(const UInt8* p) {
-    return (UInt64(get32(p)) << 32) | get32(p + 4);
-}
-
-OSErr errnoResult(int e) {
-    switch (e) {
-        case ENOENT:
-            return fnfErr;
-        case ENOTDIR:
-            return dirNFErr;
-        case EACCES:
-        case EPERM:
-            return afpAccessDenied;
-        case ENAMETOOLONG:
-            return bdNamErr;
-        default:
-            return ioErr;
-    }
-}
+using bigendian::readU16;
+using bigendian::readU32;
+using bigendian::readU64;
+using bigendian::writeU16;
+using bigendian::writeU32;
+using bigendian::writeU64;
 
 // The record for the object at ref, into a string of bytes.
 OSErr encode(const FSRef* target, std::string& out) {
@@ -65,16 +36,16 @@ OSErr encode(const FSRef* target, std::string& out) {
     if (err != noErr) return OSErr(err);
     path.resize(std::strlen(path.c_str()));
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return errnoResult(errno);
+    if (lstat(path.c_str(), &st) != 0) return errnoToOSErr(errno);
     if (kHeader + path.size() > 0xFFFF) return bdNamErr;
     out.assign(kHeader + path.size(), '\0');
     auto* p = reinterpret_cast<UInt8*>(out.data());
-    put16(p + 4, UInt16(out.size()));
-    put16(p + 6, kVersion);
-    put32(p + 8, kMagic);
-    put64(p + 12, UInt64(st.st_dev));
-    put64(p + 20, UInt64(st.st_ino));
-    put16(p + 28, UInt16(path.size()));
+    writeU16(p + 4, UInt16(out.size()));
+    writeU16(p + 6, kVersion);
+    writeU32(p + 8, kMagic);
+    writeU64(p + 12, UInt64(st.st_dev));
+    writeU64(p + 20, UInt64(st.st_ino));
+    writeU16(p + 28, UInt16(path.size()));
     std::memcpy(p + kHeader, path.data(), path.size());
     return noErr;
 }
@@ -142,25 +113,19 @@ OSErr UpdateAlias(const FSSpec*, const FSSpec* target, AliasHandle alias, Boolea
 OSErr ResolveAliasBytes(const void* data, Size size, FSRef* target) {
     if (!data || !target || size < Size(kHeader)) return paramErr;
     auto* p = static_cast<const UInt8*>(data);
-    if (get32(p + 8) != kMagic) return paramErr;
-    if (get16(p + 6) != kVersion) return kAliasVersionErr;
-    const size_t pathLength = get16(p + 28);
-    if (get16(p + 4) != kHeader + pathLength || size_t(size) < kHeader + pathLength ||
+    if (readU32(p + 8) != kMagic) return paramErr;
+    if (readU16(p + 6) != kVersion) return kAliasVersionErr;
+    const size_t pathLength = readU16(p + 28);
+    if (readU16(p + 4) != kHeader + pathLength || size_t(size) < kHeader + pathLength ||
         pathLength == 0 || p[kHeader] != '/')
         return paramErr;
     std::string path(reinterpret_cast<const char*>(p + kHeader), pathLength);
     if (path.find('\0') != std::string::npos) return paramErr;
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return errno == ENOTDIR ? OSErr(fnfErr) : errnoResult(errno);
+    if (lstat(path.c_str(), &st) != 0)
+        return errno == ENOTDIR ? OSErr(fnfErr) : errnoToOSErr(errno);
     // Something else at the same path is not the object the alias was made for.
-    if (UInt64(st.st_dev) != get64(p + 12) || UInt64(st.st_ino) != get64(p + 20)) return fnfErr;
+    if (UInt64(st.st_dev) != readU64(p + 12) || UInt64(st.st_ino) != readU64(p + 20)) return fnfErr;
     OSStatus err = FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), target, nullptr);
     return OSErr(err);
-}
-
-OSErr FSResolveAlias(const FSRef*, AliasHandle alias, FSRef* target, Boolean* wasChanged) {
-    if (wasChanged) *wasChanged = false;
-    if (!alias || !*alias) return paramErr;
-    Handle h = reinterpret_cast<Handle>(alias);
-    return ResolveAliasBytes(*h, GetHandleSize(h), target);
 }

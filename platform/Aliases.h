@@ -22,9 +22,5 @@ OSErr UpdateAlias(const FSSpec* fromFile, const FSSpec* target, AliasHandle alia
                   Boolean* wasChanged);
 OSErr FSUpdateAlias(const FSRef* fromFile, const FSRef* target, AliasHandle alias,
                     Boolean* wasChanged);
-// Finds the object again: fnfErr when nothing is at the path any more or the
-// object there is another one (other device or inode); paramErr for a record
-// that is not a valid alias.
-OSErr FSResolveAlias(const FSRef* fromFile, AliasHandle alias, FSRef* target, Boolean* wasChanged);
 // The same on an alias record's bytes, as they travel in a descriptor.
 OSErr ResolveAliasBytes(const void* bytes, Size size, FSRef* target);

@@ -345,25 +345,4 @@ std::optional<std::uint32_t> encodeDate(std::int64_t unixSeconds) {
     return std::uint32_t(std::int32_t(v));
 }
 
-std::uint32_t readU32(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
-           p[3];
-}
-
-std::uint16_t readU16(const std::uint8_t* p) {
-    return std::uint16_t((p[0] << 8) | p[1]);
-}
-
-void writeU32(std::uint8_t* p, std::uint32_t value) {
-    p[0] = std::uint8_t(value >> 24);
-    p[1] = std::uint8_t(value >> 16);
-    p[2] = std::uint8_t(value >> 8);
-    p[3] = std::uint8_t(value);
-}
-
-void writeU16(std::uint8_t* p, std::uint16_t value) {
-    p[0] = std::uint8_t(value >> 8);
-    p[1] = std::uint8_t(value);
-}
-
 }  // namespace appledouble

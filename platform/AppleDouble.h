@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/BigEndian.h"
+
 namespace appledouble {
 
 constexpr std::uint32_t kMagic = 0x00051607;
@@ -156,9 +158,11 @@ std::optional<std::int64_t> decodeDate(std::uint32_t raw);
 // nullopt when the date cannot be stored (outside 1931-12-13 .. 2068-01-19).
 std::optional<std::uint32_t> encodeDate(std::int64_t unixSeconds);
 
-std::uint32_t readU32(const std::uint8_t* p);
-std::uint16_t readU16(const std::uint8_t* p);
-void writeU32(std::uint8_t* p, std::uint32_t value);
-void writeU16(std::uint8_t* p, std::uint16_t value);
+// The header's big-endian fields, read and written with the platform's one
+// set of helpers.
+using bigendian::readU16;
+using bigendian::readU32;
+using bigendian::writeU16;
+using bigendian::writeU32;
 
 }  // namespace appledouble

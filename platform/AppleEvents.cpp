@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "platform/Aliases.h"
-#include "platform/FinderStandIn.h"
 
 struct OpaqueAEDataStorageType {
     enum class Kind { Bytes, List, Record } kind = Kind::Bytes;
@@ -408,14 +407,37 @@ OSErr AEDeliverAppleEvent(const AppleEvent* event, AppleEvent* reply) {
     return errAEEventNotHandled;
 }
 
+namespace {
+
+struct InProcessAddressee {
+    AEAddresseeMatchProc matches;
+    AEAddresseeReceiveProc receive;
+};
+
+std::vector<InProcessAddressee>& inProcessAddressees() {
+    static std::vector<InProcessAddressee> addressees;
+    return addressees;
+}
+
+}  // namespace
+
+void AERegisterInProcessAddressee(AEAddresseeMatchProc matches, AEAddresseeReceiveProc receive) {
+    if (!matches || !receive) return;
+    auto& addressees = inProcessAddressees();
+    for (const auto& a : addressees)
+        if (a.matches == matches && a.receive == receive) return;
+    addressees.push_back({matches, receive});
+}
+
 OSErr AESend(const AppleEvent* event, AppleEvent* reply, AESendMode sendMode, AESendPriority,
              SInt32, AEIdleUPP, AEFilterUPP) {
     if (!event || event->descriptorType != typeAppleEvent || !isRecord(event)) return paramErr;
     if (reply) *reply = kNullDesc;
     const auto* address = findKey(event->dataHandle->attributes, keyAddressAttr);
-    // The Finder is a stand-in in this process: it answers at once.
-    if (address && FinderStandInIsAddressee(&address->desc))
-        return FinderStandInReceive(event, reply, sendMode);
+    // A program served in this process (the Finder's stand-in) answers at once.
+    if (address)
+        for (const auto& a : inProcessAddressees())
+            if (a.matches(&address->desc)) return a.receive(event, reply, sendMode);
     if (!address || !isSelf(&address->desc)) return procNotFound;
     const AESendMode replyMode = sendMode & 0x3;
     if (replyMode == kAEWaitReply) {

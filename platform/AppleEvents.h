@@ -142,11 +142,20 @@ OSErr AEInstallEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID
 OSErr AERemoveEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID,
                            AEEventHandlerUPP handler, Boolean isSysHandler);
 
+// A program answered inside this process (the Finder's stand-in): `matches`
+// says whether an event's address is its own; `receive` then gets the event at
+// once, whatever the send mode, and AESend returns its result. Registering the
+// same pair again changes nothing.
+using AEAddresseeMatchProc = bool (*)(const AEDesc* address);
+using AEAddresseeReceiveProc = OSErr (*)(const AppleEvent* event, AppleEvent* reply,
+                                         AESendMode sendMode);
+void AERegisterInProcessAddressee(AEAddresseeMatchProc matches, AEAddresseeReceiveProc receive);
+
 // Sends an event. The addresses served are the current process ('psn ' with
 // kCurrentProcess, or this process's own number): without a reply requested a
 // copy is queued and the loop delivers it to the installed handler; with
-// kAEWaitReply it is handled at once and the reply filled; and the Finder's
-// signature ('sign', 'MACS'), answered at once by its stand-in (FinderStandIn.h).
+// kAEWaitReply it is handled at once and the reply filled; and the addressees
+// registered above, which answer at once. Anything else is procNotFound.
 OSErr AESend(const AppleEvent* theAppleEvent, AppleEvent* reply, AESendMode sendMode,
              AESendPriority sendPriority, SInt32 timeOutInTicks, AEIdleUPP idleProc,
              AEFilterUPP filterProc);

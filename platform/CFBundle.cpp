@@ -63,10 +63,6 @@ struct OpaqueCFBundle : CFRuntimeBase {
     std::string resources;
 };
 
-CFTypeID CFBundleGetTypeID() {
-    return bundleTypeID();
-}
-
 void SetMainBundleResourcesDirectory(const std::string& path) {
     gOverride = path;
 }
@@ -80,11 +76,6 @@ CFBundleRef CFBundleGetMainBundle() {
     static OpaqueCFBundle bundle;
     bundle.resources = searchResources();
     return bundle.resources.empty() ? nullptr : &bundle;
-}
-
-CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle) {
-    if (!bundle) return nullptr;
-    return fileURL(bundle->resources, true);
 }
 
 CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName,

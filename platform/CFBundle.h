@@ -11,10 +11,8 @@
 struct OpaqueCFBundle;
 using CFBundleRef = OpaqueCFBundle*;
 
-CFTypeID CFBundleGetTypeID();
 // Borrowed; null when no resources directory can be found.
 CFBundleRef CFBundleGetMainBundle();
-CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle);
 // The file "name.type" (or "name" when type is null or empty) in the resources
 // directory, or in its subdirectory subDirName; null when there is no such file.
 CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName,

@@ -43,7 +43,7 @@ struct OpaqueEventLoopTimerRef {
     EventLoopTimerUPP proc;
     void* userData;
     bool repeating;
-    bool owned;  // the caller holds the reference and removes it
+    bool owned;  // the caller holds the reference
 };
 
 namespace {
@@ -78,9 +78,6 @@ OSStatus standardHandling(EventRef event) {
 }  // namespace
 
 EventLoopRef GetCurrentEventLoop() {
-    return kMainLoop;
-}
-EventLoopRef GetMainEventLoop() {
     return kMainLoop;
 }
 
@@ -129,16 +126,6 @@ OSStatus InstallEventLoopTimer(EventLoopRef loop, EventTimerInterval fireDelay,
     });
     timer->start();
     if (outTimer) *outTimer = ref;
-    return noErr;
-}
-
-OSStatus RemoveEventLoopTimer(EventLoopTimerRef timer) {
-    if (!timer) return paramErr;
-    if (timer->timer) {
-        timer->timer->stop();
-        timer->timer->deleteLater();
-    }
-    delete timer;
     return noErr;
 }
 
@@ -274,10 +261,4 @@ OSStatus ProcessHICommandFromWindow(const HICommand& command, WindowRef window) 
     OSStatus status = SendEventToEventTarget(event, target);
     ReleaseEvent(event);
     return status;
-}
-
-OSStatus ProcessHICommand(const HICommand* command) {
-    if (!command) return paramErr;
-    QWidget* active = QApplication::activeWindow();
-    return ProcessHICommandFromWindow(*command, active);
 }

@@ -100,16 +100,16 @@ inline EventLoopTimerUPP NewEventLoopTimerUPP(EventLoopTimerProcPtr proc) {
 
 // The event loop. Running it is QApplication::exec(); quitting ends it.
 EventLoopRef GetCurrentEventLoop();
-EventLoopRef GetMainEventLoop();
 void RunApplicationEventLoop();
 void QuitApplicationEventLoop();
 
 // A timer on the main thread. Interval 0 fires once, no sooner than fireDelay
 // seconds; a one-shot timer whose reference was not asked for frees itself.
+// Nothing removes a timer: a repeating one, or one whose reference was asked
+// for, lasts as long as the process.
 OSStatus InstallEventLoopTimer(EventLoopRef loop, EventTimerInterval fireDelay,
                                EventTimerInterval interval, EventLoopTimerUPP proc, void* userData,
                                EventLoopTimerRef* outTimer);
-OSStatus RemoveEventLoopTimer(EventLoopTimerRef timer);
 
 // One pass of the loop: pending input, posted events, timers and paints are
 // dispatched. With sleep 0 it returns at once when nothing is pending. No event
@@ -142,12 +142,6 @@ inline OSStatus InstallApplicationEventHandler(EventHandlerUPP handler, ItemCoun
     return InstallEventHandler(GetApplicationEventTarget(), handler, numTypes, list, userData,
                                outRef);
 }
-inline OSStatus InstallWindowEventHandler(WindowRef window, EventHandlerUPP handler,
-                                          ItemCount numTypes, const EventTypeSpec* list,
-                                          void* userData, EventHandlerRef* outRef) {
-    return InstallEventHandler(GetWindowEventTarget(window), handler, numTypes, list, userData,
-                               outRef);
-}
 
 // Sends the event to the target's handlers in the order they were installed;
 // a handler's eventNotHandledErr passes it on, to the next handler, then to the
@@ -159,5 +153,3 @@ OSStatus SendEventToEventTarget(EventRef event, EventTargetRef target);
 // Sends the command {'cmds', 1} with this HICommand as its direct parameter to
 // the window's target (or the application's when window is null).
 OSStatus ProcessHICommandFromWindow(const HICommand& command, WindowRef window);
-// Sends a command as the user focus would: the active window first.
-OSStatus ProcessHICommand(const HICommand* command);

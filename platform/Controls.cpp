@@ -187,9 +187,3 @@ void Draw1Control(ControlRef control) {
     else
         control->repaint();
 }
-
-OSStatus GetControlCommandID(ControlRef control, UInt32* outCommandID) {
-    if (!control || !outCommandID) return paramErr;
-    *outCommandID = CommandOfObject(control);
-    return noErr;
-}

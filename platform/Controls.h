@@ -48,5 +48,3 @@ OSErr GetControlData(ControlRef control, ControlPartCode part, ResType tagName, 
 // static text painted less than a frame (1/60 s) ago is painted when that frame
 // is over instead: a run's messages then cost no more than the display shows.
 void Draw1Control(ControlRef control);
-// The control's command (from its `command` property), 0 when it has none.
-OSStatus GetControlCommandID(ControlRef control, UInt32* outCommandID);

@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -37,10 +36,6 @@ struct OpaqueCFString : CFRuntimeBase {
     explicit OpaqueCFString(std::u16string s, bool isImmortal = false)
         : CFRuntimeBase(kStringTypeID, isImmortal), chars(std::move(s)) {}
     std::u16string chars;
-    // The bytes the string was made from, kept for CFStringGetCStringPtr.
-    CFStringEncoding keptEncoding = 0;
-    bool hasKept = false;
-    std::string kept;
 };
 
 struct OpaqueCFNumber : CFRuntimeBase {
@@ -58,21 +53,12 @@ struct OpaqueCFBoolean : CFRuntimeBase {
 
 struct OpaqueCFURL : CFRuntimeBase {
     OpaqueCFURL() : CFRuntimeBase(kURLTypeID) {}
-    bool isFile = false;
     bool isDirectory = false;
-    std::string path;  // file URLs: the file system's bytes
-    OpaqueCFString* text = nullptr;
-
-    ~OpaqueCFURL() override { delete text; }
+    std::string path;  // the file system's bytes
 };
 
 CFTypeID CFRuntimeRegisterType(const char*) {
     return gNextTypeID++;
-}
-
-CFTypeRef CFRetain(CFTypeRef cf) {
-    if (cf && !base(cf)->immortal) ++base(cf)->retainCount;
-    return cf;
 }
 
 void CFRelease(CFTypeRef cf) {
@@ -80,11 +66,6 @@ void CFRelease(CFTypeRef cf) {
     CFRuntimeBase* b = base(cf);
     if (b->immortal) return;
     if (--b->retainCount == 0) delete b;
-}
-
-CFIndex CFGetRetainCount(CFTypeRef cf) {
-    if (!cf) return 0;
-    return base(cf)->immortal ? std::numeric_limits<CFIndex>::max() : base(cf)->retainCount;
 }
 
 CFTypeID CFGetTypeID(CFTypeRef cf) {
@@ -108,7 +89,8 @@ Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2) {
         }
         case kURLTypeID: {
             auto a = static_cast<CFURLRef>(cf1), b = static_cast<CFURLRef>(cf2);
-            return a->text->chars == b->text->chars;
+            // The root is the root whatever the flag says.
+            return a->path == b->path && (a->isDirectory == b->isDirectory || a->path == "/");
         }
         default:
             return false;
@@ -197,13 +179,7 @@ bool encodeChars(const std::u16string& chars, CFStringEncoding encoding, std::st
 CFStringRef createFromBytes(const char* bytes, size_t n, CFStringEncoding encoding) {
     std::u16string chars;
     if (!decodeBytes(bytes, n, encoding, chars)) return nullptr;
-    OpaqueCFString* s = newString(std::move(chars));
-    if (s && encoding != kCFStringEncodingUnicode && !std::memchr(bytes, 0, n)) {
-        s->hasKept = true;
-        s->keptEncoding = encoding;
-        s->kept.assign(bytes, n);
-    }
-    return s;
+    return newString(std::move(chars));
 }
 
 }  // namespace
@@ -224,19 +200,8 @@ CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, C
     return newString(std::u16string(reinterpret_cast<const char16_t*>(chars), size_t(numChars)));
 }
 
-CFStringRef CFStringCreateCopy(CFAllocatorRef, CFStringRef str) {
-    if (!str) return nullptr;
-    if (str->immortal) return str;
-    return newString(str->chars);
-}
-
 CFIndex CFStringGetLength(CFStringRef str) {
     return str ? CFIndex(str->chars.size()) : 0;
-}
-
-UniChar CFStringGetCharacterAtIndex(CFStringRef str, CFIndex idx) {
-    if (!str || idx < 0 || size_t(idx) >= str->chars.size()) return 0;
-    return str->chars[size_t(idx)];
 }
 
 void CFStringGetCharacters(CFStringRef str, CFRange range, UniChar* buffer) {
@@ -258,11 +223,6 @@ Boolean CFStringGetCString(CFStringRef str, char* buffer, CFIndex bufferSize,
     return true;
 }
 
-const char* CFStringGetCStringPtr(CFStringRef str, CFStringEncoding encoding) {
-    if (!str || !str->hasKept || str->keptEncoding != encoding) return nullptr;
-    return str->kept.c_str();
-}
-
 CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding) {
     switch (encoding) {
         case kCFStringEncodingUTF8:
@@ -282,20 +242,12 @@ CFStringRef CFStringMakeConstant(const char* utf8) {
     std::u16string chars;
     if (!DecodeUtf8Strict(key, chars)) chars = Utf16FromFileName(key);
     auto s = std::make_unique<OpaqueCFString>(std::move(chars), true);
-    s->hasKept = true;
-    s->keptEncoding = kCFStringEncodingUTF8;
-    s->kept = key;
     return constants.emplace(key, std::move(s)).first->second.get();
 }
 
 QString QStringFromCFString(CFStringRef str) {
     if (!str) return QString();
     return QString::fromUtf16(str->chars.data(), qsizetype(str->chars.size()));
-}
-
-CFStringRef CFStringCreateWithQString(const QString& text) {
-    return newString(
-        std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), size_t(text.size())));
 }
 
 // ---- Numbers ---------------------------------------------------------------
@@ -402,10 +354,6 @@ CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* val
     return n.release();
 }
 
-CFNumberType CFNumberGetType(CFNumberRef number) {
-    return number ? number->type : 0;
-}
-
 Boolean CFNumberIsFloatType(CFNumberRef number) {
     return number && number->isFloat;
 }
@@ -474,54 +422,7 @@ Boolean CFBooleanGetValue(CFBooleanRef boolean) {
 
 // ---- URLs ------------------------------------------------------------------
 
-CFTypeID CFURLGetTypeID() {
-    return kURLTypeID;
-}
-
 namespace {
-
-bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           std::strchr("-._~!$&'()*+,;=:@/", c);
-}
-
-std::string percentEncodePath(const std::string& path) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path) {
-        if (c && isUnreserved(c)) {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool percentDecode(std::string_view in, std::string& out) {
-    out.clear();
-    for (size_t i = 0; i < in.size(); ++i) {
-        if (in[i] != '%') {
-            out += in[i];
-            continue;
-        }
-        if (i + 2 >= in.size()) return false;
-        int hi = hexValue(in[i + 1]), lo = hexValue(in[i + 2]);
-        if (hi < 0 || lo < 0) return false;
-        out += char(hi * 16 + lo);
-        i += 2;
-    }
-    return true;
-}
 
 // A file URL for a path: absolute (relative paths are taken against the current
 // folder), without trailing slashes except for the root.
@@ -537,23 +438,12 @@ CFURLRef makeFileURL(std::string path, bool isDirectory) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     auto url = std::unique_ptr<OpaqueCFURL>(new (std::nothrow) OpaqueCFURL);
     if (!url) return nullptr;
-    url->isFile = true;
     url->isDirectory = isDirectory;
-    url->path = path;
-    std::string text = "file://" + percentEncodePath(path);
-    if (isDirectory && path != "/") text += '/';
-    url->text = new (std::nothrow) OpaqueCFString(Utf16FromFileName(text));
-    if (!url->text) return nullptr;
+    url->path = std::move(path);
     return url.release();
 }
 
 }  // namespace
-
-CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath,
-                                       CFURLPathStyle pathStyle, Boolean isDirectory) {
-    if (!filePath || pathStyle != kCFURLPOSIXPathStyle) return nullptr;
-    return makeFileURL(Utf8FromUtf16(filePath->chars), isDirectory);
-}
 
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* buffer,
                                                  CFIndex bufLen, Boolean isDirectory) {
@@ -563,70 +453,8 @@ CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* bu
     return makeFileURL(std::move(path), isDirectory);
 }
 
-CFURLRef CFURLCreateWithString(CFAllocatorRef, CFStringRef urlString, CFURLRef baseURL) {
-    if (!urlString || baseURL) return nullptr;
-    std::string text = Utf8FromUtf16(urlString->chars);
-    size_t colon = text.find(':');
-    if (colon == std::string::npos || colon == 0) return nullptr;
-    for (size_t i = 0; i < colon; ++i) {
-        char c = text[i];
-        bool ok = std::isalpha(static_cast<unsigned char>(c)) ||
-                  (i > 0 && (std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' ||
-                             c == '.'));
-        if (!ok) return nullptr;
-    }
-    std::string scheme = text.substr(0, colon);
-    for (char& c : scheme) c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (scheme == "file") {
-        std::string_view rest = std::string_view(text).substr(colon + 1);
-        if (rest.substr(0, 2) == "//") {
-            rest.remove_prefix(2);
-            size_t slash = rest.find('/');
-            std::string_view host = rest.substr(0, slash);
-            if (!host.empty() && host != "localhost") return nullptr;
-            if (slash == std::string_view::npos) return nullptr;
-            rest.remove_prefix(slash);
-        }
-        size_t cut = rest.find_first_of("?#");
-        if (cut != std::string_view::npos) rest = rest.substr(0, cut);
-        std::string path;
-        if (rest.empty() || rest[0] != '/' || !percentDecode(rest, path) ||
-            path.find('\0') != std::string::npos)
-            return nullptr;
-        return makeFileURL(path, path.size() > 1 && path.back() == '/');
-    }
-    auto url = std::unique_ptr<OpaqueCFURL>(new (std::nothrow) OpaqueCFURL);
-    if (!url) return nullptr;
-    url->text = new (std::nothrow) OpaqueCFString(urlString->chars);
-    if (!url->text) return nullptr;
-    return url.release();
-}
-
-CFURLRef CFURLCreateCopyAppendingPathComponent(CFAllocatorRef, CFURLRef url,
-                                               CFStringRef pathComponent, Boolean isDirectory) {
-    if (!url || !url->isFile || !pathComponent) return nullptr;
-    std::string path = url->path;
-    if (path.back() != '/') path += '/';
-    return makeFileURL(path + Utf8FromUtf16(pathComponent->chars), isDirectory);
-}
-
-CFStringRef CFURLGetString(CFURLRef url) {
-    return url ? url->text : nullptr;
-}
-
-Boolean CFURLHasDirectoryPath(CFURLRef url) {
-    return url && url->isDirectory;
-}
-
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean, UInt8* buffer, CFIndex maxBufLen) {
-    if (!url || !url->isFile || !buffer || maxBufLen <= 0 ||
-        url->path.size() + 1 > size_t(maxBufLen))
-        return false;
+    if (!url || !buffer || maxBufLen <= 0 || url->path.size() + 1 > size_t(maxBufLen)) return false;
     std::memcpy(buffer, url->path.c_str(), url->path.size() + 1);
     return true;
-}
-
-CFStringRef CFURLCopyFileSystemPath(CFURLRef url, CFURLPathStyle pathStyle) {
-    if (!url || !url->isFile || pathStyle != kCFURLPOSIXPathStyle) return nullptr;
-    return newString(Utf16FromFileName(url->path));
 }

@@ -28,9 +28,9 @@ inline constexpr CFAllocatorRef kCFAllocatorDefault = nullptr;
 
 // Base of every Core Foundation object: its type and its reference count. A unit
 // that adds a type derives from it, registers the type once with
-// CFRuntimeRegisterType, and gets CFRetain, CFRelease and CFGetTypeID for free.
-// Constant objects (CFSTR strings, the two booleans) are immortal: retaining and
-// releasing them does nothing.
+// CFRuntimeRegisterType, and gets CFRelease and CFGetTypeID for free.
+// Constant objects (CFSTR strings, the two booleans) are immortal: releasing
+// them does nothing.
 struct CFRuntimeBase {
     constexpr explicit CFRuntimeBase(CFTypeID type, bool isImmortal = false)
         : typeID(type), immortal(isImmortal) {}
@@ -44,9 +44,7 @@ struct CFRuntimeBase {
 };
 CFTypeID CFRuntimeRegisterType(const char* name);
 
-CFTypeRef CFRetain(CFTypeRef cf);
 void CFRelease(CFTypeRef cf);
-CFIndex CFGetRetainCount(CFTypeRef cf);
 CFTypeID CFGetTypeID(CFTypeRef cf);
 // Same type and same value (strings by their characters, numbers by value,
 // URLs by their path); any other pair of distinct objects is unequal.
@@ -76,18 +74,13 @@ CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CF
                                     CFStringEncoding encoding, Boolean isExternalRepresentation);
 CFStringRef CFStringCreateWithCharacters(CFAllocatorRef alloc, const UniChar* chars,
                                          CFIndex numChars);
-CFStringRef CFStringCreateCopy(CFAllocatorRef alloc, CFStringRef str);
 // Length in UTF-16 units.
 CFIndex CFStringGetLength(CFStringRef str);
-UniChar CFStringGetCharacterAtIndex(CFStringRef str, CFIndex idx);
 void CFStringGetCharacters(CFStringRef str, CFRange range, UniChar* buffer);
 // Writes the string and a NUL; false when the buffer is too small or a character
 // has no equivalent in the encoding (nothing lossy is ever written).
 Boolean CFStringGetCString(CFStringRef str, char* buffer, CFIndex bufferSize,
                            CFStringEncoding encoding);
-// A pointer to the string's own bytes in that encoding when it keeps them, else
-// null; callers fall back to CFStringGetCString.
-const char* CFStringGetCStringPtr(CFStringRef str, CFStringEncoding encoding);
 CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
 
 // Constant strings: CFSTR("text") gives one immortal string per distinct UTF-8
@@ -97,7 +90,6 @@ CFStringRef CFStringMakeConstant(const char* utf8);
 
 // Bridges for the platform's Qt side.
 QString QStringFromCFString(CFStringRef str);
-CFStringRef CFStringCreateWithQString(const QString& text);
 
 // ---- Numbers ---------------------------------------------------------------
 
@@ -127,7 +119,6 @@ CFTypeID CFNumberGetTypeID();
 // Integers are kept as 64-bit integers and reals as doubles; the two never mix.
 // Null for an unknown type or a null value pointer.
 CFNumberRef CFNumberCreate(CFAllocatorRef alloc, CFNumberType theType, const void* valuePtr);
-CFNumberType CFNumberGetType(CFNumberRef number);
 Boolean CFNumberIsFloatType(CFNumberRef number);
 // Converts to the asked type. Integers narrow as a C cast does; reals go toward
 // zero and saturate at the type's limits. Answers false when the value did not
@@ -149,27 +140,12 @@ Boolean CFBooleanGetValue(CFBooleanRef boolean);
 struct OpaqueCFURL;
 using CFURLRef = const OpaqueCFURL*;
 
-using CFURLPathStyle = CFIndex;
-enum : CFURLPathStyle { kCFURLPOSIXPathStyle = 0 };
-
-CFTypeID CFURLGetTypeID();
-// File URLs from a path: a relative path is taken against the current folder;
-// trailing slashes are dropped (the directory flag says what it names).
-CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef alloc, CFStringRef filePath,
-                                       CFURLPathStyle pathStyle, Boolean isDirectory);
+// A file URL from a path's bytes: a relative path is taken against the current
+// folder; trailing slashes are dropped (the directory flag says what it names).
+// Null for a path holding a NUL.
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef alloc, const UInt8* buffer,
                                                  CFIndex bufLen, Boolean isDirectory);
-// Any URL string; "file:" URLs (empty host or "localhost") are decoded into
-// their path. Null for a string that is not a URL.
-CFURLRef CFURLCreateWithString(CFAllocatorRef alloc, CFStringRef urlString, CFURLRef baseURL);
-CFURLRef CFURLCreateCopyAppendingPathComponent(CFAllocatorRef alloc, CFURLRef url,
-                                               CFStringRef pathComponent, Boolean isDirectory);
-// The URL's text, borrowed: "file:///path" with bytes outside the safe set
-// percent-encoded.
-CFStringRef CFURLGetString(CFURLRef url);
-Boolean CFURLHasDirectoryPath(CFURLRef url);
 // The path's bytes as the file system takes them, NUL-terminated; false for a
 // URL that is not a file URL or a buffer that is too small.
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,
                                          CFIndex maxBufLen);
-CFStringRef CFURLCopyFileSystemPath(CFURLRef url, CFURLPathStyle pathStyle);

@@ -396,14 +396,6 @@ OSErr GetFlavorFlags(DragRef drag, DragItemRef itemRef, FlavorType type, FlavorF
     return noErr;
 }
 
-OSErr GetFlavorDataSize(DragRef drag, DragItemRef itemRef, FlavorType type, Size* dataSize) {
-    OSErr err = GetFlavorFlags(drag, itemRef, type, nullptr);
-    if (err != noErr) return err;
-    if (!dataSize) return paramErr;
-    *dataSize = Size(sizeof(HFSFlavor));
-    return noErr;
-}
-
 OSErr GetFlavorData(DragRef drag, DragItemRef itemRef, FlavorType type, void* dataPtr,
                     Size* dataSize, UInt32 dataOffset) {
     OSErr err = GetFlavorFlags(drag, itemRef, type, nullptr);

@@ -81,7 +81,6 @@ OSErr CountDragItems(DragRef drag, UInt16* numItems);
 OSErr GetDragItemReferenceNumber(DragRef drag, UInt16 index, DragItemRef* itemRef);
 // badDragFlavorErr when the item does not carry the flavor.
 OSErr GetFlavorFlags(DragRef drag, DragItemRef itemRef, FlavorType type, FlavorFlags* flags);
-OSErr GetFlavorDataSize(DragRef drag, DragItemRef itemRef, FlavorType type, Size* dataSize);
 // Copies at most *dataSize bytes from dataOffset on and sets *dataSize to the
 // number copied; cantGetFlavorErr for an offset past the data.
 OSErr GetFlavorData(DragRef drag, DragItemRef itemRef, FlavorType type, void* dataPtr,

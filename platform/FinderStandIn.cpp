@@ -237,3 +237,7 @@ OSErr FinderStandInReceive(const AppleEvent* event, AppleEvent* reply, AESendMod
     }
     return err;
 }
+
+void InstallFinderStandIn() {
+    AERegisterInProcessAddressee(FinderStandInIsAddressee, FinderStandInReceive);
+}

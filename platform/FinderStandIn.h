@@ -15,6 +15,10 @@ extern const char* const kFinderCommentAttribute;
 // True when an event's address is the Finder's signature ('sign', 'MACS').
 bool FinderStandInIsAddressee(const AEDesc* address);
 
+// Makes AESend hand the events addressed to the Finder to the stand-in (the
+// application does so as it starts). Calling it again changes nothing.
+void InstallFinderStandIn();
+
 // Handles an event addressed to the Finder. There is no other process to lose
 // an answer in, so the event is handled at once whatever the send mode, and
 // its result is returned to the sender: a comment that could not be stored is

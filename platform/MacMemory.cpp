@@ -7,22 +7,17 @@ namespace {
 // Each block carries its size in a header so GetPtrSize works; the header is
 // 16 bytes to keep the payload aligned for any type.
 constexpr std::size_t kHeader = 16;
-OSErr gLastMemError = noErr;
 MemoryFailureHook gFailureHook = nullptr;
 
-char* allocate(Size byteCount, bool clear) {
+char* allocate(Size byteCount) {
     if (byteCount < 0 || (gFailureHook && gFailureHook(byteCount))) {
-        gLastMemError = memFullErr;
         return nullptr;
     }
-    void* raw = clear ? std::calloc(1, kHeader + std::size_t(byteCount))
-                      : std::malloc(kHeader + std::size_t(byteCount));
+    void* raw = std::malloc(kHeader + std::size_t(byteCount));
     if (!raw) {
-        gLastMemError = memFullErr;
         return nullptr;
     }
     std::memcpy(raw, &byteCount, sizeof byteCount);
-    gLastMemError = noErr;
     return static_cast<char*>(raw) + kHeader;
 }
 
@@ -40,14 +35,8 @@ Size blockSize(const char* p) {
 void SetMemoryFailureHook(MemoryFailureHook hook) {
     gFailureHook = hook;
 }
-OSErr MemError() {
-    return gLastMemError;
-}
 Ptr NewPtr(Size byteCount) {
-    return allocate(byteCount, false);
-}
-Ptr NewPtrClear(Size byteCount) {
-    return allocate(byteCount, true);
+    return allocate(byteCount);
 }
 void DisposePtr(Ptr p) {
     release(p);
@@ -58,12 +47,11 @@ Size GetPtrSize(Ptr p) {
 
 // A handle is a block holding one master pointer to a separate data block.
 Handle NewHandle(Size byteCount) {
-    char* data = allocate(byteCount, false);
+    char* data = allocate(byteCount);
     if (!data) return nullptr;
     auto* master = static_cast<char**>(std::malloc(sizeof(char*)));
     if (!master) {
         release(data);
-        gLastMemError = memFullErr;
         return nullptr;
     }
     *master = data;
@@ -87,8 +75,8 @@ Size GetHandleSize(Handle h) {
 }
 
 OSErr SetHandleSize(Handle h, Size newSize) {
-    if (!h) return gLastMemError = nilHandleErr;
-    char* fresh = allocate(newSize, false);
+    if (!h) return nilHandleErr;
+    char* fresh = allocate(newSize);
     if (!fresh) return memFullErr;
     Size old = blockSize(*h);
     std::memcpy(fresh, *h, std::size_t(old < newSize ? old : newSize));
@@ -99,6 +87,3 @@ OSErr SetHandleSize(Handle h, Size newSize) {
 
 void HLock(Handle) {}
 void HUnlock(Handle) {}
-void BlockMoveData(const void* src, void* dst, Size count) {
-    if (count > 0) std::memmove(dst, src, std::size_t(count));
-}

@@ -1,11 +1,10 @@
 // Nonrelocatable blocks and handles on the C heap. A failed allocation returns
-// null (and MemError() reports memFullErr); nothing throws.
+// null; nothing throws.
 #pragma once
 
 #include "platform/MacTypes.h"
 
 Ptr NewPtr(Size byteCount);
-Ptr NewPtrClear(Size byteCount);
 void DisposePtr(Ptr p);
 Size GetPtrSize(Ptr p);
 Handle NewHandle(Size byteCount);
@@ -15,8 +14,6 @@ Size GetHandleSize(Handle h);
 OSErr SetHandleSize(Handle h, Size newSize);
 void HLock(Handle h);
 void HUnlock(Handle h);
-OSErr MemError();
-void BlockMoveData(const void* src, void* dst, Size count);
 
 // Test seam: when set, NewPtr/NewHandle ask it first and fail when it says so.
 using MemoryFailureHook = bool (*)(Size byteCount);

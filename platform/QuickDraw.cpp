@@ -56,10 +56,6 @@ CGrafPtr GetWindowPort(WindowRef window) {
     return port;
 }
 
-WindowRef GetWindowFromPort(CGrafPtr port) {
-    return isLivePort(port) ? port->window.data() : nullptr;
-}
-
 void GetPort(GrafPtr* port) {
     if (port) *port = gCurrentPort;
 }
@@ -93,14 +89,6 @@ void GlobalToLocal(Point* pt) {
     const QPoint local = window->mapFromGlobal(QPoint(pt->h, pt->v));
     pt->h = clamp16(local.x());
     pt->v = clamp16(local.y());
-}
-
-void LocalToGlobal(Point* pt) {
-    QWidget* window = currentWindow();
-    if (!pt || !window) return;
-    const QPoint global = window->mapToGlobal(QPoint(pt->h, pt->v));
-    pt->h = clamp16(global.x());
-    pt->v = clamp16(global.y());
 }
 
 void InsetRect(Rect* r, SInt16 dh, SInt16 dv) {
@@ -141,8 +129,4 @@ Rect* GetRegionBounds(RgnHandle rgn, Rect* bounds) {
     if (!bounds) return nullptr;
     *bounds = (rgn && *rgn) ? (*rgn)->rgnBBox : Rect{0, 0, 0, 0};
     return bounds;
-}
-
-Boolean EmptyRgn(RgnHandle rgn) {
-    return !rgn || !*rgn || EmptyRect(&(*rgn)->rgnBBox);
 }

@@ -37,8 +37,6 @@ enum : OSStatus { errInvalidWindowRef = -5600 };
 
 // The window's port (made on first use, gone with the window); null for null.
 CGrafPtr GetWindowPort(WindowRef window);
-// The window a port draws into; null once the window is gone.
-WindowRef GetWindowFromPort(CGrafPtr port);
 void GetPort(GrafPtr* port);
 void SetPort(GrafPtr port);
 void SetPortWindowPort(WindowRef window);
@@ -49,7 +47,6 @@ OSStatus GetWindowBounds(WindowRef window, WindowRegionCode regionCode, Rect* gl
 // Global to local coordinates of the current port; unchanged when no port is
 // current or its window is gone.
 void GlobalToLocal(Point* pt);
-void LocalToGlobal(Point* pt);
 
 // Moves every side inwards by dh (left and right) and dv (top and bottom); a
 // rectangle that becomes empty is set to all zeros.
@@ -61,4 +58,3 @@ RgnHandle NewRgn();
 void DisposeRgn(RgnHandle rgn);
 void RectRgn(RgnHandle rgn, const Rect* r);
 Rect* GetRegionBounds(RgnHandle rgn, Rect* bounds);
-Boolean EmptyRgn(RgnHandle rgn);

@@ -253,17 +253,8 @@ void EnableMenuCommand(MenuRef inMenu, MenuCommand inCommandID) {
         if (CommandOfObject(action) == inCommandID) action->setEnabled(true);
 }
 
-void DisableMenuCommand(MenuRef inMenu, MenuCommand inCommandID) {
-    for (QAction* action : actionsOf(inMenu))
-        if (CommandOfObject(action) == inCommandID) action->setEnabled(false);
-}
-
 Boolean IsMenuCommandEnabled(MenuRef inMenu, MenuCommand inCommandID) {
     for (QAction* action : actionsOf(inMenu))
         if (CommandOfObject(action) == inCommandID) return action->isEnabled();
     return false;
-}
-
-QWidget* GetMenuBarWidget() {
-    return gMenuBar;
 }

@@ -54,10 +54,7 @@ OSStatus TransitionWindow(WindowRef window, WindowTransitionEffect effect,
 // Menu commands: the items of the menu bar (menu null) or of one menu that
 // carry the command become selectable, or not.
 void EnableMenuCommand(MenuRef inMenu, MenuCommand inCommandID);
-void DisableMenuCommand(MenuRef inMenu, MenuCommand inCommandID);
 Boolean IsMenuCommandEnabled(MenuRef inMenu, MenuCommand inCommandID);
-// The application's menu bar as a widget (null before SetMenuBarFromNib).
-QWidget* GetMenuBarWidget();
 
 // A widget's `command` property as a four-character code (padded with spaces),
 // 0 when it has none.

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "shell/MainWindow.h"
+#include "processing/RunRequests.h"
 
 SInt32 gWhichFilter = 0;
 FSRef* gFSRefArray = nullptr;
@@ -195,7 +195,7 @@ Boolean MyIterateContainerFilter(Boolean, ItemCount, const FSCatalogInfo* catalo
                 break;
         }
     }
-    return gQuitting || gStopping;
+    return gRunRequests.any();
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include "processing/ForkOperations.h"
 #include "processing/ItemScreening.h"
 #include "processing/RunReport.h"
+#include "processing/RunRequests.h"
 #include "settings/Settings.h"
 #include "shell/MainWindow.h"
 #include "support/CFile.h"
@@ -52,7 +53,7 @@ void carryOn() {
 }
 
 void enterBusyState() {
-    gStopping = false;
+    gRunRequests.stop = false;
     ClearRunFailures();
     HideControl(gDetailsButton);
     ShowControl(gSpin);
@@ -114,7 +115,7 @@ OSErr processFolder(const FSRef* folder, functionType function) {
     CWalkReports reports;
     OSErr status = IterateCountFolder(folder);
     const SInt32 n = gNbrFilesToBeProcessed;
-    if (n <= 0 || gQuitting || gStopping) return status;
+    if (n <= 0 || gRunRequests.any()) return status;
     if (n > SInt32(0x7FFFFFFF / sizeof(FSRef))) return memFullErr;
     gFSRefArray = reinterpret_cast<FSRef*>(NewPtr(Size(n * sizeof(FSRef))));
     if (!gFSRefArray) return memFullErr;
@@ -123,7 +124,7 @@ OSErr processFolder(const FSRef* folder, functionType function) {
         DisposePtr(reinterpret_cast<Ptr>(gFSRefArray));
         gFSRefArray = nullptr;
         // Changed between the two walks: nothing in it was handled.
-        if (status == noErr && !gQuitting && !gStopping) status = fBsyErr;
+        if (status == noErr && !gRunRequests.any()) status = fBsyErr;
         return status;
     }
     // A folder of more files than the bar has steps moves it every `scale`
@@ -141,7 +142,7 @@ OSErr processFolder(const FSRef* folder, functionType function) {
     ShowControl(gProgress);
     ShowControl(gSmallMessage);
     for (SInt32 j = 0; j < n; ++j) {
-        if (gQuitting || gStopping) break;
+        if (gRunRequests.any()) break;
         if (char* name = FSGetObjectName(&gFSRefArray[j])) {
             std::snprintf(message, sizeof message, "File: %s", name);
             print_message(message, 1);
@@ -193,14 +194,14 @@ void runItems(functionType function) {
     // A failed item does not end the run: the other items are still handled,
     // as the other files of a folder are. Stop and Quit end it.
     for (const CScreenedItem& item : items) {
-        if (gQuitting || gStopping) return;
+        if (gRunRequests.any()) return;
         gNbrFilesToBeProcessed = 0;
         gNbrFilesProcessed = 0;
         if (item.verdict != ItemVerdict::Handle) continue;
         if (item.isFolder) {
             FSRef folder = item.ref;
             const OSErr err = processFolder(&folder, function);
-            if (err != noErr && !gQuitting && !gStopping) AddRunFailure(&folder, err, true);
+            if (err != noErr && !gRunRequests.any()) AddRunFailure(&folder, err, true);
         } else {
             const OSErr err = ProcessFSRef(&item.ref, function);
             if (err != noErr) AddRunFailure(&item.ref, err, false);

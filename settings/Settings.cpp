@@ -3,6 +3,7 @@
 #include "platform/Alerts.h"
 #include "platform/Preferences.h"
 #include "platform/Sound.h"
+#include "processing/Operations.h"
 
 functionType FunctionType() {
     SInt16 value = kFlipDeleteDataFork;
@@ -31,15 +32,8 @@ bool QuitWhenDone() {
 }
 
 const char* ConfirmationMessage(functionType type) {
-    switch (type) {
-        case kFlipDeleteDataFork:
-            return "You are about to \"flip/delete\" the data forks of the selected files.";
-        case kDeleteDataFork:
-            return "You are about to delete the data forks of the selected files.";
-        case kDeleteResourceFork:
-            return "You are about to delete the resource forks of the selected files.";
-    }
-    return nullptr;
+    const OperationTexts* texts = TextsOfOperation(type);
+    return texts ? texts->confirmation : nullptr;
 }
 
 const char* ConfirmationExplanation() {

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string_view>
+
+#include "processing/Operations.h"
 
 namespace {
 
@@ -71,26 +74,31 @@ const char* NoDisplayMessage() {
 }
 
 const char* OperationName(functionType function) {
-    switch (function) {
-        case kFlipDeleteDataFork:
-            return "flip";
-        case kDeleteDataFork:
-            return "delete-data";
-        case kDeleteResourceFork:
-            return "delete-resource";
-    }
-    return "?";
+    const OperationTexts* texts = TextsOfOperation(function);
+    return texts ? texts->name : "?";
 }
 
 bool OperationFromName(const std::string& name, functionType* function) {
-    for (functionType f : {kFlipDeleteDataFork, kDeleteDataFork, kDeleteResourceFork}) {
-        if (name == OperationName(f)) {
-            *function = f;
-            return true;
-        }
-    }
-    return false;
+    const OperationTexts* texts = OperationNamed(name);
+    if (texts) *function = texts->function;
+    return texts != nullptr;
 }
+
+namespace {
+
+// The operations' names joined: "flip, delete-data or delete-resource" and
+// "flip|delete-data|delete-resource".
+std::string operationNames(bool alternatives) {
+    std::string names;
+    const std::size_t count = std::size(kOperationTexts);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) names += alternatives ? "|" : i + 1 == count ? " or " : ", ";
+        names += kOperationTexts[i].name;
+    }
+    return names;
+}
+
+}  // namespace
 
 bool ParseBatchOptions(int argc, const char* const* argv, CBatchOptions* options,
                        std::string* error) {
@@ -109,7 +117,7 @@ bool ParseBatchOptions(int argc, const char* const* argv, CBatchOptions* options
             std::string value;
             if (arg == "--operation") {
                 if (i + 1 >= argc) {
-                    *error = "--operation needs a value: flip, delete-data or delete-resource";
+                    *error = "--operation needs a value: " + operationNames(false);
                     return false;
                 }
                 value = argv[++i];
@@ -118,8 +126,7 @@ bool ParseBatchOptions(int argc, const char* const* argv, CBatchOptions* options
             }
             functionType function;
             if (!OperationFromName(value, &function)) {
-                *error =
-                    "unknown operation '" + value + "': use flip, delete-data or delete-resource";
+                *error = "unknown operation '" + value + "': use " + operationNames(false);
                 return false;
             }
             if (haveOperation && function != options->function) {
@@ -158,7 +165,7 @@ bool ParseBatchOptions(int argc, const char* const* argv, CBatchOptions* options
         return false;
     }
     if (!haveOperation && !haveInfo) {
-        *error = "say what to do: --operation flip|delete-data|delete-resource, or --info";
+        *error = "say what to do: --operation " + operationNames(true) + ", or --info";
         return false;
     }
     if (haveInfo && (options->dryRun || options->yes)) {

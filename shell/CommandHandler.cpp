@@ -2,6 +2,7 @@
 
 #include "intake/OpenCommand.h"
 #include "processing/RunReport.h"
+#include "processing/RunRequests.h"
 #include "settings/PreferencesWindow.h"
 #include "shell/MainWindow.h"
 
@@ -12,7 +13,7 @@ OSStatus ApplicationCommandHandler(EventHandlerCallRef, EventRef event, void*) {
         return eventNotHandledErr;
     switch (command.commandID) {
         case kHICommandCancel:
-            gStopping = true;
+            gRunRequests.stop = true;
             return noErr;
         case kHICommandPreferences:
             HandlePreferencesCommand();
@@ -24,7 +25,7 @@ OSStatus ApplicationCommandHandler(EventHandlerCallRef, EventRef event, void*) {
             ShowRunFailures();
             return noErr;
         case kHICommandQuit:
-            gQuitting = true;
+            gRunRequests.quit = true;
             return eventNotHandledErr;
         default:
             return eventNotHandledErr;

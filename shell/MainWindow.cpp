@@ -11,8 +11,6 @@ ControlRef gProgress = nullptr;
 ControlRef gSmallMessage = nullptr;
 ControlRef gStopButton = nullptr;
 ControlRef gDetailsButton = nullptr;
-Boolean gStopping = false;
-Boolean gQuitting = false;
 
 OSErr SetStaticTextText(ControlRef control, const unsigned char* text, Boolean draw) {
     if (!control || !text) return paramErr;

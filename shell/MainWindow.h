@@ -1,5 +1,5 @@
 // The main window's state shared with a processing run: the window, its
-// controls, the stop and quit requests, and the status display, which writes a
+// controls, and the status display, which writes a
 // message into the window and yields once to the event loop.
 #pragma once
 
@@ -14,8 +14,6 @@ extern ControlRef gProgress;       // 'CNTL' 5, the progress bar of a folder's p
 extern ControlRef gSmallMessage;   // 'CNTL' 6, the counter line
 extern ControlRef gStopButton;     // 'CNTL' 7, sends 'not!'
 extern ControlRef gDetailsButton;  // 'CNTL' 8, sends 'dtls': shown after a run with failures
-extern Boolean gStopping;          // stop request: set by Stop, cleared as a run starts
-extern Boolean gQuitting;          // quit request: set by Quit, never cleared
 
 // Puts the length-prefixed text into a static text; with draw, repaints it now.
 // paramErr for a null control.

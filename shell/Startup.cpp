@@ -3,6 +3,7 @@
 #include "intake/DragTarget.h"
 #include "platform/AppleEvents.h"
 #include "platform/Controls.h"
+#include "platform/FinderStandIn.h"
 #include "platform/Windows.h"
 #include "processing/ProcessingRun.h"
 #include "shell/CommandHandler.h"
@@ -10,6 +11,9 @@
 #include "support/BundleResources.h"
 
 OSStatus StartApplication() {
+    // Events addressed to the Finder are answered in this process.
+    InstallFinderStandIn();
+
     // A missing icon leaves the application without one; nothing else changes.
     GetIconRefForResource("Brackwater", kApplicationIconType, gAppIcon);
 

@@ -1,6 +1,8 @@
 // Files among the application's own bundle resources, and the registration of
 // an icon family found there with the icon services under the application's
 // creator code.
+// Used by the application: GetIconRefForResource and gAppIcon (start-up);
+// MakeFSRefForBundleResource serves them and is otherwise the library's own.
 #pragma once
 
 #include "platform/Files.h"

@@ -6,6 +6,7 @@
 
 #include "platform/AEBuild.h"
 #include "platform/AEObjects.h"
+#include "platform/BigEndian.h"
 #include "platform/FilesExtra.h"
 #include "platform/MacMemory.h"
 #include "platform/TextEncoding.h"
@@ -37,22 +38,11 @@ private:
     UInt32 length_ = 0;
 };
 
-UInt32 bigEndian32(const UInt8* p) {
-    return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | UInt32(p[3]);
-}
-
-void putBigEndian32(UInt8* p, UInt32 v) {
-    p[0] = UInt8(v >> 24);
-    p[1] = UInt8(v >> 16);
-    p[2] = UInt8(v >> 8);
-    p[3] = UInt8(v);
-}
-
 // Reads the 4 bytes of Finder info at `offset` (0 type, 4 creator).
 OSErr getFinderCode(const FSRef& ref, std::size_t offset, unsigned long& code) {
     FSCatalogInfo info;
     OSErr err = FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr);
-    code = err == noErr ? bigEndian32(info.finderInfo + offset) : 0;
+    code = err == noErr ? bigendian::readU32(info.finderInfo + offset) : 0;
     return err;
 }
 
@@ -60,7 +50,7 @@ OSErr setFinderCode(const FSRef& ref, std::size_t offset, unsigned long code) {
     FSCatalogInfo info;
     OSErr err = FSGetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info, nullptr, nullptr, nullptr);
     if (err != noErr) return err;
-    putBigEndian32(info.finderInfo + offset, UInt32(code));
+    bigendian::writeU32(info.finderInfo + offset, UInt32(code));
     return FSSetCatalogInfo(&ref, kFSCatInfoFinderInfo, &info);
 }
 

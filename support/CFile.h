@@ -3,6 +3,8 @@
 // dates), Finder comments, creation, renaming, whole reads and writes of the
 // data fork, and conversions between paths, descriptors, FSSpec and FSRef.
 // Every operation that can fail returns the platform's result code unchanged.
+// Used by the application: CFile::IsADirectory only (the processing run);
+// every other member is kept as the library's own.
 #pragma once
 
 #include "platform/AppleEvents.h"

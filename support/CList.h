@@ -5,6 +5,8 @@
 // names, advance current to that node's next before using the node, and stop
 // when the node taken is null. Any walk may leave current anywhere, so every
 // walk starts by resetting it.
+// Used by the application: nothing; kept as the library's own (the string
+// class's lists and wildcard matching).
 #pragma once
 
 #include <cstddef>

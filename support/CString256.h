@@ -4,6 +4,8 @@
 // instances come from a pool of blocks of 256 slots. The matching members live
 // in StringMatch.cpp, the list members in ListText.cpp, print to a file in
 // CString256FileOutput.cpp and the CFString assignment in CString256CF.cpp.
+// Used by the application: nothing (it comes in with CFile.h, whose other
+// members take it); kept as the library's own.
 #pragma once
 
 #include <cstddef>

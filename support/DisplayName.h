@@ -1,6 +1,8 @@
 // Display names of file-system objects: the File Manager's UTF-16 names as
 // NUL-terminated Mac Roman strings for status lines, and back. Every result is a
 // block from NewPtr that the caller releases with DisposePtr.
+// Used by the application: FSGetObjectName (the processing run's status
+// line); the rest serves it or is kept as the library's own.
 #pragma once
 
 #include "platform/Files.h"

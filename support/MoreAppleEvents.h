@@ -1,6 +1,8 @@
 // Apple-event and Finder-event utility routines the file helper class relies
 // on: an object specifier for a file-system object, sends with and without a
 // reply, releasing descriptors, and asking the Finder to refresh an item.
+// Used by the application: nothing; kept as the library's own (the file
+// helper class's Finder comments and refreshes).
 #pragma once
 
 #include "platform/AppleEvents.h"

@@ -1,6 +1,8 @@
 // Marks the storage of free pool slots as unaddressable under AddressSanitizer,
 // so a use of a string or list node after it went back to its pool is
 // reported. Without AddressSanitizer these do nothing.
+// Used by the application: nothing directly; the string and list pools of the
+// library use it.
 #pragma once
 
 #include <cstddef>

@@ -10,6 +10,7 @@
 // CList<CString256>*. Scores: exact, partial and wildcard write 1.0 or 0.0;
 // approximate writes a similarity from 0 to 1. A null subject or argument
 // scores 0.0; a null score pointer is ignored.
+// Used by the application: nothing; kept as the library's own.
 #pragma once
 
 #include "support/CList.h"

@@ -7,6 +7,8 @@
 // nor punctuation. Qt switches the C library to the user's locale at start-up,
 // where tolower() would change Latin-1 bytes that mean something else in Mac
 // Roman, so these routines never consult the C library's locale.
+// Used by the application: nothing; kept as the library's own (the string
+// class is built on it).
 #pragma once
 
 constexpr unsigned char AsciiToUpper(unsigned char c) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QWidget>
 
+#include "processing/RunRequests.h"
 #include "shell/MainWindow.h"
 
 namespace {
@@ -47,12 +48,12 @@ TEST(CommandHandler, StopIsHandledQuitIsNotedAndPassedOnAndTheRestPassOn) {
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.id);
-        gStopping = gQuitting = false;
+        gRunRequests = {};
         EXPECT_EQ(send(row.id, row.type), row.status);
-        EXPECT_EQ(bool(gStopping), row.stopping);
-        EXPECT_EQ(bool(gQuitting), row.quitting);
+        EXPECT_EQ(bool(gRunRequests.stop), row.stopping);
+        EXPECT_EQ(bool(gRunRequests.quit), row.quitting);
     }
-    gQuitting = false;
+    gRunRequests.quit = false;
     bool shown = false;
     for (QWidget* w : QApplication::topLevelWidgets())
         shown = shown || (w->objectName() == "PreferencesWindow" && w->isVisible());

@@ -13,15 +13,12 @@
 #include <vector>
 
 #include "platform/MacMemory.h"
+#include "processing/RunRequests.h"
 #include "testkit/Faults.h"
 #include "testkit/Mounts.h"
 #include "testkit/Nobody.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
-
-// The quit request belongs to the main window; until this test is linked with
-// it, this stand-in is the one the walks read.
-__attribute__((weak)) Boolean gQuitting = false;
 
 using testsupport::refOf;
 using testsupport::runAsNobody;
@@ -258,10 +255,10 @@ TEST(FolderExpansion, TheQuitRequestStopsTheWalkAtOnce) {
     // From the top, A is offered first and not entered; inside A its one file counts.
     for (auto [rel, expected] : {std::pair<const char*, int>{"top", 0}, {"top/A", 1}}) {
         FSRef ref = refOf(t.path(rel));
-        gQuitting = true;
+        gRunRequests.quit = true;
         gNbrFilesToBeProcessed = 0;
         EXPECT_EQ(IterateCountFolder(&ref), noErr);
-        gQuitting = false;
+        gRunRequests.quit = false;
         EXPECT_EQ(gNbrFilesToBeProcessed, expected) << rel;
     }
 }

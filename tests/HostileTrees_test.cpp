@@ -22,16 +22,13 @@
 #include "platform/MacMemory.h"
 #include "processing/FolderExpansion.h"
 #include "processing/ForkOperations.h"
+#include "processing/RunRequests.h"
 #include "testkit/ForkInvariant.h"
 #include "testkit/Mounts.h"
 #include "testkit/Nobody.h"
 #include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"
 #include "testkit/TempTree.h"
-
-// The quit request belongs to the main window; until this test is linked with
-// it, this stand-in is the one the walks read.
-__attribute__((weak)) Boolean gQuitting = false;
 
 using namespace testsupport;
 

@@ -23,6 +23,7 @@
 #include "platform/Preferences.h"
 #include "platform/Windows.h"
 #include "processing/ProcessingRun.h"
+#include "processing/RunRequests.h"
 #include "settings/Settings.h"
 #include "shell/MainWindow.h"
 #include "shell/Startup.h"
@@ -81,7 +82,7 @@ protected:
         // An empty store.
         unlink(PreferencesFilePath().toUtf8().constData());
         CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication);
-        gStopping = false;
+        gRunRequests.stop = false;
     }
     void TearDown() override {
         if (gPreferencesWindow) click("cancelButton");
@@ -170,7 +171,7 @@ TEST_F(PreferencesWindow, CancelDuringARunClosesTheWindowAndTheRunGoesOn) {
         if (!gPreferencesWindow) return;
         click("cancelButton");
         cancelled = true;
-        stoppedByIt = gStopping;
+        stoppedByIt = gRunRequests.stop;
     });
     during.start();
     AlertAnswer answer(Qt::Key_Return);

@@ -25,6 +25,7 @@
 #include "platform/Windows.h"
 #include "processing/FolderExpansion.h"
 #include "processing/RunReport.h"
+#include "processing/RunRequests.h"
 #include "shell/MainWindow.h"
 #include "shell/Startup.h"
 #include "testkit/AlertAnswer.h"
@@ -91,7 +92,7 @@ protected:
 
     void SetUp() override {
         gExits = 0;
-        gStopping = gQuitting = false;
+        gRunRequests = {};
         ShowWindow(gWindow);
         setPreferences(2, false);
     }
@@ -182,7 +183,7 @@ protected:
 
 TEST_F(ProcessingRun, ADroppedFileIsProcessedWithoutMessagesAndDecliningChangesNothing) {
     const std::string file = tree.write("solo", "data fork bytes");
-    gStopping = true;  // Stop while idle: the next run clears it first
+    gRunRequests.stop = true;  // Stop while idle: the next run clears it first
     drop({file});
     EXPECT_EQ(alerts, 1);
     EXPECT_EQ(sizeOf(file), 0);
@@ -297,7 +298,7 @@ TEST_F(ProcessingRun, StopCompletesTheFileInHandAndStillQuitsWhenAsked) {
         if (s.status == "File: f2" && s.counter == "(1 of 5)") clickStop();
     });
     const qint64 runEnded = QDateTime::currentMSecsSinceEpoch();
-    EXPECT_TRUE(gStopping);
+    EXPECT_TRUE(gRunRequests.stop);
     expectFolderSizes({0, 0, 4, 4, 4});  // f2 was in hand when Stop came
     expectIdleState();
     idle(2500);
@@ -337,12 +338,12 @@ TEST_F(ProcessingRun, QuitInMidRunEndsTheRunAndTheLoop) {
     ASSERT_EQ(SendOpenDocumentsToSelf({tree.path("folder")}), noErr);
     RunApplicationEventLoop();
     EXPECT_TRUE(guard.isActive());  // ended by the quit, not by the guard
-    EXPECT_TRUE(gQuitting);
+    EXPECT_TRUE(gRunRequests.quit);
     EXPECT_FALSE(ProcessingRunActive());
     expectFolderSizes({0, 0, 0, 4, 4});
     expectIdleState();
     EXPECT_EQ(gExits, 0);  // the loop ended first; main returns
-    gQuitting = false;
+    gRunRequests.quit = false;
     QApplication::setQuitOnLastWindowClosed(true);
     idle(1300);  // the quit timer of that run is left to fire here
     gExits = 0;

@@ -10,6 +10,7 @@
 #include "platform/CFBundle.h"
 #include "platform/Controls.h"
 #include "platform/Windows.h"
+#include "processing/RunRequests.h"
 #include "shell/MainWindow.h"
 #include "support/BundleResources.h"
 #include "testkit/TempTree.h"
@@ -48,10 +49,10 @@ TEST(Startup, AMissingMainWindowEndsStartUpWithItsStatusAndShowsNothing) {
     EXPECT_TRUE(IsMenuCommandEnabled(nullptr, kHICommandPreferences));
 
     // The command handler sits on the application's target.
-    gStopping = false;
+    gRunRequests.stop = false;
     EXPECT_EQ(ProcessHICommandFromWindow(HICommand{0, kHICommandCancel, {}}, gWindow), noErr);
-    EXPECT_TRUE(gStopping);
-    gStopping = false;
+    EXPECT_TRUE(gRunRequests.stop);
+    gRunRequests.stop = false;
     // And the open-documents handler is the application's.
     EXPECT_EQ(AERemoveEventHandler(kCoreEventClass, kAEOpenDocuments, noHandler, false),
               errAEDescNotFound);  // installed, but not this one

@@ -1,5 +1,6 @@
 // main() of every unit test: an offscreen Qt application when no display is
-// set, a private runtime folder, then GoogleTest.
+// set, a private runtime folder, the Finder's stand-in answering as it does in
+// the application, then GoogleTest.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <QByteArray>
 #include <cstdlib>
 #include <string>
+
+#include "platform/FinderStandIn.h"
 
 int main(int argc, char** argv) {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
@@ -20,5 +23,6 @@ int main(int argc, char** argv) {
     }
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    InstallFinderStandIn();
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,4 @@
+// The one instance of the run's stop and quit requests.
+#include "processing/RunRequests.h"
+
+RunRequests gRunRequests;
