@@ -5,6 +5,11 @@
 
 namespace appledouble {
 
+using bigendian::readU16;
+using bigendian::readU32;
+using bigendian::writeU16;
+using bigendian::writeU32;
+
 namespace {
 
 constexpr std::uint32_t kAttrMagic = 0x41545452;  // "ATTR"

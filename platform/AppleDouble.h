@@ -158,11 +158,4 @@ std::optional<std::int64_t> decodeDate(std::uint32_t raw);
 // nullopt when the date cannot be stored (outside 1931-12-13 .. 2068-01-19).
 std::optional<std::uint32_t> encodeDate(std::int64_t unixSeconds);
 
-// The header's big-endian fields, read and written with the platform's one
-// set of helpers.
-using bigendian::readU16;
-using bigendian::readU32;
-using bigendian::writeU16;
-using bigendian::writeU32;
-
 }  // namespace appledouble

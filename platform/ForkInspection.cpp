@@ -141,8 +141,8 @@ void inspect(int dirfd, const char* name, unsigned what, Inspection* out) {
         out->hasFinderInfo =
             out->finderInfoError == noErr &&
             std::any_of(out->finderInfo, out->finderInfo + 32, [](UInt8 b) { return b != 0; });
-        out->fileType = appledouble::readU32(out->finderInfo);
-        out->fileCreator = appledouble::readU32(out->finderInfo + 4);
+        out->fileType = bigendian::readU32(out->finderInfo);
+        out->fileCreator = bigendian::readU32(out->finderInfo + 4);
     }
     if (what & kInspectSidecar)
         out->sidecar =

@@ -122,7 +122,7 @@ OSErr setCreationDateOnce(int dirfd, const char* name, std::int64_t unixSeconds)
     if (err != noErr) return err;
     const Target& t = s.t;
     std::uint8_t field[4];
-    appledouble::writeU32(field, *appledouble::encodeDate(unixSeconds));
+    bigendian::writeU32(field, *appledouble::encodeDate(unixSeconds));
     if (d.inMetadata) {
         std::memcpy(d.metadata.data() + d.metadataAt, field, 4);
         return sysio::fsetxattr(t.fd.get(), kNetatalkAttr, d.metadata.data(), d.metadata.size(),
@@ -207,7 +207,7 @@ OSErr locateDates(Stores& s, DatesState* d) {
                        appledouble::Problem::None) {
         d->inMetadata = true;
         d->metadataAt = h.find(appledouble::kFileDatesId)->offset;
-        d->created = appledouble::decodeDate(appledouble::readU32(value.data() + d->metadataAt));
+        d->created = appledouble::decodeDate(bigendian::readU32(value.data() + d->metadataAt));
         d->metadata = std::move(value);
         if (d->created) return noErr;
     }
@@ -223,7 +223,7 @@ OSErr locateDates(Stores& s, DatesState* d) {
         if ((err = file.read(e->offset, raw, 4)) != noErr) return err;
         (netatalk ? d->inNetatalk : d->inSidecar) = true;
         (netatalk ? d->netatalkAt : d->sidecarAt) = e->offset;
-        if (!d->created) d->created = appledouble::decodeDate(appledouble::readU32(raw));
+        if (!d->created) d->created = appledouble::decodeDate(bigendian::readU32(raw));
     }
     return noErr;
 }

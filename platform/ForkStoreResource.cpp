@@ -82,7 +82,7 @@ OSErr appendInPlace(const Sidecar& sc, std::uint64_t offset, const Source& src) 
     }
     if (err == noErr && sysio::fdatasync(fd) != 0) err = lastError();
     std::uint8_t field[4];
-    appledouble::writeU32(field, std::uint32_t(newLength));
+    bigendian::writeU32(field, std::uint32_t(newLength));
     bool lengthWritten = false;
     if (err == noErr) {
         if (sysio::pwrite(fd, field, 4, off_t(lengthField)) < 0) {
@@ -94,7 +94,7 @@ OSErr appendInPlace(const Sidecar& sc, std::uint64_t offset, const Source& src) 
     }
     if (err != noErr) {
         if (lengthWritten) {
-            appledouble::writeU32(field, std::uint32_t(sc.forkLength));
+            bigendian::writeU32(field, std::uint32_t(sc.forkLength));
             sysio::pwrite(fd, field, 4, off_t(lengthField));
         }
         sysio::ftruncate(fd, off_t(oldEnd));
@@ -243,7 +243,7 @@ OSErr deleteOnce(int dirfd, const char* name, const Looked* looked) {
             const int fd = sc.fd.get();
             const std::size_t field = sc.header.lengthFieldOffset(appledouble::kResourceForkId);
             std::uint8_t zero[4] = {}, old[4];
-            appledouble::writeU32(old, sc.fork->length);
+            bigendian::writeU32(old, sc.fork->length);
             if (sysio::pwrite(fd, zero, 4, off_t(field)) < 0) return lastError();
             if (sysio::fdatasync(fd) != 0 || (appledouble::forkIsLast(sc.header) &&
                                               sysio::ftruncate(fd, off_t(sc.fork->offset)) != 0)) {

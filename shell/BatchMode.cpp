@@ -11,6 +11,7 @@
 #include "platform/FilesExtra.h"
 #include "platform/PathNodes.h"
 #include "processing/ItemScreening.h"
+#include "processing/Operations.h"
 #include "shell/BatchInfo.h"
 #include "shell/BatchText.h"
 #include "shell/BatchWalk.h"
@@ -98,30 +99,6 @@ private:
     bool outIsTerminal_;
     CProgress* progress_ = nullptr;
 };
-
-const char* changedVerb(functionType function) {
-    switch (function) {
-        case kFlipDeleteDataFork:
-            return "flipped";
-        case kDeleteDataFork:
-            return "deleted data fork";
-        case kDeleteResourceFork:
-            return "deleted resource fork";
-    }
-    return "?";
-}
-
-const char* dryRunVerb(functionType function) {
-    switch (function) {
-        case kFlipDeleteDataFork:
-            return "would flip";
-        case kDeleteDataFork:
-            return "would delete data fork";
-        case kDeleteResourceFork:
-            return "would delete resource fork";
-    }
-    return "?";
-}
 
 // Why an item that is not handled was left alone.
 std::string screeningNote(const CScreenedItem& item, const std::string& path,
@@ -253,7 +230,8 @@ Outcome applyOperation(const CBatchItem& item, functionType function, CFolderCac
         reporter->failure(item.path, err, "");
         return Outcome::Failed;
     }
-    reporter->out(std::string(changedVerb(function)) + ": " + TerminalPath(item.path) + "\n");
+    reporter->out(std::string(TextsOfOperation(function)->doneVerb) + ": " +
+                  TerminalPath(item.path) + "\n");
     return Outcome::Changed;
 }
 
@@ -280,7 +258,7 @@ Outcome predictOperation(const CBatchItem& item, functionType function, CReporte
     }
     std::string sizes = "data " + std::to_string(forks.dataLength) + " bytes, resource ";
     sizes += forks.rsrcError == noErr ? std::to_string(forks.rsrcLength) + " bytes" : "unknown";
-    reporter->out(std::string(dryRunVerb(function)) + " (" + sizes +
+    reporter->out(std::string(TextsOfOperation(function)->dryRunVerb) + " (" + sizes +
                   "): " + TerminalPath(item.path) + "\n");
     return Outcome::Changed;
 }

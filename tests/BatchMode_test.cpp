@@ -474,7 +474,7 @@ struct StoresTree {
     // netatalk's header of `before` holding `fork` instead of its own.
     static Bytes header(const Bytes& before, const Bytes& fork) {
         Bytes b(before.begin(), before.begin() + 741);
-        appledouble::writeU32(b.data() + 34, std::uint32_t(fork.size()));
+        bigendian::writeU32(b.data() + 34, std::uint32_t(fork.size()));
         return concat(b, fork);
     }
 };

@@ -256,7 +256,7 @@ TEST_F(ForkStore, AShorterWriteKeepsTheTailAndLargeSidecarsAreCopiedWhole) {
     EXPECT_TRUE(sidecarBytes("f") == expected);
     ASSERT_EQ(writeFork("f", old.size(), tail), noErr);  // appended in place
     expected = concat(expected, tail);
-    appledouble::writeU32(expected.data() + 26 + 24 + 8, std::uint32_t(old.size() + 10));
+    bigendian::writeU32(expected.data() + 26 + 24 + 8, std::uint32_t(old.size() + 10));
     EXPECT_TRUE(sidecarBytes("f") == expected);
 }
 
@@ -371,7 +371,7 @@ TEST_F(ForkStore, WritingOrDeletingAPeersForkKeepsEveryOtherByte) {
             }
             // Elsewhere the fork is emptied and the file cut where it began.
             Bytes expected = slice(before, 0, c.forkAt);
-            appledouble::writeU32(expected.data() + c.lengthField, write ? 900 : 0);
+            bigendian::writeU32(expected.data() + c.lengthField, write ? 900 : 0);
             EXPECT_EQ(sidecarBytes("f"), write ? concat(expected, data) : expected);
         }
     }
@@ -521,7 +521,7 @@ TEST_F(ForkStore, DeletingTheForkEmptiesEveryStore) {
     EXPECT_FALSE(hasSidecar("f"));  // it held nothing else
     // netatalk's header stays, with an empty fork and every other byte.
     Bytes emptied = slice(header, 0, kAtalkHeader);
-    appledouble::writeU32(emptied.data() + kAtalkLengthField, 0);
+    bigendian::writeU32(emptied.data() + kAtalkLengthField, 0);
     EXPECT_EQ(netatalkBytes("f"), emptied);
     EXPECT_FALSE(hasAttr("f", kMacFork));
     EXPECT_FALSE(hasAttr("f", kSambaFork));
@@ -535,8 +535,8 @@ TEST_F(ForkStore, CreationDateComesFromMetadataThenTheSidecarsDatesEntry) {
     file("f");
     created("f", false);
     Bytes dates(16, 0);
-    appledouble::writeU32(dates.data(), date(1000000000));
-    appledouble::writeU32(dates.data() + 8, 0x80000000);
+    bigendian::writeU32(dates.data(), date(1000000000));
+    bigendian::writeU32(dates.data() + 8, 0x80000000);
     const Bytes side = makeSidecar(
         {{9, 62, 32, kTextFinderInfo}, {8, 94, 16, dates}, {2, 110, 4, bytesOf("rsrc")}});
     sidecar("f", side);
@@ -544,7 +544,7 @@ TEST_F(ForkStore, CreationDateComesFromMetadataThenTheSidecarsDatesEntry) {
     ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
     EXPECT_EQ(created("f"), 1234567890);
     Bytes expected = side;  // every other byte kept: other dates, Finder info, fork
-    appledouble::writeU32(expected.data() + 94, date(1234567890));
+    bigendian::writeU32(expected.data() + 94, date(1234567890));
     EXPECT_EQ(sidecarBytes("f"), expected);
     EXPECT_FALSE(hasAttr("f", kMetadata));  // the sidecar's entry is where the date lives
 
@@ -566,7 +566,7 @@ TEST_F(ForkStore, CreationDateWithoutADatesEntryGoesIntoANewMetadataAttribute) {
     Bytes dates(16, 0);  // created, modified, never backed up, accessed
     const std::uint32_t when[] = {date(1234567890), date(1400000000), 0x80000000u,
                                   date(1300000000)};
-    for (int i = 0; i < 4; ++i) appledouble::writeU32(dates.data() + 4 * i, when[i]);
+    for (int i = 0; i < 4; ++i) bigendian::writeU32(dates.data() + 4 * i, when[i]);
     for (const char* n : {"side", "attr", "plain", "folder"}) {
         SCOPED_TRACE(n);
         ASSERT_EQ(::utimensat(AT_FDCWD, path(n).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
@@ -794,7 +794,7 @@ TEST_F(ForkStore, NetatalksHeaderTakesTheForkAndKeepsEveryOtherByte) {
             ASSERT_EQ(op.run(this), noErr);
             const Bytes newFork = op.fork(slice(before, kAtalkHeader, before.size()));
             Bytes expected = concat(slice(before, 0, kAtalkHeader), newFork);
-            appledouble::writeU32(expected.data() + kAtalkLengthField,
+            bigendian::writeU32(expected.data() + kAtalkLengthField,
                                   std::uint32_t(newFork.size()));
             EXPECT_EQ(netatalkBytes("f"), expected);
             EXPECT_EQ(fork("f"), newFork);
@@ -826,7 +826,7 @@ TEST_F(ForkStore, FinderInfoAndCreationDateAreChangedInsideNetatalksHeader) {
     ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
     Bytes expected = before;
     std::copy(kAppl.begin(), kAppl.end(), expected.begin() + 653);   // the Finder info slot
-    appledouble::writeU32(expected.data() + 637, date(1234567890));  // the dates slot
+    bigendian::writeU32(expected.data() + 637, date(1234567890));  // the dates slot
     EXPECT_EQ(netatalkBytes("f"), expected);
     EXPECT_EQ(finderType("f"), "APPLCARO");
     EXPECT_EQ(created("f"), 1234567890);
