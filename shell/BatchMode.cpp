@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -203,29 +202,19 @@ OSErr isRegularFile(const FSRef* ref, bool* regular) {
 
 enum class Outcome { Changed, Failed, Skipped };
 
-// The folder of the files in hand, kept open and pinned while the files come
-// from it (a walk hands them out folder by folder), so that the File Manager
-// calls on each file start from it instead of from "/".
+// The folder of the file in hand, as the File Manager keeps it open.
 class CFolderCache {
 public:
-    int get(pathnodes::NodeID folder) {
-        if (folder != node_ || !pin_) {
-            node_ = folder;
-            pin_.reset();
-            pin_ = std::make_unique<pathnodes::CFolderPin>(folder);
-        }
-        return pin_->fd();
-    }
     int forFile(const FSRef* ref) {
         pathnodes::NodeID node;
         pathnodes::Identity identity;
         if (!pathnodes::readRef(ref, &node, &identity)) return -1;
-        return get(pathnodes::parentOf(node));
+        if (pathnodes::openFolder(pathnodes::parentOf(node), &folder_) != noErr) return -1;
+        return folder_.get();
     }
 
 private:
-    pathnodes::NodeID node_ = pathnodes::kNoNode;
-    std::unique_ptr<pathnodes::CFolderPin> pin_;
+    pathnodes::CDirFd folder_;
 };
 
 // True when the file's "._name" sidecar is valid and holds a resource fork
@@ -273,7 +262,6 @@ Outcome applyOperation(const CBatchItem& item, functionType function, CFolderCac
                        CReporter* reporter) {
     const bool resource = function == kDeleteResourceFork;
     OSErr err = noErr;
-    folders->forFile(&item.ref);
     // A data fork the walk saw with bytes in it, or a sidecar holding a fork,
     // needs no second look through the File Manager; an empty fork is looked
     // at again now, so that a skip never rests on old news.
