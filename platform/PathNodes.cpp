@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -293,9 +292,6 @@ bool nothingMoved(int watch, int parentWatch, std::string_view name) {
             dropWatches();
             return false;
         }
-        // A read stops early only when nothing more was waiting: what comes
-        // later is for the next look, as if it had come after an empty read.
-        if (std::size_t(got) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer) break;
     }
     return still;
 }
