@@ -1,5 +1,6 @@
 #include "platform/CarbonEvents.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QHash>
 #include <QPointer>
@@ -11,6 +12,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/PathNodes.h"
 #include "platform/WindowRecords.h"
 
 struct OpaqueEventRef {
@@ -85,6 +87,10 @@ void RunApplicationEventLoop() {
     // Windows are hidden and closed by the application itself; the loop ends
     // only by the quit handling.
     QApplication::setQuitOnLastWindowClosed(false);
+    // While the program waits, the File Manager keeps no folder open: a
+    // volume a run went through can be unmounted once the run is over.
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     [] { pathnodes::releaseKeptFolder(); });
     QApplication::exec();
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/FileErrors.h"
@@ -166,64 +168,184 @@ void setUseOpenat2(bool use) {
     gHaveOpenat2 = use;
 }
 
+struct CDirFd::Shared {
+    int fd = -1;
+    int holders = 0;
+    bool kept = true;  // false once the table keeps another folder
+};
+
+CDirFd::CDirFd(Shared* shared) : fd_(shared->fd), shared_(shared) {
+    ++shared->holders;
+}
+
+void CDirFd::reset() {
+    if (shared_) {
+        if (--shared_->holders == 0 && !shared_->kept) {
+            ::close(shared_->fd);
+            delete shared_;
+        }
+    } else if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+    shared_ = nullptr;
+}
+
 CDirFd::~CDirFd() {
-    if (fd_ >= 0 && owned_) ::close(fd_);
+    reset();
 }
 
 CDirFd& CDirFd::operator=(CDirFd&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0 && owned_) ::close(fd_);
+        reset();
         fd_ = other.fd_;
-        owned_ = other.owned_;
+        shared_ = other.shared_;
         other.fd_ = -1;
+        other.shared_ = nullptr;
     }
     return *this;
 }
 
 namespace {
-NodeID gPinnedNode = kNoNode;
-int gPinnedFd = -1;
-bool gPinnedReadable = false;
-UInt64 gPinnedSerial = 0, gLastSerial = 0;
+
+// The folder kept open (see openFolder) and what tells when it must not be
+// handed out any more.
+struct KeptFolder {
+    NodeID node = kNoNode;
+    CDirFd::Shared* shared = nullptr;
+    bool readable = false;
+    UInt64 serial = 0;
+    int watch = -1;        // its own watch
+    int parentWatch = -1;  // its parent's, for a folder put in its place
+    std::string name;
+};
+KeptFolder gKept;
+UInt64 gLastSerial = 0;
+
+// The watches on the kept folders and the folders above them, by node. A
+// watch stays while nothing moves: most calls of a walk need none added.
+int gWatchFd = -1;
+struct Watch {
+    int wd;
+    std::uint32_t mask;
+};
+std::unordered_map<NodeID, Watch> gWatches;
+constexpr std::size_t kMaxWatches = 4096;
+// A folder or anything above it moved or went: every watch starts again.
+constexpr std::uint32_t kSelfEvents = IN_MOVE_SELF | IN_DELETE_SELF;
+// Entries of a folder that came, went or moved: a folder in place of the kept
+// one, or a folder added to or removed from it.
+constexpr std::uint32_t kEntryEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+
+void dropKept() {
+    if (gKept.shared) {
+        gKept.shared->kept = false;
+        if (gKept.shared->holders == 0) {
+            ::close(gKept.shared->fd);
+            delete gKept.shared;
+        }
+    }
+    gKept = KeptFolder();
+}
+
+void dropWatches() {
+    dropKept();
+    if (gWatchFd >= 0) ::close(gWatchFd);  // removes every watch at once
+    gWatchFd = -1;
+    gWatches.clear();
+}
+
+// Reads what happened to the watched folders since the last look. Returns
+// false when a watch or the candidate (a folder with its watch, its parent's
+// watch and its name) may no longer stand for what its path designates; the
+// kept folder is dropped when it is affected, every watch when one of the
+// watched folders itself moved or went.
+bool nothingMoved(int watch, int parentWatch, std::string_view name) {
+    if (gWatchFd < 0) return false;
+    alignas(inotify_event) char buffer[4096];
+    bool still = true;
+    for (;;) {
+        const ssize_t got = ::read(gWatchFd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EAGAIN) break;
+        if (got <= 0) {
+            dropWatches();
+            return false;
+        }
+        bool everything = false;
+        for (ssize_t at = 0; at < got;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + e->len);
+            if (e->mask & (kSelfEvents | IN_UNMOUNT | IN_Q_OVERFLOW | IN_IGNORED)) {
+                everything = true;
+                continue;
+            }
+            // Files come and go in these folders all the time (sidecars and
+            // temporaries among them): only folders count.
+            if (!(e->mask & IN_ISDIR)) continue;
+            const std::string_view entry(e->len ? e->name : "");
+            if (e->wd == gKept.watch || (e->wd == gKept.parentWatch && entry == gKept.name))
+                dropKept();
+            if (e->wd == watch || (e->wd == parentWatch && entry == name)) still = false;
+        }
+        if (everything) {
+            dropWatches();
+            return false;
+        }
+    }
+    return still;
+}
+
+// Watches a folder and every folder above it (but "/"), from the top down,
+// so that whatever moves after its watch is added is seen. The folder itself
+// and its parent also report their entries. False when a watch cannot be had.
+bool watchChain(const std::vector<NodeID>& chain, int* watch, int* parentWatch) {
+    // Refused once for want of watches or instances: trying again at every
+    // call would cost more than keeping saves.
+    static bool refused = false;
+    if (refused) return false;
+    if (gWatches.size() + chain.size() > kMaxWatches) dropWatches();
+    if (gWatchFd < 0) gWatchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (gWatchFd < 0) {
+        refused = true;
+        return false;
+    }
+    for (std::size_t i = chain.size(); i-- > 0;) {
+        const std::uint32_t need = kSelfEvents | (i <= 1 ? kEntryEvents : 0);
+        auto found = gWatches.find(chain[i]);
+        if (found == gWatches.end() || (found->second.mask & need) != need) {
+            const std::uint32_t mask = need | (found != gWatches.end() ? found->second.mask : 0);
+            const int wd = ::inotify_add_watch(gWatchFd, pathOf(chain[i]).c_str(),
+                                               mask | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD);
+            if (wd < 0) {
+                // Too many watches, a path too long, or something else than
+                // a folder there now.
+                if (errno == ENOSPC) {
+                    dropWatches();
+                    refused = true;
+                }
+                return false;
+            }
+            found = gWatches.insert_or_assign(chain[i], Watch{wd, mask}).first;
+        }
+        if (i == 0) *watch = found->second.wd;
+        if (i == 1) *parentWatch = found->second.wd;
+    }
+    return true;
+}
+
 }  // namespace
 
-CFolderPin::CFolderPin(NodeID folder)
-    : outerNode_(gPinnedNode),
-      outerFd_(gPinnedFd),
-      outerReadable_(gPinnedReadable),
-      outerSerial_(gPinnedSerial) {
-    CDirFd opened;
-    if (openFolder(folder, &opened) != noErr) return;
-    // Opened for reading where the folder allows it, so that syncing it after
-    // a change needs no second open; a folder that may only be passed through
-    // keeps its O_PATH descriptor.
-    fd_ = ::openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    readable_ = fd_ >= 0;
-    if (fd_ < 0) fd_ = ::fcntl(opened.get(), F_DUPFD_CLOEXEC, 0);
-    if (fd_ < 0) return;
-    gPinnedNode = folder;
-    gPinnedFd = fd_;
-    gPinnedReadable = readable_;
-    gPinnedSerial = ++gLastSerial;
-}
-
-CFolderPin::~CFolderPin() {
-    if (fd_ < 0) return;
-    if (gPinnedFd == fd_) {
-        gPinnedNode = outerNode_;
-        gPinnedFd = outerFd_;
-        gPinnedReadable = outerReadable_;
-        gPinnedSerial = outerSerial_;
-    }
-    ::close(fd_);
-}
-
 bool canSyncFolder(int fd) {
-    return fd >= 0 && fd == gPinnedFd && gPinnedReadable;
+    return fd >= 0 && gKept.shared && fd == gKept.shared->fd && gKept.readable;
 }
 
 UInt64 pinnedFolderSerial(int fd) {
-    return fd >= 0 && fd == gPinnedFd ? gPinnedSerial : 0;
+    return fd >= 0 && gKept.shared && fd == gKept.shared->fd ? gKept.serial : 0;
+}
+
+void releaseKeptFolder() {
+    dropKept();
 }
 
 NodeID find(NodeID parent, std::string_view name) {
@@ -258,6 +380,9 @@ std::string nameOf(NodeID node) {
 
 void moveNode(NodeID node, NodeID newParent, std::string_view newName) {
     if (!known(node) || node == kRootID) return;
+    // The kept folder, or one above it, may be what moves; the watches are
+    // by node, and the node that held the new place is detached.
+    dropWatches();
     NodeID previous = find(newParent, newName);
     if (previous == node) return;
     if (previous != kNoNode) {
@@ -297,23 +422,11 @@ std::size_t nodeCount() {
     return gNodes.size() - kRootID;
 }
 
-OSErr openFolder(NodeID node, CDirFd* folder) {
-    if (!known(node)) return fnfErr;
-    std::vector<NodeID> chain;
-    for (NodeID n = node; n != kRootID; n = gNodes[n].parent) {
-        if (n == kNoNode || chain.size() > gNodes.size()) return fnfErr;
-        chain.push_back(n);
-    }
-    if (node == gPinnedNode && gPinnedFd >= 0) {
-        *folder = CDirFd::borrow(gPinnedFd);
-        return noErr;
-    }
-    if (chain.empty()) {
-        CDirFd root(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (root.get() < 0) return errnoToOSErr(errno);
-        *folder = std::move(root);
-        return noErr;
-    }
+namespace {
+
+// Opens the folder of a chain of nodes (the folder first, the one below "/"
+// last) from "/", as O_PATH.
+OSErr openChain(const std::vector<NodeID>& chain, CDirFd* folder) {
     // "/" is opened once for the process: every folder of every call is
     // reached from it, and opening and closing it each time cost two system
     // calls per file in a run over many files.
@@ -336,6 +449,67 @@ OSErr openFolder(NodeID node, CDirFd* folder) {
         piece.clear();
     }
     *folder = std::move(current);
+    return noErr;
+}
+
+}  // namespace
+
+OSErr openFolder(NodeID node, CDirFd* folder) {
+    if (!known(node)) return fnfErr;
+    std::vector<NodeID> chain;
+    for (NodeID n = node; n != kRootID; n = gNodes[n].parent) {
+        if (n == kNoNode || chain.size() > gNodes.size()) return fnfErr;
+        chain.push_back(n);
+    }
+    if (chain.empty()) {
+        CDirFd root(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (root.get() < 0) return errnoToOSErr(errno);
+        *folder = std::move(root);
+        return noErr;
+    }
+    if (node == gKept.node && nothingMoved(gKept.watch, gKept.parentWatch, gKept.name) &&
+        node == gKept.node) {
+        *folder = CDirFd(gKept.shared);
+        return noErr;
+    }
+    // Folders right below "/" are not kept: "/" itself is not watched.
+    int watch = -1, parentWatch = -1;
+    CDirFd opened;
+    for (int turn = 0;; ++turn) {
+        const bool watched = chain.size() >= 2 && watchChain(chain, &watch, &parentWatch);
+        opened = CDirFd();
+        OSErr err = openChain(chain, &opened);
+        if (err != noErr) return err;
+        // Kept only when nothing above it moved since the watches were added,
+        // so that the watched folders are the ones the path went through.
+        if (watched && nothingMoved(watch, parentWatch, nameView(gNodes[node]))) break;
+        // Every watch starts again when a watched folder went, most often one
+        // a call was made in long ago: this folder is watched and opened again
+        // once. Otherwise it is not kept this time.
+        if (!watched || gWatchFd >= 0 || turn > 0) {
+            *folder = std::move(opened);
+            return noErr;
+        }
+    }
+    // Opened for reading where the folder allows it, so that syncing it after
+    // a change needs no second open; a folder that may only be passed through
+    // keeps its O_PATH descriptor.
+    int fd = ::openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool readable = fd >= 0;
+    if (!readable) fd = ::fcntl(opened.get(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        *folder = std::move(opened);
+        return noErr;
+    }
+    dropKept();
+    gKept.node = node;
+    gKept.shared = new CDirFd::Shared{fd, 0, true};
+    gKept.readable = readable;
+    gKept.serial = ++gLastSerial;
+    gKept.watch = watch;
+    gKept.parentWatch = parentWatch;
+    gKept.name = nameView(gNodes[node]);
+    *folder = CDirFd(gKept.shared);
     return noErr;
 }
 

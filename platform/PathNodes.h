@@ -46,63 +46,60 @@ std::string pathOf(NodeID node);
 std::size_t memoryUse();
 std::size_t nodeCount();
 
-// An open folder descriptor (O_PATH), closed when it goes. A borrowed one
-// belongs to a folder pin (below) and is left open.
+// An open folder descriptor (O_PATH, or read-only for the kept folder),
+// closed when it goes. One handed out for the kept folder (see openFolder)
+// shares that descriptor: it stays open while any holder has it, even once
+// the table keeps another folder.
 class CDirFd {
 public:
+    struct Shared;
     CDirFd() = default;
     explicit CDirFd(int fd) : fd_(fd) {}
-    static CDirFd borrow(int fd) {
-        CDirFd d(fd);
-        d.owned_ = false;
-        return d;
-    }
+    explicit CDirFd(Shared* shared);
     ~CDirFd();
-    CDirFd(CDirFd&& other) noexcept : fd_(other.fd_), owned_(other.owned_) { other.fd_ = -1; }
+    CDirFd(CDirFd&& other) noexcept : fd_(other.fd_), shared_(other.shared_) {
+        other.fd_ = -1;
+        other.shared_ = nullptr;
+    }
     CDirFd& operator=(CDirFd&& other) noexcept;
     CDirFd(const CDirFd&) = delete;
     CDirFd& operator=(const CDirFd&) = delete;
     int get() const { return fd_; }
 
 private:
+    void reset();
     int fd_ = -1;
-    bool owned_ = true;
+    Shared* shared_ = nullptr;
 };
 
-// Keeps one folder open while a run works through its files, so that each
-// call on a file in it starts from the open folder instead of looking the
-// whole path up again. Within the pin's life the folder is the one that was
-// opened, even if it is moved meanwhile, as for an open file. Pins nest; the
-// newest one counts.
-class CFolderPin {
-public:
-    explicit CFolderPin(NodeID folder);
-    ~CFolderPin();
-    CFolderPin(const CFolderPin&) = delete;
-    CFolderPin& operator=(const CFolderPin&) = delete;
-    int fd() const { return fd_; }
-
-private:
-    int fd_ = -1;
-    bool readable_ = false;
-    NodeID outerNode_;
-    int outerFd_;
-    bool outerReadable_;
-    UInt64 outerSerial_;
-};
-
-// True when `fd` is a pinned folder opened for reading, which fsync accepts
+// True when `fd` is the kept folder opened for reading, which fsync accepts
 // as it is (an O_PATH descriptor has to be opened again first).
 bool canSyncFolder(int fd);
 
-// A number that stays the same while `fd` is the descriptor of the pinned
-// folder and is never given to another pin; 0 when `fd` is not pinned. It
-// tells a caller that the folder is one it has already seen, without a call.
+// A number that stays the same while `fd` is the descriptor of the kept
+// folder and is never given to another keep; 0 when `fd` is not the kept
+// folder. It tells a caller that the folder is one it has already seen,
+// without a call. The folder is checked when it is handed out: a folder added
+// to or removed from it since then is seen at the next File Manager call.
 UInt64 pinnedFolderSerial(int fd);
+
+// Closes the kept folder (once its holders let go), so that nothing keeps a
+// volume busy while the program waits.
+void releaseKeptFolder();
 
 // Opens the folder a node designates, following no symbolic link on the way.
 // Paths of any length work: they are opened in pieces relative to the last
 // folder reached. A piece that is now a symbolic link or missing gives fnfErr.
+//
+// The folder opened last is kept open and handed out again for the next call
+// in it, so that a run through the files of a folder looks its path up once.
+// It is handed out only while it is certainly still what the path designates:
+// the folder and every folder above it are watched (inotify), and a move or
+// removal of any of them, a folder put in its place or added to or removed
+// from it (a netatalk folder may have come or gone), and every move through
+// moveNode, make the next call open the path again, as if nothing was kept.
+// Where it cannot be watched (no inotify, too many watches, a path longer
+// than the kernel takes) nothing is kept.
 OSErr openFolder(NodeID node, CDirFd* folder);
 
 // Test seam: false makes folders open one component at a time, as on kernels

@@ -3,13 +3,11 @@
 #include <time.h>
 
 #include <cctype>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Files.h"
 #include "platform/FilesExtra.h"
-#include "platform/PathNodes.h"
 #include "processing/ItemScreening.h"
 #include "processing/Operations.h"
 #include "shell/BatchInfo.h"
@@ -164,31 +162,6 @@ void expandEach(const CBatchOptions& options, const BatchItemProc& onItem) {
 
 enum class Outcome { Changed, Failed, Skipped };
 
-// The folder of the files in hand, kept open and pinned while the files come
-// from it (a walk hands them out folder by folder), so that the File Manager
-// calls on each file start from it instead of from "/".
-class CFolderCache {
-public:
-    int get(pathnodes::NodeID folder) {
-        if (folder != node_ || !pin_) {
-            node_ = folder;
-            pin_.reset();
-            pin_ = std::make_unique<pathnodes::CFolderPin>(folder);
-        }
-        return pin_->fd();
-    }
-    int forFile(const FSRef* ref) {
-        pathnodes::NodeID node;
-        pathnodes::Identity identity;
-        if (!pathnodes::readRef(ref, &node, &identity)) return -1;
-        return get(pathnodes::parentOf(node));
-    }
-
-private:
-    pathnodes::NodeID node_ = pathnodes::kNoNode;
-    std::unique_ptr<pathnodes::CFolderPin> pin_;
-};
-
 // True when the file's "._name" sidecar is valid and holds a resource fork
 // with bytes (not macOS's blank placeholder): then that is the fork the store
 // finds first, and deleting it changes the file. Any other answer (no sidecar,
@@ -202,11 +175,9 @@ bool sidecarHoldsFork(const FSRef* ref) {
 
 // One file of a real run: skipped when the fork the operation takes away is
 // already empty, else the window's operation.
-Outcome applyOperation(const CBatchItem& item, functionType function, CFolderCache* folders,
-                       CReporter* reporter) {
+Outcome applyOperation(const CBatchItem& item, functionType function, CReporter* reporter) {
     const bool resource = function == kDeleteResourceFork;
     OSErr err = noErr;
-    folders->forFile(&item.ref);
     // A data fork the walk saw with bytes in it, or a sidecar holding a fork,
     // needs no second look through the File Manager; an empty fork is looked
     // at again now, so that a skip never rests on old news.
@@ -353,11 +324,10 @@ int runOperation(const CBatchOptions& options, const CBatchIO& io) {
     if (status >= 0) return status;
     CReporter reporter(io, false);
     CTally tally;
-    CFolderCache folders;
     const std::size_t left =
         forEachItem(options, io, &reporter, &tally, [&](const CBatchItem& item) {
             return options.dryRun ? predictOperation(item, options.function, &reporter)
-                                  : applyOperation(item, options.function, &folders, &reporter);
+                                  : applyOperation(item, options.function, &reporter);
         });
     const std::string counts =
         std::to_string(tally.changed) + (options.dryRun ? " would change, " : " changed, ") +

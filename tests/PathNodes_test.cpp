@@ -2,16 +2,22 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
 #include "platform/Files.h"
 #include "testkit/Faults.h"
 #include "testkit/Refs.h"
+#include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
 using namespace pathnodes;
+using testsupport::bytesOf;
+using testsupport::corpusBytes;
+using testsupport::readText;
 using testsupport::refOf;
 using testsupport::TempTree;
 
@@ -27,76 +33,151 @@ bool isOpen(int fd) {
     return ::fcntl(fd, F_GETFD) != -1;
 }
 
-}  // namespace
-
-// A pinned folder serves every call on its files from the descriptor it holds,
-// which no caller may close; a folder moved meanwhile stays the one pinned.
-// Once the pin ends, the path counts again and nothing is left open.
-TEST(FolderPins, ServeTheOpenedFolderUntilTheyEnd) {
-    TempTree t;
-    t.write("in/file", "data");
-    const FSRef file = refOf(t.path("in/file"));
-    const NodeID folder = parentOf(nodeOf(file));
-    {
-        CDirFd first;  // "/" stays open for the process from the first lookup on
-        ASSERT_EQ(openFolder(folder, &first), noErr);
-    }
-    const int descriptors = testsupport::openDescriptorCount();
-    {
-        CFolderPin pin(folder);
-        ASSERT_GE(pin.fd(), 0);
-        EXPECT_TRUE(canSyncFolder(pin.fd()));
-        {
-            CDirFd served;
-            ASSERT_EQ(openFolder(folder, &served), noErr);
-            EXPECT_EQ(served.get(), pin.fd());
-        }
-        EXPECT_TRUE(isOpen(pin.fd())) << "a borrowed descriptor was closed";
-
-        ASSERT_EQ(std::rename(t.path("in").c_str(), t.path("moved").c_str()), 0);
-        FSCatalogInfo info;
-        EXPECT_EQ(FSGetCatalogInfo(&file, kFSCatInfoDataSizes, &info, nullptr, nullptr, nullptr),
-                  noErr);
-        EXPECT_EQ(info.dataLogicalSize, 4u);
-        {
-            // A nested pin counts while it lasts, then the outer one again.
-            CFolderPin inner(kRootID);
-            CDirFd served;
-            ASSERT_EQ(openFolder(folder, &served), fnfErr);
-        }
-        CDirFd served;
-        ASSERT_EQ(openFolder(folder, &served), noErr);
-        EXPECT_EQ(served.get(), pin.fd());
-    }
-    FSCatalogInfo info;
-    EXPECT_EQ(FSGetCatalogInfo(&file, kFSCatInfoDataSizes, &info, nullptr, nullptr, nullptr),
-              fnfErr);
-    EXPECT_EQ(testsupport::openDescriptorCount(), descriptors);
+ino_t inodeOf(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? st.st_ino : 0;
 }
 
-// A pin's serial number names it while it is the pin that counts; no other
-// pin gets it, even one that gets the same descriptor number later.
-TEST(FolderPins, HaveASerialNumberNoOtherPinShares) {
+ino_t inodeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Cuts the data fork of a file to nothing through the File Manager, as the
+// delete-data operation does.
+OSErr cutDataFork(const FSRef& file) {
+    FSIORefNum refNum;
+    OSErr err = FSOpenFork(&file, 0, nullptr, fsRdWrPerm, &refNum);
+    if (err != noErr) return err;
+    err = FSSetForkSize(refNum, fsFromStart, 0);
+    FSCloseFork(refNum);
+    return err;
+}
+
+SInt64 rsrcSize(const FSRef& file) {
+    FSCatalogInfo info;
+    const OSErr err =
+        FSGetCatalogInfo(&file, kFSCatInfoRsrcSizes, &info, nullptr, nullptr, nullptr);
+    return err == noErr ? SInt64(info.rsrcLogicalSize) : err;
+}
+
+}  // namespace
+
+// The folder opened last is kept: the next call in it is served the same
+// descriptor, which every holder shares. A holder keeps it open after the
+// table has moved on to another folder; once all let go, nothing is left open.
+TEST(KeptFolders, ServeTheNextCallInTheFolderAndStayOpenForTheirHolders) {
     TempTree t;
     t.write("in/file", "data");
+    t.write("other/file", "data");
     const NodeID folder = parentOf(nodeOf(refOf(t.path("in/file"))));
-    UInt64 first = 0;
-    int fd = -1;
+    const NodeID other = parentOf(nodeOf(refOf(t.path("other/file"))));
     {
-        CFolderPin pin(folder);
-        fd = pin.fd();
-        first = pinnedFolderSerial(fd);
-        EXPECT_NE(first, 0u);
-        {
-            CFolderPin inner(kRootID);
-            EXPECT_EQ(pinnedFolderSerial(fd), 0u);
-            EXPECT_NE(pinnedFolderSerial(inner.fd()), 0u);
-            EXPECT_NE(pinnedFolderSerial(inner.fd()), first);
-        }
-        EXPECT_EQ(pinnedFolderSerial(fd), first);
+        CDirFd warm;  // "/" stays open for the process from the first lookup on
+        ASSERT_EQ(openFolder(other, &warm), noErr);
     }
-    EXPECT_EQ(pinnedFolderSerial(fd), 0u);
-    CFolderPin again(folder);
-    EXPECT_NE(pinnedFolderSerial(again.fd()), 0u);
-    EXPECT_NE(pinnedFolderSerial(again.fd()), first);
+    const int descriptors = testsupport::openDescriptorCount();
+    CDirFd first, second;
+    ASSERT_EQ(openFolder(folder, &first), noErr);
+    ASSERT_EQ(openFolder(folder, &second), noErr);
+    EXPECT_EQ(second.get(), first.get());
+    EXPECT_EQ(inodeOf(first.get()), inodeOf(t.path("in")));
+    EXPECT_TRUE(canSyncFolder(first.get()));
+    const UInt64 serial = pinnedFolderSerial(first.get());
+    EXPECT_NE(serial, 0u);
+
+    // Another folder is kept now: the holders still have theirs, open and
+    // still that folder, though it is no longer the kept one.
+    CDirFd next;
+    ASSERT_EQ(openFolder(other, &next), noErr);
+    EXPECT_NE(next.get(), first.get());
+    EXPECT_EQ(pinnedFolderSerial(first.get()), 0u);
+    EXPECT_FALSE(canSyncFolder(first.get()));
+    EXPECT_NE(pinnedFolderSerial(next.get()), 0u);
+    EXPECT_NE(pinnedFolderSerial(next.get()), serial);
+    const int held = first.get();
+    first = CDirFd();
+    EXPECT_TRUE(isOpen(held)) << "closed while another holder had it";
+    EXPECT_EQ(inodeOf(second.get()), inodeOf(t.path("in")));
+    second = CDirFd();
+    EXPECT_FALSE(isOpen(held)) << "left open once no one held it";
+
+    // Released while the program waits: closed once its holder lets go.
+    releaseKeptFolder();
+    EXPECT_EQ(pinnedFolderSerial(next.get()), 0u);
+    next = CDirFd();
+    EXPECT_EQ(testsupport::openDescriptorCount(), descriptors - 1);
+}
+
+// A kept folder is never used once its path leads elsewhere: moved or
+// replaced on disk behind the program's back (by another folder, or by a
+// link to it) or renamed through the File Manager, with another folder put
+// in its place. A call on the old file then finds it gone, as it would with
+// nothing kept, and the file keeps every byte; a call naming the place
+// reaches what is there now.
+TEST(KeptFolders, AreNotUsedOnceTheFolderWasMovedOrReplaced) {
+    TempTree t;
+    const std::string original = "the original file's bytes";
+    const FSRef file = refOf(t.write("in/f", original));
+    const NodeID folder = parentOf(nodeOf(file));
+    FSCatalogInfo info;
+    ASSERT_EQ(FSGetCatalogInfo(&file, kFSCatInfoDataSizes, &info, nullptr, nullptr, nullptr),
+              noErr);  // keeps "in"
+
+    // Replaced on disk by another folder holding a file of the same name.
+    ASSERT_EQ(std::rename(t.path("in").c_str(), t.path("in.1").c_str()), 0);
+    t.write("in/f", "a newer file");
+    EXPECT_EQ(cutDataFork(file), fnfErr);
+    EXPECT_EQ(readText(t.path("in.1/f")), original);
+    EXPECT_EQ(readText(t.path("in/f")), "a newer file");
+    CDirFd now;
+    ASSERT_EQ(openFolder(folder, &now), noErr);
+    EXPECT_EQ(inodeOf(now.get()), inodeOf(t.path("in")));
+    now = CDirFd();
+
+    // Replaced on disk by a link to the folder the file is in now.
+    const FSRef second = refOf(t.write("in/g", original));
+    ASSERT_EQ(FSGetCatalogInfo(&second, kFSCatInfoDataSizes, &info, nullptr, nullptr, nullptr),
+              noErr);
+    ASSERT_EQ(std::rename(t.path("in").c_str(), t.path("in.2").c_str()), 0);
+    ASSERT_EQ(::symlink("in.2", t.path("in").c_str()), 0);
+    EXPECT_EQ(cutDataFork(second), fnfErr);
+    EXPECT_EQ(readText(t.path("in.2/g")), original);
+    EXPECT_EQ(openFolder(folder, &now), fnfErr);
+    ASSERT_EQ(::unlink(t.path("in").c_str()), 0);
+
+    // Renamed through the File Manager, then another folder made in its place
+    // on disk: the old place's name leads to the new folder.
+    t.write("in/h", original);
+    const FSRef moving = refOf(t.path("in"));
+    const FSRef inMoving = refOf(t.path("in/h"));
+    ASSERT_EQ(FSGetCatalogInfo(&inMoving, kFSCatInfoDataSizes, &info, nullptr, nullptr, nullptr),
+              noErr);
+    const UniChar moved[] = {'m', 'o', 'v', 'e', 'd'};
+    ASSERT_EQ(FSRenameUnicode(&moving, 5, moved, 0, nullptr), noErr);
+    t.write("in/h", "made after the rename");
+    const FSRef root = refOf(t.root());
+    FSRef place, replacement;
+    const UniChar in[] = {'i', 'n'}, h[] = {'h'};
+    ASSERT_EQ(FSMakeFSRefUnicode(&root, 2, in, 0, &place), noErr);
+    ASSERT_EQ(FSMakeFSRefUnicode(&place, 1, h, 0, &replacement), noErr);
+    EXPECT_EQ(cutDataFork(replacement), noErr);
+    EXPECT_EQ(readText(t.path("in/h")), "");
+    EXPECT_EQ(readText(t.path("moved/h")), original);
+    // The moved folder's file is still reached where it went.
+    EXPECT_EQ(cutDataFork(inMoving), noErr);
+    EXPECT_EQ(readText(t.path("moved/h")), "");
+}
+
+// What the fork store remembers of a kept folder (that it has no netatalk
+// folder) lasts only while nothing changes in it: a ".AppleDouble" folder
+// made since the last call is seen by the next one, with its fork.
+TEST(KeptFolders, SeeAFolderMadeInThemAtTheNextCall) {
+    TempTree t;
+    const FSRef file = refOf(t.write("in/f", "data"));
+    EXPECT_EQ(rsrcSize(file), 0);
+    EXPECT_EQ(rsrcSize(file), 0);
+    t.write("in/.AppleDouble/f", corpusBytes("peers/netatalk2-fork.ad"));
+    EXPECT_EQ(rsrcSize(file), SInt64(corpusBytes("peers/netatalk2-fork.rsrc").size()));
+    EXPECT_EQ(readText(t.path("in/f")), "data");
 }
