@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-# Lists the free functions declared in platform/*.h that nothing in the
+# Lists the free functions declared in the headers below platform/ that nothing in the
 # application calls: no use of the name in platform/, support/, processing/,
 # intake/, settings/ or shell/ outside its own declarations and definitions.
 # Tests do not count as callers. Exits 1 when there is one, so a function
@@ -168,11 +168,11 @@ def main():
     declared = {}
     uses = {}
     for folder in APP_DIRS:
-        base = os.path.join(root, folder)
-        for name in sorted(os.listdir(base)):
-            if not name.endswith((".cpp", ".h")):
-                continue
-            path = os.path.join(base, name)
+        files = []
+        for here, _, names in os.walk(os.path.join(root, folder)):
+            files += [os.path.join(here, n) for n in names if n.endswith((".cpp", ".h"))]
+        for path in sorted(files):
+            name = os.path.relpath(path, os.path.join(root, folder))
             with open(path, encoding="utf-8", errors="replace") as f:
                 text = strip(f.read())
             for kind, ident, enclosing in scan(text):
