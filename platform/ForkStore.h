@@ -31,6 +31,13 @@ struct Looked {
     std::uint64_t dev = 0;
     std::uint64_t ino = 0;
     std::uint32_t mode = 0;
+    std::uint32_t uid = 0;
+    std::uint32_t gid = 0;
+    // The file itself, when the caller holds it open for reading and writing
+    // and has just seen that `name` still holds it (dev and ino above): a call
+    // that changes the fork then uses it, as the caller's opening showed it
+    // writable, instead of opening and checking the name again. -1 otherwise.
+    int fd = -1;
 };
 
 struct RsrcInfo {

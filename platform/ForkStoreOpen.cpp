@@ -41,6 +41,17 @@ OSErr openNoFollow(int dirfd, const char* name, int access, bool folderAllowed, 
 OSErr openTarget(int dirfd, const char* name, bool regularOnly, bool forWrite, Target* t,
                  const Looked* looked) {
     if (!validName(name)) return paramErr;
+    if (looked && looked->fd >= 0 && regularOnly && forWrite && S_ISREG(looked->mode)) {
+        // The caller's own descriptor of the file, open for writing, which it
+        // has just seen the name still holds.
+        t->fd = Fd(looked->fd, false);
+        t->st.st_dev = dev_t(looked->dev);
+        t->st.st_ino = ino_t(looked->ino);
+        t->st.st_mode = mode_t(looked->mode);
+        t->st.st_uid = uid_t(looked->uid);
+        t->st.st_gid = gid_t(looked->gid);
+        return noErr;
+    }
     struct stat seen {};
     if (looked) {
         seen.st_dev = dev_t(looked->dev);
