@@ -261,9 +261,8 @@ OSErr openStores(int dirfd, const char* name, Use use, Stores* s, const Looked* 
     s->name = name;
     s->forWrite = forWrite;
     OSErr err = openTarget(dirfd, name, regularOnly, forWrite, &s->t, looked);
-    return err != noErr
-               ? err
-               : loadAppleDouble(dirfd, sidecarName(name), Layout::Sidecar, forWrite, &s->sc);
+    if (err != noErr || (looked && looked->noSidecar && use == Use::ChangeFork)) return err;
+    return loadAppleDouble(dirfd, sidecarName(name), Layout::Sidecar, forWrite, &s->sc);
 }
 
 }  // namespace forkstore

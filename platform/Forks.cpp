@@ -59,6 +59,8 @@ struct OpenFork {
     // the file still shows in the next stamp.
     struct stat opened {};
     bool openedFresh = false;
+    // The resource fork's opening found no sidecar (see forkstore::Looked).
+    bool noSidecarSeen = false;
 };
 
 std::vector<OpenFork> gForks;  // reference number n is gForks[n - 1]
@@ -263,7 +265,8 @@ OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* f
         f.openedFresh = err == noErr;
     } else {
         const forkstore::Looked looked = lookedOf(located.sx);
-        err = forkstore::checkResourceFork(located.folder.get(), located.name.c_str(), &looked);
+        err = forkstore::checkResourceFork(located.folder.get(), located.name.c_str(), &looked,
+                                           &f.noSidecarSeen);
         if (err == noErr && f.canWrite) {
             err = checkWritable(located);
             if (err != noErr && permissions == fsCurPerm) {
@@ -415,6 +418,7 @@ OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOff
             f->openedFresh = false;
             if (sysio::pwrite(f->fd, buffer, requestCount, start) < 0) return errnoToOSErr(errno);
         } else {
+            f->noSidecarSeen = false;  // this write may make one
             forkstore::Looked looked;
             err = checkStillThere(*f, &looked);
             if (err != noErr) return err;
@@ -447,6 +451,8 @@ OSErr FSCopyDataForkToResourceFork(FSIORefNum source, FSIORefNum dest, UInt64 co
     if (from->canWrite && from->identity.dev == to->identity.dev &&
         from->identity.ino == to->identity.ino)
         looked.fd = from->fd;
+    looked.noSidecar = to->noSidecarSeen;
+    to->noSidecarSeen = false;
     err = forkstore::writeResourceForkFrom(to->folder.get(), to->name.c_str(), from->fd, count,
                                            &looked);
     if (err == noErr) to->mark = SInt64(count);
