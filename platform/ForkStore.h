@@ -31,6 +31,18 @@ struct Looked {
     std::uint64_t dev = 0;
     std::uint64_t ino = 0;
     std::uint32_t mode = 0;
+    std::uint32_t uid = 0;
+    std::uint32_t gid = 0;
+    // The file itself, when the caller holds it open for reading and writing
+    // and has just seen that `name` still holds it (dev and ino above): a call
+    // that changes the fork then uses it, as the caller's opening showed it
+    // writable, instead of opening and checking the name again. -1 otherwise.
+    int fd = -1;
+    // The caller saw no sidecar "._name" (checkResourceFork said so): a write
+    // that finds the fork in no other store then makes a new sidecar without
+    // looking for one, as linking it fails (and the write starts over) when
+    // one has appeared meanwhile.
+    bool noSidecar = false;
 };
 
 struct RsrcInfo {
@@ -45,8 +57,10 @@ OSErr getResourceFork(int dirfd, const char* name, RsrcInfo* info, const Looked*
 
 // noErr when the resource fork of `name` can be used: the same verdict as
 // getResourceFork, at the cost of one look when there is no sidecar and no
-// netatalk header that could be malformed.
-OSErr checkResourceFork(int dirfd, const char* name, const Looked* looked = nullptr);
+// netatalk header that could be malformed. *noSidecar (when given) tells
+// whether that look found no sidecar.
+OSErr checkResourceFork(int dirfd, const char* name, const Looked* looked = nullptr,
+                        bool* noSidecar = nullptr);
 
 // Reads up to `count` bytes at `offset`; *actual gets what was there. Reading
 // past the end gives eofErr with the bytes that were there.

@@ -33,27 +33,32 @@ inline constexpr std::uint64_t kMaxEntryEnd = 0xFFFFFFFFull;
 // Internal: a sidecar appeared or was replaced while we rebuilt it; start over.
 inline constexpr OSErr kRaced = 1;
 
+// A descriptor the call opened and closes, or one it borrows from its caller
+// (`owned` false), which stays open.
 class Fd {
 public:
     Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
+    explicit Fd(int fd, bool owned = true) : fd_(fd), owned_(owned) {}
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     Fd& operator=(Fd&& o) noexcept {
         reset();
         fd_ = o.fd_;
+        owned_ = o.owned_;
         o.fd_ = -1;
         return *this;
     }
     ~Fd() { reset(); }
     int get() const { return fd_; }
     void reset() {
-        if (fd_ >= 0) sysio::close(fd_);
+        if (fd_ >= 0 && owned_) sysio::close(fd_);
         fd_ = -1;
+        owned_ = true;
     }
 
 private:
     int fd_ = -1;
+    bool owned_ = true;
 };
 
 inline OSErr lastError() {

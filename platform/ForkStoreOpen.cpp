@@ -41,6 +41,17 @@ OSErr openNoFollow(int dirfd, const char* name, int access, bool folderAllowed, 
 OSErr openTarget(int dirfd, const char* name, bool regularOnly, bool forWrite, Target* t,
                  const Looked* looked) {
     if (!validName(name)) return paramErr;
+    if (looked && looked->fd >= 0 && regularOnly && forWrite && S_ISREG(looked->mode)) {
+        // The caller's own descriptor of the file, open for writing, which it
+        // has just seen the name still holds.
+        t->fd = Fd(looked->fd, false);
+        t->st.st_dev = dev_t(looked->dev);
+        t->st.st_ino = ino_t(looked->ino);
+        t->st.st_mode = mode_t(looked->mode);
+        t->st.st_uid = uid_t(looked->uid);
+        t->st.st_gid = gid_t(looked->gid);
+        return noErr;
+    }
     struct stat seen {};
     if (looked) {
         seen.st_dev = dev_t(looked->dev);
@@ -250,9 +261,8 @@ OSErr openStores(int dirfd, const char* name, Use use, Stores* s, const Looked* 
     s->name = name;
     s->forWrite = forWrite;
     OSErr err = openTarget(dirfd, name, regularOnly, forWrite, &s->t, looked);
-    return err != noErr
-               ? err
-               : loadAppleDouble(dirfd, sidecarName(name), Layout::Sidecar, forWrite, &s->sc);
+    if (err != noErr || (looked && looked->noSidecar && use == Use::ChangeFork)) return err;
+    return loadAppleDouble(dirfd, sidecarName(name), Layout::Sidecar, forWrite, &s->sc);
 }
 
 }  // namespace forkstore

@@ -186,6 +186,13 @@ OSErr writeOnce(int dirfd, const char* name, std::uint64_t offset, const Source&
     ForkState fs;
     OSErr err = openAndLocate(dirfd, name, Use::ChangeFork, looked, locateFork, &s, &fs);
     if (err != noErr) return err;
+    if (looked && looked->noSidecar && fs.holder != RsrcStore::None) {
+        // The fork has another store: a sidecar that appeared since the
+        // caller looked would not show when writing there, so look now.
+        Looked again = *looked;
+        again.noSidecar = false;
+        return writeOnce(dirfd, name, offset, src, &again);
+    }
     if (count == 0) return noErr;
     const std::uint64_t newLength = std::max<std::uint64_t>(fs.length, offset + count);
     switch (fs.target()) {
@@ -317,16 +324,17 @@ OSErr locateFork(Stores& s, ForkState* fs) {
     return noErr;
 }
 
-OSErr checkResourceFork(int dirfd, const char* name, const Looked* looked) {
+OSErr checkResourceFork(int dirfd, const char* name, const Looked* looked, bool* noSidecar) {
+    if (noSidecar) *noSidecar = false;
     if (!validName(name)) return paramErr;
     // Neither file that could be malformed is there: nothing to look into (the
     // attributes hold any bytes).
     struct stat st;
     const std::string sidecar = sidecarName(name);
-    if (::fstatat(dirfd, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
-        (errno == ENOENT || errno == ENAMETOOLONG) &&
-        (isNetatalkOwnName(name) || !mayHaveNetatalkFolder(dirfd)))
-        return noErr;
+    const bool none = ::fstatat(dirfd, sidecar.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+                      (errno == ENOENT || errno == ENAMETOOLONG);
+    if (noSidecar) *noSidecar = none;
+    if (none && (isNetatalkOwnName(name) || !mayHaveNetatalkFolder(dirfd))) return noErr;
     RsrcInfo info;
     return getResourceFork(dirfd, name, &info, looked);
 }
@@ -393,7 +401,12 @@ OSErr writeResourceForkFrom(int dirfd, const char* name, int sourceFd, std::uint
     // No store can hold it, however it is laid out.
     if (count > kMaxEntryEnd) return fsDataTooBigErr;
     const Source src{nullptr, sourceFd, count};
-    const OSErr err = changeInFolder(dirfd, [&] { return writeOnce(dirfd, name, 0, src, looked); });
+    Looked current = looked ? *looked : Looked{};
+    const OSErr err = changeInFolder(dirfd, [&] {
+        const OSErr e = writeOnce(dirfd, name, 0, src, looked ? &current : nullptr);
+        current.noSidecar = false;  // a second attempt looks for itself
+        return e;
+    });
     return err == posErr ? OSErr(fsDataTooBigErr) : err;
 }
 

@@ -32,18 +32,36 @@ void removeTemp(int dirfd, const std::string& temp) {
         sysio::unlinkat(dirfd, temp.c_str(), 0);
 }
 
-// Writes the pieces into a file just extended to its whole size, so that
-// whatever no piece covers (and every hole of a source) reads as zeros.
-OSErr writePieces(int fd, const std::vector<Piece>& pieces) {
+// Below this size a copy is made whole rather than searched for holes, so it
+// may be the one that gives the new file its size.
+constexpr std::uint64_t kWholeCopy = std::uint64_t(1) << 20;
+
+// The copy that ends the file of `size` bytes and is small enough to be made
+// whole (a flip's small data fork), giving the file its size: then the file
+// needs no extending first. Null when there is none (the last bytes are
+// zeros, memory, or a large copy that keeps its holes), and the file is
+// extended before anything is written.
+const Piece* lastCopiedWhole(const std::vector<Piece>& pieces, std::uint64_t size) {
+    for (const Piece& p : pieces)
+        if (!p.mem && p.srcFd >= 0 && p.length > 0 && p.length < kWholeCopy &&
+            p.dest + p.length == size)
+            return &p;
+    return nullptr;
+}
+
+// Writes the pieces into a file that is extended to its whole size, or gets it
+// from `last`, written whole, so that whatever no piece covers (and every hole
+// of a source) reads as zeros.
+OSErr writePieces(int fd, const std::vector<Piece>& pieces, const Piece* last) {
     for (const Piece& p : pieces) {
         if (p.length == 0) continue;
         if (p.mem) {
             if (sysio::pwrite(fd, p.mem, p.length, off_t(p.dest)) < 0) return lastError();
             continue;
         }
-        if (p.srcFd < 0) continue;  // zeros: the file was extended to its size
+        if (p.srcFd < 0) continue;  // zeros: the file ends past them
         const ssize_t got = sysio::copyRange(p.srcFd, off_t(p.srcOffset), fd, off_t(p.dest),
-                                             std::size_t(p.length), true);
+                                             std::size_t(p.length), &p != last);
         if (got < 0) return lastError();
         if (std::uint64_t(got) != p.length) return ioErr;  // the source shrank
     }
@@ -118,10 +136,11 @@ OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& piece
     Fd fd(f);
     const Bytes table = appledouble::serializeHeader(header);
     OSErr err = applyOwnership(f, owner);
-    if (err == noErr && (sysio::ftruncate(f, off_t(size)) != 0 ||
+    const Piece* last = lastCopiedWhole(pieces, size);
+    if (err == noErr && ((!last && table.size() < size && sysio::ftruncate(f, off_t(size)) != 0) ||
                          sysio::pwrite(f, table.data(), table.size(), 0) < 0))
         err = lastError();
-    if (err == noErr) err = writePieces(f, pieces);
+    if (err == noErr) err = writePieces(f, pieces, last);
     if (err == noErr && sysio::fdatasync(f) != 0) err = lastError();
     if (unnamed) {
         const std::string self = "/proc/self/fd/" + std::to_string(f);

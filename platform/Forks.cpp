@@ -53,6 +53,14 @@ struct OpenFork {
     int fd = -1;  // the data fork's file; -1 for a resource fork
     bool canWrite = false;
     SInt64 mark = 0;
+    // What the data fork's file was when it was opened, given as the first
+    // stamp asked for before anything is done through the fork: nothing has
+    // happened since that a second look could see, and any later change to
+    // the file still shows in the next stamp.
+    struct stat opened {};
+    bool openedFresh = false;
+    // The resource fork's opening found no sidecar (see forkstore::Looked).
+    bool noSidecarSeen = false;
 };
 
 std::vector<OpenFork> gForks;  // reference number n is gForks[n - 1]
@@ -83,7 +91,8 @@ OSErr locateNamedFork(const FSRef* ref, UniCharCount length, const UniChar* name
 
 // Opens the data fork's file without following a link and without blocking,
 // then checks that what was opened is the regular file that was located.
-OSErr openDataFile(const Located& located, int accessFlags, int* fd) {
+OSErr openDataFile(const Located& located, int accessFlags, int* fd,
+                   struct stat* openedStat = nullptr) {
     int opened = sysio::openat(located.folder.get(), located.name.c_str(),
                                accessFlags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (opened < 0) return errnoToOSErr(errno);
@@ -98,6 +107,7 @@ OSErr openDataFile(const Located& located, int accessFlags, int* fd) {
         return S_ISREG(st.st_mode) ? OSErr(fnfErr) : OSErr(notAFileErr);
     }
     *fd = opened;
+    if (openedStat) *openedStat = st;
     return noErr;
 }
 
@@ -112,7 +122,13 @@ OSErr checkWritable(const Located& located) {
 
 // What the fork store is told of a file that was just looked at.
 forkstore::Looked lookedOf(const struct statx& sx) {
-    return {makedev(sx.stx_dev_major, sx.stx_dev_minor), sx.stx_ino, sx.stx_mode};
+    forkstore::Looked looked;
+    looked.dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    looked.ino = sx.stx_ino;
+    looked.mode = sx.stx_mode;
+    looked.uid = sx.stx_uid;
+    looked.gid = sx.stx_gid;
+    return looked;
 }
 
 // A resource fork is named by folder and name; before each use, the name must
@@ -240,15 +256,17 @@ OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* f
     f.name = located.name;
     f.canWrite = permissions != fsRdPerm;
     if (kind == ForkKind::Data) {
-        err = openDataFile(located, f.canWrite ? O_RDWR : O_RDONLY, &f.fd);
+        err = openDataFile(located, f.canWrite ? O_RDWR : O_RDONLY, &f.fd, &f.opened);
         // "Current permission": write access when the file grants it, else read.
         if (err != noErr && permissions == fsCurPerm && (err == afpAccessDenied || err == wPrErr)) {
             f.canWrite = false;
-            err = openDataFile(located, O_RDONLY, &f.fd);
+            err = openDataFile(located, O_RDONLY, &f.fd, &f.opened);
         }
+        f.openedFresh = err == noErr;
     } else {
         const forkstore::Looked looked = lookedOf(located.sx);
-        err = forkstore::checkResourceFork(located.folder.get(), located.name.c_str(), &looked);
+        err = forkstore::checkResourceFork(located.folder.get(), located.name.c_str(), &looked,
+                                           &f.noSidecarSeen);
         if (err == noErr && f.canWrite) {
             err = checkWritable(located);
             if (err != noErr && permissions == fsCurPerm) {
@@ -310,6 +328,7 @@ OSErr FSSetForkSize(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionO
     SInt64 size;
     OSErr err = startOf(*f, positionMode, positionOffset, &size);
     if (err != noErr) return err;
+    f->openedFresh = false;
     if (sysio::ftruncate(f->fd, off_t(size)) != 0) return errnoToOSErr(errno);
     if (f->mark > size) f->mark = size;
     return noErr;
@@ -320,6 +339,14 @@ OSErr FSGetForkFileStamp(FSIORefNum forkRefNum, FSForkFileStamp* stamp) {
     if (!f) return rfNumErr;
     if (!stamp) return paramErr;
     struct statx sx {};
+    if (f->kind == ForkKind::Data && f->openedFresh) {
+        f->openedFresh = false;
+        stamp->dataLength = UInt64(f->opened.st_size);
+        stamp->modSeconds = f->opened.st_mtim.tv_sec;
+        stamp->modNanoseconds = UInt32(f->opened.st_mtim.tv_nsec);
+        stamp->linkCount = UInt32(f->opened.st_nlink);
+        return noErr;
+    }
     if (f->kind == ForkKind::Data) {
         if (::statx(f->fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &sx) != 0)
             return errnoToOSErr(errno);
@@ -388,8 +415,10 @@ OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOff
     if (start > std::numeric_limits<SInt64>::max() - SInt64(requestCount)) return posErr;
     if (requestCount > 0) {
         if (f->kind == ForkKind::Data) {
+            f->openedFresh = false;
             if (sysio::pwrite(f->fd, buffer, requestCount, start) < 0) return errnoToOSErr(errno);
         } else {
+            f->noSidecarSeen = false;  // this write may make one
             forkstore::Looked looked;
             err = checkStillThere(*f, &looked);
             if (err != noErr) return err;
@@ -412,9 +441,18 @@ OSErr FSCopyDataForkToResourceFork(FSIORefNum source, FSIORefNum dest, UInt64 co
     if (from->kind != ForkKind::Data || to->kind != ForkKind::Resource) return paramErr;
     if (!to->canWrite) return wrPermErr;
     if (count == 0) return noErr;
+    from->openedFresh = false;
     forkstore::Looked looked;
     OSErr err = checkStillThere(*to, &looked);
     if (err != noErr) return err;
+    // The data fork opened for writing is the file itself when both forks
+    // were opened on it and the name still holds it: the store writes
+    // through it instead of opening the name once more.
+    if (from->canWrite && from->identity.dev == to->identity.dev &&
+        from->identity.ino == to->identity.ino)
+        looked.fd = from->fd;
+    looked.noSidecar = to->noSidecarSeen;
+    to->noSidecarSeen = false;
     err = forkstore::writeResourceForkFrom(to->folder.get(), to->name.c_str(), from->fd, count,
                                            &looked);
     if (err == noErr) to->mark = SInt64(count);

@@ -47,9 +47,8 @@ OSErr FlipDeleteDataFork(const FSRef* ref) {
     HFSUniStr255 rsrcName;
     OSErr err = FSGetResourceForkName(&rsrcName);
     if (err != noErr) return err;
-    // Only makes sure the fork can exist; its result does not matter, and it
-    // writes nothing, so a failure below leaves no empty sidecar behind.
-    FSCreateFork(ref, rsrcName.length, rsrcName.unicode);
+    // Opening the resource fork makes the checks creating it would (every
+    // regular file has one, maybe empty), so it is not created first.
     FSIORefNum rsrcRef;
     err = FSOpenFork(ref, rsrcName.length, rsrcName.unicode, fsRdWrPerm, &rsrcRef);
     if (err != noErr) return err;
