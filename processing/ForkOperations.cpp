@@ -47,8 +47,9 @@ OSErr FlipDeleteDataFork(const FSRef* ref) {
     HFSUniStr255 rsrcName;
     OSErr err = FSGetResourceForkName(&rsrcName);
     if (err != noErr) return err;
-    // Opening the resource fork makes the checks creating it would (every
-    // regular file has one, maybe empty), so it is not created first.
+    // Only makes sure the fork can exist; its result does not matter, and it
+    // writes nothing, so a failure below leaves no empty sidecar behind.
+    FSCreateFork(ref, rsrcName.length, rsrcName.unicode);
     FSIORefNum rsrcRef;
     err = FSOpenFork(ref, rsrcName.length, rsrcName.unicode, fsRdWrPerm, &rsrcRef);
     if (err != noErr) return err;
