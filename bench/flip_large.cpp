@@ -2,7 +2,7 @@
 // the data fork) through the File Manager, for timing by bench/flip_large.sh.
 #include <cstdio>
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 #include "processing/ForkOperations.h"
 
 int main(int argc, char** argv) {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/PathNodes.h"
+#include "platform/files/linux/PathNodes.h"
 
 int main() {
     using namespace pathnodes;

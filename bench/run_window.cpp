@@ -17,12 +17,12 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/CarbonEvents.h"
-#include "platform/Controls.h"
-#include "platform/DocumentRequests.h"
-#include "platform/MacMemory.h"
-#include "platform/Preferences.h"
-#include "platform/Process.h"
+#include "platform/base/MacMemory.h"
+#include "platform/cf/Preferences.h"
+#include "platform/events/CarbonEvents.h"
+#include "platform/events/DocumentRequests.h"
+#include "platform/events/Process.h"
+#include "platform/ui/Controls.h"
 #include "processing/FolderExpansion.h"
 #include "processing/ForkOperations.h"
 #include "processing/ProcessingRun.h"

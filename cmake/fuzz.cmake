@@ -11,7 +11,7 @@ if(BRACKWATER_FUZZ)
     foreach(fuzz_source ${BRACKWATER_FUZZ_TARGETS})
         get_filename_component(fuzz_name ${fuzz_source} NAME_WE)
         # The codec alone: no Qt, no I/O.
-        add_executable(${fuzz_name} ${fuzz_source} ${CMAKE_CURRENT_SOURCE_DIR}/platform/AppleDouble.cpp)
+        add_executable(${fuzz_name} ${fuzz_source} ${CMAKE_CURRENT_SOURCE_DIR}/platform/files/linux/AppleDouble.cpp)
         target_include_directories(${fuzz_name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
         target_compile_options(${fuzz_name} PRIVATE
             -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -g)

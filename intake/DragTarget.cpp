@@ -1,10 +1,10 @@
 #include "intake/DragTarget.h"
 
-#include "platform/Aliases.h"
-#include "platform/AppleEvents.h"
-#include "platform/MacMemory.h"
-#include "platform/QuickDraw.h"
-#include "platform/Sound.h"
+#include "platform/base/MacMemory.h"
+#include "platform/events/AppleEvents.h"
+#include "platform/files/Aliases.h"
+#include "platform/ui/QuickDraw.h"
+#include "platform/ui/Sound.h"
 
 DragTrackingHandlerUPP gDragTrackingHandlerUPP = nullptr;
 DragReceiveHandlerUPP gDragReceiveHandlerUPP = nullptr;

@@ -4,9 +4,9 @@
 // itself, with one alias record per dropped item.
 #pragma once
 
-#include "platform/Drag.h"
-#include "platform/Files.h"
-#include "platform/MacTypes.h"
+#include "platform/base/MacTypes.h"
+#include "platform/files/Files.h"
+#include "platform/ui/Drag.h"
 
 extern DragTrackingHandlerUPP gDragTrackingHandlerUPP;
 extern DragReceiveHandlerUPP gDragReceiveHandlerUPP;

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "intake/DragTarget.h"
-#include "platform/Navigation.h"
+#include "platform/ui/Navigation.h"
 
 OSErr HandleOpenCommand() {
     NavDialogCreationOptions options;

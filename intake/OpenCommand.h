@@ -4,7 +4,7 @@
 // technology).
 #pragma once
 
-#include "platform/MacTypes.h"
+#include "platform/base/MacTypes.h"
 
 // Shows the chooser; when the user chooses, sends the open-documents event of
 // a drop with the chosen items. noErr when cancelled.

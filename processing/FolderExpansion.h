@@ -3,7 +3,7 @@
 // depth, in the order a file manager lists them.
 #pragma once
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 
 // Shared with the processing run, main thread only.
 extern SInt32 gWhichFilter;            // 2 count, 1 collect; set by the walks

@@ -1,7 +1,7 @@
 #include "processing/ForkOperations.h"
 
-#include "platform/FilesExtra.h"
-#include "platform/Sound.h"
+#include "platform/files/FilesExtra.h"
+#include "platform/ui/Sound.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // delete the resource fork.
 #pragma once
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 
 enum functionType : SInt32 {
     kFlipDeleteDataFork = 1,

@@ -3,7 +3,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/FilesExtra.h"
+#include "platform/files/FilesExtra.h"
 
 namespace {
 

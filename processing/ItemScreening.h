@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 
 enum class ItemVerdict {
     Handle,     // handled as a file, or walked as a folder

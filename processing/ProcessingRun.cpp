@@ -4,11 +4,11 @@
 #include <deque>
 #include <vector>
 
-#include "platform/Controls.h"
-#include "platform/MacMemory.h"
-#include "platform/Process.h"
-#include "platform/TextUtils.h"
-#include "platform/Windows.h"
+#include "platform/base/MacMemory.h"
+#include "platform/base/TextUtils.h"
+#include "platform/events/Process.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/Windows.h"
 #include "processing/FolderExpansion.h"
 #include "processing/ForkOperations.h"
 #include "processing/ItemScreening.h"

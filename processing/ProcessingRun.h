@@ -5,8 +5,8 @@
 // and ends one second later.
 #pragma once
 
-#include "platform/AppleEvents.h"
-#include "platform/CarbonEvents.h"
+#include "platform/events/AppleEvents.h"
+#include "platform/events/CarbonEvents.h"
 
 // The items of the drop in hand (of the run that is busy, or of the last one).
 extern AEDescList gDescList;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 #include "processing/ForkOperations.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/MacTypes.h"
+#include "platform/base/MacTypes.h"
 
 // "ioErr (-36): I/O error, or a malformed AppleDouble file (sidecar or
 // .AppleDouble header)"; unknown codes give "result code -N".

@@ -1,7 +1,7 @@
 #include "processing/RunReport.h"
 
-#include "platform/Alerts.h"
-#include "platform/CoreFoundation.h"
+#include "platform/cf/CoreFoundation.h"
+#include "platform/ui/Alerts.h"
 #include "processing/ResultCodes.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 
 struct CRunFailure {
     std::string path;  // as the reference table names it; "" when unknown

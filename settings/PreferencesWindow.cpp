@@ -1,9 +1,9 @@
 #include "settings/PreferencesWindow.h"
 
-#include "platform/Controls.h"
-#include "platform/Preferences.h"
-#include "platform/QuickDraw.h"
-#include "platform/Windows.h"
+#include "platform/cf/Preferences.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/QuickDraw.h"
+#include "platform/ui/Windows.h"
 #include "settings/Settings.h"
 #include "shell/MainWindow.h"
 

@@ -3,7 +3,7 @@
 // change is stored at once; OK, Cancel and closing the window only close it.
 #pragma once
 
-#include "platform/CarbonEvents.h"
+#include "platform/events/CarbonEvents.h"
 
 extern WindowRef gPreferencesWindow;      // null while the window is closed
 extern ControlRef gFunctionPopupButton;   // 'CNTL' 3, items 1 to 3 are the operations

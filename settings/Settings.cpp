@@ -1,8 +1,8 @@
 #include "settings/Settings.h"
 
-#include "platform/Alerts.h"
-#include "platform/Preferences.h"
-#include "platform/Sound.h"
+#include "platform/cf/Preferences.h"
+#include "platform/ui/Alerts.h"
+#include "platform/ui/Sound.h"
 #include "processing/Operations.h"
 
 functionType FunctionType() {

@@ -2,7 +2,7 @@
 // it) and the confirmation alert before every run.
 #pragma once
 
-#include "platform/CoreFoundation.h"
+#include "platform/cf/CoreFoundation.h"
 #include "processing/ForkOperations.h"
 
 // Preference keys of the current application.

@@ -2,7 +2,7 @@
 // requests that a busy run tests between files.
 #pragma once
 
-#include "platform/CarbonEvents.h"
+#include "platform/events/CarbonEvents.h"
 
 // Installed on the application's target for {'cmds', 1}. 'not!' sets the stop
 // request and is handled; 'quit' sets the quit request and passes on, so that

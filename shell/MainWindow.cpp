@@ -1,7 +1,7 @@
 #include "shell/MainWindow.h"
 
-#include "platform/Controls.h"
-#include "platform/TextUtils.h"
+#include "platform/base/TextUtils.h"
+#include "platform/ui/Controls.h"
 
 WindowRef gWindow = nullptr;
 ControlRef gMessage = nullptr;

@@ -3,8 +3,8 @@
 // message into the window and yields once to the event loop.
 #pragma once
 
-#include "platform/CarbonEvents.h"
-#include "platform/MacTypes.h"
+#include "platform/base/MacTypes.h"
+#include "platform/events/CarbonEvents.h"
 
 extern WindowRef gWindow;
 extern ControlRef gMessage;        // 'CNTL' 1, the status line

@@ -3,7 +3,7 @@
 // the command handler, then the event loop.
 #pragma once
 
-#include "platform/MacTypes.h"
+#include "platform/base/MacTypes.h"
 
 // Steps up to the running loop, without running it: non-zero is the status of
 // the first interface-loading call that failed (nothing is shown then).

@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/CarbonEvents.h"
-#include "platform/DocumentRequests.h"
-#include "platform/Process.h"
-#include "shell/BatchMode.h"
-#include "shell/BatchOptions.h"
+#include "platform/events/CarbonEvents.h"
+#include "platform/events/DocumentRequests.h"
+#include "platform/events/Process.h"
 #include "shell/Startup.h"
+#include "shell/batch/BatchMode.h"
+#include "shell/batch/BatchOptions.h"
 
 int main(int argc, char* argv[]) {
     // Batch mode runs without a display: decided before any application object.

@@ -5,8 +5,8 @@
 // class's Apple-event sends wait with it).
 #pragma once
 
-#include "platform/AppleEvents.h"
-#include "platform/CarbonEvents.h"
+#include "platform/events/AppleEvents.h"
+#include "platform/events/CarbonEvents.h"
 
 using AEIdleProcPtr = Boolean (*)(EventRecord* theEvent, long* sleepTime, RgnHandle* mouseRgn);
 

@@ -3,8 +3,8 @@
 #include <cctype>
 #include <string>
 
-#include "platform/CFBundle.h"
-#include "platform/CoreFoundation.h"
+#include "platform/cf/CFBundle.h"
+#include "platform/cf/CoreFoundation.h"
 
 IconRef gAppIcon = nullptr;
 

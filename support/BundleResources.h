@@ -5,8 +5,8 @@
 // MakeFSRefForBundleResource serves them and is otherwise the library's own.
 #pragma once
 
-#include "platform/Files.h"
-#include "platform/Icons.h"
+#include "platform/files/Files.h"
+#include "platform/ui/Icons.h"
 
 enum : OSType { kBrackwaterCreator = FOUR_CHAR_CODE("TvLy") };
 

@@ -4,13 +4,13 @@
 #include <new>
 #include <string>
 
-#include "platform/AEBuild.h"
-#include "platform/AEObjects.h"
-#include "platform/BigEndian.h"
-#include "platform/FilesExtra.h"
-#include "platform/MacMemory.h"
-#include "platform/TextEncoding.h"
-#include "platform/TextUtils.h"
+#include "platform/base/BigEndian.h"
+#include "platform/base/MacMemory.h"
+#include "platform/base/TextEncoding.h"
+#include "platform/base/TextUtils.h"
+#include "platform/events/AEBuild.h"
+#include "platform/events/AEObjects.h"
+#include "platform/files/FilesExtra.h"
 #include "support/AEIdle.h"
 #include "support/DisplayName.h"
 #include "support/MoreAppleEvents.h"

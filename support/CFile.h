@@ -7,8 +7,8 @@
 // every other member is kept as the library's own.
 #pragma once
 
-#include "platform/AppleEvents.h"
-#include "platform/Files.h"
+#include "platform/events/AppleEvents.h"
+#include "platform/files/Files.h"
 #include "support/CString256.h"
 
 class CFile {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/MacMemory.h"
-#include "platform/TextUtils.h"
+#include "platform/base/MacMemory.h"
+#include "platform/base/TextUtils.h"
 #include "support/PoolPoison.h"
 #include "support/StringUtils.h"
 

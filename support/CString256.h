@@ -10,8 +10,8 @@
 
 #include <cstddef>
 
-#include "platform/CoreFoundation.h"
-#include "platform/MacTypes.h"
+#include "platform/base/MacTypes.h"
+#include "platform/cf/CoreFoundation.h"
 
 template <typename T>
 class CList;

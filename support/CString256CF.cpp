@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/CoreFoundation.h"
-#include "platform/TextEncoding.h"
+#include "platform/base/TextEncoding.h"
+#include "platform/cf/CoreFoundation.h"
 #include "support/CString256.h"
 
 CString256& CString256::operator=(CFStringRef s) noexcept {

@@ -3,7 +3,7 @@
 // Manager.
 #include <cstring>
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 #include "support/CString256.h"
 
 OSErr CString256::print(short refNum) const noexcept {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "platform/MacMemory.h"
-#include "platform/TextEncoding.h"
+#include "platform/base/MacMemory.h"
+#include "platform/base/TextEncoding.h"
 
 namespace {
 // Work buffers hold two bytes per character and must fit a block size.

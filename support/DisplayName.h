@@ -5,7 +5,7 @@
 // line); the rest serves it or is kept as the library's own.
 #pragma once
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 
 // The object's name in Mac Roman (characters it lacks become '?'), or null when
 // the name cannot be read or memory runs out.

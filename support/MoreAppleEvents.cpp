@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "platform/AEBuild.h"
-#include "platform/AEObjects.h"
-#include "platform/Aliases.h"
-#include "platform/FinderStandIn.h"
-#include "platform/MacMemory.h"
+#include "platform/base/MacMemory.h"
+#include "platform/events/AEBuild.h"
+#include "platform/events/AEObjects.h"
+#include "platform/events/FinderStandIn.h"
+#include "platform/files/Aliases.h"
 
 const OSType gFinderSignature = kFinderSignature;
 

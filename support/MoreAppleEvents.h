@@ -5,8 +5,8 @@
 // helper class's Finder comments and refreshes).
 #pragma once
 
-#include "platform/AppleEvents.h"
-#include "platform/Files.h"
+#include "platform/events/AppleEvents.h"
+#include "platform/files/Files.h"
 
 // The Finder's application signature, 'MACS', as events are addressed to it.
 extern const OSType gFinderSignature;

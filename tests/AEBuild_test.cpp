@@ -1,4 +1,4 @@
-#include "platform/AEBuild.h"
+#include "platform/events/AEBuild.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/AEObjects.h"
-#include "platform/MacMemory.h"
+#include "platform/base/MacMemory.h"
+#include "platform/events/AEObjects.h"
 
 namespace {
 

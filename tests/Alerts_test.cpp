@@ -1,4 +1,4 @@
-#include "platform/Alerts.h"
+#include "platform/ui/Alerts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/Aliases.h"
+#include "platform/files/Aliases.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/MacMemory.h"
+#include "platform/base/MacMemory.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 

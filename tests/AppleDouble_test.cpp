@@ -1,4 +1,4 @@
-#include "platform/AppleDouble.h"
+#include "platform/files/linux/AppleDouble.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/AppleEvents.h"
+#include "platform/events/AppleEvents.h"
 
 #include <gtest/gtest.h>
 

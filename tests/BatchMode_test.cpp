@@ -1,4 +1,4 @@
-#include "shell/BatchMode.h"
+#include "shell/batch/BatchMode.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/AppleDouble.h"
-#include "platform/MacMemory.h"
+#include "platform/base/MacMemory.h"
+#include "platform/files/linux/AppleDouble.h"
 #include "processing/FolderExpansion.h"
 #include "processing/ResultCodes.h"
 #include "settings/Settings.h"
-#include "shell/BatchInfo.h"
-#include "shell/BatchText.h"
+#include "shell/batch/BatchInfo.h"
+#include "shell/batch/BatchText.h"
 #include "testkit/BatchRun.h"
 #include "testkit/Mounts.h"
 #include "testkit/Nobody.h"

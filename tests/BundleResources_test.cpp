@@ -7,7 +7,7 @@
 #include <climits>
 #include <string>
 
-#include "platform/CFBundle.h"
+#include "platform/cf/CFBundle.h"
 #include "testkit/TempTree.h"
 
 TEST(BundleResources, TheIconFamilyIsFoundByNameAndTypeAndRegistered) {

@@ -11,11 +11,11 @@
 #include <string>
 #include <tuple>
 
-#include "platform/AEObjects.h"
-#include "platform/Aliases.h"
-#include "platform/FinderStandIn.h"
-#include "platform/MacMemory.h"
-#include "platform/SysIO.h"
+#include "platform/base/MacMemory.h"
+#include "platform/events/AEObjects.h"
+#include "platform/events/FinderStandIn.h"
+#include "platform/files/Aliases.h"
+#include "platform/files/linux/SysIO.h"
 #include "support/AEIdle.h"
 #include "support/MoreAppleEvents.h"
 #include "testkit/AllocationProbe.h"

@@ -11,9 +11,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/CoreFoundation.h"
-#include "platform/Files.h"
-#include "platform/MacMemory.h"
+#include "platform/base/MacMemory.h"
+#include "platform/cf/CoreFoundation.h"
+#include "platform/files/Files.h"
 #include "testkit/AllocationProbe.h"
 #include "testkit/Latin1Locale.h"
 #include "testkit/Refs.h"

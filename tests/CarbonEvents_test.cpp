@@ -1,4 +1,4 @@
-#include "platform/CarbonEvents.h"
+#include "platform/events/CarbonEvents.h"
 
 #include <gtest/gtest.h>
 

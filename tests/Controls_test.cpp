@@ -1,4 +1,4 @@
-#include "platform/Controls.h"
+#include "platform/ui/Controls.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <QProgressBar>
 #include <string>
 
-#include "platform/StaticText.h"
+#include "platform/ui/StaticText.h"
 
 namespace {
 

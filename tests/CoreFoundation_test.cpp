@@ -1,4 +1,4 @@
-#include "platform/CoreFoundation.h"
+#include "platform/cf/CoreFoundation.h"
 
 #include <gtest/gtest.h>
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Files.h"
-#include "platform/ForkStore.h"
-#include "platform/SysIO.h"
-#include "shell/BatchMode.h"
+#include "platform/files/Files.h"
+#include "platform/files/linux/ForkStore.h"
+#include "platform/files/linux/SysIO.h"
+#include "shell/batch/BatchMode.h"
 #include "testkit/BatchRun.h"
 #include "testkit/Refs.h"
 #include "testkit/Sidecars.h"

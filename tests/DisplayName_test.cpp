@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/MacMemory.h"
-#include "platform/TextEncoding.h"
+#include "platform/base/MacMemory.h"
+#include "platform/base/TextEncoding.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 

@@ -1,4 +1,4 @@
-#include "platform/DocumentRequests.h"
+#include "platform/events/DocumentRequests.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/AppleEvents.h"
+#include "platform/events/AppleEvents.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/AppleEvents.h"
-#include "platform/MacMemory.h"
-#include "platform/Sound.h"
-#include "platform/Windows.h"
+#include "platform/base/MacMemory.h"
+#include "platform/events/AppleEvents.h"
+#include "platform/ui/Sound.h"
+#include "platform/ui/Windows.h"
 #include "processing/ProcessingRun.h"
 #include "shell/MainWindow.h"
 #include "shell/Startup.h"

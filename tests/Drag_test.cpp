@@ -1,6 +1,6 @@
 // The drag layer: items and their 'hfs ' data from a text/uri-list, Qt's drag
 // events turned into tracking messages and the receive call, and the hilite.
-#include "platform/Drag.h"
+#include "platform/ui/Drag.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 #include "testkit/TempTree.h"
 
 using testsupport::TempTree;

@@ -13,9 +13,9 @@
 #include <memory>
 #include <set>
 
-#include "platform/FileErrors.h"
-#include "platform/Files.h"
-#include "platform/SysIO.h"
+#include "platform/files/FileErrors.h"
+#include "platform/files/Files.h"
+#include "platform/files/linux/SysIO.h"
 #include "processing/ForkOperations.h"
 #include "testkit/Faults.h"
 #include "testkit/ForkInvariant.h"

@@ -1,4 +1,4 @@
-#include "platform/FileErrors.h"
+#include "platform/files/FileErrors.h"
 
 #include <gtest/gtest.h>
 

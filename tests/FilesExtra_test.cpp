@@ -1,4 +1,4 @@
-#include "platform/FilesExtra.h"
+#include "platform/files/FilesExtra.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "platform/AppleDouble.h"
+#include "platform/files/linux/AppleDouble.h"
 #include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"

@@ -1,4 +1,4 @@
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -18,8 +18,8 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/PathNodes.h"
-#include "platform/SysIO.h"
+#include "platform/files/linux/PathNodes.h"
+#include "platform/files/linux/SysIO.h"
 #include "testkit/Faults.h"
 #include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"

@@ -1,4 +1,4 @@
-#include "platform/FinderStandIn.h"
+#include "platform/events/FinderStandIn.h"
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -7,11 +7,11 @@
 
 #include <string>
 
-#include "platform/AEBuild.h"
-#include "platform/AEObjects.h"
-#include "platform/Aliases.h"
-#include "platform/MacMemory.h"
-#include "platform/SysIO.h"
+#include "platform/base/MacMemory.h"
+#include "platform/events/AEBuild.h"
+#include "platform/events/AEObjects.h"
+#include "platform/files/Aliases.h"
+#include "platform/files/linux/SysIO.h"
 #include "testkit/Faults.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/MacMemory.h"
+#include "platform/base/MacMemory.h"
 #include "processing/RunRequests.h"
 #include "testkit/Faults.h"
 #include "testkit/Mounts.h"

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/MacMemory.h"
-#include "platform/Sound.h"
-#include "platform/SysIO.h"
+#include "platform/base/MacMemory.h"
+#include "platform/files/linux/SysIO.h"
+#include "platform/ui/Sound.h"
 #include "testkit/Faults.h"
 #include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"

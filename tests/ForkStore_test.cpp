@@ -1,4 +1,4 @@
-#include "platform/ForkStore.h"
+#include "platform/files/linux/ForkStore.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,9 +16,9 @@
 #include <set>
 #include <tuple>
 
-#include "platform/AppleDouble.h"
-#include "platform/FileErrors.h"
-#include "platform/SysIO.h"
+#include "platform/files/FileErrors.h"
+#include "platform/files/linux/AppleDouble.h"
+#include "platform/files/linux/SysIO.h"
 #include "testkit/Faults.h"
 #include "testkit/Nobody.h"
 #include "testkit/Sidecars.h"
@@ -794,8 +794,7 @@ TEST_F(ForkStore, NetatalksHeaderTakesTheForkAndKeepsEveryOtherByte) {
             ASSERT_EQ(op.run(this), noErr);
             const Bytes newFork = op.fork(slice(before, kAtalkHeader, before.size()));
             Bytes expected = concat(slice(before, 0, kAtalkHeader), newFork);
-            bigendian::writeU32(expected.data() + kAtalkLengthField,
-                                  std::uint32_t(newFork.size()));
+            bigendian::writeU32(expected.data() + kAtalkLengthField, std::uint32_t(newFork.size()));
             EXPECT_EQ(netatalkBytes("f"), expected);
             EXPECT_EQ(fork("f"), newFork);
             // No sidecar, no attribute: netatalk serves the fork from its header.
@@ -825,8 +824,8 @@ TEST_F(ForkStore, FinderInfoAndCreationDateAreChangedInsideNetatalksHeader) {
     ASSERT_EQ(setFinderInfo(dirfd, "f", kAppl.data()), noErr);
     ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
     Bytes expected = before;
-    std::copy(kAppl.begin(), kAppl.end(), expected.begin() + 653);   // the Finder info slot
-    bigendian::writeU32(expected.data() + 637, date(1234567890));  // the dates slot
+    std::copy(kAppl.begin(), kAppl.end(), expected.begin() + 653);  // the Finder info slot
+    bigendian::writeU32(expected.data() + 637, date(1234567890));   // the dates slot
     EXPECT_EQ(netatalkBytes("f"), expected);
     EXPECT_EQ(finderType("f"), "APPLCARO");
     EXPECT_EQ(created("f"), 1234567890);

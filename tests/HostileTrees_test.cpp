@@ -18,8 +18,8 @@
 #include <set>
 #include <thread>
 
-#include "platform/Files.h"
-#include "platform/MacMemory.h"
+#include "platform/base/MacMemory.h"
+#include "platform/files/Files.h"
 #include "processing/FolderExpansion.h"
 #include "processing/ForkOperations.h"
 #include "processing/RunRequests.h"

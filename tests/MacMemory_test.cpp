@@ -1,4 +1,4 @@
-#include "platform/MacMemory.h"
+#include "platform/base/MacMemory.h"
 
 #include <gtest/gtest.h>
 

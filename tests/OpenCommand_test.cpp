@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/AppleEvents.h"
+#include "platform/events/AppleEvents.h"
 #include "processing/ProcessingRun.h"
 #include "shell/Startup.h"
 #include "testkit/Refs.h"

@@ -1,4 +1,4 @@
-#include "platform/PathNodes.h"
+#include "platform/files/linux/PathNodes.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/Files.h"
+#include "platform/files/Files.h"
 #include "testkit/Faults.h"
 #include "testkit/Refs.h"
 #include "testkit/Sidecars.h"

@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-#include "platform/ForkStore.h"
+#include "platform/files/linux/ForkStore.h"
 #include "processing/ForkOperations.h"
 #include "testkit/Refs.h"
 #include "testkit/SambaServer.h"

@@ -18,10 +18,10 @@
 #include <QTimer>
 #include <string>
 
-#include "platform/Controls.h"
-#include "platform/DocumentRequests.h"
-#include "platform/Preferences.h"
-#include "platform/Windows.h"
+#include "platform/cf/Preferences.h"
+#include "platform/events/DocumentRequests.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/Windows.h"
 #include "processing/ProcessingRun.h"
 #include "processing/RunRequests.h"
 #include "settings/Settings.h"

@@ -1,4 +1,4 @@
-#include "platform/Preferences.h"
+#include "platform/cf/Preferences.h"
 
 #include <gtest/gtest.h>
 

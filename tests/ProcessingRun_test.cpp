@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/Controls.h"
-#include "platform/DocumentRequests.h"
-#include "platform/MacMemory.h"
-#include "platform/Preferences.h"
-#include "platform/Process.h"
-#include "platform/SysIO.h"
-#include "platform/Windows.h"
+#include "platform/base/MacMemory.h"
+#include "platform/cf/Preferences.h"
+#include "platform/events/DocumentRequests.h"
+#include "platform/events/Process.h"
+#include "platform/files/linux/SysIO.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/Windows.h"
 #include "processing/FolderExpansion.h"
 #include "processing/RunReport.h"
 #include "processing/RunRequests.h"

@@ -1,13 +1,13 @@
 // Ports, window bounds in global coordinates and their conversion, rectangles
 // and rectangular regions.
-#include "platform/QuickDraw.h"
+#include "platform/ui/QuickDraw.h"
 
 #include <gtest/gtest.h>
 
 #include <QWidget>
 #include <vector>
 
-#include "platform/MacMemory.h"
+#include "platform/base/MacMemory.h"
 
 namespace {
 std::vector<int> sides(const Rect& r) {

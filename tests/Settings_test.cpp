@@ -6,8 +6,8 @@
 #include <QMessageBox>
 #include <QTest>
 
-#include "platform/Preferences.h"
-#include "platform/Sound.h"
+#include "platform/cf/Preferences.h"
+#include "platform/ui/Sound.h"
 #include "testkit/AlertAnswer.h"
 #include "testkit/TempTree.h"
 

@@ -6,10 +6,10 @@
 #include <QWidget>
 #include <filesystem>
 
-#include "platform/AppleEvents.h"
-#include "platform/CFBundle.h"
-#include "platform/Controls.h"
-#include "platform/Windows.h"
+#include "platform/cf/CFBundle.h"
+#include "platform/events/AppleEvents.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/Windows.h"
 #include "processing/RunRequests.h"
 #include "shell/MainWindow.h"
 #include "support/BundleResources.h"

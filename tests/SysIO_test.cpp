@@ -1,7 +1,7 @@
 // The copy between two files at the system-call seam: every byte where it
 // belongs, holes kept as holes when the destination reads as zeros, a source
 // that ends early told by the count, and an injected failure reported.
-#include "platform/SysIO.h"
+#include "platform/files/linux/SysIO.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

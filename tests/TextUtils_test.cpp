@@ -1,5 +1,5 @@
 // Conversions between C strings and Pascal strings.
-#include "platform/TextUtils.h"
+#include "platform/base/TextUtils.h"
 
 #include <gtest/gtest.h>
 

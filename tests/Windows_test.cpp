@@ -1,4 +1,4 @@
-#include "platform/Windows.h"
+#include "platform/ui/Windows.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <QThread>
 #include <vector>
 
-#include "platform/CFBundle.h"
-#include "platform/Controls.h"
-#include "platform/StaticText.h"
+#include "platform/cf/CFBundle.h"
+#include "platform/ui/Controls.h"
+#include "platform/ui/StaticText.h"
 #include "testkit/TempTree.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Must not compile: the support classes see the platform and themselves, and
 // no header of the application.
-#include "platform/Files.h"
-#include "support/CFile.h"
+#include "platform/files/Files.h"
 #include "processing/ProcessingRun.h"
+#include "support/CFile.h"

@@ -2,7 +2,7 @@
 // and dates inside the 402 bytes; the placeholder and date helpers never trap.
 #include <cstdlib>
 
-#include "platform/AppleDouble.h"
+#include "platform/files/linux/AppleDouble.h"
 
 using namespace appledouble;
 

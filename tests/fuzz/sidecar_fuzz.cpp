@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/AppleDouble.h"
+#include "platform/files/linux/AppleDouble.h"
 
 using namespace appledouble;
 

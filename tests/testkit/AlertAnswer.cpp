@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "platform/Sound.h"
+#include "platform/ui/Sound.h"
 
 namespace testsupport {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "shell/BatchMode.h"
+#include "shell/batch/BatchMode.h"
 
 namespace testsupport {
 

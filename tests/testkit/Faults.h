@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "platform/SysIO.h"
+#include "platform/files/linux/SysIO.h"
 
 namespace testsupport {
 

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/AppleDouble.h"
-#include "platform/ForkStore.h"
+#include "platform/files/linux/AppleDouble.h"
+#include "platform/files/linux/ForkStore.h"
 #include "testkit/Sidecars.h"
 
 namespace testsupport {

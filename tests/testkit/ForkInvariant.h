@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/ForkStore.h"
-#include "platform/MacTypes.h"
+#include "platform/base/MacTypes.h"
+#include "platform/files/linux/ForkStore.h"
 #include "testkit/TempTree.h"
 
 namespace testsupport {

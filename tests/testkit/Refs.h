@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/AppleEvents.h"
-#include "platform/Files.h"
+#include "platform/events/AppleEvents.h"
+#include "platform/files/Files.h"
 
 namespace testsupport {
 

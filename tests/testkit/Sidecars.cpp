@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/AppleDouble.h"
+#include "platform/files/linux/AppleDouble.h"
 
 namespace testsupport {
 

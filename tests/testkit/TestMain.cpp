@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/FinderStandIn.h"
+#include "platform/events/FinderStandIn.h"
 
 int main(int argc, char** argv) {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))

@@ -1,0 +1,669 @@
+#include "platform/files/linux/PathNodes.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/inotify.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/files/FileErrors.h"
+
+namespace pathnodes {
+
+namespace {
+
+// A node is 16 bytes plus its name in the shared arena; the hash index adds
+// two 4-byte slots per node at most.
+struct Node {
+    NodeID parent;
+    UInt16 nameLength;
+    UInt16 unused;
+    UInt64 nameOffset;
+};
+static_assert(sizeof(Node) == 16);
+
+std::vector<Node> gNodes;
+std::string gNames;
+std::vector<NodeID> gSlots;  // open addressing, linear probing; 0 is empty
+std::size_t gIndexed = 0;
+
+void ensureRoot() {
+    if (!gNodes.empty()) return;
+    gNodes.push_back({kNoNode, 0, 0, 0});  // 0: no node
+    gNodes.push_back({kNoNode, 0, 0, 0});  // 1: the parent of the root
+    gNodes.push_back({kRootParentID, 0, 0, 0});
+    gSlots.assign(1024, kNoNode);
+}
+
+std::string_view nameView(const Node& n) {
+    return std::string_view(gNames).substr(n.nameOffset, n.nameLength);
+}
+
+std::size_t hashOf(NodeID parent, std::string_view name) {
+    std::uint64_t h = 1469598103934665603ULL ^ parent;
+    for (unsigned char c : name) h = (h ^ c) * 1099511628211ULL;
+    return std::size_t(h ^ (h >> 29));
+}
+
+std::size_t homeSlot(NodeID id) {
+    const Node& n = gNodes[id];
+    return hashOf(n.parent, nameView(n)) & (gSlots.size() - 1);
+}
+
+std::size_t slotOf(NodeID parent, std::string_view name) {
+    std::size_t mask = gSlots.size() - 1;
+    std::size_t i = hashOf(parent, name) & mask;
+    while (gSlots[i] != kNoNode) {
+        const Node& n = gNodes[gSlots[i]];
+        if (n.parent == parent && nameView(n) == name) return i;
+        i = (i + 1) & mask;
+    }
+    return i;
+}
+
+void insertIndex(NodeID id) {
+    if ((gIndexed + 1) * 2 > gSlots.size()) {
+        std::vector<NodeID> old(gSlots.size() * 2, kNoNode);
+        old.swap(gSlots);
+        for (NodeID moved : old) {
+            if (moved == kNoNode) continue;
+            std::size_t i = homeSlot(moved);
+            while (gSlots[i] != kNoNode) i = (i + 1) & (gSlots.size() - 1);
+            gSlots[i] = moved;
+        }
+    }
+    const Node& n = gNodes[id];
+    gSlots[slotOf(n.parent, nameView(n))] = id;
+    ++gIndexed;
+}
+
+// Backward-shift deletion keeps every probe chain unbroken without tombstones.
+void eraseIndex(NodeID id) {
+    const Node& n = gNodes[id];
+    std::size_t mask = gSlots.size() - 1;
+    std::size_t i = slotOf(n.parent, nameView(n));
+    if (gSlots[i] != id) return;
+    std::size_t j = i;
+    for (;;) {
+        j = (j + 1) & mask;
+        if (gSlots[j] == kNoNode) break;
+        std::size_t k = homeSlot(gSlots[j]);
+        bool stays = i <= j ? (i < k && k <= j) : (i < k || k <= j);
+        if (stays) continue;
+        gSlots[i] = gSlots[j];
+        i = j;
+    }
+    gSlots[i] = kNoNode;
+    --gIndexed;
+}
+
+void setName(Node& n, std::string_view name) {
+    n.nameOffset = gNames.size();
+    n.nameLength = UInt16(name.size());
+    gNames.append(name);
+}
+
+bool gHaveOpenat2 = true;
+
+// Opens `relative` below `dirfd` refusing every symbolic link on the way.
+int openNoLinks(int dirfd, const std::string& relative) {
+    bool& haveOpenat2 = gHaveOpenat2;
+    if (haveOpenat2) {
+        open_how how{};
+        how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        int fd = int(::syscall(SYS_openat2, dirfd, relative.c_str(), &how, sizeof how));
+        if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return fd;
+        haveOpenat2 = false;
+    }
+    // Without openat2: one component at a time, each refused when it is a link.
+    int fd = ::fcntl(dirfd, F_DUPFD_CLOEXEC, 0);
+    std::size_t start = 0;
+    while (fd >= 0 && start < relative.size()) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string::npos) end = relative.size();
+        std::string part = relative.substr(start, end - start);
+        int next = ::openat(fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int saved = errno;
+        ::close(fd);
+        errno = saved;
+        fd = next;
+        start = end + 1;
+    }
+    return fd;
+}
+
+OSErr folderError(int err) {
+    // A folder on the way that vanished, or became a file or a link, means the
+    // object the reference was made for is not there any more.
+    if (err == ENOENT || err == ENOTDIR || err == ELOOP || err == EXDEV) return fnfErr;
+    return errnoToOSErr(err);
+}
+
+constexpr UInt32 kRefMagic = 0x42775231;  // 'BwR1'
+
+struct RefData {
+    UInt32 magic;
+    NodeID node;
+    UInt64 dev;
+    UInt64 ino;
+    SInt64 birthSec;
+    UInt32 birthNsec;
+    UInt32 hasBirth;
+};
+static_assert(sizeof(RefData) <= sizeof(FSRef));
+
+std::vector<UInt64> gVolumes;
+
+}  // namespace
+
+void setUseOpenat2(bool use) {
+    gHaveOpenat2 = use;
+}
+
+struct CDirFd::Shared {
+    int fd = -1;
+    int holders = 0;
+    bool kept = true;  // false once the table keeps another folder
+};
+
+CDirFd::CDirFd(Shared* shared) : fd_(shared->fd), shared_(shared) {
+    ++shared->holders;
+}
+
+void CDirFd::reset() {
+    if (shared_) {
+        if (--shared_->holders == 0 && !shared_->kept) {
+            ::close(shared_->fd);
+            delete shared_;
+        }
+    } else if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = -1;
+    shared_ = nullptr;
+}
+
+CDirFd::~CDirFd() {
+    reset();
+}
+
+CDirFd& CDirFd::operator=(CDirFd&& other) noexcept {
+    if (this != &other) {
+        reset();
+        fd_ = other.fd_;
+        shared_ = other.shared_;
+        other.fd_ = -1;
+        other.shared_ = nullptr;
+    }
+    return *this;
+}
+
+namespace {
+
+// The folder kept open (see openFolder) and what tells when it must not be
+// handed out any more.
+struct KeptFolder {
+    NodeID node = kNoNode;
+    CDirFd::Shared* shared = nullptr;
+    bool readable = false;
+    UInt64 serial = 0;
+    int watch = -1;        // its own watch
+    int parentWatch = -1;  // its parent's, for a folder put in its place
+    std::string name;
+};
+KeptFolder gKept;
+UInt64 gLastSerial = 0;
+
+// The watches on the kept folders and the folders above them, by node. A
+// watch stays while nothing moves: most calls of a walk need none added.
+int gWatchFd = -1;
+struct Watch {
+    int wd;
+    std::uint32_t mask;
+};
+std::unordered_map<NodeID, Watch> gWatches;
+constexpr std::size_t kMaxWatches = 4096;
+// A folder or anything above it moved or went: every watch starts again.
+constexpr std::uint32_t kSelfEvents = IN_MOVE_SELF | IN_DELETE_SELF;
+// Entries of a folder that came, went or moved: a folder in place of the kept
+// one, or a folder added to or removed from it.
+constexpr std::uint32_t kEntryEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+
+void dropKept() {
+    if (gKept.shared) {
+        gKept.shared->kept = false;
+        if (gKept.shared->holders == 0) {
+            ::close(gKept.shared->fd);
+            delete gKept.shared;
+        }
+    }
+    gKept = KeptFolder();
+}
+
+void dropWatches() {
+    dropKept();
+    if (gWatchFd >= 0) ::close(gWatchFd);  // removes every watch at once
+    gWatchFd = -1;
+    gWatches.clear();
+}
+
+// Reads what happened to the watched folders since the last look. Returns
+// false when a watch or the candidate (a folder with its watch, its parent's
+// watch and its name) may no longer stand for what its path designates; the
+// kept folder is dropped when it is affected, every watch when one of the
+// watched folders itself moved or went.
+bool nothingMoved(int watch, int parentWatch, std::string_view name) {
+    if (gWatchFd < 0) return false;
+    alignas(inotify_event) char buffer[4096];
+    bool still = true;
+    for (;;) {
+        const ssize_t got = ::read(gWatchFd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EAGAIN) break;
+        if (got <= 0) {
+            dropWatches();
+            return false;
+        }
+        bool everything = false;
+        for (ssize_t at = 0; at < got;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + e->len);
+            if (e->mask & (kSelfEvents | IN_UNMOUNT | IN_Q_OVERFLOW | IN_IGNORED)) {
+                everything = true;
+                continue;
+            }
+            // Files come and go in these folders all the time (sidecars and
+            // temporaries among them): only folders count.
+            if (!(e->mask & IN_ISDIR)) continue;
+            const std::string_view entry(e->len ? e->name : "");
+            if (e->wd == gKept.watch || (e->wd == gKept.parentWatch && entry == gKept.name))
+                dropKept();
+            if (e->wd == watch || (e->wd == parentWatch && entry == name)) still = false;
+        }
+        if (everything) {
+            dropWatches();
+            return false;
+        }
+    }
+    return still;
+}
+
+// Watches a folder and every folder above it (but "/"), from the top down,
+// so that whatever moves after its watch is added is seen. The folder itself
+// and its parent also report their entries. False when a watch cannot be had.
+bool watchChain(const std::vector<NodeID>& chain, int* watch, int* parentWatch) {
+    // Refused once for want of watches or instances: trying again at every
+    // call would cost more than keeping saves.
+    static bool refused = false;
+    if (refused) return false;
+    if (gWatches.size() + chain.size() > kMaxWatches) dropWatches();
+    if (gWatchFd < 0) gWatchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (gWatchFd < 0) {
+        refused = true;
+        return false;
+    }
+    for (std::size_t i = chain.size(); i-- > 0;) {
+        const std::uint32_t need = kSelfEvents | (i <= 1 ? kEntryEvents : 0);
+        auto found = gWatches.find(chain[i]);
+        if (found == gWatches.end() || (found->second.mask & need) != need) {
+            const std::uint32_t mask = need | (found != gWatches.end() ? found->second.mask : 0);
+            const int wd = ::inotify_add_watch(gWatchFd, pathOf(chain[i]).c_str(),
+                                               mask | IN_ONLYDIR | IN_DONT_FOLLOW | IN_MASK_ADD);
+            if (wd < 0) {
+                // Too many watches, a path too long, or something else than
+                // a folder there now.
+                if (errno == ENOSPC) {
+                    dropWatches();
+                    refused = true;
+                }
+                return false;
+            }
+            found = gWatches.insert_or_assign(chain[i], Watch{wd, mask}).first;
+        }
+        if (i == 0) *watch = found->second.wd;
+        if (i == 1) *parentWatch = found->second.wd;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool canSyncFolder(int fd) {
+    return fd >= 0 && gKept.shared && fd == gKept.shared->fd && gKept.readable;
+}
+
+UInt64 pinnedFolderSerial(int fd) {
+    return fd >= 0 && gKept.shared && fd == gKept.shared->fd ? gKept.serial : 0;
+}
+
+void releaseKeptFolder() {
+    dropKept();
+}
+
+NodeID find(NodeID parent, std::string_view name) {
+    ensureRoot();
+    return gSlots[slotOf(parent, name)];
+}
+
+NodeID child(NodeID parent, std::string_view name) {
+    ensureRoot();
+    NodeID found = find(parent, name);
+    if (found != kNoNode) return found;
+    Node n{parent, 0, 0, 0};
+    setName(n, name);
+    gNodes.push_back(n);
+    NodeID id = NodeID(gNodes.size() - 1);
+    insertIndex(id);
+    return id;
+}
+
+bool known(NodeID node) {
+    ensureRoot();
+    return node >= kRootID && node < gNodes.size();
+}
+
+NodeID parentOf(NodeID node) {
+    return known(node) ? gNodes[node].parent : kNoNode;
+}
+
+std::string nameOf(NodeID node) {
+    return known(node) ? std::string(nameView(gNodes[node])) : std::string();
+}
+
+void moveNode(NodeID node, NodeID newParent, std::string_view newName) {
+    if (!known(node) || node == kRootID) return;
+    // The kept folder, or one above it, may be what moves; the watches are
+    // by node, and the node that held the new place is detached.
+    dropWatches();
+    NodeID previous = find(newParent, newName);
+    if (previous == node) return;
+    if (previous != kNoNode) {
+        eraseIndex(previous);
+        gNodes[previous].parent = kNoNode;
+    }
+    if (gNodes[node].parent != kNoNode) eraseIndex(node);
+    gNodes[node].parent = newParent;
+    setName(gNodes[node], newName);
+    insertIndex(node);
+}
+
+std::string pathOf(NodeID node) {
+    if (!known(node)) return std::string();
+    if (node == kRootID) return "/";
+    std::vector<NodeID> chain;
+    for (NodeID n = node; n != kRootID; n = gNodes[n].parent) {
+        if (n == kNoNode || chain.size() > gNodes.size()) return std::string();
+        chain.push_back(n);
+    }
+    std::string path;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        path += '/';
+        path += nameView(gNodes[*it]);
+    }
+    return path;
+}
+
+std::size_t memoryUse() {
+    ensureRoot();
+    return gNodes.capacity() * sizeof(Node) + gNames.capacity() +
+           gSlots.capacity() * sizeof(NodeID);
+}
+
+std::size_t nodeCount() {
+    ensureRoot();
+    return gNodes.size() - kRootID;
+}
+
+namespace {
+
+// Opens the folder of a chain of nodes (the folder first, the one below "/"
+// last) from "/", as O_PATH.
+OSErr openChain(const std::vector<NodeID>& chain, CDirFd* folder) {
+    // "/" is opened once for the process: every folder of every call is
+    // reached from it, and opening and closing it each time cost two system
+    // calls per file in a run over many files.
+    static int rootFd = -1;
+    if (rootFd < 0) rootFd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0) return errnoToOSErr(errno);
+    CDirFd current;
+    // Pieces stay well under PATH_MAX so the kernel takes each in one call.
+    constexpr std::size_t kPiece = 2048;
+    std::string piece;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        std::string_view name = nameView(gNodes[*it]);
+        if (!piece.empty()) piece += '/';
+        piece += name;
+        bool last = std::next(it) == chain.rend();
+        if (!last && piece.size() + 1 + nameView(gNodes[*std::next(it)]).size() < kPiece) continue;
+        int fd = openNoLinks(current.get() >= 0 ? current.get() : rootFd, piece);
+        if (fd < 0) return folderError(errno);
+        current = CDirFd(fd);
+        piece.clear();
+    }
+    *folder = std::move(current);
+    return noErr;
+}
+
+}  // namespace
+
+OSErr openFolder(NodeID node, CDirFd* folder) {
+    if (!known(node)) return fnfErr;
+    std::vector<NodeID> chain;
+    for (NodeID n = node; n != kRootID; n = gNodes[n].parent) {
+        if (n == kNoNode || chain.size() > gNodes.size()) return fnfErr;
+        chain.push_back(n);
+    }
+    if (chain.empty()) {
+        CDirFd root(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (root.get() < 0) return errnoToOSErr(errno);
+        *folder = std::move(root);
+        return noErr;
+    }
+    if (node == gKept.node && nothingMoved(gKept.watch, gKept.parentWatch, gKept.name) &&
+        node == gKept.node) {
+        *folder = CDirFd(gKept.shared);
+        return noErr;
+    }
+    // Folders right below "/" are not kept: "/" itself is not watched.
+    int watch = -1, parentWatch = -1;
+    CDirFd opened;
+    for (int turn = 0;; ++turn) {
+        const bool watched = chain.size() >= 2 && watchChain(chain, &watch, &parentWatch);
+        opened = CDirFd();
+        OSErr err = openChain(chain, &opened);
+        if (err != noErr) return err;
+        // Kept only when nothing above it moved since the watches were added,
+        // so that the watched folders are the ones the path went through.
+        if (watched && nothingMoved(watch, parentWatch, nameView(gNodes[node]))) break;
+        // Every watch starts again when a watched folder went, most often one
+        // a call was made in long ago: this folder is watched and opened again
+        // once. Otherwise it is not kept this time.
+        if (!watched || gWatchFd >= 0 || turn > 0) {
+            *folder = std::move(opened);
+            return noErr;
+        }
+    }
+    // Opened for reading where the folder allows it, so that syncing it after
+    // a change needs no second open; a folder that may only be passed through
+    // keeps its O_PATH descriptor.
+    int fd = ::openat(opened.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool readable = fd >= 0;
+    if (!readable) fd = ::fcntl(opened.get(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        *folder = std::move(opened);
+        return noErr;
+    }
+    dropKept();
+    gKept.node = node;
+    gKept.shared = new CDirFd::Shared{fd, 0, true};
+    gKept.readable = readable;
+    gKept.serial = ++gLastSerial;
+    gKept.watch = watch;
+    gKept.parentWatch = parentWatch;
+    gKept.name = nameView(gNodes[node]);
+    *folder = CDirFd(gKept.shared);
+    return noErr;
+}
+
+bool isFolder(const struct statx& sx) {
+    return S_ISDIR(sx.stx_mode);
+}
+bool isRegular(const struct statx& sx) {
+    return S_ISREG(sx.stx_mode);
+}
+
+OSErr statEntry(int dirfd, const char* name, struct statx* sx, Identity* identity) {
+    struct statx local {};
+    if (!sx) sx = &local;
+    if (::statx(dirfd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS | STATX_BTIME,
+                sx) != 0)
+        return errnoToOSErr(errno);
+    if (identity) *identity = identityOf(*sx);
+    return noErr;
+}
+
+Identity identityOf(const struct statx& sx) {
+    Identity identity;
+    identity.dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    identity.ino = sx.stx_ino;
+    identity.hasBirth = (sx.stx_mask & STATX_BTIME) != 0;
+    identity.birthSec = identity.hasBirth ? sx.stx_btime.tv_sec : 0;
+    identity.birthNsec = identity.hasBirth ? sx.stx_btime.tv_nsec : 0;
+    return identity;
+}
+
+void makeRef(NodeID node, const Identity& identity, FSRef* ref) {
+    RefData d{kRefMagic,
+              node,
+              identity.dev,
+              identity.ino,
+              identity.birthSec,
+              identity.birthNsec,
+              identity.hasBirth ? 1u : 0u};
+    std::memset(ref, 0, sizeof *ref);
+    std::memcpy(ref->hidden, &d, sizeof d);
+}
+
+bool readRef(const FSRef* ref, NodeID* node, Identity* identity) {
+    if (!ref) return false;
+    RefData d;
+    std::memcpy(&d, ref->hidden, sizeof d);
+    if (d.magic != kRefMagic || !known(d.node)) return false;
+    *node = d.node;
+    identity->dev = d.dev;
+    identity->ino = d.ino;
+    identity->birthSec = d.birthSec;
+    identity->birthNsec = d.birthNsec;
+    identity->hasBirth = d.hasBirth != 0;
+    return true;
+}
+
+OSErr locateNode(NodeID node, const Identity* expected, Located* out) {
+    if (!known(node)) return fnfErr;
+    out->node = node;
+    OSErr err;
+    if (node == kRootID) {
+        out->name.assign(1, '.');
+        err = openFolder(kRootID, &out->folder);
+    } else {
+        out->name = nameOf(node);
+        err = openFolder(gNodes[node].parent, &out->folder);
+    }
+    if (err != noErr) return err;
+    err = statEntry(out->folder.get(), out->name.c_str(), &out->sx, nullptr);
+    if (err == dirNFErr) err = fnfErr;
+    if (err != noErr) return err;
+    if (expected) {
+        Identity now = identityOf(out->sx);
+        bool same = now.dev == expected->dev && now.ino == expected->ino;
+        if (same && now.hasBirth && expected->hasBirth)
+            same = now.birthSec == expected->birthSec && now.birthNsec == expected->birthNsec;
+        if (!same) return fnfErr;
+    }
+    return noErr;
+}
+
+OSErr locate(const FSRef* ref, Located* out) {
+    NodeID node;
+    Identity identity;
+    if (!ref || !readRef(ref, &node, &identity)) return paramErr;
+    return locateNode(node, &identity, out);
+}
+
+OSErr openLocatedFolder(const Located& located, CDirFd* folder) {
+    if (!isFolder(located.sx)) return errFSNotAFolder;
+    CDirFd fd(::openat(located.folder.get(), located.name.c_str(),
+                       O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0) return folderError(errno);
+    struct statx sx {};
+    if (::statx(fd.get(), "", AT_EMPTY_PATH, STATX_INO, &sx) != 0) return errnoToOSErr(errno);
+    if (sx.stx_ino != located.sx.stx_ino) return fnfErr;
+    *folder = std::move(fd);
+    return noErr;
+}
+
+OSErr openParentFolder(const FSRef* ref, Located* parent, CDirFd* folder) {
+    OSErr err = locate(ref, parent);
+    if (err == noErr) err = openLocatedFolder(*parent, folder);
+    return err == errFSNotAFolder ? OSErr(dirNFErr) : err;
+}
+
+void makeSpec(NodeID node, FSVolumeRefNum volume, FSSpec* spec) {
+    std::memset(spec, 0, sizeof *spec);
+    spec->vRefNum = volume;
+    if (node == kRootID || !known(node)) {
+        spec->parID = SInt32(kRootParentID);
+        spec->name[0] = 1;
+        spec->name[1] = '/';
+        return;
+    }
+    spec->parID = SInt32(gNodes[node].parent);
+    std::string name(nameView(gNodes[node]));
+    if (name.size() > 63) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "#%X", unsigned(node));
+        std::size_t keep = 63 - std::strlen(suffix);
+        // Never cut inside a UTF-8 sequence.
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+        name = name.substr(0, keep) + suffix;
+    }
+    spec->name[0] = UInt8(name.size());
+    std::memcpy(spec->name + 1, name.data(), name.size());
+}
+
+NodeID nodeOfCutName(NodeID parent, std::string_view name) {
+    std::size_t hash = name.rfind('#');
+    if (hash == std::string_view::npos || hash + 1 >= name.size()) return kNoNode;
+    NodeID node = 0;
+    for (char c : name.substr(hash + 1)) {
+        int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+        if (digit < 0 || node > 0x0FFFFFFF) return kNoNode;
+        node = node * 16 + NodeID(digit);
+    }
+    if (!known(node) || gNodes[node].parent != parent) return kNoNode;
+    std::string_view full = nameView(gNodes[node]);
+    if (full.size() <= 63 || full.substr(0, hash) != name.substr(0, hash)) return kNoNode;
+    return node;
+}
+
+FSVolumeRefNum volumeRefNum(UInt64 dev) {
+    for (std::size_t i = 0; i < gVolumes.size(); ++i)
+        if (gVolumes[i] == dev) return FSVolumeRefNum(-SInt32(i) - 1);
+    if (gVolumes.size() >= 32767) return 0;
+    gVolumes.push_back(dev);
+    return FSVolumeRefNum(-SInt32(gVolumes.size()));
+}
+
+OSErr lastError() {
+    return errnoToOSErr(errno);
+}
+
+}  // namespace pathnodes

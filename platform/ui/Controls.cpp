@@ -1,0 +1,189 @@
+#include "platform/ui/Controls.h"
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QWidget>
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/base/TextEncoding.h"
+#include "platform/ui/StaticText.h"
+#include "platform/ui/Windows.h"
+
+namespace {
+
+// The control's own values, as the application set them; the widget shows them
+// in its own terms.
+const char* const kMinimum = "controlMinimum";
+const char* const kMaximum = "controlMaximum";
+const char* const kValue = "controlValue";
+
+SInt16 stored(ControlRef c, const char* name, SInt16 fallback) {
+    const QVariant v = c->property(name);
+    return v.isValid() ? SInt16(v.toInt()) : fallback;
+}
+
+// A progress bar made with an empty range (0 to 0) is a busy indicator.
+bool isBusyIndicator(QProgressBar* bar) {
+    return bar->property("busyIndicator").toBool() ||
+           (!bar->property(kMaximum).isValid() && bar->minimum() == 0 && bar->maximum() == 0);
+}
+
+void apply(ControlRef c) {
+    const SInt16 minimum = stored(c, kMinimum, 0);
+    const SInt16 maximum = stored(c, kMaximum, 0);
+    const SInt16 value = stored(c, kValue, 0);
+    if (auto* bar = qobject_cast<QProgressBar*>(c)) {
+        if (isBusyIndicator(bar)) return;
+        if (maximum <= minimum) {
+            // Nothing between the two ends: the bar shows full.
+            bar->setRange(0, 1);
+            bar->setValue(1);
+        } else {
+            bar->setRange(0, int(maximum) - int(minimum));
+            bar->setValue(std::clamp(int(value), int(minimum), int(maximum)) - int(minimum));
+        }
+    } else if (auto* slider = qobject_cast<QAbstractSlider*>(c)) {
+        slider->setRange(minimum, std::max(minimum, maximum));
+        slider->setValue(value);
+    } else if (auto* combo = qobject_cast<QComboBox*>(c)) {
+        if (value >= 1 && value <= combo->count()) combo->setCurrentIndex(value - 1);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(c)) {
+        if (button->isCheckable()) button->setChecked(value != 0);
+    }
+}
+
+void setStored(ControlRef c, const char* name, SInt16 v) {
+    if (!c) return;
+    if (auto* bar = qobject_cast<QProgressBar*>(c); bar && !c->property("busyIndicator").isValid())
+        c->setProperty("busyIndicator", isBusyIndicator(bar));
+    c->setProperty(name, int(v));
+    apply(c);
+}
+
+}  // namespace
+
+OSStatus GetControlByID(WindowRef inWindow, const ControlID* inID, ControlRef* outControl) {
+    if (!inWindow || !inID || !outControl) return paramErr;
+    *outControl = nullptr;
+    for (QWidget* w : inWindow->findChildren<QWidget*>()) {
+        const QByteArray sig = w->property("controlSignature").toString().toLatin1();
+        const QVariant number = w->property("controlNumber");
+        if (sig.size() != 4 || !number.isValid()) continue;
+        const char code[5] = {sig[0], sig[1], sig[2], sig[3], 0};
+        if (FOUR_CHAR_CODE(code) == inID->signature && number.toInt() == inID->id) {
+            *outControl = w;
+            return noErr;
+        }
+    }
+    return errControlNotFound;
+}
+
+void ShowControl(ControlRef control) {
+    if (control) control->setVisible(true);
+}
+
+void HideControl(ControlRef control) {
+    if (control) control->setVisible(false);
+}
+
+Boolean IsControlVisible(ControlRef control) {
+    return control && !control->isHidden();
+}
+
+OSStatus EnableControl(ControlRef control) {
+    if (!control) return paramErr;
+    control->setEnabled(true);
+    return noErr;
+}
+
+OSStatus DisableControl(ControlRef control) {
+    if (!control) return paramErr;
+    control->setEnabled(false);
+    return noErr;
+}
+
+Boolean IsControlEnabled(ControlRef control) {
+    return control && control->isEnabled();
+}
+
+void SetControlMinimum(ControlRef control, SInt16 value) {
+    setStored(control, kMinimum, value);
+}
+void SetControlMaximum(ControlRef control, SInt16 value) {
+    setStored(control, kMaximum, value);
+}
+void SetControlValue(ControlRef control, SInt16 value) {
+    setStored(control, kValue, value);
+}
+
+SInt16 GetControlMinimum(ControlRef control) {
+    return control ? stored(control, kMinimum, 0) : 0;
+}
+SInt16 GetControlMaximum(ControlRef control) {
+    return control ? stored(control, kMaximum, 0) : 0;
+}
+SInt16 GetControlValue(ControlRef control) {
+    if (!control) return 0;
+    if (auto* combo = qobject_cast<QComboBox*>(control)) return SInt16(combo->currentIndex() + 1);
+    if (auto* button = qobject_cast<QAbstractButton*>(control); button && button->isCheckable())
+        return button->isChecked() ? 1 : 0;
+    return stored(control, kValue, 0);
+}
+
+OSErr SetControlData(ControlRef control, ControlPartCode, ResType tagName, Size size,
+                     const void* data) {
+    if (!control || size < 0 || (size > 0 && !data)) return paramErr;
+    if (tagName != kControlStaticTextTextTag) return OSErr(errDataNotSupported);
+    const std::string macRoman(static_cast<const char*>(data), size_t(size));
+    const QString text = QString::fromStdString(Utf8FromMacRoman(macRoman));
+    if (auto* staticText = qobject_cast<StaticText*>(control)) {
+        staticText->setText(text);
+    } else if (auto* label = qobject_cast<QLabel*>(control)) {
+        // A file name such as "<b>x" is text, never markup.
+        label->setTextFormat(Qt::PlainText);
+        label->setText(text);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        button->setText(text);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        edit->setText(text);
+    } else {
+        return OSErr(errDataNotSupported);
+    }
+    return noErr;
+}
+
+OSErr GetControlData(ControlRef control, ControlPartCode, ResType tagName, Size bufferSize,
+                     void* buffer, Size* actualSize) {
+    if (!control || bufferSize < 0) return paramErr;
+    if (tagName != kControlStaticTextTextTag) return OSErr(errDataNotSupported);
+    QString text;
+    if (auto* staticText = qobject_cast<StaticText*>(control))
+        text = staticText->text();
+    else if (auto* label = qobject_cast<QLabel*>(control))
+        text = label->text();
+    else if (auto* button = qobject_cast<QAbstractButton*>(control))
+        text = button->text();
+    else if (auto* edit = qobject_cast<QLineEdit*>(control))
+        text = edit->text();
+    else
+        return OSErr(errDataNotSupported);
+    const std::string bytes = MacRomanFromUtf8(text.toStdString());
+    if (actualSize) *actualSize = Size(bytes.size());
+    if (buffer)
+        std::memcpy(buffer, bytes.data(), std::min<size_t>(size_t(bufferSize), bytes.size()));
+    return noErr;
+}
+
+void Draw1Control(ControlRef control) {
+    if (!control || !control->isVisible()) return;
+    if (auto* staticText = qobject_cast<StaticText*>(control))
+        staticText->drawNow();
+    else
+        control->repaint();
+}
