@@ -98,6 +98,9 @@ OSErr FlipDeleteDataFork(const FSRef* ref) {
 }
 
 OSErr ProcessFSRef(const FSRef* ref, functionType function) {
+    // The operation's calls look once whether the file's folder still has its
+    // path, not at each call.
+    CFSFolderHold hold;
     switch (function) {
         case kFlipDeleteDataFork:
             return FlipDeleteDataFork(ref);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/files/Files.h"
+#include "platform/files/FilesExtra.h"
 #include "testkit/Faults.h"
 #include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
@@ -167,6 +168,33 @@ TEST(KeptFolders, AreNotUsedOnceTheFolderWasMovedOrReplaced) {
     // The moved folder's file is still reached where it went.
     EXPECT_EQ(cutDataFork(inMoving), noErr);
     EXPECT_EQ(readText(t.path("moved/h")), "");
+}
+
+// A hold lets the calls on one file skip the look at the watches once the
+// folder was checked; the look comes back with the next call after the hold,
+// so a folder replaced meanwhile is never written into afterwards.
+TEST(KeptFolders, AreCheckedAgainOnceTheWorkOnAFileIsOver) {
+    TempTree t;
+    const std::string original = "the original file's bytes";
+    const FSRef file = refOf(t.write("in/f", original));
+    const NodeID folder = parentOf(nodeOf(file));
+    CDirFd first;
+    {
+        CFSFolderHold hold;
+        ASSERT_EQ(openFolder(folder, &first), noErr);
+        ASSERT_EQ(std::rename(t.path("in").c_str(), t.path("in.1").c_str()), 0);
+        t.write("in/f", "a newer file");
+        CDirFd again;
+        ASSERT_EQ(openFolder(folder, &again), noErr);  // as the work began
+        EXPECT_EQ(again.get(), first.get());
+    }
+    first = CDirFd();
+    EXPECT_EQ(cutDataFork(file), fnfErr);
+    EXPECT_EQ(readText(t.path("in.1/f")), original);
+    EXPECT_EQ(readText(t.path("in/f")), "a newer file");
+    CDirFd now;
+    ASSERT_EQ(openFolder(folder, &now), noErr);
+    EXPECT_EQ(inodeOf(now.get()), inodeOf(t.path("in")));
 }
 
 // What the fork store remembers of a kept folder (that it has no netatalk

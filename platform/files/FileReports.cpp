@@ -1,7 +1,8 @@
 // The File Manager's reports for the batch mode: FSInspectForks, the one
 // read-only look at a file's forks and AppleDouble files (through the fork
 // store's inspection), FSGetKnownPath for the paths of a walk's files without
-// a look at the disk, and whether a stream is a terminal.
+// a look at the disk, whether a stream is a terminal, and the hold on the
+// kept folder for the work on one file.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -142,4 +143,12 @@ OSErr FSGetKnownPath(const FSRef* ref, const FSRef* base, std::string* path, Boo
 
 Boolean FSStreamIsTerminal(std::FILE* stream) {
     return stream && ::isatty(fileno(stream));
+}
+
+CFSFolderHold::CFSFolderHold() {
+    pathnodes::beginFolderHold();
+}
+
+CFSFolderHold::~CFSFolderHold() {
+    pathnodes::endFolderHold();
 }

@@ -131,3 +131,15 @@ OSErr FSGetKnownPath(const FSRef* ref, const FSRef* base, std::string* path, Boo
 
 // Whether the open stream is a terminal.
 Boolean FSStreamIsTerminal(std::FILE* stream);
+
+// The File Manager calls made while one lives (the work on one file) check
+// once that the folder it keeps open still has its path, instead of at each
+// call: they see the folder as it was when the work began, as an open file
+// would. Nest freely; the checks at each call come back when the last goes.
+class CFSFolderHold {
+public:
+    CFSFolderHold();
+    ~CFSFolderHold();
+    CFSFolderHold(const CFSFolderHold&) = delete;
+    CFSFolderHold& operator=(const CFSFolderHold&) = delete;
+};

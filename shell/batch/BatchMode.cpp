@@ -176,6 +176,7 @@ bool sidecarHoldsFork(const FSRef* ref) {
 // One file of a real run: skipped when the fork the operation takes away is
 // already empty, else the window's operation.
 Outcome applyOperation(const CBatchItem& item, functionType function, CReporter* reporter) {
+    CFSFolderHold hold;  // one look at the folder for the whole file
     const bool resource = function == kDeleteResourceFork;
     OSErr err = noErr;
     // A data fork the walk saw with bytes in it, or a sidecar holding a fork,

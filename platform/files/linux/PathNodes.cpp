@@ -221,6 +221,10 @@ struct KeptFolder {
 };
 KeptFolder gKept;
 UInt64 gLastSerial = 0;
+// The holds in force, and the kept folder checked since the first began (its
+// serial; 0 for none).
+int gHolds = 0;
+UInt64 gHeldSerial = 0;
 
 // The watches on the kept folders and the folders above them, by node. A
 // watch stays while nothing moves: most calls of a walk need none added.
@@ -467,8 +471,11 @@ OSErr openFolder(NodeID node, CDirFd* folder) {
         *folder = std::move(root);
         return noErr;
     }
-    if (node == gKept.node && nothingMoved(gKept.watch, gKept.parentWatch, gKept.name) &&
+    const bool heldAndChecked = gHolds > 0 && gHeldSerial != 0 && gHeldSerial == gKept.serial;
+    if (node == gKept.node &&
+        (heldAndChecked || nothingMoved(gKept.watch, gKept.parentWatch, gKept.name)) &&
         node == gKept.node) {
+        if (gHolds > 0) gHeldSerial = gKept.serial;
         *folder = CDirFd(gKept.shared);
         return noErr;
     }
@@ -509,8 +516,17 @@ OSErr openFolder(NodeID node, CDirFd* folder) {
     gKept.watch = watch;
     gKept.parentWatch = parentWatch;
     gKept.name = nameView(gNodes[node]);
+    if (gHolds > 0) gHeldSerial = gKept.serial;
     *folder = CDirFd(gKept.shared);
     return noErr;
+}
+
+void beginFolderHold() {
+    ++gHolds;
+}
+
+void endFolderHold() {
+    if (gHolds > 0 && --gHolds == 0) gHeldSerial = 0;
 }
 
 bool isFolder(const struct statx& sx) {

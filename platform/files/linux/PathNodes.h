@@ -83,6 +83,15 @@ bool canSyncFolder(int fd);
 // to or removed from it since then is seen at the next File Manager call.
 UInt64 pinnedFolderSerial(int fd);
 
+// A hold (holds nest) makes the kept folder, once it has been checked during
+// the hold, be handed out again without a look at its watches: the calls on
+// one file then see the folder as it was when the work on that file began, as
+// an open file would, for one read of the watch queue instead of one a call.
+// When the last hold ends, every call checks again. A move through moveNode
+// still drops the kept folder at once.
+void beginFolderHold();
+void endFolderHold();
+
 // Closes the kept folder (once its holders let go), so that nothing keeps a
 // volume busy while the program waits.
 void releaseKeptFolder();
