@@ -266,7 +266,9 @@ void dropWatches() {
 // watched folders itself moved or went.
 bool nothingMoved(int watch, int parentWatch, std::string_view name) {
     if (gWatchFd < 0) return false;
-    alignas(inotify_event) char buffer[4096];
+    // Off the stack: a File Manager call may run on a small one (a walk on a
+    // thread of its own), and the table is not shared between threads anyway.
+    alignas(inotify_event) static char buffer[4096];
     bool still = true;
     for (;;) {
         const ssize_t got = ::read(gWatchFd, buffer, sizeof buffer);
