@@ -9,8 +9,8 @@ using namespace appledouble;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     isPlaceholder(data, size);
     if (size >= 4) {
-        const auto date = decodeDate(readU32(data));
-        if (date && encodeDate(*date) != readU32(data)) std::abort();
+        const auto date = decodeDate(bigendian::readU32(data));
+        if (date && encodeDate(*date) != bigendian::readU32(data)) std::abort();
     }
     Header h;
     if (parseNetatalkMetadata(data, size, &h) != Problem::None) return 0;
