@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -71,17 +69,6 @@ std::string peerTypeAndCreator(const std::string& sidecar) {
     return "<no Finder info>";
 }
 
-std::string getfattrComment(const std::string& path) {
-    std::string out;
-    const std::string command = "getfattr --only-values -n user.xdg.comment '" + path + "'";
-    if (FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buf[512];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
 Bytes sidecarWithDates() {
     Bytes dates(16, 0);
     for (int i = 0; i < 4; ++i) dates[std::size_t(4 * i)] = 0x80;
@@ -93,49 +80,41 @@ Bytes sidecarWithDates() {
 
 // ---- Tests and queries --------------------------------------------------------
 
-TEST(CFileQueries, FoldersRootFilesLinksAndMissingObjects) {
+TEST(CFileQueries, KindsSizesFinderInfoAndWhatAMissingObjectGives) {
     TempTree tree;
-    const std::string folder = tree.mkdir("folder"), empty = tree.write("empty", "");
-    const std::string link = tree.path("toFolder");
-    ASSERT_EQ(::symlink(folder.c_str(), link.c_str()), 0);
-    FSRef folderRef = refOf(folder), root = refOf("/"), emptyRef = refOf(empty),
-          linkRef = refOf(link);
-    // The link itself, never followed, is an alias of a folder.
-    const struct {
-        FSRef* ref;
-        bool directory, file, aliasedDirectory;
-    } cases[] = {{&folderRef, true, false, false},
-                 {&root, true, false, false},
-                 {&emptyRef, false, true, false},
-                 {&linkRef, false, true, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(pathOf(*c.ref));
-        EXPECT_EQ(bool(CFile::IsADirectory(*c.ref)), c.directory);
-        if (c.ref != &linkRef) {
-            EXPECT_EQ(bool(CFile::IsAFile(*c.ref)), c.file);
-        }
-        EXPECT_EQ(bool(CFile::FileIsAliasedDirectory(c.ref)), c.aliasedDirectory);
-    }
-    ASSERT_EQ(::unlink(empty.c_str()), 0);
-    EXPECT_EQ(CFile::IsAFile(emptyRef), 0);
-    EXPECT_FALSE(CFile::IsADirectory(emptyRef));
-}
-
-TEST(CFileQueries, SizesOfBothForksAndWhatAMissingObjectGives) {
-    TempTree tree;
-    const std::string file = tree.write("f", pattern(100, 1));
+    const std::string folder = tree.mkdir("folder"), file = tree.write("f", pattern(100, 1));
     tree.write("._f",
                makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")}, {2, 82, 50, pattern(50, 2)}}));
+    const std::string link = tree.path("toFolder");
+    ASSERT_EQ(::symlink(folder.c_str(), link.c_str()), 0);
+    // The link itself, never followed, is an alias of a folder.
+    const struct {
+        std::string path;
+        bool directory, aliasedDirectory;
+    } cases[] = {
+        {folder, true, false}, {"/", true, false}, {file, false, false}, {link, false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const FSRef ref = refOf(c.path);
+        EXPECT_EQ(bool(CFile::IsADirectory(ref)), c.directory);
+        EXPECT_EQ(bool(CFile::IsAFile(ref)), !c.directory);
+        EXPECT_EQ(bool(CFile::FileIsAliasedDirectory(&ref)), c.aliasedDirectory);
+    }
     FSRef ref = refOf(file);
     unsigned long long size = 0;
-    ASSERT_EQ(CFile::FSGetSize(ref, size), noErr);
-    EXPECT_EQ(size, 150u);
-    ASSERT_EQ(::unlink(file.c_str()), 0);
     unsigned long type = 1, creator = 1;
+    ASSERT_EQ(CFile::FSGetSize(ref, size), noErr);
+    EXPECT_EQ(size, 150u);                          // both forks
+    ASSERT_EQ(CFile::FSGetType(ref, type), noErr);  // as the sidecar's writer set them
+    ASSERT_EQ(CFile::FSGetCreator(ref, creator), noErr);
+    EXPECT_EQ(std::tuple(type, creator),
+              std::tuple(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt")));
+    ASSERT_EQ(::unlink(file.c_str()), 0);
     EXPECT_EQ(CFile::FSGetType(ref, type), fnfErr);
     EXPECT_EQ(CFile::FSGetCreator(ref, creator), fnfErr);
     EXPECT_EQ(CFile::FSGetSize(ref, size), fnfErr);
     EXPECT_EQ(std::tuple(type, creator, size), std::tuple(0ul, 0ul, 0ull));
+    EXPECT_FALSE(CFile::IsAFile(ref) || CFile::IsADirectory(ref));
 }
 
 TEST(CFileQueries, NamesPathsAndLookUps) {
@@ -179,11 +158,6 @@ TEST(CFileFinderInfo, TypeAndCreatorWrittenHereAreWhatPeersRead) {
     ASSERT_EQ(CFile::FSSetCreator(ref, FOUR_CHAR_CODE("ttxt")), noErr);
     EXPECT_EQ(peerTypeAndCreator(sidecar), "TEXTttxt");
     EXPECT_EQ(readText(file), "data");
-    unsigned long type = 0, creator = 0;
-    ASSERT_EQ(CFile::FSGetType(ref, type), noErr);
-    ASSERT_EQ(CFile::FSGetCreator(ref, creator), noErr);
-    EXPECT_EQ(std::tuple(type, creator),
-              std::tuple(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt")));
     // Changing the creator keeps the type and everything else in the sidecar.
     const Bytes before = readBytes(sidecar);
     ASSERT_EQ(CFile::FSSetCreator(ref, FOUR_CHAR_CODE("R*ch")), noErr);
@@ -196,7 +170,7 @@ TEST(CFileFinderInfo, TypeAndCreatorWrittenHereAreWhatPeersRead) {
     // A malformed sidecar is refused and kept.
     tree.write("._report", corpusBytes("malformed/length-past-end.ad"));
     const std::string kept = snapshot(tree.root());
-    type = 7;
+    unsigned long type = 7;
     EXPECT_EQ(CFile::FSGetType(ref, type), ioErr);
     EXPECT_EQ(type, 0u);
     EXPECT_EQ(CFile::FSSetType(ref, FOUR_CHAR_CODE("TEXT")), ioErr);
@@ -205,8 +179,7 @@ TEST(CFileFinderInfo, TypeAndCreatorWrittenHereAreWhatPeersRead) {
 
 // ---- Dates -----------------------------------------------------------------------
 
-TEST(CFileDates, ModificationAndCreationDatesSetAndReadBack) {
-    // With a sidecar's dates entry, and for a plain file without any store.
+TEST(CFileDates, ModificationAndCreationDatesLandOnDisk) {
     TempTree tree;
     const std::string file = tree.write("f", "x"), plain = tree.write("plain", "x");
     tree.write("._f", sidecarWithDates());
@@ -214,25 +187,25 @@ TEST(CFileDates, ModificationAndCreationDatesSetAndReadBack) {
     const UTCDateTime modified = dateOf(1700000000), created = dateOf(kSeconds1970To2000 + 864000);
     const UTCDateTime when = dateOf(kSeconds1970To2000 + 12345);
     struct stat st;
-    for (const FSRef* r : {&ref, &plainRef}) {
-        ASSERT_EQ(CFile::FSSetModCreateDate(*r, &modified, &created), noErr);
-        EXPECT_EQ(createDateOf(*r), +created.lowSeconds);
-    }
+    ASSERT_EQ(CFile::FSSetModCreateDate(ref, &modified, &created), noErr);
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1700000000);
+    // The creation date, as any AppleDouble reader finds it in the dates entry.
+    EXPECT_EQ(be32(readBytes(tree.path("._f")), 62), 864000u);
     unsigned long low = 0;
     ASSERT_EQ(CFile::FSGetModDateAsUInt32(ref, low), noErr);
     EXPECT_EQ(low, +modified.lowSeconds);
-    // The creation date, as any AppleDouble reader finds it in the dates entry.
-    EXPECT_EQ(be32(readBytes(tree.path("._f")), 62), 864000u);
-
     // One date for creation and modification; the attribute-change time is left alone.
-    for (const FSRef* r : {&ref, &plainRef}) {
-        ASSERT_EQ(CFile::FSSetModCreateAccessDate(*r, &when), noErr);
-        EXPECT_EQ(createDateOf(*r), +when.lowSeconds);
-    }
+    ASSERT_EQ(CFile::FSSetModCreateAccessDate(ref, &when), noErr);
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, kSeconds1970To2000 + 12345);
     EXPECT_NE(st.st_ctim.tv_sec, kSeconds1970To2000 + 12345);
     EXPECT_EQ(be32(readBytes(tree.path("._f")), 62), 12345u);
+    // A plain file takes both without any store being made for it.
+    ASSERT_EQ(CFile::FSSetModCreateDate(plainRef, &modified, &created), noErr);
+    EXPECT_EQ(createDateOf(plainRef), +created.lowSeconds);
+    ASSERT_EQ(CFile::FSSetModCreateAccessDate(plainRef, &when), noErr);
+    EXPECT_EQ(createDateOf(plainRef), +when.lowSeconds);
     EXPECT_FALSE(exists(tree.path("._plain")));
     EXPECT_EQ(readText(file) + readText(plain), "xx");
 }
@@ -357,11 +330,19 @@ TEST(CFileReadWrite, WritesKeepTheRestOfTheForkAndReadsComeInThreeForms) {
     EXPECT_EQ(CFile::ReadFile(CString256(tree.path("missing").c_str()), &size), nullptr);
     EXPECT_EQ(size, 0);
     EXPECT_EQ(CFile::ReadFile(CString256(tree.root().c_str()), &size), nullptr);
-
     FSSpec spec;
     ASSERT_EQ(CFile::FSMakeFSSpec(&ref, &spec), noErr);
     EXPECT_EQ(readAll(CFile::ReadFile(spec.vRefNum, spec.parID, spec.name), 10), "abc3456789");
     EXPECT_EQ(CFile::ReadFile(spec.vRefNum, spec.parID, (const unsigned char*)"\x04nope"), nullptr);
+    // A failed read, a failed allocation or a folder gives null.
+    {
+        InjectedFault fault({sysio::Call::Read}, EIO);
+        EXPECT_EQ(CFile::ReadFile(ref), nullptr);
+    }
+    failNextNothrowArrays(1);
+    EXPECT_EQ(CFile::ReadFile(ref), nullptr);
+    EXPECT_EQ(CFile::ReadFile(refOf(tree.root())), nullptr);
+    EXPECT_EQ(readText(file), "abc3456789");
 }
 
 TEST(CFileReadWrite, AReadOnlyFileCanBeReadButNotWritten) {
@@ -379,19 +360,6 @@ TEST(CFileReadWrite, AReadOnlyFileCanBeReadButNotWritten) {
     EXPECT_EQ(readText(file), "read me");
 }
 
-TEST(CFileReadWrite, FailedReadsAndAllocationsGiveNull) {
-    TempTree tree;
-    const FSRef ref = refOf(tree.write("f", "some bytes"));
-    {
-        InjectedFault fault({sysio::Call::Read}, EIO);
-        EXPECT_EQ(CFile::ReadFile(ref), nullptr);
-    }
-    failNextNothrowArrays(1);
-    EXPECT_EQ(CFile::ReadFile(ref), nullptr);
-    EXPECT_EQ(CFile::ReadFile(refOf(tree.root())), nullptr);
-    EXPECT_EQ(readAll(CFile::ReadFile(ref), 10), "some bytes");
-}
-
 TEST(CFileReadWrite, WriteByPathCreatesAndRefusesPathsItWouldCut) {
     TempTree tree;
     const std::string path = tree.path("written");
@@ -401,25 +369,22 @@ TEST(CFileReadWrite, WriteByPathCreatesAndRefusesPathsItWouldCut) {
     const std::string tooLong = tree.mkdir(std::string(200, 'd')) + "/" + std::string(60, 'f');
     const std::string before = snapshot(tree.root());
     EXPECT_EQ(CFile::WriteFile(tooLong.c_str(), "abc", 3), pathTooLongErr);
-    EXPECT_EQ(snapshot(tree.root()), before);
     EXPECT_EQ(CFile::WriteFile(static_cast<const char*>(nullptr), "abc", 3), paramErr);
+    EXPECT_EQ(snapshot(tree.root()), before);
 }
 
 // ---- Comments ----------------------------------------------------------------------
 
-TEST(CFileComments, SetReadBackAndSeenByGetfattr) {
+TEST(CFileComments, StoredInTheDesktopCommentAttributeAndReadBackInMacRoman) {
     TempTree tree;
     const std::string file = tree.write("f", "x");
-    const FSRef ref = refOf(file), folderRef = refOf(tree.mkdir("d"));
+    const FSRef ref = refOf(file);
     CString256 comment("as it was"), back;
     ASSERT_EQ(CFile::FSGetComment(ref, comment), noErr);
     EXPECT_STREQ(comment.text, "as it was");  // no comment yet
 
     ASSERT_EQ(CFile::FSSetComment(ref, CString256("Version 2 \xA5 final")), noErr);  // bullet
-    EXPECT_EQ(getfattrComment(file), "Version 2 \xE2\x80\xA2 final");
-    ASSERT_EQ(CFile::FSSetComment(folderRef, CString256("a folder")), noErr);
-    ASSERT_EQ(CFile::FSGetComment(folderRef, back), noErr);
-    EXPECT_STREQ(back.text, "a folder");
+    EXPECT_EQ(xattr(file, "user.xdg.comment"), bytesOf("Version 2 \xE2\x80\xA2 final"));
     EXPECT_EQ(readText(file), "x");
 
     // Without user attributes: an error, and the string and attribute stay.
