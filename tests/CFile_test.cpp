@@ -150,7 +150,7 @@ TEST(CFileQueries, NamesPathsAndLookUps) {
 
 // ---- Type and creator -------------------------------------------------------------
 
-TEST(CFileFinderInfo, TypeAndCreatorWrittenHereAreWhatPeersRead) {
+TEST(CFileFinderInfo, TypeCreatorAndRenamingAsPeersSeeThem) {
     TempTree tree;
     const std::string file = tree.write("report", "data"), sidecar = tree.path("._report");
     FSRef ref = refOf(file);
@@ -167,9 +167,23 @@ TEST(CFileFinderInfo, TypeAndCreatorWrittenHereAreWhatPeersRead) {
     std::memcpy(&after[54], &before[54], 4);
     EXPECT_EQ(after, before);
 
+    // Renaming: the reference and its copies stay valid and the sidecar follows.
+    const FSRef copy = ref;
+    ASSERT_EQ(CFile::FSSetName(ref, CString256("after \x8E")), noErr);
+    const std::string renamed = tree.path("after \xC3\xA9");
+    EXPECT_EQ(pathOf(ref), renamed);
+    EXPECT_EQ(pathOf(copy), renamed);
+    EXPECT_FALSE(exists(file) || exists(sidecar));
+    EXPECT_EQ(peerTypeAndCreator(tree.path("._after \xC3\xA9")), "TEXTR*ch");
+    tree.write("taken", "other");
+    std::string kept = snapshot(tree.root());
+    EXPECT_EQ(CFile::FSSetName(ref, CString256("taken")), dupFNErr);
+    EXPECT_EQ(snapshot(tree.root()), kept);
+    EXPECT_EQ(pathOf(ref), renamed);
+
     // A malformed sidecar is refused and kept.
-    tree.write("._report", corpusBytes("malformed/length-past-end.ad"));
-    const std::string kept = snapshot(tree.root());
+    tree.write("._after \xC3\xA9", corpusBytes("malformed/length-past-end.ad"));
+    kept = snapshot(tree.root());
     unsigned long type = 7;
     EXPECT_EQ(CFile::FSGetType(ref, type), ioErr);
     EXPECT_EQ(type, 0u);
@@ -179,7 +193,7 @@ TEST(CFileFinderInfo, TypeAndCreatorWrittenHereAreWhatPeersRead) {
 
 // ---- Dates -----------------------------------------------------------------------
 
-TEST(CFileDates, ModificationAndCreationDatesLandOnDisk) {
+TEST(CFileDates, ModificationAndCreationDatesLandOnDiskOrTheFailureIsReported) {
     TempTree tree;
     const std::string file = tree.write("f", "x"), plain = tree.write("plain", "x");
     tree.write("._f", sidecarWithDates());
@@ -208,14 +222,7 @@ TEST(CFileDates, ModificationAndCreationDatesLandOnDisk) {
     EXPECT_EQ(createDateOf(plainRef), +when.lowSeconds);
     EXPECT_FALSE(exists(tree.path("._plain")));
     EXPECT_EQ(readText(file) + readText(plain), "xx");
-}
 
-TEST(CFileDates, FailuresOfTheCatalogAreReported) {
-    TempTree tree;
-    const std::string file = tree.write("f", "x");
-    tree.write("._f", sidecarWithDates());
-    FSRef ref = refOf(file);
-    const UTCDateTime when = dateOf(1600000000);
     EXPECT_EQ(CFile::FSSetModCreateDate(ref, nullptr, &when), paramErr);
     EXPECT_EQ(CFile::FSSetModCreateAccessDate(ref, nullptr), paramErr);
     // The dates entry cannot be written: the write's error, not success.
@@ -233,7 +240,7 @@ TEST(CFileDates, FailuresOfTheCatalogAreReported) {
     EXPECT_EQ(CFile::FSSetModCreateAccessDate(ref, &when), fnfErr);
 }
 
-// ---- Creation and renaming --------------------------------------------------------
+// ---- Creation --------------------------------------------------------
 
 TEST(CFileCreation, ByNameNewAndExisting) {
     TempTree tree;
@@ -289,27 +296,6 @@ TEST(CFileCreation, ByPathNewExistingAndRelative) {
     const std::string before = snapshot(tree.root());
     EXPECT_EQ(CFile::FSCreateFile(CString256(tree.path("no/such/x").c_str()), made), fnfErr);
     EXPECT_EQ(snapshot(tree.root()), before);
-}
-
-TEST(CFileRename, TheReferenceAndItsCopiesStayValidAndTheSidecarFollows) {
-    TempTree tree;
-    const std::string file = tree.write("before", "data");
-    FSRef ref = refOf(file);
-    ASSERT_EQ(CFile::FSSetType(ref, FOUR_CHAR_CODE("TEXT")), noErr);
-    const FSRef copy = ref;
-    ASSERT_EQ(CFile::FSSetName(ref, CString256("after \x8E")), noErr);
-    const std::string renamed = tree.path("after \xC3\xA9");
-    EXPECT_EQ(pathOf(ref), renamed);
-    EXPECT_EQ(pathOf(copy), renamed);
-    EXPECT_FALSE(exists(file));
-    EXPECT_FALSE(exists(tree.path("._before")));
-    EXPECT_EQ(peerTypeAndCreator(tree.path("._after \xC3\xA9")).substr(0, 4), "TEXT");
-
-    tree.write("taken", "other");
-    const std::string before = snapshot(tree.root());
-    EXPECT_EQ(CFile::FSSetName(ref, CString256("taken")), dupFNErr);
-    EXPECT_EQ(snapshot(tree.root()), before);
-    EXPECT_EQ(pathOf(ref), renamed);
 }
 
 // ---- Whole data fork ---------------------------------------------------------------
