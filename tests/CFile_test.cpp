@@ -69,13 +69,6 @@ std::string peerTypeAndCreator(const std::string& sidecar) {
     return "<no Finder info>";
 }
 
-Bytes sidecarWithDates() {
-    Bytes dates(16, 0);
-    for (int i = 0; i < 4; ++i) dates[std::size_t(4 * i)] = 0x80;
-    return makeSidecar(
-        {{8, 62, 16, dates}, {9, 78, 32, finderInfo("TEXT", "ttxt")}, {2, 110, 0, {}}});
-}
-
 }  // namespace
 
 // ---- Tests and queries --------------------------------------------------------
@@ -196,7 +189,11 @@ TEST(CFileFinderInfo, TypeCreatorAndRenamingAsPeersSeeThem) {
 TEST(CFileDates, ModificationAndCreationDatesLandOnDiskOrTheFailureIsReported) {
     TempTree tree;
     const std::string file = tree.write("f", "x"), plain = tree.write("plain", "x");
-    tree.write("._f", sidecarWithDates());
+    Bytes dates(16, 0);  // a dates entry of four unknown dates
+    for (int i = 0; i < 4; ++i) dates[std::size_t(4 * i)] = 0x80;
+    tree.write("._f",
+               makeSidecar(
+                   {{8, 62, 16, dates}, {9, 78, 32, finderInfo("TEXT", "ttxt")}, {2, 110, 0, {}}}));
     const FSRef ref = refOf(file), plainRef = refOf(plain);
     const UTCDateTime modified = dateOf(1700000000), created = dateOf(kSeconds1970To2000 + 864000);
     const UTCDateTime when = dateOf(kSeconds1970To2000 + 12345);
