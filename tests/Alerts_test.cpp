@@ -1,3 +1,5 @@
+// Standard alerts answered from the keyboard as a person would: Return takes
+// the default button, Escape the cancel button when there is one.
 #include "platform/ui/Alerts.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +43,6 @@ TEST(Alerts, ButtonsAnswerWithTheirIndexAndEscapeMeansCancelOnlyWhenThereIsOne) 
         EXPECT_EQ(RunStandardAlert(alert, nullptr, &item), noErr);
         EXPECT_EQ(item, c.item);
         const auto& seen = answer.seen();
-        ASSERT_TRUE(seen.shown);
         EXPECT_EQ(answer.alertsShown(), 1);
         EXPECT_EQ(seen.icon, c.icon);
         EXPECT_EQ(seen.text, QStringLiteral("Main <b>text</b>"));

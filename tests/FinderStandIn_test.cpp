@@ -1,3 +1,6 @@
+// The Finder's stand-in: comment events kept in the user.xdg.comment
+// attribute, the refresh event, and the errors of items and file systems
+// that cannot hold a comment.
 #include "platform/events/FinderStandIn.h"
 
 #include <gtest/gtest.h>
@@ -39,50 +42,42 @@ AEDesc itemSpecifier(const std::string& path) {
     return spec;
 }
 
-// Builds an event to the Finder from `format` and its arguments and sends it
-// without waiting for a reply.
+// Builds an event to the Finder from `format` and its arguments and sends it,
+// waiting for the reply when there is one to take.
 template <class... Args>
-OSErr sendToFinder(AEEventClass cls, AEEventID id, const std::string& format, Args... args) {
+OSErr sendToFinder(AppleEvent* reply, AEEventClass cls, AEEventID id, const std::string& format,
+                   Args... args) {
     const OSType finder = kFinderSignature;
     AppleEvent event = kNull;
     EXPECT_EQ(
         AEBuildAppleEvent(cls, id, typeApplSignature, &finder, sizeof finder, kAutoGenerateReturnID,
                           kAnyTransactionID, &event, nullptr, format.c_str(), args...),
         noErr);
-    OSErr err =
-        AESend(&event, nullptr, kAENoReply, kAENormalPriority, kAEDefaultTimeout, nullptr, nullptr);
+    OSErr err = AESend(&event, reply, reply ? kAEWaitReply : kAENoReply, kAENormalPriority,
+                       kAEDefaultTimeout, nullptr, nullptr);
     AEDisposeDesc(&event);
     return err;
 }
 
 OSErr setComment(const AEDesc& item, const char* macRoman) {
-    return sendToFinder(kAECoreSuite, kAESetData, kPropertyFormat + ",data:'TEXT'(@)", &item,
-                        macRoman);
+    return sendToFinder(nullptr, kAECoreSuite, kAESetData, kPropertyFormat + ",data:'TEXT'(@)",
+                        &item, macRoman);
 }
 
 // The reply's text, or the error; *replyError gets the reply's 'errn' (0 when none).
 OSErr getComment(const AEDesc& item, std::string* text, SInt32* replyError = nullptr) {
-    const OSType finder = kFinderSignature;
-    AppleEvent event = kNull, reply = kNull;
-    EXPECT_EQ(AEBuildAppleEvent(kAECoreSuite, kAEGetData, typeApplSignature, &finder, 4, -1, 0,
-                                &event, nullptr, kPropertyFormat.c_str(), &item),
-              noErr);
-    OSErr err = AESend(&event, &reply, kAEWaitReply, kAENormalPriority, kAEDefaultTimeout, nullptr,
-                       nullptr);
+    AppleEvent reply = kNull;
+    const OSErr err = sendToFinder(&reply, kAECoreSuite, kAEGetData, kPropertyFormat, &item);
     if (replyError) {
         *replyError = 0;
         AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, nullptr, replyError, 4, nullptr);
     }
-    if (err == noErr) {
-        char buffer[1024];
-        Size size = 0;
-        EXPECT_EQ(
-            AEGetParamPtr(&reply, keyDirectObject, typeChar, nullptr, buffer, sizeof buffer, &size),
-            noErr);
+    char buffer[1024];
+    Size size = 0;
+    if (err == noErr && AEGetParamPtr(&reply, keyDirectObject, typeChar, nullptr, buffer,
+                                      sizeof buffer, &size) == noErr)
         text->assign(buffer, std::size_t(size));
-    }
     AEDisposeDesc(&reply);
-    AEDisposeDesc(&event);
     return err;
 }
 
@@ -140,15 +135,16 @@ TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentAreErrors) {
 
     // Only the comment property, the alias form and the two events are answered.
     EXPECT_EQ(
-        sendToFinder(kAECoreSuite, kAEGetData,
+        sendToFinder(nullptr, kAECoreSuite, kAEGetData,
                      "'----':obj {form:prop,want:type(prop),seld:type(ptsd),from:(@)}", &item),
         errAEEventNotHandled);
     ASSERT_EQ(
         AEBuildDesc(&byName, nullptr, "obj {want:type(file),from:'null'(),form:name,seld:“g”}"),
         noErr);
     EXPECT_EQ(setComment(byName, "no"), errAEBadKeyForm);
-    EXPECT_EQ(sendToFinder(FOUR_CHAR_CODE("misc"), FOUR_CHAR_CODE("dosc"), "'----':(@)", &item),
-              errAEEventNotHandled);
+    EXPECT_EQ(
+        sendToFinder(nullptr, FOUR_CHAR_CODE("misc"), FOUR_CHAR_CODE("dosc"), "'----':(@)", &item),
+        errAEEventNotHandled);
     EXPECT_EQ(attribute(other), "<none>");
     for (AEDesc* d : {&linkItem, &gone, &item, &byName}) AEDisposeDesc(d);
 }
@@ -161,10 +157,10 @@ TEST(FinderStandInComments, RefreshAsksOnlyThatTheItemExists) {
     ASSERT_EQ(FSNewAlias(nullptr, &ref, &alias), noErr);
     const Handle h = reinterpret_cast<Handle>(alias);
     const std::string before = testsupport::snapshot(tree.root());
-    EXPECT_EQ(sendToFinder(kAEFinderSuite, kAESync, "'----':alis(@@)", h), noErr);
+    EXPECT_EQ(sendToFinder(nullptr, kAEFinderSuite, kAESync, "'----':alis(@@)", h), noErr);
     EXPECT_EQ(testsupport::snapshot(tree.root()), before);
     ASSERT_EQ(::unlink(file.c_str()), 0);
-    EXPECT_EQ(sendToFinder(kAEFinderSuite, kAESync, "'----':alis(@@)", h), fnfErr);
+    EXPECT_EQ(sendToFinder(nullptr, kAEFinderSuite, kAESync, "'----':alis(@@)", h), fnfErr);
     DisposeHandle(h);
 }
 

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -123,21 +124,25 @@ TEST_F(PreferencesWindow, TheCommandTwiceGivesOneWindowRefreshedFromTheStoreAndT
     EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 0);
 }
 
-TEST_F(PreferencesWindow, QuitWhenDoneTurnedOffWithOKIsStoredAndShownNextTime) {
+TEST_F(PreferencesWindow, TheChosenOperationAndQuitWhenDoneAreStoredAtOnceAndShownNextTime) {
     HandlePreferencesCommand();
     ASSERT_TRUE(checkbox()->isChecked());
+    const int chosen = GetControlValue(gFunctionPopupButton) + 1;
+    QTest::keyClick(qobject_cast<QComboBox*>(gFunctionPopupButton), Qt::Key_Down);
     QTest::keyClick(checkbox(), Qt::Key_Space);
-    ASSERT_FALSE(checkbox()->isChecked());
-    // Stored at once, as a boolean.
-    EXPECT_TRUE(storeFile().value("QuitWhenDone").isBool());
-    EXPECT_FALSE(storeFile().value("QuitWhenDone").toBool());
+    // Stored at once, as a number and a boolean.
+    const QJsonObject stored = storeFile();
+    EXPECT_EQ(stored.value("FunctionType").toInt(-1), chosen);
+    EXPECT_TRUE(stored.value("QuitWhenDone").isBool());
+    EXPECT_FALSE(stored.value("QuitWhenDone").toBool());
     click("okButton");
     EXPECT_EQ(gPreferencesWindow, nullptr);
     disposeClosedWindows();
 
     HandlePreferencesCommand();
-    ASSERT_NE(gPreferencesWindow, nullptr);
+    EXPECT_EQ(GetControlValue(gFunctionPopupButton), chosen);
     EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 0);
+    EXPECT_EQ(FunctionType(), chosen);
     EXPECT_FALSE(QuitWhenDone());
 }
 
@@ -147,7 +152,6 @@ TEST_F(PreferencesWindow, TheCloseBoxClosesLikeCancel) {
     const QPointer<QWidget> window = gPreferencesWindow;
     window->close();
     EXPECT_EQ(gPreferencesWindow, nullptr);
-    EXPECT_FALSE(window && window->isVisible());
     EXPECT_EQ(FunctionType(), 2);
     EXPECT_TRUE(IsWindowVisible(gWindow)) << "closing Preferences does not quit";
     disposeClosedWindows();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QMimeData>
 #include <vector>
 
 namespace testsupport {
@@ -64,6 +65,20 @@ bool directObjectItems(const AppleEvent* event, std::vector<DescType>* types,
     }
     AEDisposeDesc(&list);
     return true;
+}
+
+QByteArray fileURL(const std::string& path) {
+    return "file://" + QByteArray(path.data(), qsizetype(path.size())).toPercentEncoding("/");
+}
+
+QMimeData* uriList(const std::vector<std::string>& paths, const std::vector<QByteArray>& others) {
+    QByteArray list;
+    for (const std::string& p : paths) list += fileURL(p) + "\r\n";
+    for (const QByteArray& o : others)
+        if (!o.isEmpty()) list += o + "\r\n";
+    auto* data = new QMimeData;
+    data->setData("text/uri-list", list);
+    return data;
 }
 
 }  // namespace testsupport

@@ -1,12 +1,16 @@
 // References for tests: an FSRef made from a path, the path of an FSRef, a
-// folder's listing, and the items of an open-documents event read back as paths.
+// folder's listing, the items of an open-documents event read back as paths,
+// and file URLs as drag data names them.
 #pragma once
 
+#include <QByteArray>
 #include <string>
 #include <vector>
 
 #include "platform/events/AppleEvents.h"
 #include "platform/files/Files.h"
+
+class QMimeData;
 
 namespace testsupport {
 
@@ -25,5 +29,11 @@ std::vector<std::string> listNames(const std::string& folder);
 // event holds no list.
 bool directObjectItems(const AppleEvent* event, std::vector<DescType>* types,
                        std::vector<std::string>* paths);
+// The file URL of `path`, percent-encoded as a file manager writes it.
+QByteArray fileURL(const std::string& path);
+// Drag data: a text/uri-list of the file URLs of `paths`, then the non-empty
+// `others` entries as they are.
+QMimeData* uriList(const std::vector<std::string>& paths,
+                   const std::vector<QByteArray>& others = {});
 
 }  // namespace testsupport
