@@ -43,44 +43,38 @@ void populate(TempTree& t) {
 
 // Applies the operation to each file in turn and stops at the first failure,
 // as a processing run does.
-OSErr runOver(const TempTree& t, const std::vector<std::string>& names, ForkOp op) {
-    for (const std::string& name : names) {
+OSErr runOver(const TempTree& t, ForkOp op) {
+    for (const std::string& name : kForkShapes) {
         OSErr err;
         const FSRef ref = refOf(t.path(name), &err);
-        if (err != noErr) return err;
-        err = ProcessFSRef(&ref, op == ForkOp::Flip ? kFlipDeleteDataFork : kDeleteResourceFork);
+        if (err == noErr)
+            err =
+                ProcessFSRef(&ref, op == ForkOp::Flip ? kFlipDeleteDataFork : kDeleteResourceFork);
         if (err != noErr) return err;
     }
     return noErr;
 }
 
-struct Outcome {
-    std::string problems;
-    bool allDone = true;
-};
-
-Outcome inspect(const TempTree& t, const std::vector<std::string>& names,
-                const std::map<std::string, ForkState>& before, ForkOp op) {
-    Outcome o;
-    o.problems = checkSidecars(t.root());
+// What an operation may have left compared with `before` (empty when all is
+// well), and whether it is done for every file.
+std::string inspect(const TempTree& t, const std::map<std::string, ForkState>& before, ForkOp op,
+                    bool* allDone) {
+    std::string problems = checkSidecars(t.root());
     if (readBytes(t.path(".AppleDouble/.Parent")) != corpusBytes("peers/netatalk2-parent.ad"))
-        o.problems += "netatalk's .Parent changed\n";
+        problems += "netatalk's .Parent changed\n";
+    *allDone = true;
     int dirfd = ::open(t.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (const std::string& name : names) {
+    for (const auto& [name, then] : before) {
         ForkState now;
-        OSErr err = readForkState(dirfd, name, &now);
-        if (err != noErr) {
-            o.problems += name + ": unreadable afterwards (" + std::to_string(err) + ")\n";
-            o.allDone = false;
-            continue;
-        }
         bool done = false;
-        std::string p = checkForkState(op, before.at(name), now, &done);
-        if (!p.empty()) o.problems += name + ": " + p + "\n";
-        o.allDone = o.allDone && done;
+        if (OSErr err = readForkState(dirfd, name, &now); err != noErr)
+            problems += name + ": unreadable afterwards (" + std::to_string(err) + ")\n";
+        else if (std::string p = checkForkState(op, then, now, &done); !p.empty())
+            problems += name + ": " + p + "\n";
+        *allDone = *allDone && done;
     }
     ::close(dirfd);
-    return o;
+    return problems;
 }
 
 // The runs sync hundreds of times; on a memory file system (when it takes user
@@ -104,72 +98,68 @@ protected:
         // keeps (caches) is then not taken for a descriptor a failure leaked.
         TempTree warmUp;
         populate(warmUp);
-        ASSERT_EQ(runOver(warmUp, kForkShapes, GetParam()), noErr);
+        ASSERT_EQ(runOver(warmUp, GetParam()), noErr);
     }
 
     // Fails the 1st, 2nd, ... call of `kinds` with `err` until a run completes
     // without reaching it. Returns the number of calls the full run made.
-    int everyCall(ForkOp op, const std::set<Call>& kinds, int err) {
-        const OSErr expected = errnoToOSErr(err);
+    int everyCall(const std::set<Call>& kinds, int err) {
+        const ForkOp op = GetParam();
         for (int n = 1;; ++n) {
             TempTree t;
             populate(t);
-            const std::vector<std::string>& names = kForkShapes;
             std::map<std::string, ForkState> before;
             int dirfd = ::open(t.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            for (const std::string& name : names)
+            for (const std::string& name : kForkShapes)
                 EXPECT_EQ(readForkState(dirfd, name, &before[name]), noErr) << name;
             ::close(dirfd);
 
             const int descriptors = openDescriptorCount();
             auto fault = std::make_unique<InjectedFault>(kinds, err, n);
-            const OSErr result = runOver(t, names, op);
+            const OSErr result = runOver(t, op);
             const bool hit = fault->hit();
-            const Call failed = fault->failedCall();
+            // A fork attribute refusing the flip's copy for want of room
+            // while the disk has room: the copy does not fit the attribute.
+            const bool tooBig = err == ENOSPC && fault->failedCall() == Call::SetXattr;
             fault.reset();
             const std::string what =
                 "call " + std::to_string(n) + " failing with errno " + std::to_string(err) + ": ";
 
             EXPECT_EQ(openDescriptorCount(), descriptors) << what << "descriptors leaked";
-            Outcome o = inspect(t, names, before, op);
-            EXPECT_EQ(o.problems, "") << what;
+            bool allDone = false;
+            EXPECT_EQ(inspect(t, before, op, &allDone), "") << what;
             if (!hit) {
                 EXPECT_EQ(result, noErr) << what;
-                EXPECT_TRUE(o.allDone) << what << "a run without faults left work undone";
+                EXPECT_TRUE(allDone) << what << "a run without faults left work undone";
                 std::printf("a run over %zu files: each of its %d calls failed in turn\n",
-                            names.size(), n - 1);
+                            before.size(), n - 1);
                 return n - 1;
             }
-            // A fork attribute refusing the flip's copy for want of room
-            // while the disk has room: the copy does not fit the attribute.
-            const bool tooBig = err == ENOSPC && failed == Call::SetXattr;
             if (result == noErr)
-                EXPECT_TRUE(o.allDone) << what << "reported success, yet not everything was done";
+                EXPECT_TRUE(allDone) << what << "reported success, yet not everything was done";
             else
-                EXPECT_EQ(result, tooBig ? OSErr(fsDataTooBigErr) : expected) << what;
+                EXPECT_EQ(result, tooBig ? OSErr(fsDataTooBigErr) : errnoToOSErr(err)) << what;
 
             // Whatever was left, running again finishes the work.
-            EXPECT_EQ(runOver(t, names, op), noErr) << what << "rerun";
-            o = inspect(t, names, before, op);
-            EXPECT_EQ(o.problems, "") << what << "rerun";
-            EXPECT_TRUE(o.allDone) << what << "rerun left work undone";
+            EXPECT_EQ(runOver(t, op), noErr) << what << "rerun";
+            EXPECT_EQ(inspect(t, before, op, &allDone), "") << what << "rerun";
+            EXPECT_TRUE(allDone) << what << "rerun left work undone";
             if (::testing::Test::HasFailure()) return n;
         }
     }
 };
 
 TEST_P(FaultInjection, EveryChangingCallFailingWithAFullDiskLosesNothing) {
-    const int calls = everyCall(GetParam(), kChanging, ENOSPC);
     // Every file with something to change takes several such calls.
-    EXPECT_GT(calls, 20);
+    EXPECT_GT(everyCall(kChanging, ENOSPC), 20);
 }
 
 TEST_P(FaultInjection, EveryChangingCallFailingWithAnIOErrorLosesNothing) {
-    EXPECT_GT(everyCall(GetParam(), kChanging, EIO), 20);
+    EXPECT_GT(everyCall(kChanging, EIO), 20);
 }
 
 TEST_P(FaultInjection, EveryOpenAndReadFailingWithAnIOErrorLosesNothing) {
-    EXPECT_GT(everyCall(GetParam(), kReading, EIO), 20);
+    EXPECT_GT(everyCall(kReading, EIO), 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, FaultInjection,

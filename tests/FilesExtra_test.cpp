@@ -109,8 +109,10 @@ TEST(FSMakeFSRef, FromTheFieldsOfASpecAndWithLongNames) {
 }
 
 // Every store is reported with the fork's length, and an attribute store by
-// its name; a sidecar holding macOS's blank fork is valid and holds none.
-// Nothing on disk changes.
+// its name; a sidecar holding macOS's blank fork is valid and holds none. A
+// malformed AppleDouble file is a finding with the parser's own code and
+// text, and the fork it hides is refused with ioErr; a link in a sidecar's
+// place is no sidecar. Nothing on disk changes.
 TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
     TempTree tree;
     tree.write("side", "1");
@@ -122,21 +124,35 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
     setXattr(tree.write("samba", "4"), kSambaFork, concat(pattern(40), Bytes{0}));
     tree.write("net", "5");
     tree.write(".AppleDouble/net", corpusBytes("peers/netatalk2-fork.ad"));
+    tree.write("bad", "6");
+    tree.write("._bad", corpusBytes("malformed/duplicate-id.ad"));
+    tree.write("badnet", "7");
+    tree.write(".AppleDouble/badnet", corpusBytes("netatalk2-malformed/fork-length-short.ad"));
+    tree.write("linked", "8");
+    ASSERT_EQ(::symlink("bad", tree.path("._linked").c_str()), 0);
     const std::string before = snapshot(tree.root());
 
+    using P = appledouble::Problem;
+    const FSCompanionState none = kFSCompanionNone, valid = kFSCompanionValid,
+                           malformed = kFSCompanionMalformed;
     const struct {
         const char* name;
         FSForkStore store;
         UInt64 length;
         const char* attribute;
         FSCompanionState sidecar, netatalk;
+        OSErr rsrcError;
+        P problem;  // of the malformed one
     } cases[] = {
-        {"side", kFSForkStoreSidecar, 100, nullptr, kFSCompanionValid, kFSCompanionNone},
-        {"blank", kFSForkStoreNone, 0, nullptr, kFSCompanionValid, kFSCompanionNone},
-        {"mac", kFSForkStoreMacAttribute, 50, kMacFork, kFSCompanionNone, kFSCompanionNone},
-        {"samba", kFSForkStoreSambaAttribute, 40, kSambaFork, kFSCompanionNone, kFSCompanionNone},
+        {"side", kFSForkStoreSidecar, 100, nullptr, valid, none, noErr, P::None},
+        {"blank", kFSForkStoreNone, 0, nullptr, valid, none, noErr, P::None},
+        {"mac", kFSForkStoreMacAttribute, 50, kMacFork, none, none, noErr, P::None},
+        {"samba", kFSForkStoreSambaAttribute, 40, kSambaFork, none, none, noErr, P::None},
         // the sample's 700-byte fork
-        {"net", kFSForkStoreNetatalk, 700, nullptr, kFSCompanionNone, kFSCompanionValid},
+        {"net", kFSForkStoreNetatalk, 700, nullptr, none, valid, noErr, P::None},
+        {"bad", kFSForkStoreNone, 0, nullptr, malformed, none, ioErr, P::DuplicateId},
+        {"badnet", kFSForkStoreNone, 0, nullptr, none, malformed, ioErr, P::ForkLengthMismatch},
+        {"linked", kFSForkStoreNone, 0, nullptr, kFSCompanionNotAFile, none, notAFileErr, P::None},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -145,12 +161,20 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
         ASSERT_EQ(FSInspectForks(&ref, kFSInspectAll, &forks), noErr);
         EXPECT_EQ(forks.dataLength, 1u);
         EXPECT_EQ(forks.writeError, noErr);
-        EXPECT_EQ(forks.rsrcError, noErr);
+        EXPECT_EQ(forks.rsrcError, c.rsrcError);
+        EXPECT_EQ(forks.sidecar.state, c.sidecar);
+        EXPECT_EQ(forks.netatalk.state, c.netatalk);
+        for (const FSCompanionInfo* info : {&forks.sidecar, &forks.netatalk}) {
+            const bool bad = info->state == kFSCompanionMalformed;
+            EXPECT_EQ(info->problem, bad ? SInt32(c.problem) : 0);
+            if (bad) {
+                EXPECT_STREQ(info->message, appledouble::describe(c.problem));
+            }
+        }
+        if (c.rsrcError != noErr) continue;
         EXPECT_EQ(forks.rsrcStore, c.store);
         EXPECT_EQ(forks.rsrcLength, c.length);
         EXPECT_STREQ(forks.rsrcAttribute, c.attribute);
-        EXPECT_EQ(forks.sidecar.state, c.sidecar);
-        EXPECT_EQ(forks.netatalk.state, c.netatalk);
         if (c.sidecar == kFSCompanionValid) {
             EXPECT_EQ(forks.sidecar.forkLength, c.length);
         }
@@ -161,40 +185,5 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
     EXPECT_TRUE(forks.hasFinderInfo);
     EXPECT_EQ(forks.fileType, be32(finderInfo("TEXT", "ttxt"), 0));
     EXPECT_EQ(forks.fileCreator, be32(finderInfo("TEXT", "ttxt"), 4));
-    EXPECT_EQ(snapshot(tree.root()), before);
-}
-
-// A malformed AppleDouble file is a finding with the parser's own code and
-// text, the fork it hides is refused with ioErr, and a link in a sidecar's
-// place is no sidecar. Nothing on disk changes.
-TEST(FSInspectForks, AMalformedSidecarGivesTheParsersCodeAndText) {
-    TempTree tree;
-    tree.write("bad", "data");
-    tree.write("._bad", corpusBytes("malformed/duplicate-id.ad"));
-    tree.write("net", "data");
-    tree.write(".AppleDouble/net", corpusBytes("netatalk2-malformed/fork-length-short.ad"));
-    tree.write("linked", "data");
-    ASSERT_EQ(::symlink("bad", tree.path("._linked").c_str()), 0);
-    const std::string before = snapshot(tree.root());
-
-    FSForkInspection forks;
-    FSRef ref = refOf(tree.path("bad"));
-    ASSERT_EQ(FSInspectForks(&ref, kFSInspectAll, &forks), noErr);
-    EXPECT_EQ(forks.sidecar.state, kFSCompanionMalformed);
-    EXPECT_EQ(forks.sidecar.problem, SInt32(appledouble::Problem::DuplicateId));
-    EXPECT_STREQ(forks.sidecar.message, appledouble::describe(appledouble::Problem::DuplicateId));
-    EXPECT_EQ(forks.rsrcError, ioErr);
-
-    ref = refOf(tree.path("net"));
-    ASSERT_EQ(FSInspectForks(&ref, kFSInspectNetatalk, &forks), noErr);
-    EXPECT_EQ(forks.netatalk.state, kFSCompanionMalformed);
-    EXPECT_EQ(forks.netatalk.problem, SInt32(appledouble::Problem::ForkLengthMismatch));
-    EXPECT_STREQ(forks.netatalk.message,
-                 appledouble::describe(appledouble::Problem::ForkLengthMismatch));
-
-    ref = refOf(tree.path("linked"));
-    ASSERT_EQ(FSInspectForks(&ref, kFSInspectSidecar, &forks), noErr);
-    EXPECT_EQ(forks.sidecar.state, kFSCompanionNotAFile);
-    EXPECT_EQ(forks.sidecar.problem, 0);
     EXPECT_EQ(snapshot(tree.root()), before);
 }

@@ -60,34 +60,30 @@ OSErr getInfo(const FSRef& ref, FSCatalogInfoBitmap which, FSCatalogInfo* info) 
     return FSGetCatalogInfo(&ref, which, info, nullptr, nullptr, nullptr);
 }
 
-OSErr createFile(const FSRef& d, const std::string& name, FSCatalogInfoBitmap which = 0,
-                 const FSCatalogInfo* info = nullptr, FSRef* made = nullptr) {
+// Creates the file `name`, or the folder when `folder`, in the folder `d`.
+OSErr create(const FSRef& d, const std::string& name, bool folder = false,
+             FSCatalogInfoBitmap which = 0, const FSCatalogInfo* info = nullptr,
+             FSRef* made = nullptr) {
     HFSUniStr255 n = uni(name);
-    return FSCreateFileUnicode(&d, n.length, n.unicode, which, info, made, nullptr);
+    return folder ? FSCreateDirectoryUnicode(&d, n.length, n.unicode, which, info, made, nullptr,
+                                             nullptr)
+                  : FSCreateFileUnicode(&d, n.length, n.unicode, which, info, made, nullptr);
 }
 
-OSErr createFolder(const FSRef& d, const std::string& name, FSCatalogInfoBitmap which = 0,
-                   const FSCatalogInfo* info = nullptr) {
+OSErr renameTo(FSRef& ref, const std::string& name) {
     HFSUniStr255 n = uni(name);
-    return FSCreateDirectoryUnicode(&d, n.length, n.unicode, which, info, nullptr, nullptr,
-                                    nullptr);
+    return FSRenameUnicode(&ref, n.length, n.unicode, 0, nullptr);
 }
 
-OSErr renameTo(FSRef& ref, const std::string& name, FSRef* renamed = nullptr) {
-    HFSUniStr255 n = uni(name);
-    return FSRenameUnicode(&ref, n.length, n.unicode, 0, renamed);
-}
-
+// The whole fork, read past its end (which gives eofErr and every byte).
 Bytes readFork(const FSRef& ref, const HFSUniStr255& fork) {
     FSIORefNum refNum;
     EXPECT_EQ(openFork(ref, fork, fsRdPerm, &refNum), noErr);
-    SInt64 size = 0;
-    EXPECT_EQ(FSGetForkSize(refNum, &size), noErr);
-    Bytes out(static_cast<std::size_t>(size));
-    if (size > 0) {
-        EXPECT_EQ(FSReadFork(refNum, fsFromStart, 0, ByteCount(size), out.data(), nullptr), noErr);
-    }
+    Bytes out(65536);
+    ByteCount actual = 0;
+    EXPECT_EQ(FSReadFork(refNum, fsFromStart, 0, out.size(), out.data(), &actual), eofErr);
     FSCloseFork(refNum);
+    out.resize(actual);
     return out;
 }
 
@@ -332,38 +328,34 @@ TEST(Catalog, CreationTakesBackWhatItMadeWhenTheCatalogFieldsFail) {
     t.write("d/._orphan", "an ordinary file");
     FSRef d = refOf(t.path("d"));
     const std::string before = snapshot(t.root());
-    // A sidecar's name beside its file is refused.
-    EXPECT_EQ(createFile(d, "._x"), bdNamErr);
-    EXPECT_EQ(createFolder(d, "._x"), bdNamErr);
     FSCatalogInfo info{};
     std::memcpy(info.finderInfo, "TEXTttxt", 8);
     info.createDate = {0, 2900000000u, 0};
     const FSCatalogInfoBitmap which = kFSCatInfoFinderInfo | kFSCatInfoCreateDate;
-    // No user attributes: the Finder info went into a sidecar, the date fails
-    // (for "orphan" the sidecar's place is taken by a file that is not one).
-    for (const auto& [name, code] : {std::pair{"new", wrgVolTypErr}, {"orphan", ioErr}}) {
-        SCOPED_TRACE(name);
+    for (bool folder : {false, true}) {
+        SCOPED_TRACE(folder ? "folder" : "file");
+        // A sidecar's name beside its file is refused, and so is an existing name.
+        EXPECT_EQ(create(d, "._x", folder), bdNamErr);
+        EXPECT_EQ(create(d, "x", folder), dupFNErr);
+        // No user attributes: the Finder info went into a sidecar, the date
+        // fails (for "orphan" the sidecar's place is taken by a file that is
+        // not one).
         InjectedFault noAttributes(kAttributeCalls, EOPNOTSUPP);
-        EXPECT_EQ(createFile(d, name, which, &info), code);
-        EXPECT_EQ(createFolder(d, name, which, &info), code);
+        EXPECT_EQ(create(d, "new", folder, which, &info), wrgVolTypErr);
+        EXPECT_EQ(create(d, "orphan", folder, which, &info), ioErr);
     }
     info.createDate = {0, 0, 0};  // 1904: a date the dates entry cannot hold
-    EXPECT_EQ(createFile(d, "new", which, &info), paramErr);
+    EXPECT_EQ(create(d, "new", false, which, &info), paramErr);
     EXPECT_EQ(snapshot(t.root()), before);
     // Without "z" beside it "._z" is an ordinary name; "orphan" beside an
-    // orphan "._orphan" is created and the orphan kept.
-    EXPECT_EQ(createFile(d, "._z"), noErr);
-    EXPECT_EQ(createFile(d, "orphan"), noErr);
+    // orphan "._orphan" is created and the orphan kept. Never inside a file.
+    FSRef file;
+    EXPECT_EQ(create(d, "._z"), noErr);
+    ASSERT_EQ(create(d, "orphan", false, 0, nullptr, &file), noErr);
     EXPECT_TRUE(exists(t.path("d/._z")));
     EXPECT_EQ(readText(t.path("d/orphan")) + readText(t.path("d/._orphan")), "an ordinary file");
-    // Creation itself is checked through CFile; here the refusals: never over
-    // an existing name, never inside a file.
-    FSRef file;
-    ASSERT_EQ(createFile(d, "new file", 0, nullptr, &file), noErr);
-    EXPECT_EQ(createFile(d, "x"), dupFNErr);
-    EXPECT_EQ(createFolder(d, "x"), dupFNErr);
     EXPECT_EQ(readText(t.path("d/x")), "data");
-    EXPECT_EQ(createFile(file, "x"), dirNFErr);
+    EXPECT_EQ(create(file, "x"), dirNFErr);
 }
 
 // ---------------------------------------------------------------- forks

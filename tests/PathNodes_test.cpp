@@ -121,9 +121,7 @@ TEST(KeptFolders, AreNotUsedOnceTheFolderWasMovedOrReplaced) {
     const std::string original = "the original file's bytes";
     const FSRef file = refOf(t.write("in/f", original));
     const NodeID folder = parentOf(nodeOf(file));
-    FSCatalogInfo info;
-    ASSERT_EQ(FSGetCatalogInfo(&file, kFSCatInfoDataSizes, &info, nullptr, nullptr, nullptr),
-              noErr);  // keeps "in"
+    ASSERT_EQ(rsrcSize(file), 0);  // keeps "in"
 
     // Replaced on disk by another folder holding a file of the same name.
     ASSERT_EQ(std::rename(t.path("in").c_str(), t.path("in.1").c_str()), 0);
@@ -138,8 +136,7 @@ TEST(KeptFolders, AreNotUsedOnceTheFolderWasMovedOrReplaced) {
 
     // Replaced on disk by a link to the folder the file is in now.
     const FSRef second = refOf(t.write("in/g", original));
-    ASSERT_EQ(FSGetCatalogInfo(&second, kFSCatInfoDataSizes, &info, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(rsrcSize(second), 0);
     ASSERT_EQ(std::rename(t.path("in").c_str(), t.path("in.2").c_str()), 0);
     ASSERT_EQ(::symlink("in.2", t.path("in").c_str()), 0);
     EXPECT_EQ(cutDataFork(second), fnfErr);
@@ -152,8 +149,7 @@ TEST(KeptFolders, AreNotUsedOnceTheFolderWasMovedOrReplaced) {
     t.write("in/h", original);
     const FSRef moving = refOf(t.path("in"));
     const FSRef inMoving = refOf(t.path("in/h"));
-    ASSERT_EQ(FSGetCatalogInfo(&inMoving, kFSCatInfoDataSizes, &info, nullptr, nullptr, nullptr),
-              noErr);
+    ASSERT_EQ(rsrcSize(inMoving), 0);
     const UniChar moved[] = {'m', 'o', 'v', 'e', 'd'};
     ASSERT_EQ(FSRenameUnicode(&moving, 5, moved, 0, nullptr), noErr);
     t.write("in/h", "made after the rename");

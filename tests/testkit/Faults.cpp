@@ -40,10 +40,6 @@ bool InjectedFault::hit() const {
     return gHit;
 }
 
-int InjectedFault::calls() const {
-    return gCalls;
-}
-
 sysio::Call InjectedFault::failedCall() const {
     return gFailed;
 }

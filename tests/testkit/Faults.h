@@ -20,9 +20,8 @@ public:
     ~InjectedFault();
     InjectedFault(const InjectedFault&) = delete;
     InjectedFault& operator=(const InjectedFault&) = delete;
-    // Whether a call failed, and how many calls of the kinds came.
+    // Whether a call failed.
     bool hit() const;
-    int calls() const;
     // The kind of the last call that failed (meaningful once hit()).
     sysio::Call failedCall() const;
 };

@@ -17,29 +17,20 @@ namespace testsupport {
 
 namespace {
 
+// The whole of the open file `fd`.
 OSErr readAll(int fd, Bytes* out) {
     struct stat st;
     if (::fstat(fd, &st) != 0) return ioErr;
     out->assign(std::size_t(st.st_size), 0);
-    std::size_t done = 0;
-    while (done < out->size()) {
-        ssize_t n = ::pread(fd, out->data() + done, out->size() - done, off_t(done));
-        if (n <= 0) return ioErr;
-        done += std::size_t(n);
-    }
-    return noErr;
+    return ::pread(fd, out->data(), out->size(), 0) == ssize_t(out->size()) ? noErr : ioErr;
 }
 
+// The whole file `name` in `dirfd`, never through a link. With `present`, a
+// name that is not there is no error.
 OSErr readFileAt(int dirfd, const std::string& name, Bytes* out, bool* present) {
     int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (present && (errno == ENOENT || errno == ENAMETOOLONG)) {
-            *present = false;
-            return noErr;
-        }
-        return ioErr;
-    }
-    if (present) *present = true;
+    if (present) *present = fd >= 0;
+    if (fd < 0) return present && (errno == ENOENT || errno == ENAMETOOLONG) ? noErr : ioErr;
     OSErr err = readAll(fd, out);
     ::close(fd);
     return err;
@@ -99,8 +90,7 @@ OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
     std::size_t actual = 0;
     err = forkstore::readResourceFork(dirfd, name.c_str(), 0, out->rsrc.size(), out->rsrc.data(),
                                       &actual);
-    if (err != noErr) return err;
-    if (actual != out->rsrc.size()) return ioErr;
+    if (err != noErr || actual != out->rsrc.size()) return err != noErr ? err : OSErr(ioErr);
     out->finderInfo.assign(32, 0);
     if ((err = forkstore::getFinderInfo(dirfd, name.c_str(), out->finderInfo.data())) != noErr)
         return err;
@@ -112,16 +102,12 @@ OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
     const int folder =
         ::openat(dirfd, ".AppleDouble", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder >= 0) {
-        Bytes header;
         bool there = false;
-        err = readNetatalk(folder, name, &header, &there);
+        err = readNetatalk(folder, name, &out->netatalkHeader, &there);
         ::close(folder);
         if (err != noErr) return err;
-        if (there) {
-            header.resize(appledouble::kNetatalkHeaderSize);
-            std::fill_n(header.begin() + 34, 4, 0);
-            out->netatalkHeader = std::move(header);
-        }
+        if (there) out->netatalkHeader.resize(appledouble::kNetatalkHeaderSize);
+        if (there) std::fill_n(out->netatalkHeader.begin() + 34, 4, 0);
     }
     if (present) {
         appledouble::Header h;
@@ -184,55 +170,46 @@ namespace {
 // The names in the folder `dirfd` but "." and "..".
 std::vector<std::string> namesIn(int dirfd) {
     std::vector<std::string> names;
-    int listFd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
-    if (!dir) {
-        if (listFd >= 0) ::close(listFd);
-        return names;
+    const int listFd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd)) {
+        while (dirent* e = ::readdir(dir))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.emplace_back(e->d_name);
+        ::closedir(dir);
+    } else if (listFd >= 0) {
+        ::close(listFd);
     }
-    while (dirent* e = ::readdir(dir))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-            names.emplace_back(e->d_name);
-    ::closedir(dir);
     return names;
 }
 
-// Every header in netatalk's folder `folder` (in `dirfd`) that belongs to a
-// file in `dirfd`, and the folder's own ".Parent", must parse.
-void checkNetatalkFolder(int dirfd, int folder, const std::string& path, std::string* problems) {
-    for (const std::string& name : namesIn(folder)) {
-        struct stat st;
-        if (name.find("::EA") != std::string::npos ||
-            ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode) ||
-            (name != ".Parent" && ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0))
-            continue;
-        Bytes bytes;
-        bool present = false;
-        if (name.rfind(".bwtmp-", 0) != 0 && readNetatalk(folder, name, &bytes, &present) != noErr)
-            *problems += "malformed netatalk header: " + path + "/" + name + "\n";
-    }
-}
-
-void checkFolder(int dirfd, const std::string& path, std::string* problems) {
+// Checks every entry below the folder `dirfd`. `owner` is the folder that a
+// netatalk folder belongs to (else -1): each of its files named for a file in
+// `owner`, and its ".Parent", must parse as a header.
+void checkFolder(int dirfd, const std::string& path, std::string* problems, int owner = -1) {
     for (const std::string& name : namesIn(dirfd)) {
         const std::string where = path + "/" + name;
         if (name.rfind(".bwtmp-", 0) == 0) *problems += "temporary file left: " + where + "\n";
-        struct stat st;
+        struct stat st, other;
         if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
             int sub =
                 ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (sub < 0) continue;
-            if (name == ".AppleDouble") checkNetatalkFolder(dirfd, sub, where, problems);
-            checkFolder(sub, where, problems);
+            checkFolder(sub, where, problems, name == ".AppleDouble" ? dirfd : -1);
             ::close(sub);
             continue;
         }
-        if (!S_ISREG(st.st_mode) || name.rfind("._", 0) != 0 || name.size() == 2) continue;
-        struct stat owner;
-        if (::fstatat(dirfd, name.c_str() + 2, &owner, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (!S_ISREG(st.st_mode)) continue;
         Bytes bytes;
+        bool present = false;
+        if (owner >= 0 && name.find("::EA") == std::string::npos &&
+            (name == ".Parent" ||
+             ::fstatat(owner, name.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0) &&
+            readNetatalk(dirfd, name, &bytes, &present) != noErr)
+            *problems += "malformed netatalk header: " + where + "\n";
+        if (name.rfind("._", 0) != 0 || name.size() == 2 ||
+            ::fstatat(dirfd, name.c_str() + 2, &other, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
         appledouble::Header h;
         if (readFileAt(dirfd, name, &bytes, nullptr) != noErr) {
             *problems += "unreadable sidecar: " + where + "\n";
@@ -246,34 +223,31 @@ void checkFolder(int dirfd, const std::string& path, std::string* problems) {
     }
 }
 
+// Each shape's name and the length of its data fork: longer and shorter than
+// the forks they replace; where the fork is in an attribute, small enough for
+// ext4's (about 4 KiB a file).
+const struct {
+    const char* name;
+    std::size_t dataSize;
+} kShapes[] = {{"a-plain", 5000},       {"b-short-fork", 3000},      {"c-long-fork", 3000},
+               {"d-empty-fork", 2000},  {"e-macos", 1500},           {"f-samba", 900},
+               {"g-mac-attr", 2500},    {"h-samba-stream", 700},     {"i-empty-data", 0},
+               {"j-fork-only", 600},    {"k-comment", 800},          {"l-finder-info", 1100},
+               {"m-netatalk", 1300},    {"n-netatalk-new", 400},     {"o-netatalk-stale", 50},
+               {"p-empty-stream", 300}, {"q-finder-info-no-data", 0}};
+
 }  // namespace
 
-const std::vector<std::string> kForkShapes = {"a-plain",
-                                              "b-short-fork",
-                                              "c-long-fork",
-                                              "d-empty-fork",
-                                              "e-macos",
-                                              "f-samba",
-                                              "g-mac-attr",
-                                              "h-samba-stream",
-                                              "i-empty-data",
-                                              "j-fork-only",
-                                              "k-comment",
-                                              "l-finder-info",
-                                              "m-netatalk",
-                                              "n-netatalk-new",
-                                              "o-netatalk-stale",
-                                              "p-empty-stream",
-                                              "q-finder-info-no-data"};
+const std::vector<std::string> kForkShapes = [] {
+    std::vector<std::string> names;
+    for (const auto& shape : kShapes) names.push_back(shape.name);
+    return names;
+}();
 
 void writeForkShape(const std::string& dir, const std::string& name, std::size_t shape,
                     unsigned seed) {
     const std::string file = dir + "/" + name, sidecar = dir + "/._" + name;
-    // Data forks longer and shorter than the forks they replace; where the
-    // fork is in an attribute, small enough for ext4's (about 4 KiB a file).
-    const std::size_t dataSizes[] = {5000, 3000, 3000, 2000, 1500, 900, 2500, 700, 0,
-                                     600,  800,  1100, 1300, 400,  50,  300,  0};
-    writeFile(file, pattern(dataSizes[shape], seed));
+    writeFile(file, pattern(kShapes[shape].dataSize, seed));
     const Bytes fi = finderInfo("TEXT", "ttxt");
     auto withFork = [&](std::uint32_t length) {
         return makeSidecar({{9, 50, 32, fi}, {2, 82, length, pattern(length, seed + 1)}});
