@@ -112,18 +112,6 @@ TEST(BatchOptionsTest, BadUsageIsRefusedWithAReason) {
     EXPECT_EQ(options.paths, std::vector<std::string>{"-x"});
 }
 
-TEST(BatchModeTest, MissingPathsFailAndTheOthersAreStillHandled) {
-    TempTree tree;
-    tree.write("x", "data");
-    BatchResult r =
-        runBatch({"--operation", "delete-data", "-y", tree.path("nothing"), tree.path("x")});
-    EXPECT_EQ(r.status, kBatchFailure);
-    EXPECT_EQ(lines(r.out),
-              (Lines{"deleted data fork: " + tree.path("x"), "1 changed, 1 failed, 0 skipped"}));
-    EXPECT_EQ(r.err, "brackwater: " + tree.path("nothing") +
-                         ": fnfErr (-43): no such file or folder (or it was replaced meanwhile)\n");
-}
-
 TEST(BatchModeTest, SkippedMeansTheOperationWouldChangeNothing) {
     TempTree tree;
     tree.write("plain", "data, no resource fork");
@@ -185,6 +173,11 @@ TEST(BatchModeTest, DryRunChangesNoByteAndListsWhatWouldChangeWithSizes) {
     EXPECT_EQ(lines(data.out).back(),
               "dry run: 3 would change, 2 would fail, 2 skipped; nothing was changed");
     EXPECT_EQ(snapshot(m.tree.root()), before);
+    // A file with other names sharing its data fork would be left untouched.
+    ASSERT_EQ(::link(m.tree.path("top/Alpha").c_str(), m.tree.path("linked").c_str()), 0);
+    EXPECT_NE(runBatch({"--operation", "flip", "-n", m.tree.path("linked")})
+                  .err.find("would fail: fileHasLinksErr (-27001)"),
+              std::string::npos);
     // The real runs agree with the dry runs (delete-resource: the terminal
     // test below).
     for (const auto& [op, summary] : {std::pair{"flip", "2 changed, 3 failed, 2 skipped"},
@@ -255,30 +248,6 @@ TEST(BatchModeTest, SidecarsAndNetatalkHeadersNamedAsItemsAreSkippedWithTheReaso
         if (std::string(op) == "flip") std::copy_n("foo data", 8, fork.begin());
         EXPECT_EQ(readBytes(fooSide), forkSidecar(fork));
     }
-}
-
-// A hard link outside the named folder shares the data fork: a flip or a
-// data-fork deletion would empty it, leaving its bytes only in this sidecar.
-TEST(BatchModeTest, FilesWithOtherNamesAreLeftAloneAndReported) {
-    TempTree tree;
-    const std::string backup = tree.write("outside/backup", "IMPORTANT\n");
-    tree.mkdir("drop");
-    ASSERT_EQ(::link(backup.c_str(), tree.path("drop/file").c_str()), 0);
-    const std::string before = snapshot(tree.root());
-    for (const char* op : {"flip", "delete-data"}) {
-        SCOPED_TRACE(op);
-        BatchResult r = runBatch({"--operation", op, "-n", tree.path("drop")});
-        EXPECT_EQ(r.status, kBatchFailure);
-        EXPECT_NE(r.err.find("would fail: fileHasLinksErr (-27001)"), std::string::npos) << r.err;
-        r = runBatch({"--operation", op, "--yes", tree.path("drop")});
-        EXPECT_EQ(r.status, kBatchFailure);
-        EXPECT_EQ(r.out, "0 changed, 1 failed, 0 skipped\n");
-        EXPECT_EQ(r.err, "brackwater: " + tree.path("drop/file") +
-                             ": fileHasLinksErr (-27001): the file has other names (hard links) "
-                             "sharing its data fork: left untouched\n");
-        EXPECT_EQ(snapshot(tree.root()), before);
-    }
-    EXPECT_EQ(readText(backup), "IMPORTANT\n");
 }
 
 // Every file is handled once per run, however often it is named: by itself,

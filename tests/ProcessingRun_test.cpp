@@ -24,11 +24,14 @@
 #include "platform/ui/Controls.h"
 #include "platform/ui/Windows.h"
 #include "processing/FolderExpansion.h"
+#include "processing/ResultCodes.h"
 #include "processing/RunReport.h"
 #include "processing/RunRequests.h"
 #include "shell/MainWindow.h"
 #include "shell/Startup.h"
+#include "shell/batch/BatchMode.h"
 #include "testkit/AlertAnswer.h"
+#include "testkit/BatchRun.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
@@ -392,55 +395,141 @@ TEST_F(ProcessingRun, ADropDuringABusyRunWaitsForItsOwnConfirmation) {
     expectFolderSizes({0, 0, 0});
 }
 
-TEST_F(ProcessingRun, FailuresAreCountedAndShownAndNeverEndTheRun) {
-    // Inside a folder a file that cannot be processed (a FIFO) is passed over.
-    tree.write("folder/a", "a");
-    ASSERT_EQ(mkfifo(tree.path("folder/b-fifo").c_str(), 0600), 0);
-    tree.write("folder/c", "c");
-    const std::string next = tree.write("next", "n");
-    drop({tree.path("folder"), next});
-    EXPECT_EQ(sizeOf(tree.path("folder/a")), 0);
-    EXPECT_EQ(sizeOf(tree.path("folder/c")), 0);
-    EXPECT_EQ(sizeOf(next), 0);  // the run went on after the folder
-    EXPECT_EQ(textOf(gMessage), "1 file could not be changed.");
-    EXPECT_TRUE(IsControlVisible(gDetailsButton));
-    ASSERT_EQ(RunFailures().size(), 1u);
-    EXPECT_EQ(RunFailures()[0].path, tree.path("folder/b-fifo"));
-    EXPECT_EQ(RunFailures()[0].code, notAFileErr);
+int gTruncations = 0;
+int countTruncations(sysio::Call call) {
+    if (call == sysio::Call::Truncate) ++gTruncations;
+    return 0;
+}
 
-    // A dropped FIFO does not end the run either: the item after it is
-    // handled, and even with quit-when-done the window stays to say so.
+// The same items through both front ends, each on its own copy: the window's
+// run (its failure list and status line) and the batch mode (its error lines,
+// summary and exit status). A failure never ends a run; a sidecar named beside
+// its file is part of it; every file is handled once however often it is named.
+TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
+    using testsupport::Bytes;
+    const Bytes side =
+        testsupport::makeSidecar({{9, 50, 32, testsupport::finderInfo("TEXT", "ttxt")},
+                                  {2, 82, 4, testsupport::bytesOf("fork")}});
+    const std::string sideText(side.begin(), side.end());
+    const struct {
+        const char* what;
+        int function;                          // 1: flip, 2: delete the data fork
+        std::function<Texts(TempTree&)> make;  // the items, in drop order
+        std::vector<std::pair<std::string, OSErr>> failures;
+        int changed, skipped;                                    // as the batch mode counts them
+        std::vector<std::pair<std::string, std::string>> after;  // data forks
+    } rows[] = {
+        {"FIFOs in a folder and dropped",
+         2,
+         [](TempTree& t) {
+             t.write("folder/a", "a");
+             mkfifo(t.path("folder/b-fifo").c_str(), 0600);
+             t.write("folder/c", "c");
+             mkfifo(t.path("fifo").c_str(), 0600);
+             return Texts{t.path("folder"), t.path("fifo"), t.write("next", "n")};
+         },
+         {{"folder/b-fifo", notAFileErr}, {"fifo", notAFileErr}},
+         3,
+         0,
+         {{"folder/a", ""}, {"folder/c", ""}, {"next", ""}}},
+        {"a missing item and a file with other names",
+         2,
+         [](TempTree& t) {
+             const std::string backup = t.write("outside/backup", "IMPORTANT");
+             link(backup.c_str(), t.path("file").c_str());
+             return Texts{t.write("before", "b"), t.path("gone"), t.path("file")};
+         },
+         {{"gone", fnfErr}, {"file", fileHasLinksErr}},
+         1,
+         0,
+         {{"before", ""}, {"outside/backup", "IMPORTANT"}}},
+        {"a malformed sidecar",
+         1,
+         [](TempTree& t) {
+             t.write("._bad", testsupport::corpusBytes("malformed/duplicate-id.ad"));
+             return Texts{t.write("bad", "bad data"), t.write("ok", "ok")};
+         },
+         {{"bad", ioErr}},
+         1,
+         0,
+         {{"bad", "bad data"}, {"ok", ""}}},
+        {"a sidecar beside its file, files named twice",
+         2,
+         [&](TempTree& t) {
+             t.write("folder/f1", "1");
+             t.write("folder/f2", "2");
+             return Texts{t.write("._foo", side), t.write("foo", "foo data"), t.path("folder/f1"),
+                          t.path("folder"), t.path("folder/../folder")};
+         },
+         {},
+         3,
+         3,
+         {{"._foo", sideText}, {"foo", ""}, {"folder/f1", ""}, {"folder/f2", ""}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const char* operation = row.function == 1 ? "flip" : "delete-data";
+        for (const bool window : {true, false}) {
+            SCOPED_TRACE(window ? "window" : "batch");
+            TempTree t;
+            const Texts items = row.make(t);
+            if (window) {
+                setPreferences(row.function, false);
+                gTruncations = 0;
+                sysio::setFaultHook(countTruncations);
+                drop(items);
+                sysio::setFaultHook(nullptr);
+                std::vector<std::pair<std::string, OSErr>> failures;
+                for (const auto& f : RunFailures()) failures.emplace_back(f.path, f.code);
+                for (auto& f : failures)
+                    if (f.first.rfind(t.root() + "/", 0) == 0)
+                        f.first.erase(0, t.root().size() + 1);
+                auto expected = row.failures;  // the window has no path for what is gone
+                for (auto& f : expected)
+                    if (!testsupport::exists(t.path(f.first))) f.first.clear();
+                EXPECT_EQ(failures, expected);
+                EXPECT_EQ(textOf(gMessage),
+                          row.failures.empty() ? std::string(kIdleMessage) : RunFailureSummary());
+                if (row.function == 2) {
+                    EXPECT_EQ(gTruncations, row.changed);
+                }
+            } else {
+                Texts args = {"--operation", operation, "--yes"};
+                args.insert(args.end(), items.begin(), items.end());
+                const auto r = testsupport::runBatch(args);
+                EXPECT_EQ(r.status, row.failures.empty() ? kBatchSuccess : kBatchFailure);
+                EXPECT_EQ(testsupport::lines(r.out).back(),
+                          std::to_string(row.changed) + " changed, " +
+                              std::to_string(row.failures.size()) + " failed, " +
+                              std::to_string(row.skipped) + " skipped");
+                for (const auto& [path, code] : row.failures)
+                    EXPECT_NE(r.err.find("brackwater: " + t.path(path) + ": " +
+                                         DescribeResultCode(code) + "\n"),
+                              std::string::npos)
+                        << r.err;
+            }
+            for (const auto& [path, data] : row.after)
+                EXPECT_EQ(testsupport::readText(t.path(path)), data) << path;
+        }
+    }
+}
+
+TEST_F(ProcessingRun, FailuresAreShownWithTheirReasonsAndKeepTheWindowOpen) {
+    // Even with quit-when-done the window stays to say what failed.
     setPreferences(2, true);
-    const std::string fifo = tree.path("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string first = tree.write("first", "1"), second = tree.write("second", "2");
-    drop({first, fifo, second});
-    EXPECT_EQ(sizeOf(first), 0);
-    EXPECT_EQ(sizeOf(second), 0);
-    EXPECT_EQ(textOf(gMessage), "1 file could not be changed.");
-    idle(1500);
-    EXPECT_EQ(gExits, 0);
-    EXPECT_TRUE(IsWindowVisible(gWindow));
-
-    // An item that vanished after the drop, and a folder that cannot be read.
-    setPreferences(2, false);
-    const std::string before = tree.write("before", "b"), gone = tree.write("gone", "g");
-    const std::string after = tree.write("after", "a");
+    const std::string first = tree.write("first", "1");
     tree.write("locked/inside", "i");
     ASSERT_EQ(chmod(tree.path("locked").c_str(), 0), 0);
     const bool root = geteuid() == 0;  // root reads any folder
-    {
-        AlertAnswer answer(Qt::Key_Return);
-        ASSERT_EQ(SendOpenDocumentsToSelf({before, gone, tree.path("locked"), after}), noErr);
-        ASSERT_EQ(unlink(gone.c_str()), 0);
-        idle(300);
-        chmod(tree.path("locked").c_str(), 0755);
-        EXPECT_EQ(answer.alertsShown(), 1);
-    }
-    EXPECT_EQ(sizeOf(before), 0);
-    EXPECT_EQ(sizeOf(after), 0);
+    drop({first, tree.path("gone"), tree.path("locked")});
+    chmod(tree.path("locked").c_str(), 0755);
+    EXPECT_EQ(sizeOf(first), 0);
     EXPECT_EQ(textOf(gMessage), root ? "1 file could not be changed."
                                      : "1 file could not be changed. 1 folder could not be read.");
+    EXPECT_TRUE(IsControlVisible(gDetailsButton));
+    idle(1500);
+    EXPECT_EQ(gExits, 0);
+    EXPECT_TRUE(IsWindowVisible(gWindow));
     // The list behind the Details button names each one with the reason.
     {
         AlertAnswer details(Qt::Key_Return);
@@ -452,40 +541,10 @@ TEST_F(ProcessingRun, FailuresAreCountedAndShownAndNeverEndTheRun) {
     }
 
     // A run without failures ends as before: the idle message, no details.
-    const std::string fine = tree.write("fine", "f");
-    drop({fine});
+    setPreferences(2, false);
+    drop({tree.write("fine", "f")});
     EXPECT_EQ(textOf(gMessage), kIdleMessage);
     EXPECT_FALSE(IsControlVisible(gDetailsButton));
-}
-
-// A sidecar dropped beside its file is part of that file, and every file is
-// handled once per run, however often the drop names it.
-int gTruncations = 0;
-int countTruncations(sysio::Call call) {
-    if (call == sysio::Call::Truncate) ++gTruncations;
-    return 0;
-}
-
-TEST_F(ProcessingRun, SidecarsAndItemsNamedTwiceAreNotHandledAsFilesOfTheirOwn) {
-    const std::string foo = tree.write("foo", "foo data");
-    const std::string side = tree.write(
-        "._foo", testsupport::makeSidecar({{9, 50, 32, testsupport::finderInfo("TEXT", "ttxt")},
-                                           {2, 82, 4, testsupport::bytesOf("fork")}}));
-    const testsupport::Bytes sideBytes = testsupport::readBytes(side);
-    writeFolder(2);
-    gTruncations = 0;
-    sysio::setFaultHook(countTruncations);
-    drop({side, foo, tree.path("folder/f1"), tree.path("folder"), tree.path("folder/../folder")});
-    sysio::setFaultHook(nullptr);
-    EXPECT_EQ(testsupport::readBytes(side), sideBytes);
-    EXPECT_EQ(sizeOf(foo), 0);
-    expectFolderSizes({0, 0});
-    EXPECT_EQ(gTruncations, 3);  // foo, f1 and f2, once each
-    Texts files;
-    for (const std::string& status : statuses())
-        if (status.rfind("File: ", 0) == 0) files.push_back(status);
-    EXPECT_EQ(files, (Texts{"File: f1", "File: f2"}));  // one folder pass
-    expectIdleState();
 }
 
 TEST_F(ProcessingRun, CountingAFolderShowsHowFarItGotAndStopEndsIt) {
