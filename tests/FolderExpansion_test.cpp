@@ -15,7 +15,6 @@
 #include "platform/base/MacMemory.h"
 #include "processing/RunRequests.h"
 #include "testkit/Faults.h"
-#include "testkit/Mounts.h"
 #include "testkit/Nobody.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
@@ -222,29 +221,6 @@ TEST(FolderExpansion, AFolderThatCannotBeListedIsPassedOverAndReported) {
     EXPECT_EQ(walk(m.path("top"), kFSCatInfoFinderInfo), "0: a Sub z | Sub -36");
     EXPECT_EQ(walk(m.path("top/Sub"), kFSCatInfoFinderInfo), "-36: |");
     EXPECT_EQ(testsupport::readText(m.path("top/Sub/._bad")), std::string(40, 'x'));
-}
-
-TEST(FolderExpansion, AFileSystemMountedBelowTheFolderIsNotEntered) {
-    TempTree t;
-    std::string top = t.mkdir("top");
-    t.write("top/a", "a");
-    t.mkdir("top/m");
-    t.write("top/z", "z");
-    testsupport::TmpfsMount mount(t.path("top/m"));
-    if (!mount.ok()) GTEST_SKIP() << mount.error();
-    t.write("top/m/inside", "mounted bytes");
-    t.write("top/m/sub/deep", "deeper");
-    const std::string before = testsupport::snapshot(top);
-
-    gNbrFoldersNotEntered = 0;
-    EXPECT_EQ(describe(expand(top)), "0 0 2 2: a z");
-    EXPECT_EQ(gNbrFoldersNotEntered, 1);
-    EXPECT_EQ(walk(top), "0: a m z | m -1303");
-    EXPECT_EQ(walk(top, kFSCatInfoNone, 1), "0: a m z |");  // too deep to enter anyway
-    // The mounted volume dropped itself is walked, its own folders included.
-    EXPECT_EQ(describe(expand(t.path("top/m"))), "0 0 2 2: inside sub/deep");
-    EXPECT_EQ(walk(t.path("top/m")), "0: inside sub sub/deep |");
-    EXPECT_EQ(testsupport::snapshot(top), before);
 }
 
 TEST(FolderExpansion, TheQuitRequestStopsTheWalkAtOnce) {
