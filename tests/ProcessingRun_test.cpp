@@ -212,45 +212,45 @@ TEST_F(ProcessingRun, ADroppedFileIsProcessedWithoutMessagesAndDecliningChangesN
     EXPECT_TRUE(IsWindowVisible(gWindow));
 }
 
-TEST_F(ProcessingRun, ThreeFilesShowNameCounterAndBarInWalkOrder) {
+TEST_F(ProcessingRun, AFolderShowsNameCounterAndBarInWalkOrder) {
     setPreferences(1, false);  // flip/delete
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {"three", "3333"}, {"one", "1"}, {"two", "22"}};
-    for (const auto& [name, data] : files) tree.write("folder/" + name, data);
-    drop({tree.path("folder")});
-    EXPECT_EQ(statuses(), (Texts{"File: one", "File: three", "File: two"}));
-    EXPECT_EQ(counters(), (Texts{"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"}));
-    // The bar runs 0..2 and stands at j once file j + 1 has been counted.
-    for (const auto& s : shots) {
-        if (!s.barVisible) continue;
-        EXPECT_EQ(s.barMinimum, 0);
-        EXPECT_EQ(s.barMaximum, 2);
-        EXPECT_TRUE(s.counter != "(1 of 3)" || s.status != "File: three" || s.barValue == 0);
-        EXPECT_TRUE(s.counter != "(2 of 3)" || s.status != "File: two" || s.barValue == 1);
+    const std::string longName(250, 'n');
+    const struct {
+        std::vector<std::pair<std::string, std::string>> files;
+        Texts statuses, counters;
+    } cases[] = {
+        {{{"three", "3333"}, {"one", "1"}, {"two", "22"}},
+         {"File: one", "File: three", "File: two"},
+         {"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"}},
+        // One file has a bar without range, and a long name is cut at 255 bytes.
+        {{{longName, "x"}}, {("File: " + longName).substr(0, 255)}, {"(0 of 1)", "(1 of 1)"}}};
+    for (const auto& c : cases) {
+        const std::string folder = "folder" + std::to_string(c.files.size()) + "/";
+        for (const auto& [name, data] : c.files) tree.write(folder + name, data);
+        drop({tree.path(folder)});
+        EXPECT_EQ(statuses(), c.statuses);
+        EXPECT_EQ(counters(), c.counters);
+        // The bar runs 0..n-1 and stands at j once file j + 1 has been counted.
+        const SInt16 last = SInt16(c.files.size() - 1);
+        bool sawBar = false;
+        for (const auto& s : shots) {
+            if (!s.barVisible) continue;
+            sawBar = true;
+            EXPECT_EQ(s.barMinimum, 0);
+            EXPECT_EQ(s.barMaximum, last);
+            EXPECT_TRUE(s.counter != "(1 of 3)" || s.status != "File: three" || s.barValue == 0);
+            EXPECT_TRUE(s.counter != "(2 of 3)" || s.status != "File: two" || s.barValue == 1);
+        }
+        EXPECT_TRUE(sawBar);
+        EXPECT_EQ(GetControlValue(gProgress), last);  // full after the last file, then hidden
+        expectIdleState();
+        // Flipped: each data fork now lives in the sidecar after its 82-byte header.
+        for (const auto& [name, data] : c.files) {
+            EXPECT_EQ(sizeOf(tree.path(folder + name)), 0) << name;
+            EXPECT_EQ(testsupport::readBytes(tree.path(folder + "._" + name)).size(),
+                      82 + data.size());
+        }
     }
-    EXPECT_EQ(GetControlValue(gProgress), 2);  // full after the last file, then hidden
-    expectIdleState();
-    // Flipped: each data fork now lives in the sidecar after its 82-byte header.
-    for (const auto& [name, data] : files) {
-        EXPECT_EQ(sizeOf(tree.path("folder/" + name)), 0) << name;
-        EXPECT_EQ(testsupport::readBytes(tree.path("folder/._" + name)).size(), 82 + data.size());
-    }
-}
-
-TEST_F(ProcessingRun, OneFileHasABarWithoutRangeAndALongNameIsCutAt255Bytes) {
-    const std::string name(250, 'n');
-    tree.write("folder/" + name, "x");
-    drop({tree.path("folder")});
-    bool sawBar = false;
-    for (const auto& s : shots) {
-        if (!s.barVisible) continue;
-        sawBar = true;
-        EXPECT_EQ(s.barMinimum, 0);
-        EXPECT_EQ(s.barMaximum, 0);
-    }
-    EXPECT_TRUE(sawBar);
-    EXPECT_EQ(counters(), (Texts{"(0 of 1)", "(1 of 1)"}));
-    EXPECT_EQ(statuses(), (Texts{("File: " + name).substr(0, 255)}));
 }
 
 TEST_F(ProcessingRun, AFileWithoutAReadableNameIsSkippedButCounted) {
@@ -406,65 +406,44 @@ int countTruncations(sysio::Call call) {
 // summary and exit status). A failure never ends a run; a sidecar named beside
 // its file is part of it; every file is handled once however often it is named.
 TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
-    using testsupport::Bytes;
-    const Bytes side =
-        testsupport::makeSidecar({{9, 50, 32, testsupport::finderInfo("TEXT", "ttxt")},
-                                  {2, 82, 4, testsupport::bytesOf("fork")}});
-    const std::string sideText(side.begin(), side.end());
+    // "name=data" is a file, "name|" a FIFO, "name>other" another name of
+    // `other`, "name@file" a file of the corpus.
     const struct {
         const char* what;
-        int function;                          // 1: flip, 2: delete the data fork
-        std::function<Texts(TempTree&)> make;  // the items, in drop order
+        int function;  // 1: flip, 2: delete the data fork
+        Texts make, items;
         std::vector<std::pair<std::string, OSErr>> failures;
-        int changed, skipped;                                    // as the batch mode counts them
+        std::string summary;                                     // the batch mode's
         std::vector<std::pair<std::string, std::string>> after;  // data forks
     } rows[] = {
         {"FIFOs in a folder and dropped",
          2,
-         [](TempTree& t) {
-             t.write("folder/a", "a");
-             mkfifo(t.path("folder/b-fifo").c_str(), 0600);
-             t.write("folder/c", "c");
-             mkfifo(t.path("fifo").c_str(), 0600);
-             return Texts{t.path("folder"), t.path("fifo"), t.write("next", "n")};
-         },
+         {"folder/a=a", "folder/b-fifo|", "folder/c=c", "fifo|", "next=n"},
+         {"folder", "fifo", "next"},
          {{"folder/b-fifo", notAFileErr}, {"fifo", notAFileErr}},
-         3,
-         0,
+         "3 changed, 2 failed, 0 skipped",
          {{"folder/a", ""}, {"folder/c", ""}, {"next", ""}}},
         {"a missing item and a file with other names",
          2,
-         [](TempTree& t) {
-             const std::string backup = t.write("outside/backup", "IMPORTANT");
-             link(backup.c_str(), t.path("file").c_str());
-             return Texts{t.write("before", "b"), t.path("gone"), t.path("file")};
-         },
+         {"before=b", "outside/backup=IMPORTANT", "file>outside/backup"},
+         {"before", "gone", "file"},
          {{"gone", fnfErr}, {"file", fileHasLinksErr}},
-         1,
-         0,
+         "1 changed, 2 failed, 0 skipped",
          {{"before", ""}, {"outside/backup", "IMPORTANT"}}},
         {"a malformed sidecar",
          1,
-         [](TempTree& t) {
-             t.write("._bad", testsupport::corpusBytes("malformed/duplicate-id.ad"));
-             return Texts{t.write("bad", "bad data"), t.write("ok", "ok")};
-         },
+         {"bad=bad data", "._bad@malformed/duplicate-id.ad", "ok=ok"},
+         {"bad", "ok"},
          {{"bad", ioErr}},
-         1,
-         0,
+         "1 changed, 1 failed, 0 skipped",
          {{"bad", "bad data"}, {"ok", ""}}},
         {"a sidecar beside its file, files named twice",
          2,
-         [&](TempTree& t) {
-             t.write("folder/f1", "1");
-             t.write("folder/f2", "2");
-             return Texts{t.write("._foo", side), t.write("foo", "foo data"), t.path("folder/f1"),
-                          t.path("folder"), t.path("folder/../folder")};
-         },
+         {"foo=foo data", "._foo@peers/macos-4096.ad", "folder/f1=1", "folder/f2=2"},
+         {"._foo", "foo", "folder/f1", "folder", "folder/../folder"},
          {},
-         3,
-         3,
-         {{"._foo", sideText}, {"foo", ""}, {"folder/f1", ""}, {"folder/f2", ""}}},
+         "3 changed, 0 failed, 3 skipped",
+         {{"foo", ""}, {"folder/f1", ""}, {"folder/f2", ""}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -472,7 +451,20 @@ TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
         for (const bool window : {true, false}) {
             SCOPED_TRACE(window ? "window" : "batch");
             TempTree t;
-            const Texts items = row.make(t);
+            for (const std::string& m : row.make) {
+                const auto at = m.find_first_of("=|>@");
+                const std::string name = m.substr(0, at), rest = m.substr(at + 1);
+                if (m[at] == '=') t.write(name, rest);
+                ASSERT_EQ(m[at] == '|'   ? mkfifo(t.path(name).c_str(), 0600)
+                          : m[at] == '>' ? link(t.path(rest).c_str(), t.path(name).c_str())
+                                         : 0,
+                          0)
+                    << m;
+                if (m[at] == '@') t.write(name, testsupport::corpusBytes(rest));
+            }
+            const std::string sidecarBefore = testsupport::readText(t.path("._foo"));
+            Texts items;
+            for (const std::string& item : row.items) items.push_back(t.path(item));
             if (window) {
                 setPreferences(row.function, false);
                 gTruncations = 0;
@@ -480,10 +472,9 @@ TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
                 drop(items);
                 sysio::setFaultHook(nullptr);
                 std::vector<std::pair<std::string, OSErr>> failures;
-                for (const auto& f : RunFailures()) failures.emplace_back(f.path, f.code);
-                for (auto& f : failures)
-                    if (f.first.rfind(t.root() + "/", 0) == 0)
-                        f.first.erase(0, t.root().size() + 1);
+                for (const auto& f : RunFailures())
+                    failures.emplace_back(
+                        f.path.substr(std::min(f.path.size(), t.root().size() + 1)), f.code);
                 auto expected = row.failures;  // the window has no path for what is gone
                 for (auto& f : expected)
                     if (!testsupport::exists(t.path(f.first))) f.first.clear();
@@ -491,17 +482,14 @@ TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
                 EXPECT_EQ(textOf(gMessage),
                           row.failures.empty() ? std::string(kIdleMessage) : RunFailureSummary());
                 if (row.function == 2) {
-                    EXPECT_EQ(gTruncations, row.changed);
+                    EXPECT_EQ(gTruncations, std::stoi(row.summary));  // once each
                 }
             } else {
                 Texts args = {"--operation", operation, "--yes"};
                 args.insert(args.end(), items.begin(), items.end());
                 const auto r = testsupport::runBatch(args);
                 EXPECT_EQ(r.status, row.failures.empty() ? kBatchSuccess : kBatchFailure);
-                EXPECT_EQ(testsupport::lines(r.out).back(),
-                          std::to_string(row.changed) + " changed, " +
-                              std::to_string(row.failures.size()) + " failed, " +
-                              std::to_string(row.skipped) + " skipped");
+                EXPECT_EQ(testsupport::lines(r.out).back(), row.summary);
                 for (const auto& [path, code] : row.failures)
                     EXPECT_NE(r.err.find("brackwater: " + t.path(path) + ": " +
                                          DescribeResultCode(code) + "\n"),
@@ -510,6 +498,7 @@ TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
             }
             for (const auto& [path, data] : row.after)
                 EXPECT_EQ(testsupport::readText(t.path(path)), data) << path;
+            EXPECT_EQ(testsupport::readText(t.path("._foo")), sidecarBefore);
         }
     }
 }
