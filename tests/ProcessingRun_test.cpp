@@ -498,7 +498,7 @@ TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
             }
             for (const auto& [path, data] : row.after)
                 EXPECT_EQ(testsupport::readText(t.path(path)), data) << path;
-            EXPECT_EQ(testsupport::readText(t.path("._foo")), sidecarBefore);
+            EXPECT_TRUE(testsupport::readText(t.path("._foo")) == sidecarBefore) << "._foo changed";
         }
     }
 }
