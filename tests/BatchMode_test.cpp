@@ -1,5 +1,6 @@
 #include "shell/batch/BatchMode.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include "testkit/TempTree.h"
 
 using namespace testsupport;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -151,8 +153,7 @@ TEST(BatchModeTest, DryRunChangesNoByteAndListsWhatWouldChangeWithSizes) {
         (Lines{"would flip (data 10 bytes, resource 300 bytes): " + m.tree.path("top/Alpha"),
                "would flip (data 5 bytes, resource 20 bytes): " + m.tree.path("top/Sub/gamma"),
                "dry run: 2 would change, 3 would fail, 2 skipped; nothing was changed"}));
-    EXPECT_NE(flip.err.find(m.tree.path("top/bad") + ": would fail: ioErr (-36)"),
-              std::string::npos);
+    EXPECT_THAT(flip.err, HasSubstr(m.tree.path("top/bad") + ": would fail: ioErr (-36)"));
 
     BatchResult rsrc = runBatch({"--operation", "delete-resource", "-n", m.top()});
     EXPECT_EQ(lines(rsrc.out),
@@ -167,17 +168,15 @@ TEST(BatchModeTest, DryRunChangesNoByteAndListsWhatWouldChangeWithSizes) {
     // Deleting the data fork does not need the resource fork: the malformed
     // sidecar does not stop it.
     BatchResult data = runBatch({"--operation", "delete-data", "-n", m.top()});
-    EXPECT_NE(data.out.find("would delete data fork (data 8 bytes, resource unknown): " +
-                            m.tree.path("top/bad")),
-              std::string::npos);
+    EXPECT_THAT(data.out, HasSubstr("would delete data fork (data 8 bytes, resource unknown): " +
+                                    m.tree.path("top/bad")));
     EXPECT_EQ(lines(data.out).back(),
               "dry run: 3 would change, 2 would fail, 2 skipped; nothing was changed");
     EXPECT_EQ(snapshot(m.tree.root()), before);
     // A file with other names sharing its data fork would be left untouched.
     ASSERT_EQ(::link(m.tree.path("top/Alpha").c_str(), m.tree.path("linked").c_str()), 0);
-    EXPECT_NE(runBatch({"--operation", "flip", "-n", m.tree.path("linked")})
-                  .err.find("would fail: fileHasLinksErr (-27001)"),
-              std::string::npos);
+    EXPECT_THAT(runBatch({"--operation", "flip", "-n", m.tree.path("linked")}).err,
+                HasSubstr("would fail: fileHasLinksErr (-27001)"));
     // The real runs agree with the dry runs (delete-resource: the terminal
     // test below).
     for (const auto& [op, summary] : {std::pair{"flip", "2 changed, 3 failed, 2 skipped"},
@@ -310,7 +309,7 @@ TEST(BatchModeTest, AnInterruptedRunStopsBetweenFiles) {
     BatchResult r =
         runBatch({"--operation", "delete-data", "--yes", tree.path("f")}, false, "", true);
     EXPECT_EQ(r.status, kBatchInterrupted);
-    EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("interrupted"));
     EXPECT_EQ(readText(tree.path("f/a")) + readText(tree.path("f/b")), "12");
 }
 
@@ -495,7 +494,7 @@ TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
         if (c.out.size() == 1 && c.out[0].back() == '\n') {
             EXPECT_EQ(r.out, c.out[0]);
         }
-        for (const auto& part : c.out) EXPECT_NE(r.out.find(part), std::string::npos) << part;
+        for (const auto& part : c.out) EXPECT_THAT(r.out, HasSubstr(part));
     }
     // A flip of the malformed header's file fails and writes nothing.
     BatchResult flip = runBatch({"--operation", "flip", "--yes", bad});
