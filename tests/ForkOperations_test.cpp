@@ -8,15 +8,12 @@
 
 #include <cstring>
 #include <functional>
-#include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/base/MacMemory.h"
 #include "platform/files/linux/SysIO.h"
 #include "platform/ui/Sound.h"
-#include "testkit/Faults.h"
 #include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"
 #include "testkit/TempTree.h"
@@ -72,12 +69,6 @@ protected:
         sysio::setFaultHook(nullptr);
         SetMemoryFailureHook(nullptr);
     }
-    // A flip of `path` fails with `code`, and the tree stays as it was.
-    void flipFailsAndChangesNothing(const std::string& path, OSErr code) {
-        const std::string before = snapshot(t.root());
-        EXPECT_EQ(process(path), code);
-        EXPECT_EQ(snapshot(t.root()), before);
-    }
     TempTree t;
 };
 
@@ -85,20 +76,26 @@ protected:
 
 // ---------------------------------------------------------------- flips
 
+// The copy is made in the kernel, through a 1 MiB buffer where it cannot, and
+// looks for holes from 1 MiB on: every byte survives at the edges of both.
 TEST_F(FlipTest, CopiesTheDataForkOverTheStartOfTheResourceFork) {
-    const Bytes big = pattern(100000);
-    const struct {
-        const char* name;
+    constexpr std::size_t kChunk = 1 << 20;
+    struct Case {
+        std::string name;
         Bytes data;
         const char* old;  // the resource fork before; null: no sidecar
         Bytes after;
-    } cases[] = {{"new", big, nullptr, big},
-                 {"longer", bytesOf("NEW"), "old resource fork", bytesOf("NEW resource fork")},
-                 {"shorter", bytesOf("a longer data fork"), "tiny", bytesOf("a longer data fork")}};
+    };
+    std::vector<Case> cases = {
+        {"longer", bytesOf("NEW"), "old resource fork", bytesOf("NEW resource fork")},
+        {"shorter", bytesOf("a longer data fork"), "tiny", bytesOf("a longer data fork")}};
+    for (std::size_t size : {std::size_t(1), kChunk - 1, kChunk, kChunk + 1, std::size_t(100000)})
+        cases.push_back({"new" + std::to_string(size), pattern(size, unsigned(size)), nullptr,
+                         pattern(size, unsigned(size))});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string p = t.write(c.name, c.data), side = t.path(std::string("._") + c.name);
-        if (c.old) t.write(std::string("._") + c.name, sidecar(kFinderInfo, bytesOf(c.old)));
+        const std::string p = t.write(c.name, c.data), side = t.path("._" + c.name);
+        if (c.old) t.write("._" + c.name, sidecar(kFinderInfo, bytesOf(c.old)));
         EXPECT_EQ(process(p), noErr);
         EXPECT_EQ(readBytes(p), Bytes{});
         EXPECT_EQ(resourceFork(p), c.after);
@@ -107,21 +104,7 @@ TEST_F(FlipTest, CopiesTheDataForkOverTheStartOfTheResourceFork) {
             EXPECT_EQ(finderInfoIn(side), kFinderInfo);  // byte for byte
         }
     }
-    EXPECT_EQ(SysBeepCount(), 3);  // one per written flip
-}
-
-// The copy is made in the kernel, through a 1 MiB buffer where it cannot, and
-// looks for holes from 1 MiB on: every byte survives at the edges of both.
-TEST_F(FlipTest, EveryByteSurvivesTheCopyAtTheChunkEdges) {
-    constexpr std::size_t kChunk = 1 << 20;
-    for (std::size_t size : {std::size_t(1), kChunk - 1, kChunk, kChunk + 1}) {
-        SCOPED_TRACE(size);
-        const Bytes data = pattern(size, unsigned(size));
-        const std::string p = t.write("f" + std::to_string(size), data);
-        ASSERT_EQ(process(p), noErr);
-        EXPECT_EQ(readBytes(p), Bytes{});
-        EXPECT_EQ(resourceFork(p), data);
-    }
+    EXPECT_EQ(SysBeepCount(), 7);  // one per written flip
 }
 
 TEST_F(FlipTest, AnEmptyDataForkIsDeletedWithoutCopyOrBeep) {
@@ -154,51 +137,6 @@ TEST_F(FlipTest, TheResourceForkIsDurableBeforeTheDataForkIsCut) {
     EXPECT_LT(syncAfterWrite, truncate);
 }
 
-// ---------------------------------------------------------------- flip failures
-
-TEST_F(FlipTest, EveryOpenThatFailsLosesNothingAndLeavesNoForkOpen) {
-    // Each open of a flip fails in turn, the data fork's among them.
-    const std::string p = t.path("d/f"), side = t.path("d/._f");
-    const Bytes data = bytesOf("data fork bytes");
-    HFSUniStr255 rn;
-    FSGetResourceForkName(&rn);
-    for (const auto& [err, code] :
-         {std::pair{EACCES, afpAccessDenied}, {EIO, ioErr}, {EMFILE, tmfoErr}}) {
-        for (int n = 1;; ++n) {
-            SCOPED_TRACE("errno " + std::to_string(err) + ", open " + std::to_string(n));
-            t.write("d/f", data);
-            ResetSysBeepCount();
-            FSRef ref = refOf(p);
-            auto fault = std::make_unique<InjectedFault>(std::set{sysio::Call::Open}, err, n);
-            const OSErr result = FlipDeleteDataFork(&ref);
-            const bool hit = fault->hit();
-            fault.reset();
-            if (!hit) {  // no open failed: the flip is done
-                EXPECT_EQ(result, noErr);
-                EXPECT_GE(n, 3);  // at least the two forks were opened
-                break;
-            }
-            // An open with a fallback may fail and the flip still be done. Else
-            // nothing was written, or the copy was made (and its beep) before
-            // the data fork's deletion failed.
-            const Bytes rsrc = resourceFork(p);
-            if (result == noErr) {
-                EXPECT_EQ(readBytes(p), Bytes{});
-                EXPECT_EQ(rsrc, data);
-            } else {
-                EXPECT_EQ(result, code);
-                EXPECT_EQ(readBytes(p), data);
-                EXPECT_TRUE(rsrc.empty() || rsrc == data);
-            }
-            EXPECT_LE(SysBeepCount(), rsrc.empty() ? 0 : 1);
-            // Both forks were closed: none is busy, so the fork can be deleted.
-            EXPECT_EQ(FSDeleteFork(&ref, rn.length, rn.unicode), noErr);
-            EXPECT_FALSE(exists(side));
-            ASSERT_LT(n, 100);
-        }
-    }
-}
-
 TEST_F(FlipTest, AShortReadWritesNothingAndKeepsTheDataFork) {
     std::string p = t.write("f", "0123456789");
     gShrinkPath = p;  // the file shrinks to 3 bytes as it is read
@@ -210,26 +148,37 @@ TEST_F(FlipTest, AShortReadWritesNothingAndKeepsTheDataFork) {
     EXPECT_EQ(SysBeepCount(), 0);
 }
 
-TEST_F(FlipTest, FailedWritesAndReadsChangeNothing) {
-    std::string p = t.write("without", "the data fork"), q = t.write("with", "the data fork");
-    t.write("._with", sidecar(kFinderInfo, bytesOf("old")));
-    for (const auto& [err, code] : {std::pair{ENOSPC, dskFulErr}, {EIO, ioErr}}) {
-        InjectedFault fault({sysio::Call::Write}, err);
-        flipFailsAndChangesNothing(p, code);
-        flipFailsAndChangesNothing(q, code);
-    }
-    {
-        InjectedFault fault({sysio::Call::Read}, EIO);
-        flipFailsAndChangesNothing(p, ioErr);
-    }
-    EXPECT_EQ(SysBeepCount(), 0);
-}
-
 namespace {
 long gAllocations = 0;
 bool countAllocation(Size) {
     ++gAllocations;
     return false;
+}
+
+// A sparse file of `size` bytes with `head` at its start and `tail` at its end.
+void writeSparse(const std::string& path, off_t size, const std::string& head,
+                 const std::string& tail) {
+    const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_EQ(ftruncate(fd, size), 0);  // no disk space used
+    ASSERT_EQ(pwrite(fd, head.data(), head.size(), 0), ssize_t(head.size()));
+    ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), size - off_t(tail.size())),
+              ssize_t(tail.size()));
+    close(fd);
+}
+
+std::string readAt(const std::string& path, off_t offset, std::size_t n) {
+    std::string bytes(n, '\0');
+    const int fd = open(path.c_str(), O_RDONLY);
+    bytes.resize(std::size_t(std::max<ssize_t>(pread(fd, bytes.data(), n, offset), 0)));
+    close(fd);
+    return bytes;
+}
+
+off_t sizeOf(const std::string& path, blkcnt_t* blocks = nullptr) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return -1;
+    if (blocks) *blocks = st.st_blocks;
+    return st.st_size;
 }
 }  // namespace
 
@@ -237,32 +186,20 @@ bool countAllocation(Size) {
 // GiB flips whole, its holes kept, and one larger than a sidecar can describe
 // (4 GiB less its header) is refused and left as it was.
 TEST_F(FlipTest, ForksOfAnySizeAStoreHoldsFlipInBoundedMemory) {
-    const std::string p = t.path("huge");
+    const std::string p = t.path("huge"), side = t.path("._huge");
     const off_t size = (off_t(3) << 30) + 7;
-    int fd = open(p.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_EQ(ftruncate(fd, size), 0);  // sparse: no disk space used
-    ASSERT_EQ(pwrite(fd, "first", 5, 0), 5);
-    ASSERT_EQ(pwrite(fd, "the end", 7, size - 7), 7);
-    close(fd);
+    writeSparse(p, size, "first", "the end");
     gAllocations = 0;
     SetMemoryFailureHook(countAllocation);
     EXPECT_EQ(process(p), noErr);
     SetMemoryFailureHook(nullptr);
     EXPECT_EQ(gAllocations, 0);
-    struct stat st;
-    ASSERT_EQ(stat(p.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 0);
-    const std::string side = t.path("._huge");
-    ASSERT_EQ(stat(side.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, size + 82);
-    EXPECT_LT(st.st_blocks * 512, off_t(64) << 20);  // still sparse
-    char bytes[8] = {};
-    fd = open(side.c_str(), O_RDONLY);
-    ASSERT_EQ(pread(fd, bytes, 5, 82), 5);
-    EXPECT_EQ(std::string(bytes, 5), "first");
-    ASSERT_EQ(pread(fd, bytes, 7, 82 + size - 7), 7);
-    EXPECT_EQ(std::string(bytes, 7), "the end");
-    close(fd);
+    EXPECT_EQ(sizeOf(p), 0);
+    blkcnt_t blocks = 0;
+    EXPECT_EQ(sizeOf(side, &blocks), size + 82);
+    EXPECT_LT(blocks * 512, off_t(64) << 20);  // still sparse
+    EXPECT_EQ(readAt(side, 82, 5), "first");
+    EXPECT_EQ(readAt(side, 82 + size - 7, 7), "the end");
     EXPECT_EQ(SysBeepCount(), 1);
 
     // Too large for a sidecar: refused, and the file is as it was (looked at
@@ -271,17 +208,10 @@ TEST_F(FlipTest, ForksOfAnySizeAStoreHoldsFlipInBoundedMemory) {
     unlink(side.c_str());
     const std::string q = t.path("too large");
     const off_t tooLarge = (off_t(1) << 32) - 50;
-    fd = open(q.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_EQ(ftruncate(fd, tooLarge), 0);
-    ASSERT_EQ(pwrite(fd, "last", 4, tooLarge - 4), 4);
-    close(fd);
+    writeSparse(q, tooLarge, "", "last");
     EXPECT_EQ(process(q), fsDataTooBigErr);
-    ASSERT_EQ(stat(q.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, tooLarge);
-    fd = open(q.c_str(), O_RDONLY);
-    ASSERT_EQ(pread(fd, bytes, 4, tooLarge - 4), 4);
-    EXPECT_EQ(std::string(bytes, 4), "last");
-    close(fd);
+    EXPECT_EQ(sizeOf(q), tooLarge);
+    EXPECT_EQ(readAt(q, tooLarge - 4, 4), "last");
     EXPECT_FALSE(exists(t.path("._too large")));
     EXPECT_EQ(SysBeepCount(), 1);
 }

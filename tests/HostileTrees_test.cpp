@@ -5,7 +5,6 @@
 // write-protected trees, depth past PATH_MAX, names of 255 bytes and names
 // that are not UTF-8 and link loops go through the whole binary in
 // tests/e2e/hostile_batch.sh.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -238,13 +238,11 @@ TEST(HostileTrees, FilesRenamedAndRemovedBetweenWalkStepsAreSkippedOrRefusedWith
     EXPECT_GT(std::count(r.results.begin(), r.results.end(), noErr), 0);
     EXPECT_GT(std::count(r.results.begin(), r.results.end(), fnfErr), 0);
     EXPECT_EQ(checkSidecars(in), "");
-    int dirfd = openDir(in + "/churn");
-    DIR* d = ::fdopendir(::dup(dirfd));
+    const int dirfd = openDir(in + "/churn");
     int checked = 0;
-    while (dirent* e = ::readdir(d)) {
-        std::string n = e->d_name;
+    for (const auto& entry : std::filesystem::directory_iterator(in + "/churn")) {
+        const std::string n = entry.path().filename(), original = n.substr(0, 4);
         if (n[0] == '.') continue;
-        const std::string original = n.substr(0, 4);
         ASSERT_TRUE(originals.count(original)) << n;
         ForkState before, now;
         before.data = originals[original];
@@ -259,7 +257,6 @@ TEST(HostileTrees, FilesRenamedAndRemovedBetweenWalkStepsAreSkippedOrRefusedWith
         EXPECT_EQ(checkForkState(ForkOp::Flip, before, now, &done), "") << n;
         ++checked;
     }
-    ::closedir(d);
     ::close(dirfd);
     EXPECT_GT(checked, 0);
 }

@@ -24,11 +24,14 @@
 #include "platform/ui/Controls.h"
 #include "platform/ui/Windows.h"
 #include "processing/FolderExpansion.h"
+#include "processing/ResultCodes.h"
 #include "processing/RunReport.h"
 #include "processing/RunRequests.h"
 #include "shell/MainWindow.h"
 #include "shell/Startup.h"
+#include "shell/batch/BatchMode.h"
 #include "testkit/AlertAnswer.h"
+#include "testkit/BatchRun.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
@@ -209,45 +212,45 @@ TEST_F(ProcessingRun, ADroppedFileIsProcessedWithoutMessagesAndDecliningChangesN
     EXPECT_TRUE(IsWindowVisible(gWindow));
 }
 
-TEST_F(ProcessingRun, ThreeFilesShowNameCounterAndBarInWalkOrder) {
+TEST_F(ProcessingRun, AFolderShowsNameCounterAndBarInWalkOrder) {
     setPreferences(1, false);  // flip/delete
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {"three", "3333"}, {"one", "1"}, {"two", "22"}};
-    for (const auto& [name, data] : files) tree.write("folder/" + name, data);
-    drop({tree.path("folder")});
-    EXPECT_EQ(statuses(), (Texts{"File: one", "File: three", "File: two"}));
-    EXPECT_EQ(counters(), (Texts{"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"}));
-    // The bar runs 0..2 and stands at j once file j + 1 has been counted.
-    for (const auto& s : shots) {
-        if (!s.barVisible) continue;
-        EXPECT_EQ(s.barMinimum, 0);
-        EXPECT_EQ(s.barMaximum, 2);
-        EXPECT_TRUE(s.counter != "(1 of 3)" || s.status != "File: three" || s.barValue == 0);
-        EXPECT_TRUE(s.counter != "(2 of 3)" || s.status != "File: two" || s.barValue == 1);
+    const std::string longName(250, 'n');
+    const struct {
+        std::vector<std::pair<std::string, std::string>> files;
+        Texts statuses, counters;
+    } cases[] = {
+        {{{"three", "3333"}, {"one", "1"}, {"two", "22"}},
+         {"File: one", "File: three", "File: two"},
+         {"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"}},
+        // One file has a bar without range, and a long name is cut at 255 bytes.
+        {{{longName, "x"}}, {("File: " + longName).substr(0, 255)}, {"(0 of 1)", "(1 of 1)"}}};
+    for (const auto& c : cases) {
+        const std::string folder = "folder" + std::to_string(c.files.size()) + "/";
+        for (const auto& [name, data] : c.files) tree.write(folder + name, data);
+        drop({tree.path(folder)});
+        EXPECT_EQ(statuses(), c.statuses);
+        EXPECT_EQ(counters(), c.counters);
+        // The bar runs 0..n-1 and stands at j once file j + 1 has been counted.
+        const SInt16 last = SInt16(c.files.size() - 1);
+        bool sawBar = false;
+        for (const auto& s : shots) {
+            if (!s.barVisible) continue;
+            sawBar = true;
+            EXPECT_EQ(s.barMinimum, 0);
+            EXPECT_EQ(s.barMaximum, last);
+            EXPECT_TRUE(s.counter != "(1 of 3)" || s.status != "File: three" || s.barValue == 0);
+            EXPECT_TRUE(s.counter != "(2 of 3)" || s.status != "File: two" || s.barValue == 1);
+        }
+        EXPECT_TRUE(sawBar);
+        EXPECT_EQ(GetControlValue(gProgress), last);  // full after the last file, then hidden
+        expectIdleState();
+        // Flipped: each data fork now lives in the sidecar after its 82-byte header.
+        for (const auto& [name, data] : c.files) {
+            EXPECT_EQ(sizeOf(tree.path(folder + name)), 0) << name;
+            EXPECT_EQ(testsupport::readBytes(tree.path(folder + "._" + name)).size(),
+                      82 + data.size());
+        }
     }
-    EXPECT_EQ(GetControlValue(gProgress), 2);  // full after the last file, then hidden
-    expectIdleState();
-    // Flipped: each data fork now lives in the sidecar after its 82-byte header.
-    for (const auto& [name, data] : files) {
-        EXPECT_EQ(sizeOf(tree.path("folder/" + name)), 0) << name;
-        EXPECT_EQ(testsupport::readBytes(tree.path("folder/._" + name)).size(), 82 + data.size());
-    }
-}
-
-TEST_F(ProcessingRun, OneFileHasABarWithoutRangeAndALongNameIsCutAt255Bytes) {
-    const std::string name(250, 'n');
-    tree.write("folder/" + name, "x");
-    drop({tree.path("folder")});
-    bool sawBar = false;
-    for (const auto& s : shots) {
-        if (!s.barVisible) continue;
-        sawBar = true;
-        EXPECT_EQ(s.barMinimum, 0);
-        EXPECT_EQ(s.barMaximum, 0);
-    }
-    EXPECT_TRUE(sawBar);
-    EXPECT_EQ(counters(), (Texts{"(0 of 1)", "(1 of 1)"}));
-    EXPECT_EQ(statuses(), (Texts{("File: " + name).substr(0, 255)}));
 }
 
 TEST_F(ProcessingRun, AFileWithoutAReadableNameIsSkippedButCounted) {
@@ -392,55 +395,130 @@ TEST_F(ProcessingRun, ADropDuringABusyRunWaitsForItsOwnConfirmation) {
     expectFolderSizes({0, 0, 0});
 }
 
-TEST_F(ProcessingRun, FailuresAreCountedAndShownAndNeverEndTheRun) {
-    // Inside a folder a file that cannot be processed (a FIFO) is passed over.
-    tree.write("folder/a", "a");
-    ASSERT_EQ(mkfifo(tree.path("folder/b-fifo").c_str(), 0600), 0);
-    tree.write("folder/c", "c");
-    const std::string next = tree.write("next", "n");
-    drop({tree.path("folder"), next});
-    EXPECT_EQ(sizeOf(tree.path("folder/a")), 0);
-    EXPECT_EQ(sizeOf(tree.path("folder/c")), 0);
-    EXPECT_EQ(sizeOf(next), 0);  // the run went on after the folder
-    EXPECT_EQ(textOf(gMessage), "1 file could not be changed.");
-    EXPECT_TRUE(IsControlVisible(gDetailsButton));
-    ASSERT_EQ(RunFailures().size(), 1u);
-    EXPECT_EQ(RunFailures()[0].path, tree.path("folder/b-fifo"));
-    EXPECT_EQ(RunFailures()[0].code, notAFileErr);
+int gTruncations = 0;
+int countTruncations(sysio::Call call) {
+    if (call == sysio::Call::Truncate) ++gTruncations;
+    return 0;
+}
 
-    // A dropped FIFO does not end the run either: the item after it is
-    // handled, and even with quit-when-done the window stays to say so.
+// The same items through both front ends, each on its own copy: the window's
+// run (its failure list and status line) and the batch mode (its error lines,
+// summary and exit status). A failure never ends a run; a sidecar named beside
+// its file is part of it; every file is handled once however often it is named.
+TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
+    // "name=data" is a file, "name|" a FIFO, "name>other" another name of
+    // `other`, "name@file" a file of the corpus.
+    const struct {
+        const char* what;
+        int function;  // 1: flip, 2: delete the data fork
+        Texts make, items;
+        std::vector<std::pair<std::string, OSErr>> failures;
+        std::string summary;                                     // the batch mode's
+        std::vector<std::pair<std::string, std::string>> after;  // data forks
+    } rows[] = {
+        {"FIFOs in a folder and dropped",
+         2,
+         {"folder/a=a", "folder/b-fifo|", "folder/c=c", "fifo|", "next=n"},
+         {"folder", "fifo", "next"},
+         {{"folder/b-fifo", notAFileErr}, {"fifo", notAFileErr}},
+         "3 changed, 2 failed, 0 skipped",
+         {{"folder/a", ""}, {"folder/c", ""}, {"next", ""}}},
+        {"a missing item and a file with other names",
+         2,
+         {"before=b", "outside/backup=IMPORTANT", "file>outside/backup"},
+         {"before", "gone", "file"},
+         {{"gone", fnfErr}, {"file", fileHasLinksErr}},
+         "1 changed, 2 failed, 0 skipped",
+         {{"before", ""}, {"outside/backup", "IMPORTANT"}}},
+        {"a malformed sidecar",
+         1,
+         {"bad=bad data", "._bad@malformed/duplicate-id.ad", "ok=ok"},
+         {"bad", "ok"},
+         {{"bad", ioErr}},
+         "1 changed, 1 failed, 0 skipped",
+         {{"bad", "bad data"}, {"ok", ""}}},
+        {"a sidecar beside its file, files named twice",
+         2,
+         {"foo=foo data", "._foo@peers/macos-4096.ad", "folder/f1=1", "folder/f2=2"},
+         {"._foo", "foo", "folder/f1", "folder", "folder/../folder"},
+         {},
+         "3 changed, 0 failed, 3 skipped",
+         {{"foo", ""}, {"folder/f1", ""}, {"folder/f2", ""}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const char* operation = row.function == 1 ? "flip" : "delete-data";
+        for (const bool window : {true, false}) {
+            SCOPED_TRACE(window ? "window" : "batch");
+            TempTree t;
+            for (const std::string& m : row.make) {
+                const auto at = m.find_first_of("=|>@");
+                const std::string name = m.substr(0, at), rest = m.substr(at + 1);
+                if (m[at] == '=') t.write(name, rest);
+                ASSERT_EQ(m[at] == '|'   ? mkfifo(t.path(name).c_str(), 0600)
+                          : m[at] == '>' ? link(t.path(rest).c_str(), t.path(name).c_str())
+                                         : 0,
+                          0)
+                    << m;
+                if (m[at] == '@') t.write(name, testsupport::corpusBytes(rest));
+            }
+            const std::string sidecarBefore = testsupport::readText(t.path("._foo"));
+            Texts items;
+            for (const std::string& item : row.items) items.push_back(t.path(item));
+            if (window) {
+                setPreferences(row.function, false);
+                gTruncations = 0;
+                sysio::setFaultHook(countTruncations);
+                drop(items);
+                sysio::setFaultHook(nullptr);
+                std::vector<std::pair<std::string, OSErr>> failures;
+                for (const auto& f : RunFailures())
+                    failures.emplace_back(
+                        f.path.substr(std::min(f.path.size(), t.root().size() + 1)), f.code);
+                auto expected = row.failures;  // the window has no path for what is gone
+                for (auto& f : expected)
+                    if (!testsupport::exists(t.path(f.first))) f.first.clear();
+                EXPECT_EQ(failures, expected);
+                EXPECT_EQ(textOf(gMessage),
+                          row.failures.empty() ? std::string(kIdleMessage) : RunFailureSummary());
+                if (row.function == 2) {
+                    EXPECT_EQ(gTruncations, std::stoi(row.summary));  // once each
+                }
+            } else {
+                Texts args = {"--operation", operation, "--yes"};
+                args.insert(args.end(), items.begin(), items.end());
+                const auto r = testsupport::runBatch(args);
+                EXPECT_EQ(r.status, row.failures.empty() ? kBatchSuccess : kBatchFailure);
+                EXPECT_EQ(testsupport::lines(r.out).back(), row.summary);
+                for (const auto& [path, code] : row.failures)
+                    EXPECT_NE(r.err.find("brackwater: " + t.path(path) + ": " +
+                                         DescribeResultCode(code) + "\n"),
+                              std::string::npos)
+                        << r.err;
+            }
+            for (const auto& [path, data] : row.after)
+                EXPECT_EQ(testsupport::readText(t.path(path)), data) << path;
+            EXPECT_TRUE(testsupport::readText(t.path("._foo")) == sidecarBefore) << "._foo changed";
+        }
+    }
+}
+
+TEST_F(ProcessingRun, FailuresAreShownWithTheirReasonsAndKeepTheWindowOpen) {
+    // Even with quit-when-done the window stays to say what failed.
     setPreferences(2, true);
-    const std::string fifo = tree.path("fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string first = tree.write("first", "1"), second = tree.write("second", "2");
-    drop({first, fifo, second});
-    EXPECT_EQ(sizeOf(first), 0);
-    EXPECT_EQ(sizeOf(second), 0);
-    EXPECT_EQ(textOf(gMessage), "1 file could not be changed.");
-    idle(1500);
-    EXPECT_EQ(gExits, 0);
-    EXPECT_TRUE(IsWindowVisible(gWindow));
-
-    // An item that vanished after the drop, and a folder that cannot be read.
-    setPreferences(2, false);
-    const std::string before = tree.write("before", "b"), gone = tree.write("gone", "g");
-    const std::string after = tree.write("after", "a");
+    const std::string first = tree.write("first", "1");
     tree.write("locked/inside", "i");
     ASSERT_EQ(chmod(tree.path("locked").c_str(), 0), 0);
     const bool root = geteuid() == 0;  // root reads any folder
-    {
-        AlertAnswer answer(Qt::Key_Return);
-        ASSERT_EQ(SendOpenDocumentsToSelf({before, gone, tree.path("locked"), after}), noErr);
-        ASSERT_EQ(unlink(gone.c_str()), 0);
-        idle(300);
-        chmod(tree.path("locked").c_str(), 0755);
-        EXPECT_EQ(answer.alertsShown(), 1);
-    }
-    EXPECT_EQ(sizeOf(before), 0);
-    EXPECT_EQ(sizeOf(after), 0);
+    drop({first, tree.path("gone"), tree.path("locked")});
+    chmod(tree.path("locked").c_str(), 0755);
+    EXPECT_EQ(sizeOf(first), 0);
     EXPECT_EQ(textOf(gMessage), root ? "1 file could not be changed."
                                      : "1 file could not be changed. 1 folder could not be read.");
+    EXPECT_TRUE(IsControlVisible(gDetailsButton));
+    idle(1500);
+    EXPECT_EQ(gExits, 0);
+    EXPECT_TRUE(IsWindowVisible(gWindow));
     // The list behind the Details button names each one with the reason.
     {
         AlertAnswer details(Qt::Key_Return);
@@ -452,40 +530,10 @@ TEST_F(ProcessingRun, FailuresAreCountedAndShownAndNeverEndTheRun) {
     }
 
     // A run without failures ends as before: the idle message, no details.
-    const std::string fine = tree.write("fine", "f");
-    drop({fine});
+    setPreferences(2, false);
+    drop({tree.write("fine", "f")});
     EXPECT_EQ(textOf(gMessage), kIdleMessage);
     EXPECT_FALSE(IsControlVisible(gDetailsButton));
-}
-
-// A sidecar dropped beside its file is part of that file, and every file is
-// handled once per run, however often the drop names it.
-int gTruncations = 0;
-int countTruncations(sysio::Call call) {
-    if (call == sysio::Call::Truncate) ++gTruncations;
-    return 0;
-}
-
-TEST_F(ProcessingRun, SidecarsAndItemsNamedTwiceAreNotHandledAsFilesOfTheirOwn) {
-    const std::string foo = tree.write("foo", "foo data");
-    const std::string side = tree.write(
-        "._foo", testsupport::makeSidecar({{9, 50, 32, testsupport::finderInfo("TEXT", "ttxt")},
-                                           {2, 82, 4, testsupport::bytesOf("fork")}}));
-    const testsupport::Bytes sideBytes = testsupport::readBytes(side);
-    writeFolder(2);
-    gTruncations = 0;
-    sysio::setFaultHook(countTruncations);
-    drop({side, foo, tree.path("folder/f1"), tree.path("folder"), tree.path("folder/../folder")});
-    sysio::setFaultHook(nullptr);
-    EXPECT_EQ(testsupport::readBytes(side), sideBytes);
-    EXPECT_EQ(sizeOf(foo), 0);
-    expectFolderSizes({0, 0});
-    EXPECT_EQ(gTruncations, 3);  // foo, f1 and f2, once each
-    Texts files;
-    for (const std::string& status : statuses())
-        if (status.rfind("File: ", 0) == 0) files.push_back(status);
-    EXPECT_EQ(files, (Texts{"File: f1", "File: f2"}));  // one folder pass
-    expectIdleState();
 }
 
 TEST_F(ProcessingRun, CountingAFolderShowsHowFarItGotAndStopEndsIt) {

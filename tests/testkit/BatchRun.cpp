@@ -17,7 +17,8 @@ std::string slurp(std::FILE* f) {
 }
 }  // namespace
 
-BatchResult runBatch(std::vector<std::string> args, bool terminal, const std::string& answer) {
+BatchResult runBatch(std::vector<std::string> args, bool terminal, const std::string& answer,
+                     bool interrupted) {
     args.insert(args.begin(), "brackwater");
     std::vector<const char*> argv;
     for (const auto& a : args) argv.push_back(a.c_str());
@@ -34,8 +35,9 @@ BatchResult runBatch(std::vector<std::string> args, bool terminal, const std::st
     std::fputs(answer.c_str(), io.in);
     std::rewind(io.in);
     io.inputIsTerminal = terminal;
-    gBatchInterrupted = 0;
+    gBatchInterrupted = interrupted;
     r.status = RunBatch(options, io);
+    gBatchInterrupted = 0;
     std::fclose(io.in);
     r.out = slurp(io.out);
     r.err = slurp(io.err);

@@ -14,9 +14,10 @@ struct BatchResult {
 };
 
 // `args` without the program's name; `answer` is stdin, read as if it were
-// (or were not) a terminal. Bad usage gives status 2 and the reason in err.
+// (or were not) a terminal; `interrupted` runs as if Ctrl-C had come before
+// the first file. Bad usage gives status 2 and the reason in err.
 BatchResult runBatch(std::vector<std::string> args, bool terminal = false,
-                     const std::string& answer = "");
+                     const std::string& answer = "", bool interrupted = false);
 
 // The lines of a report.
 std::vector<std::string> lines(const std::string& text);

@@ -110,12 +110,7 @@ std::string xattrs(const std::string& p) {
         list.emplace_back(names + i);
     std::sort(list.begin(), list.end());
     std::string out;
-    for (const auto& name : list) {
-        Bytes v(70000);
-        ssize_t len = ::lgetxattr(p.c_str(), name.c_str(), v.data(), v.size());
-        v.resize(len < 0 ? 0 : std::size_t(len));
-        out += " " + name + "=" + fnv(v);
-    }
+    for (const auto& name : list) out += " " + name + "=" + fnv(xattr(p, name.c_str()));
     return out;
 }
 }  // namespace
