@@ -536,86 +536,72 @@ TEST_F(ForkStore, AForkTooLargeForItsAttributeIsRefusedAndNothingChanges) {
 
 // ---- Owners and modes: a new sidecar is never open to anyone its file is closed to ----
 
-TEST_F(ForkStore, SidecarsWrittenAnewKeepOwnerAndModeWhereRenameFlagsAreUnsupported) {
-    // Only root can hand a file to another owner.
-    const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
-    file("f");
-    ASSERT_EQ(::chown(path("f").c_str(), owner, owner), 0);
-    sysio::setFaultHook(renameFlagsUnsupported);
-    gFlagRenames = 1;
-    ASSERT_EQ(writeFork("f", 0, bytesOf("hello")), noErr);  // linked into place
-    EXPECT_EQ(stat("._f").st_uid, owner);
-    ASSERT_EQ(::chmod(path("._f").c_str(), 0640), 0);
-    gFlagRenames = 1;
-    ASSERT_EQ(writeFork("f", 0, bytesOf("J")), noErr);  // rebuilt, replaced by a plain rename
-    sysio::setFaultHook(nullptr);
-    EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("Jello")));
-    EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
-    // The file's owner, not the writer (root here), and the mode it had.
-    const struct stat st = stat("._f");
-    EXPECT_EQ(std::tuple(st.st_uid, st.st_mode & 07777), std::tuple(owner, 0640u));
-}
-
-// The usual mode (0666 less umask) limited to the file's bits, for a fork and
-// for new Finder info, written without a name first or (where the file system
-// has no O_TMPFILE) under a temporary name. A rebuilt sidecar keeps its mode,
-// even beyond the file's.
+// A new sidecar belongs to its file's owner and group (only root can hand it
+// to another owner), with the usual mode (0666 less umask) limited to the
+// file's bits; a rebuilt one keeps its mode, even beyond the file's. For a fork
+// and for new Finder info, written without a name first, under a temporary
+// name (where the file system has no O_TMPFILE), and where rename flags are
+// unsupported (NFS, exFAT: linked into place, or replaced by a plain rename).
 TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
     const mode_t umaskWas = ::umask(022);
+    const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+    const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
     struct Row {
         mode_t file, expected;
         bool finderInfoOnly, rebuilt;
     } rows[] = {{0600, 0600, false, false}, {0644, 0644, false, false}, {0640, 0640, false, false},
                 {0755, 0644, false, false}, {0600, 0600, true, false},  {0644, 0644, true, false},
                 {0640, 0640, true, false},  {0755, 0644, true, false},  {0600, 0640, false, true}};
-    for (bool named : {false, true}) {
+    enum How { kUnnamed, kNamed, kNoRenameFlags };
+    for (How how : {kUnnamed, kNamed, kNoRenameFlags}) {
         for (const Row& r : rows) {
-            SCOPED_TRACE(testing::Message()
-                         << "file " << std::oct << r.file << (named ? " named" : "")
-                         << (r.finderInfoOnly ? " finder info" : " fork")
-                         << (r.rebuilt ? " rebuilt" : ""));
+            SCOPED_TRACE(testing::Message() << "file " << std::oct << r.file << " way " << how
+                                            << (r.finderInfoOnly ? " finder info" : " fork")
+                                            << (r.rebuilt ? " rebuilt" : ""));
             fresh();
+            ASSERT_EQ(::chown(path("f").c_str(), owner, group), 0);
             ASSERT_EQ(::chmod(path("f").c_str(), r.file), 0);
             if (r.rebuilt) {
                 sidecar("f", plainSidecar(bytesOf("old fork"), kTextFinderInfo));
+                ASSERT_EQ(::chown(path("._f").c_str(), owner, group), 0);
                 ASSERT_EQ(::chmod(path("._f").c_str(), 0640), 0);
             }
             {
                 // The file's open comes first, the sidecar's second (third when rebuilt).
                 std::optional<InjectedFault> noTmpfile;
-                if (named)
+                if (how == kNamed)
                     noTmpfile.emplace(std::set{sysio::Call::Open}, EOPNOTSUPP, 2 + r.rebuilt);
+                if (how == kNoRenameFlags) sysio::setFaultHook(renameFlagsUnsupported);
+                gFlagRenames = 1;
                 ASSERT_EQ(r.finderInfoOnly ? setFinderInfo(dirfd, "f", kAppl.data())
                                            : writeFork("f", 0, bytesOf("SECRET")),
                           noErr);
-                EXPECT_EQ(noTmpfile && noTmpfile->hit(), named);
+                if (how == kNoRenameFlags) sysio::setFaultHook(nullptr);
+                EXPECT_EQ(noTmpfile && noTmpfile->hit(), how == kNamed);
             }
             EXPECT_EQ(sidecarBytes("f"), r.rebuilt
                                              ? plainSidecar(bytesOf("SECRETrk"), kTextFinderInfo)
                                          : r.finderInfoOnly ? plainSidecar({}, kAppl)
                                                             : plainSidecar(bytesOf("SECRET")));
-            EXPECT_EQ(stat("._f").st_mode & 07777, r.expected);
+            const struct stat st = stat("._f");
+            EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+                      std::tuple(owner, group, r.expected));
             EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
         }
     }
     ::umask(umaskWas);
 }
 
-// Root hands a new sidecar to the file's owner and group, who can change it
-// later. A writer who cannot give it the file's group lets that group read no
-// more than everyone else.
+// The owner of a sidecar root made for their file can change it later. A
+// writer who cannot give a new sidecar the file's group lets that group read
+// no more than everyone else.
 TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
     if (::geteuid() != 0) GTEST_SKIP() << "only root can hand a file to another owner";
     const mode_t umaskWas = ::umask(022);
-    auto owners = [&](const char* name) {
-        const struct stat st = stat(name);
-        return std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777);
-    };
     file("f");
     ASSERT_EQ(::chown(path("f").c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(path("f").c_str(), 0600), 0);
     ASSERT_EQ(writeFork("f", 0, bytesOf("SECRET")), noErr);
-    EXPECT_EQ(owners("._f"), std::tuple(65534u, 65534u, 0600u));
     // The owner patches it in place: the folder is not theirs to write.
     ASSERT_EQ(::chmod(tree->root().c_str(), 0755), 0);
     EXPECT_EQ(runAsNobody([&] { return int(setFinderInfo(dirfd, "f", kAppl.data())); }), noErr);
@@ -627,7 +613,9 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
     ASSERT_EQ(::chmod(path("g").c_str(), 0640), 0);
     ASSERT_EQ(::chmod(tree->root().c_str(), 0777), 0);
     EXPECT_EQ(runAsNobody([&] { return int(writeFork("g", 0, bytesOf("SECRET"))); }), noErr);
-    EXPECT_EQ(owners("._g"), std::tuple(65534u, 65534u, 0600u));
+    const struct stat st = stat("._g");
+    EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+              std::tuple(65534u, 65534u, 0600u));
     EXPECT_EQ(sidecarBytes("g"), plainSidecar(bytesOf("SECRET")));
     ::umask(umaskWas);
 }
