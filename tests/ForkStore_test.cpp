@@ -248,10 +248,10 @@ TEST_F(ForkStore, EachStoreIsReadInItsOrderAndReadingChangesNothing) {
     const Bytes atalkFork = corpusBytes("peers/netatalk2-fork.rsrc");
     const std::map<std::string, Bytes> attrs = {
         {kSambaFork, bytesOf("samba!\0"s)}, {kMacFork, bytesOf("mac")}, {kMacFinderInfo, maca}};
-    Bytes badMeta = meta, dates(16, 0);
+    Bytes badMeta = meta;
     badMeta.pop_back();
-    bigendian::writeU32(dates.data(), date(1000000000));
-    bigendian::writeU32(dates.data() + 8, 0x80000000);
+    // Created, modified, never backed up, accessed.
+    const Bytes dates = concat(dateBytes(1000000000), {0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0});
     const Bytes dated = makeSidecar(
         {{9, 62, 32, kTextFinderInfo}, {8, 94, 16, dates}, {2, 110, 4, bytesOf("rsrc")}});
     const Bytes far = makeSidecar(
@@ -412,11 +412,9 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsAndKeepsEveryOtherByte) {
     // Samba's shape with the file's times and current Finder info (no new
     // sidecar, no third sidecar entry). Finder info is then written there, and
     // into the copies, which stay equal to it: cleared, no old one comes back.
-    Bytes dates(16, 0);  // created, modified, never backed up, accessed
-    bigendian::writeU32(dates.data(), date(1234567890));
-    bigendian::writeU32(dates.data() + 4, date(1400000000));
-    bigendian::writeU32(dates.data() + 8, 0x80000000u);
-    bigendian::writeU32(dates.data() + 12, date(2000000000));
+    // Created, modified (the file's), never backed up, accessed (the file's).
+    const Bytes dates =
+        concat(concat(when, dateBytes(1400000000)), concat({0x80, 0, 0, 0}, dateBytes(2000000000)));
     const Bytes textMeta = sambaMetadata(kTextFinderInfo, dates),
                 applMeta = sambaMetadata(kAppl, dates), zeroMeta = sambaMetadata(zero, dates);
     change("date beside unar's sidecar", {unar}, kSetDate, {unar, {}, {{kMetadata, textMeta}}});
