@@ -461,6 +461,7 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsAndKeepsEveryOtherByte) {
         change(sample, {{}, h}, kDelete, {{}, atalkWith(h, {})});
     }
 }
+
 TEST_F(ForkStore, AForkGrowsInPlaceAndSizesTheSidecarCannotHoldAreRefused) {
     file("f");
     ASSERT_EQ(writeFork("f", 0, bytesOf("abc")), noErr);
@@ -468,6 +469,8 @@ TEST_F(ForkStore, AForkGrowsInPlaceAndSizesTheSidecarCannotHoldAreRefused) {
     ASSERT_EQ(writeFork("f", 3, bytesOf("def")), noErr);
     const struct stat after = stat("._f");
     EXPECT_EQ(std::tuple(after.st_ino, after.st_size), std::tuple(before.st_ino, 82 + 6));
+    ASSERT_EQ(writeFork("f", 8, bytesOf("!")), noErr);  // past the end: zeros between
+    EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("abcdef\0\0!"s)));
     // Sizes a sidecar's 32-bit fields cannot hold are refused, not wrapped.
     const std::string kept = snap();
     EXPECT_EQ(writeFork("f", 0xFFFFFFF0ull, Bytes(100, 1)), posErr);
