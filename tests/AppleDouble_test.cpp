@@ -8,9 +8,7 @@
 #include "testkit/Sidecars.h"
 
 using namespace appledouble;
-using testsupport::Bytes;
-using testsupport::makeSidecar;
-using testsupport::RawEntry;
+using namespace testsupport;
 
 namespace {
 
@@ -20,7 +18,7 @@ Problem parseBytes(const Bytes& b, Header* h, std::uint64_t fileSize = UINT64_MA
 
 // macOS's sidecar: Finder info with an "ATTR" block of two attributes in one
 // 3760-byte entry at 50, the placeholder fork at 3810.
-const Bytes kMac = testsupport::corpusBytes("peers/macos-4096.ad");
+const Bytes kMac = corpusBytes("peers/macos-4096.ad");
 
 }  // namespace
 
@@ -29,7 +27,7 @@ const Bytes kMac = testsupport::corpusBytes("peers/macos-4096.ad");
 TEST(AppleDoubleParse, AcceptsTheShapesMacOSSambaAndUnarWrite) {
     // Real samples of each are read through the fork store's tests; here the
     // fields the codec reports. Samba: fork first, "Netatalk" filler.
-    Bytes fi = testsupport::finderInfo("TEXT", "ttxt");
+    Bytes fi = finderInfo("TEXT", "ttxt");
     Header h;
     ASSERT_EQ(parseBytes(makeSidecar({{2, 82, 3, {}}, {9, 50, 32, fi}}, "Netatalk"), &h),
               Problem::None);
@@ -128,7 +126,7 @@ TEST(AppleDoubleWrite, AMovedAttrBlockStillPointsAtItsOwnValues) {
 // Its bytes are those of macOS's sample, which is built apart from them
 // (ForkStore_test reads that sample's fork as none).
 TEST(AppleDoubleValues, OnlyTheWholePlaceholderIsOne) {
-    const Bytes p = testsupport::placeholderBytes();
+    const Bytes p = placeholderBytes();
     EXPECT_TRUE(isPlaceholder(p.data(), p.size()));
     EXPECT_FALSE(isPlaceholder(p.data(), p.size() - 1));
     Bytes changed = p;
@@ -155,7 +153,7 @@ TEST(AppleDoubleValues, DatesAreSignedSecondsFrom2000WithAnUnknownMarker) {
 }
 
 TEST(AppleDoubleValues, NetatalkMetadataNeedsAll8EntriesIn402Bytes) {
-    Bytes meta = testsupport::sambaMetadata(testsupport::finderInfo("APPL", "ttxt"), {});
+    Bytes meta = sambaMetadata(finderInfo("APPL", "ttxt"), {});
     ASSERT_EQ(meta.size(), 402u);
     Header h;
     ASSERT_EQ(parseNetatalkMetadata(meta.data(), meta.size(), &h), Problem::None);
@@ -184,7 +182,7 @@ TEST(AppleDoubleNetatalk, AcceptsTheHeadersAfpdWritesWithTheForkAtTheirEndAndNot
     for (const char* sample :
          {"netatalk2-fork.ad", "netatalk2-empty.ad", "netatalk2-parent.ad", "netatalk2-stale.ad"}) {
         SCOPED_TRACE(sample);
-        const Bytes b = testsupport::corpusBytes(std::string("peers/") + sample);
+        const Bytes b = corpusBytes(std::string("peers/") + sample);
         Header h;
         ASSERT_EQ(parseAtalk(b, &h), Problem::None);
         ASSERT_EQ(h.entries.size(), 13u);
@@ -203,14 +201,13 @@ TEST(AppleDoubleNetatalk, AcceptsTheHeadersAfpdWritesWithTheForkAtTheirEndAndNot
     }
     // The stale one keeps the filler afpd read back.
     Header h;
-    ASSERT_EQ(parseAtalk(testsupport::corpusBytes("peers/netatalk2-stale.ad"), &h), Problem::None);
+    ASSERT_EQ(parseAtalk(corpusBytes("peers/netatalk2-stale.ad"), &h), Problem::None);
     EXPECT_EQ(std::string(h.filler.begin(), h.filler.end()), "Netatalk        ");
     // The malformed ones are refused in ForkStore_test. A sidecar is no
     // netatalk header, and a Finder info slot longer than 32 bytes is not
     // netatalk's layout either.
-    EXPECT_EQ(parseAtalk(testsupport::corpusBytes("peers/unar-hidden.ad"), &h),
-              Problem::NotNetatalkLayout);
-    Bytes wide = testsupport::corpusBytes("peers/netatalk2-empty.ad");
+    EXPECT_EQ(parseAtalk(corpusBytes("peers/unar-hidden.ad"), &h), Problem::NotNetatalkLayout);
+    Bytes wide = corpusBytes("peers/netatalk2-empty.ad");
     wide[74 + 11] = 36;  // Finder info length 36: up to the AFP file info at 689,
     wide[122 + 11] = 0;  // over the directory id's slot, which is empty
     EXPECT_EQ(parseAtalk(wide, &h), Problem::NotNetatalkLayout);
