@@ -121,7 +121,7 @@ public:
         open();
         file("f");
     }
-    // A new tree whose "f" holds `s`. netatalk's header is 0640 in a 0751
+    // A new tree whose "f" holds `s`. netatalk's header is 0660 in a 0751
     // folder, and ".Parent" has an old modification time, to show that
     // changes keep them. "f" has fixed times: a new metadata attribute
     // records them, and every run must give the same bytes even when a
@@ -135,7 +135,7 @@ public:
         if (s.netatalk) {
             netatalk("f", *s.netatalk);
             netatalk(".Parent", corpusBytes(kAtalkParent));
-            ASSERT_EQ(::chmod(path(".AppleDouble/f").c_str(), 0640), 0);
+            ASSERT_EQ(::chmod(path(".AppleDouble/f").c_str(), 0660), 0);
             ASSERT_EQ(::chmod(path(".AppleDouble").c_str(), 0751), 0);
             const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
             ASSERT_EQ(::utimensat(AT_FDCWD, path(".AppleDouble/.Parent").c_str(), old, 0), 0);
@@ -159,7 +159,7 @@ public:
                 << a;
         }
         if (want.netatalk) {
-            EXPECT_EQ(stat(".AppleDouble/f").st_mode & 07777, 0640u);
+            EXPECT_EQ(stat(".AppleDouble/f").st_mode & 07777, 0660u);
             EXPECT_EQ(stat(".AppleDouble").st_mode & 07777, 0751u);
             EXPECT_EQ(netatalkBytes(".Parent"), corpusBytes(kAtalkParent));
             const struct stat parent = stat(".AppleDouble/.Parent");
@@ -550,7 +550,7 @@ TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
         bool finderInfoOnly, rebuilt;
     } rows[] = {{0600, 0600, false, false}, {0644, 0644, false, false}, {0640, 0640, false, false},
                 {0755, 0644, false, false}, {0600, 0600, true, false},  {0644, 0644, true, false},
-                {0640, 0640, true, false},  {0755, 0644, true, false},  {0600, 0640, false, true}};
+                {0640, 0640, true, false},  {0755, 0644, true, false},  {0600, 0660, false, true}};
     enum How { kUnnamed, kNamed, kNoRenameFlags };
     for (How how : {kUnnamed, kNamed, kNoRenameFlags}) {
         for (const Row& r : rows) {
@@ -563,7 +563,7 @@ TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
             if (r.rebuilt) {
                 sidecar("f", plainSidecar(bytesOf("old fork"), kTextFinderInfo));
                 ASSERT_EQ(::chown(path("._f").c_str(), owner, group), 0);
-                ASSERT_EQ(::chmod(path("._f").c_str(), 0640), 0);
+                ASSERT_EQ(::chmod(path("._f").c_str(), 0660), 0);
             }
             {
                 // The file's open comes first, the sidecar's second (third when rebuilt).
