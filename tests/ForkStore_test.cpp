@@ -794,97 +794,82 @@ TEST_F(ForkStore, NetatalksFolderIsNeverReachedThroughALinkNorTakenByItsOwnFiles
 
 // ---- Crash safety: every failing system call leaves the old bytes or finishes ----
 
-namespace {
-struct Scenario {
-    const char* what;
-    Stores stores;
-    Change change;
-    bool dated = false;  // a creation date set first
-};
-}  // namespace
-
-class ForkStoreFaults : public ForkStore {
-protected:
-    void setUpScenario(const Scenario& s) {
-        make(s.stores);
-        if (s.dated) {
-            ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
-        }
-    }
-    // Runs `s` once without faults for the expected result, then with the
-    // 1st, 2nd, ... system call failing with `err` (a failure gives `code`),
-    // until a run hits no fault.
-    void check(const Scenario& s, int err, OSErr code) {
-        SCOPED_TRACE(s.what);
-        setUpScenario(s);
-        ASSERT_EQ(apply(s.change), noErr);
-        const std::string done = snap();
-        for (int n = 1;; ++n) {
-            setUpScenario(s);
-            const std::string before = snap();
-            auto fault = std::make_unique<InjectedFault>(std::set<sysio::Call>{}, err, n);
-            const OSErr result = apply(s.change);
-            const bool hit = fault->hit();
-            const sysio::Call failed = fault->failedCall();
-            fault.reset();
-            const std::string after = snap();
-            if (!hit) {
-                EXPECT_EQ(result, noErr);
-                EXPECT_EQ(after, done);
-                // Each change takes several calls; fewer means injection missed them.
-                EXPECT_GT(n, 3);
-                break;
-            }
-            if (result == noErr) {
-                EXPECT_EQ(after, done) << "call " << n << " failed, yet";
-            } else {
-                // An attribute refusing a fork for want of room while the
-                // disk has room: the fork does not fit it.
-                const bool tooBig =
-                    s.change.op == Op::Write && err == ENOSPC && failed == sysio::Call::SetXattr;
-                EXPECT_EQ(result, tooBig ? OSErr(fsDataTooBigErr) : code) << "call " << n;
-                EXPECT_EQ(after, before) << "call " << n;
-            }
-            ASSERT_LT(n, 200);
-        }
-    }
-};
-
-TEST_F(ForkStoreFaults, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
+TEST_F(ForkStore, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
     // Flips and deletions over files of every shape fail call by call in
     // FaultInjection_test; here the store's other changes, and each store's
-    // own fork writes, each all or nothing.
-    const Bytes mac = corpusBytes(kMac), unar = corpusBytes(kUnar), atalk = corpusBytes(kAtalkFork);
-    const Bytes forkFirst = makeSidecar(
-        {{2, 62, 3, bytesOf("abc")}, {4, 65, 4, bytesOf("note")}, {9, 69, 32, kTextFinderInfo}});
-    const Bytes forkOnly = makeSidecar({{2, 38, 5, bytesOf("fork!")}});
-    const Bytes withDates = makeSidecar({{9, 62, 32, {}}, {8, 94, 16, {}}, {2, 110, 0, {}}});
-    const Bytes data = pattern(3000, 11);
-    const std::map<std::string, Bytes> meta = {{kMetadata, corpusBytes(kSambaMeta)}},
-                                       macFi = {{kMacFinderInfo, kTextFinderInfo}};
-    const std::vector<Scenario> scenarios = {
-        {"append in place", {plainSidecar(pattern(4000, 2), kTextFinderInfo)}, writeAt(4000, data)},
-        {"re-layout keeps a comment", {forkFirst}, writeAt(0, data)},
-        {"Finder info in place", {mac}, kSetAppl},
-        {"Finder info into a new sidecar", {}, kSetAppl},
-        {"Finder info added to a fork-only sidecar", {forkOnly}, kSetAppl},
-        {"Finder info in the metadata attribute", {{}, {}, meta}, kSetAppl},
-        {"Finder info in metadata and its copies", {unar, {}, macFi}, kSetAppl, true},
-        {"creation date in place", {withDates}, kSetDate},
-        {"creation date into a new metadata attribute", {unar}, kSetDate},
-        // Forks kept where they are: in either attribute, and in netatalk's
-        // header (rebuilt beside it in ".AppleDouble", like a sidecar).
-        {"fork in the Mac attribute", {{}, {}, {{kMacFork, pattern(500, 3)}}}, writeAt(100, data)},
-        {"fork in Samba's stream",
-         {{}, {}, {{kSambaFork, concat(pattern(500, 4), {0})}}},
-         writeAt(0, data)},
-        {"fork into netatalk's header", {{}, atalk}, writeAt(0, data)},
-        {"fork deleted in netatalk's header", {{}, atalk}, kDelete},
-        {"Finder info in netatalk's header", {{}, atalk}, kSetAppl},
-        {"creation date in netatalk's header", {{}, atalk}, kSetDate},
+    // own fork writes, each all or nothing. Each change runs once without
+    // faults for the expected result, then with the 1st, 2nd, ... system call
+    // failing with ENOSPC and with EIO, until a run hits no fault.
+    auto everyCall = [&](const char* what, const Stores& stores, const Change& change) {
+        SCOPED_TRACE(what);
+        make(stores);
+        ASSERT_EQ(apply(change), noErr);
+        const std::string done = snap();
+        for (const auto& [err, code] : {std::pair<int, OSErr>{ENOSPC, dskFulErr}, {EIO, ioErr}}) {
+            for (int n = 1;; ++n) {
+                make(stores);
+                const std::string before = snap();
+                auto fault = std::make_unique<InjectedFault>(std::set<sysio::Call>{}, err, n);
+                const OSErr result = apply(change);
+                const bool hit = fault->hit();
+                const sysio::Call failed = fault->failedCall();
+                fault.reset();
+                const std::string after = snap();
+                if (!hit) {
+                    EXPECT_EQ(result, noErr);
+                    EXPECT_EQ(after, done);
+                    // Each change takes several calls; fewer means injection missed them.
+                    EXPECT_GT(n, 3);
+                    break;
+                }
+                if (result == noErr) {
+                    EXPECT_EQ(after, done) << "call " << n << " failed, yet";
+                } else {
+                    // An attribute refusing a fork for want of room while the
+                    // disk has room: the fork does not fit it.
+                    const bool tooBig =
+                        change.op == Op::Write && err == ENOSPC && failed == sysio::Call::SetXattr;
+                    EXPECT_EQ(result, tooBig ? OSErr(fsDataTooBigErr) : code) << "call " << n;
+                    EXPECT_EQ(after, before) << "call " << n;
+                }
+                ASSERT_LT(n, 200);
+            }
+        }
     };
-    for (const auto& [err, code] : {std::pair{ENOSPC, dskFulErr}, {EIO, ioErr}})
-        for (const Scenario& s : scenarios) check(s, err, code);
+    const Bytes mac = corpusBytes(kMac), unar = corpusBytes(kUnar), atalk = corpusBytes(kAtalkFork);
+    const Bytes data = pattern(3000, 11);
+    everyCall("append in place", {plainSidecar(pattern(4000, 2), kTextFinderInfo)},
+              writeAt(4000, data));
+    everyCall("re-layout keeps a comment",
+              {makeSidecar({{2, 62, 3, bytesOf("abc")},
+                            {4, 65, 4, bytesOf("note")},
+                            {9, 69, 32, kTextFinderInfo}})},
+              writeAt(0, data));
+    everyCall("Finder info in place", {mac}, kSetAppl);
+    everyCall("Finder info into a new sidecar", {}, kSetAppl);
+    everyCall("Finder info added to a fork-only sidecar",
+              {makeSidecar({{2, 38, 5, bytesOf("fork!")}})}, kSetAppl);
+    everyCall("Finder info in the metadata attribute",
+              {{}, {}, {{kMetadata, corpusBytes(kSambaMeta)}}}, kSetAppl);
+    everyCall("Finder info in metadata and its copies",
+              {unar,
+               {},
+               {{kMacFinderInfo, kTextFinderInfo},
+                {kMetadata, sambaMetadata(kTextFinderInfo, dateBytes(1234567890))}}},
+              kSetAppl);
+    everyCall("creation date in place",
+              {makeSidecar({{9, 62, 32, {}}, {8, 94, 16, {}}, {2, 110, 0, {}}})}, kSetDate);
+    everyCall("creation date into a new metadata attribute", {unar}, kSetDate);
+    // Forks kept where they are: in either attribute, and in netatalk's
+    // header (rebuilt beside it in ".AppleDouble", like a sidecar).
+    everyCall("fork in the Mac attribute", {{}, {}, {{kMacFork, pattern(500, 3)}}},
+              writeAt(100, data));
+    everyCall("fork in Samba's stream", {{}, {}, {{kSambaFork, concat(pattern(500, 4), {0})}}},
+              writeAt(0, data));
+    everyCall("fork into netatalk's header", {{}, atalk}, writeAt(0, data));
+    everyCall("fork deleted in netatalk's header", {{}, atalk}, kDelete);
+    everyCall("Finder info in netatalk's header", {{}, atalk}, kSetAppl);
+    everyCall("creation date in netatalk's header", {{}, atalk}, kSetDate);
 }
 
 // ---- Companions: hidden sidecars (listed through the File Manager's tests) and renames ----
