@@ -1,3 +1,8 @@
+// The fork store over every store a fork, Finder info or a creation date can
+// live in: what is read from which, where each change lands with every other
+// byte kept, who may read a new sidecar, what is refused (the whole malformed
+// corpus is swept here), and that every failing system call leaves the old
+// bytes or finishes.
 #include "platform/files/linux/ForkStore.h"
 
 #include <fcntl.h>
@@ -10,13 +15,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <tuple>
 
-#include "platform/files/FileErrors.h"
 #include "platform/files/linux/AppleDouble.h"
 #include "platform/files/linux/SysIO.h"
 #include "testkit/Faults.h"
@@ -27,6 +31,7 @@
 using namespace forkstore;
 using namespace testsupport;
 using namespace std::string_literals;
+using appledouble::Problem;
 
 namespace {
 
@@ -52,13 +57,54 @@ int renameFlagsUnsupported(sysio::Call call) {
 Bytes slice(const Bytes& b, std::size_t from, std::size_t to) {
     return Bytes(b.begin() + from, b.begin() + std::min(to, b.size()));
 }
+// `b` with `part` written at `at`, grown (with zeros between) to hold it.
+Bytes overwrite(Bytes b, std::size_t at, const Bytes& part) {
+    if (b.size() < at + part.size()) b.resize(at + part.size());
+    std::copy(part.begin(), part.end(), b.begin() + at);
+    return b;
+}
+// An AppleDouble file whose fork starts at `forkAt` and is last, with `fork`
+// instead of its fork and the length field at `lengthField` set to match.
+Bytes withFork(const Bytes& file, std::size_t forkAt, std::size_t lengthField, const Bytes& fork) {
+    Bytes b = concat(slice(file, 0, forkAt), fork);
+    bigendian::writeU32(b.data() + lengthField, std::uint32_t(fork.size()));
+    return b;
+}
+Bytes atalkWith(const Bytes& header, const Bytes& fork) {
+    return withFork(header, kAtalkHeader, kAtalkLengthField, fork);
+}
 std::uint32_t date(std::int64_t unixSeconds) {
     return *appledouble::encodeDate(unixSeconds);
+}
+Bytes dateBytes(std::int64_t unixSeconds) {
+    Bytes b(4);
+    bigendian::writeU32(b.data(), date(unixSeconds));
+    return b;
 }
 // Finder info and a fork, the shape a new sidecar has.
 Bytes plainSidecar(const Bytes& fork, const Bytes& fi = {}) {
     return makeSidecar({{9, 50, 32, fi}, {2, 82, std::uint32_t(fork.size()), fork}});
 }
+
+// What the file "f" holds besides its data fork ("data fork"): its sidecar,
+// netatalk's header (with the folder's ".Parent" beside it) and attributes.
+struct Stores {
+    std::optional<Bytes> sidecar{}, netatalk{};
+    std::map<std::string, Bytes> attrs{};
+};
+// A change to the file "f": a write of `bytes` at `at`, the fork deleted,
+// `bytes` as Finder info, or the creation date set to 1234567890.
+enum class Op { Write, Delete, FinderInfo, Date };
+struct Change {
+    Op op;
+    std::uint64_t at = 0;
+    Bytes bytes{};
+};
+Change writeAt(std::uint64_t at, const Bytes& b) {
+    return {Op::Write, at, b};
+}
+const Change kDelete{Op::Delete}, kSetAppl{Op::FinderInfo, 0, kAppl},
+    kClearFinderInfo{Op::FinderInfo, 0, Bytes(32, 0)}, kSetDate{Op::Date};
 
 class ForkStore : public ::testing::Test {
 public:
@@ -75,7 +121,72 @@ public:
         open();
         file("f");
     }
+    // A new tree whose "f" holds `s`. netatalk's header is 0660 in a 0751
+    // folder, and ".Parent" has an old modification time, to show that
+    // changes keep them. "f" has fixed times: a new metadata attribute
+    // records them, and every run must give the same bytes even when a
+    // second passes between runs. The access time lies ahead, so reading the
+    // file does not move it (relatime).
+    void make(const Stores& s) {
+        fresh();
+        const struct timespec times[2] = {{2000000000, 0}, {1400000000, 0}};
+        ASSERT_EQ(::utimensat(dirfd, "f", times, 0), 0);
+        if (s.sidecar) sidecar("f", *s.sidecar);
+        if (s.netatalk) {
+            netatalk("f", *s.netatalk);
+            netatalk(".Parent", corpusBytes(kAtalkParent));
+            ASSERT_EQ(::chmod(path(".AppleDouble/f").c_str(), 0660), 0);
+            ASSERT_EQ(::chmod(path(".AppleDouble").c_str(), 0751), 0);
+            const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, path(".AppleDouble/.Parent").c_str(), old, 0), 0);
+            parentIno = stat(".AppleDouble/.Parent").st_ino;
+        }
+        for (const auto& [a, v] : s.attrs) setAttr("f", a.c_str(), v);
+    }
+    // "f" holds `want` and its data fork and no temporary is left. netatalk's
+    // header kept its mode, and the folder's own header was never touched.
+    void expectStores(const Stores& want) {
+        auto maybe = [&](const std::string& name) {
+            return exists(path(name)) ? std::optional(readBytes(path(name))) : std::nullopt;
+        };
+        EXPECT_EQ(readText(path("f")), "data fork");
+        EXPECT_EQ(maybe("._f"), want.sidecar) << "the sidecar";
+        EXPECT_EQ(maybe(".AppleDouble/f"), want.netatalk) << "netatalk's header";
+        for (const char* a : {kMacFork, kSambaFork, kMacFinderInfo, kMetadata}) {
+            const auto it = want.attrs.find(a);
+            EXPECT_EQ(hasAttr("f", a) ? std::optional(attr("f", a)) : std::nullopt,
+                      it == want.attrs.end() ? std::nullopt : std::optional(it->second))
+                << a;
+        }
+        if (want.netatalk) {
+            EXPECT_EQ(stat(".AppleDouble/f").st_mode & 07777, 0660u);
+            EXPECT_EQ(stat(".AppleDouble").st_mode & 07777, 0751u);
+            EXPECT_EQ(netatalkBytes(".Parent"), corpusBytes(kAtalkParent));
+            const struct stat parent = stat(".AppleDouble/.Parent");
+            EXPECT_EQ(std::tuple(parent.st_ino, parent.st_mtim.tv_sec, parent.st_mtim.tv_nsec),
+                      std::tuple(parentIno, 1000000000, 0));
+        }
+        EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
+    }
+    OSErr apply(const Change& c) {
+        switch (c.op) {
+            case Op::Write:
+                return writeResourceFork(dirfd, "f", c.at, c.bytes.size(), c.bytes.data());
+            case Op::Delete:
+                return deleteResourceFork(dirfd, "f");
+            case Op::FinderInfo:
+                return setFinderInfo(dirfd, "f", c.bytes.data());
+            case Op::Date:
+                return setCreationDate(dirfd, "f", 1234567890);
+        }
+        return paramErr;
+    }
     std::string path(const std::string& name) const { return tree->path(name); }
+    struct stat stat(const std::string& name) const {
+        struct stat st {};
+        EXPECT_EQ(::lstat(path(name).c_str(), &st), 0) << name;
+        return st;
+    }
     void file(const std::string& name, const std::string& data = "data fork") {
         tree->write(name, data);
     }
@@ -88,7 +199,6 @@ public:
         return readBytes(path(".AppleDouble/" + name));
     }
     Bytes sidecarBytes(const std::string& name) const { return readBytes(path("._" + name)); }
-    bool hasSidecar(const std::string& name) const { return exists(path("._" + name)); }
     void setAttr(const std::string& name, const char* a, const Bytes& v) {
         setXattr(path(name), a, v);
     }
@@ -113,191 +223,269 @@ public:
         EXPECT_EQ(getFinderInfo(dirfd, name.c_str(), fi), noErr);
         return std::string(reinterpret_cast<char*>(fi), 8);
     }
-    std::int64_t created(const std::string& name, bool expectFound = true) {
+    // The creation date, none when no store holds one.
+    std::optional<std::int64_t> created(const std::string& name) {
         std::int64_t when = 0;
-        bool found = !expectFound;
+        bool found = false;
         EXPECT_EQ(getCreationDate(dirfd, name.c_str(), &when, &found), noErr);
-        EXPECT_EQ(found, expectFound) << name;
-        return when;
+        return found ? std::optional(when) : std::nullopt;
     }
     std::string snap() const { return snapshot(tree->root()); }
 
     std::unique_ptr<TempTree> tree = std::make_unique<TempTree>();
     int dirfd = -1;
+    ino_t parentIno = 0;
 };
 
 }  // namespace
 
-// ---- Reading: stores, precedence, empty forks, peers ----
+// ---- Reading: which store is read, empty forks, peers ----
 
-TEST_F(ForkStore, ZeroLengthAndPlaceholderForksReadAsEmpty) {
-    const Bytes blank = placeholderBytes();
-    for (const char* n : {"blank", "zero", "attr"}) file(n);
-    sidecar("blank", plainSidecar(blank, kTextFinderInfo));
-    sidecar("zero", plainSidecar({}, kTextFinderInfo));
-    setAttr("attr", kMacFork, blank);
-    for (const char* name : {"blank", "zero", "attr"}) {
-        SCOPED_TRACE(name);
-        RsrcInfo info;
-        ASSERT_EQ(getResourceFork(dirfd, name, &info), noErr);
-        EXPECT_EQ(std::tuple(info.store, info.length), std::tuple(RsrcStore::None, 0u));
+TEST_F(ForkStore, EachStoreIsReadInItsOrderAndReadingChangesNothing) {
+    const Bytes blank = placeholderBytes(), atalk = corpusBytes(kAtalkFork),
+                meta = corpusBytes(kSambaMeta), side = finderInfo("SIDE", "ttxt"),
+                maca = finderInfo("MACA", "ttxt");
+    const Bytes atalkFork = corpusBytes("peers/netatalk2-fork.rsrc");
+    const std::map<std::string, Bytes> attrs = {
+        {kSambaFork, bytesOf("samba!\0"s)}, {kMacFork, bytesOf("mac")}, {kMacFinderInfo, maca}};
+    Bytes badMeta = meta;
+    badMeta.pop_back();
+    // Created, modified, never backed up, accessed.
+    const Bytes dates = concat(dateBytes(1000000000), {0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0});
+    const Bytes dated = makeSidecar(
+        {{9, 62, 32, kTextFinderInfo}, {8, 94, 16, dates}, {2, 110, 4, bytesOf("rsrc")}});
+    const Bytes far = makeSidecar(
+        {{9, 62, 32, kTextFinderInfo}, {4, 94, 70000, {}}, {2, 70094, 4, bytesOf("rsrc")}});
+    const std::string none(8, '\0');
+    const std::optional<std::int64_t> noDate, metaDate = appledouble::decodeDate(be32(meta, 354));
+    const std::int64_t atalkDate = 1262304000 - 86400;
+    // `stores` read back as `fork` from `store`, with Finder info of type and
+    // creator `type` and the creation date `created`; and nothing changed.
+    auto read = [&](const char* what, const Stores& stores, const Bytes& fork, RsrcStore store,
+                    const std::string& type, std::optional<std::int64_t> created) {
+        SCOPED_TRACE(what);
+        make(stores);
+        RsrcStore found;
+        EXPECT_EQ(std::tuple(this->fork("f", &found), found), std::tuple(fork, store));
+        EXPECT_EQ(finderType("f"), type);
+        EXPECT_EQ(this->created("f"), created);
         char c;
         std::size_t actual = 7;
-        EXPECT_EQ(readResourceFork(dirfd, name, 0, 1, &c, &actual), eofErr);
+        EXPECT_EQ(readResourceFork(dirfd, "f", fork.size(), 1, &c, &actual), eofErr);
         EXPECT_EQ(actual, 0u);
+        expectStores(stores);
+    };
+    // An empty fork and macOS's placeholder are none, wherever they are.
+    read("placeholder", {plainSidecar(blank, kTextFinderInfo)}, {}, RsrcStore::None, "TEXTttxt",
+         noDate);
+    read("empty fork", {plainSidecar({}, kTextFinderInfo)}, {}, RsrcStore::None, "TEXTttxt",
+         noDate);
+    read("placeholder in the attribute", {{}, {}, {{kMacFork, blank}}}, {}, RsrcStore::None, none,
+         noDate);
+    // Peers' sidecars; Samba's Finder info and date from its metadata.
+    read("Samba", {corpusBytes(kSamba), {}, {{kMetadata, meta}}},
+         corpusBytes("peers/samba-fruit.rsrc"), RsrcStore::Sidecar, "TEXTttxt", metaDate);
+    read("unar", {corpusBytes(kUnar)}, corpusBytes("peers/unar-hidden.rsrc"), RsrcStore::Sidecar,
+         "TEXTttxt", noDate);
+    read("macOS", {corpusBytes(kMac)}, {}, RsrcStore::None, "TEXTttxt", noDate);
+    // A fork beyond the 64 KiB read as header.
+    read("far fork", {far}, bytesOf("rsrc"), RsrcStore::Sidecar, "TEXTttxt", noDate);
+    // The sidecar, then netatalk's header, then the Mac and Samba's attributes.
+    read("Samba's stream", {{}, {}, {{kSambaFork, bytesOf("samba!\0"s)}}}, bytesOf("samba!"),
+         RsrcStore::SambaStream, none, noDate);
+    read("Mac attribute", {{}, {}, attrs}, bytesOf("mac"), RsrcStore::MacXattr, "MACAttxt", noDate);
+    read("netatalk", {{}, atalk, attrs}, atalkFork, RsrcStore::NetatalkFolder, "TEXTttxt",
+         atalkDate);
+    read("sidecar", {plainSidecar(bytesOf("side"), side), atalk, attrs}, bytesOf("side"),
+         RsrcStore::Sidecar, "SIDEttxt", atalkDate);
+    read("a sidecar holding nothing hides nothing", {plainSidecar({}), atalk, attrs}, atalkFork,
+         RsrcStore::NetatalkFolder, "TEXTttxt", atalkDate);
+    // A header as afpd makes one for a file it has only looked at.
+    read("afpd's empty header", {{}, corpusBytes(kAtalkEmpty), attrs}, bytesOf("mac"),
+         RsrcStore::MacXattr, "MACAttxt", 1262304000);
+    // Finder info: valid metadata, the sidecar, the Mac attribute. An
+    // invalid metadata attribute is passed over; all zero counts as none.
+    read("Mac Finder info", {{}, {}, {{kMacFinderInfo, maca}}}, {}, RsrcStore::None, "MACAttxt",
+         noDate);
+    read("sidecar's Finder info", {plainSidecar({}, side), {}, {{kMacFinderInfo, maca}}}, {},
+         RsrcStore::None, "SIDEttxt", noDate);
+    read("metadata", {plainSidecar({}, side), {}, {{kMetadata, meta}}}, {}, RsrcStore::None,
+         "TEXTttxt", metaDate);
+    read("invalid metadata", {plainSidecar({}, side), {}, {{kMetadata, badMeta}}}, {},
+         RsrcStore::None, "SIDEttxt", noDate);
+    read("zero Finder info", {plainSidecar({}), {}, {{kMacFinderInfo, maca}}}, {}, RsrcStore::None,
+         "MACAttxt", noDate);
+    // The creation date from the metadata, then the sidecar's dates entry.
+    read("dates entry", {dated}, bytesOf("rsrc"), RsrcStore::Sidecar, "TEXTttxt", 1000000000);
+    read("metadata's date", {dated, {}, {{kMetadata, meta}}}, bytesOf("rsrc"), RsrcStore::Sidecar,
+         "TEXTttxt", metaDate);
+}
+
+// ---- Changes: each in the store that holds it, every other byte kept ----
+
+TEST_F(ForkStore, EachChangeLandsWhereItsValueIsAndKeepsEveryOtherByte) {
+    const Bytes blank = placeholderBytes(), data = pattern(900, 5), zero(32, 0);
+    const Bytes samba = corpusBytes(kSamba), meta = corpusBytes(kSambaMeta),
+                unar = corpusBytes(kUnar), mac = corpusBytes(kMac), atalk = corpusBytes(kAtalkFork);
+    const Bytes finderOnly = plainSidecar({}, kTextFinderInfo), abc = bytesOf("abc");
+    const Bytes when = dateBytes(1234567890);
+    // `change` turns `before` into `after`.
+    auto change = [&](const char* what, const Stores& before, const Change& c,
+                      const Stores& after) {
+        SCOPED_TRACE(what);
+        make(before);
+        ASSERT_EQ(apply(c), noErr);
+        expectStores(after);
+    };
+    change("a new fork", {}, writeAt(0, abc), {plainSidecar(abc)});
+    // Peers' sidecars: the fork emptied and the file cut where it began.
+    // Samba's holds nothing but the fork and goes; its metadata stays.
+    const Stores sambas{samba, {}, {{kMetadata, meta}}};
+    change("Samba's", sambas, writeAt(0, data),
+           {withFork(samba, 82, 34, data), {}, {{kMetadata, meta}}});
+    change("Samba's, deleted", sambas, kDelete, {{}, {}, {{kMetadata, meta}}});
+    change("unar's", {unar}, writeAt(0, data), {withFork(unar, 82, 46, data)});
+    change("unar's, deleted", {unar}, kDelete, {withFork(unar, 82, 46, {})});
+    change("macOS's", {mac}, writeAt(0, data), {withFork(mac, 3810, 46, data)});
+    change("macOS's, deleted", {mac}, kDelete, {withFork(mac, 3810, 46, {})});
+    // macOS's shape with zero Finder info, an ATTR block without attributes
+    // and a real fork instead of the blank one holds nothing else.
+    Bytes macBare = overwrite(mac, 50, zero);
+    macBare[84 + 34] = macBare[84 + 35] = 0;
+    macBare[3810 + 100] = 1;
+    change("macOS's holding nothing else", {macBare}, kDelete, {});
+    // A fork that is not last is laid out again with every entry kept.
+    const Bytes note = bytesOf("a comment"), dev = bytesOf("DEVICE#8");
+    change("re-laid out",
+           {makeSidecar({{2, 74, 6, bytesOf("oldfrk")},
+                         {4, 80, 9, note},
+                         {0x80444556, 89, 8, dev},
+                         {9, 97, 32, kTextFinderInfo}},
+                        "Netatalk")},
+           writeAt(6, bytesOf("+new")),
+           {makeSidecar({{9, 74, 32, kTextFinderInfo},
+                         {4, 106, 9, note},
+                         {0x80444556, 115, 8, dev},
+                         {2, 123, 10, bytesOf("oldfrk+new")}},
+                        "Netatalk")});
+    // A 70 000-byte comment pushes the fork past the 64 KiB read as header;
+    // the 3 MiB fork takes several copy chunks when the sidecar is rebuilt.
+    const Bytes old = pattern(3u << 20, 5), head = pattern(100, 6), tail = pattern(10, 7);
+    const std::uint32_t forkAt = 62 + 32 + 70000;
+    const Bytes large = makeSidecar({{9, 62, 32, kTextFinderInfo},
+                                     {4, 94, 70000, pattern(70000, 4)},
+                                     {2, forkAt, std::uint32_t(old.size()), old}});
+    change("shorter write", {large}, writeAt(0, head), {overwrite(large, forkAt, head)});
+    change("appended", {large}, writeAt(old.size(), tail),
+           {withFork(large, forkAt, 58, concat(old, tail))});
+    // Deleting empties every store; netatalk's header keeps the rest.
+    change("deleted everywhere",
+           {plainSidecar(bytesOf("side")),
+            atalk,
+            {{kMacFork, bytesOf("mac")}, {kSambaFork, bytesOf("samba\0"s)}}},
+           kDelete, {{}, atalkWith(atalk, {})});
+    change("nothing to delete", {}, kDelete, {});
+    // Finder info where it was found, new Finder info into a sidecar.
+    change("metadata's Finder info", sambas, kSetAppl,
+           {samba, {}, {{kMetadata, overwrite(meta, 122, kAppl)}}});
+    change("Mac Finder info", {{}, {}, {{kMacFinderInfo, kTextFinderInfo}}}, kSetAppl,
+           {{}, {}, {{kMacFinderInfo, kAppl}}});
+    change("new Finder info", {}, kSetAppl, {plainSidecar({}, kAppl)});
+    change("macOS's Finder info", {mac}, kSetAppl, {overwrite(mac, 50, kAppl)});
+    change("Finder info cleared", {plainSidecar({}, kAppl)}, kClearFinderInfo, {});
+    change("no Finder info cleared", {}, kClearFinderInfo, {});
+    // In netatalk's header; cleared, it stays (netatalk's ids, the fork).
+    change("netatalk's Finder info", {{}, atalk}, kSetAppl, {{}, overwrite(atalk, 653, kAppl)});
+    change("netatalk's Finder info cleared", {{}, atalk}, kClearFinderInfo,
+           {{}, overwrite(atalk, 653, zero)});
+    change("netatalk's date", {{}, atalk}, kSetDate, {{}, overwrite(atalk, 637, when)});
+    // Written into the metadata attribute, the header's copy follows it.
+    change("metadata and netatalk's Finder info", {{}, atalk, {{kMetadata, meta}}}, kSetAppl,
+           {{}, overwrite(atalk, 653, kAppl), {{kMetadata, overwrite(meta, 122, kAppl)}}});
+    // The date in the metadata, else in the sidecar's dates entry.
+    const Bytes dated =
+        makeSidecar({{9, 62, 32, kTextFinderInfo}, {8, 94, 16, {}}, {2, 110, 3, abc}});
+    change("dates entry", {dated}, kSetDate, {overwrite(dated, 94, when)});
+    change("metadata's date", {dated, {}, {{kMetadata, meta}}}, kSetDate,
+           {dated, {}, {{kMetadata, overwrite(meta, 354, when)}}});
+    // Without a dates entry, the date goes into a new metadata attribute of
+    // Samba's shape with the file's times and current Finder info (no new
+    // sidecar, no third sidecar entry). Finder info is then written there, and
+    // into the copies, which stay equal to it: cleared, no old one comes back.
+    // Created, modified (the file's), never backed up, accessed (the file's).
+    const Bytes dates =
+        concat(concat(when, dateBytes(1400000000)), concat({0x80, 0, 0, 0}, dateBytes(2000000000)));
+    const Bytes textMeta = sambaMetadata(kTextFinderInfo, dates),
+                applMeta = sambaMetadata(kAppl, dates), zeroMeta = sambaMetadata(zero, dates);
+    change("date beside unar's sidecar", {unar}, kSetDate, {unar, {}, {{kMetadata, textMeta}}});
+    change("date beside Mac Finder info", {{}, {}, {{kMacFinderInfo, kAppl}}}, kSetDate,
+           {{}, {}, {{kMacFinderInfo, kAppl}, {kMetadata, applMeta}}});
+    change("date alone", {}, kSetDate, {{}, {}, {{kMetadata, zeroMeta}}});
+    change("Finder info in the metadata and the sidecar", {unar, {}, {{kMetadata, textMeta}}},
+           kSetAppl, {overwrite(unar, 50, kAppl), {}, {{kMetadata, applMeta}}});
+    change("cleared in the metadata and the sidecar", {unar, {}, {{kMetadata, textMeta}}},
+           kClearFinderInfo, {overwrite(unar, 50, zero), {}, {{kMetadata, zeroMeta}}});
+    change("cleared in the metadata and the Mac attribute",
+           {{}, {}, {{kMacFinderInfo, kAppl}, {kMetadata, applMeta}}}, kClearFinderInfo,
+           {{}, {}, {{kMetadata, zeroMeta}}});
+    // The fork goes where it is, though a sidecar with an empty one comes
+    // first; with no fork anywhere, the first store there is takes it.
+    change("stream behind an empty sidecar", {finderOnly, {}, {{kSambaFork, bytesOf("stream\0"s)}}},
+           writeAt(0, bytesOf("S")), {finderOnly, {}, {{kSambaFork, bytesOf("Stream\0"s)}}});
+    change("empty sidecar before an empty stream", {finderOnly, {}, {{kSambaFork, {0}}}},
+           writeAt(0, bytesOf("side")),
+           {plainSidecar(bytesOf("side"), kTextFinderInfo), {}, {{kSambaFork, {0}}}});
+    // A fork in an attribute stays there: Samba with "fruit:resource = stream"
+    // serves only its stream (with a trailing NUL byte), macOS's copy only the
+    // Mac attribute, and a sidecar would hide the new fork. An empty fork kept
+    // there (the NUL byte alone, or macOS's placeholder) still says where the
+    // fork goes.
+    for (const char* a : {kMacFork, kSambaFork}) {
+        const Bytes nul = a == kSambaFork ? Bytes{0} : Bytes{}, fork = bytesOf("attrfork");
+        auto in = [&](const Bytes& f) { return Stores{{}, {}, {{a, concat(f, nul)}}}; };
+        change(a, in(fork), writeAt(1, bytesOf("XY")), in(bytesOf("aXYrfork")));
+        change(a, in(fork), writeAt(10, bytesOf("Z")), in(overwrite(fork, 10, {'Z'})));
+        change(a, a == kSambaFork ? in({}) : Stores{{}, {}, {{a, blank}}}, writeAt(0, abc),
+               in(abc));
+        change(a, in(fork), kDelete, {});
+    }
+    // netatalk's header takes the fork and keeps every other byte: no sidecar,
+    // no attribute, since netatalk serves the fork from its header.
+    const Bytes over = pattern(300, 21), longer = pattern(2000, 22);
+    for (const char* sample : {kAtalkFork, kAtalkEmpty, kAtalkStale}) {
+        const Bytes h = corpusBytes(sample), was = slice(h, kAtalkHeader, h.size());
+        Bytes past = was;
+        past.resize(1000);
+        change(sample, {{}, h}, writeAt(0, over), {{}, atalkWith(h, overwrite(was, 0, over))});
+        change(sample, {{}, h}, writeAt(1000, longer), {{}, atalkWith(h, concat(past, longer))});
+        change(sample, {{}, h}, kDelete, {{}, atalkWith(h, {})});
     }
 }
 
-TEST_F(ForkStore, PeerSidecarsGiveTheirForkAndFinderInfo) {
-    for (const char* n : {"samba", "unar", "mac"}) file(n);
-    sidecar("samba", corpusBytes(kSamba));
-    setAttr("samba", kMetadata, corpusBytes(kSambaMeta));
-    sidecar("unar", corpusBytes(kUnar));
-    sidecar("mac", corpusBytes(kMac));
-    EXPECT_EQ(fork("samba"), corpusBytes("peers/samba-fruit.rsrc"));
-    EXPECT_EQ(fork("unar"), corpusBytes("peers/unar-hidden.rsrc"));
-    RsrcStore store;
-    EXPECT_TRUE(fork("mac", &store).empty());  // the placeholder
-    EXPECT_EQ(store, RsrcStore::None);
-    // Samba's from the metadata attribute.
-    for (const char* n : {"samba", "unar", "mac"}) EXPECT_EQ(finderType(n), "TEXTttxt") << n;
-}
-
-// ---- Finder info: precedence and where writes go ----
-
-TEST_F(ForkStore, FinderInfoComesFromMetadataThenSidecarThenMacAttribute) {
-    file("f");
-    setAttr("f", kMacFinderInfo, finderInfo("MACA", "ttxt"));
-    EXPECT_EQ(finderType("f"), "MACAttxt");
-    sidecar("f", plainSidecar({}, finderInfo("SIDE", "ttxt")));
-    EXPECT_EQ(finderType("f"), "SIDEttxt");
-    // Valid metadata comes first (the Samba sample shows it); an invalid
-    // attribute is passed over and left alone.
-    Bytes meta = corpusBytes(kSambaMeta);
-    meta.pop_back();
-    setAttr("f", kMetadata, meta);
-    EXPECT_EQ(finderType("f"), "SIDEttxt");
-    EXPECT_EQ(attr("f", kMetadata), meta);
-    // All-zero Finder info counts as none.
-    sidecar("f", plainSidecar({}));
-    EXPECT_EQ(finderType("f"), "MACAttxt");
-}
-
-TEST_F(ForkStore, FinderInfoIsWrittenWhereItWasFoundAndNewIntoASidecar) {
-    for (const char* n : {"meta", "mac", "none", "macos"}) file(n);
-    sidecar("meta", corpusBytes(kSamba));
-    const Bytes meta = corpusBytes(kSambaMeta);
-    setAttr("meta", kMetadata, meta);
-    setAttr("mac", kMacFinderInfo, kTextFinderInfo);
-    sidecar("macos", corpusBytes(kMac));
-    tree->mkdir("dir");
-    for (const char* n : {"meta", "mac", "none", "macos", "dir"})
-        ASSERT_EQ(setFinderInfo(dirfd, n, kAppl.data()), noErr) << n;
-
-    Bytes expected = meta;
-    std::copy(kAppl.begin(), kAppl.end(), expected.begin() + 122);
-    EXPECT_EQ(attr("meta", kMetadata), expected);
-    EXPECT_EQ(sidecarBytes("meta"), corpusBytes(kSamba));
-    EXPECT_EQ(attr("mac", kMacFinderInfo), kAppl);
-    EXPECT_FALSE(hasSidecar("mac"));
-    EXPECT_EQ(sidecarBytes("none"), plainSidecar({}, kAppl));
-    EXPECT_EQ(sidecarBytes("dir"), plainSidecar({}, kAppl));  // folders too
-    // macOS's shape: the ATTR block and every other byte kept.
-    expected = corpusBytes(kMac);
-    std::copy(kAppl.begin(), kAppl.end(), expected.begin() + 50);
-    EXPECT_EQ(sidecarBytes("macos"), expected);
-    // Clearing it leaves nothing worth a sidecar; clearing again stores nothing.
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(setFinderInfo(dirfd, "none", kZero), noErr);
-        EXPECT_FALSE(hasSidecar("none"));
-    }
-    RsrcInfo info;
-    EXPECT_EQ(getResourceFork(dirfd, "dir", &info), notAFileErr);
-}
-
-// ---- Writing the fork ----
-
-TEST_F(ForkStore, ANewForkGoesIntoASidecarOfTheShapeEveryReaderAccepts) {
+TEST_F(ForkStore, AForkGrowsInPlaceAndSizesTheSidecarCannotHoldAreRefused) {
     file("f");
     ASSERT_EQ(writeFork("f", 0, bytesOf("abc")), noErr);
-    EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("abc")));
-    // Appending grows the sidecar in place; past the end leaves zeros between.
-    struct stat before, after;
-    ASSERT_EQ(::stat(path("._f").c_str(), &before), 0);
+    const struct stat before = stat("._f");
     ASSERT_EQ(writeFork("f", 3, bytesOf("def")), noErr);
-    ASSERT_EQ(::stat(path("._f").c_str(), &after), 0);
+    const struct stat after = stat("._f");
     EXPECT_EQ(std::tuple(after.st_ino, after.st_size), std::tuple(before.st_ino, 82 + 6));
-    ASSERT_EQ(writeFork("f", 8, bytesOf("!")), noErr);
-    EXPECT_EQ(fork("f"), concat(bytesOf("abcdef"), Bytes{0, 0, '!'}));
-    EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
+    ASSERT_EQ(writeFork("f", 8, bytesOf("!")), noErr);  // past the end: zeros between
+    EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("abcdef\0\0!"s)));
     // Sizes a sidecar's 32-bit fields cannot hold are refused, not wrapped.
     const std::string kept = snap();
     EXPECT_EQ(writeFork("f", 0xFFFFFFF0ull, Bytes(100, 1)), posErr);
     EXPECT_EQ(writeFork("f", UINT64_MAX - 1, Bytes(4, 1)), posErr);
     EXPECT_EQ(snap(), kept);
-}
-
-TEST_F(ForkStore, AShorterWriteKeepsTheTailAndLargeSidecarsAreCopiedWhole) {
-    // A shorter write keeps the tail of the fork and every other entry.
-    // A 70 000-byte comment pushes the fork past the 64 KiB read as header; the
-    // 3 MiB fork takes several copy chunks when the sidecar is rebuilt.
-    file("f");
-    const Bytes comment = pattern(70000, 4), old = pattern(3u << 20, 5);
-    const std::uint32_t forkAt = 62 + 32 + 70000;
-    const Bytes before = makeSidecar({{9, 62, 32, kTextFinderInfo},
-                                      {4, 94, 70000, comment},
-                                      {2, forkAt, std::uint32_t(old.size()), old}});
-    sidecar("f", before);
-    EXPECT_EQ(fork("f"), old);
-    const Bytes head = pattern(100, 6), tail = pattern(10, 7);
-    ASSERT_EQ(writeFork("f", 0, head), noErr);
-    Bytes expected = before;
-    std::copy(head.begin(), head.end(), expected.begin() + forkAt);
-    EXPECT_TRUE(sidecarBytes("f") == expected);
-    ASSERT_EQ(writeFork("f", old.size(), tail), noErr);  // appended in place
-    expected = concat(expected, tail);
-    bigendian::writeU32(expected.data() + 26 + 24 + 8, std::uint32_t(old.size() + 10));
-    EXPECT_TRUE(sidecarBytes("f") == expected);
-}
-
-TEST_F(ForkStore, AForkInAnAttributeStaysThereWithSambasTrailingByte) {
-    // Samba with "fruit:resource = stream" serves only the stream attribute,
-    // and macOS's copy only the Mac one: a sidecar would hide the new fork.
-    const Bytes blank = placeholderBytes();
-    for (const char* a : {kMacFork, kSambaFork}) {
-        SCOPED_TRACE(a);
-        const Bytes nul = a == kSambaFork ? Bytes{0} : Bytes{};
-        fresh();
-        setAttr("f", a, concat(bytesOf("attrfork"), nul));
-        ASSERT_EQ(writeFork("f", 1, bytesOf("XY")), noErr);
-        EXPECT_EQ(attr("f", a), concat(bytesOf("aXYrfork"), nul));
-        ASSERT_EQ(writeFork("f", 10, bytesOf("Z")), noErr);  // past the end: zeros between
-        EXPECT_EQ(attr("f", a), concat(bytesOf("aXYrfork\0\0Z"s), nul));
-        EXPECT_FALSE(hasSidecar("f"));
-        // An empty fork kept there (Samba's stream of its NUL byte alone, or
-        // macOS's placeholder) still says where the fork goes.
-        fresh();
-        setAttr("f", a, a == kSambaFork ? nul : blank);
-        ASSERT_EQ(writeFork("f", 0, bytesOf("new")), noErr);
-        EXPECT_EQ(attr("f", a), concat(bytesOf("new"), nul));
-        EXPECT_FALSE(hasSidecar("f"));
-        ASSERT_EQ(deleteResourceFork(dirfd, "f"), noErr);
-        EXPECT_FALSE(hasAttr("f", a));
-        EXPECT_FALSE(hasSidecar("f"));
-    }
-    // The fork goes where it is, though a sidecar with an empty one comes
-    // first; with no fork anywhere, the first store there is takes it.
-    fresh();
-    const Bytes finderOnly = plainSidecar({}, kTextFinderInfo);
-    sidecar("f", finderOnly);
-    setAttr("f", kSambaFork, bytesOf("stream\0"s));
-    ASSERT_EQ(writeFork("f", 0, bytesOf("S")), noErr);
-    EXPECT_EQ(attr("f", kSambaFork), bytesOf("Stream\0"s));
-    EXPECT_EQ(sidecarBytes("f"), finderOnly);
-    setAttr("f", kSambaFork, Bytes{0});
-    ASSERT_EQ(writeFork("f", 0, bytesOf("side")), noErr);
-    EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("side"), kTextFinderInfo));
-    EXPECT_EQ(attr("f", kSambaFork), Bytes{0});
+    // Folders get Finder info in a sidecar and a date in the metadata too,
+    // but no fork.
+    tree->mkdir("dir");
+    ASSERT_EQ(setFinderInfo(dirfd, "dir", kAppl.data()), noErr);
+    ASSERT_EQ(setCreationDate(dirfd, "dir", 1234567890), noErr);
+    EXPECT_EQ(sidecarBytes("dir"), plainSidecar({}, kAppl));
+    EXPECT_EQ(std::tuple(created("dir"), be32(attr("dir", kMetadata), 354)),
+              std::tuple(1234567890, date(1234567890)));
+    RsrcInfo info;
+    EXPECT_EQ(getResourceFork(dirfd, "dir", &info), notAFileErr);
 }
 
 namespace {
@@ -343,144 +531,69 @@ TEST_F(ForkStore, AForkTooLargeForItsAttributeIsRefusedAndNothingChanges) {
     EXPECT_EQ(writeFork("mac", 0, Bytes(refused, 'm')), fsDataTooBigErr);
     EXPECT_EQ(writeFork("samba", 0, Bytes(refused, 's')), fsDataTooBigErr);
     EXPECT_EQ(snap(), before);
-    EXPECT_EQ(fork("mac"), bytesOf("small fork"));
 }
 
-TEST_F(ForkStore, WritingOrDeletingAPeersForkKeepsEveryOtherByte) {
-    const Bytes data = pattern(900, 5);
-    struct Case {
-        const char* sample;
-        std::size_t forkAt, lengthField;
-    } cases[] = {{kSamba, 82, 34}, {kUnar, 82, 46}, {kMac, 3810, 46}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.sample);
-        const Bytes before = corpusBytes(c.sample);
-        for (bool write : {true, false}) {
-            fresh();
-            sidecar("f", before);
-            if (c.sample == kSamba) setAttr("f", kMetadata, corpusBytes(kSambaMeta));
-            ASSERT_EQ(write ? writeFork("f", 0, data) : deleteResourceFork(dirfd, "f"), noErr);
-            if (c.sample == kSamba) {
-                EXPECT_EQ(attr("f", kMetadata), corpusBytes(kSambaMeta));
-                // Samba keeps the Finder info in the metadata attribute: its
-                // sidecar holds nothing but the fork and goes.
-                if (!write) {
-                    EXPECT_FALSE(hasSidecar("f"));
-                    continue;
-                }
-            }
-            // Elsewhere the fork is emptied and the file cut where it began.
-            Bytes expected = slice(before, 0, c.forkAt);
-            bigendian::writeU32(expected.data() + c.lengthField, write ? 900 : 0);
-            EXPECT_EQ(sidecarBytes("f"), write ? concat(expected, data) : expected);
-        }
-    }
-    // macOS's shape with zero Finder info and an ATTR block without attributes
-    // holds nothing else either.
-    fresh();
-    Bytes empty = corpusBytes(kMac);
-    std::fill_n(empty.begin() + 50, 32, 0);
-    empty[84 + 34] = empty[84 + 35] = 0;  // no attributes
-    empty[3810 + 100] = 1;                // a real fork instead of the blank one
-    sidecar("f", empty);
-    ASSERT_EQ(deleteResourceFork(dirfd, "f"), noErr);
-    EXPECT_FALSE(hasSidecar("f"));
-}
+// ---- Owners and modes: a new sidecar is never open to anyone its file is closed to ----
 
-TEST_F(ForkStore, AForkThatIsNotLastIsLaidOutAgainWithEveryEntryKept) {
-    file("f");
-    const Bytes comment = bytesOf("a comment"), dev = bytesOf("DEVICE#8");
-    sidecar("f", makeSidecar({{2, 74, 6, bytesOf("oldfrk")},
-                              {4, 80, 9, comment},
-                              {0x80444556, 89, 8, dev},
-                              {9, 97, 32, kTextFinderInfo}},
-                             "Netatalk"));
-    ASSERT_EQ(writeFork("f", 6, bytesOf("+new")), noErr);
-    EXPECT_EQ(sidecarBytes("f"), makeSidecar({{9, 74, 32, kTextFinderInfo},
-                                              {4, 106, 9, comment},
-                                              {0x80444556, 115, 8, dev},
-                                              {2, 123, 10, bytesOf("oldfrk+new")}},
-                                             "Netatalk"));
-}
-
-TEST_F(ForkStore, SidecarsWrittenAnewKeepOwnerAndModeWhereRenameFlagsAreUnsupported) {
-    // Only root can hand a file to another owner.
-    const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
-    file("f");
-    ASSERT_EQ(::chown(path("f").c_str(), owner, owner), 0);
-    struct stat st;
-    sysio::setFaultHook(renameFlagsUnsupported);
-    gFlagRenames = 1;
-    ASSERT_EQ(writeFork("f", 0, bytesOf("hello")), noErr);  // linked into place
-    ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, owner);
-    ASSERT_EQ(::chmod(path("._f").c_str(), 0640), 0);
-    gFlagRenames = 1;
-    ASSERT_EQ(writeFork("f", 0, bytesOf("J")), noErr);  // rebuilt, replaced by a plain rename
-    sysio::setFaultHook(nullptr);
-    EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("Jello")));
-    EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
-    // The file's owner, not the writer (root here), and the mode it had.
-    ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
-    EXPECT_EQ(std::tuple(st.st_uid, st.st_mode & 07777), std::tuple(owner, 0640u));
-}
-
-// ---- Who may read a new sidecar: never anyone the file is closed to ----
-
-// The usual mode (0666 less umask) limited to the file's bits, for a fork and
-// for new Finder info, written without a name first or (where the file system
-// has no O_TMPFILE) under a temporary name. A rebuilt sidecar keeps its mode.
+// A new sidecar belongs to its file's owner and group (only root can hand it
+// to another owner), with the usual mode (0666 less umask) limited to the
+// file's bits; a rebuilt one keeps its mode, even beyond the file's. For a fork
+// and for new Finder info, written without a name first, under a temporary
+// name (where the file system has no O_TMPFILE), and where rename flags are
+// unsupported (NFS, exFAT: linked into place, or replaced by a plain rename).
 TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
     const mode_t umaskWas = ::umask(022);
-    const std::pair<mode_t, mode_t> modes[] = {
-        {0600, 0600}, {0644, 0644}, {0640, 0640}, {0755, 0644}};
-    struct stat st;
-    for (bool named : {false, true}) {
-        for (const auto& [fileMode, expected] : modes) {
-            for (bool finderInfoOnly : {false, true}) {
-                fresh();
-                ASSERT_EQ(::chmod(path("f").c_str(), fileMode), 0);
-                {
-                    // The file's open comes first, the new sidecar's second.
-                    std::optional<InjectedFault> noTmpfile;
-                    if (named) noTmpfile.emplace(std::set{sysio::Call::Open}, EOPNOTSUPP, 2);
-                    ASSERT_EQ(finderInfoOnly ? setFinderInfo(dirfd, "f", kAppl.data())
-                                             : writeFork("f", 0, bytesOf("SECRET")),
-                              noErr);
-                    EXPECT_EQ(noTmpfile && noTmpfile->hit(), named);
-                }
-                char what[40];
-                std::snprintf(what, sizeof what, "file %o%s, %s", unsigned(fileMode),
-                              named ? " named" : "", finderInfoOnly ? "finder info" : "fork");
-                EXPECT_EQ(sidecarBytes("f"), finderInfoOnly ? plainSidecar({}, kAppl)
-                                                            : plainSidecar(bytesOf("SECRET")))
-                    << what;
-                ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
-                EXPECT_EQ(st.st_mode & 07777, expected) << what;
-                EXPECT_EQ(snap().find(".bwtmp"), std::string::npos) << what;
+    const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+    const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
+    struct Row {
+        mode_t file, expected;
+        bool finderInfoOnly, rebuilt;
+    } rows[] = {{0600, 0600, false, false}, {0644, 0644, false, false}, {0640, 0640, false, false},
+                {0755, 0644, false, false}, {0600, 0600, true, false},  {0644, 0644, true, false},
+                {0640, 0640, true, false},  {0755, 0644, true, false},  {0600, 0660, false, true}};
+    enum How { kUnnamed, kNamed, kNoRenameFlags };
+    for (How how : {kUnnamed, kNamed, kNoRenameFlags}) {
+        for (const Row& r : rows) {
+            SCOPED_TRACE(testing::Message() << "file " << std::oct << r.file << " way " << how
+                                            << (r.finderInfoOnly ? " finder info" : " fork")
+                                            << (r.rebuilt ? " rebuilt" : ""));
+            fresh();
+            ASSERT_EQ(::chown(path("f").c_str(), owner, group), 0);
+            ASSERT_EQ(::chmod(path("f").c_str(), r.file), 0);
+            if (r.rebuilt) {
+                sidecar("f", plainSidecar(bytesOf("old fork"), kTextFinderInfo));
+                ASSERT_EQ(::chown(path("._f").c_str(), owner, group), 0);
+                ASSERT_EQ(::chmod(path("._f").c_str(), 0660), 0);
             }
+            {
+                // The file's open comes first, the sidecar's second (third when rebuilt).
+                std::optional<InjectedFault> noTmpfile;
+                if (how == kNamed)
+                    noTmpfile.emplace(std::set{sysio::Call::Open}, EOPNOTSUPP, 2 + r.rebuilt);
+                if (how == kNoRenameFlags) sysio::setFaultHook(renameFlagsUnsupported);
+                gFlagRenames = 1;
+                ASSERT_EQ(r.finderInfoOnly ? setFinderInfo(dirfd, "f", kAppl.data())
+                                           : writeFork("f", 0, bytesOf("SECRET")),
+                          noErr);
+                if (how == kNoRenameFlags) sysio::setFaultHook(nullptr);
+                EXPECT_EQ(noTmpfile && noTmpfile->hit(), how == kNamed);
+            }
+            EXPECT_EQ(sidecarBytes("f"), r.rebuilt
+                                             ? plainSidecar(bytesOf("SECRETrk"), kTextFinderInfo)
+                                         : r.finderInfoOnly ? plainSidecar({}, kAppl)
+                                                            : plainSidecar(bytesOf("SECRET")));
+            const struct stat st = stat("._f");
+            EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
+                      std::tuple(owner, group, r.expected));
+            EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
         }
-        // Rebuilt: the sidecar's own mode, even beyond the file's.
-        fresh();
-        ASSERT_EQ(::chmod(path("f").c_str(), 0600), 0);
-        sidecar("f", plainSidecar(bytesOf("old fork"), kTextFinderInfo));
-        ASSERT_EQ(::chmod(path("._f").c_str(), 0640), 0);
-        {
-            std::optional<InjectedFault> noTmpfile;
-            if (named) noTmpfile.emplace(std::set{sysio::Call::Open}, EOPNOTSUPP, 3);
-            ASSERT_EQ(writeFork("f", 0, bytesOf("SECRET")), noErr);
-            EXPECT_EQ(noTmpfile && noTmpfile->hit(), named);
-        }
-        EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("SECRETrk"), kTextFinderInfo));
-        ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0640u) << (named ? "named" : "unnamed");
     }
     ::umask(umaskWas);
 }
 
-// Root hands a new sidecar to the file's owner and group, who can change it
-// later. A writer who cannot give it the file's group lets that group read no
-// more than everyone else.
+// The owner of a sidecar root made for their file can change it later. A
+// writer who cannot give a new sidecar the file's group lets that group read
+// no more than everyone else.
 TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
     if (::geteuid() != 0) GTEST_SKIP() << "only root can hand a file to another owner";
     const mode_t umaskWas = ::umask(022);
@@ -488,10 +601,6 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
     ASSERT_EQ(::chown(path("f").c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(path("f").c_str(), 0600), 0);
     ASSERT_EQ(writeFork("f", 0, bytesOf("SECRET")), noErr);
-    struct stat st;
-    ASSERT_EQ(::stat(path("._f").c_str(), &st), 0);
-    EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
-              std::tuple(65534u, 65534u, 0600u));
     // The owner patches it in place: the folder is not theirs to write.
     ASSERT_EQ(::chmod(tree->root().c_str(), 0755), 0);
     EXPECT_EQ(runAsNobody([&] { return int(setFinderInfo(dirfd, "f", kAppl.data())); }), noErr);
@@ -503,112 +612,14 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
     ASSERT_EQ(::chmod(path("g").c_str(), 0640), 0);
     ASSERT_EQ(::chmod(tree->root().c_str(), 0777), 0);
     EXPECT_EQ(runAsNobody([&] { return int(writeFork("g", 0, bytesOf("SECRET"))); }), noErr);
-    ASSERT_EQ(::stat(path("._g").c_str(), &st), 0);
+    const struct stat st = stat("._g");
     EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
               std::tuple(65534u, 65534u, 0600u));
     EXPECT_EQ(sidecarBytes("g"), plainSidecar(bytesOf("SECRET")));
     ::umask(umaskWas);
 }
 
-TEST_F(ForkStore, DeletingTheForkEmptiesEveryStore) {
-    file("f");
-    sidecar("f", plainSidecar(bytesOf("side")));
-    const Bytes header = corpusBytes(kAtalkFork);
-    netatalk("f", header);
-    setAttr("f", kMacFork, bytesOf("mac"));
-    setAttr("f", kSambaFork, bytesOf("samba\0"s));
-    ASSERT_EQ(deleteResourceFork(dirfd, "f"), noErr);
-    EXPECT_FALSE(hasSidecar("f"));  // it held nothing else
-    // netatalk's header stays, with an empty fork and every other byte.
-    Bytes emptied = slice(header, 0, kAtalkHeader);
-    bigendian::writeU32(emptied.data() + kAtalkLengthField, 0);
-    EXPECT_EQ(netatalkBytes("f"), emptied);
-    EXPECT_FALSE(hasAttr("f", kMacFork));
-    EXPECT_FALSE(hasAttr("f", kSambaFork));
-    EXPECT_EQ(readText(path("f")), "data fork");
-    EXPECT_EQ(deleteResourceFork(dirfd, "f"), noErr);  // nothing left to delete
-}
-
 // ---- Creation date ----
-
-TEST_F(ForkStore, CreationDateComesFromMetadataThenTheSidecarsDatesEntry) {
-    file("f");
-    created("f", false);
-    Bytes dates(16, 0);
-    bigendian::writeU32(dates.data(), date(1000000000));
-    bigendian::writeU32(dates.data() + 8, 0x80000000);
-    const Bytes side = makeSidecar(
-        {{9, 62, 32, kTextFinderInfo}, {8, 94, 16, dates}, {2, 110, 4, bytesOf("rsrc")}});
-    sidecar("f", side);
-    EXPECT_EQ(created("f"), 1000000000);
-    ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
-    EXPECT_EQ(created("f"), 1234567890);
-    Bytes expected = side;  // every other byte kept: other dates, Finder info, fork
-    bigendian::writeU32(expected.data() + 94, date(1234567890));
-    EXPECT_EQ(sidecarBytes("f"), expected);
-    EXPECT_FALSE(hasAttr("f", kMetadata));  // the sidecar's entry is where the date lives
-
-    const Bytes meta = corpusBytes(kSambaMeta);
-    setAttr("f", kMetadata, meta);
-    EXPECT_EQ(created("f"), *appledouble::decodeDate(be32(meta, 354)));
-    ASSERT_EQ(setCreationDate(dirfd, "f", 1500000000), noErr);
-    EXPECT_EQ(be32(attr("f", kMetadata), 354), date(1500000000));
-    EXPECT_EQ(be32(sidecarBytes("f"), 94), date(1234567890));
-}
-
-TEST_F(ForkStore, CreationDateWithoutADatesEntryGoesIntoANewMetadataAttribute) {
-    // Each file's Finder info from a different store; none has a dates entry.
-    for (const char* n : {"side", "attr", "plain"}) file(n);
-    sidecar("side", corpusBytes(kUnar));
-    setAttr("attr", kMacFinderInfo, kAppl);
-    tree->mkdir("folder");
-    const struct timespec times[2] = {{1300000000, 0}, {1400000000, 0}};  // access, modify
-    Bytes dates(16, 0);  // created, modified, never backed up, accessed
-    const std::uint32_t when[] = {date(1234567890), date(1400000000), 0x80000000u,
-                                  date(1300000000)};
-    for (int i = 0; i < 4; ++i) bigendian::writeU32(dates.data() + 4 * i, when[i]);
-    for (const char* n : {"side", "attr", "plain", "folder"}) {
-        SCOPED_TRACE(n);
-        ASSERT_EQ(::utimensat(AT_FDCWD, path(n).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-        ASSERT_EQ(setCreationDate(dirfd, n, 1234567890), noErr);
-        EXPECT_EQ(created(n), 1234567890);
-        // Samba's shape, byte for byte, with the file's current Finder info.
-        const std::string name = n;
-        const Bytes fi = name == "side" ? kTextFinderInfo : name == "attr" ? kAppl : Bytes{};
-        EXPECT_EQ(attr(n, kMetadata), makeSidecar({{4, 154, 0, {}},
-                                                   {8, 354, 16, dates},
-                                                   {9, 122, 32, fi},
-                                                   {14, 370, 4, {}},
-                                                   {0x80444556, 374, 8, {}},
-                                                   {0x80494E4F, 382, 8, {}},
-                                                   {0x8053594E, 390, 8, {}},
-                                                   {0x8053567E, 398, 4, {}}},
-                                                  ""));
-    }
-    // The sidecar keeps its two entries and every byte; no new sidecar appears.
-    EXPECT_EQ(sidecarBytes("side"), corpusBytes(kUnar));
-    EXPECT_FALSE(hasSidecar("plain"));
-    EXPECT_FALSE(hasSidecar("folder"));
-
-    // Later dates and Finder info go into the attribute now.
-    const Bytes appl = finderInfo("APPL", "ttxt");
-    ASSERT_EQ(setCreationDate(dirfd, "side", 1500000000), noErr);
-    ASSERT_EQ(setFinderInfo(dirfd, "side", appl.data()), noErr);
-    const Bytes meta = attr("side", kMetadata);
-    EXPECT_EQ(be32(meta, 354), date(1500000000));
-    EXPECT_EQ(slice(meta, 122, 154), appl);
-    EXPECT_EQ(finderType("side"), "APPLttxt");
-    // The copies stay equal to it: cleared Finder info does not bring the
-    // old one back from the sidecar or the Mac attribute.
-    EXPECT_EQ(slice(sidecarBytes("side"), 50, 82), appl);
-    for (const char* n : {"side", "attr"}) {
-        ASSERT_EQ(setFinderInfo(dirfd, n, kZero), noErr) << n;
-        EXPECT_EQ(finderType(n), std::string(8, '\0')) << n;
-    }
-    EXPECT_EQ(slice(sidecarBytes("side"), 50, 82), Bytes(32, 0));
-    EXPECT_EQ(fork("side"), corpusBytes("peers/unar-hidden.rsrc"));
-    EXPECT_FALSE(hasAttr("attr", kMacFinderInfo));
-}
 
 TEST_F(ForkStore, CreationDateNotStorableChangesNothing) {
     file("f");
@@ -655,24 +666,58 @@ void tryEverything(int dirfd, const char* name, OSErr expected) {
 }  // namespace
 
 // The whole corpus of malformed sidecars and netatalk headers, at the layer
-// every caller goes through; the layers above try one sample each.
-TEST_F(ForkStore, EveryMalformedSidecarOrNetatalkHeaderIsRefusedAndLeftByteForByte) {
-    for (const auto& [folder, least] : {std::pair{"malformed", 20}, {"netatalk2-malformed", 12}}) {
-        int files = 0;
+// every caller goes through (the layers above try one sample each): each file
+// is refused for its own reason, by every call, and left byte for byte.
+TEST_F(ForkStore, EveryMalformedSidecarOrNetatalkHeaderIsRefusedForItsReasonAndLeftAsItWas) {
+    // The files of both folders by the reason each is refused for ("n/": a
+    // netatalk header).
+    const std::pair<Problem, std::vector<std::string>> reasons[] = {
+        {Problem::TooShort, {"too-short", "empty", "n/too-short"}},
+        {Problem::BadMagic, {"bad-magic-applesingle", "bad-magic-little-endian", "n/applesingle"}},
+        {Problem::BadVersion, {"bad-version-1", "n/version-1"}},
+        {Problem::BadEntryCount, {"zero-entries", "sixteen-entries"}},
+        {Problem::TruncatedTable, {"truncated-table"}},
+        {Problem::ZeroId, {"id-zero", "n/id-zero"}},
+        {Problem::DuplicateId, {"duplicate-id", "n/duplicate-id"}},
+        {Problem::Overlap, {"overlapping-entries", "n/comment-over-dates"}},
+        {Problem::EntryInHeader, {"entry-inside-header"}},
+        {Problem::EntryPastEnd,
+         {"offset-past-end", "length-past-end", "length-wraps-32-bits", "offset-wraps-32-bits",
+          "n/fork-length-long", "n/truncated-header"}},
+        {Problem::FinderInfoTooShort, {"finder-info-short", "n/finder-info-short"}},
+        {Problem::BadAttrBlock,
+         {"attr-total-size-past-entry", "attr-too-many", "attr-data-start-in-header",
+          "attr-value-past-block", "attr-name-unterminated"}},
+        {Problem::UnknownId, {"n/unknown-id"}},
+        {Problem::NotNetatalkLayout, {"n/twelve-entries", "n/fork-not-at-741"}},
+        {Problem::ForkLengthMismatch, {"n/fork-length-short"}},
+    };
+    std::map<std::string, Problem> expected;
+    for (const auto& [problem, names] : reasons)
+        for (const std::string& name : names) expected[name + ".ad"] = problem;
+    std::size_t files = 0;
+    for (const bool netatalk : {false, true}) {
+        const std::string folder = netatalk ? "netatalk2-malformed" : "malformed";
         for (const auto& entry : std::filesystem::directory_iterator(corpusPath(folder))) {
-            SCOPED_TRACE(entry.path().filename());
+            const std::string name = (netatalk ? "n/" : "") + entry.path().filename().string();
+            SCOPED_TRACE(name);
+            ASSERT_TRUE(expected.count(name)) << "no reason given";
             fresh();
-            tree->write(std::string(folder) == "malformed" ? "._f" : ".AppleDouble/f",
-                        readBytes(entry.path().string()));
+            tree->write(netatalk ? ".AppleDouble/f" : "._f", readBytes(entry.path().string()));
             setAttr("f", kMacFork, bytesOf("attribute fork"));
             setAttr("f", kMacFinderInfo, kTextFinderInfo);
             const std::string before = snap();
+            Inspection seen;
+            inspect(dirfd, "f", kInspectAll, &seen);
+            const CompanionFinding& found = netatalk ? seen.netatalk : seen.sidecar;
+            EXPECT_EQ(std::tuple(found.state, Problem(found.problem)),
+                      std::tuple(CompanionState::Malformed, expected.at(name)));
             tryEverything(dirfd, "f", ioErr);
             EXPECT_EQ(snap(), before);
             ++files;
         }
-        EXPECT_GE(files, least) << folder;
     }
+    EXPECT_EQ(files, expected.size());
     // A malformed netatalk header behind a sidecar that holds the fork is not
     // needed to read it, but deleting the fork needs every store and changes
     // nothing.
@@ -685,17 +730,22 @@ TEST_F(ForkStore, EveryMalformedSidecarOrNetatalkHeaderIsRefusedAndLeftByteForBy
     EXPECT_EQ(snap(), before);
 }
 
+// A file, its sidecar or its netatalk header that is a link or a FIFO.
 TEST_F(ForkStore, LinksFifosAndMissingFilesAreRefusedNeverFollowedAndNeverBlockedOn) {
     // A blocking open of a FIFO without a writer would hang this test.
     TempTree outside;
     outside.write("target", plainSidecar(bytesOf("abc"), kTextFinderInfo));
-    for (const char* n : {"f", "g"}) file(n);
-    ASSERT_EQ(::symlink(outside.path("target").c_str(), path("._f").c_str()), 0);
-    ASSERT_EQ(::symlink(outside.path("target").c_str(), path("link").c_str()), 0);
-    ASSERT_EQ(::mkfifo(path("._g").c_str(), 0644), 0);
-    ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0644), 0);
+    outside.write("header", corpusBytes(kAtalkFork));
+    for (const char* n : {"f", "g", "h", "p"}) file(n);
+    tree->mkdir(".AppleDouble");
+    for (const auto& [at, to] :
+         {std::pair{"._f", "target"}, {"link", "target"}, {".AppleDouble/h", "header"}})
+        ASSERT_EQ(::symlink(outside.path(to).c_str(), path(at).c_str()), 0);
+    for (const char* at : {"._g", "pipe", ".AppleDouble/p"})
+        ASSERT_EQ(::mkfifo(path(at).c_str(), 0644), 0);
     const std::string before = snap(), outsideBefore = snapshot(outside.root());
-    for (const char* name : {"f", "link", "g", "pipe"}) tryEverything(dirfd, name, notAFileErr);
+    for (const char* name : {"f", "link", "g", "pipe", "h", "p"})
+        tryEverything(dirfd, name, notAFileErr);
     tryEverything(dirfd, "gone", fnfErr);
     EXPECT_EQ(snap(), before);
     EXPECT_EQ(snapshot(outside.root()), outsideBefore);
@@ -720,152 +770,15 @@ TEST_F(ForkStore, AFileTheUserMayNotWriteStaysAsItWas) {
     EXPECT_EQ(snap(), before);
 }
 
-// ---- netatalk 2's ".AppleDouble/name" ----
-
-TEST_F(ForkStore, TheSidecarComesFirstThenNetatalksHeaderThenTheMacThenSambasAttribute) {
-    file("f");
-    RsrcStore store;
-    setAttr("f", kSambaFork, bytesOf("samba!\0"s));
-    EXPECT_EQ(std::tuple(fork("f", &store), store),
-              std::tuple(bytesOf("samba!"), RsrcStore::SambaStream));
-    setAttr("f", kMacFork, bytesOf("mac"));
-    setAttr("f", kMacFinderInfo, finderInfo("MACA", "ttxt"));
-    EXPECT_EQ(std::tuple(fork("f", &store), store),
-              std::tuple(bytesOf("mac"), RsrcStore::MacXattr));
-    netatalk("f", corpusBytes(kAtalkFork));
-    EXPECT_EQ(std::tuple(fork("f", &store), store),
-              std::tuple(corpusBytes("peers/netatalk2-fork.rsrc"), RsrcStore::NetatalkFolder));
-    EXPECT_EQ(finderType("f"), "TEXTttxt");
-    EXPECT_EQ(created("f"), 1262304000 - 86400);
-    sidecar("f", plainSidecar(bytesOf("side"), finderInfo("SIDE", "ttxt")));
-    EXPECT_EQ(std::tuple(fork("f", &store), store),
-              std::tuple(bytesOf("side"), RsrcStore::Sidecar));
-    EXPECT_EQ(finderType("f"), "SIDEttxt");
-    // A sidecar with an empty fork and no Finder info hides nothing.
-    sidecar("f", plainSidecar({}));
-    fork("f", &store);
-    EXPECT_EQ(store, RsrcStore::NetatalkFolder);
-    EXPECT_EQ(finderType("f"), "TEXTttxt");
-    // A header as afpd makes one for a file it has only looked at: the
-    // attributes show through.
-    netatalk("f", corpusBytes(kAtalkEmpty));
-    EXPECT_EQ(std::tuple(fork("f", &store), store),
-              std::tuple(bytesOf("mac"), RsrcStore::MacXattr));
-    EXPECT_EQ(finderType("f"), "MACAttxt");
-    EXPECT_EQ(created("f"), 1262304000);
-}
-
-TEST_F(ForkStore, NetatalksHeaderTakesTheForkAndKeepsEveryOtherByte) {
-    const Bytes data = pattern(300, 21), longer = pattern(2000, 22);
-    struct Op {
-        const char* what;
-        std::function<OSErr(ForkStore*)> run;
-        std::function<Bytes(const Bytes&)> fork;  // the new fork from the old
-    } ops[] = {
-        {"write at the start", [&](ForkStore* t) { return t->writeFork("f", 0, data); },
-         [&](Bytes old) {
-             if (old.size() < data.size()) old.resize(data.size());
-             std::copy(data.begin(), data.end(), old.begin());
-             return old;
-         }},
-        {"write past the end", [&](ForkStore* t) { return t->writeFork("f", 1000, longer); },
-         [&](Bytes old) {
-             old.resize(3000);
-             std::copy(longer.begin(), longer.end(), old.begin() + 1000);
-             return old;
-         }},
-        {"delete", [](ForkStore* t) { return deleteResourceFork(t->dirfd, "f"); },
-         [](const Bytes&) { return Bytes(); }},
-    };
-    for (const char* sample : {kAtalkFork, kAtalkEmpty, kAtalkStale}) {
-        for (const Op& op : ops) {
-            SCOPED_TRACE(std::string(sample) + ", " + op.what);
-            fresh();
-            const Bytes before = corpusBytes(sample), parent = corpusBytes(kAtalkParent);
-            netatalk("f", before);
-            netatalk(".Parent", parent);
-            ASSERT_EQ(::chmod(path(".AppleDouble/f").c_str(), 0640), 0);
-            ASSERT_EQ(::chmod(path(".AppleDouble").c_str(), 0751), 0);
-            const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
-            ASSERT_EQ(::utimensat(AT_FDCWD, path(".AppleDouble/.Parent").c_str(), old, 0), 0);
-            struct stat parentBefore;
-            ASSERT_EQ(::stat(path(".AppleDouble/.Parent").c_str(), &parentBefore), 0);
-
-            ASSERT_EQ(op.run(this), noErr);
-            const Bytes newFork = op.fork(slice(before, kAtalkHeader, before.size()));
-            Bytes expected = concat(slice(before, 0, kAtalkHeader), newFork);
-            bigendian::writeU32(expected.data() + kAtalkLengthField, std::uint32_t(newFork.size()));
-            EXPECT_EQ(netatalkBytes("f"), expected);
-            EXPECT_EQ(fork("f"), newFork);
-            // No sidecar, no attribute: netatalk serves the fork from its header.
-            EXPECT_FALSE(hasSidecar("f"));
-            EXPECT_FALSE(hasAttr("f", kMacFork));
-            EXPECT_EQ(readText(path("f")), "data fork");
-            struct stat st;
-            ASSERT_EQ(::stat(path(".AppleDouble/f").c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 07777, 0640u);
-            ASSERT_EQ(::stat(path(".AppleDouble").c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 07777, 0751u);
-            // The folder's own header is never touched.
-            EXPECT_EQ(netatalkBytes(".Parent"), parent);
-            ASSERT_EQ(::stat(path(".AppleDouble/.Parent").c_str(), &st), 0);
-            EXPECT_EQ(std::tuple(st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
-                      std::tuple(parentBefore.st_ino, parentBefore.st_mtim.tv_sec,
-                                 parentBefore.st_mtim.tv_nsec));
-            EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
-        }
-    }
-}
-
-TEST_F(ForkStore, FinderInfoAndCreationDateAreChangedInsideNetatalksHeader) {
-    file("f");
-    const Bytes before = corpusBytes(kAtalkFork);
-    netatalk("f", before);
-    ASSERT_EQ(setFinderInfo(dirfd, "f", kAppl.data()), noErr);
-    ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
-    Bytes expected = before;
-    std::copy(kAppl.begin(), kAppl.end(), expected.begin() + 653);  // the Finder info slot
-    bigendian::writeU32(expected.data() + 637, date(1234567890));   // the dates slot
-    EXPECT_EQ(netatalkBytes("f"), expected);
-    EXPECT_EQ(finderType("f"), "APPLCARO");
-    EXPECT_EQ(created("f"), 1234567890);
-    // Cleared, the header stays: it holds netatalk's ids and the fork.
-    ASSERT_EQ(setFinderInfo(dirfd, "f", kZero), noErr);
-    std::fill_n(expected.begin() + 653, 32, 0);
-    EXPECT_EQ(netatalkBytes("f"), expected);
-    EXPECT_FALSE(hasSidecar("f"));
-    EXPECT_FALSE(hasAttr("f", kMetadata));
-    // Written into the metadata attribute, the header's copy follows it.
-    file("g");
-    netatalk("g", before);
-    const Bytes meta = corpusBytes(kSambaMeta);
-    setAttr("g", kMetadata, meta);
-    ASSERT_EQ(setFinderInfo(dirfd, "g", kAppl.data()), noErr);
-    Bytes metaAfter = meta;
-    std::copy(kAppl.begin(), kAppl.end(), metaAfter.begin() + 122);
-    EXPECT_EQ(attr("g", kMetadata), metaAfter);
-    expected = before;
-    std::copy(kAppl.begin(), kAppl.end(), expected.begin() + 653);
-    EXPECT_EQ(netatalkBytes("g"), expected);
-}
-
-TEST_F(ForkStore, NetatalksFolderAndHeadersAreNeverReachedThroughALink) {
+TEST_F(ForkStore, NetatalksFolderIsNeverReachedThroughALinkNorTakenByItsOwnFiles) {
     TempTree outside;
-    outside.write("header", corpusBytes(kAtalkFork));
     outside.write("folder/g", corpusBytes(kAtalkFork));
-    for (const char* n : {"f", "p"}) file(n);
-    tree->mkdir(".AppleDouble");
-    ASSERT_EQ(::symlink(outside.path("header").c_str(), path(".AppleDouble/f").c_str()), 0);
-    ASSERT_EQ(::mkfifo(path(".AppleDouble/p").c_str(), 0644), 0);
     const std::string outsideBefore = snapshot(outside.root());
-    for (const char* name : {"f", "p"}) tryEverything(dirfd, name, notAFileErr);
     // A ".AppleDouble" that is a link is no netatalk folder: the fork of g
     // goes into a new sidecar, and the link's target keeps its bytes.
-    fresh();
     file("g");
     ASSERT_EQ(::symlink(outside.path("folder").c_str(), path(".AppleDouble").c_str()), 0);
-    RsrcStore store;
-    EXPECT_TRUE(fork("g", &store).empty());
+    EXPECT_TRUE(fork("g").empty());
     ASSERT_EQ(writeFork("g", 0, bytesOf("new")), noErr);
     EXPECT_EQ(sidecarBytes("g"), plainSidecar(bytesOf("new")));
     EXPECT_EQ(snapshot(outside.root()), outsideBefore);
@@ -873,7 +786,7 @@ TEST_F(ForkStore, NetatalksFolderAndHeadersAreNeverReachedThroughALink) {
     file(".Parent");
     ::unlink(path(".AppleDouble").c_str());
     netatalk(".Parent", corpusBytes(kAtalkFork));
-    EXPECT_TRUE(fork(".Parent", &store).empty());
+    EXPECT_TRUE(fork(".Parent").empty());
     ASSERT_EQ(writeFork(".Parent", 0, bytesOf("mine")), noErr);
     EXPECT_EQ(sidecarBytes(".Parent"), plainSidecar(bytesOf("mine")));
     EXPECT_EQ(netatalkBytes(".Parent"), corpusBytes(kAtalkFork));
@@ -881,124 +794,82 @@ TEST_F(ForkStore, NetatalksFolderAndHeadersAreNeverReachedThroughALink) {
 
 // ---- Crash safety: every failing system call leaves the old bytes or finishes ----
 
-namespace {
-enum class Op { Write, Delete, FinderInfo, Date };
-struct Scenario {
-    const char* what;
-    Bytes sidecar;  // none when empty
-    std::vector<std::pair<const char*, Bytes>> attrs;
-    Op op;
-    std::uint64_t at = 0;  // where a write starts
-    bool dated = false;    // a creation date set first
-    Bytes netatalk{};      // ".AppleDouble/f", with a ".Parent" beside it; none when empty
-};
-}  // namespace
-
-class ForkStoreFaults : public ForkStore {
-protected:
-    void setUpScenario(const Scenario& s) {
-        fresh();
-        // Fixed times: a new metadata attribute records them, and every run
-        // must give the same bytes even when a second passes between runs.
-        // The access time lies ahead, so reading the file for a snapshot
-        // does not move it (relatime).
-        const struct timespec times[2] = {{2000000000, 0}, {1400000000, 0}};
-        ASSERT_EQ(::utimensat(dirfd, "f", times, 0), 0);
-        if (!s.sidecar.empty()) sidecar("f", s.sidecar);
-        if (!s.netatalk.empty()) {
-            netatalk("f", s.netatalk);
-            netatalk(".Parent", corpusBytes(kAtalkParent));
-        }
-        for (const auto& [a, v] : s.attrs) setAttr("f", a, v);
-        if (s.dated) {
-            ASSERT_EQ(setCreationDate(dirfd, "f", 1234567890), noErr);
-        }
-    }
-    OSErr run(const Scenario& s) {
-        static const Bytes data = pattern(3000, 11);
-        switch (s.op) {
-            case Op::Write:
-                return writeResourceFork(dirfd, "f", s.at, data.size(), data.data());
-            case Op::Delete:
-                return deleteResourceFork(dirfd, "f");
-            case Op::FinderInfo:
-                return setFinderInfo(dirfd, "f", kAppl.data());
-            case Op::Date:
-                return setCreationDate(dirfd, "f", 1234567890);
-        }
-        return paramErr;
-    }
-    // Runs `s` once without faults for the expected result, then with the
-    // 1st, 2nd, ... system call failing, until a run hits no fault.
-    void check(const Scenario& s, int err) {
-        SCOPED_TRACE(s.what);
-        setUpScenario(s);
-        ASSERT_EQ(run(s), noErr);
-        const std::string done = snap();
-        for (int n = 1;; ++n) {
-            setUpScenario(s);
-            const std::string before = snap();
-            auto fault = std::make_unique<InjectedFault>(std::set<sysio::Call>{}, err, n);
-            const OSErr result = run(s);
-            const bool hit = fault->hit();
-            const sysio::Call failed = fault->failedCall();
-            fault.reset();
-            const std::string after = snap();
-            if (!hit) {
-                EXPECT_EQ(result, noErr);
-                EXPECT_EQ(after, done);
-                // Each change takes several calls; fewer means injection missed them.
-                EXPECT_GT(n, 3);
-                break;
-            }
-            if (result == noErr) {
-                EXPECT_EQ(after, done) << "call " << n << " failed, yet";
-            } else {
-                // An attribute refusing a fork for want of room while the
-                // disk has room: the fork does not fit it.
-                const bool tooBig =
-                    s.op == Op::Write && err == ENOSPC && failed == sysio::Call::SetXattr;
-                EXPECT_EQ(result, tooBig ? OSErr(fsDataTooBigErr) : errnoToOSErr(err))
-                    << "call " << n;
-                EXPECT_EQ(after, before) << "call " << n;
-            }
-            ASSERT_LT(n, 200);
-        }
-    }
-};
-
-TEST_F(ForkStoreFaults, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
+TEST_F(ForkStore, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
     // Flips and deletions over files of every shape fail call by call in
     // FaultInjection_test; here the store's other changes, and each store's
-    // own fork writes, each all or nothing.
-    const Bytes mac = corpusBytes(kMac), unar = corpusBytes(kUnar), atalk = corpusBytes(kAtalkFork);
-    const Bytes forkFirst = makeSidecar(
-        {{2, 62, 3, bytesOf("abc")}, {4, 65, 4, bytesOf("note")}, {9, 69, 32, kTextFinderInfo}});
-    const Bytes forkOnly = makeSidecar({{2, 38, 5, bytesOf("fork!")}});
-    const Bytes withDates = makeSidecar({{9, 62, 32, {}}, {8, 94, 16, {}}, {2, 110, 0, {}}});
-    const std::pair<const char*, Bytes> meta = {kMetadata, corpusBytes(kSambaMeta)},
-                                        macFi = {kMacFinderInfo, kTextFinderInfo};
-    const std::vector<Scenario> scenarios = {
-        {"append in place", plainSidecar(pattern(4000, 2), kTextFinderInfo), {}, Op::Write, 4000},
-        {"re-layout keeps a comment", forkFirst, {}, Op::Write},
-        {"Finder info in place", mac, {}, Op::FinderInfo},
-        {"Finder info into a new sidecar", {}, {}, Op::FinderInfo},
-        {"Finder info added to a fork-only sidecar", forkOnly, {}, Op::FinderInfo},
-        {"Finder info in the metadata attribute", {}, {meta}, Op::FinderInfo},
-        {"Finder info in metadata and its copies", unar, {macFi}, Op::FinderInfo, 0, true},
-        {"creation date in place", withDates, {}, Op::Date},
-        {"creation date into a new metadata attribute", unar, {}, Op::Date},
-        // Forks kept where they are: in either attribute, and in netatalk's
-        // header (rebuilt beside it in ".AppleDouble", like a sidecar).
-        {"fork in the Mac attribute", {}, {{kMacFork, pattern(500, 3)}}, Op::Write, 100},
-        {"fork in Samba's stream", {}, {{kSambaFork, concat(pattern(500, 4), {0})}}, Op::Write},
-        {"fork into netatalk's header", {}, {}, Op::Write, 0, false, atalk},
-        {"fork deleted in netatalk's header", {}, {}, Op::Delete, 0, false, atalk},
-        {"Finder info in netatalk's header", {}, {}, Op::FinderInfo, 0, false, atalk},
-        {"creation date in netatalk's header", {}, {}, Op::Date, 0, false, atalk},
+    // own fork writes, each all or nothing. Each change runs once without
+    // faults for the expected result, then with the 1st, 2nd, ... system call
+    // failing with ENOSPC and with EIO, until a run hits no fault.
+    auto everyCall = [&](const char* what, const Stores& stores, const Change& change) {
+        SCOPED_TRACE(what);
+        make(stores);
+        ASSERT_EQ(apply(change), noErr);
+        const std::string done = snap();
+        for (const auto& [err, code] : {std::pair<int, OSErr>{ENOSPC, dskFulErr}, {EIO, ioErr}}) {
+            for (int n = 1;; ++n) {
+                make(stores);
+                const std::string before = snap();
+                auto fault = std::make_unique<InjectedFault>(std::set<sysio::Call>{}, err, n);
+                const OSErr result = apply(change);
+                const bool hit = fault->hit();
+                const sysio::Call failed = fault->failedCall();
+                fault.reset();
+                const std::string after = snap();
+                if (!hit) {
+                    EXPECT_EQ(result, noErr);
+                    EXPECT_EQ(after, done);
+                    // Each change takes several calls; fewer means injection missed them.
+                    EXPECT_GT(n, 3);
+                    break;
+                }
+                if (result == noErr) {
+                    EXPECT_EQ(after, done) << "call " << n << " failed, yet";
+                } else {
+                    // An attribute refusing a fork for want of room while the
+                    // disk has room: the fork does not fit it.
+                    const bool tooBig =
+                        change.op == Op::Write && err == ENOSPC && failed == sysio::Call::SetXattr;
+                    EXPECT_EQ(result, tooBig ? OSErr(fsDataTooBigErr) : code) << "call " << n;
+                    EXPECT_EQ(after, before) << "call " << n;
+                }
+                ASSERT_LT(n, 200);
+            }
+        }
     };
-    for (int err : {ENOSPC, EIO})
-        for (const Scenario& s : scenarios) check(s, err);
+    const Bytes mac = corpusBytes(kMac), unar = corpusBytes(kUnar), atalk = corpusBytes(kAtalkFork);
+    const Bytes data = pattern(3000, 11);
+    everyCall("append in place", {plainSidecar(pattern(4000, 2), kTextFinderInfo)},
+              writeAt(4000, data));
+    everyCall("re-layout keeps a comment",
+              {makeSidecar({{2, 62, 3, bytesOf("abc")},
+                            {4, 65, 4, bytesOf("note")},
+                            {9, 69, 32, kTextFinderInfo}})},
+              writeAt(0, data));
+    everyCall("Finder info in place", {mac}, kSetAppl);
+    everyCall("Finder info into a new sidecar", {}, kSetAppl);
+    everyCall("Finder info added to a fork-only sidecar",
+              {makeSidecar({{2, 38, 5, bytesOf("fork!")}})}, kSetAppl);
+    everyCall("Finder info in the metadata attribute",
+              {{}, {}, {{kMetadata, corpusBytes(kSambaMeta)}}}, kSetAppl);
+    everyCall("Finder info in metadata and its copies",
+              {unar,
+               {},
+               {{kMacFinderInfo, kTextFinderInfo},
+                {kMetadata, sambaMetadata(kTextFinderInfo, dateBytes(1234567890))}}},
+              kSetAppl);
+    everyCall("creation date in place",
+              {makeSidecar({{9, 62, 32, {}}, {8, 94, 16, {}}, {2, 110, 0, {}}})}, kSetDate);
+    everyCall("creation date into a new metadata attribute", {unar}, kSetDate);
+    // Forks kept where they are: in either attribute, and in netatalk's
+    // header (rebuilt beside it in ".AppleDouble", like a sidecar).
+    everyCall("fork in the Mac attribute", {{}, {}, {{kMacFork, pattern(500, 3)}}},
+              writeAt(100, data));
+    everyCall("fork in Samba's stream", {{}, {}, {{kSambaFork, concat(pattern(500, 4), {0})}}},
+              writeAt(0, data));
+    everyCall("fork into netatalk's header", {{}, atalk}, writeAt(0, data));
+    everyCall("fork deleted in netatalk's header", {{}, atalk}, kDelete);
+    everyCall("Finder info in netatalk's header", {{}, atalk}, kSetAppl);
+    everyCall("creation date in netatalk's header", {{}, atalk}, kSetDate);
 }
 
 // ---- Companions: hidden sidecars (listed through the File Manager's tests) and renames ----

@@ -16,19 +16,13 @@
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
-using testsupport::Bytes;
-using testsupport::CSambaServer;
-using testsupport::installed;
+using namespace testsupport;
 
 namespace {
 
-std::string run(const std::string& command) {
-    return testsupport::runCommand(command);
-}
-
 // Writes `fork` and Finder info TEXT/ttxt for `name` through the store.
 void writeWithStore(int dirfd, const char* name, const Bytes& fork) {
-    const Bytes fi = testsupport::finderInfo("TEXT", "ttxt");
+    const Bytes fi = finderInfo("TEXT", "ttxt");
     ASSERT_EQ(forkstore::writeResourceFork(dirfd, name, 0, fork.size(), fork.data()), noErr);
     ASSERT_EQ(forkstore::setFinderInfo(dirfd, name, fi.data()), noErr);
 }
@@ -37,12 +31,12 @@ void writeWithStore(int dirfd, const char* name, const Bytes& fork) {
 
 TEST(PeerInterop, LsarDecodesOurSidecars) {
     if (!installed("lsar")) GTEST_SKIP() << "unar is not installed";
-    testsupport::TempTree tree;
+    TempTree tree;
     tree.write("f", "data");
     int dirfd = ::open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
-    writeWithStore(dirfd, "f", testsupport::pattern(700));
+    writeWithStore(dirfd, "f", pattern(700));
     ::close(dirfd);
-    const std::string out = run("lsar -L '" + tree.path("._f") + "'");
+    const std::string out = runCommand("lsar -L '" + tree.path("._f") + "'");
     EXPECT_NE(out.find("Is a Mac OS resource fork: Yes"), std::string::npos) << out;
     EXPECT_NE(out.find("700 bytes"), std::string::npos) << out;
     EXPECT_NE(out.find("54455854 74747874"), std::string::npos) << out;  // TEXT ttxt
@@ -50,16 +44,16 @@ TEST(PeerInterop, LsarDecodesOurSidecars) {
 
 TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
     if (!CSambaServer::available()) GTEST_SKIP() << "samba is not installed";
-    testsupport::TempTree tree;
+    TempTree tree;
     const std::string share = tree.mkdir("share");
     tree.write("share/f", "data fork");
     tree.write("share/g", "data fork");
-    const Bytes forkF = testsupport::pattern(5000, 7);
-    const Bytes forkG = testsupport::pattern(300, 8);
+    const Bytes forkF = pattern(5000, 7);
+    const Bytes forkG = pattern(300, 8);
     int dirfd = ::open(share.c_str(), O_RDONLY | O_DIRECTORY);
     writeWithStore(dirfd, "f", forkF);
     // g: a longer fork first, then a rewrite of its start (a rebuilt sidecar).
-    writeWithStore(dirfd, "g", testsupport::pattern(900, 9));
+    writeWithStore(dirfd, "g", pattern(900, 9));
     ASSERT_EQ(forkstore::writeResourceFork(dirfd, "g", 0, forkG.size(), forkG.data()), noErr);
     // Creation dates without a dates entry: a new metadata attribute, which
     // Samba must take as valid (it removes one it cannot parse) and from which
@@ -67,10 +61,10 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
     tree.write("share/h", "data fork");
     ASSERT_EQ(forkstore::setCreationDate(dirfd, "f", 1234567890), noErr);
     ASSERT_EQ(forkstore::setCreationDate(dirfd, "h", 1234567890), noErr);
-    const Bytes metaH = testsupport::xattr(share + "/h", testsupport::kMetadata);
+    const Bytes metaH = xattr(share + "/h", kMetadata);
     ASSERT_EQ(metaH.size(), 402u);
     ::close(dirfd);
-    Bytes expectedG = testsupport::pattern(900, 9);
+    Bytes expectedG = pattern(900, 9);
     std::copy(forkG.begin(), forkG.end(), expectedG.begin());
 
     std::string log;
@@ -81,9 +75,9 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
                           tree.path("f.afp") + "; get g:AFP_Resource " + tree.path("g.rsrc") +
                           "; allinfo h; allinfo f");
     }
-    EXPECT_EQ(testsupport::readBytes(tree.path("f.rsrc")), forkF) << log;
-    EXPECT_EQ(testsupport::readBytes(tree.path("g.rsrc")), expectedG) << log;
-    const Bytes afp = testsupport::readBytes(tree.path("f.afp"));
+    EXPECT_EQ(readBytes(tree.path("f.rsrc")), forkF) << log;
+    EXPECT_EQ(readBytes(tree.path("g.rsrc")), expectedG) << log;
+    const Bytes afp = readBytes(tree.path("f.afp"));
     ASSERT_EQ(afp.size(), 60u) << log;
     EXPECT_EQ(std::string(afp.begin() + 16, afp.begin() + 24), "TEXTttxt");
 
@@ -106,7 +100,7 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
         EXPECT_TRUE(found) << name << log;
         EXPECT_EQ(created, 1234567890) << name;
     }
-    EXPECT_EQ(testsupport::xattr(share + "/h", testsupport::kMetadata), metaH) << log;
+    EXPECT_EQ(xattr(share + "/h", kMetadata), metaH) << log;
     ::close(dirfd);
 }
 
@@ -114,18 +108,16 @@ TEST(PeerInterop, SambaWithStreamForksServesWhatBrackwaterLeftInItsAttribute) {
     // fruit:resource = stream keeps the resource fork in the stream attribute
     // and never looks at "._name": a fork moved there would vanish for Samba.
     if (!CSambaServer::available()) GTEST_SKIP() << "samba is not installed";
-    testsupport::TempTree tree;
+    TempTree tree;
     const std::string share = tree.mkdir("share");
     tree.write("share/f", "data fork of f");
     tree.write("share/g", "data fork of g");
-    const Bytes bigData = testsupport::pattern(70000, 3);  // more than any attribute takes
+    const Bytes bigData = pattern(70000, 3);  // more than any attribute takes
     tree.write("share/big", bigData);
-    const Bytes forkF = testsupport::pattern(700, 4), forkG = testsupport::pattern(300, 5),
-                forkBig = testsupport::pattern(100, 6);
+    const Bytes forkF = pattern(700, 4), forkG = pattern(300, 5), forkBig = pattern(100, 6);
     tree.write("f.rsrc", forkF);
     tree.write("g.rsrc", forkG);
     tree.write("big.rsrc", forkBig);
-    using testsupport::kSambaFork;
 
     CSambaServer smbd(tree.root(), share,
                       "  vfs objects = catia fruit streams_xattr\n"
@@ -138,37 +130,33 @@ TEST(PeerInterop, SambaWithStreamForksServesWhatBrackwaterLeftInItsAttribute) {
     for (const auto& [name, fork] : {std::pair{"f", forkF}, {"g", forkG}, {"big", forkBig}}) {
         Bytes stream = fork;
         stream.push_back(0);
-        ASSERT_EQ(testsupport::xattr(share + "/" + name, kSambaFork), stream) << name << log;
+        ASSERT_EQ(xattr(share + "/" + name, kSambaFork), stream) << name << log;
     }
 
     // Brackwater flips f, deletes g's fork, and cannot flip big.
-    const FSRef f = testsupport::refOf(share + "/f"), g = testsupport::refOf(share + "/g"),
-                big = testsupport::refOf(share + "/big");
+    const FSRef f = refOf(share + "/f"), g = refOf(share + "/g"), big = refOf(share + "/big");
     EXPECT_EQ(ProcessFSRef(&f, kFlipDeleteDataFork), noErr);
     EXPECT_EQ(ProcessFSRef(&g, kDeleteResourceFork), noErr);
-    const std::string before = testsupport::snapshot(share);
+    const std::string before = snapshot(share);
     EXPECT_EQ(ProcessFSRef(&big, kFlipDeleteDataFork), fsDataTooBigErr);
-    EXPECT_EQ(testsupport::snapshot(share), before);
+    EXPECT_EQ(snapshot(share), before);
     Bytes flipped = forkF;
     const std::string dataF = "data fork of f";
     std::copy(dataF.begin(), dataF.end(), flipped.begin());
     Bytes stream = flipped;
     stream.push_back(0);
-    EXPECT_EQ(testsupport::xattr(share + "/f", kSambaFork), stream);
+    EXPECT_EQ(xattr(share + "/f", kSambaFork), stream);
 
     // What Samba serves now.
     log =
         smbd.client("get f:AFP_Resource " + tree.path("f.out") + "; get f " + tree.path("f.data") +
                     "; get g:AFP_Resource " + tree.path("g.out") + "; get big:AFP_Resource " +
                     tree.path("big.out") + "; get big " + tree.path("big.data"));
-    EXPECT_EQ(testsupport::readBytes(tree.path("f.out")), flipped) << log;
-    EXPECT_TRUE(testsupport::exists(tree.path("f.data")) &&
-                testsupport::readBytes(tree.path("f.data")).empty())
-        << log;
-    EXPECT_TRUE(testsupport::readBytes(tree.path("g.out")).empty()) << log;
+    EXPECT_EQ(readBytes(tree.path("f.out")), flipped) << log;
+    EXPECT_TRUE(exists(tree.path("f.data")) && readBytes(tree.path("f.data")).empty()) << log;
+    EXPECT_TRUE(readBytes(tree.path("g.out")).empty()) << log;
     EXPECT_NE(log.find("NT_STATUS_OBJECT_NAME_NOT_FOUND"), std::string::npos) << log;
-    EXPECT_EQ(testsupport::readBytes(tree.path("big.out")), forkBig) << log;
-    EXPECT_EQ(testsupport::readBytes(tree.path("big.data")), bigData) << log;
-    for (const char* name : {"f", "g", "big"})
-        EXPECT_FALSE(testsupport::exists(share + "/._" + name)) << name;
+    EXPECT_EQ(readBytes(tree.path("big.out")), forkBig) << log;
+    EXPECT_EQ(readBytes(tree.path("big.data")), bigData) << log;
+    for (const char* name : {"f", "g", "big"}) EXPECT_FALSE(exists(share + "/._" + name)) << name;
 }

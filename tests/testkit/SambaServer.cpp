@@ -42,13 +42,11 @@ CSambaServer::CSambaServer(const std::string& workDir, const std::string& share,
         << "  smb ports = " << port_ << "\n  interfaces = 127.0.0.1\n  bind interfaces only = yes\n"
         << "  log file = " << workDir << "/smbd.log\n"
         << "  load printers = no\n  disable spoolss = yes\n";
-    for (const char* d : {"pid", "lock", "state", "cache", "private", "ncalrpc"}) {
-        const std::string dir = workDir + "/smb-" + d;
+    for (const std::string key : {"pid directory", "lock directory", "state directory",
+                                  "cache directory", "private dir", "ncalrpc dir"}) {
+        const std::string dir = workDir + "/smb-" + key.substr(0, key.find(' '));
         ::mkdir(dir.c_str(), 0755);
-        out << "  " << d
-            << (std::string(d) == "private" || std::string(d) == "ncalrpc" ? " dir = "
-                                                                           : " directory = ")
-            << dir << "\n";
+        out << "  " << key << " = " << dir << "\n";
     }
     out << "[share]\n  path = " << share << "\n  read only = no\n  guest ok = yes\n"
         << "  force user = root\n"

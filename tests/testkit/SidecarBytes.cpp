@@ -1,5 +1,7 @@
 #include "testkit/SidecarBytes.h"
 
+#include "platform/base/BigEndian.h"
+
 namespace testsupport {
 
 Bytes sidecar(const Bytes& finderInfo32, const Bytes& resourceFork) {
@@ -9,7 +11,7 @@ Bytes sidecar(const Bytes& finderInfo32, const Bytes& resourceFork) {
 
 Bytes resourceForkOf(const Bytes& s) {
     if (s.size() < 26) return {};
-    std::size_t count = std::size_t(s[24]) << 8 | s[25];
+    const std::size_t count = bigendian::readU16(&s[24]);
     for (std::size_t i = 0; i < count && 26 + 12 * (i + 1) <= s.size(); ++i) {
         std::size_t d = 26 + 12 * i;
         if (be32(s, d) != 2) continue;

@@ -3,39 +3,42 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/base/BigEndian.h"
 #include "platform/files/linux/AppleDouble.h"
 
 namespace testsupport {
-
-namespace {
-void put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    b[at] = std::uint8_t(v >> 24);
-    b[at + 1] = std::uint8_t(v >> 16);
-    b[at + 2] = std::uint8_t(v >> 8);
-    b[at + 3] = std::uint8_t(v);
-}
-}  // namespace
 
 Bytes makeSidecar(const std::vector<RawEntry>& entries, const std::string& filler,
                   std::size_t size) {
     std::size_t end = 26 + 12 * entries.size();
     for (const RawEntry& e : entries) end = std::max<std::size_t>(end, e.offset + e.length);
     Bytes out(size ? size : end, 0);
-    put32(out, 0, 0x00051607);
-    put32(out, 4, 0x00020000);
+    bigendian::writeU32(&out[0], 0x00051607);
+    bigendian::writeU32(&out[4], 0x00020000);
     std::string f = filler;
     f.resize(16, filler.empty() ? '\0' : ' ');
     std::memcpy(&out[8], f.data(), 16);
-    out[24] = std::uint8_t(entries.size() >> 8);
-    out[25] = std::uint8_t(entries.size());
+    bigendian::writeU16(&out[24], std::uint16_t(entries.size()));
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const RawEntry& e = entries[i];
-        put32(out, 26 + 12 * i, e.id);
-        put32(out, 30 + 12 * i, e.offset);
-        put32(out, 34 + 12 * i, e.length);
+        bigendian::writeU32(&out[26 + 12 * i], e.id);
+        bigendian::writeU32(&out[30 + 12 * i], e.offset);
+        bigendian::writeU32(&out[34 + 12 * i], e.length);
         std::copy(e.bytes.begin(), e.bytes.end(), out.begin() + e.offset);
     }
     return out;
+}
+
+Bytes sambaMetadata(const Bytes& finderInfo32, const Bytes& dates16) {
+    return makeSidecar({{4, 154, 0, {}},
+                        {8, 354, 16, dates16},
+                        {9, 122, 32, finderInfo32},
+                        {14, 370, 4, {}},
+                        {0x80444556, 374, 8, {}},
+                        {0x80494E4F, 382, 8, {}},
+                        {0x8053594E, 390, 8, {}},
+                        {0x8053567E, 398, 4, {}}},
+                       "");
 }
 
 Bytes finderInfo(const char type[4], const char creator[4]) {
@@ -71,8 +74,7 @@ Bytes pattern(std::size_t count, unsigned seed) {
 }
 
 std::uint32_t be32(const Bytes& b, std::size_t at) {
-    return (std::uint32_t(b[at]) << 24) | (std::uint32_t(b[at + 1]) << 16) |
-           (std::uint32_t(b[at + 2]) << 8) | b[at + 3];
+    return bigendian::readU32(&b[at]);
 }
 
 std::string corpusPath(const std::string& relative) {

@@ -29,6 +29,10 @@ struct RawEntry {
 Bytes makeSidecar(const std::vector<RawEntry>& entries, const std::string& filler = "Mac OS X",
                   std::size_t size = 0);
 
+// netatalk's metadata attribute as Samba writes it: 402 bytes, 8 entries,
+// with this Finder info (32 bytes) and dates entry (16), zeros when empty.
+Bytes sambaMetadata(const Bytes& finderInfo32, const Bytes& dates16);
+
 // Finder info with the given type and creator, flags 0x0100.
 Bytes finderInfo(const char type[4], const char creator[4]);
 Bytes bytesOf(const std::string& s);
