@@ -472,7 +472,7 @@ TEST(ResultCodes, SystemFailuresMapToTheirCodes) {
     TempTree t;
     FSRef ref = refOf(t.write("f", "data"));
     using C = sysio::Call;
-    // One row for each kind of call; the whole errno table is FileErrors' own.
+    // One row for each kind of call; FileErrors' test holds the codes met nowhere else.
     const struct {
         C call;
         int err;
