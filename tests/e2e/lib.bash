@@ -29,6 +29,13 @@ fail() {
     exit 1
 }
 
+# Every entry below the folder $1: name, mode, size, link target, contents and
+# extended attributes, to compare before and after a run.
+e2e_snapshot() {
+    (cd "$1" && find . -printf '%p %M %s %l\n' | sort && find . -type f -exec sha256sum {} + | sort &&
+        getfattr -R -h -d -m - -e hex . 2>/dev/null)
+}
+
 # Number of visible windows of a process.
 visible_windows() {
     xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l
