@@ -7,27 +7,17 @@
 # usage: bash window_drop.sh <brackwater-binary> <build-dir>
 # BRACKWATER_E2E_SHOTS=<folder> keeps screenshots taken during the drags.
 set -euo pipefail
-BIN=$(realpath "$1")
-BUILD=$(realpath "$2")
 source "$(dirname "$0")/lib.bash"
-e2e_under_xvfb "$@"
-e2e_setup
-unset QT_QPA_PLATFORM
-
+e2e_window_setup "$@"
 DRAGSOURCE="$BUILD/tests/dragsource"
 [ -x "$DRAGSOURCE" ] || fail "no drag source at $DRAGSOURCE: build the tests first"
-command -v xdotool >/dev/null || fail "xdotool is not installed (scripts/install-deps.sh)"
 
 # Delete the data fork, then quit when done.
 e2e_preferences '"FunctionType": 2, "QuitWhenDone": true'
 printf 'the data fork' >"$E2E_DIR/dropped file.txt"
 printf 'untouched' >"$E2E_DIR/text only.txt"
-
-"$BIN" >"$E2E_DIR/app.log" 2>&1 &
-app=$!
-E2E_PIDS=$app
-wait_windows "$app" 1
-main_window=$(xdotool search --onlyvisible --pid "$app" | head -1)
+e2e_start 1
+app=$pid main_window=$(xdotool search --onlyvisible --pid "$pid" | head -1)
 sleep 0.5
 
 # Presses on the source's window, moves in steps onto the main window and
@@ -35,11 +25,8 @@ sleep 0.5
 drag_onto_main() { # label dragsource-arguments...
     local label=$1 source source_window step
     shift
-    "$DRAGSOURCE" --at 800,100 "$@" >"$E2E_DIR/source.log" 2>&1 &
-    source=$!
-    E2E_PIDS="$app $source"
-    wait_windows "$source" 1
-    source_window=$(xdotool search --onlyvisible --pid "$source" | head -1)
+    BIN=$DRAGSOURCE e2e_start 1 "$@" >"$E2E_DIR/source.log" 2>&1
+    source=$pid source_window=$(xdotool search --onlyvisible --pid "$pid" | head -1)
     sleep 0.3
     xdotool mousemove --sync --window "$source_window" 100 60
     sleep 0.2
@@ -56,7 +43,6 @@ drag_onto_main() { # label dragsource-arguments...
     e2e_shot "$label-over-window"
     xdotool mouseup 1
     wait_exit "$source" 10
-    E2E_PIDS=$app
     cat "$E2E_DIR/source.log"
 }
 

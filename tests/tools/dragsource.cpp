@@ -4,7 +4,7 @@
 // moved. With --text-only it drags the text alone. It prints how the drag
 // ended ("drag ended: copy", "drag ended: ignore", ...) and quits.
 //
-// usage: dragsource [--at X,Y] [--text-only] path...
+// usage: dragsource [--text-only] path...   (its window at 800,100)
 #include <QApplication>
 #include <QDrag>
 #include <QLabel>
@@ -63,22 +63,10 @@ private:
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QStringList args = QApplication::arguments().mid(1);
-    QPoint at(800, 100);
-    bool textOnly = false;
-    while (!args.isEmpty() && args.first().startsWith("--")) {
-        const QString option = args.takeFirst();
-        if (option == "--text-only") {
-            textOnly = true;
-        } else if (option == "--at" && !args.isEmpty()) {
-            const QStringList xy = args.takeFirst().split(',');
-            if (xy.size() == 2) at = QPoint(xy[0].toInt(), xy[1].toInt());
-        } else {
-            std::fprintf(stderr, "usage: dragsource [--at X,Y] [--text-only] path...\n");
-            return 2;
-        }
-    }
+    const bool textOnly = !args.isEmpty() && args.first() == "--text-only";
+    if (textOnly) args.removeFirst();
     Source source(args, textOnly);
-    source.setGeometry(at.x(), at.y(), 200, 120);
+    source.setGeometry(800, 100, 200, 120);
     source.show();
     return app.exec();
 }
