@@ -138,11 +138,6 @@ e2e_preferences() {
     printf '{%s}\n' "$1" >"$XDG_CONFIG_HOME/brackwater/preferences.json"
 }
 
-# Keeps a screenshot as $BRACKWATER_E2E_SHOTS/$1.png when that folder is set.
-e2e_shot() {
-    [ -z "${BRACKWATER_E2E_SHOTS:-}" ] || "$BUILD/tests/grab_screen" "$BRACKWATER_E2E_SHOTS/$1.png" || true
-}
-
 # Starts "$BIN" with the arguments after the first and waits until it shows $1
 # windows; its process id goes to $pid and to E2E_PIDS.
 e2e_start() {

@@ -5,7 +5,6 @@
 # it. Escape then closes the window as Cancel does, and Ctrl+Q quits.
 #
 # usage: bash preferences_keyboard.sh <brackwater-binary> <build-dir>
-# BRACKWATER_E2E_SHOTS=<folder> keeps screenshots of the Preferences window.
 set -euo pipefail
 source "$(dirname "$0")/lib.bash"
 e2e_window_setup "$@"
@@ -31,7 +30,6 @@ app=$pid main_window=$(xdotool search --onlyvisible --pid "$pid" | head -1)
 sleep 0.5
 
 open_preferences
-e2e_shot preferences
 [ "$(stored FunctionType)" = absent ] || fail "opening Preferences wrote to the store"
 # The popup has the focus; Down picks the next operation, stored at once.
 xdotool key Down
@@ -51,7 +49,6 @@ sleep 0.3
 xdotool key Tab space
 sleep 0.3
 [ "$(stored QuitWhenDone)" = false ] || fail "the checkbox was not stored off"
-e2e_shot preferences-changed
 xdotool key Escape
 e2e_until windows_are 1 || fail "Preferences did not close"
 [ "$(stored FunctionType)" = 3 ] || fail "Cancel undid the change"

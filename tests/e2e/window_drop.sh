@@ -5,7 +5,6 @@
 # and quits by itself. A drag of text alone is refused and changes nothing.
 #
 # usage: bash window_drop.sh <brackwater-binary> <build-dir>
-# BRACKWATER_E2E_SHOTS=<folder> keeps screenshots taken during the drags.
 set -euo pipefail
 source "$(dirname "$0")/lib.bash"
 e2e_window_setup "$@"
@@ -22,9 +21,8 @@ sleep 0.5
 
 # Presses on the source's window, moves in steps onto the main window and
 # lets go there; prints what the source says about the drag's end.
-drag_onto_main() { # label dragsource-arguments...
-    local label=$1 source source_window step
-    shift
+drag_onto_main() { # dragsource-arguments...
+    local source source_window step
     BIN=$DRAGSOURCE e2e_start 1 "$@" >"$E2E_DIR/source.log" 2>&1
     source=$pid source_window=$(xdotool search --onlyvisible --pid "$pid" | head -1)
     sleep 0.3
@@ -40,25 +38,23 @@ drag_onto_main() { # label dragsource-arguments...
         xdotool mousemove --window "$main_window" $((100 + step * 20)) $((60 + step * 5))
         sleep 0.15
     done
-    e2e_shot "$label-over-window"
     xdotool mouseup 1
     wait_exit "$source" 10
     cat "$E2E_DIR/source.log"
 }
 
 # Text alone: the window refuses it, no alert comes, nothing changes.
-ended=$(drag_onto_main text --text-only "$E2E_DIR/text only.txt")
+ended=$(drag_onto_main --text-only "$E2E_DIR/text only.txt")
 echo "text-only drag: $ended"
 [[ "$ended" == *"drag ended: ignore"* ]] || fail "the text-only drag was not refused: $ended"
 sleep 1
 [ "$(visible_windows "$app")" -eq 1 ] || fail "a refused drag brought up a window"
 
 # A file: taken as a copy, then the confirmation alert.
-ended=$(drag_onto_main file "$E2E_DIR/dropped file.txt")
+ended=$(drag_onto_main "$E2E_DIR/dropped file.txt")
 echo "file drag: $ended"
 [[ "$ended" == *"drag ended: copy"* ]] || fail "the file drag was not taken as a copy: $ended"
 wait_windows "$app" 2
-e2e_shot alert
 [ "$(stat -c %s "$E2E_DIR/dropped file.txt")" -eq 13 ] || fail "the file changed before confirmation"
 xdotool key Return
 
