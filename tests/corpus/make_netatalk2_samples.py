@@ -54,7 +54,6 @@ SLOTS = [
     (SYN, 729, 8),
     (ID, 737, 4),
 ]
-assert 26 + 13 * 12 == 182
 
 
 def fork_bytes(n, mul=7, add=3):
@@ -70,23 +69,19 @@ def finder_info(ftype, creator, flags):
     return ftype + creator + struct.pack(">H", flags) + bytes(22)
 
 
-def header(values, fork=b"", filler=bytes(16), slots=None, version=VERSION, magic=MAGIC,
-           base=None):
+def header(values, fork=b"", filler=bytes(16), slots=SLOTS, version=VERSION, magic=MAGIC,
+           base=bytes(HEADER)):
     """values: id -> bytes written at the id's slot, its length in the
     descriptor. `base` is the 741 bytes the entries are written over (a reused
     header)."""
-    slots = SLOTS if slots is None else slots
-    body = bytearray(base if base is not None else bytes(HEADER))
+    body = bytearray(base)
     table = struct.pack(">II16sH", magic, version, filler, len(slots))
     for eid, off, size in slots:
-        if eid == 2:
-            length = len(fork)
-        else:
-            data = values.get(eid, b"")
+        data = fork if eid == 2 else values.get(eid, b"")
+        if eid != 2:
             assert len(data) <= size
             body[off:off + len(data)] = data
-            length = len(data)
-        table += struct.pack(">III", eid, off, length)
+        table += struct.pack(">III", eid, off, len(data))
     body[0:len(table)] = table
     return bytes(body) + fork
 
@@ -121,18 +116,14 @@ def main():
     fresh = {8: dates(mtime, mtime, UNKNOWN_DATE, mtime), 9: bytes(32), 11: bytes(8),
              14: bytes(4), 15: bytes(4)}
     write(PEERS, "netatalk2-empty.ad", header(fresh))
-    parent = dict(fresh)
-    parent[9] = bytes(16) + struct.pack(">I", 0) + bytes(12)  # folder Finder info
+    parent = {**fresh, 9: bytes(16) + struct.pack(">I", 0) + bytes(12)}  # folder Finder info
     write(PEERS, "netatalk2-parent.ad", header(parent))
 
     # An older header whose slots held longer values, written over by afpd 2.2:
     # the bytes past each new value stay, as does the filler it read.
     old = bytearray(header({3: b"an older and much longer real name of the file",
                             4: b"an older comment, longer than the one that replaced it"}))
-    stale = dict(served)
-    stale[3] = b"stale"
-    stale[4] = b"short"
-    stale[9] = finder_info(b"APPL", b"CARO", 0x2100)
+    stale = {**served, 3: b"stale", 4: b"short", 9: finder_info(b"APPL", b"CARO", 0x2100)}
     write(PEERS, "netatalk2-stale.ad",
           header(stale, fork_bytes(100, 13, 5), filler=b"Netatalk".ljust(16, b" "), base=old))
 
