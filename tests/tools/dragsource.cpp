@@ -1,10 +1,10 @@
 // A drag source for end-to-end tests, as a file manager is one: a small window
 // that starts a drag of the files named on its command line (their file URLs
 // in text/uri-list, their paths as text) once the mouse is pressed on it and
-// moved. With --text-only it drags the text alone. It prints how the drag
-// ended ("drag ended: copy", "drag ended: ignore", ...) and quits.
+// moved. It prints how the drag ended ("drag ended: copy", "drag ended:
+// ignore", ...) and quits.
 //
-// usage: dragsource [--text-only] path...   (its window at 800,100)
+// usage: dragsource path...   (its window at 800,100)
 #include <QApplication>
 #include <QDrag>
 #include <QLabel>
@@ -18,7 +18,7 @@ namespace {
 
 class Source : public QLabel {
 public:
-    Source(QStringList paths, bool textOnly) : paths_(std::move(paths)), textOnly_(textOnly) {
+    explicit Source(QStringList paths) : paths_(std::move(paths)) {
         setText("Drag from here");
         setAlignment(Qt::AlignCenter);
         setWindowTitle("dragsource");
@@ -33,11 +33,9 @@ protected:
             return;
         started_ = true;
         auto* data = new QMimeData;
-        if (!textOnly_) {
-            QList<QUrl> urls;
-            for (const QString& p : paths_) urls << QUrl::fromLocalFile(p);
-            data->setUrls(urls);
-        }
+        QList<QUrl> urls;
+        for (const QString& p : paths_) urls << QUrl::fromLocalFile(p);
+        data->setUrls(urls);
         data->setText(paths_.join('\n'));
         auto* drag = new QDrag(this);
         drag->setMimeData(data);
@@ -53,7 +51,6 @@ protected:
 
 private:
     QStringList paths_;
-    bool textOnly_;
     QPoint pressedAt_;
     bool started_ = false;
 };
@@ -62,10 +59,7 @@ private:
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QStringList args = QApplication::arguments().mid(1);
-    const bool textOnly = !args.isEmpty() && args.first() == "--text-only";
-    if (textOnly) args.removeFirst();
-    Source source(args, textOnly);
+    Source source(QApplication::arguments().mid(1));
     source.setGeometry(800, 100, 200, 120);
     source.show();
     return app.exec();
