@@ -1,15 +1,6 @@
 # Shared by the end-to-end scripts (sourced, not run): a private home for the
 # application, and helpers to wait for its windows under Xvfb.
 
-# Runs the calling script again under an X server of its own, once. The server
-# does not reset when its last client goes (-noreset), so it stays usable
-# between the programs a script starts one after another.
-e2e_under_xvfb() {
-    [ -n "${E2E_UNDER_XVFB:-}" ] && return 0
-    export E2E_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bash "$0" "$@"
-}
-
 e2e_setup() {
     E2E_DIR=$(mktemp -d /tmp/brackwater-e2e.XXXXXX)
     export XDG_CONFIG_HOME="$E2E_DIR/config" XDG_RUNTIME_DIR="$E2E_DIR/runtime"
@@ -19,10 +10,13 @@ e2e_setup() {
 }
 
 # For the scripts that show windows (arguments: the binary, the build folder):
-# BIN and BUILD, an X server, a private home.
+# BIN and BUILD, an X server, a private home. The script runs again under an X
+# server of its own, once; the server does not reset when its last client goes
+# (-noreset), so it stays usable between the programs a script starts.
 e2e_window_setup() {
     BIN=$(realpath "$1") BUILD=$(realpath "$2")
-    e2e_under_xvfb "$@"
+    [ -n "${E2E_UNDER_XVFB:-}" ] ||
+        E2E_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bash "$0" "$@"
     e2e_setup
     unset QT_QPA_PLATFORM
 }
