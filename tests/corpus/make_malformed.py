@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the malformed AppleDouble sidecars of tests/corpus/malformed/.
-
-Each file breaks exactly one rule a strict reader enforces; its name says which.
-The bytes are committed; run this only to regenerate them:
-    python3 tests/corpus/make_malformed.py
-"""
+# Writes the malformed AppleDouble sidecars of tests/corpus/malformed/.
+#
+# Each file breaks exactly one rule a strict reader enforces; its name says which.
+# The bytes are committed; run this only to regenerate them:
+#     python3 tests/corpus/make_malformed.py
 import os
 import struct
 
@@ -12,10 +11,11 @@ HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "malformed")
 MAGIC, VERSION = 0x00051607, 0x00020000
 MAC_FILLER = b"Mac OS X".ljust(16, b" ")
 FINDER_INFO = b"TEXTttxt" + b"\x01\x00" + bytes(22)
+TAGS = b"com.apple.metadata:_kMDItemUserTags\0"
 
 
 def sidecar(entries, body_size, magic=MAGIC, version=VERSION, count=None, filler=MAC_FILLER):
-    """entries: (id, offset, length, bytes-or-None). body_size: total file size."""
+    # entries: (id, offset, length, bytes-or-None). body_size: total file size.
     head = struct.pack(">II16sH", magic, version, filler, len(entries) if count is None else count)
     for eid, off, length, _ in entries:
         head += struct.pack(">III", eid, off, length)
@@ -31,11 +31,10 @@ def good(fork=b"hello fork"):
 
 
 def attr_sidecar(total_size=3810, data_start=188, num_attrs=2, entries=None):
-    """macOS's 4096-byte shape: Finder info with an ATTR block, placeholder fork."""
-    names = [b"com.apple.metadata:_kMDItemUserTags\0", b"foo:bar\0"]
+    # macOS's 4096-byte shape: Finder info with an ATTR block, placeholder fork.
     values = [bytes(range(91)), b"baz"]
     if entries is None:
-        entries = [(188, 91, names[0]), (279, 3, names[1])]
+        entries = [(188, 91, TAGS), (279, 3, b"foo:bar\0")]
     block = struct.pack(">4sIIIIIIIHH", b"ATTR", 0x1234, total_size, data_start, 94, 0, 0, 0, 0,
                         num_attrs)
     for off, length, name in entries:
@@ -82,12 +81,8 @@ def main():
     write("attr-total-size-past-entry.ad", attr_sidecar(total_size=4000))
     write("attr-too-many.ad", attr_sidecar(num_attrs=2000))
     write("attr-data-start-in-header.ad", attr_sidecar(data_start=100))
-    write("attr-value-past-block.ad",
-          attr_sidecar(entries=[(188, 91, b"com.apple.metadata:_kMDItemUserTags\0"),
-                                (3800, 30, b"foo:bar\0")]))
-    write("attr-name-unterminated.ad",
-          attr_sidecar(entries=[(188, 91, b"com.apple.metadata:_kMDItemUserTags\0"),
-                                (279, 3, b"foo:barX")]))
+    write("attr-value-past-block.ad", attr_sidecar(entries=[(188, 91, TAGS), (3800, 30, b"foo:bar\0")]))
+    write("attr-name-unterminated.ad", attr_sidecar(entries=[(188, 91, TAGS), (279, 3, b"foo:barX")]))
 
 
 if __name__ == "__main__":

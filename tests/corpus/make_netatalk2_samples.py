@@ -1,30 +1,29 @@
 #!/usr/bin/env python3
-"""Writes netatalk 2's ".AppleDouble/<name>" header files for the tests.
-
-netatalk 2 (afpd 2.x with its default "adouble:v2", and netatalk 3 with
-"appledouble = v2") keeps a file's Finder info, comment, dates, ids and
-resource fork in ".AppleDouble/<name>" beside the file. Debian no longer ships
-netatalk 2, so these files are built byte for byte from its layout: a 741-byte
-header of 13 descriptors in the order afpd writes them, each entry at its fixed
-slot, then the resource fork to the end of the file. The bytes are committed;
-run this only to regenerate them:
-    python3 tests/corpus/make_netatalk2_samples.py
-
-peers/netatalk2-fork.ad    a file afpd has served with the CNID cache on: real
-                           name, comment, dates, Finder info TEXT/ttxt, AFP
-                           attributes, directory id, DEV/INO/SYN/ID, and the
-                           700-byte fork of peers/netatalk2-fork.rsrc
-peers/netatalk2-empty.ad   the header afpd creates for a file it has only
-                           looked at: dates, no name, no comment, no ids, an
-                           empty fork
-peers/netatalk2-parent.ad  ".AppleDouble/.Parent" of a folder (same layout,
-                           fork always empty)
-peers/netatalk2-stale.ad   a header rewritten by afpd 2.2 over an older one:
-                           a non-zero filler read back, the name and comment
-                           slots holding the tail of longer old values, a
-                           100-byte fork
-netatalk2-malformed/*.ad   each breaks one rule a careful reader enforces
-"""
+# Writes netatalk 2's ".AppleDouble/<name>" header files for the tests.
+#
+# netatalk 2 (afpd 2.x with its default "adouble:v2", and netatalk 3 with
+# "appledouble = v2") keeps a file's Finder info, comment, dates, ids and
+# resource fork in ".AppleDouble/<name>" beside the file. Debian no longer ships
+# netatalk 2, so these files are built byte for byte from its layout: a 741-byte
+# header of 13 descriptors in the order afpd writes them, each entry at its fixed
+# slot, then the resource fork to the end of the file. The bytes are committed;
+# run this only to regenerate them:
+#     python3 tests/corpus/make_netatalk2_samples.py
+#
+# peers/netatalk2-fork.ad    a file afpd has served with the CNID cache on: real
+#                            name, comment, dates, Finder info TEXT/ttxt, AFP
+#                            attributes, directory id, DEV/INO/SYN/ID, and the
+#                            700-byte fork of peers/netatalk2-fork.rsrc
+# peers/netatalk2-empty.ad   the header afpd creates for a file it has only
+#                            looked at: dates, no name, no comment, no ids, an
+#                            empty fork
+# peers/netatalk2-parent.ad  ".AppleDouble/.Parent" of a folder (same layout,
+#                            fork always empty)
+# peers/netatalk2-stale.ad   a header rewritten by afpd 2.2 over an older one:
+#                            a non-zero filler read back, the name and comment
+#                            slots holding the tail of longer old values, a
+#                            100-byte fork
+# netatalk2-malformed/*.ad   each breaks one rule a careful reader enforces
 import os
 import struct
 
@@ -54,7 +53,6 @@ SLOTS = [
     (SYN, 729, 8),
     (ID, 737, 4),
 ]
-assert 26 + 13 * 12 == 182
 
 
 def fork_bytes(n, mul=7, add=3):
@@ -70,23 +68,19 @@ def finder_info(ftype, creator, flags):
     return ftype + creator + struct.pack(">H", flags) + bytes(22)
 
 
-def header(values, fork=b"", filler=bytes(16), slots=None, version=VERSION, magic=MAGIC,
-           base=None):
-    """values: id -> bytes written at the id's slot, its length in the
-    descriptor. `base` is the 741 bytes the entries are written over (a reused
-    header)."""
-    slots = SLOTS if slots is None else slots
-    body = bytearray(base if base is not None else bytes(HEADER))
+def header(values, fork=b"", filler=bytes(16), slots=SLOTS, version=VERSION, magic=MAGIC,
+           base=bytes(HEADER)):
+    # values: id -> bytes written at the id's slot, its length in the
+    # descriptor. `base` is the 741 bytes the entries are written over (a reused
+    # header).
+    body = bytearray(base)
     table = struct.pack(">II16sH", magic, version, filler, len(slots))
     for eid, off, size in slots:
-        if eid == 2:
-            length = len(fork)
-        else:
-            data = values.get(eid, b"")
+        data = fork if eid == 2 else values.get(eid, b"")
+        if eid != 2:
             assert len(data) <= size
             body[off:off + len(data)] = data
-            length = len(data)
-        table += struct.pack(">III", eid, off, length)
+        table += struct.pack(">III", eid, off, len(data))
     body[0:len(table)] = table
     return bytes(body) + fork
 
@@ -121,18 +115,14 @@ def main():
     fresh = {8: dates(mtime, mtime, UNKNOWN_DATE, mtime), 9: bytes(32), 11: bytes(8),
              14: bytes(4), 15: bytes(4)}
     write(PEERS, "netatalk2-empty.ad", header(fresh))
-    parent = dict(fresh)
-    parent[9] = bytes(16) + struct.pack(">I", 0) + bytes(12)  # folder Finder info
+    parent = {**fresh, 9: bytes(16) + struct.pack(">I", 0) + bytes(12)}  # folder Finder info
     write(PEERS, "netatalk2-parent.ad", header(parent))
 
     # An older header whose slots held longer values, written over by afpd 2.2:
     # the bytes past each new value stay, as does the filler it read.
     old = bytearray(header({3: b"an older and much longer real name of the file",
                             4: b"an older comment, longer than the one that replaced it"}))
-    stale = dict(served)
-    stale[3] = b"stale"
-    stale[4] = b"short"
-    stale[9] = finder_info(b"APPL", b"CARO", 0x2100)
+    stale = {**served, 3: b"stale", 4: b"short", 9: finder_info(b"APPL", b"CARO", 0x2100)}
     write(PEERS, "netatalk2-stale.ad",
           header(stale, fork_bytes(100, 13, 5), filler=b"Netatalk".ljust(16, b" "), base=old))
 
@@ -140,7 +130,7 @@ def main():
     good = header(served, fork)
 
     def patched(descriptor, field, value, data=good):
-        """`data` with field 0 (id), 1 (offset) or 2 (length) of a descriptor set."""
+        # `data` with field 0 (id), 1 (offset) or 2 (length) of a descriptor set.
         b = bytearray(data)
         struct.pack_into(">I", b, 26 + 12 * descriptor + 4 * field, value)
         return bytes(b)

@@ -1,21 +1,24 @@
 # Shared by the end-to-end scripts (sourced, not run): a private home for the
 # application, and helpers to wait for its windows under Xvfb.
 
-# Runs the calling script again under an X server of its own, once. The server
-# does not reset when its last client goes (-noreset), so it stays usable
-# between the programs a script starts one after another.
-e2e_under_xvfb() {
-    [ -n "${E2E_UNDER_XVFB:-}" ] && return 0
-    export E2E_UNDER_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bash "$0" "$@"
-}
-
 e2e_setup() {
     E2E_DIR=$(mktemp -d /tmp/brackwater-e2e.XXXXXX)
     export XDG_CONFIG_HOME="$E2E_DIR/config" XDG_RUNTIME_DIR="$E2E_DIR/runtime"
     mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
     chmod 700 "$XDG_RUNTIME_DIR"
     trap e2e_cleanup EXIT
+}
+
+# For the scripts that show windows (arguments: the binary, the build folder):
+# BIN and BUILD, an X server, a private home. The script runs again under an X
+# server of its own, once; the server does not reset when its last client goes
+# (-noreset), so it stays usable between the programs a script starts.
+e2e_window_setup() {
+    BIN=$(realpath "$1") BUILD=$(realpath "$2")
+    [ -n "${E2E_UNDER_XVFB:-}" ] ||
+        E2E_UNDER_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x800x24 -noreset" bash "$0" "$@"
+    e2e_setup
+    unset QT_QPA_PLATFORM
 }
 
 e2e_cleanup() {
@@ -29,51 +32,62 @@ fail() {
     exit 1
 }
 
+# Every entry below the folder $1: name, mode, size, link target, contents and
+# extended attributes, to compare before and after a run.
+e2e_snapshot() {
+    (cd "$1" && find . -printf '%p %M %s %l\n' | sort && find . -type f -exec sha256sum {} + | sort &&
+        getfattr -R -h -d -m - -e hex . 2>/dev/null)
+}
+
+# Runs the command until it succeeds, every tenth of a second up to $E2E_WAIT
+# seconds (10 by default); fails when it never does.
+e2e_until() {
+    local i
+    for ((i = 0; i < ${E2E_WAIT:-10} * 10; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # Number of visible windows of a process.
 visible_windows() {
     xdotool search --onlyvisible --pid "$1" 2>/dev/null | wc -l
 }
 
-# Waits until the process shows at least $2 windows (up to $3 seconds).
+# Waits until the process shows at least $2 windows (up to 20 seconds).
 wait_windows() {
-    local pid=$1 count=$2 limit=${3:-20} i
-    for ((i = 0; i < limit * 10; i++)); do
-        [ "$(visible_windows "$pid")" -ge "$count" ] && return 0
-        kill -0 "$pid" 2>/dev/null || fail "process $pid ended while waiting for $count windows"
-        sleep 0.1
-    done
-    fail "process $pid did not show $count windows in $limit s"
+    shows() {
+        [ "$(visible_windows "$1")" -ge "$2" ] && return 0
+        kill -0 "$1" 2>/dev/null || fail "process $1 ended while waiting for $2 windows"
+        return 1
+    }
+    E2E_WAIT=20 e2e_until shows "$1" "$2" || fail "process $1 did not show $2 windows"
 }
 
 # Waits for the process to end (up to $2 seconds); its status goes to E2E_STATUS.
 wait_exit() {
-    local pid=$1 limit=${2:-20} i
-    for ((i = 0; i < limit * 20; i++)); do
-        if ! kill -0 "$pid" 2>/dev/null; then
-            wait "$pid" && E2E_STATUS=0 || E2E_STATUS=$?
-            return 0
-        fi
-        sleep 0.05
-    done
-    fail "process $pid still runs after $limit s"
+    ended() { ! kill -0 "$1" 2>/dev/null; }
+    E2E_WAIT=${2:-20} e2e_until ended "$1" || fail "process $1 still runs after ${2:-20} s"
+    wait "$1" && E2E_STATUS=0 || E2E_STATUS=$?
 }
 
-now_ms() { date +%s%3N; }
+# Waits for process $1 to end (up to $2 seconds) with status 0.
+wait_exit_ok() {
+    wait_exit "$1" "${2:-20}"
+    [ "$E2E_STATUS" -eq 0 ] || fail "process $1 ended with status $E2E_STATUS"
+}
 
 # Answers the confirmation alert of the process with a key. Without a window
 # manager the alert may not have the keyboard focus yet when it appears, so the
-# key is pressed again until the alert is gone. E2E_ANSWERED: time of the first
-# press (no later than the one that closed it).
+# key is pressed again until the alert is gone.
 answer_alert() {
-    local pid=$1 key=$2 i
-    E2E_ANSWERED=$(now_ms)
-    for ((i = 0; i < 20; i++)); do
-        xdotool key "$key"
-        sleep 0.3
-        [ "$(visible_windows "$pid")" -lt 2 ] && return 0
-        kill -0 "$pid" 2>/dev/null || return 0
-    done
-    fail "the alert of process $pid did not take $key"
+    pressed() {
+        xdotool key "$2"
+        sleep 0.2
+        [ "$(visible_windows "$1")" -lt 2 ] || ! kill -0 "$1" 2>/dev/null
+    }
+    e2e_until pressed "$1" "$2" || fail "the alert of process $1 did not take $2"
 }
 
 # Fills the folder $1 with links to the system's programs, leaving out the
@@ -81,45 +95,41 @@ answer_alert() {
 # a PATH of stand-ins and this folder finds only the stand-ins, whatever is
 # installed on the machine.
 e2e_programs_without_dialogs() {
-    local dir program name
+    local program
     mkdir -p "$1"
-    for dir in /usr/local/bin /usr/bin /bin; do
-        for program in "$dir"/*; do
-            name=${program##*/}
-            case "$name" in
-                zenity | kdialog | qdbus* | notify-send | x-terminal-emulator) continue ;;
-            esac
-            [ -x "$program" ] && [ ! -e "$1/$name" ] && ln -s "$program" "$1/$name"
-        done
+    for program in /usr/local/bin/* /usr/bin/* /bin/*; do
+        case "${program##*/}" in
+            zenity | kdialog | qdbus* | notify-send | x-terminal-emulator) ;;
+            *) [ -x "$program" ] && [ ! -e "$1/${program##*/}" ] && ln -s "$program" "$1/" ;;
+        esac
     done
     return 0
+}
+
+# Gives the keyboard focus to the main window of process $1 (its id in $win).
+e2e_focus_main() {
+    win=$(xdotool search --onlyvisible --pid "$1" --name '^Brackwater$' | head -n 1)
+    xdotool windowfocus --sync "$win" 2>/dev/null || true
 }
 
 # Without a window manager the keyboard goes where the focus was put last and
 # a busy machine can be slow to move it: focus the window and press Ctrl+Q
 # again until the process has ended.
 quit_window() {
-    local pid=$1 win i
-    win=$(xdotool search --onlyvisible --pid "$pid" --name '^Brackwater$' | head -n 1)
-    for ((i = 0; i < 40; i++)); do
-        kill -0 "$pid" 2>/dev/null || break
-        xdotool windowfocus --sync "$win" 2>/dev/null || true
+    quits() {
+        e2e_focus_main "$1"
         xdotool key ctrl+q 2>/dev/null || true
-        sleep 0.5
-    done
-    wait_exit "$pid" 20
+        sleep 0.4
+        ! kill -0 "$1" 2>/dev/null
+    }
+    E2E_WAIT=20 e2e_until quits "$1"
+    wait_exit "$1" 20
 }
 
 # Writes the preferences the application will read, e.g. '"FunctionType": 2'.
 e2e_preferences() {
     mkdir -p "$XDG_CONFIG_HOME/brackwater"
     printf '{%s}\n' "$1" >"$XDG_CONFIG_HOME/brackwater/preferences.json"
-}
-
-# Keeps a screenshot as $BRACKWATER_E2E_SHOTS/$1.png when that folder is set
-# (BUILD: the build folder, where the grabber is).
-e2e_shot() {
-    [ -z "${BRACKWATER_E2E_SHOTS:-}" ] || "$BUILD/tests/grab_screen" "$BRACKWATER_E2E_SHOTS/$1.png" || true
 }
 
 # Starts "$BIN" with the arguments after the first and waits until it shows $1
@@ -131,16 +141,4 @@ e2e_start() {
     pid=$!
     E2E_PIDS="${E2E_PIDS:+$E2E_PIDS }$pid"
     wait_windows "$pid" "$count"
-}
-
-# Gives the keyboard focus to the main window of process $1 (its id in $win).
-e2e_focus_main() {
-    win=$(xdotool search --onlyvisible --pid "$1" --name '^Brackwater$' | head -n 1)
-    xdotool windowfocus --sync "$win" 2>/dev/null || true
-}
-
-# Waits for process $1 to end (up to $2 seconds) with status 0.
-wait_exit_ok() {
-    wait_exit "$1" "${2:-20}"
-    [ "$E2E_STATUS" -eq 0 ] || fail "process $1 ended with status $E2E_STATUS"
 }

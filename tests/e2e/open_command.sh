@@ -3,10 +3,8 @@
 # chooser; a folder typed into its name field and Return choose it, the
 # confirmation follows as for a drop, and the folder's files are changed.
 set -euo pipefail
-BIN=$(realpath "$1")
 source "$(dirname "$0")/lib.bash"
-e2e_under_xvfb "$@"
-e2e_setup
+e2e_window_setup "$@"
 
 e2e_preferences '"FunctionType": 2'
 mkdir -p "$E2E_DIR/data/chosen"
@@ -14,17 +12,12 @@ printf 'one' >"$E2E_DIR/data/chosen/one"
 printf 'left alone' >"$E2E_DIR/data/other"
 
 e2e_start 1
-win=$(xdotool search --onlyvisible --pid "$pid" | head -n 1)
-for ((i = 0; i < 20; i++)); do
-    xdotool windowfocus --sync "$win" 2>/dev/null || true
+open_chooser() {
+    e2e_focus_main "$pid"
     xdotool key --window "$win" ctrl+o
-    for ((j = 0; j < 10; j++)); do
-        chooser=$(xdotool search --onlyvisible --name 'Open Files and Folders' 2>/dev/null | head -n 1 || true)
-        [ -n "$chooser" ] && break 2
-        sleep 0.2
-    done
-done
-[ -n "${chooser:-}" ] || fail "Ctrl+O did not open the chooser"
+    E2E_WAIT=2 e2e_until eval 'chooser=$(xdotool search --onlyvisible --name "Open Files and Folders" | head -n 1)'
+}
+E2E_WAIT=2 e2e_until open_chooser || fail "Ctrl+O did not open the chooser"
 xdotool windowfocus --sync "$chooser" 2>/dev/null || true
 xdotool type --delay 5 "\"$E2E_DIR/data/chosen\""
 xdotool key Return

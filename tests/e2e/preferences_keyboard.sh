@@ -5,26 +5,11 @@
 # it. Escape then closes the window as Cancel does, and Ctrl+Q quits.
 #
 # usage: bash preferences_keyboard.sh <brackwater-binary> <build-dir>
-# BRACKWATER_E2E_SHOTS=<folder> keeps screenshots of the Preferences window.
 set -euo pipefail
-BIN=$(realpath "$1")
-BUILD=$(realpath "$2")
 source "$(dirname "$0")/lib.bash"
-e2e_under_xvfb "$@"
-e2e_setup
-unset QT_QPA_PLATFORM
-
+e2e_window_setup "$@"
 STORE="$XDG_CONFIG_HOME/brackwater/preferences.json"
-command -v xdotool >/dev/null || fail "xdotool is not installed (scripts/install-deps.sh)"
-# Waits until the process shows exactly $2 windows.
-wait_window_count() {
-    local i
-    for ((i = 0; i < 100; i++)); do
-        [ "$(visible_windows "$1")" -eq "$2" ] && return 0
-        sleep 0.1
-    done
-    fail "process $1 does not show $2 windows"
-}
+windows_are() { [ "$(visible_windows "$app")" -eq "$1" ]; }
 # A value of the store file as JSON text (2, true), or "absent".
 stored() {
     local value=""
@@ -36,26 +21,22 @@ open_preferences() {
     xdotool key alt+b
     sleep 0.3
     xdotool key p
-    wait_window_count "$app" 2
+    e2e_until windows_are 2 || fail "Preferences did not open"
     sleep 0.3
 }
 
-"$BIN" >"$E2E_DIR/app.log" 2>&1 &
-app=$!
-E2E_PIDS=$app
-wait_windows "$app" 1
-main_window=$(xdotool search --onlyvisible --pid "$app" | head -1)
+e2e_start 1
+app=$pid main_window=$(xdotool search --onlyvisible --pid "$pid" | head -1)
 sleep 0.5
 
 open_preferences
-e2e_shot preferences
 [ "$(stored FunctionType)" = absent ] || fail "opening Preferences wrote to the store"
 # The popup has the focus; Down picks the next operation, stored at once.
 xdotool key Down
 sleep 0.3
 [ "$(stored FunctionType)" = 2 ] || fail "the operation picked was not stored: $(stored FunctionType)"
 xdotool key Return
-wait_window_count "$app" 1
+e2e_until windows_are 1 || fail "Preferences did not close"
 [ "$(stored FunctionType)" = 2 ] || fail "OK changed the stored operation"
 [ "$(stored QuitWhenDone)" = absent ] || fail "OK wrote the untouched checkbox"
 
@@ -68,9 +49,8 @@ sleep 0.3
 xdotool key Tab space
 sleep 0.3
 [ "$(stored QuitWhenDone)" = false ] || fail "the checkbox was not stored off"
-e2e_shot preferences-changed
 xdotool key Escape
-wait_window_count "$app" 1
+e2e_until windows_are 1 || fail "Preferences did not close"
 [ "$(stored FunctionType)" = 3 ] || fail "Cancel undid the change"
 
 xdotool windowfocus --sync "$main_window"

@@ -6,11 +6,9 @@
 # gets a sidecar, netatalk's headers keep every byte but the fork, Samba's
 # stream keeps its trailing NUL byte, and .AppleDouble/.Parent stays as it was.
 set -euo pipefail
-BIN=$(realpath "$1")
-CORPUS=$(realpath "$(dirname "$0")/../corpus")
 source "$(dirname "$0")/lib.bash"
-e2e_under_xvfb "$@"
-e2e_setup
+e2e_window_setup "$@"
+CORPUS=$(realpath "$(dirname "$0")/../corpus")
 
 data="$E2E_DIR/data"
 mkdir -p "$data/.AppleDouble"
@@ -49,37 +47,28 @@ wait_exit_ok "$pid"
 python3 - "$data" "$E2E_DIR/original" <<'PY' || fail "a fork is not where it was"
 import os, sys
 data, orig = sys.argv[1], sys.argv[2]
-def rd(*p):
-    return open(os.path.join(*p), "rb").read()
-def over(old, new):
-    return new + old[len(new):]
-bad = []
-def expect(what, got, want):
-    if got != want:
-        bad.append("%s: %d bytes, expected %d" % (what, len(got), len(want)))
-for name in ["side", "atalk", "atalk-new", "mac", "stream", "plain"]:
-    expect(name + " data fork", rd(data, name), b"")
-was = rd(orig, "._side")
-expect("._side", rd(data, "._side"), was[:82] + over(was[82:], rd(orig, "side")))
+rd = lambda *p: open(os.path.join(*p), "rb").read()
+over = lambda old, new: new + old[len(new):]
+attr = lambda name, a: os.getxattr(os.path.join(data, name), a)
+side, parent = rd(orig, "._side"), rd(orig, ".AppleDouble", ".Parent")
+checks = {name + " data fork": (rd(data, name), b"")
+          for name in ["side", "atalk", "atalk-new", "mac", "stream", "plain"]}
+checks["._side"] = (rd(data, "._side"), side[:82] + over(side[82:], rd(orig, "side")))
 for name in ["atalk", "atalk-new"]:
     was = rd(orig, ".AppleDouble", name)
     fork = over(was[741:], rd(orig, name))
-    want = was[:34] + len(fork).to_bytes(4, "big") + was[38:741] + fork
-    expect(".AppleDouble/" + name, rd(data, ".AppleDouble", name), want)
-expect(".AppleDouble/.Parent", rd(data, ".AppleDouble", ".Parent"), rd(orig, ".AppleDouble", ".Parent"))
-expect("mac's attribute", os.getxattr(os.path.join(data, "mac"), "user.com.apple.ResourceFork"),
-       over(b"mac fork, longer than its data", b"mac data"))
-expect("stream's attribute", os.getxattr(os.path.join(data, "stream"), "user.DosStream.AFP_Resource:$DATA"),
-       b"stream data\0")
-for name in ["atalk", "atalk-new", "mac", "stream"]:
-    if os.path.exists(os.path.join(data, "._" + name)):
-        bad.append("._%s appeared" % name)
-expect("._plain's fork", rd(data, "._plain")[82:], b"plain data")
-leftovers = [n for d in (data, os.path.join(data, ".AppleDouble")) for n in os.listdir(d) if n.startswith(".bwtmp")]
-if leftovers:
-    bad.append("temporary files left: %s" % leftovers)
-for b in bad:
-    print(b, file=sys.stderr)
+    checks[name + "'s header"] = (rd(data, ".AppleDouble", name),
+                                  was[:34] + len(fork).to_bytes(4, "big") + was[38:741] + fork)
+checks[".AppleDouble/.Parent"] = (rd(data, ".AppleDouble", ".Parent"), parent)
+checks["mac's attribute"] = (attr("mac", "user.com.apple.ResourceFork"),
+                            over(b"mac fork, longer than its data", b"mac data"))
+checks["stream's attribute"] = (attr("stream", "user.DosStream.AFP_Resource:$DATA"), b"stream data\0")
+checks["._plain's fork"] = (rd(data, "._plain")[82:], b"plain data")
+bad = ["%s: %d bytes, expected %d" % (what, len(got), len(want))
+       for what, (got, want) in checks.items() if got != want]
+bad += ["%s appeared" % n for d in (data, os.path.join(data, ".AppleDouble")) for n in os.listdir(d)
+        if n.startswith(".bwtmp") or n in ("._atalk", "._atalk-new", "._mac", "._stream")]
+print("\n".join(bad), file=sys.stderr)
 sys.exit(1 if bad else 0)
 PY
 echo "ok: flipped 6 files, each fork in its own store"

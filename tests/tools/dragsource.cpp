@@ -1,10 +1,10 @@
 // A drag source for end-to-end tests, as a file manager is one: a small window
 // that starts a drag of the files named on its command line (their file URLs
 // in text/uri-list, their paths as text) once the mouse is pressed on it and
-// moved. With --text-only it drags the text alone. It prints how the drag
-// ended ("drag ended: copy", "drag ended: ignore", ...) and quits.
+// moved. It prints how the drag ended ("drag ended: copy", "drag ended:
+// ignore", ...) and quits.
 //
-// usage: dragsource [--at X,Y] [--text-only] path...
+// usage: dragsource path...   (its window at 800,100)
 #include <QApplication>
 #include <QDrag>
 #include <QLabel>
@@ -18,7 +18,7 @@ namespace {
 
 class Source : public QLabel {
 public:
-    Source(QStringList paths, bool textOnly) : paths_(std::move(paths)), textOnly_(textOnly) {
+    explicit Source(QStringList paths) : paths_(std::move(paths)) {
         setText("Drag from here");
         setAlignment(Qt::AlignCenter);
         setWindowTitle("dragsource");
@@ -33,11 +33,9 @@ protected:
             return;
         started_ = true;
         auto* data = new QMimeData;
-        if (!textOnly_) {
-            QList<QUrl> urls;
-            for (const QString& p : paths_) urls << QUrl::fromLocalFile(p);
-            data->setUrls(urls);
-        }
+        QList<QUrl> urls;
+        for (const QString& p : paths_) urls << QUrl::fromLocalFile(p);
+        data->setUrls(urls);
         data->setText(paths_.join('\n'));
         auto* drag = new QDrag(this);
         drag->setMimeData(data);
@@ -53,7 +51,6 @@ protected:
 
 private:
     QStringList paths_;
-    bool textOnly_;
     QPoint pressedAt_;
     bool started_ = false;
 };
@@ -62,23 +59,8 @@ private:
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QStringList args = QApplication::arguments().mid(1);
-    QPoint at(800, 100);
-    bool textOnly = false;
-    while (!args.isEmpty() && args.first().startsWith("--")) {
-        const QString option = args.takeFirst();
-        if (option == "--text-only") {
-            textOnly = true;
-        } else if (option == "--at" && !args.isEmpty()) {
-            const QStringList xy = args.takeFirst().split(',');
-            if (xy.size() == 2) at = QPoint(xy[0].toInt(), xy[1].toInt());
-        } else {
-            std::fprintf(stderr, "usage: dragsource [--at X,Y] [--text-only] path...\n");
-            return 2;
-        }
-    }
-    Source source(args, textOnly);
-    source.setGeometry(at.x(), at.y(), 200, 120);
+    Source source(QApplication::arguments().mid(1));
+    source.setGeometry(800, 100, 200, 120);
     source.show();
     return app.exec();
 }

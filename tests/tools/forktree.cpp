@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 #include "testkit/ForkInvariant.h"
@@ -38,8 +39,12 @@ std::string nameOf(int i) {
     return "file-" + std::to_string(i);
 }
 
-int openDir(const std::string& path) {
-    return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// The fork state of file i in the tree `top`.
+OSErr stateOf(const std::string& top, int i, ForkState* state) {
+    const int dirfd = ::open((top + "/" + folderOf(i)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const OSErr err = readForkState(dirfd, nameOf(i), state);
+    ::close(dirfd);
+    return err;
 }
 
 int make(const std::string& root, int count, const std::string& manifest) {
@@ -57,62 +62,45 @@ int make(const std::string& root, int count, const std::string& manifest) {
 }
 
 int check(const std::string& root, const std::string& manifest, bool wantDone) {
-    int files = 0, done = 0, bad = 0;
+    int files = 0, done = 0, bad = 0, temporaries = 0;
+    auto report = [&](const std::string& problem) {
+        std::printf("%s\n", problem.c_str());
+        ++bad;
+    };
     for (int i = 0;; ++i) {
         const std::string rel = folderOf(i) + "/" + nameOf(i);
-        const int beforeFd = openDir(manifest + "/" + folderOf(i));
-        ForkState before;
-        const OSErr readBefore = readForkState(beforeFd, nameOf(i), &before);
-        ::close(beforeFd);
+        ForkState before, now;
+        const OSErr readBefore = stateOf(manifest, i, &before);
         if (readBefore == fnfErr) break;
         if (readBefore != noErr) {
             std::fprintf(stderr, "forktree: cannot read back %s (%d)\n", rel.c_str(), readBefore);
             return 2;
         }
         ++files;
-        const std::string dir = root + "/" + folderOf(i);
-        if (i % 50 == 0 && readBytes(dir + "/.AppleDouble/.Parent") != corpusBytes(kParent)) {
-            std::printf("%s/.AppleDouble/.Parent changed\n", folderOf(i).c_str());
-            ++bad;
-        }
-        const int dirfd = openDir(dir);
-        ForkState now;
-        const OSErr err = readForkState(dirfd, nameOf(i), &now);
-        ::close(dirfd);
-        if (err != noErr) {
-            std::printf("%s: unreadable (%d)\n", rel.c_str(), err);
-            ++bad;
+        if (i % 50 == 0 &&
+            readBytes(root + "/" + folderOf(i) + "/.AppleDouble/.Parent") != corpusBytes(kParent))
+            report(folderOf(i) + "/.AppleDouble/.Parent changed");
+        if (const OSErr err = stateOf(root, i, &now); err != noErr) {
+            report(rel + ": unreadable (" + std::to_string(err) + ")");
             continue;
         }
         bool fileDone = false;
         const std::string problems = checkForkState(ForkOp::Flip, before, now, &fileDone);
-        if (!problems.empty()) {
-            std::printf("%s: %s\n", rel.c_str(), problems.c_str());
-            ++bad;
-        }
+        if (!problems.empty()) report(rel + ": " + problems);
         if (fileDone)
             ++done;
-        else if (wantDone) {
-            std::printf("%s: not flipped\n", rel.c_str());
-            ++bad;
-        }
+        else if (wantDone)
+            report(rel + ": not flipped");
     }
     if (files == 0) {
         std::fprintf(stderr, "forktree: no files below %s\n", manifest.c_str());
         return 2;
     }
-    int temporaries = 0;
-    const std::string sidecars = checkSidecars(root);
-    for (std::size_t at = 0; at < sidecars.size();) {
-        const std::size_t end = sidecars.find('\n', at);
-        const std::string line = sidecars.substr(at, end - at);
-        at = end == std::string::npos ? sidecars.size() : end + 1;
-        if (line.rfind("temporary file left", 0) == 0) {
-            ++temporaries;
-            if (!wantDone) continue;
-        }
-        std::printf("%s\n", line.c_str());
-        ++bad;
+    std::istringstream sidecars(checkSidecars(root));
+    for (std::string line; std::getline(sidecars, line);) {
+        const bool temporary = line.rfind("temporary file left", 0) == 0;
+        temporaries += temporary;
+        if (!temporary || wantDone) report(line);
     }
     std::printf("files %d done %d temporaries %d\n", files, done, temporaries);
     return bad ? 1 : 0;

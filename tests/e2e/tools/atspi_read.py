@@ -7,33 +7,27 @@ import time
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
 
 
 def walk(node, depth=0):
-    if node is None or depth > 30:
-        return
     try:
         print(f"{node.get_role_name()}\t{node.get_name()}")
-        for i in range(node.get_child_count()):
-            walk(node.get_child_at_index(i), depth + 1)
-    except gi.repository.GLib.Error:
+        for i in range(node.get_child_count() if depth < 30 else 0):
+            child = node.get_child_at_index(i)
+            if child is not None:
+                walk(child, depth + 1)
+    except GLib.Error:
         pass
 
 
-def find_app(name, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        desktop = Atspi.get_desktop(0)
-        for i in range(desktop.get_child_count()):
-            app = desktop.get_child_at_index(i)
-            if app is not None and app.get_name().lower() == name:
-                return app
-        time.sleep(0.2)
-    return None
-
-
-app = find_app(sys.argv[1] if len(sys.argv) > 1 else "brackwater", 20)
-if app is None:
-    sys.exit("no such application on the accessibility bus")
-walk(app)
+name = sys.argv[1] if len(sys.argv) > 1 else "brackwater"
+for _ in range(100):  # up to 20 s
+    desktop = Atspi.get_desktop(0)
+    apps = [desktop.get_child_at_index(i) for i in range(desktop.get_child_count())]
+    apps = [a for a in apps if a is not None and a.get_name().lower() == name]
+    if apps:
+        walk(apps[0])
+        sys.exit(0)
+    time.sleep(0.2)
+sys.exit("no such application on the accessibility bus")
