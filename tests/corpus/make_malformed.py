@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-# Writes the malformed AppleDouble sidecars of tests/corpus/malformed/.
-#
-# Each file breaks exactly one rule a strict reader enforces; its name says which.
-# The bytes are committed; run this only to regenerate them:
-#     python3 tests/corpus/make_malformed.py
+"""Writes the malformed AppleDouble sidecars of tests/corpus/malformed/.
+
+Each file breaks exactly one rule a strict reader enforces; its name says which.
+The bytes are committed; run this only to regenerate them:
+    python3 tests/corpus/make_malformed.py
+"""
 import os
 import struct
 
@@ -15,7 +16,7 @@ TAGS = b"com.apple.metadata:_kMDItemUserTags\0"
 
 
 def sidecar(entries, body_size, magic=MAGIC, version=VERSION, count=None, filler=MAC_FILLER):
-    # entries: (id, offset, length, bytes-or-None). body_size: total file size.
+    """entries: (id, offset, length, bytes-or-None). body_size: total file size."""
     head = struct.pack(">II16sH", magic, version, filler, len(entries) if count is None else count)
     for eid, off, length, _ in entries:
         head += struct.pack(">III", eid, off, length)
@@ -31,7 +32,7 @@ def good(fork=b"hello fork"):
 
 
 def attr_sidecar(total_size=3810, data_start=188, num_attrs=2, entries=None):
-    # macOS's 4096-byte shape: Finder info with an ATTR block, placeholder fork.
+    """macOS's 4096-byte shape: Finder info with an ATTR block, placeholder fork."""
     values = [bytes(range(91)), b"baz"]
     if entries is None:
         entries = [(188, 91, TAGS), (279, 3, b"foo:bar\0")]
