@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -92,12 +93,23 @@ std::string temporaryName() {
     return name;
 }
 
+namespace {
+
+// Calls that may have changed a folder (see changeCount).
+std::atomic<std::uint64_t> gChanges{0};
+}  // namespace
+
+std::uint64_t changeCount() {
+    return gChanges.load();
+}
+
 // What goes: regular files whose process no longer runs, never followed
 // through a link. Each folder is listed once per process; later calls cost one
 // statx, or nothing while the folder stays pinned (a batch run's folder in
 // hand). Only calls that change things come here, so a read-only walk removes
 // nothing.
 void sweepFolderOnce(int dirfd) {
+    ++gChanges;  // every call that may change a folder comes here first
     static std::mutex lock;
     static std::unordered_set<FolderId, FolderIdHash> swept;
     static UInt64 seenPin = 0;

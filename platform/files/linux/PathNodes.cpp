@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -225,6 +226,8 @@ UInt64 gLastSerial = 0;
 // serial; 0 for none).
 int gHolds = 0;
 UInt64 gHeldSerial = 0;
+UInt64 gHoldSerial = 0;  // the outermost hold's number, 0 outside one
+UInt64 gLastHoldSerial = 0;
 
 // The watches on the kept folders and the folders above them, by node. A
 // watch stays while nothing moves: most calls of a walk need none added.
@@ -270,6 +273,7 @@ bool nothingMoved(int watch, int parentWatch, std::string_view name) {
     // thread of its own), and the table is not shared between threads anyway.
     alignas(inotify_event) static char buffer[4096];
     bool still = true;
+    bool closedKept = false;
     for (;;) {
         const ssize_t got = ::read(gWatchFd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
@@ -290,14 +294,23 @@ bool nothingMoved(int watch, int parentWatch, std::string_view name) {
             // temporaries among them): only folders count.
             if (!(e->mask & IN_ISDIR)) continue;
             const std::string_view entry(e->len ? e->name : "");
-            if (e->wd == gKept.watch || (e->wd == gKept.parentWatch && entry == gKept.name))
+            if (e->wd == gKept.watch || (e->wd == gKept.parentWatch && entry == gKept.name)) {
                 dropKept();
+                closedKept = true;
+            }
             if (e->wd == watch || (e->wd == parentWatch && entry == name)) still = false;
         }
         if (everything) {
             dropWatches();
             return false;
         }
+        // A read stops early only when nothing more was waiting: what comes
+        // later is for the next look, as if it had come after an empty read.
+        // Closing the kept folder is the exception: when it was removed, its
+        // removal is final, and reported, only once its last descriptor goes,
+        // so the queue is read again for that.
+        if (!closedKept && std::size_t(got) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer)
+            break;
     }
     return still;
 }
@@ -524,11 +537,15 @@ OSErr openFolder(NodeID node, CDirFd* folder) {
 }
 
 void beginFolderHold() {
-    ++gHolds;
+    if (gHolds++ == 0) gHoldSerial = ++gLastHoldSerial;
 }
 
 void endFolderHold() {
-    if (gHolds > 0 && --gHolds == 0) gHeldSerial = 0;
+    if (gHolds > 0 && --gHolds == 0) gHeldSerial = gHoldSerial = 0;
+}
+
+UInt64 folderHoldSerial() {
+    return gHoldSerial;
 }
 
 bool isFolder(const struct statx& sx) {

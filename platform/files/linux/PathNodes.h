@@ -91,6 +91,10 @@ UInt64 pinnedFolderSerial(int fd);
 // still drops the kept folder at once.
 void beginFolderHold();
 void endFolderHold();
+// A number for the outermost hold in force, never given to another hold; 0
+// when there is none. What one call of a file's work saw may serve the next
+// call only within the same hold.
+UInt64 folderHoldSerial();
 
 // Closes the kept folder (once its holders let go), so that nothing keeps a
 // volume busy while the program waits.
