@@ -441,9 +441,9 @@ TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
                 fresh();
                 ASSERT_EQ(::chmod(path("f").c_str(), fileMode), 0);
                 {
-                    // The file's open comes first, the new sidecar's second.
+                    // The file's open, the open that finds no sidecar, the new sidecar's.
                     std::optional<InjectedFault> noTmpfile;
-                    if (named) noTmpfile.emplace(std::set{sysio::Call::Open}, EOPNOTSUPP, 2);
+                    if (named) noTmpfile.emplace(std::set{sysio::Call::Open}, EOPNOTSUPP, 3);
                     ASSERT_EQ(finderInfoOnly ? setFinderInfo(dirfd, "f", kAppl.data())
                                              : writeFork("f", 0, bytesOf("SECRET")),
                               noErr);
