@@ -120,6 +120,27 @@ bool heldLookAt(const FSRef* ref, Located* located) {
     return true;
 }
 
+void holdLook(const Located& located);
+
+// The look the folder listing took at the file of `ref` just before this hold
+// began (see pathnodes::takeListedLook), as the hold's look; false otherwise.
+bool listedLookAt(const FSRef* ref, Located* located) {
+    NodeID node;
+    Identity wanted;
+    if (folderHoldSerial() == 0 || !readRef(ref, &node, &wanted) || node == kRootID) return false;
+    CDirFd folder;
+    struct statx sx {};
+    if (openFolder(parentOf(node), &folder) != noErr || !takeListedLook(node, folder.get(), &sx) ||
+        !isRegular(sx) || !sameObject(wanted, identityOf(sx)))
+        return false;
+    located->node = node;
+    located->folder = std::move(folder);
+    located->name = nameOf(node);
+    located->sx = sx;
+    holdLook(*located);
+    return true;
+}
+
 // Keeps the look just made at a regular file for the next call of the hold.
 void holdLook(const Located& located) {
     const UInt64 hold = folderHoldSerial();
@@ -144,7 +165,7 @@ void holdLook(const Located& located) {
 // anything else (folder, link, FIFO, socket, device) is refused before it is
 // ever opened.
 OSErr locateFile(const FSRef* ref, Located* located, Identity* identity) {
-    if (!heldLookAt(ref, located)) {
+    if (!heldLookAt(ref, located) && !listedLookAt(ref, located)) {
         OSErr err = locate(ref, located);
         if (err != noErr) return err;
         if (!isRegular(located->sx)) return notAFileErr;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -215,6 +216,10 @@ struct KeptFolder {
     NodeID node = kNoNode;
     CDirFd::Shared* shared = nullptr;
     bool readable = false;
+    // Its device and inode, looked at when first needed (known false till then).
+    bool known = false;
+    UInt64 dev = 0;
+    UInt64 ino = 0;
     UInt64 serial = 0;
     int watch = -1;        // its own watch
     int parentWatch = -1;  // its parent's, for a folder put in its place
@@ -228,6 +233,16 @@ int gHolds = 0;
 UInt64 gHeldSerial = 0;
 UInt64 gHoldSerial = 0;  // the outermost hold's number, 0 outside one
 UInt64 gLastHoldSerial = 0;
+// The look a folder listing took at the entry it handed out last, and the
+// folder it listed (see noteListedLook).
+struct ListedLook {
+    NodeID node = kNoNode;
+    struct statx sx {};
+    UInt64 folderDev = 0;
+    UInt64 folderIno = 0;
+    UInt64 holdsBefore = 0;  // holds begun before the look
+};
+ListedLook gListed;
 
 // The watches on the kept folders and the folders above them, by node. A
 // watch stays while nothing moves: most calls of a walk need none added.
@@ -474,6 +489,9 @@ OSErr openChain(const std::vector<NodeID>& chain, CDirFd* folder) {
 }  // namespace
 
 OSErr openFolder(NodeID node, CDirFd* folder) {
+    // A call outside a hold comes between the listing's look and the work on
+    // the file: the look is too old for it.
+    if (gHolds == 0) gListed = ListedLook();
     if (!known(node)) return fnfErr;
     std::vector<NodeID> chain;
     for (NodeID n = node; n != kRootID; n = gNodes[n].parent) {
@@ -534,6 +552,29 @@ OSErr openFolder(NodeID node, CDirFd* folder) {
     if (gHolds > 0) gHeldSerial = gKept.serial;
     *folder = CDirFd(gKept.shared);
     return noErr;
+}
+
+void noteListedLook(NodeID node, const struct statx& sx, UInt64 folderDev, UInt64 folderIno) {
+    gListed = {node, sx, folderDev, folderIno, gLastHoldSerial};
+}
+
+bool takeListedLook(NodeID node, int folderFd, struct statx* sx) {
+    const ListedLook look = gListed;
+    gListed = ListedLook();
+    if (look.node == kNoNode || look.node != node || gHoldSerial == 0 ||
+        gHoldSerial != look.holdsBefore + 1 || folderFd < 0 || !gKept.shared ||
+        folderFd != gKept.shared->fd)
+        return false;
+    if (!gKept.known) {
+        struct stat st;
+        if (::fstat(folderFd, &st) != 0) return false;
+        gKept.known = true;
+        gKept.dev = st.st_dev;
+        gKept.ino = st.st_ino;
+    }
+    if (gKept.dev != look.folderDev || gKept.ino != look.folderIno) return false;
+    *sx = look.sx;
+    return true;
 }
 
 void beginFolderHold() {
