@@ -27,6 +27,7 @@ struct OpaqueFSIterator {
     struct statx_timestamp changed {};
     UInt64 dev = 0;  // the folder's
     UInt64 ino = 0;
+    bool changedSeen = false;  // the folder was seen changed since it was read
 };
 
 namespace {
@@ -85,10 +86,15 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
     OpaqueFSIterator& it = *iterator;
 
     if (containerChanged) {
+        // A folder seen changed stays changed: every change sets its change
+        // time to the present, which it never leaves for the time it was read
+        // at, so it is looked at until then and not after.
         struct statx now {};
-        if (::statx(it.folder.get(), "", AT_EMPTY_PATH, STATX_MTIME | STATX_CTIME, &now) == 0)
-            *containerChanged =
+        if (!it.changedSeen &&
+            ::statx(it.folder.get(), "", AT_EMPTY_PATH, STATX_MTIME | STATX_CTIME, &now) == 0)
+            it.changedSeen =
                 !sameTime(now.stx_mtime, it.modified) || !sameTime(now.stx_ctime, it.changed);
+        *containerChanged = it.changedSeen;
     }
 
     ItemCount count = 0;
