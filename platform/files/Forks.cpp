@@ -73,16 +73,16 @@ OpenFork* forkOf(FSIORefNum refNum) {
 
 forkstore::Looked lookedOf(const struct statx& sx);
 
-// The last look at a file that creating or opening one of its forks made
-// while a folder hold is in force, and what the fork store said of its
-// resource fork then. The next such call on the same file, in the same hold
-// and the same kept folder, with no change made through the fork store in
-// between, takes it instead of looking again: the calls of one file's work
-// see it as it was when the work began, as they see its folder. Only what
-// stays while the file keeps its identity (its kind, device, inode and birth
-// time) is taken from the look; whatever is opened on it is still checked
-// against it, and a fork store that writes finds out for itself when a
-// sidecar appeared meanwhile.
+// The last look at a file that a call on its forks (creating, opening or
+// deleting one) made or took from the walk while a folder hold is in force,
+// and what the fork store said of its resource fork then. The next such call
+// on the same file, in the same hold and the same kept folder, with no change
+// made through the fork store in between, takes it instead of looking again:
+// the calls of one file's work see it as it was when the work began, as they
+// see its folder. Only what stays while the file keeps its identity (its
+// kind, device, inode and birth time) is taken from the look; whatever is
+// opened on it is still checked against it, and a fork store that writes
+// finds out for itself when a sidecar appeared meanwhile.
 struct HeldLook {
     UInt64 hold = 0;  // pathnodes::folderHoldSerial(); 0: nothing kept
     UInt64 folder = 0;
