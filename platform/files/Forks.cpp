@@ -71,15 +71,131 @@ OpenFork* forkOf(FSIORefNum refNum) {
     return f.used ? &f : nullptr;
 }
 
+forkstore::Looked lookedOf(const struct statx& sx);
+
+// The last look at a file that a call on its forks (creating, opening or
+// deleting one) made or took from the walk while a folder hold is in force,
+// and what the fork store said of its resource fork then. The next such call
+// on the same file, in the same hold and the same kept folder, with no change
+// made through the fork store in between, takes it instead of looking again:
+// the calls of one file's work see it as it was when the work began, as they
+// see its folder. Only what stays while the file keeps its identity (its
+// kind, device, inode and birth time) is taken from the look; whatever is
+// opened on it is still checked against it, and a fork store that writes
+// finds out for itself when a sidecar appeared meanwhile.
+struct HeldLook {
+    UInt64 hold = 0;  // pathnodes::folderHoldSerial(); 0: nothing kept
+    UInt64 folder = 0;
+    std::uint64_t changes = 0;
+    NodeID node = kNoNode;
+    struct statx sx {};
+    bool rsrcChecked = false;
+    OSErr rsrcVerdict = noErr;
+    bool noSidecar = false;
+};
+HeldLook gHeldLook;
+
+bool sameObject(const Identity& a, const Identity& b) {
+    if (a.dev != b.dev || a.ino != b.ino) return false;
+    return !a.hasBirth || !b.hasBirth || (a.birthSec == b.birthSec && a.birthNsec == b.birthNsec);
+}
+
+// The held look at the file of `ref`, with its folder (which the hold hands
+// out without a call), when one serves; false otherwise.
+bool heldLookAt(const FSRef* ref, Located* located) {
+    NodeID node;
+    Identity wanted;
+    if (gHeldLook.hold == 0 || gHeldLook.hold != folderHoldSerial() ||
+        gHeldLook.changes != forkstore::changeCount() || !readRef(ref, &node, &wanted) ||
+        node != gHeldLook.node || !sameObject(wanted, identityOf(gHeldLook.sx)))
+        return false;
+    CDirFd folder;
+    if (openFolder(parentOf(node), &folder) != noErr ||
+        pinnedFolderSerial(folder.get()) != gHeldLook.folder)
+        return false;
+    located->node = node;
+    located->folder = std::move(folder);
+    located->name = nameOf(node);
+    located->sx = gHeldLook.sx;
+    return true;
+}
+
+void holdLook(const Located& located);
+
+// The look the folder listing took at the file of `ref` just before this hold
+// began (see pathnodes::takeListedLook), as the hold's look; false otherwise.
+bool listedLookAt(const FSRef* ref, Located* located) {
+    NodeID node;
+    Identity wanted;
+    if (folderHoldSerial() == 0 || !readRef(ref, &node, &wanted) || node == kRootID) return false;
+    CDirFd folder;
+    struct statx sx {};
+    if (openFolder(parentOf(node), &folder) != noErr || !takeListedLook(node, folder.get(), &sx) ||
+        !isRegular(sx) || !sameObject(wanted, identityOf(sx)))
+        return false;
+    located->node = node;
+    located->folder = std::move(folder);
+    located->name = nameOf(node);
+    located->sx = sx;
+    holdLook(*located);
+    return true;
+}
+
+// Keeps the look just made at a regular file for the next call of the hold.
+void holdLook(const Located& located) {
+    const UInt64 hold = folderHoldSerial();
+    const UInt64 folder = pinnedFolderSerial(located.folder.get());
+    if (hold == 0 || folder == 0 || located.node == kRootID) {
+        gHeldLook = HeldLook();
+        return;
+    }
+    if (gHeldLook.hold == hold && gHeldLook.node == located.node && gHeldLook.folder == folder &&
+        gHeldLook.changes == forkstore::changeCount() &&
+        sameObject(identityOf(gHeldLook.sx), identityOf(located.sx)))
+        return;  // the same look, taken again: what was said of it stands
+    gHeldLook = HeldLook();
+    gHeldLook.hold = hold;
+    gHeldLook.folder = folder;
+    gHeldLook.changes = forkstore::changeCount();
+    gHeldLook.node = located.node;
+    gHeldLook.sx = located.sx;
+}
+
 // Finds the file of a reference; forks belong to regular files only, and
 // anything else (folder, link, FIFO, socket, device) is refused before it is
 // ever opened.
 OSErr locateFile(const FSRef* ref, Located* located, Identity* identity) {
-    OSErr err = locate(ref, located);
-    if (err != noErr) return err;
-    if (!isRegular(located->sx)) return notAFileErr;
+    if (!heldLookAt(ref, located) && !listedLookAt(ref, located)) {
+        OSErr err = locate(ref, located);
+        if (err != noErr) return err;
+        if (!isRegular(located->sx)) return notAFileErr;
+        holdLook(*located);
+    }
     *identity = identityOf(located->sx);
     return noErr;
+}
+
+// checkResourceFork of the located file, or what it said in the held look.
+OSErr checkResource(const Located& located, bool* noSidecar = nullptr) {
+    const bool held = gHeldLook.hold != 0 && gHeldLook.node == located.node &&
+                      gHeldLook.folder == pinnedFolderSerial(located.folder.get()) &&
+                      gHeldLook.changes == forkstore::changeCount() &&
+                      sameObject(identityOf(gHeldLook.sx), identityOf(located.sx));
+    if (held && gHeldLook.rsrcChecked) {
+        if (noSidecar) *noSidecar = gHeldLook.noSidecar;
+        return gHeldLook.rsrcVerdict;
+    }
+    const forkstore::Looked looked = lookedOf(located.sx);
+    bool none = false;
+    const OSErr err =
+        forkstore::checkResourceFork(located.folder.get(), located.name.c_str(), &looked, &none);
+    if (noSidecar) *noSidecar = none;
+    if (held) {
+        gHeldLook.rsrcChecked = true;
+        gHeldLook.rsrcVerdict = err;
+        gHeldLook.noSidecar = none;
+    }
+    return err;
 }
 
 // The kind of the named fork and the file it belongs to.
@@ -210,8 +326,7 @@ OSErr FSCreateFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar*
     Identity identity;
     OSErr err = locateNamedFork(ref, forkNameLength, forkName, &kind, &located, &identity);
     if (err != noErr || kind == ForkKind::Data) return err;
-    const forkstore::Looked looked = lookedOf(located.sx);
-    return forkstore::checkResourceFork(located.folder.get(), located.name.c_str(), &looked);
+    return checkResource(located);
 }
 
 OSErr FSDeleteFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
@@ -264,9 +379,7 @@ OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* f
         }
         f.openedFresh = err == noErr;
     } else {
-        const forkstore::Looked looked = lookedOf(located.sx);
-        err = forkstore::checkResourceFork(located.folder.get(), located.name.c_str(), &looked,
-                                           &f.noSidecarSeen);
+        err = checkResource(located, &f.noSidecarSeen);
         if (err == noErr && f.canWrite) {
             err = checkWritable(located);
             if (err != noErr && permissions == fsCurPerm) {

@@ -25,6 +25,9 @@ struct OpaqueFSIterator {
     std::size_t next = 0;
     struct statx_timestamp modified {};
     struct statx_timestamp changed {};
+    UInt64 dev = 0;  // the folder's
+    UInt64 ino = 0;
+    bool changedSeen = false;  // the folder was seen changed since it was read
 };
 
 namespace {
@@ -57,6 +60,8 @@ OSErr FSOpenIterator(const FSRef* container, FSIteratorFlags iteratorFlags, FSIt
     it->container = located.node;
     it->modified = located.sx.stx_mtime;
     it->changed = located.sx.stx_ctime;
+    it->dev = makedev(located.sx.stx_dev_major, located.sx.stx_dev_minor);
+    it->ino = located.sx.stx_ino;
     *iterator = it.get();
     gIterators.push_back(std::move(it));
     return noErr;
@@ -81,10 +86,15 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
     OpaqueFSIterator& it = *iterator;
 
     if (containerChanged) {
+        // A folder seen changed stays changed: every change sets its change
+        // time to the present, which it never leaves for the time it was read
+        // at, so it is looked at until then and not after.
         struct statx now {};
-        if (::statx(it.folder.get(), "", AT_EMPTY_PATH, STATX_MTIME | STATX_CTIME, &now) == 0)
-            *containerChanged =
+        if (!it.changedSeen &&
+            ::statx(it.folder.get(), "", AT_EMPTY_PATH, STATX_MTIME | STATX_CTIME, &now) == 0)
+            it.changedSeen =
                 !sameTime(now.stx_mtime, it.modified) || !sameTime(now.stx_ctime, it.changed);
+        *containerChanged = it.changedSeen;
     }
 
     ItemCount count = 0;
@@ -103,6 +113,8 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
             return err;
         }
         object.node = child(it.container, entry.name);
+        // The work on the object, when it comes next, may start from this look.
+        noteListedLook(object.node, object.sx, it.dev, it.ino);
         // Only the fields read through the folder need a descriptor of their
         // own; a walk asking for node flags and sizes is spared two system
         // calls per object.

@@ -150,6 +150,12 @@ OSErr renameCompanion(int dirfd, const char* oldName, const char* newName);
 // other hosts sharing the folder stay.
 bool isTemporaryName(const char* name);
 
+// A count of the calls above that may have changed a folder's stores (writing
+// or deleting a fork, setting Finder info or a creation date, renaming a
+// sidecar), whether they did or not: what a caller saw of a sidecar holds
+// only while the count stays the same.
+std::uint64_t changeCount();
+
 // Inspection: one read-only look at a file's forks for reports (the batch
 // mode's --info and its dry run), kept apart from the calls above that serve
 // reads and writes. It also says what is wrong with an AppleDouble file the

@@ -5,10 +5,12 @@
 // left by killed processes of this host.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -92,12 +94,48 @@ std::string temporaryName() {
     return name;
 }
 
+namespace {
+
+// Calls that may have changed a folder (see changeCount).
+std::atomic<std::uint64_t> gChanges{0};
+
+// Who a file created in the kept folder belongs to, as its sweep saw it: this
+// process's user and group, and the folder's group (pin 0: not known).
+struct CreatedHere {
+    UInt64 pin = 0;
+    uid_t user = 0;
+    gid_t group = 0;
+    gid_t folderGroup = 0;
+};
+CreatedHere gCreatedHere;
+
+void noteCreatedHere(UInt64 pin, gid_t folderGroup) {
+    // A child process may take another user: it finds out for itself.
+    static const int forgetInChild =
+        ::pthread_atfork(nullptr, nullptr, [] { gCreatedHere = CreatedHere(); });
+    (void)forgetInChild;
+    gCreatedHere = {pin, ::geteuid(), ::getegid(), folderGroup};
+}
+
+}  // namespace
+
+bool createsOwnedBy(int dirfd, uid_t user, gid_t group) {
+    const UInt64 pin = pathnodes::pinnedFolderSerial(dirfd);
+    return pin != 0 && pin == gCreatedHere.pin && user == gCreatedHere.user &&
+           group == gCreatedHere.group && group == gCreatedHere.folderGroup;
+}
+
+std::uint64_t changeCount() {
+    return gChanges.load();
+}
+
 // What goes: regular files whose process no longer runs, never followed
 // through a link. Each folder is listed once per process; later calls cost one
 // statx, or nothing while the folder stays pinned (a batch run's folder in
 // hand). Only calls that change things come here, so a read-only walk removes
 // nothing.
 void sweepFolderOnce(int dirfd) {
+    ++gChanges;  // every call that may change a folder comes here first
     static std::mutex lock;
     static std::unordered_set<FolderId, FolderIdHash> swept;
     static UInt64 seenPin = 0;
@@ -108,8 +146,10 @@ void sweepFolderOnce(int dirfd) {
         if (pin != 0) seenPin = pin;  // calls for other folders in between do not count
     }
     struct statx sx;
-    if (::statx(dirfd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &sx) != 0)
+    if (::statx(dirfd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME | STATX_GID,
+                &sx) != 0)
         return;
+    if (pin != 0 && (sx.stx_mask & STATX_GID)) noteCreatedHere(pin, sx.stx_gid);
     const std::uint64_t born =
         sx.stx_mask & STATX_BTIME
             ? std::uint64_t(sx.stx_btime.tv_sec) * 1000000000u + sx.stx_btime.tv_nsec

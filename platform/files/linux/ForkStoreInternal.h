@@ -216,6 +216,13 @@ std::string temporaryName();
 // temporaries that this host's killed processes left there.
 void sweepFolderOnce(int dirfd);
 
+// True when a file this process creates in `dirfd` certainly belongs to
+// `user` and `group` already: the folder is the kept folder, its sweep saw
+// this process's user and group, and the folder belongs to that group too, so
+// neither its set-group-ID bit nor the mount's rule for groups gives the file
+// another. False whenever that is not known.
+bool createsOwnedBy(int dirfd, uid_t user, gid_t group);
+
 // Every call that changes something in `dirfd`: the folder is swept first,
 // then `attempt` runs, and once more when another writer's change to the
 // sidecar came in between; a second collision is reported as busy.

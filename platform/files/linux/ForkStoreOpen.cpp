@@ -72,23 +72,48 @@ enum class Layout {
     NetatalkHeader,  // netatalk 2's ".AppleDouble/name"
 };
 
+// Opens the AppleDouble file `name` in `dirfd` without following a link and
+// without blocking, and checks that what it opened is a regular file before a
+// byte of it is read: a call less than looking first, as the inspection
+// does. Where the open fails, a look tells a link or special file
+// (notAFileErr) from the error, and errno stays the open's. *absent is set
+// when there is no such file.
+OSErr openAppleDoubleFile(int dirfd, const char* name, int access, Fd* fd, struct stat* st,
+                          bool* absent) {
+    *absent = false;
+    const int f = sysio::openat(dirfd, name, access | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (f < 0) {
+        const int openErrno = errno;
+        if (openErrno == ENOENT || openErrno == ENAMETOOLONG) {
+            *absent = true;
+            return fnfErr;
+        }
+        struct stat seen;
+        if (::fstatat(dirfd, name, &seen, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(seen.st_mode))
+            return notAFileErr;
+        errno = openErrno;
+        return lastError();
+    }
+    *fd = Fd(f);
+    if (::fstat(f, st) != 0) return lastError();
+    return S_ISREG(st->st_mode) ? OSErr(noErr) : OSErr(notAFileErr);
+}
+
 // Opens the AppleDouble file `n` in `dirfd` (without following a link or
 // blocking), reads its header and validates it; sc->exists stays false when
 // there is none. A file that fails validation gives ioErr.
 OSErr loadAppleDouble(int dirfd, const std::string& n, Layout layout, bool forWrite, Sidecar* sc) {
-    struct stat st;
-    if (::fstatat(dirfd, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT || errno == ENAMETOOLONG ? OSErr(noErr) : lastError();
-    OSErr err =
-        openNoFollow(dirfd, n.c_str(), forWrite ? O_RDWR : O_RDONLY, false, &sc->fd, &sc->st, &st);
+    bool absent = false;
+    OSErr err = openAppleDoubleFile(dirfd, n.c_str(), forWrite ? O_RDWR : O_RDONLY, &sc->fd,
+                                    &sc->st, &absent);
     OSErr denied = noErr;
-    if (err != noErr && forWrite && (errno == EACCES || errno == EPERM || errno == EROFS) &&
-        sc->fd.get() < 0) {
+    if (err != noErr && !absent && forWrite &&
+        (errno == EACCES || errno == EPERM || errno == EROFS) && sc->fd.get() < 0) {
         // Still tell a malformed sidecar from a write-protected one.
         denied = err;
-        err = openNoFollow(dirfd, n.c_str(), O_RDONLY, false, &sc->fd, &sc->st);
+        err = openAppleDoubleFile(dirfd, n.c_str(), O_RDONLY, &sc->fd, &sc->st, &absent);
     }
-    if (err == fnfErr) return noErr;  // went away meanwhile
+    if (absent) return noErr;  // none, or gone meanwhile
     if (err != noErr) return err;
     sc->size = std::uint64_t(sc->st.st_size);
     const bool netatalk = layout == Layout::NetatalkHeader;

@@ -68,14 +68,16 @@ OSErr writePieces(int fd, const std::vector<Piece>& pieces, const Piece* last) {
     return noErr;
 }
 
-// Gives the file just created the owner and group it should have, and its mode
-// where that is not the one it was created with. Only root may give a file
-// away; a group the writer is not in cannot be had either, and then the
-// group the file got may read no more than everyone else.
-OSErr applyOwnership(int fd, const Ownership& owner) {
+// Gives the file just created in `dirfd` the owner and group it should have
+// (unless it was created with them), and its mode where that is not the one it
+// was created with. Only root may give a file away; a group the writer is not
+// in cannot be had either, and then the group the file got may read no more
+// than everyone else.
+OSErr applyOwnership(int dirfd, int fd, const Ownership& owner) {
     mode_t mode = owner.mode;
     bool setMode = owner.keepMode;
-    if (::fchown(fd, owner.uid, owner.gid) != 0 && ::fchown(fd, uid_t(-1), owner.gid) != 0) {
+    if (!createsOwnedBy(dirfd, owner.uid, owner.gid) && ::fchown(fd, owner.uid, owner.gid) != 0 &&
+        ::fchown(fd, uid_t(-1), owner.gid) != 0) {
         mode = (mode & ~mode_t(070)) | (mode & (mode & 07) << 3);
         setMode = true;
     }
@@ -135,7 +137,7 @@ OSErr writeTemp(int dirfd, const Header& header, const std::vector<Piece>& piece
     if (f < 0) return ioErr;
     Fd fd(f);
     const Bytes table = appledouble::serializeHeader(header);
-    OSErr err = applyOwnership(f, owner);
+    OSErr err = applyOwnership(dirfd, f, owner);
     const Piece* last = lastCopiedWhole(pieces, size);
     if (err == noErr && ((!last && table.size() < size && sysio::ftruncate(f, off_t(size)) != 0) ||
                          sysio::pwrite(f, table.data(), table.size(), 0) < 0))

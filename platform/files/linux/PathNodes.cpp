@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -214,6 +216,10 @@ struct KeptFolder {
     NodeID node = kNoNode;
     CDirFd::Shared* shared = nullptr;
     bool readable = false;
+    // Its device and inode, looked at when first needed (known false till then).
+    bool known = false;
+    UInt64 dev = 0;
+    UInt64 ino = 0;
     UInt64 serial = 0;
     int watch = -1;        // its own watch
     int parentWatch = -1;  // its parent's, for a folder put in its place
@@ -225,6 +231,18 @@ UInt64 gLastSerial = 0;
 // serial; 0 for none).
 int gHolds = 0;
 UInt64 gHeldSerial = 0;
+UInt64 gHoldSerial = 0;  // the outermost hold's number, 0 outside one
+UInt64 gLastHoldSerial = 0;
+// The look a folder listing took at the entry it handed out last, and the
+// folder it listed (see noteListedLook).
+struct ListedLook {
+    NodeID node = kNoNode;
+    struct statx sx {};
+    UInt64 folderDev = 0;
+    UInt64 folderIno = 0;
+    UInt64 holdsBefore = 0;  // holds begun before the look
+};
+ListedLook gListed;
 
 // The watches on the kept folders and the folders above them, by node. A
 // watch stays while nothing moves: most calls of a walk need none added.
@@ -270,6 +288,7 @@ bool nothingMoved(int watch, int parentWatch, std::string_view name) {
     // thread of its own), and the table is not shared between threads anyway.
     alignas(inotify_event) static char buffer[4096];
     bool still = true;
+    bool closedKept = false;
     for (;;) {
         const ssize_t got = ::read(gWatchFd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) continue;
@@ -290,14 +309,23 @@ bool nothingMoved(int watch, int parentWatch, std::string_view name) {
             // temporaries among them): only folders count.
             if (!(e->mask & IN_ISDIR)) continue;
             const std::string_view entry(e->len ? e->name : "");
-            if (e->wd == gKept.watch || (e->wd == gKept.parentWatch && entry == gKept.name))
+            if (e->wd == gKept.watch || (e->wd == gKept.parentWatch && entry == gKept.name)) {
                 dropKept();
+                closedKept = true;
+            }
             if (e->wd == watch || (e->wd == parentWatch && entry == name)) still = false;
         }
         if (everything) {
             dropWatches();
             return false;
         }
+        // A read stops early only when nothing more was waiting: what comes
+        // later is for the next look, as if it had come after an empty read.
+        // Closing the kept folder is the exception: when it was removed, its
+        // removal is final, and reported, only once its last descriptor goes,
+        // so the queue is read again for that.
+        if (!closedKept && std::size_t(got) + sizeof(inotify_event) + NAME_MAX + 1 <= sizeof buffer)
+            break;
     }
     return still;
 }
@@ -461,6 +489,9 @@ OSErr openChain(const std::vector<NodeID>& chain, CDirFd* folder) {
 }  // namespace
 
 OSErr openFolder(NodeID node, CDirFd* folder) {
+    // A call outside a hold comes between the listing's look and the work on
+    // the file: the look is too old for it.
+    if (gHolds == 0) gListed = ListedLook();
     if (!known(node)) return fnfErr;
     std::vector<NodeID> chain;
     for (NodeID n = node; n != kRootID; n = gNodes[n].parent) {
@@ -523,12 +554,39 @@ OSErr openFolder(NodeID node, CDirFd* folder) {
     return noErr;
 }
 
+void noteListedLook(NodeID node, const struct statx& sx, UInt64 folderDev, UInt64 folderIno) {
+    gListed = {node, sx, folderDev, folderIno, gLastHoldSerial};
+}
+
+bool takeListedLook(NodeID node, int folderFd, struct statx* sx) {
+    const ListedLook look = gListed;
+    gListed = ListedLook();
+    if (look.node == kNoNode || look.node != node || gHoldSerial == 0 ||
+        gHoldSerial != look.holdsBefore + 1 || folderFd < 0 || !gKept.shared ||
+        folderFd != gKept.shared->fd)
+        return false;
+    if (!gKept.known) {
+        struct stat st;
+        if (::fstat(folderFd, &st) != 0) return false;
+        gKept.known = true;
+        gKept.dev = st.st_dev;
+        gKept.ino = st.st_ino;
+    }
+    if (gKept.dev != look.folderDev || gKept.ino != look.folderIno) return false;
+    *sx = look.sx;
+    return true;
+}
+
 void beginFolderHold() {
-    ++gHolds;
+    if (gHolds++ == 0) gHoldSerial = ++gLastHoldSerial;
 }
 
 void endFolderHold() {
-    if (gHolds > 0 && --gHolds == 0) gHeldSerial = 0;
+    if (gHolds > 0 && --gHolds == 0) gHeldSerial = gHoldSerial = 0;
+}
+
+UInt64 folderHoldSerial() {
+    return gHoldSerial;
 }
 
 bool isFolder(const struct statx& sx) {

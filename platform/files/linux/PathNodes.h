@@ -91,6 +91,21 @@ UInt64 pinnedFolderSerial(int fd);
 // still drops the kept folder at once.
 void beginFolderHold();
 void endFolderHold();
+// A number for the outermost hold in force, never given to another hold; 0
+// when there is none. What one call of a file's work saw may serve the next
+// call only within the same hold.
+UInt64 folderHoldSerial();
+
+// A folder listing's look at the entry `node` it hands out (no link
+// followed), in the folder of device `folderDev` and inode `folderIno`.
+// takeListedLook gives it once, to the first call of the first hold begun
+// after it, when no call outside a hold came in between, the entry is
+// `node`, and `folderFd` is the kept folder and the folder that was listed:
+// the work on a file the walk has just met starts from the walk's look
+// instead of looking again. Anything opened on it is still checked against
+// it. False otherwise (and the look is gone either way).
+void noteListedLook(NodeID node, const struct statx& sx, UInt64 folderDev, UInt64 folderIno);
+bool takeListedLook(NodeID node, int folderFd, struct statx* sx);
 
 // Closes the kept folder (once its holders let go), so that nothing keeps a
 // volume busy while the program waits.
