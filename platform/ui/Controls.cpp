@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QWidget>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -51,8 +52,16 @@ void apply(ControlRef c, const CControlValues& v) {
             bar->setRange(0, 1);
             bar->setValue(1);
         } else {
-            bar->setRange(0, int(maximum) - int(minimum));
-            bar->setValue(std::clamp(int(value), int(minimum), int(maximum)) - int(minimum));
+            const int span = int(maximum) - int(minimum);
+            const int shown = std::clamp(int(value), int(minimum), int(maximum)) - int(minimum);
+            // A move of less than one pixel is not shown: a bar moved for
+            // every file of a large folder would make Qt format its text and
+            // measure its groove each time. Either end is always shown.
+            if (bar->minimum() == 0 && bar->maximum() == span && shown != 0 && shown != span &&
+                qint64(std::abs(shown - bar->value())) * std::max(bar->width(), 1) < span)
+                return;
+            bar->setRange(0, span);
+            bar->setValue(shown);
         }
     } else if (auto* slider = qobject_cast<QAbstractSlider*>(c)) {
         slider->setRange(minimum, std::max(minimum, maximum));
@@ -164,8 +173,13 @@ OSErr SetControlData(ControlRef control, ControlPartCode, ResType tagName, Size 
                      const void* data) {
     if (!control || size < 0 || (size > 0 && !data)) return paramErr;
     if (tagName != kControlStaticTextTextTag) return OSErr(errDataNotSupported);
-    const std::string macRoman(static_cast<const char*>(data), size_t(size));
-    const QString text = QString::fromStdString(Utf8FromMacRoman(macRoman));
+    // Mac Roman's first 128 characters are ASCII's: a text of those alone
+    // (a run's counter line, most names) needs no conversion.
+    const auto* bytes = static_cast<const char*>(data);
+    const bool ascii = std::all_of(bytes, bytes + size, [](char c) { return (c & 0x80) == 0; });
+    const QString text =
+        ascii ? QString::fromLatin1(bytes, qsizetype(size))
+              : QString::fromStdString(Utf8FromMacRoman(std::string(bytes, size_t(size))));
     if (auto* staticText = qobject_cast<StaticText*>(control)) {
         staticText->setText(text);
     } else if (auto* label = qobject_cast<QLabel*>(control)) {
