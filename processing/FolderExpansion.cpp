@@ -88,9 +88,12 @@ void FSIterateContainerLevel(FSIterateContainerGlobals* g) {
                 break;
             }
             case Step::List:
+                // No filter looks at whether the folder changed since it was
+                // opened (its listing was read whole then), and asking costs a
+                // status call of the folder for every object: not asked.
                 g->result = FSGetCatalogInfoBulk(levels.back().iterator, 1, &g->actualObjects,
-                                                 &g->containerChanged, g->whichInfo,
-                                                 &g->catalogInfo, &g->ref, g->specPtr, g->namePtr);
+                                                 nullptr, g->whichInfo, &g->catalogInfo, &g->ref,
+                                                 g->specPtr, g->namePtr);
                 step = Step::Test;
                 if ((g->result == noErr || g->result == errFSNoMoreItems) &&
                     g->actualObjects == 1) {

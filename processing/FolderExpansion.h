@@ -28,7 +28,8 @@ extern WalkPassedOverProc gWalkPassedOver;
 extern WalkProgressProc gWalkProgress;
 extern SInt32 gWalkProgressMs;  // the least time between two calls; 100
 
-// Called for every object met; answering true stops the walk.
+// Called for every object met; answering true stops the walk. containerChanged
+// is always false: the walk does not watch folders for changes.
 using IterateContainerFilterProcPtr = Boolean (*)(Boolean containerChanged, ItemCount currentLevel,
                                                   const FSCatalogInfo* catalogInfo,
                                                   const FSRef* ref, const FSSpec* spec,

@@ -141,11 +141,20 @@ OSErr processFolder(const FSRef* folder, functionType function) {
     SetStaticTextText(gSmallMessage, counter, false);
     ShowControl(gProgress);
     ShowControl(gSmallMessage);
+    // One yield per file, between showing its name and changing it: the
+    // window repaints and takes Stop or Quit there, and a Stop that comes
+    // then still lets the file in hand complete. The counter and the bar of
+    // the file before are shown by the same yield.
+    EventRecord event;
     for (SInt32 j = 0; j < n; ++j) {
         if (gRunRequests.any()) break;
-        if (char* name = FSGetObjectName(&gFSRefArray[j])) {
+        char* name = FSGetObjectName(&gFSRefArray[j]);
+        if (name) {
             std::snprintf(message, sizeof message, "File: %s", name);
-            print_message(message, 1);
+            showMessage(message, 1);
+        }
+        WaitNextEvent(0, &event, 0, nullptr);
+        if (name) {
             const OSErr err = ProcessFSRef(&gFSRefArray[j], function);
             if (err != noErr) AddRunFailure(&gFSRefArray[j], err, false);
             DisposePtr(name);
@@ -156,9 +165,11 @@ OSErr processFolder(const FSRef* folder, functionType function) {
             AddRunFailure(&gFSRefArray[j], err != noErr ? err : OSErr(ioErr), false);
         }
         std::snprintf(message, sizeof message, "(%d of %d)", int(j + 1), int(n));
-        print_message(message, 2);
+        showMessage(message, 2);
         SetControlValue(gProgress, SInt16(j / scale));
     }
+    // The last file's count and the full bar get their yield too.
+    WaitNextEvent(0, &event, 0, nullptr);
     HideControl(gProgress);
     HideControl(gSmallMessage);
     DisposePtr(reinterpret_cast<Ptr>(gFSRefArray));

@@ -21,13 +21,17 @@ OSErr SetStaticTextText(ControlRef control, const unsigned char* text, Boolean d
     return noErr;
 }
 
-void print_message(const char* text, int line) {
+void showMessage(const char* text, int line) {
     Str255 message;
     CopyCStringToPascal(text, message);
     if (line == 1)
         SetStaticTextText(gMessage, message, true);
     else if (line == 2)
         SetStaticTextText(gSmallMessage, message, true);
+}
+
+void print_message(const char* text, int line) {
+    showMessage(text, line);
     EventRecord event;
     WaitNextEvent(0, &event, 0, nullptr);
 }

@@ -1,6 +1,7 @@
 // The main window's state shared with a processing run: the window, its
 // controls, and the status display, which writes a
-// message into the window and yields once to the event loop.
+// message into the window and yields once to the event loop (or leaves the
+// yield to its caller).
 #pragma once
 
 #include "platform/base/MacTypes.h"
@@ -22,3 +23,6 @@ OSErr SetStaticTextText(ControlRef control, const unsigned char* text, Boolean d
 // Line 1 writes text (cut to 255 bytes) to the status line, line 2 to the
 // counter line, any other line writes nothing; then yields once to the loop.
 void print_message(const char* text, int line);
+// The same without the yield, for a caller that yields once for several
+// messages.
+void showMessage(const char* text, int line);

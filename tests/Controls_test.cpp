@@ -48,6 +48,24 @@ TEST(Controls, BarValuesKeepTheirMeaningAndPopupsIgnoreMissingItems) {
     EXPECT_EQ(bar.maximum() - bar.minimum(), 10);
     EXPECT_EQ(bar.value(), 5);
     EXPECT_EQ(GetControlValue(&bar), 15);
+    // On a bar 100 pixels wide, a step of less than one pixel is kept by the
+    // control but not shown until the steps add up to a pixel; either end
+    // shows at once.
+    bar.resize(100, 10);
+    SetControlMinimum(&bar, 0);
+    SetControlMaximum(&bar, 30000);
+    SetControlValue(&bar, 0);
+    SetControlValue(&bar, 200);
+    EXPECT_EQ(GetControlValue(&bar), 200);
+    EXPECT_EQ(bar.value(), 0);
+    SetControlValue(&bar, 300);
+    EXPECT_EQ(bar.value(), 300);
+    SetControlValue(&bar, 30000);
+    EXPECT_EQ(bar.value(), 30000);
+    SetControlValue(&bar, 29990);
+    EXPECT_EQ(bar.value(), 30000);
+    SetControlValue(&bar, 0);
+    EXPECT_EQ(bar.value(), 0);
     // A busy indicator keeps animating whatever values it is given.
     QProgressBar spinner;
     spinner.setRange(0, 0);

@@ -1,6 +1,7 @@
 // Tables of the records kept for each window (its event target, its drawing
-// port, its drag record). A record goes with its window; the records of
-// windows that live until the process ends go with their table at exit.
+// port, its drag record) or control (its values). A record goes with its
+// widget; the records of widgets that live until the process ends go with
+// their table at exit.
 #pragma once
 
 #include <QHash>
