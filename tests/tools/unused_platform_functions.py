@@ -26,7 +26,7 @@ ALLOWED = set(
     "setFaultHook SetMemoryFailureHook SetExitToShellHook SetMainBundleResourcesDirectory "
     "setUseOpenat2 SysBeepCount ResetSysBeepCount TECLiveConverterCount "
     # The memory benchmark reads the path nodes' size.
-    "nodeCount memoryUse "
+    "memoryUse "
     # What the tests of the upper layers look at to see what the application
     # did: a window's and a control's state, a menu command, a fork's position,
     # two references to the same object, the drag highlight, the icon

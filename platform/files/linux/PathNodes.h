@@ -130,6 +130,14 @@ OSErr openFolder(NodeID node, CDirFd* folder);
 // without openat2.
 void setUseOpenat2(bool use);
 
+// Drops the kept folder and every watch, for a node that moves: it may be the
+// kept folder or a folder above it.
+void dropKeptFolderAndWatches();
+
+// The result code of a folder on a reference's path that could not be opened:
+// fnfErr when it vanished or became a file or a link.
+OSErr folderError(int err);
+
 // An object found through a reference: its folder, its name in that folder and
 // what statx says of it now (no link followed). The root is its own folder
 // with the name ".".

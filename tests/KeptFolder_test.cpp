@@ -1,5 +1,5 @@
-#include "platform/files/linux/PathNodes.h"
-
+// The folder kept open below the File Manager: handed out again while it is still
+// what its path designates, and opened again once it is not.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 
 #include "platform/files/Files.h"
 #include "platform/files/FilesExtra.h"
+#include "platform/files/linux/PathNodes.h"
 #include "testkit/Faults.h"
 #include "testkit/Refs.h"
 #include "testkit/Sidecars.h"
