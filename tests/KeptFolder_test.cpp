@@ -206,3 +206,44 @@ TEST(KeptFolders, SeeAFolderMadeInThemAtTheNextCall) {
     EXPECT_EQ(rsrcSize(file), SInt64(corpusBytes("peers/netatalk2-fork.rsrc").size()));
     EXPECT_EQ(readText(t.path("in/f")), "data");
 }
+
+// A file looked up for its name outside any hold lends that look to the work
+// that follows in the next hold, as a folder listing does; what is opened is
+// still checked against it. A file replaced in between, by another file or a
+// FIFO, is refused and left as it is; one left alone is changed.
+TEST(KeptFolders, ALookForANameServesTheNextWorkOnlyWhileTheFileIsTheSame) {
+    for (const char* replacement : {"none", "file", "fifo"}) {
+        SCOPED_TRACE(replacement);
+        TempTree t;
+        const std::string f = t.write("f", "data");
+        t.write("other", "other data");
+        const FSRef ref = refOf(f);
+        HFSUniStr255 name;
+        ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, &name, nullptr, nullptr), noErr);
+        if (std::string(replacement) == "file") {
+            ASSERT_EQ(::rename(t.path("other").c_str(), f.c_str()), 0);
+        } else if (std::string(replacement) == "fifo") {
+            ASSERT_EQ(::unlink(f.c_str()), 0);
+            ASSERT_EQ(::mkfifo(f.c_str(), 0644), 0);
+        }
+        OSErr err;
+        {
+            CFSFolderHold hold;
+            err = cutDataFork(ref);
+        }
+        if (std::string(replacement) == "none") {
+            EXPECT_EQ(err, noErr);
+            EXPECT_EQ(readText(f), "");
+        } else {
+            // Another file under the name is not the one referred to; a FIFO
+            // is opened without blocking and refused as what it is.
+            EXPECT_EQ(err, std::string(replacement) == "file" ? fnfErr : notAFileErr);
+            struct stat st {};
+            ASSERT_EQ(::lstat(f.c_str(), &st), 0);
+            if (std::string(replacement) == "file")
+                EXPECT_EQ(readText(f), "other data");
+            else
+                EXPECT_TRUE(S_ISFIFO(st.st_mode));
+        }
+    }
+}

@@ -157,6 +157,9 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
     Located object;
     OSErr err = locate(ref, &object);
     if (err != noErr) return err;
+    // A file looked up for its name just before its work (the window shows
+    // each file's name first) need not be looked at twice.
+    noteLookInKeptFolder(object.node, object.sx, object.folder.get());
     if (catalogInfo) {
         err = catalog::fill(object, whichInfo, catalogInfo);
         if (err != noErr) return err;

@@ -377,13 +377,12 @@ void noteListedLook(NodeID node, const struct statx& sx, UInt64 folderDev, UInt6
     gListed = {node, sx, folderDev, folderIno, gLastHoldSerial};
 }
 
-bool takeListedLook(NodeID node, int folderFd, struct statx* sx) {
-    const ListedLook look = gListed;
-    gListed = ListedLook();
-    if (look.node == kNoNode || look.node != node || gHoldSerial == 0 ||
-        gHoldSerial != look.holdsBefore + 1 || folderFd < 0 || !gKept.shared ||
-        folderFd != gKept.shared->fd)
-        return false;
+namespace {
+
+// The kept folder's device and inode, looked at once per kept folder; false
+// when `folderFd` is not the kept folder or cannot be looked at.
+bool knowKeptFolder(int folderFd) {
+    if (folderFd < 0 || !gKept.shared || folderFd != gKept.shared->fd) return false;
     if (!gKept.known) {
         struct stat st;
         if (::fstat(folderFd, &st) != 0) return false;
@@ -391,6 +390,22 @@ bool takeListedLook(NodeID node, int folderFd, struct statx* sx) {
         gKept.dev = st.st_dev;
         gKept.ino = st.st_ino;
     }
+    return true;
+}
+
+}  // namespace
+
+void noteLookInKeptFolder(NodeID node, const struct statx& sx, int folderFd) {
+    if (gHolds > 0 || node == kNoNode || node == kRootID || !knowKeptFolder(folderFd)) return;
+    gListed = {node, sx, gKept.dev, gKept.ino, gLastHoldSerial};
+}
+
+bool takeListedLook(NodeID node, int folderFd, struct statx* sx) {
+    const ListedLook look = gListed;
+    gListed = ListedLook();
+    if (look.node == kNoNode || look.node != node || gHoldSerial == 0 ||
+        gHoldSerial != look.holdsBefore + 1 || !knowKeptFolder(folderFd))
+        return false;
     if (gKept.dev != look.folderDev || gKept.ino != look.folderIno) return false;
     *sx = look.sx;
     return true;

@@ -106,6 +106,11 @@ UInt64 folderHoldSerial();
 // it. False otherwise (and the look is gone either way).
 void noteListedLook(NodeID node, const struct statx& sx, UInt64 folderDev, UInt64 folderIno);
 bool takeListedLook(NodeID node, int folderFd, struct statx* sx);
+// The same for a look taken outside any hold at an object found in the kept
+// folder `folderFd` (a reference located to show its name, say): the work on
+// it, when it comes next, starts from that look. Ignored inside a hold, whose
+// own changes would make it stale, and for any other folder.
+void noteLookInKeptFolder(NodeID node, const struct statx& sx, int folderFd);
 
 // Closes the kept folder (once its holders let go), so that nothing keeps a
 // volume busy while the program waits.
