@@ -82,7 +82,7 @@ TEST(DragItems, EveryUriListEntryIsAnItemAndOnlyLocalObjectsCarryTheHFSFlavor) {
     ASSERT_EQ(count, std::size(entries));
     for (UInt16 i = 1; i <= count; ++i) EXPECT_EQ(pathOfItem(drag, i), entries[i - 1].second) << i;
     tree.write("gone.txt", "back");
-    EXPECT_EQ(pathOfItem(drag, 9), gone) << "the spec names the file once it is back";
+    EXPECT_EQ(pathOfItem(drag, 9), gone) << "the FSSpec names the file once it is back";
 
     // Folders and volumes are described as such; the data is read in pieces.
     HFSFlavor hfs;
