@@ -2,32 +2,41 @@
 
 #include <cstdio>
 
+namespace {
+
+// A control character written as an escape: "\n", "\t" and "\r" as both the
+// terminal and JSON read them, any other in `format` ("\\x%02X" or "\\u%04x").
+void appendControlEscape(std::string* out, unsigned char c, const char* format) {
+    switch (c) {
+        case '\n':
+            *out += "\\n";
+            break;
+        case '\t':
+            *out += "\\t";
+            break;
+        case '\r':
+            *out += "\\r";
+            break;
+        default: {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, format, c);
+            *out += esc;
+        }
+    }
+}
+
+}  // namespace
+
 std::string TerminalPath(std::string_view path) {
     std::string out;
     out.reserve(path.size());
     for (unsigned char c : path) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char hex[8];
-                    std::snprintf(hex, sizeof hex, "\\x%02X", c);
-                    out += hex;
-                } else {
-                    out += char(c);
-                }
-        }
+        if (c == '\\')
+            out += "\\\\";
+        else if (c < 0x20 || c == 0x7F)
+            appendControlEscape(&out, c, "\\x%02X");
+        else
+            out += char(c);
     }
     return out;
 }
@@ -85,21 +94,7 @@ std::string JsonString(std::string_view bytes) {
             out += char(c);
             ++i;
         } else if (c < 0x20 || c == 0x7F) {
-            char esc[8];
-            switch (c) {
-                case '\n':
-                    out += "\\n";
-                    break;
-                case '\t':
-                    out += "\\t";
-                    break;
-                case '\r':
-                    out += "\\r";
-                    break;
-                default:
-                    std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                    out += esc;
-            }
+            appendControlEscape(&out, c, "\\u%04x");
             ++i;
         } else if (std::size_t n = utf8Length(p + i, bytes.size() - i)) {
             out.append(bytes.data() + i, n);
