@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <deque>
+#include <string>
 #include <vector>
 
 #include "platform/base/MacMemory.h"
 #include "platform/base/TextUtils.h"
+#include "platform/cf/CoreFoundation.h"
 #include "platform/events/Process.h"
 #include "platform/ui/Controls.h"
 #include "platform/ui/Windows.h"
@@ -177,6 +179,24 @@ OSErr processFolder(const FSRef* folder, functionType function) {
     return status;
 }
 
+// The path the dropped item `index` was given as, from its file URL; "" for
+// an item that has none.
+std::string droppedPath(long index) {
+    AEDesc desc = {typeNull, nullptr};
+    if (AEGetNthDesc(&gDescList, index, typeFileURL, nullptr, &desc) != noErr) return {};
+    std::vector<UInt8> bytes(std::size_t(AEGetDescDataSize(&desc)));
+    const OSErr err = AEGetDescData(&desc, bytes.data(), Size(bytes.size()));
+    AEDisposeDesc(&desc);
+    if (err != noErr) return {};
+    std::vector<UInt8> path(bytes.size() + 1);  // decoding never lengthens it
+    CFURLRef url = CFURLCreateWithBytes(nullptr, bytes.data(), CFIndex(bytes.size()),
+                                        kCFStringEncodingUTF8, nullptr);
+    const bool named =
+        url && CFURLGetFileSystemRepresentation(url, true, path.data(), CFIndex(path.size()));
+    if (url) CFRelease(url);
+    return named ? std::string(reinterpret_cast<const char*>(path.data())) : std::string();
+}
+
 void runItems(functionType function) {
     gNbrFoldersNotEntered = 0;
     long count = 0;
@@ -193,9 +213,9 @@ void runItems(functionType function) {
         const OSErr err = AEGetNthPtr(&gDescList, i, typeFSRef, &keyword, &type, &item.ref,
                                       sizeof item.ref, &size);
         if (err != noErr) {
-            // Gone since the drop, or never a file: recorded, and the others
-            // are still handled.
-            AddRunFailure(nullptr, err, false);
+            // Gone since the drop, or never a file: recorded with the path it
+            // was dropped as, and the others are still handled.
+            AddRunFailureAt(droppedPath(i), err, false);
             continue;
         }
         item.isFolder = CFile::IsADirectory(item.ref);

@@ -40,6 +40,10 @@ void AddRunFailure(const FSRef* ref, OSErr code, bool folder) {
     gFailures.push_back(std::move(failure));
 }
 
+void AddRunFailureAt(const std::string& path, OSErr code, bool folder) {
+    gFailures.push_back({path, code, folder});
+}
+
 const std::vector<CRunFailure>& RunFailures() {
     return gFailures;
 }

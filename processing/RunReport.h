@@ -19,6 +19,9 @@ struct CRunFailure {
 void ClearRunFailures();
 // Records a failure on the object `ref` designates.
 void AddRunFailure(const FSRef* ref, OSErr code, bool folder);
+// Records a failure on an object known only by its path (a dropped item that
+// is gone: no reference can be made to it).
+void AddRunFailureAt(const std::string& path, OSErr code, bool folder);
 const std::vector<CRunFailure>& RunFailures();
 
 // "3 files could not be changed." and, for folders that could not be read,

@@ -530,10 +530,7 @@ TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
                 for (const auto& f : RunFailures())
                     failures.emplace_back(
                         f.path.substr(std::min(f.path.size(), t.root().size() + 1)), f.code);
-                auto expected = row.failures;  // the window has no path for what is gone
-                for (auto& f : expected)
-                    if (!testsupport::exists(t.path(f.first))) f.first.clear();
-                EXPECT_EQ(failures, expected);
+                EXPECT_EQ(failures, row.failures);
                 EXPECT_EQ(textOf(gMessage),
                           row.failures.empty() ? std::string(kIdleMessage) : RunFailureSummary());
                 if (row.function == 2) {
@@ -581,7 +578,8 @@ TEST_F(ProcessingRun, FailuresAreShownWithTheirReasonsAndKeepTheWindowOpen) {
         idle(300);
         ASSERT_TRUE(details.seen().shown);
         EXPECT_EQ(details.seen().text, QString::fromStdString(RunFailureSummary()));
-        EXPECT_TRUE(details.seen().detailedText.contains("fnfErr (-43)"));
+        EXPECT_TRUE(details.seen().detailedText.contains(
+            QString::fromStdString(tree.path("gone") + "\n    fnfErr (-43)")));
     }
 
     // A run without failures ends as before: the idle message, no details.

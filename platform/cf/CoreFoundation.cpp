@@ -1,9 +1,11 @@
 #include "platform/cf/CoreFoundation.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <QString>
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -450,6 +452,34 @@ CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* bu
     if (!buffer || bufLen <= 0) return nullptr;
     std::string path(reinterpret_cast<const char*>(buffer), size_t(bufLen));
     if (path.find('\0') != std::string::npos) return nullptr;
+    return makeFileURL(std::move(path), isDirectory);
+}
+
+CFURLRef CFURLCreateWithBytes(CFAllocatorRef, const UInt8* URLBytes, CFIndex length,
+                              CFStringEncoding, CFURLRef) {
+    if (!URLBytes || length <= 0) return nullptr;
+    std::string s(reinterpret_cast<const char*>(URLBytes), size_t(length));
+    const std::string scheme = "file://";
+    if (s.size() < scheme.size() || strncasecmp(s.c_str(), scheme.c_str(), scheme.size()) != 0)
+        return nullptr;
+    s.erase(0, scheme.size());
+    if (strncasecmp(s.c_str(), "localhost/", 10) == 0) s.erase(0, 9);
+    if (s.empty() || s[0] != '/') return nullptr;
+    const size_t cut = s.find_first_of("?#");
+    if (cut != std::string::npos) s.resize(cut);
+    std::string path;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '%') {
+            path += s[i];
+            continue;
+        }
+        if (i + 2 >= s.size() || !isxdigit(UInt8(s[i + 1])) || !isxdigit(UInt8(s[i + 2])))
+            return nullptr;
+        path += char(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+    }
+    if (path.find('\0') != std::string::npos) return nullptr;
+    const bool isDirectory = path.size() > 1 && path.back() == '/';
     return makeFileURL(std::move(path), isDirectory);
 }
 

@@ -145,6 +145,13 @@ using CFURLRef = const OpaqueCFURL*;
 // Null for a path holding a NUL.
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef alloc, const UInt8* buffer,
                                                  CFIndex bufLen, Boolean isDirectory);
+// A URL from its bytes. Only file URLs are made: "file://" with an empty host
+// or "localhost", then the percent-encoded path (a query or fragment is cut
+// off). Any byte may be encoded, so names that are not UTF-8 travel unchanged,
+// and the encoding is not looked at. Null for any other URL, a malformed
+// escape, or a path holding a NUL; baseURL is not used.
+CFURLRef CFURLCreateWithBytes(CFAllocatorRef alloc, const UInt8* URLBytes, CFIndex length,
+                              CFStringEncoding encoding, CFURLRef baseURL);
 // The path's bytes as the file system takes them, NUL-terminated; false for a
 // URL that is not a file URL or a buffer that is too small.
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,

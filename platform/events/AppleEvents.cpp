@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/cf/CoreFoundation.h"
 #include "platform/files/Aliases.h"
 
 struct OpaqueAEDataStorageType {
@@ -77,42 +78,21 @@ AEDesc bytesDesc(DescType type, const void* data, size_t size) {
     return {type, s};
 }
 
-// A file URL's bytes to the path they name: "file://" with an empty host or
-// "localhost", then the percent-encoded path. Any byte may be encoded, so
-// names that are not UTF-8 travel unchanged.
-bool pathFromFileURL(const std::vector<UInt8>& url, std::string& path) {
-    std::string s(url.begin(), url.end());
-    const std::string scheme = "file://";
-    if (s.size() < scheme.size() || strncasecmp(s.c_str(), scheme.c_str(), scheme.size()) != 0)
-        return false;
-    s.erase(0, scheme.size());
-    if (strncasecmp(s.c_str(), "localhost/", 10) == 0) s.erase(0, 9);
-    if (s.empty() || s[0] != '/') return false;
-    const size_t cut = s.find_first_of("?#");
-    if (cut != std::string::npos) s.resize(cut);
-    path.clear();
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '%') {
-            path += s[i];
-            continue;
-        }
-        if (i + 2 >= s.size() || !isxdigit(UInt8(s[i + 1])) || !isxdigit(UInt8(s[i + 2])))
-            return false;
-        path += char(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-        i += 2;
-    }
-    return path.find('\0') == std::string::npos;
-}
-
 OSErr coerceToFSRef(const AEDesc& d, FSRef* ref) {
     const auto& bytes = d.dataHandle ? d.dataHandle->bytes : std::vector<UInt8>();
     switch (d.descriptorType) {
         case typeAlias:
             return ResolveAliasBytes(bytes.data(), Size(bytes.size()), ref);
         case typeFileURL: {
-            std::string path;
-            if (!pathFromFileURL(bytes, path)) return errAECoercionFail;
-            return OSErr(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), ref, nullptr));
+            // The decoded path is never longer than the URL.
+            std::vector<UInt8> path(bytes.size() + 1);
+            CFURLRef url = CFURLCreateWithBytes(nullptr, bytes.data(), CFIndex(bytes.size()),
+                                                kCFStringEncodingUTF8, nullptr);
+            const bool isFile = url && CFURLGetFileSystemRepresentation(url, true, path.data(),
+                                                                        CFIndex(path.size()));
+            if (url) CFRelease(url);
+            if (!isFile) return errAECoercionFail;
+            return OSErr(FSPathMakeRef(path.data(), ref, nullptr));
         }
         case typeFSS: {
             if (bytes.size() != sizeof(FSSpec)) return errAECoercionFail;

@@ -30,10 +30,10 @@ ALLOWED = set(
     # What the tests of the upper layers look at to see what the application
     # did: a window's and a control's state, a menu command, a fork's position,
     # two references to the same object, the drag highlight, the icon
-    # registered, a block's size, an event's parameters.
+    # registered, a block's size.
     "IsWindowVisible IsControlEnabled IsControlVisible GetControlData GetControlMaximum "
     "GetControlMinimum IsMenuCommandEnabled FSGetForkPosition FSCompareFSRefs "
-    "GetDragHiliteBounds FindRegisteredIcon IconRefSizeCount GetPtrSize AEGetNthDesc "
+    "GetDragHiliteBounds FindRegisteredIcon IconRefSizeCount GetPtrSize "
     # The tests build events and undo their own registrations with these.
     "AEBuildDesc AERemoveEventHandler RemoveEventHandler RemoveReceiveHandler "
     "UnregisterIconRef".split())
