@@ -171,13 +171,11 @@ TEST(CString256Print, ToABufferAndToAnOpenForkAtItsMark) {
     FSGetDataForkName(&name);
     FSIORefNum refNum = 0;
     ASSERT_EQ(FSOpenFork(&ref, name.length, name.unicode, fsRdWrPerm, &refNum), noErr);
-    // Over the bytes at the mark, keeping those after the line.
-    ASSERT_EQ(FSSetForkPosition(refNum, fsFromStart, 3), noErr);
-    EXPECT_EQ(CString256("ab").print(refNum), noErr);
+    // At the mark (writing over the bytes there: Forks.ReadWriteSizeAndPositionOnBothForks).
     ASSERT_EQ(FSSetForkPosition(refNum, fsFromLEOF, 0), noErr);
     EXPECT_EQ(CString256(text(255).c_str()).print(refNum), noErr);
     EXPECT_EQ(FSCloseFork(refNum), noErr);
-    const std::string written = "012ab\n6789" + text(255) + "\n";
+    const std::string written = "0123456789" + text(255) + "\n";
     EXPECT_EQ(testsupport::readText(path), written);
     // A closed fork, and one open for reading only: nothing is written.
     EXPECT_EQ(CString256("lost").print(refNum), rfNumErr);
