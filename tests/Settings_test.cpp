@@ -35,9 +35,10 @@ TEST_F(Settings, QuitWhenDoneCountsOnlyABooleanAndFunctionTypeAnyExactNumber) {
     EXPECT_TRUE(QuitWhenDone());
     EXPECT_FALSE(testsupport::exists(file_));
     // The number 0, however false it looks, is no boolean.
-    const std::pair<const char*, bool> quit[] = {{"false", false},    {"true", true},
-                                                 {"0", true},         {"0.0", true},
-                                                 {"\"false\"", true}, {"null", true}};
+    // (A value the store cannot type, null or a list, reads as absent: the
+    // Preferences tests; absent is the empty store above.)
+    const std::pair<const char*, bool> quit[] = {
+        {"false", false}, {"true", true}, {"0", true}, {"\"false\"", true}};
     for (auto [value, expected] : quit) {
         store(std::string("{\"QuitWhenDone\": ") + value + "}");
         EXPECT_EQ(QuitWhenDone(), expected) << value;
@@ -48,8 +49,7 @@ TEST_F(Settings, QuitWhenDoneCountsOnlyABooleanAndFunctionTypeAnyExactNumber) {
     // Not a number: 1. A number that is no 16-bit integer is no operation
     // (narrowing 65537 would make it 1).
     const std::pair<const char*, int> function[] = {
-        {"2", 2},    {"2.0", 2}, {"3e0", 3}, {"-1", -1},   {"\"2\"", 1},
-        {"true", 1}, {"[2]", 1}, {"2.5", 0}, {"65537", 0}, {"1e300", 0}};
+        {"2", 2}, {"2.0", 2}, {"-1", -1}, {"\"2\"", 1}, {"2.5", 0}, {"65537", 0}, {"1e300", 0}};
     for (auto [value, expected] : function) {
         store(std::string("{\"FunctionType\": ") + value + "}");
         EXPECT_EQ(int(FunctionType()), expected) << value;
@@ -57,29 +57,19 @@ TEST_F(Settings, QuitWhenDoneCountsOnlyABooleanAndFunctionTypeAnyExactNumber) {
 }
 
 TEST_F(Settings, ConfirmationShowsTheOperationsTextAfterABeep) {
-    const struct {
-        functionType type;
-        int key;
-        bool answer;
-        const char* names;  // what the message must name
-    } cases[] = {
-        {kDeleteResourceFork, Qt::Key_Return, true, "delete the resource forks"},
-        {kFlipDeleteDataFork, Qt::Key_Escape, false, "\"flip/delete\" the data forks"},
-        {kDeleteDataFork, Qt::Key_Return, true, "delete the data forks"},
-    };
-    for (const auto& c : cases) {
+    // The texts are those the batch mode prints (checked word for word by the
+    // file manager actions end-to-end test).
+    for (auto [type, key] :
+         {std::pair{kDeleteResourceFork, Qt::Key_Return}, {kFlipDeleteDataFork, Qt::Key_Escape}}) {
         ResetSysBeepCount();
-        AlertAnswer answer(c.key);
-        EXPECT_EQ(AskProcessFile(c.type), c.answer) << c.names;
+        AlertAnswer answer(key);
+        EXPECT_EQ(AskProcessFile(type), key == Qt::Key_Return) << type;
         const auto& seen = answer.seen();
         ASSERT_TRUE(seen.shown);
         EXPECT_EQ(seen.beepsWhenShown, 1);  // the beep comes first, and only one
         EXPECT_EQ(SysBeepCount(), 1);
-        EXPECT_TRUE(seen.text.contains(QString::fromUtf8(c.names))) << seen.text.toStdString();
-        // The batch mode asks with the same texts.
-        EXPECT_EQ(seen.text, QString::fromUtf8(ConfirmationMessage(c.type)));
+        EXPECT_EQ(seen.text, QString::fromUtf8(ConfirmationMessage(type)));
         EXPECT_EQ(seen.informativeText, QString::fromUtf8(ConfirmationExplanation()));
-        EXPECT_TRUE(seen.informativeText.contains("can not be undone"));
     }
 }
 

@@ -65,8 +65,7 @@ TEST(StringMatch, ExactPartialAndApproximateScoresInBothCaseForms) {
                  {caseApprox, "abcd", "axcd", approx(4, 4, 3)},
                  {caseApprox, "a", "aaaa", approx(1, 4, 1)},
                  {caseApprox, "HELLO", "help", 0},
-                 {nocaseApprox, "HELLO", "help", approx(5, 4, 3)},
-                 {nocaseApprox, "\xC4", "\xE4", 0}};
+                 {nocaseApprox, "HELLO", "help", approx(5, 4, 3)}};
     for (const auto& c : cases)
         EXPECT_FLOAT_EQ(score(c.fn, c.subject, const_cast<char*>(c.other)), c.expected)
             << '"' << c.subject << "\" / \"" << c.other << '"';
@@ -90,31 +89,12 @@ TEST(StringMatch, WildcardPiecesInOrderWithoutOverlapInBothCaseForms) {
                  {true, "report", {"T", "R"}, 0}};
     for (const auto& c : cases) {
         auto list = pieces(c.pieces);
+        list.current = list.tail;  // a position left by an earlier walk: matching starts at head
         EXPECT_EQ(
             score(c.nocase ? match_wildcard_nocase_256 : match_wildcard_case_256, c.subject, &list),
             c.expected)
             << c.subject;
     }
-    // The subject may also be a plain C string.
-    auto list = pieces({"rep", "2020", "txt"});
-    float result = -1.0f;
-    char text[] = "prefix-rep-2020-txt";
-    match_wildcard_case_256(text, &list, &result);
-    EXPECT_EQ(result, 1.0f);
-}
-
-TEST(StringMatch, WildcardUsesAndMovesTheListsTraversalPosition) {
-    auto list = pieces({"a", "b", "c"});
-    float result = -1.0f;
-    // A stale position from an earlier walk does not matter: matching starts from head.
-    list.current = list.tail;
-    CString256("xaybzc").match_wildcard_case(list, &result);
-    EXPECT_EQ(result, 1.0f);
-    EXPECT_EQ(list.current, nullptr);
-    // A failed match stops early, leaving current just past the failing piece.
-    CString256("xaz").match_wildcard_case(list, &result);
-    EXPECT_EQ(result, 0.0f);
-    EXPECT_EQ(list.current, list.tail);
 }
 
 TEST(StringMatch, AdaptersCountOnlyThe255FirstCharacters) {
@@ -122,11 +102,14 @@ TEST(StringMatch, AdaptersCountOnlyThe255FirstCharacters) {
     std::string t300 = t255 + std::string(45, 'y');
     EXPECT_EQ(score(matcher_case_exact_256, t255.c_str(), t300.data()), 1.0f);
     EXPECT_EQ(score(matcher_case_partial_256, t255.c_str(), t300.data()), 1.0f);
-    // A wildcard piece lying past the subject's 255th character is not found.
-    auto tail = pieces({"y"});
-    float result = -1.0f;
-    match_wildcard_case_256(t300.data(), &tail, &result);
-    EXPECT_EQ(result, 0.0f);
+    // The wildcard subject may be a plain C string; a piece lying past its
+    // 255th character is not found.
+    for (auto [piece, expected] : {std::pair{"z", 1.0f}, {"y", 0.0f}}) {
+        auto list = pieces({piece});
+        float result = -1.0f;
+        match_wildcard_case_256(t300.data(), &list, &result);
+        EXPECT_EQ(result, expected) << piece;
+    }
 }
 
 TEST(StringMatch, NullArgumentsScoreZeroInsteadOfCrashing) {
