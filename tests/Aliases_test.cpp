@@ -11,8 +11,7 @@
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
-using testsupport::refOf;
-using testsupport::TempTree;
+using namespace testsupport;
 
 namespace {
 
