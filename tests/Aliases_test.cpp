@@ -11,8 +11,7 @@
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
-using testsupport::refOf;
-using testsupport::TempTree;
+using namespace testsupport;
 
 namespace {
 
@@ -59,7 +58,7 @@ TEST(Aliases, OneHandleRetargetedServesSeveralItemsAndOnlyTheVeryObject) {
     EXPECT_EQ(resolve(alias, b), fnfErr);
     DisposeHandle(reinterpret_cast<Handle>(alias));
 
-    // A file specification of something that does not exist makes no alias.
+    // An FSSpec of something that does not exist makes no alias.
     FSSpec missing = specA;
     missing.name[0] = 7;
     std::memcpy(missing.name + 1, "missing", 7);

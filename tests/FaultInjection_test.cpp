@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <initializer_list>
 #include <memory>
 #include <set>
@@ -131,8 +130,6 @@ protected:
             if (!hit) {
                 EXPECT_EQ(result, noErr) << what;
                 EXPECT_TRUE(allDone) << what << "a run without faults left work undone";
-                std::printf("a run over %zu files: each of its %d calls failed in turn\n",
-                            before.size(), n - 1);
                 return n - 1;
             }
             if (result == noErr)

@@ -72,6 +72,15 @@ OSErr readNetatalk(int folder, const std::string& name, Bytes* bytes, bool* pres
                : OSErr(ioErr);
 }
 
+// The resource fork a flip leaves: the data fork written over the start of the
+// old resource fork, which keeps its length when it was longer.
+Bytes flipped(const ForkState& before) {
+    Bytes r = before.rsrc;
+    if (r.size() < before.data.size()) r.resize(before.data.size());
+    std::copy(before.data.begin(), before.data.end(), r.begin());
+    return r;
+}
+
 }  // namespace
 
 OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
@@ -120,13 +129,6 @@ OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
                 Bytes(sidecar.begin() + a.offset, sidecar.begin() + a.offset + a.length);
     }
     return noErr;
-}
-
-Bytes flipped(const ForkState& before) {
-    Bytes r = before.rsrc;
-    if (r.size() < before.data.size()) r.resize(before.data.size());
-    std::copy(before.data.begin(), before.data.end(), r.begin());
-    return r;
 }
 
 std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& now, bool* done) {
@@ -225,16 +227,32 @@ void checkFolder(int dirfd, const std::string& path, std::string* problems, int 
 
 // Each shape's name and the length of its data fork: longer and shorter than
 // the forks they replace; where the fork is in an attribute, small enough for
-// ext4's (about 4 KiB a file).
+// ext4's (about 4 KiB a file). Then what it holds besides, with a fork of
+// `fork` bytes where it has one: a sidecar with Finder info and the fork, a
+// sidecar with the fork alone or Finder info alone, a fork attribute, a
+// comment attribute, or a peer's sidecar or netatalk header from the corpus.
 const struct {
     const char* name;
     std::size_t dataSize;
-} kShapes[] = {{"a-plain", 5000},       {"b-short-fork", 3000},      {"c-long-fork", 3000},
-               {"d-empty-fork", 2000},  {"e-macos", 1500},           {"f-samba", 900},
-               {"g-mac-attr", 2500},    {"h-samba-stream", 700},     {"i-empty-data", 0},
-               {"j-fork-only", 600},    {"k-comment", 800},          {"l-finder-info", 1100},
-               {"m-netatalk", 1300},    {"n-netatalk-new", 400},     {"o-netatalk-stale", 50},
-               {"p-empty-stream", 300}, {"q-finder-info-no-data", 0}};
+    const char* holds;
+    std::uint32_t fork;
+} kShapes[] = {{"a-plain", 5000, "", 0},
+               {"b-short-fork", 3000, "sidecar", 100},
+               {"c-long-fork", 3000, "sidecar", 8000},
+               {"d-empty-fork", 2000, "sidecar", 0},
+               {"e-macos", 1500, "peers/macos-4096.ad", 0},
+               {"f-samba", 900, "peers/samba-fruit.ad", 0},
+               {"g-mac-attr", 2500, "mac", 1000},
+               {"h-samba-stream", 700, "samba", 1200},
+               {"i-empty-data", 0, "sidecar", 40},
+               {"j-fork-only", 600, "fork only", 200},
+               {"k-comment", 800, "comment", 0},
+               {"l-finder-info", 1100, "Finder info", 0},
+               {"m-netatalk", 1300, "peers/netatalk2-fork.ad", 0},
+               {"n-netatalk-new", 400, "peers/netatalk2-empty.ad", 0},
+               {"o-netatalk-stale", 50, "peers/netatalk2-stale.ad", 0},
+               {"p-empty-stream", 300, "samba", 0},
+               {"q-finder-info-no-data", 0, "Finder info", 0}};
 
 }  // namespace
 
@@ -247,56 +265,29 @@ const std::vector<std::string> kForkShapes = [] {
 void writeForkShape(const std::string& dir, const std::string& name, std::size_t shape,
                     unsigned seed) {
     const std::string file = dir + "/" + name, sidecar = dir + "/._" + name;
+    const std::string holds = kShapes[shape].holds;
+    const Bytes fork = pattern(kShapes[shape].fork, seed + 1);
     writeFile(file, pattern(kShapes[shape].dataSize, seed));
-    const Bytes fi = finderInfo("TEXT", "ttxt");
-    auto withFork = [&](std::uint32_t length) {
-        return makeSidecar({{9, 50, 32, fi}, {2, 82, length, pattern(length, seed + 1)}});
-    };
-    const char* const netatalk[] = {"peers/netatalk2-fork.ad", "peers/netatalk2-empty.ad",
-                                    "peers/netatalk2-stale.ad"};
-    switch (shape) {
-        case 1:
-        case 2:
-        case 3:
-        case 8:
-            writeFile(sidecar, withFork(shape == 1   ? 100
-                                        : shape == 2 ? 8000
-                                        : shape == 3 ? 0
-                                                     : 40));
-            break;
-        case 4:
-            writeFile(sidecar, corpusBytes("peers/macos-4096.ad"));
-            break;
-        case 5:
-            writeFile(sidecar, corpusBytes("peers/samba-fruit.ad"));
-            setXattr(file, kMetadata, corpusBytes("peers/samba-fruit.meta"));
-            break;
-        case 6:
-            setXattr(file, kMacFork, pattern(1000, seed + 1));
-            setXattr(file, kMacFinderInfo, finderInfo("APPL", "CARO"));
-            break;
-        case 7:
-            setXattr(file, kSambaFork, concat(pattern(1200, seed + 1), {0}));
-            break;
-        case 9:
-            writeFile(sidecar, makeSidecar({{2, 38, 200, pattern(200, seed + 1)}}));
-            break;
-        case 10:
-            setXattr(file, "user.xdg.comment", bytesOf("comment of " + name));
-            break;
-        case 11:
-        case 16:
-            writeFile(sidecar, makeSidecar({{9, 50, 32, finderInfo("BINA", "hDmp")}}));
-            break;
-        case 12:
-        case 13:
-        case 14:
-            writeFile(dir + "/.AppleDouble/" + name, corpusBytes(netatalk[shape - 12]));
-            break;
-        case 15:
-            setXattr(file, kSambaFork, Bytes{0});
-            break;
-    }
+    if (holds == "sidecar")
+        writeFile(sidecar, makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")},
+                                        {2, 82, kShapes[shape].fork, fork}}));
+    else if (holds == "fork only")
+        writeFile(sidecar, makeSidecar({{2, 38, kShapes[shape].fork, fork}}));
+    else if (holds == "Finder info")
+        writeFile(sidecar, makeSidecar({{9, 50, 32, finderInfo("BINA", "hDmp")}}));
+    else if (holds == "mac")
+        setXattr(file, kMacFork, fork);
+    else if (holds == "samba")
+        setXattr(file, kSambaFork, concat(fork, {0}));
+    else if (holds == "comment")
+        setXattr(file, "user.xdg.comment", bytesOf("comment of " + name));
+    else if (holds.rfind("peers/netatalk", 0) == 0)
+        writeFile(dir + "/.AppleDouble/" + name, corpusBytes(holds));
+    else if (!holds.empty())
+        writeFile(sidecar, corpusBytes(holds));
+    if (holds == "mac") setXattr(file, kMacFinderInfo, finderInfo("APPL", "CARO"));
+    if (holds == "peers/samba-fruit.ad")
+        setXattr(file, kMetadata, corpusBytes("peers/samba-fruit.meta"));
 }
 
 std::string checkSidecars(const std::string& root) {

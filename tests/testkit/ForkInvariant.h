@@ -47,10 +47,6 @@ enum class ForkOp { Flip, DeleteResource };
 // *done tells whether the operation is complete for this file.
 std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& now, bool* done);
 
-// The resource fork a flip leaves: the data fork written over the start of the
-// old resource fork, which keeps its length when it was longer.
-Bytes flipped(const ForkState& before);
-
 // The shapes a file's forks come in, each named for its shape: no fork; a
 // sidecar whose fork is shorter, longer or empty; macOS's sidecar with an
 // "ATTR" block and the placeholder fork; Samba's sidecar with the fork first
