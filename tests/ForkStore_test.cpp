@@ -240,12 +240,13 @@ TEST_F(ForkStore, EachStoreIsReadInItsOrderAndReadingChangesNothing) {
     const Bytes far = makeSidecar(
         {{9, 62, 32, kTextFinderInfo}, {4, 94, 70000, {}}, {2, 70094, 4, bytesOf("rsrc")}});
     const std::string none(8, '\0');
-    const std::optional<std::int64_t> noDate, metaDate = appledouble::decodeDate(be32(meta, 354));
+    const std::optional<std::int64_t> metaDate = appledouble::decodeDate(be32(meta, 354));
     const std::int64_t atalkDate = 1262304000 - 86400;
     // `stores` read back as `fork` from `store`, with Finder info of type and
     // creator `type` and the creation date `created`; and nothing changed.
     auto read = [&](const char* what, const Stores& stores, const Bytes& fork, RsrcStore store,
-                    const std::string& type, std::optional<std::int64_t> created) {
+                    const std::string& type = "TEXTttxt",
+                    std::optional<std::int64_t> created = std::nullopt) {
         SCOPED_TRACE(what);
         make(stores);
         RsrcStore found;
@@ -260,20 +261,18 @@ TEST_F(ForkStore, EachStoreIsReadInItsOrderAndReadingChangesNothing) {
     };
     // An empty fork and macOS's placeholder (in its sidecar below) are none,
     // wherever they are.
-    read("placeholder in the attribute", {{}, {}, {{kMacFork, blank}}}, {}, RsrcStore::None, none,
-         noDate);
+    read("placeholder in the attribute", {{}, {}, {{kMacFork, blank}}}, {}, RsrcStore::None, none);
     // Peers' sidecars; Samba's Finder info and date from its metadata.
     read("Samba", {corpusBytes(kSamba), {}, {{kMetadata, meta}}},
          corpusBytes("peers/samba-fruit.rsrc"), RsrcStore::Sidecar, "TEXTttxt", metaDate);
-    read("unar", {corpusBytes(kUnar)}, corpusBytes("peers/unar-hidden.rsrc"), RsrcStore::Sidecar,
-         "TEXTttxt", noDate);
-    read("macOS", {corpusBytes(kMac)}, {}, RsrcStore::None, "TEXTttxt", noDate);
+    read("unar", {corpusBytes(kUnar)}, corpusBytes("peers/unar-hidden.rsrc"), RsrcStore::Sidecar);
+    read("macOS", {corpusBytes(kMac)}, {}, RsrcStore::None);
     // A fork beyond the 64 KiB read as header.
-    read("far fork", {far}, bytesOf("rsrc"), RsrcStore::Sidecar, "TEXTttxt", noDate);
+    read("far fork", {far}, bytesOf("rsrc"), RsrcStore::Sidecar);
     // The sidecar, then netatalk's header, then the Mac and Samba's attributes.
     read("Samba's stream", {{}, {}, {{kSambaFork, bytesOf("samba!\0"s)}}}, bytesOf("samba!"),
-         RsrcStore::SambaStream, none, noDate);
-    read("Mac attribute", {{}, {}, attrs}, bytesOf("mac"), RsrcStore::MacXattr, "MACAttxt", noDate);
+         RsrcStore::SambaStream, none);
+    read("Mac attribute", {{}, {}, attrs}, bytesOf("mac"), RsrcStore::MacXattr, "MACAttxt");
     read("netatalk", {{}, atalk, attrs}, atalkFork, RsrcStore::NetatalkFolder, "TEXTttxt",
          atalkDate);
     read("sidecar", {plainSidecar(bytesOf("side"), side), atalk, attrs}, bytesOf("side"),
@@ -285,16 +284,15 @@ TEST_F(ForkStore, EachStoreIsReadInItsOrderAndReadingChangesNothing) {
          RsrcStore::MacXattr, "MACAttxt", 1262304000);
     // Finder info: valid metadata, the sidecar, the Mac attribute. An
     // invalid metadata attribute is passed over; all zero counts as none.
-    read("Mac Finder info", {{}, {}, {{kMacFinderInfo, maca}}}, {}, RsrcStore::None, "MACAttxt",
-         noDate);
+    read("Mac Finder info", {{}, {}, {{kMacFinderInfo, maca}}}, {}, RsrcStore::None, "MACAttxt");
     read("sidecar's Finder info", {plainSidecar({}, side), {}, {{kMacFinderInfo, maca}}}, {},
-         RsrcStore::None, "SIDEttxt", noDate);
+         RsrcStore::None, "SIDEttxt");
     read("metadata", {plainSidecar({}, side), {}, {{kMetadata, meta}}}, {}, RsrcStore::None,
          "TEXTttxt", metaDate);
     read("invalid metadata", {plainSidecar({}, side), {}, {{kMetadata, badMeta}}}, {},
-         RsrcStore::None, "SIDEttxt", noDate);
+         RsrcStore::None, "SIDEttxt");
     read("zero Finder info", {plainSidecar({}), {}, {{kMacFinderInfo, maca}}}, {}, RsrcStore::None,
-         "MACAttxt", noDate);
+         "MACAttxt");
     // The creation date from the metadata, then the sidecar's dates entry.
     read("dates entry", {dated}, bytesOf("rsrc"), RsrcStore::Sidecar, "TEXTttxt", 1000000000);
     read("metadata's date", {dated, {}, {{kMetadata, meta}}}, bytesOf("rsrc"), RsrcStore::Sidecar,
