@@ -127,11 +127,8 @@ TEST(PeerInterop, SambaWithStreamForksServesWhatBrackwaterLeftInItsAttribute) {
         smbd.client("put " + tree.path("f.rsrc") + " f:AFP_Resource; put " + tree.path("g.rsrc") +
                     " g:AFP_Resource; put " + tree.path("big.rsrc") + " big:AFP_Resource");
     // Samba keeps each fork in its stream attribute, one NUL byte longer.
-    for (const auto& [name, fork] : {std::pair{"f", forkF}, {"g", forkG}, {"big", forkBig}}) {
-        Bytes stream = fork;
-        stream.push_back(0);
-        ASSERT_EQ(xattr(share + "/" + name, kSambaFork), stream) << name << log;
-    }
+    for (const auto& [name, fork] : {std::pair{"f", forkF}, {"g", forkG}, {"big", forkBig}})
+        ASSERT_EQ(xattr(share + "/" + name, kSambaFork), concat(fork, {0})) << name << log;
 
     // Brackwater flips f, deletes g's fork, and cannot flip big.
     const FSRef f = refOf(share + "/f"), g = refOf(share + "/g"), big = refOf(share + "/big");
@@ -143,9 +140,7 @@ TEST(PeerInterop, SambaWithStreamForksServesWhatBrackwaterLeftInItsAttribute) {
     Bytes flipped = forkF;
     const std::string dataF = "data fork of f";
     std::copy(dataF.begin(), dataF.end(), flipped.begin());
-    Bytes stream = flipped;
-    stream.push_back(0);
-    EXPECT_EQ(xattr(share + "/f", kSambaFork), stream);
+    EXPECT_EQ(xattr(share + "/f", kSambaFork), concat(flipped, {0}));
 
     // What Samba serves now.
     log =
