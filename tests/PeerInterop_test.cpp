@@ -11,6 +11,7 @@
 
 #include "platform/files/linux/ForkStore.h"
 #include "processing/ForkOperations.h"
+#include "testkit/ForkInvariant.h"
 #include "testkit/Refs.h"
 #include "testkit/SambaServer.h"
 #include "testkit/Sidecars.h"
@@ -84,15 +85,10 @@ TEST(PeerInterop, SambaServesTheForkAndFinderInfoWeWrote) {
     // Samba converted the sidecar as it served it (Finder info into its
     // metadata attribute); the store still reads both back.
     dirfd = ::open(share.c_str(), O_RDONLY | O_DIRECTORY);
-    forkstore::RsrcInfo info;
-    ASSERT_EQ(forkstore::getResourceFork(dirfd, "f", &info), noErr);
-    Bytes back(info.length);
-    std::size_t actual = 0;
-    EXPECT_EQ(forkstore::readResourceFork(dirfd, "f", 0, back.size(), back.data(), &actual), noErr);
-    EXPECT_EQ(back, forkF);
-    UInt8 fi[32];
-    ASSERT_EQ(forkstore::getFinderInfo(dirfd, "f", fi), noErr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(fi), 8), "TEXTttxt");
+    ForkState back;
+    ASSERT_EQ(readForkState(dirfd, "f", &back), noErr);
+    EXPECT_EQ(back.rsrc, forkF);
+    EXPECT_EQ(std::string(back.finderInfo.begin(), back.finderInfo.begin() + 8), "TEXTttxt");
     std::int64_t created = 0;
     bool found = false;
     for (const char* name : {"f", "h"}) {
