@@ -22,6 +22,7 @@
 #include "platform/files/linux/AppleDouble.h"
 #include "platform/files/linux/SysIO.h"
 #include "testkit/Faults.h"
+#include "testkit/ForkInvariant.h"
 #include "testkit/Nobody.h"
 #include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
@@ -188,10 +189,9 @@ public:
         setXattr(path(name), a, v);
     }
     // The whole resource fork as the store reports it.
-    Bytes fork(const std::string& name, RsrcStore* store = nullptr) {
+    Bytes fork(const std::string& name) {
         RsrcInfo info;
         EXPECT_EQ(getResourceFork(dirfd, name.c_str(), &info), noErr);
-        if (store) *store = info.store;
         Bytes b(info.length);
         std::size_t actual = 0;
         EXPECT_EQ(readResourceFork(dirfd, name.c_str(), 0, b.size(), b.data(), &actual), noErr);
@@ -200,11 +200,6 @@ public:
     }
     OSErr writeFork(const std::string& name, std::uint64_t offset, const Bytes& b) {
         return writeResourceFork(dirfd, name.c_str(), offset, b.size(), b.data());
-    }
-    std::string finderType(const std::string& name) {
-        UInt8 fi[32];
-        EXPECT_EQ(getFinderInfo(dirfd, name.c_str(), fi), noErr);
-        return std::string(reinterpret_cast<char*>(fi), 8);
     }
     // The creation date, none when no store holds one.
     std::optional<std::int64_t> created(const std::string& name) {
@@ -249,9 +244,10 @@ TEST_F(ForkStore, EachStoreIsReadInItsOrderAndReadingChangesNothing) {
                     std::optional<std::int64_t> created = std::nullopt) {
         SCOPED_TRACE(what);
         make(stores);
-        RsrcStore found;
-        EXPECT_EQ(std::tuple(this->fork("f", &found), found), std::tuple(fork, store));
-        EXPECT_EQ(finderType("f"), type);
+        ForkState got;
+        ASSERT_EQ(readForkState(dirfd, "f", &got), noErr);
+        const std::string gotType(got.finderInfo.begin(), got.finderInfo.begin() + 8);
+        EXPECT_EQ(std::tuple(got.rsrc, got.store, gotType), std::tuple(fork, store, type));
         EXPECT_EQ(this->created("f"), created);
         char c;
         std::size_t actual = 7;
