@@ -791,8 +791,6 @@ TEST_F(ForkStore, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
                {{kMacFinderInfo, kTextFinderInfo},
                 {kMetadata, sambaMetadata(kTextFinderInfo, dateBytes(1234567890))}}},
               kSetAppl);
-    everyCall("creation date in place",
-              {makeSidecar({{9, 62, 32, {}}, {8, 94, 16, {}}, {2, 110, 0, {}}})}, kSetDate);
     everyCall("creation date into a new metadata attribute", {unar}, kSetDate);
     // Forks kept where they are: in either attribute, and in netatalk's
     // header (rebuilt beside it in ".AppleDouble", like a sidecar).
@@ -802,7 +800,6 @@ TEST_F(ForkStore, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
               writeAt(0, data));
     everyCall("fork into netatalk's header", {{}, atalk}, writeAt(0, data));
     everyCall("Finder info in netatalk's header", {{}, atalk}, kSetAppl);
-    everyCall("creation date in netatalk's header", {{}, atalk}, kSetDate);
 }
 
 // ---- Companions: hidden sidecars (listed through the File Manager's tests) and renames ----
