@@ -311,7 +311,8 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsAndKeepsEveryOtherByte) {
         ASSERT_EQ(c.apply(dirfd), noErr);
         expectStores(after);
     };
-    change("a new fork", {}, writeAt(0, abc), {plainSidecar(abc)});
+    // New sidecars, for a fork or for Finder info, are checked byte for byte
+    // in ANewSidecarIsNeverOpenToMoreThanItsFile.
     // Peers' sidecars: the fork emptied and the file cut where it began.
     // Samba's holds nothing but the fork and goes; its metadata stays.
     const Stores sambas{samba, {}, {{kMetadata, meta}}};
@@ -357,12 +358,11 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsAndKeepsEveryOtherByte) {
             {{kMacFork, bytesOf("mac")}, {kSambaFork, bytesOf("samba\0"s)}}},
            kDelete, {{}, atalkWith(atalk, {})});
     change("nothing to delete", {}, kDelete, {});
-    // Finder info where it was found, new Finder info into a sidecar.
+    // Finder info where it was found.
     change("metadata's Finder info", sambas, kSetAppl,
            {samba, {}, {{kMetadata, overwrite(meta, 122, kAppl)}}});
     change("Mac Finder info", {{}, {}, {{kMacFinderInfo, kTextFinderInfo}}}, kSetAppl,
            {{}, {}, {{kMacFinderInfo, kAppl}}});
-    change("new Finder info", {}, kSetAppl, {plainSidecar({}, kAppl)});
     change("macOS's Finder info", {mac}, kSetAppl, {overwrite(mac, 50, kAppl)});
     change("Finder info cleared", {plainSidecar({}, kAppl)}, kClearFinderInfo, {});
     change("no Finder info cleared", {}, kClearFinderInfo, {});
