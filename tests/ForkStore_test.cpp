@@ -799,7 +799,6 @@ TEST_F(ForkStore, WritesFinderInfoAndDatesSurviveEveryFailingCall) {
     everyCall("fork in Samba's stream", {{}, {}, {{kSambaFork, concat(pattern(500, 4), {0})}}},
               writeAt(0, data));
     everyCall("fork into netatalk's header", {{}, atalk}, writeAt(0, data));
-    everyCall("Finder info in netatalk's header", {{}, atalk}, kSetAppl);
 }
 
 // ---- Companions: hidden sidecars (listed through the File Manager's tests) and renames ----
