@@ -24,19 +24,10 @@ const Bytes kMac = corpusBytes("peers/macos-4096.ad");
 
 // ---- Reading: the shapes real writers produce are accepted ----
 
-TEST(AppleDoubleParse, AcceptsTheShapesMacOSSambaAndUnarWrite) {
-    // Real samples of each are read through the fork store's tests; here the
-    // fields the codec reports. Samba: fork first, "Netatalk" filler.
-    Bytes fi = finderInfo("TEXT", "ttxt");
+TEST(AppleDoubleParse, ReportsTheAttributesMacOSKeepsAfterItsFinderInfo) {
+    // Samba's, unar's and macOS's samples are read and changed through the
+    // fork store's tests; here the attributes only the codec looks into.
     Header h;
-    ASSERT_EQ(parseBytes(makeSidecar({{2, 82, 3, {}}, {9, 50, 32, fi}}, "Netatalk"), &h),
-              Problem::None);
-    EXPECT_EQ(h.entries[0].id, kResourceForkId);
-    EXPECT_EQ(std::string(h.filler.begin(), h.filler.begin() + 8), "Netatalk");
-    EXPECT_TRUE(forkIsLast(h));
-    // unar: zero filler.
-    ASSERT_EQ(parseBytes(makeSidecar({{9, 50, 32, fi}, {2, 82, 0, {}}}, ""), &h), Problem::None);
-    // macOS: Finder info entry with an ATTR block, placeholder fork at 3810.
     ASSERT_EQ(parseBytes(kMac, &h), Problem::None);
     ASSERT_TRUE(h.hasAttrBlock);
     ASSERT_EQ(h.attributes.size(), 2u);
@@ -63,24 +54,21 @@ TEST(AppleDoubleParse, OpaqueFinderInfoAndZeroLengthEntries) {
     EXPECT_FALSE(forkIsLast(h));
 }
 
-TEST(AppleDoubleParse, OnlyTheFirst64KiBAreHeaderAndEntriesMayLieBeyond) {
-    Bytes b = makeSidecar({{9, 50, 32, {}}, {2, 82, 200000, {}}});
+TEST(AppleDoubleParse, ATableCutByTheHeaderReadIsRefusedNotReadPast) {
+    // The caller hands over only what it read; the file size decides the
+    // bounds (the fork store's tests read a fork past the 64 KiB read).
+    Bytes b = makeSidecar({{9, 50, 32, {}}, {2, 82, 200, {}}});
     Header h;
-    // The caller hands over only what it read; the file size decides the bounds.
-    ASSERT_EQ(parse(b.data(), kMaxHeaderRead, b.size(), &h), Problem::None);
-    EXPECT_EQ(h.find(kResourceForkId)->length, 200000u);
-    // A descriptor table cut by the read is refused, not read past the buffer.
-    ASSERT_EQ(parse(b.data(), 40, b.size(), &h), Problem::TruncatedTable);
+    EXPECT_EQ(parse(b.data(), 40, b.size(), &h), Problem::TruncatedTable);
 }
 
 TEST(AppleDoubleParse, BoundsUse64BitArithmetic) {
-    // Offset + length past 4 GiB is refused even when the file is larger.
+    // An entry ending far past 4 GiB fits a file that large. One whose end
+    // wraps 32 bits is refused through the malformed corpus in ForkStore_test.
     Bytes b = makeSidecar({{9, 50, 32, {}}, {2, 82, 16, {}}});
     b[34 + 12 + 0] = 0xFF;  // fork length 0xFF000010
     Header h;
     EXPECT_EQ(parse(b.data(), b.size(), 1ull << 33, &h), Problem::None);
-    b[30 + 12] = 0xFF;  // fork offset 0xFF000052: the end wraps 32 bits
-    EXPECT_EQ(parse(b.data(), b.size(), 1ull << 33, &h), Problem::EntryPastEnd);
 }
 
 // ---- Writing: new sidecars, re-layout ----
@@ -146,15 +134,12 @@ TEST(AppleDoubleValues, DatesAreSignedSecondsFrom2000WithAnUnknownMarker) {
         EXPECT_EQ(decodeDate(raw), secs) << raw;
         EXPECT_EQ(encodeDate(secs), raw) << secs;
     }
+    // Dates past either end are refused by the fork store's tests.
     EXPECT_EQ(decodeDate(0x80000000), std::nullopt);
-    // 2068-01-19T03:14:08Z does not fit; 1931-12-13T20:45:52Z is the unknown marker.
-    EXPECT_EQ(encodeDate(946684800ll + 0x80000000ll), std::nullopt);
-    EXPECT_EQ(encodeDate(946684800ll - 0x80000000ll), std::nullopt);
 }
 
 TEST(AppleDoubleValues, NetatalkMetadataNeedsAll8EntriesIn402Bytes) {
-    Bytes meta = sambaMetadata(finderInfo("APPL", "ttxt"), {});
-    ASSERT_EQ(meta.size(), 402u);
+    Bytes meta = sambaMetadata(finderInfo("APPL", "ttxt"), {});  // 402 bytes
     Header h;
     ASSERT_EQ(parseNetatalkMetadata(meta.data(), meta.size(), &h), Problem::None);
     EXPECT_EQ(h.find(kFinderInfoId)->offset, 122u);
@@ -189,23 +174,13 @@ TEST(AppleDoubleNetatalk, AcceptsTheHeadersAfpdWritesWithTheForkAtTheirEndAndNot
         const Entry* fork = h.find(kResourceForkId);
         EXPECT_EQ(std::tuple(fork->offset, fork->length),
                   std::tuple(741u, std::uint32_t(b.size() - 741)));
-        EXPECT_EQ(h.find(kFinderInfoId)->offset, 653u);
-        EXPECT_EQ(h.find(kFileDatesId)->offset, 637u);
-        // netatalk's private ids are kept as they are.
-        EXPECT_NE(h.find(0x8053567E), nullptr);
-        // It is AppleDouble like any other, and serialises back to its table.
-        Header plain;
-        EXPECT_EQ(parse(b.data(), b.size(), b.size(), &plain), Problem::None);
-        const Bytes table = serializeHeader(h);
-        EXPECT_TRUE(std::equal(table.begin(), table.end(), b.begin()));
     }
-    // The stale one keeps the filler afpd read back.
-    Header h;
-    ASSERT_EQ(parseAtalk(corpusBytes("peers/netatalk2-stale.ad"), &h), Problem::None);
-    EXPECT_EQ(std::string(h.filler.begin(), h.filler.end()), "Netatalk        ");
-    // The malformed ones are refused in ForkStore_test. A sidecar is no
+    // Where Finder info and dates lie, and that a changed fork keeps every
+    // other byte (ids, filler, old bytes in the slots), the fork store's tests
+    // show on these samples. The malformed ones are refused in ForkStore_test. A sidecar is no
     // netatalk header, and a Finder info slot longer than 32 bytes is not
     // netatalk's layout either.
+    Header h;
     EXPECT_EQ(parseAtalk(corpusBytes("peers/unar-hidden.ad"), &h), Problem::NotNetatalkLayout);
     Bytes wide = corpusBytes("peers/netatalk2-empty.ad");
     wide[74 + 11] = 36;  // Finder info length 36: up to the AFP file info at 689,

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-// The codes the fork store's tests do not meet through a real failure
+// The codes the store layer's tests do not meet through a real failure
 // (ENOENT, EACCES, EOPNOTSUPP, ENOSPC and EIO are met there), and an
 // errno nobody expected, which is a plain I/O error.
 TEST(FileErrors, EachFailureTheStoreTestsDoNotMeetHasItsResultCode) {
