@@ -121,6 +121,8 @@ OSErr recordTracking(DragTrackingMessage message, WindowRef, void* refCon, DragR
     EXPECT_EQ(refCon, &gMessages);
     gMessages.push_back(message);
     CountDragItems(drag, &gItemsSeen);
+    // In the window the application's tracker answers paramErr, as here.
+    if (message == kDragTrackingInWindow) return paramErr;
     return message == kDragTrackingEnterHandler ? gEnterAnswer : OSErr(noErr);
 }
 
