@@ -61,13 +61,6 @@ void store(int function, bool quit) {
     CFPreferencesAppSynchronize(kCFPreferencesCurrentApplication);
 }
 
-int preferencesWindowsShown() {
-    int n = 0;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == "PreferencesWindow" && w->isVisible()) ++n;
-    return n;
-}
-
 void disposeClosedWindows() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -118,8 +111,8 @@ TEST_F(PreferencesWindow, TheCommandTwiceGivesOneWindowRefreshedFromTheStoreAndT
     print_message("something else", 1);
     HandlePreferencesCommand();
     EXPECT_EQ(statusLine(), kDropHint) << "also when the window is already open";
-    EXPECT_EQ(gPreferencesWindow, first.data());
-    EXPECT_EQ(preferencesWindowsShown(), 1);
+    EXPECT_EQ(gPreferencesWindow, first.data()) << "the one window, shown again";
+    EXPECT_TRUE(IsWindowVisible(gPreferencesWindow));
     EXPECT_EQ(GetControlValue(gFunctionPopupButton), 3);
     EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 0);
 }
