@@ -82,7 +82,7 @@ TEST(Controls, TextIsMacRomanShownAsPlainText) {
     EXPECT_TRUE(label.text().isEmpty());
 }
 
-TEST(Controls, AStaticTextShowsEveryNewTextEvenOneSetWithinAFrame) {
+TEST(Controls, AStaticTextShowsEveryNewTextEvenWithinAFrameAndKeepsItsSize) {
     StaticText text;
     text.show();
     QElapsedTimer clock;
@@ -98,4 +98,8 @@ TEST(Controls, AStaticTextShowsEveryNewTextEvenOneSetWithinAFrame) {
     while (text.paintCount() == painted && clock.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_GT(text.paintCount(), painted);
+    // A long name changes neither the control's size nor its neighbours'.
+    const QSize hint = text.sizeHint();
+    SetControlData(&text, 0, kControlStaticTextTextTag, 200, std::string(200, 'w').c_str());
+    EXPECT_EQ(text.sizeHint(), hint);
 }
