@@ -25,10 +25,9 @@ using testsupport::TempTree;
 
 namespace {
 
+// The path of `ref` relative to `below` when it lies there.
 std::string pathOf(const FSRef& ref, const std::string& below) {
-    UInt8 buf[8192];
-    if (FSRefMakePath(&ref, buf, sizeof buf) != noErr) return "<no path>";
-    std::string p(reinterpret_cast<char*>(buf));
+    const std::string p = testsupport::pathOf(ref);
     return p.rfind(below + "/", 0) == 0 ? p.substr(below.size() + 1) : p;
 }
 

@@ -22,7 +22,6 @@
 #include "platform/events/Process.h"
 #include "platform/files/linux/SysIO.h"
 #include "platform/ui/Controls.h"
-#include "platform/ui/StaticText.h"
 #include "platform/ui/Windows.h"
 #include "processing/FolderExpansion.h"
 #include "processing/ResultCodes.h"
@@ -321,60 +320,6 @@ TEST_F(ProcessingRun, StopAlsoComesBetweenDroppedFiles) {
     EXPECT_EQ(sizeOf(a), 0);
     EXPECT_EQ(sizeOf(b), 1);
     EXPECT_EQ(sizeOf(c), 1);
-    expectIdleState();
-}
-
-TEST_F(ProcessingRun, ALongRunTakesEventsAndRepaintsBeforeEveryFile) {
-    // Forty files: a frame's time passes at f10's turn, and a click on Stop is
-    // posted to the event queue at f20's, as a real click would come.
-    const int n = 40;
-    auto nameOf = [](int i) { return (i < 10 ? "f0" : "f") + std::to_string(i); };
-    for (int i = 1; i <= n; ++i) tree.write("folder/" + nameOf(i), "data");
-    auto* stop = qobject_cast<QPushButton*>(gStopButton);
-    auto* status = qobject_cast<StaticText*>(gMessage);
-    ASSERT_TRUE(stop && status);
-    std::string inHand;
-    const auto recorder =
-        QObject::connect(stop, &QAbstractButton::clicked, [&] { inHand = textOf(gMessage); });
-    int paintsAtF10 = -1, paintsAtF11 = -1;
-    drop({tree.path("folder")}, Qt::Key_Return, [&](const Snapshot& s) {
-        if (s.status == "File: f10") {
-            paintsAtF10 = status->paintCount();
-            QElapsedTimer frame;
-            frame.start();
-            while (frame.elapsed() < 20) {
-            }
-        }
-        if (s.status == "File: f11") paintsAtF11 = status->paintCount();
-        if (s.status == "File: f20")
-            QMetaObject::invokeMethod(stop, &QAbstractButton::click, Qt::QueuedConnection);
-    });
-    QObject::disconnect(recorder);
-    // The click came in during the run, between two files: the file whose name
-    // was shown then was completed and none after it was touched.
-    ASSERT_TRUE(inHand == "File: f20" || inHand == "File: f21") << inHand;
-    const int last = inHand == "File: f20" ? 20 : 21;
-    for (int i = 1; i <= n; ++i)
-        EXPECT_EQ(testsupport::readText(tree.path("folder/" + nameOf(i))), i <= last ? "" : "data")
-            << nameOf(i);
-    // Every file had its turn of the loop, with its name shown and the count
-    // of the files done before it (the last one's turn after it is done too).
-    Texts expected;
-    for (int i = 1; i <= last; ++i) expected.push_back("File: " + nameOf(i));
-    EXPECT_EQ(statuses(), expected);
-    for (const auto& s : shots) {
-        for (int i = 1; i <= last; ++i) {
-            const std::string before = "(" + std::to_string(i - 1) + " of 40)";
-            const std::string after = "(" + std::to_string(i) + " of 40)";
-            if (s.status == "File: " + nameOf(i)) {
-                EXPECT_TRUE(s.counter == before || (i == last && s.counter == after))
-                    << s.status << " " << s.counter;
-            }
-        }
-    }
-    // A frame after the last paint, the next name is painted at once.
-    EXPECT_GE(paintsAtF10, 0);
-    EXPECT_GT(paintsAtF11, paintsAtF10);
     expectIdleState();
 }
 
