@@ -120,6 +120,7 @@ WARN='This operation can not be undone by this program and may render the files 
 # in zenity's warning; kdialog with qdbus's bar, and a failure; kdialog without
 # qdbus; no dialog program but a display and a terminal, answered yes, no, and
 # with a failure; no display: notify-send; nothing at all: stderr and the log.
+# shellcheck disable=SC2086  # items, plus and minus are lists of words
 while IFS='|' read -r want tools vars items records plus minus; do
     rm -rf "$tree" && mkdir -p "$tree/folder" && mkfifo "$tree/pipe"
     for f in one two folder/three folder/four; do printf '%s' "$f" >"$tree/$f"; done
