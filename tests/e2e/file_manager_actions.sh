@@ -50,10 +50,9 @@ case " $* " in
 esac
 exit 0
 EOF
-# kdialog: the question answers KDIALOG_ANSWER; a progress bar is a D-Bus object.
+# kdialog: the question is answered OK; a progress bar is a D-Bus object.
 stub kdialog <<'EOF'
 case " $* " in
-    *" --warningcontinuecancel "*) exit "${KDIALOG_ANSWER:-0}" ;;
     *" --progressbar "*) echo "org.kde.kdialog-4242 /ProgressDialog" ;;
 esac
 exit 0
