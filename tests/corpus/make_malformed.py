@@ -31,12 +31,13 @@ def good(fork=b"hello fork"):
     return [(9, 50, 32, FINDER_INFO), (2, 82, len(fork), fork)]
 
 
-def attr_sidecar(total_size=3810, data_start=188, num_attrs=2, entries=None):
-    """macOS's 4096-byte shape: Finder info with an ATTR block, placeholder fork."""
-    values = [bytes(range(91)), b"baz"]
+def attr_sidecar(total_size=3810, data_start=188, num_attrs=2, entries=None,
+                 values=(bytes(range(91)), b"baz"), debug=0x1234, fork=b""):
+    """macOS's 4096-byte shape: Finder info with an ATTR block, then the fork
+    (none here; macOS's own sidecars hold a blank one)."""
     if entries is None:
         entries = [(188, 91, TAGS), (279, 3, b"foo:bar\0")]
-    block = struct.pack(">4sIIIIIIIHH", b"ATTR", 0x1234, total_size, data_start, 94, 0, 0, 0, 0,
+    block = struct.pack(">4sIIIIIIIHH", b"ATTR", debug, total_size, data_start, 94, 0, 0, 0, 0,
                         num_attrs)
     for off, length, name in entries:
         e = struct.pack(">IIHB", off, length, 0, len(name)) + name
@@ -44,7 +45,7 @@ def attr_sidecar(total_size=3810, data_start=188, num_attrs=2, entries=None):
     fi = bytearray(FINDER_INFO + b"\0\0" + block)
     fi = fi.ljust(188 - 50, b"\0") + values[0] + values[1]
     fi = bytes(fi.ljust(3760, b"\0"))
-    return sidecar([(9, 50, 3760, fi), (2, 3810, 0, None)], 3810)
+    return sidecar([(9, 50, 3760, fi), (2, 3810, len(fork), fork)], 3810 + len(fork))
 
 
 def write(name, data):

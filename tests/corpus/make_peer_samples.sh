@@ -99,28 +99,20 @@ cp "$WORK/fork.bin" "$OUT/unar-hidden.rsrc"
 lsar -L "$WORK/unar/._sample" || true
 
 # ---- macOS's 4096-byte shape ----
-python3 - "$OUT/macos-4096.ad" <<'PY'
+# The Finder info entry with its ATTR block as make_malformed.py builds it
+# (with a tags value), then macOS's blank resource fork.
+python3 - "$OUT/macos-4096.ad" "$(dirname "$OUT")" <<'PY'
 import struct, sys
-fi = b"TEXTttxt" + struct.pack(">H", 0x0100) + bytes(22)
-names = [b"com.apple.metadata:_kMDItemUserTags\0", b"foo:bar\0"]
-values = [b"bplist00\xa1\x01ZGreen\n2\x08\n" + bytes(range(0x40, 0x40 + 71)), b"baz"]
-block = struct.pack(">4sIIIIIIIHH", b"ATTR", 0x0008A6F3, 3810, 188, 94, 0, 0, 0, 0, 2)
-offset = 188
-for name, value in zip(names, values):
-    e = struct.pack(">IIHB", offset, len(value), 0, len(name)) + name
-    block += e.ljust((len(e) + 3) & ~3, b"\0")
-    offset += len(value)
-entry = (fi + b"\0\0" + block).ljust(188 - 50, b"\0") + values[0] + values[1]
-entry = entry.ljust(3760, b"\0")
+sys.path.insert(0, sys.argv[2])
+from make_malformed import attr_sidecar
 blank = bytearray(286)
 struct.pack_into(">IIII", blank, 0, 256, 256, 0, 30)
 blank[16:63] = b"This resource fork intentionally left blank   \0"
 blank[256:272] = blank[0:16]
 struct.pack_into(">HHH", blank, 280, 28, 30, 0xFFFF)
-head = struct.pack(">II16sH", 0x00051607, 0x00020000, b"Mac OS X".ljust(16), 2)
-head += struct.pack(">III", 9, 50, 3760) + struct.pack(">III", 2, 3810, 286)
-data = head + entry + bytes(blank)
-assert len(data) == 4096 and len(values[0]) == 91
+tags = b"bplist00\xa1\x01ZGreen\n2\x08\n" + bytes(range(0x40, 0x40 + 71))
+data = attr_sidecar(values=(tags, b"baz"), debug=0x0008A6F3, fork=bytes(blank))
+assert len(data) == 4096
 open(sys.argv[1], "wb").write(data)
 PY
 echo "peer samples written to $OUT"

@@ -2,13 +2,13 @@
 # The installed file-manager action, as the Dolphin service menu and the
 # Nautilus scripts run it, with stand-ins for zenity, kdialog, qdbus,
 # notify-send and x-terminal-emulator first on PATH that record what they are
-# asked and answer as told. Checked: the question names the number of selected
-# items; the files really change; the progress is fed while the run goes on,
-# and Cancel stops the run after the file in hand with every file whole and the
-# count told; without a dialog program a terminal asks instead, then
-# notify-send tells that nothing was changed, and with nothing at all stderr
-# and a log file do; the exit status is non-zero only when something failed or
-# nothing was done.
+# asked and answer as told. One case for each promise of the action: the
+# question names the number of selected items; the files really change; the
+# progress is fed while the run goes on, and Cancel stops the run after the
+# file in hand and the count is told; without a dialog
+# program a terminal asks instead, then notify-send tells that nothing was
+# changed, and with nothing at all stderr and a log file do; the exit status is
+# non-zero only when something failed or nothing was done.
 #
 # The runs that are cancelled flip a few thousand files, several seconds of
 # work, and Cancel comes as soon as the progress counts the first changed file.
@@ -21,7 +21,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null || fail "install failed"
 action="$prefix/libexec/brackwater/brackwater-action"
 [ -x "$action" ] || fail "no action installed"
 logs="$E2E_DIR/logs"
-mkdir -p "$logs"
+mkdir -p "$logs" "$E2E_DIR/home"
 
 # The system's programs without the dialog programs, for the PATH.
 sys="$E2E_DIR/sys"
@@ -50,10 +50,9 @@ case " $* " in
 esac
 exit 0
 EOF
-# kdialog: the question answers KDIALOG_ANSWER; a progress bar is a D-Bus object.
+# kdialog: the question is answered OK; a progress bar is a D-Bus object.
 stub kdialog <<'EOF'
 case " $* " in
-    *" --warningcontinuecancel "*) exit "${KDIALOG_ANSWER:-0}" ;;
     *" --progressbar "*) echo "org.kde.kdialog-4242 /ProgressDialog" ;;
 esac
 exit 0
@@ -71,154 +70,100 @@ exit 0
 EOF
 stub notify-send </dev/null
 # x-terminal-emulator: runs what follows -e on a terminal of its own (script),
-# typing TERMINAL_INPUT, and keeps what the terminal showed.
+# typing the line TERMINAL_INPUT, and keeps what the terminal showed.
 stub x-terminal-emulator <<'EOF'
 while [ $# -gt 0 ] && [ "$1" != -e ]; do shift; done
 shift
-printf '%s' "${TERMINAL_INPUT:-}" |
+printf '%s\n' "${TERMINAL_INPUT:-}" |
     SHELL=/bin/bash script -qefc "$(printf '%q ' "$@")" "${log%.log}.screen" >/dev/null
 EOF
 
-# Runs the installed action with the stand-ins named, no display unless
-# DISPLAY is given, a private home and state folder; its status must be $1.
+# Runs the installed action with the stand-ins $2 and the variables $3 (no
+# display unless DISPLAY is among them), a private home, and its state folder
+# among the records; its status must be $1.
 act() {
-    local want=$1 tools=$2 path=$sys tool var vars
-    shift 2
+    local want=$1 tools=$2 path=$sys tool vars
+    read -ra vars <<<"$3"
+    shift 3
     for tool in $tools; do path="$E2E_DIR/stubs/$tool:$path"; done
-    vars=(HOME="$E2E_DIR/home" XDG_STATE_HOME="$E2E_DIR/state" PATH="$path"
-          XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR")
-    for var in DISPLAY_FOR_ACT ZENITY_ANSWER ZENITY_CANCEL KDIALOG_ANSWER QDBUS_CANCEL TERMINAL_INPUT; do
-        [ -z "${!var:-}" ] || vars+=("${var%_FOR_ACT}=${!var}")
-    done
-    rm -f "$logs"/*
-    env -i "${vars[@]}" "$action" "$@" >"$logs/stdout" 2>"$logs/stderr"
+    rm -rf "${logs:?}"/*
+    env -i HOME="$E2E_DIR/home" XDG_STATE_HOME="$logs" PATH="$path" XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR" \
+        "${vars[@]}" "$action" "$@" >"$logs/stdout" 2>"$logs/stderr"
     status=$?
-    [ "$status" -eq "$want" ] || { show stderr; fail "$tools $*: exit status $status, expected $want"; }
+    [ "$status" -eq "$want" ] || { cat "$logs/stderr"; fail "$tools $*: exit status $status, expected $want"; }
 }
-mkdir -p "$E2E_DIR/home"
-show() { echo "--- $1:"; cat "$logs/$1" 2>/dev/null; }
-# logged FILE TEXT...: the stand-in's record FILE holds each text.
+# logged FILE:TEXT...: the record FILE holds the text; !FILE: there is no FILE.
 logged() {
-    local file=$1 text
-    shift
-    for text; do grep -qF -- "$text" "$logs/$file" 2>/dev/null || { show "$file"; fail "no '$text' in $file"; }; done
+    local r
+    for r; do
+        case "$r" in
+            !*) [ ! -e "$logs/${r#!}" ] || fail "there is a ${r#!}" ;;
+            *) grep -qF -- "${r#*:}" "$logs/${r%%:*}" 2>/dev/null ||
+                { cat "$logs/${r%%:*}"; fail "no '${r#*:}' in ${r%%:*}"; } ;;
+        esac
+    done
 }
+tree="$E2E_DIR/tree"
 unchanged() { for f; do [ "$(cat "$tree/$f")" = "$f" ] || fail "$f changed"; done; }
 changed() { for f; do [ -e "$tree/$f" ] && [ ! -s "$tree/$f" ] || fail "$f was not changed"; done; }
-
-tree="$E2E_DIR/tree"
-# Two files and a folder of two more, each holding its own name.
-make_small() {
-    rm -rf "$tree" && mkdir -p "$tree/folder"
-    for f in one two folder/three folder/four; do printf '%s' "$f" >"$tree/$f"; done
-}
 ASK='You are about to delete the data forks of the selected files.'
+SEL='selected items, including 1 folder with everything in it.'
 WARN='This operation can not be undone by this program and may render the files unusable.'
 
-# zenity, answered OK: the question counts the items, the progress is fed
-# counts and closed with 100, every file changes, the summary is told.
-make_small
-act 0 "zenity notify-send" delete-data "$tree/one" "$tree/two" "$tree/folder"
-logged zenity.log '3 selected items, including 1 folder with everything in it.' "$ASK" "$WARN" \
-    --progress --pulsate --auto-close
-[ "$(tail -n 1 "$logs/zenity.fed")" = 100 ] || { show zenity.fed; fail "the progress was not closed"; }
-grep -qE '^# [0-9]+ files? changed so far$' "$logs/zenity.fed" || fail "the progress was fed no count"
-changed one two folder/three folder/four
-logged notify-send.log '4 changed, 0 failed, 0 skipped'
+# One case a line, each on a fresh tree of two files and a folder of two more,
+# each holding its own name, and a FIFO: status | stand-ins | variables |
+# operation and items | records that must hold a text (";" between them) |
+# files that must change | files that must not. In order: zenity answered OK
+# (the question counts the items, the progress is fed counts and closed with
+# 100, the summary is told); the count of other selections, declined; a failure
+# in zenity's warning; kdialog with qdbus's bar, and a failure; kdialog without
+# qdbus; no dialog program but a display and a terminal, answered yes, no, and
+# with a failure; no display: notify-send; nothing at all: stderr and the log.
+# shellcheck disable=SC2086  # items, plus and minus are lists of words
+while IFS='|' read -r want tools vars items records plus minus; do
+    rm -rf "$tree" && mkdir -p "$tree/folder" && mkfifo "$tree/pipe"
+    for f in one two folder/three folder/four; do printf '%s' "$f" >"$tree/$f"; done
+    act "$want" "$tools" "$vars" $items
+    IFS=';' read -ra records <<<"$records"
+    logged "${records[@]}"
+    changed $plus
+    unchanged $minus
+done <<EOF
+0|zenity notify-send||delete-data $tree/one $tree/two $tree/folder|zenity.log:3 $SEL;zenity.log:$ASK;zenity.log:$WARN;zenity.log:--auto-close;zenity.fed:# 4 files changed so far;zenity.fed:100;notify-send.log:4 changed, 0 failed, 0 skipped|one two folder/three folder/four|
+1|zenity|ZENITY_ANSWER=1|flip $tree/folder|zenity.log:1 selected folder, with everything in it.||folder/three
+1|zenity notify-send|ZENITY_ANSWER=1|flip $tree/one $tree/two|zenity.log:2 selected items.;!notify-send.log||one two
+1|zenity||flip $tree/pipe $tree/one|zenity.log:--warning;zenity.log:notAFileErr (-1302)|one|
+1|kdialog qdbus||delete-resource $tree/one $tree/pipe $tree/folder|kdialog.log:3 $SEL;kdialog.log:--detailedsorry;kdialog.log:notAFileErr (-1302);qdbus.log:showCancelButton;qdbus.log:close||
+0|kdialog||flip $tree/one|kdialog.log:--passivepopup|one|
+0|x-terminal-emulator notify-send|DISPLAY=:99 TERMINAL_INPUT=y|delete-data $tree/two $tree/folder|x-terminal-emulator.screen:2 $SEL;x-terminal-emulator.screen:$ASK;x-terminal-emulator.screen:3 changed, 0 failed, 0 skipped;!notify-send.log|two folder/three|one
+1|x-terminal-emulator|DISPLAY=:99 TERMINAL_INPUT=n|delete-data $tree/one|||one
+1|x-terminal-emulator|DISPLAY=:99 TERMINAL_INPUT=y|delete-data $tree/pipe $tree/two||two|
+1|x-terminal-emulator notify-send||delete-data $tree/one|notify-send.log:nothing was changed;!x-terminal-emulator.log||one
+1|||delete-data $tree/one|stderr:nothing was changed;brackwater/actions.log:delete-data (1 selected item.): Install zenity or kdialog||one
+EOF
 
-# The count in other selections; declined, nothing changes and the status says so.
-make_small
-ZENITY_ANSWER=1 act 1 zenity flip "$tree/folder"
-logged zenity.log '1 selected folder, with everything in it.'
-ZENITY_ANSWER=1 act 1 zenity flip "$tree/one"
-logged zenity.log '1 selected item.'
-ZENITY_ANSWER=1 act 1 "zenity notify-send" flip "$tree/one" "$tree/two"
-logged zenity.log '2 selected items.'
-[ ! -e "$logs/notify-send.log" ] || fail "a declined question was notified"
-unchanged one two folder/three
-
-# A failure is shown with its details in zenity's warning; the other file changes.
-mkfifo "$tree/pipe"
-act 1 zenity flip "$tree/pipe" "$tree/one"
-logged zenity.log --warning 'notAFileErr (-1302)'
-changed one
-
-# A flip of a folder of many files cancelled by $1 (the variable that makes the
-# stand-in cancel) with the stand-ins $2: it stops after the file in hand, each
-# file is whole in its data fork or moved into its sidecar's resource fork, and
-# the outcome tells how many were left.
+# A flip of a folder of many files cancelled by the stand-ins $2 with the
+# variable $1: status 130, some files but not all flipped, each into its
+# sidecar, and the outcome tells how many were changed and how many were left.
+# (That every file is whole in one fork or the other however a run ends:
+# crash_kill.sh.)
 cancelled_flip() {
-    local many=3000 i flipped=0 expected
+    local many=3000 i flipped
     rm -rf "$tree" && mkdir -p "$tree/many"
     for ((i = 0; i < many; i++)); do printf 'file %05d' "$i" >"$tree/many/f$i"; done
-    local "$1=1"
-    act 130 "$2 notify-send" flip "$tree/many"
-    for ((i = 0; i < many; i++)); do
-        printf -v expected 'file %05d' "$i"
-        if [ -s "$tree/many/f$i" ]; then
-            [ "$(cat "$tree/many/f$i")" = "$expected" ] && [ ! -e "$tree/many/._f$i" ] ||
-                fail "f$i kept its data fork, but changed or got a sidecar"
-        else
-            grep -qF "$expected" "$tree/many/._f$i" 2>/dev/null ||
-                fail "f$i lost its data fork without a resource fork holding it"
-            flipped=$((flipped + 1))
-        fi
-    done
+    act 130 "$2 notify-send" "$1=1" flip "$tree/many"
+    flipped=$(find "$tree/many" -name 'f*' -empty | wc -l)
+    [ "$(find "$tree/many" -name '._f*' -size +82c | wc -l)" -eq "$flipped" ] ||
+        fail "$1: a flipped file has no sidecar"
     [ "$flipped" -ge 1 ] && [ "$flipped" -lt "$many" ] || fail "$1 left $flipped of $many flipped"
-    echo "$1 stopped the run after $flipped of $many files"
-    logged notify-send.log "Stopped after the file in hand: $flipped changed, 0 failed, 0 skipped; $((many - flipped)) files were not handled."
+    logged "notify-send.log:Stopped after the file in hand: $flipped changed, 0 failed, 0 skipped; $((many - flipped)) files were not handled."
 }
 cancelled_flip ZENITY_CANCEL zenity
-
-# kdialog with qdbus: the progress bar has a Cancel button and counts; a
-# failure is shown with its details.
-make_small
-mkfifo "$tree/pipe"
-act 1 "kdialog qdbus" delete-resource "$tree/one" "$tree/pipe" "$tree/folder"
-logged kdialog.log '3 selected items, including 1 folder with everything in it.' \
-    --detailedsorry 'notAFileErr (-1302)'
-logged qdbus.log showCancelButton close
-
-# kdialog, cancelled through the bar.
 cancelled_flip QDBUS_CANCEL "kdialog qdbus"
-
-# kdialog without qdbus: a passive popup instead of the bar; the work is done.
-make_small
-act 0 "kdialog" flip "$tree/one"
-logged kdialog.log --passivepopup
-changed one
-[ -e "$tree/._one" ] || fail "kdialog without qdbus did not flip"
-
-# No dialog program, but a display and a terminal: the batch mode asks there.
-DISPLAY_FOR_ACT=:99 TERMINAL_INPUT=$'y\n' act 0 "x-terminal-emulator notify-send" delete-data "$tree/two" "$tree/folder"
-logged x-terminal-emulator.screen '2 selected items, including 1 folder with everything in it.' \
-    "$ASK" '3 changed, 0 failed, 0 skipped'
-changed two folder/three
-[ ! -e "$logs/notify-send.log" ] || fail "notified although the terminal was there"
-# Answered no there: nothing changes, and that is a failure to do the work.
-make_small
-DISPLAY_FOR_ACT=:99 TERMINAL_INPUT=$'n\n' act 1 "x-terminal-emulator" delete-data "$tree/one"
-unchanged one
-# A failure in the terminal's run is passed on.
-mkfifo "$tree/pipe"
-DISPLAY_FOR_ACT=:99 TERMINAL_INPUT=$'y\n' act 1 "x-terminal-emulator" delete-data "$tree/pipe" "$tree/two"
-changed two
-
-# No dialog program and no display: notify-send says nothing was changed.
-act 1 "x-terminal-emulator notify-send" delete-data "$tree/one"
-logged notify-send.log 'nothing was changed'
-[ ! -e "$logs/x-terminal-emulator.log" ] || fail "a terminal was opened without a display"
-# Nothing at all: stderr and the log in XDG_STATE_HOME.
-act 1 "" delete-data "$tree/one"
-logged stderr 'nothing was changed'
-grep -q 'delete-data (1 selected item.): Install zenity or kdialog' \
-    "$E2E_DIR/state/brackwater/actions.log" || fail "nothing in the log"
-unchanged one
 
 # The service menu and each Nautilus script run the installed action with
 # their own operation.
-for s in "Flip-delete data forks:flip" "Delete data forks:delete-data" \
-    "Delete resource forks:delete-resource"; do
+for s in "Flip-delete data forks:flip" "Delete data forks:delete-data" "Delete resource forks:delete-resource"; do
     grep -q "^Exec=$prefix/libexec/brackwater/brackwater-action ${s#*:} %F$" \
         "$prefix/share/kio/servicemenus/brackwater-forks.desktop" || fail "the service menu lacks ${s#*:}"
     grep -q "^exec \"\$action\" ${s#*:} \"\$@\"$" "$prefix/share/brackwater/nautilus-scripts/Brackwater/${s%:*}" ||
@@ -226,13 +171,13 @@ for s in "Flip-delete data forks:flip" "Delete data forks:delete-data" \
 done
 # The Nautilus scripts, linked into the user's scripts folder as the manual
 # says, run the installed action.
-mkdir -p "$E2E_DIR/home/.local/share/nautilus/scripts"
+mkdir -p "$E2E_DIR/home/.local/share/nautilus/scripts" "$tree/folder"
 ln -s "$prefix/share/brackwater/nautilus-scripts/Brackwater" "$E2E_DIR/home/.local/share/nautilus/scripts/"
 action="$E2E_DIR/home/.local/share/nautilus/scripts/Brackwater/Delete resource forks"
-setfattr -n user.com.apple.ResourceFork -v fork "$tree/folder/three" 2>/dev/null ||
-    fail "no extended attributes here"
-act 0 "zenity notify-send" "$tree/folder/three"
-logged zenity.log 'You are about to delete the resource forks of the selected files.'
+printf 'folder/three' >"$tree/folder/three"
+setfattr -n user.com.apple.ResourceFork -v fork "$tree/folder/three" || fail "no extended attributes here"
+act 0 "zenity notify-send" "" "$tree/folder/three"
+logged 'zenity.log:You are about to delete the resource forks of the selected files.'
 [ -z "$(getfattr --only-values -n user.com.apple.ResourceFork "$tree/folder/three" 2>/dev/null)" ] ||
     fail "the Nautilus script did not delete the resource fork"
 unchanged folder/three
