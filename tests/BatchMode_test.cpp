@@ -391,8 +391,8 @@ TEST(BatchModeTest, AForkItsStoreCannotTakeFailsAlone) {
 }
 
 // What --info says of each store, of netatalk's headers valid and malformed,
-// of links and of what cannot be examined (Samba's, unar's and macOS's
-// sidecars go through --info --json in tests/e2e/batch_nodisplay.sh).
+// of links and of what cannot be examined (how each peer's sidecar is read is
+// the fork store's tests' concern).
 TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
     TempTree tree;
     const std::string sample = tree.write("a/sample", "data fork of the sample\n");
