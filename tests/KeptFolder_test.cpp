@@ -60,6 +60,18 @@ SInt64 rsrcSize(const FSRef& file) {
     return err == noErr ? SInt64(info.rsrcLogicalSize) : err;
 }
 
+// "in" was renamed "in.1" and a new "in" holding "f" made: the old file is
+// refused and keeps its bytes, and the folder's node reaches the new "in".
+void expectOldFileRefusedNewFolderReached(const TempTree& t, const FSRef& file, NodeID folder,
+                                          const std::string& original) {
+    EXPECT_EQ(cutDataFork(file), fnfErr);
+    EXPECT_EQ(readText(t.path("in.1/f")), original);
+    EXPECT_EQ(readText(t.path("in/f")), "a newer file");
+    CDirFd now;
+    ASSERT_EQ(openFolder(folder, &now), noErr);
+    EXPECT_EQ(inodeOf(now.get()), inodeOf(t.path("in")));
+}
+
 }  // namespace
 
 // The folder opened last is kept: the next call in it is served the same
@@ -124,13 +136,7 @@ TEST(KeptFolders, AreNotUsedOnceTheFolderWasMovedOrReplaced) {
     // Replaced on disk by another folder holding a file of the same name.
     ASSERT_EQ(std::rename(t.path("in").c_str(), t.path("in.1").c_str()), 0);
     t.write("in/f", "a newer file");
-    EXPECT_EQ(cutDataFork(file), fnfErr);
-    EXPECT_EQ(readText(t.path("in.1/f")), original);
-    EXPECT_EQ(readText(t.path("in/f")), "a newer file");
-    CDirFd now;
-    ASSERT_EQ(openFolder(folder, &now), noErr);
-    EXPECT_EQ(inodeOf(now.get()), inodeOf(t.path("in")));
-    now = CDirFd();
+    expectOldFileRefusedNewFolderReached(t, file, folder, original);
 
     // Replaced on disk by a link to the folder the file is in now.
     const FSRef second = refOf(t.write("in/g", original));
@@ -139,7 +145,8 @@ TEST(KeptFolders, AreNotUsedOnceTheFolderWasMovedOrReplaced) {
     ASSERT_EQ(::symlink("in.2", t.path("in").c_str()), 0);
     EXPECT_EQ(cutDataFork(second), fnfErr);
     EXPECT_EQ(readText(t.path("in.2/g")), original);
-    EXPECT_EQ(openFolder(folder, &now), fnfErr);
+    CDirFd none;
+    EXPECT_EQ(openFolder(folder, &none), fnfErr);
     ASSERT_EQ(::unlink(t.path("in").c_str()), 0);
 
     // Renamed through the File Manager, then another folder made in its place
@@ -183,12 +190,7 @@ TEST(KeptFolders, AreCheckedAgainOnceTheWorkOnAFileIsOver) {
         EXPECT_EQ(again.get(), first.get());
     }
     first = CDirFd();
-    EXPECT_EQ(cutDataFork(file), fnfErr);
-    EXPECT_EQ(readText(t.path("in.1/f")), original);
-    EXPECT_EQ(readText(t.path("in/f")), "a newer file");
-    CDirFd now;
-    ASSERT_EQ(openFolder(folder, &now), noErr);
-    EXPECT_EQ(inodeOf(now.get()), inodeOf(t.path("in")));
+    expectOldFileRefusedNewFolderReached(t, file, folder, original);
 }
 
 // What the fork store remembers of a kept folder (that it has no netatalk
