@@ -481,7 +481,7 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
     }
 }
 
-TEST_F(ForkStore, AForkGrowsInPlaceAndSizesTheSidecarCannotHoldAreRefused) {
+TEST_F(ForkStore, AForkGrowsInPlaceAndAFolderTakesFinderInfoAndADateButNoFork) {
     file("f");
     ASSERT_EQ(writeFork("f", 0, bytesOf("abc")), noErr);
     const struct stat before = stat("._f");
@@ -490,37 +490,13 @@ TEST_F(ForkStore, AForkGrowsInPlaceAndSizesTheSidecarCannotHoldAreRefused) {
     EXPECT_EQ(std::tuple(after.st_ino, after.st_size), std::tuple(before.st_ino, 82 + 6));
     ASSERT_EQ(writeFork("f", 8, bytesOf("!")), noErr);  // past the end: zeros between
     EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("abcdef\0\0!"s)));
-    // Sizes a sidecar's 32-bit fields cannot hold are refused, not wrapped.
-    const std::string kept = snap();
-    EXPECT_EQ(writeFork("f", 0xFFFFFFF0ull, Bytes(100, 1)), posErr);
-    EXPECT_EQ(writeFork("f", UINT64_MAX - 1, Bytes(4, 1)), posErr);
-    EXPECT_EQ(snap(), kept);
-    // Folders get Finder info in a sidecar and a date in the metadata too,
-    // but no fork.
+    // Folders get Finder info in a sidecar and a date in the metadata too.
     tree->mkdir("dir");
     ASSERT_EQ(setFinderInfo(dirfd, "dir", kAppl.data()), noErr);
     ASSERT_EQ(setCreationDate(dirfd, "dir", 1234567890), noErr);
     EXPECT_EQ(sidecarBytes("dir"), plainSidecar({}, kAppl));
     EXPECT_EQ(std::tuple(created("dir"), be32(xattr(path("dir"), kMetadata), 354)),
               std::tuple(1234567890, date(1234567890)));
-    RsrcInfo info;
-    EXPECT_EQ(getResourceFork(dirfd, "dir", &info), notAFileErr);
-}
-
-TEST_F(ForkStore, AForkTooLargeForItsAttributeIsRefusedAndNothingChanges) {
-    file("mac");
-    setAttr("mac", kMacFork, bytesOf("small fork"));
-    setAttr("mac", kMacFinderInfo, kTextFinderInfo);
-    file("samba");
-    setAttr("samba", kSambaFork, bytesOf("small fork\0"s));
-    const std::string before = snap();
-    // No attribute anywhere holds more than 64 KiB: Samba's stream keeps its
-    // NUL byte besides, so 65536 bytes of fork are one too many there.
-    EXPECT_EQ(writeFork("mac", 65530, Bytes(7, 'm')), fsDataTooBigErr);
-    EXPECT_EQ(writeFork("samba", 0, Bytes(65536, 's')), fsDataTooBigErr);
-    EXPECT_EQ(snap(), before);
-    // Less, where the file system refuses it (ext4's ENOSPC), is met call by
-    // call in WritesFinderInfoAndDatesSurviveEveryFailingCall.
 }
 
 // ---- Owners and modes: a new sidecar is never open to anyone its file is closed to ----
@@ -608,23 +584,6 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
     ::umask(umaskWas);
 }
 
-// ---- Creation date ----
-
-TEST_F(ForkStore, CreationDateNotStorableChangesNothing) {
-    file("f");
-    sidecar("f", corpusBytes(kUnar));
-    file("bad");
-    setAttr("bad", kMetadata, slice(corpusBytes(kSambaMeta), 0, 300));
-    const std::string before = snap();
-    // Without user attributes it is wrgVolTypErr (Files_test, creating files).
-    // A metadata attribute that does not parse is not written over.
-    EXPECT_EQ(setCreationDate(dirfd, "bad", 1234567890), ioErr);
-    // Dates the entry cannot hold are refused, not wrapped.
-    EXPECT_EQ(setCreationDate(dirfd, "f", 946684800ll - 0x80000000ll), paramErr);
-    EXPECT_EQ(setCreationDate(dirfd, "f", 946684800ll + 0x80000000ll), paramErr);
-    EXPECT_EQ(snap(), before);
-}
-
 // ---- Refusals: malformed sidecars, links, FIFOs, missing files, permissions ----
 
 namespace {
@@ -701,38 +660,67 @@ TEST_F(ForkStore, EveryMalformedSidecarOrNetatalkHeaderIsRefusedForItsReasonAndL
         }
     }
     EXPECT_EQ(files, expected.size());
-    // A malformed netatalk header behind a sidecar that holds the fork is not
-    // needed to read it, but deleting the fork needs every store and changes
-    // nothing.
-    fresh();
-    netatalk("f", readBytes(corpusPath("netatalk2-malformed/fork-length-short.ad")));
-    sidecar("f", plainSidecar(bytesOf("side"), kTextFinderInfo));
-    const std::string before = snap();
-    EXPECT_EQ(fork("f"), bytesOf("side"));
-    EXPECT_EQ(deleteResourceFork(dirfd, "f"), ioErr);
-    EXPECT_EQ(snap(), before);
 }
 
-// A file, its sidecar or its netatalk header that is a link or a FIFO.
-TEST_F(ForkStore, LinksFifosAndMissingFilesAreRefusedNeverFollowedAndNeverBlockedOn) {
+// Every other refusal, in one tree: a file, its sidecar or its netatalk
+// header that is a link or a FIFO, a missing file, values no store can hold,
+// a metadata attribute or netatalk header that does not parse. Each call
+// gives its code, and no byte in the tree or behind its links changes.
+TEST_F(ForkStore, EachRefusalGivesItsCodeAndChangesNothing) {
     // A blocking open of a FIFO without a writer would hang this test.
     TempTree outside;
     outside.write("target", plainSidecar(bytesOf("abc"), kTextFinderInfo));
     outside.write("header", corpusBytes(kAtalkFork));
-    for (const char* n : {"f", "g", "h", "p"}) file(n);
+    for (const char* n : {"f", "g", "h", "p", "k", "mac", "samba", "bad", "m"}) file(n);
     tree->mkdir(".AppleDouble");
     for (const auto& [at, to] :
          {std::pair{"._f", "target"}, {"link", "target"}, {".AppleDouble/h", "header"}})
         ASSERT_EQ(::symlink(outside.path(to).c_str(), path(at).c_str()), 0);
     for (const char* at : {"._g", "pipe", ".AppleDouble/p"})
         ASSERT_EQ(::mkfifo(path(at).c_str(), 0644), 0);
+    sidecar("k", plainSidecar(bytesOf("abc")));
+    setAttr("mac", kMacFork, bytesOf("small fork"));
+    setAttr("mac", kMacFinderInfo, kTextFinderInfo);
+    setAttr("samba", kSambaFork, bytesOf("small fork\0"s));
+    setAttr("bad", kMetadata, slice(corpusBytes(kSambaMeta), 0, 300));
+    netatalk("m", readBytes(corpusPath("netatalk2-malformed/fork-length-short.ad")));
+    sidecar("m", plainSidecar(bytesOf("side"), kTextFinderInfo));
+    tree->mkdir("dir");
     const std::string before = snap(), outsideBefore = snapshot(outside.root());
+    // A malformed netatalk header is not needed to read the sidecar's fork.
+    EXPECT_EQ(fork("m"), bytesOf("side"));
+    RsrcInfo info;
+    const std::tuple<const char*, std::function<OSErr()>, OSErr> rows[] = {
+        // Sizes a sidecar's 32-bit fields cannot hold are refused, not wrapped.
+        {"offset past 32 bits", [&] { return writeFork("k", 0xFFFFFFF0ull, Bytes(100, 1)); },
+         posErr},
+        {"end past 64 bits", [&] { return writeFork("k", UINT64_MAX - 1, Bytes(4, 1)); }, posErr},
+        // No attribute holds more than 64 KiB: Samba's stream keeps its NUL
+        // byte besides, so 65536 bytes of fork are one too many there. Less,
+        // where the file system refuses it (ext4's ENOSPC), is met call by
+        // call in the change table.
+        {"Mac attribute", [&] { return writeFork("mac", 65530, Bytes(7, 'm')); }, fsDataTooBigErr},
+        {"Samba's stream", [&] { return writeFork("samba", 0, Bytes(65536, 's')); },
+         fsDataTooBigErr},
+        // Without user attributes it is wrgVolTypErr (Files_test, creating
+        // files). A metadata attribute that does not parse is not written over.
+        {"bad metadata", [&] { return setCreationDate(dirfd, "bad", 1234567890); }, ioErr},
+        // Dates the entry cannot hold are refused, not wrapped.
+        {"early date", [&] { return setCreationDate(dirfd, "k", 946684800ll - 0x80000000ll); },
+         paramErr},
+        {"late date", [&] { return setCreationDate(dirfd, "k", 946684800ll + 0x80000000ll); },
+         paramErr},
+        // Deleting a fork needs every store.
+        {"malformed header", [&] { return deleteResourceFork(dirfd, "m"); }, ioErr},
+        {"folder's fork", [&] { return getResourceFork(dirfd, "dir", &info); }, notAFileErr},
+        {"a path", [&] { return getResourceFork(dirfd, "a/b", nullptr); }, paramErr},
+    };
+    for (const auto& [what, call, code] : rows) EXPECT_EQ(call(), code) << what;
     for (const char* name : {"f", "link", "g", "pipe", "h", "p"})
         tryEverything(dirfd, name, notAFileErr);
     tryEverything(dirfd, "gone", fnfErr);
     EXPECT_EQ(snap(), before);
     EXPECT_EQ(snapshot(outside.root()), outsideBefore);
-    EXPECT_EQ(getResourceFork(dirfd, "a/b", nullptr), paramErr);
 }
 
 TEST_F(ForkStore, AFileTheUserMayNotWriteStaysAsItWas) {
