@@ -42,7 +42,6 @@ constexpr char kSamba[] = "peers/samba-fruit.ad", kUnar[] = "peers/unar-hidden.a
 constexpr char kAtalkFork[] = "peers/netatalk2-fork.ad", kAtalkEmpty[] = "peers/netatalk2-empty.ad",
                kAtalkParent[] = "peers/netatalk2-parent.ad",
                kAtalkStale[] = "peers/netatalk2-stale.ad";
-constexpr std::size_t kAtalkHeader = 741, kAtalkLengthField = 34;
 const Bytes kTextFinderInfo = finderInfo("TEXT", "ttxt");
 const Bytes kAppl = finderInfo("APPL", "CARO");
 const UInt8 kZero[32] = {};
@@ -69,15 +68,13 @@ Bytes withFork(const Bytes& file, std::size_t forkAt, std::size_t lengthField, c
     bigendian::writeU32(b.data() + lengthField, std::uint32_t(fork.size()));
     return b;
 }
+// netatalk's header with `fork`: it is at 741, its length field at 34.
 Bytes atalkWith(const Bytes& header, const Bytes& fork) {
-    return withFork(header, kAtalkHeader, kAtalkLengthField, fork);
-}
-std::uint32_t date(std::int64_t unixSeconds) {
-    return *appledouble::encodeDate(unixSeconds);
+    return withFork(header, 741, 34, fork);
 }
 Bytes dateBytes(std::int64_t unixSeconds) {
     Bytes b(4);
-    bigendian::writeU32(b.data(), date(unixSeconds));
+    bigendian::writeU32(b.data(), *appledouble::encodeDate(unixSeconds));
     return b;
 }
 // Finder info and a fork, the shape a new sidecar has.
@@ -107,17 +104,16 @@ const Change kDelete{[](int dirfd) { return deleteResourceFork(dirfd, "f"); }},
 
 class ForkStore : public ::testing::Test {
 public:
-    void SetUp() override { open(); }
+    void SetUp() override { fresh(); }
     void TearDown() override {
         sysio::setFaultHook(nullptr);
         ::close(dirfd);
     }
-    void open() { dirfd = ::open(tree->root().c_str(), O_RDONLY | O_DIRECTORY); }
     // A new empty tree holding only "f".
     void fresh() {
         ::close(dirfd);
         tree = std::make_unique<TempTree>();
-        open();
+        dirfd = ::open(tree->root().c_str(), O_RDONLY | O_DIRECTORY);
         file("f");
     }
     // A new tree whose "f" holds `s`. netatalk's header is 0660 in a 0751
@@ -210,7 +206,7 @@ public:
     }
     std::string snap() const { return snapshot(tree->root()); }
 
-    std::unique_ptr<TempTree> tree = std::make_unique<TempTree>();
+    std::unique_ptr<TempTree> tree;
     int dirfd = -1;
     ino_t parentIno = 0;
 };
@@ -320,13 +316,10 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
             for (int n = 1;; ++n) {
                 make(before);
                 const std::string was = snap();
-                auto fault = std::make_unique<InjectedFault>(std::set<sysio::Call>{}, err, n);
+                const InjectedFault fault({}, err, n);
                 const OSErr result = c.apply(dirfd);
-                const bool hit = fault->hit();
-                const sysio::Call failed = fault->failedCall();
-                fault.reset();
                 const std::string now = snap();
-                if (!hit) {
+                if (!fault.hit()) {
                     EXPECT_EQ(std::tuple(result, now), std::tuple(noErr, done));
                     // Each change takes several calls; fewer means injection missed them.
                     EXPECT_GT(n, 3);
@@ -337,8 +330,8 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
                 } else {
                     // An attribute refusing a fork for want of room while the
                     // disk has room: the fork does not fit it.
-                    const bool tooBig =
-                        c.writesFork && err == ENOSPC && failed == sysio::Call::SetXattr;
+                    const bool tooBig = c.writesFork && err == ENOSPC &&
+                                        fault.failedCall() == sysio::Call::SetXattr;
                     EXPECT_EQ(result, tooBig ? OSErr(fsDataTooBigErr) : code) << "call " << n;
                     EXPECT_EQ(now, was) << "call " << n;
                 }
@@ -352,6 +345,8 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
     change("Finder info added to a fork-only sidecar",
            {makeSidecar({{2, 38, 5, bytesOf("fork!")}})}, kSetAppl,
            {plainSidecar(bytesOf("fork!"), kAppl)}, true);
+    change("written past its end", {plainSidecar(abc)}, writeAt(5, bytesOf("!")),
+           {plainSidecar(bytesOf("abc\0\0!"s))});
     change("fork added to a Finder-info-only sidecar",
            {makeSidecar({{9, 38, 32, kTextFinderInfo}})}, writeAt(0, abc),
            {plainSidecar(abc, kTextFinderInfo)});
@@ -471,7 +466,7 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
     // no attribute, since netatalk serves the fork from its header.
     const Bytes over = pattern(300, 21), longer = pattern(2000, 22);
     for (const char* sample : {kAtalkFork, kAtalkEmpty, kAtalkStale}) {
-        const Bytes h = corpusBytes(sample), was = slice(h, kAtalkHeader, h.size());
+        const Bytes h = corpusBytes(sample), was = slice(h, 741, h.size());
         Bytes past = was;
         past.resize(1000);
         change(sample, {{}, h}, writeAt(0, over), {{}, atalkWith(h, overwrite(was, 0, over))},
@@ -481,22 +476,15 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
     }
 }
 
-TEST_F(ForkStore, AForkGrowsInPlaceAndAFolderTakesFinderInfoAndADateButNoFork) {
-    file("f");
-    ASSERT_EQ(writeFork("f", 0, bytesOf("abc")), noErr);
-    const struct stat before = stat("._f");
-    ASSERT_EQ(writeFork("f", 3, bytesOf("def")), noErr);
-    const struct stat after = stat("._f");
-    EXPECT_EQ(std::tuple(after.st_ino, after.st_size), std::tuple(before.st_ino, 82 + 6));
-    ASSERT_EQ(writeFork("f", 8, bytesOf("!")), noErr);  // past the end: zeros between
-    EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("abcdef\0\0!"s)));
-    // Folders get Finder info in a sidecar and a date in the metadata too.
+// Folders get Finder info in a sidecar and a date in the metadata too (and
+// no fork: EachRefusalGivesItsCodeAndChangesNothing).
+TEST_F(ForkStore, AFolderTakesFinderInfoAndACreationDate) {
     tree->mkdir("dir");
     ASSERT_EQ(setFinderInfo(dirfd, "dir", kAppl.data()), noErr);
     ASSERT_EQ(setCreationDate(dirfd, "dir", 1234567890), noErr);
     EXPECT_EQ(sidecarBytes("dir"), plainSidecar({}, kAppl));
-    EXPECT_EQ(std::tuple(created("dir"), be32(xattr(path("dir"), kMetadata), 354)),
-              std::tuple(1234567890, date(1234567890)));
+    EXPECT_EQ(std::tuple(created("dir"), slice(xattr(path("dir"), kMetadata), 354, 358)),
+              std::tuple(1234567890, dateBytes(1234567890)));
 }
 
 // ---- Owners and modes: a new sidecar is never open to anyone its file is closed to ----
@@ -556,13 +544,16 @@ TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
     ::umask(umaskWas);
 }
 
-// The owner of a sidecar root made for their file can change it later. A
-// writer who cannot give a new sidecar the file's group lets that group read
-// no more than everyone else.
-TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
+// Nobody and root's files: the owner of a sidecar root made for their file
+// can change it later; a writer who cannot give a new sidecar the file's
+// group lets that group read no more than everyone else; and a file nobody
+// may not write stays as it was.
+TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroupAndAFileNobodyMayNotWriteIsKept) {
     if (::geteuid() != 0) GTEST_SKIP() << "only root can hand a file to another owner";
     const mode_t umaskWas = ::umask(022);
-    file("f");
+    file("r");
+    sidecar("r", plainSidecar(bytesOf("abc"), kTextFinderInfo));
+    ASSERT_EQ(::chmod(path("r").c_str(), 0444), 0);
     ASSERT_EQ(::chown(path("f").c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(path("f").c_str(), 0600), 0);
     ASSERT_EQ(writeFork("f", 0, bytesOf("SECRET")), noErr);
@@ -571,11 +562,21 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
     EXPECT_EQ(runAsNobody([&] { return int(setFinderInfo(dirfd, "f", kAppl.data())); }), noErr);
     EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("SECRET"), kAppl));
 
+    ASSERT_EQ(::chmod(tree->root().c_str(), 0777), 0);
+    const std::string before = snap();
+    // A bit mask of the calls that did not refuse.
+    EXPECT_EQ(runAsNobody([&] {
+                  return int(writeResourceFork(dirfd, "r", 0, 3, "xyz") != afpAccessDenied) |
+                         (deleteResourceFork(dirfd, "r") != afpAccessDenied) << 1 |
+                         (setFinderInfo(dirfd, "r", kAppl.data()) != afpAccessDenied) << 2 |
+                         (setCreationDate(dirfd, "r", 0) != afpAccessDenied) << 3;
+              }),
+              0);
+    EXPECT_EQ(snap(), before);
     // Nobody's file in root's group, which nobody cannot give a file to.
     file("g");
     ASSERT_EQ(::chown(path("g").c_str(), 65534, 0), 0);
     ASSERT_EQ(::chmod(path("g").c_str(), 0640), 0);
-    ASSERT_EQ(::chmod(tree->root().c_str(), 0777), 0);
     EXPECT_EQ(runAsNobody([&] { return int(writeFork("g", 0, bytesOf("SECRET"))); }), noErr);
     const struct stat st = stat("._g");
     EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
@@ -584,7 +585,7 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroup) {
     ::umask(umaskWas);
 }
 
-// ---- Refusals: malformed sidecars, links, FIFOs, missing files, permissions ----
+// ---- Refusals: malformed sidecars, links, FIFOs, missing files, sizes, dates ----
 
 namespace {
 // Every store operation on `name` gives `expected`.
@@ -721,24 +722,6 @@ TEST_F(ForkStore, EachRefusalGivesItsCodeAndChangesNothing) {
     tryEverything(dirfd, "gone", fnfErr);
     EXPECT_EQ(snap(), before);
     EXPECT_EQ(snapshot(outside.root()), outsideBefore);
-}
-
-TEST_F(ForkStore, AFileTheUserMayNotWriteStaysAsItWas) {
-    file("f");
-    sidecar("f", plainSidecar(bytesOf("abc"), kTextFinderInfo));
-    ASSERT_EQ(::chmod(tree->root().c_str(), 0777), 0);
-    ASSERT_EQ(::chmod(path("f").c_str(), 0444), 0);
-    const std::string before = snap();
-    // A bit mask of the calls that did not refuse.
-    EXPECT_EQ(runAsNobody([&] {
-                  const UInt8 fi[32] = {'A'};
-                  return int(writeResourceFork(dirfd, "f", 0, 3, "xyz") != afpAccessDenied) |
-                         (deleteResourceFork(dirfd, "f") != afpAccessDenied) << 1 |
-                         (setFinderInfo(dirfd, "f", fi) != afpAccessDenied) << 2 |
-                         (setCreationDate(dirfd, "f", 0) != afpAccessDenied) << 3;
-              }),
-              0);
-    EXPECT_EQ(snap(), before);
 }
 
 TEST_F(ForkStore, NetatalksFolderIsNeverReachedThroughALinkNorTakenByItsOwnFiles) {
