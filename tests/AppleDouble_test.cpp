@@ -41,14 +41,6 @@ TEST(AppleDoubleParse, OpaqueFinderInfoAndZeroLengthEntries) {
     EXPECT_FALSE(forkIsLast(h));
 }
 
-TEST(AppleDoubleParse, ATableCutByTheHeaderReadIsRefusedNotReadPast) {
-    // The caller hands over only what it read; the file size decides the
-    // bounds (the fork store's tests read a fork past the 64 KiB read).
-    Bytes b = makeSidecar({{9, 50, 32, {}}, {2, 82, 200, {}}});
-    Header h;
-    EXPECT_EQ(parse(b.data(), 40, b.size(), &h), Problem::TruncatedTable);
-}
-
 TEST(AppleDoubleParse, BoundsUse64BitArithmetic) {
     // An entry ending far past 4 GiB fits a file that large. One whose end
     // wraps 32 bits is refused through the malformed corpus in ForkStore_test.
