@@ -1,8 +1,7 @@
 // Fuzzes the parsers of AppleDouble files that hold a fork: any input is
 // parsed without reading outside it, as a "._name" sidecar and as netatalk 2's
 // ".AppleDouble/name". An accepted sidecar survives a round trip and a
-// re-layout; an accepted netatalk header is netatalk's layout and survives the
-// fork store's rewrite of its fork.
+// re-layout; an accepted netatalk header is netatalk's layout.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -17,9 +16,10 @@ void check(bool ok) {
     if (!ok) std::abort();
 }
 
-// netatalk 2's header: read as the store reads it (at most 741 bytes), and
-// rewritten as the store rewrites it (the header as it is but the fork's
-// length, then the new fork).
+// netatalk 2's header, read as the store reads it (at most 741 bytes): when
+// accepted, it has netatalk's layout, with the fork alone past the header.
+// How a rewritten fork keeps every other byte, ForkStore_test shows on afpd's
+// headers; that the table serialises back to its bytes, the sidecar check below.
 void checkNetatalk(const std::uint8_t* data, std::size_t size) {
     const std::size_t head = std::min(size, kNetatalkHeaderSize);
     Header h;
@@ -30,22 +30,6 @@ void checkNetatalk(const std::uint8_t* data, std::size_t size) {
     for (const Entry& e : h.entries) check(&e == fork || e.end() <= kNetatalkHeaderSize);
     Header plain;  // any netatalk header is AppleDouble a sidecar reader accepts
     check(parse(data, size, size, &plain) == Problem::None);
-
-    Header w = h;
-    const std::uint32_t length = std::uint32_t((size - kNetatalkHeaderSize) / 2 + 3);
-    w.find(kResourceForkId)->length = length;
-    const std::vector<std::uint8_t> table = serializeHeader(w);
-    std::vector<std::uint8_t> out(data, data + kNetatalkHeaderSize);
-    std::memcpy(out.data(), table.data(), table.size());
-    out.resize(kNetatalkHeaderSize + length, 0x5A);
-    Header again;
-    check(parseNetatalkHeader(out.data(), kNetatalkHeaderSize, out.size(), &again) ==
-          Problem::None);
-    check(again.find(kResourceForkId)->length == length);
-    // Only the fork's length field changed.
-    const std::size_t field = h.lengthFieldOffset(kResourceForkId);
-    for (std::size_t i = 0; i < kNetatalkHeaderSize; ++i)
-        check(out[i] == data[i] || (i >= field && i < field + 4));
 }
 
 }  // namespace
