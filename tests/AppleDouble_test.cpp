@@ -41,15 +41,6 @@ TEST(AppleDoubleParse, OpaqueFinderInfoAndZeroLengthEntries) {
     EXPECT_FALSE(forkIsLast(h));
 }
 
-TEST(AppleDoubleParse, BoundsUse64BitArithmetic) {
-    // An entry ending far past 4 GiB fits a file that large. One whose end
-    // wraps 32 bits is refused through the malformed corpus in ForkStore_test.
-    Bytes b = makeSidecar({{9, 50, 32, {}}, {2, 82, 16, {}}});
-    b[34 + 12 + 0] = 0xFF;  // fork length 0xFF000010
-    Header h;
-    EXPECT_EQ(parse(b.data(), b.size(), 1ull << 33, &h), Problem::None);
-}
-
 // ---- Writing: new sidecars, re-layout ----
 
 TEST(AppleDoubleWrite, ARelayoutWithNoRoomForFinderInfoAndForkIsRefused) {

@@ -266,10 +266,9 @@ TEST_F(ForkStore, EachStoreIsReadInItsOrderAndReadingChangesNothing) {
     // A header as afpd makes one for a file it has only looked at.
     read("afpd's empty header", {{}, corpusBytes(kAtalkEmpty), attrs}, bytesOf("mac"),
          RsrcStore::MacXattr, "MACAttxt", 1262304000);
-    // Finder info: valid metadata, the sidecar, the Mac attribute. An
-    // invalid metadata attribute is passed over; all zero counts as none.
-    read("sidecar's Finder info", {plainSidecar({}, side), {}, {{kMacFinderInfo, maca}}}, {},
-         RsrcStore::None, "SIDEttxt");
+    // Finder info: valid metadata, the sidecar (over the Mac attribute's in
+    // the "sidecar" row), the Mac attribute. An invalid metadata attribute is
+    // passed over; all zero counts as none.
     read("metadata", {plainSidecar({}, side), {}, {{kMetadata, meta}}}, {}, RsrcStore::None,
          "TEXTttxt", metaDate);
     read("invalid metadata", {plainSidecar({}, side), {}, {{kMetadata, badMeta}}}, {},
@@ -491,21 +490,21 @@ TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
     const mode_t umaskWas = ::umask(022);
     const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
     const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
-    struct Row {
-        mode_t file, expected;
-        bool finderInfoOnly, rebuilt;
-    } rows[] = {{0600, 0600, false, false}, {0644, 0644, false, false}, {0640, 0640, false, false},
-                {0755, 0644, false, false}, {0640, 0640, true, false},  {0600, 0660, false, true}};
+    enum What { kFork, kFinderInfo, kRebuilt };
+    const Bytes want[] = {plainSidecar(bytesOf("SECRET")), plainSidecar({}, kAppl),
+                          plainSidecar(bytesOf("SECRETrk"), kTextFinderInfo)};
+    const std::tuple<mode_t, mode_t, What> rows[] = {
+        {0600, 0600, kFork}, {0644, 0644, kFork},       {0640, 0640, kFork},
+        {0755, 0644, kFork}, {0640, 0640, kFinderInfo}, {0600, 0660, kRebuilt}};
     enum How { kUnnamed, kNamed, kNoRenameFlags };
     for (How how : {kUnnamed, kNamed, kNoRenameFlags}) {
-        for (const Row& r : rows) {
-            SCOPED_TRACE(testing::Message() << "file " << std::oct << r.file << " way " << how
-                                            << (r.finderInfoOnly ? " finder info" : " fork")
-                                            << (r.rebuilt ? " rebuilt" : ""));
+        for (const auto& [mode, expected, what] : rows) {
+            SCOPED_TRACE(testing::Message()
+                         << "file " << std::oct << mode << " way " << how << " kind " << what);
             fresh();
             ASSERT_EQ(::chown(path("f").c_str(), owner, group), 0);
-            ASSERT_EQ(::chmod(path("f").c_str(), r.file), 0);
-            if (r.rebuilt) {
+            ASSERT_EQ(::chmod(path("f").c_str(), mode), 0);
+            if (what == kRebuilt) {
                 sidecar("f", plainSidecar(bytesOf("old fork"), kTextFinderInfo));
                 ASSERT_EQ(::chown(path("._f").c_str(), owner, group), 0);
                 ASSERT_EQ(::chmod(path("._f").c_str(), 0660), 0);
@@ -515,18 +514,14 @@ TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
             // The file's open, the sidecar's (found or not), the new sidecar's.
             std::optional<InjectedFault> noTmpfile;
             if (how == kNamed) noTmpfile.emplace(std::set{sysio::Call::Open}, EOPNOTSUPP, 3);
-            ASSERT_EQ(r.finderInfoOnly ? setFinderInfo(dirfd, "f", kAppl.data())
-                                       : writeFork("f", 0, bytesOf("SECRET")),
+            ASSERT_EQ(what == kFinderInfo ? setFinderInfo(dirfd, "f", kAppl.data())
+                                          : writeFork("f", 0, bytesOf("SECRET")),
                       noErr);
             EXPECT_EQ(noTmpfile && noTmpfile->hit(), how == kNamed);
-            noTmpfile.reset();
-            EXPECT_EQ(sidecarBytes("f"), r.rebuilt
-                                             ? plainSidecar(bytesOf("SECRETrk"), kTextFinderInfo)
-                                         : r.finderInfoOnly ? plainSidecar({}, kAppl)
-                                                            : plainSidecar(bytesOf("SECRET")));
+            EXPECT_EQ(sidecarBytes("f"), want[what]);
             const struct stat st = stat("._f");
             EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
-                      std::tuple(owner, group, r.expected));
+                      std::tuple(owner, group, expected));
             EXPECT_EQ(snap().find(".bwtmp"), std::string::npos);
         }
     }
