@@ -147,12 +147,10 @@ public:
         EXPECT_EQ(readText(path("f")), "data fork");
         EXPECT_EQ(maybe("._f"), want.sidecar) << "the sidecar";
         EXPECT_EQ(maybe(".AppleDouble/f"), want.netatalk) << "netatalk's header";
-        for (const char* a : {kMacFork, kSambaFork, kMacFinderInfo, kMetadata}) {
-            const auto it = want.attrs.find(a);
-            EXPECT_EQ(hasXattr(path("f"), a) ? std::optional(xattr(path("f"), a)) : std::nullopt,
-                      it == want.attrs.end() ? std::nullopt : std::optional(it->second))
-                << a;
-        }
+        std::map<std::string, Bytes> attrs;
+        for (const char* a : {kMacFork, kSambaFork, kMacFinderInfo, kMetadata})
+            if (hasXattr(path("f"), a)) attrs[a] = xattr(path("f"), a);
+        EXPECT_EQ(attrs, want.attrs) << "the attributes";
         if (want.netatalk) {
             EXPECT_EQ(stat(".AppleDouble/f").st_mode & 07777, 0660u);
             EXPECT_EQ(stat(".AppleDouble").st_mode & 07777, 0751u);
@@ -348,12 +346,6 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
     change("Samba's, deleted", sambas, kDelete, {{}, {}, {{kMetadata, meta}}});
     change("macOS's", {mac}, writeAt(0, data), {withFork(mac, 3810, 46, data)});
     change("macOS's, deleted", {mac}, kDelete, {withFork(mac, 3810, 46, {})});
-    // macOS's shape with zero Finder info, an ATTR block without attributes
-    // and a real fork instead of the blank one holds nothing else.
-    Bytes macBare = overwrite(mac, 50, zero);
-    macBare[84 + 34] = macBare[84 + 35] = 0;
-    macBare[3810 + 100] = 1;
-    change("macOS's holding nothing else", {macBare}, kDelete, {});
     // A fork that is not last is laid out again with every entry kept.
     const Bytes note = bytesOf("a comment"), dev = bytesOf("DEVICE#8");
     change("re-laid out",
