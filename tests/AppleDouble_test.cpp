@@ -122,22 +122,15 @@ TEST(AppleDoubleValues, NetatalkMetadataNeedsAll8EntriesIn402Bytes) {
 
 // ---- netatalk 2's ".AppleDouble/name" ----
 
-namespace {
-Problem parseAtalk(const Bytes& b, Header* h) {
-    // As the store reads one: at most the 741-byte header.
-    return parseNetatalkHeader(b.data(), std::min<std::size_t>(b.size(), kNetatalkHeaderSize),
-                               b.size(), h);
-}
-}  // namespace
-
 // afpd's own headers are read and changed byte for byte in ForkStore_test,
-// and the malformed ones are refused there. A sidecar is no netatalk header,
-// and a Finder info slot longer than 32 bytes is not netatalk's layout either.
-TEST(AppleDoubleNetatalk, AHeaderNotOfNetatalksLayoutIsRefused) {
+// and the malformed ones are refused there (a sidecar's two entries are
+// n/twelve-entries' reason). A Finder info slot longer than 32 bytes is not
+// netatalk's layout either.
+TEST(AppleDoubleNetatalk, AFinderInfoSlotWiderThan32BytesIsNotNetatalksLayout) {
     Header h;
-    EXPECT_EQ(parseAtalk(corpusBytes("peers/unar-hidden.ad"), &h), Problem::NotNetatalkLayout);
     Bytes wide = corpusBytes("peers/netatalk2-empty.ad");
     wide[74 + 11] = 36;  // Finder info length 36: up to the AFP file info at 689,
     wide[122 + 11] = 0;  // over the directory id's slot, which is empty
-    EXPECT_EQ(parseAtalk(wide, &h), Problem::NotNetatalkLayout);
+    EXPECT_EQ(parseNetatalkHeader(wide.data(), wide.size(), wide.size(), &h),
+              Problem::NotNetatalkLayout);
 }

@@ -18,11 +18,10 @@ namespace {
 
 struct Files {
     TempTree tree;
-    int in = -1, out = -1;
-    Files(const Bytes& source) {
-        in = ::open(tree.write("in", source).c_str(), O_RDWR);
-        out = ::open(tree.path("out").c_str(), O_RDWR | O_CREAT, 0600);
-    }
+    const int in, out;
+    explicit Files(const Bytes& source)
+        : in(::open(tree.write("in", source).c_str(), O_RDWR)),
+          out(::open(tree.path("out").c_str(), O_RDWR | O_CREAT, 0600)) {}
     ~Files() {
         ::close(in);
         ::close(out);
