@@ -24,7 +24,7 @@
 #include "testkit/Faults.h"
 #include "testkit/ForkInvariant.h"
 #include "testkit/Nobody.h"
-#include "testkit/Sidecars.h"
+#include "testkit/SidecarBytes.h"
 #include "testkit/TempTree.h"
 
 using namespace forkstore;
@@ -77,10 +77,6 @@ Bytes dateBytes(std::int64_t unixSeconds) {
     bigendian::writeU32(b.data(), *appledouble::encodeDate(unixSeconds));
     return b;
 }
-// Finder info and a fork, the shape a new sidecar has.
-Bytes plainSidecar(const Bytes& fork, const Bytes& fi = {}) {
-    return makeSidecar({{9, 50, 32, fi}, {2, 82, std::uint32_t(fork.size()), fork}});
-}
 
 // What the file "f" holds besides its data fork ("data fork"): its sidecar,
 // netatalk's header (with the folder's ".Parent" beside it) and attributes.
@@ -126,7 +122,7 @@ public:
         fresh();
         const struct timespec times[2] = {{2000000000, 0}, {1400000000, 0}};
         ASSERT_EQ(::utimensat(dirfd, "f", times, 0), 0);
-        if (s.sidecar) sidecar("f", *s.sidecar);
+        if (s.sidecar) putSidecar("f", *s.sidecar);
         if (s.netatalk) {
             netatalk("f", *s.netatalk);
             netatalk(".Parent", corpusBytes(kAtalkParent));
@@ -170,7 +166,9 @@ public:
     void file(const std::string& name, const std::string& data = "data fork") {
         tree->write(name, data);
     }
-    void sidecar(const std::string& name, const Bytes& bytes) { tree->write("._" + name, bytes); }
+    void putSidecar(const std::string& name, const Bytes& bytes) {
+        tree->write("._" + name, bytes);
+    }
     // netatalk 2's header file of `name`.
     void netatalk(const std::string& name, const Bytes& bytes) {
         tree->write(".AppleDouble/" + name, bytes);
@@ -257,9 +255,9 @@ TEST_F(ForkStore, EachStoreIsReadInItsOrderAndReadingChangesNothing) {
     read("Mac attribute", {{}, {}, attrs}, bytesOf("mac"), RsrcStore::MacXattr, "MACAttxt");
     read("netatalk", {{}, atalk, attrs}, atalkFork, RsrcStore::NetatalkFolder, "TEXTttxt",
          atalkDate);
-    read("sidecar", {plainSidecar(bytesOf("side"), side), atalk, attrs}, bytesOf("side"),
+    read("sidecar", {sidecar(side, bytesOf("side")), atalk, attrs}, bytesOf("side"),
          RsrcStore::Sidecar, "SIDEttxt", atalkDate);
-    read("a sidecar holding nothing hides nothing", {plainSidecar({}), atalk, attrs}, atalkFork,
+    read("a sidecar holding nothing hides nothing", {sidecar({}, {}), atalk, attrs}, atalkFork,
          RsrcStore::NetatalkFolder, "TEXTttxt", atalkDate);
     // A header as afpd makes one for a file it has only looked at.
     read("afpd's empty header", {{}, corpusBytes(kAtalkEmpty), attrs}, bytesOf("mac"),
@@ -267,11 +265,11 @@ TEST_F(ForkStore, EachStoreIsReadInItsOrderAndReadingChangesNothing) {
     // Finder info: valid metadata, the sidecar (over the Mac attribute's in
     // the "sidecar" row), the Mac attribute. An invalid metadata attribute is
     // passed over; all zero counts as none.
-    read("metadata", {plainSidecar({}, side), {}, {{kMetadata, meta}}}, {}, RsrcStore::None,
-         "TEXTttxt", metaDate);
-    read("invalid metadata", {plainSidecar({}, side), {}, {{kMetadata, badMeta}}}, {},
-         RsrcStore::None, "SIDEttxt");
-    read("zero Finder info", {plainSidecar({}), {}, {{kMacFinderInfo, maca}}}, {}, RsrcStore::None,
+    read("metadata", {sidecar(side, {}), {}, {{kMetadata, meta}}}, {}, RsrcStore::None, "TEXTttxt",
+         metaDate);
+    read("invalid metadata", {sidecar(side, {}), {}, {{kMetadata, badMeta}}}, {}, RsrcStore::None,
+         "SIDEttxt");
+    read("zero Finder info", {sidecar({}, {}), {}, {{kMacFinderInfo, maca}}}, {}, RsrcStore::None,
          "MACAttxt");
     // The creation date from the metadata, then the sidecar's dates entry.
     read("dates entry", {dated}, bytesOf("rsrc"), RsrcStore::Sidecar, "TEXTttxt", 1000000000);
@@ -285,7 +283,7 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
     const Bytes blank = placeholderBytes(), data = pattern(900, 5), zero(32, 0);
     const Bytes samba = corpusBytes(kSamba), meta = corpusBytes(kSambaMeta),
                 unar = corpusBytes(kUnar), mac = corpusBytes(kMac), atalk = corpusBytes(kAtalkFork);
-    const Bytes finderOnly = plainSidecar({}, kTextFinderInfo), abc = bytesOf("abc");
+    const Bytes finderOnly = sidecar(kTextFinderInfo, {}), abc = bytesOf("abc");
     const Bytes when = dateBytes(1234567890);
     // `change` turns `before` into `after`. With `everyCall`, it runs again
     // with the 1st, 2nd, ... system call failing with ENOSPC and with EIO,
@@ -329,15 +327,15 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
     };
     // New sidecars, for a fork or for Finder info, are checked byte for byte
     // in ANewSidecarIsNeverOpenToMoreThanItsFile; here once under faults.
-    change("Finder info into a new sidecar", {}, kSetAppl, {plainSidecar({}, kAppl)}, true);
+    change("Finder info into a new sidecar", {}, kSetAppl, {sidecar(kAppl, {})}, true);
     change("Finder info added to a fork-only sidecar",
            {makeSidecar({{2, 38, 5, bytesOf("fork!")}})}, kSetAppl,
-           {plainSidecar(bytesOf("fork!"), kAppl)}, true);
-    change("written past its end", {plainSidecar(abc)}, writeAt(5, bytesOf("!")),
-           {plainSidecar(bytesOf("abc\0\0!"s))});
+           {sidecar(kAppl, bytesOf("fork!"))}, true);
+    change("written past its end", {sidecar({}, abc)}, writeAt(5, bytesOf("!")),
+           {sidecar({}, bytesOf("abc\0\0!"s))});
     change("fork added to a Finder-info-only sidecar",
            {makeSidecar({{9, 38, 32, kTextFinderInfo}})}, writeAt(0, abc),
-           {plainSidecar(abc, kTextFinderInfo)});
+           {sidecar(kTextFinderInfo, abc)});
     // Peers' sidecars: the fork emptied and the file cut where it began.
     // Samba's holds nothing but the fork and goes; its metadata stays.
     const Stores sambas{samba, {}, {{kMetadata, meta}}};
@@ -373,7 +371,7 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
            {withFork(large, forkAt, 58, concat(old, tail))}, true);
     // Deleting empties every store; netatalk's header keeps the rest.
     change("deleted everywhere",
-           {plainSidecar(bytesOf("side")),
+           {sidecar({}, bytesOf("side")),
             atalk,
             {{kMacFork, bytesOf("mac")}, {kSambaFork, bytesOf("samba\0"s)}}},
            kDelete, {{}, atalkWith(atalk, {})});
@@ -384,7 +382,7 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
     change("Mac Finder info", {{}, {}, {{kMacFinderInfo, kTextFinderInfo}}}, kSetAppl,
            {{}, {}, {{kMacFinderInfo, kAppl}}});
     change("macOS's Finder info", {mac}, kSetAppl, {overwrite(mac, 50, kAppl)}, true);
-    change("Finder info cleared", {plainSidecar({}, kAppl)}, kClearFinderInfo, {});
+    change("Finder info cleared", {sidecar(kAppl, {})}, kClearFinderInfo, {});
     change("no Finder info cleared", {}, kClearFinderInfo, {});
     // In netatalk's header; cleared, it stays (netatalk's ids, the fork).
     change("netatalk's Finder info", {{}, atalk}, kSetAppl, {{}, overwrite(atalk, 653, kAppl)});
@@ -429,7 +427,7 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
            writeAt(0, bytesOf("S")), {finderOnly, {}, {{kSambaFork, bytesOf("Stream\0"s)}}});
     change("empty sidecar before an empty stream", {finderOnly, {}, {{kSambaFork, {0}}}},
            writeAt(0, bytesOf("side")),
-           {plainSidecar(bytesOf("side"), kTextFinderInfo), {}, {{kSambaFork, {0}}}});
+           {sidecar(kTextFinderInfo, bytesOf("side")), {}, {{kSambaFork, {0}}}});
     // A fork in an attribute stays there: Samba with "fruit:resource = stream"
     // serves only its stream (with a trailing NUL byte), macOS's copy only the
     // Mac attribute, and a sidecar would hide the new fork. An empty fork kept
@@ -464,7 +462,7 @@ TEST_F(ForkStore, AFolderTakesFinderInfoAndACreationDate) {
     tree->mkdir("dir");
     ASSERT_EQ(setFinderInfo(dirfd, "dir", kAppl.data()), noErr);
     ASSERT_EQ(setCreationDate(dirfd, "dir", 1234567890), noErr);
-    EXPECT_EQ(sidecarBytes("dir"), plainSidecar({}, kAppl));
+    EXPECT_EQ(sidecarBytes("dir"), sidecar(kAppl, {}));
     EXPECT_EQ(std::tuple(created("dir"), slice(xattr(path("dir"), kMetadata), 354, 358)),
               std::tuple(1234567890, dateBytes(1234567890)));
 }
@@ -483,8 +481,8 @@ TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
     const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
     const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
     enum What { kFork, kFinderInfo, kRebuilt };
-    const Bytes want[] = {plainSidecar(bytesOf("SECRET")), plainSidecar({}, kAppl),
-                          plainSidecar(bytesOf("SECRETrk"), kTextFinderInfo)};
+    const Bytes want[] = {sidecar({}, bytesOf("SECRET")), sidecar(kAppl, {}),
+                          sidecar(kTextFinderInfo, bytesOf("SECRETrk"))};
     const std::tuple<mode_t, mode_t, What> rows[] = {
         {0600, 0600, kFork}, {0644, 0644, kFork},       {0640, 0640, kFork},
         {0755, 0644, kFork}, {0640, 0640, kFinderInfo}, {0600, 0660, kRebuilt}};
@@ -497,7 +495,7 @@ TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
             ASSERT_EQ(::chown(path("f").c_str(), owner, group), 0);
             ASSERT_EQ(::chmod(path("f").c_str(), mode), 0);
             if (what == kRebuilt) {
-                sidecar("f", plainSidecar(bytesOf("old fork"), kTextFinderInfo));
+                putSidecar("f", sidecar(kTextFinderInfo, bytesOf("old fork")));
                 ASSERT_EQ(::chown(path("._f").c_str(), owner, group), 0);
                 ASSERT_EQ(::chmod(path("._f").c_str(), 0660), 0);
             }
@@ -528,7 +526,7 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroupAndAFileNobodyMayNotW
     if (::geteuid() != 0) GTEST_SKIP() << "only root can hand a file to another owner";
     const mode_t umaskWas = ::umask(022);
     file("r");
-    sidecar("r", plainSidecar(bytesOf("abc"), kTextFinderInfo));
+    putSidecar("r", sidecar(kTextFinderInfo, bytesOf("abc")));
     ASSERT_EQ(::chmod(path("r").c_str(), 0444), 0);
     ASSERT_EQ(::chown(path("f").c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(path("f").c_str(), 0600), 0);
@@ -536,7 +534,7 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroupAndAFileNobodyMayNotW
     // The owner patches it in place: the folder is not theirs to write.
     ASSERT_EQ(::chmod(tree->root().c_str(), 0755), 0);
     EXPECT_EQ(runAsNobody([&] { return int(setFinderInfo(dirfd, "f", kAppl.data())); }), noErr);
-    EXPECT_EQ(sidecarBytes("f"), plainSidecar(bytesOf("SECRET"), kAppl));
+    EXPECT_EQ(sidecarBytes("f"), sidecar(kAppl, bytesOf("SECRET")));
 
     ASSERT_EQ(::chmod(tree->root().c_str(), 0777), 0);
     const std::string before = snap();
@@ -557,7 +555,7 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroupAndAFileNobodyMayNotW
     const struct stat st = stat("._g");
     EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777),
               std::tuple(65534u, 65534u, 0600u));
-    EXPECT_EQ(sidecarBytes("g"), plainSidecar(bytesOf("SECRET")));
+    EXPECT_EQ(sidecarBytes("g"), sidecar({}, bytesOf("SECRET")));
     ::umask(umaskWas);
 }
 
@@ -647,7 +645,7 @@ TEST_F(ForkStore, EveryMalformedSidecarOrNetatalkHeaderIsRefusedForItsReasonAndL
 TEST_F(ForkStore, EachRefusalGivesItsCodeAndChangesNothing) {
     // A blocking open of a FIFO without a writer would hang this test.
     TempTree outside;
-    outside.write("target", plainSidecar(bytesOf("abc"), kTextFinderInfo));
+    outside.write("target", sidecar(kTextFinderInfo, bytesOf("abc")));
     outside.write("header", corpusBytes(kAtalkFork));
     for (const char* n : {"f", "g", "h", "p", "k", "mac", "samba", "bad", "m"}) file(n);
     tree->mkdir(".AppleDouble");
@@ -656,13 +654,13 @@ TEST_F(ForkStore, EachRefusalGivesItsCodeAndChangesNothing) {
         ASSERT_EQ(::symlink(outside.path(to).c_str(), path(at).c_str()), 0);
     for (const char* at : {"._g", "pipe", ".AppleDouble/p"})
         ASSERT_EQ(::mkfifo(path(at).c_str(), 0644), 0);
-    sidecar("k", plainSidecar(bytesOf("abc")));
+    putSidecar("k", sidecar({}, bytesOf("abc")));
     setXattr(path("mac"), kMacFork, bytesOf("small fork"));
     setXattr(path("mac"), kMacFinderInfo, kTextFinderInfo);
     setXattr(path("samba"), kSambaFork, bytesOf("small fork\0"s));
     setXattr(path("bad"), kMetadata, slice(corpusBytes(kSambaMeta), 0, 300));
     netatalk("m", readBytes(corpusPath("netatalk2-malformed/fork-length-short.ad")));
-    sidecar("m", plainSidecar(bytesOf("side"), kTextFinderInfo));
+    putSidecar("m", sidecar(kTextFinderInfo, bytesOf("side")));
     tree->mkdir("dir");
     const std::string before = snap(), outsideBefore = snapshot(outside.root());
     // A malformed netatalk header is not needed to read the sidecar's fork.
@@ -704,7 +702,7 @@ TEST_F(ForkStore, NetatalksFolderIsNeverReachedThroughALinkNorTakenByItsOwnFiles
     ASSERT_EQ(::symlink(outside.path("folder").c_str(), path(".AppleDouble").c_str()), 0);
     EXPECT_TRUE(fork("g").empty());
     ASSERT_EQ(writeFork("g", 0, bytesOf("new")), noErr);
-    EXPECT_EQ(sidecarBytes("g"), plainSidecar(bytesOf("new")));
+    EXPECT_EQ(sidecarBytes("g"), sidecar({}, bytesOf("new")));
     EXPECT_EQ(snapshot(outside.root()), outsideBefore);
     // A file named like netatalk's own files never takes its fork from them.
     file(".Parent");
@@ -712,7 +710,7 @@ TEST_F(ForkStore, NetatalksFolderIsNeverReachedThroughALinkNorTakenByItsOwnFiles
     netatalk(".Parent", corpusBytes(kAtalkFork));
     EXPECT_TRUE(fork(".Parent").empty());
     ASSERT_EQ(writeFork(".Parent", 0, bytesOf("mine")), noErr);
-    EXPECT_EQ(sidecarBytes(".Parent"), plainSidecar(bytesOf("mine")));
+    EXPECT_EQ(sidecarBytes(".Parent"), sidecar({}, bytesOf("mine")));
     EXPECT_EQ(readBytes(path(".AppleDouble/.Parent")), corpusBytes(kAtalkFork));
 }
 
