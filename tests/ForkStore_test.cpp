@@ -445,11 +445,10 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
     const Bytes over = pattern(300, 21), longer = pattern(2000, 22);
     for (const char* sample : {kAtalkFork, kAtalkEmpty, kAtalkStale}) {
         const Bytes h = corpusBytes(sample), was = slice(h, 741, h.size());
-        Bytes past = was;
-        past.resize(1000);
         change(sample, {{}, h}, writeAt(0, over), {{}, atalkWith(h, overwrite(was, 0, over))},
                sample == kAtalkFork);
-        change(sample, {{}, h}, writeAt(1000, longer), {{}, atalkWith(h, concat(past, longer))});
+        change(sample, {{}, h}, writeAt(1000, longer),
+               {{}, atalkWith(h, overwrite(was, 1000, longer))});
         change(sample, {{}, h}, kDelete, {{}, atalkWith(h, {})});
     }
 }
