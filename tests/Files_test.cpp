@@ -1,28 +1,29 @@
+// The File Manager over Linux files: references and specs, listings, the
+// catalog, both forks, refusals of what is not a regular file, result codes,
+// alias files and the report of where a file's forks are kept.
 #include "platform/files/Files.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstring>
 #include <filesystem>
-#include <memory>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "platform/files/FilesExtra.h"
+#include "platform/files/linux/AppleDouble.h"
 #include "platform/files/linux/PathNodes.h"
 #include "platform/files/linux/SysIO.h"
 #include "testkit/Faults.h"
 #include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"
+#include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
 using namespace testsupport;
@@ -91,6 +92,15 @@ Bytes sidecarWithFork(const std::string& fork) {
     return sidecar(finderInfo("TEXT", "ttxt"), bytesOf(fork));
 }
 
+UTCDateTime dateOf(SInt64 unixSeconds, UInt16 fraction = 0) {
+    const UInt64 s = UInt64(unixSeconds + 2082844800);  // from 1904
+    return UTCDateTime{UInt16(s >> 32), UInt32(s), fraction};
+}
+
+auto fields(const UTCDateTime& d) {
+    return std::tuple(+d.highSeconds, +d.lowSeconds, +d.fraction);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- references
@@ -125,7 +135,6 @@ TEST(References, RemovedOrReplacedObjectsGiveFnfErr) {
     ASSERT_EQ(unlink(p.c_str()), 0);
     EXPECT_EQ(getInfo(ref, 0, nullptr), fnfErr);
     EXPECT_EQ(tryOpen(ref, kData, fsRdWrPerm), fnfErr);
-    EXPECT_EQ(deleteFork(ref, kData), fnfErr);
     EXPECT_EQ(deleteFork(ref, kRsrc), fnfErr);
     // A new object under the old name: KeptFolder's tests. A folder on the
     // way replaced by a file:
@@ -137,19 +146,31 @@ TEST(References, RemovedOrReplacedObjectsGiveFnfErr) {
     EXPECT_EQ(getInfo(garbage, 0, nullptr), paramErr);
 }
 
-TEST(References, SpecsNameAFolderAndANameThatNeedNotExist) {
+TEST(References, SpecsAndPascalNamesLeadBackToTheirObject) {
     // Names over 63 bytes are shortened in an FSSpec, yet still lead back to
-    // their own file when another long name shares the first 70 bytes.
+    // their own file when another long name shares the first 70 bytes; a
+    // Pascal name is looked up whole.
     TempTree t;
-    std::string longName = std::string(70, 'L') + "\xC3\xA9" + std::string(20, 'z');
-    t.write("dir/" + longName, "long");
+    const std::string longName = std::string(70, 'L') + "\xC3\xA9" + std::string(20, 'z');
+    const FSRef ref = refOf(t.write("dir/" + longName, "long")), folder = refOf(t.path("dir"));
     t.write("dir/" + std::string(70, 'L') + "other", "another long one");
     FSSpec spec;
-    FSRef ref = refOf(t.path("dir/" + longName)), out;
+    FSRef out;
     ASSERT_EQ(FSGetCatalogInfo(&ref, 0, nullptr, nullptr, &spec, nullptr), noErr);
     EXPECT_LE(spec.name[0], 63);
     ASSERT_EQ(FSpMakeFSRef(&spec, &out), noErr);
     EXPECT_EQ(pathOf(out), t.path("dir/" + longName));
+    ASSERT_EQ(FSMakeFSRef(spec.vRefNum, spec.parID, spec.name, &out), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&out, &ref), noErr);
+    Str255 name;
+    name[0] = UInt8(longName.size());
+    std::memcpy(name + 1, longName.data(), longName.size());
+    ASSERT_EQ(FSMakeFSRef(0, spec.parID, name, &out), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&out, &ref), noErr);
+    ASSERT_EQ(FSMakeFSRef(0, spec.parID, nullptr, &out), noErr);  // no name: the folder
+    EXPECT_EQ(FSCompareFSRefs(&out, &folder), noErr);
+    EXPECT_EQ(FSMakeFSRef(FSVolumeRefNum(spec.vRefNum - 1), spec.parID, spec.name, &out), nsvErr);
+    EXPECT_EQ(FSMakeFSRef(spec.vRefNum, spec.parID, spec.name, nullptr), paramErr);
     // The root: parent ID 1 and no name.
     FSSpec root = spec;
     root.parID = fsRtParID;
@@ -160,18 +181,6 @@ TEST(References, SpecsNameAFolderAndANameThatNeedNotExist) {
     EXPECT_EQ(FSpMakeFSRef(&spec, &out), fnfErr);
     std::filesystem::remove_all(t.path("dir"));
     EXPECT_EQ(FSpMakeFSRef(&spec, &out), dirNFErr);
-}
-
-TEST(References, RenamingNeverGoesOverAnObjectNorTakesABadName) {
-    // CFile's tests rename a file with its sidecar, KeptFolder's a folder
-    // whose files keep their references; here the refusals.
-    TempTree t;
-    t.mkdir("d/moved");
-    FSRef a = refOf(t.write("d/a", "data"));
-    // Never over an existing object; the object keeps its name.
-    EXPECT_EQ(renameTo(a, "moved"), dupFNErr);
-    EXPECT_EQ(renameTo(a, "x/y"), bdNamErr);
-    EXPECT_EQ(readText(t.path("d/a")), "data");
 }
 
 class DeepTrees : public ::testing::TestWithParam<bool> {
@@ -274,15 +283,34 @@ TEST(Listings, HandOutOneObjectPerCallHidingSidecarsBesideTheirFiles) {
 
 // ---------------------------------------------------------------- catalog
 
-TEST(Catalog, ACreationDateNoStoreHoldsIsTheBirthTimeNeverEmpty) {
-    // Names, flags, parents, sizes, Finder info and dates set through the
-    // catalog are read back in the listing tests and in CFile's and FilesExtra's.
-    TempTree t;
-    FSRef ref = refOf(t.write("d/Doc", "0123456789"));
-    FSCatalogInfo info{};
-    ASSERT_EQ(getInfo(ref, kFSCatInfoCreateDate, &info), noErr);
-    EXPECT_GT((UInt64(info.createDate.highSeconds) << 32) | info.createDate.lowSeconds,
+// Names, flags, parents, sizes and Finder info set through the catalog are
+// read back in the listing tests and in CFile's.
+
+// A date set and read back is the same date, down to its 1/65536 s fraction;
+// a creation date no store holds is the birth time, never empty.
+TEST(Catalog, DatesLandOnTheFileToTheFractionAndACreationDateIsNeverEmpty) {
+    TempTree tree;
+    const std::string file = tree.write("f", "x");
+    FSRef ref = refOf(file);
+    FSCatalogInfo info{}, back{};
+    info.contentModDate = dateOf(1234567890, 0x8000);  // and a half second
+    info.accessDate = dateOf(1000000000, 0x0001);
+    const FSCatalogInfoBitmap which = kFSCatInfoContentMod | kFSCatInfoAccessDate;
+    ASSERT_EQ(FSSetCatalogInfo(&ref, which, &info), noErr);
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(std::tuple(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_atim.tv_sec),
+              std::tuple(1234567890, 500000000, 1000000000));
+    ASSERT_EQ(getInfo(ref, which | kFSCatInfoCreateDate, &back), noErr);
+    EXPECT_EQ(fields(back.contentModDate), fields(info.contentModDate));
+    EXPECT_EQ(fields(back.accessDate), fields(info.accessDate));
+    EXPECT_GT((UInt64(back.createDate.highSeconds) << 32) | back.createDate.lowSeconds,
               2082844800u);
+    // The attribute modification date cannot be set: accepted, nothing moves.
+    const std::string before = snapshot(tree.root());
+    info.attributeModDate = dateOf(5);
+    EXPECT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoAttrMod, &info), noErr);
+    EXPECT_EQ(snapshot(tree.root()), before);
 }
 
 TEST(Catalog, AMalformedSidecarFailsWhatNeedsItAndStaysAsItWas) {
@@ -306,12 +334,17 @@ TEST(Catalog, AMalformedSidecarFailsWhatNeedsItAndStaysAsItWas) {
     EXPECT_EQ(snapshot(t.root()), before);
 }
 
-TEST(Catalog, CreationTakesBackWhatItMadeWhenTheCatalogFieldsFail) {
+TEST(Catalog, CreatingAndRenamingRefuseTakenAndBadNamesAndTakeBackWhatFailed) {
+    // CFile's tests rename a file with its sidecar, KeptFolder's a folder
+    // whose files keep their references; here the refusals.
     TempTree t;
     t.write("d/x", "data");
     t.write("d/._orphan", "an ordinary file");
-    FSRef d = refOf(t.path("d"));
+    FSRef d = refOf(t.path("d")), x = refOf(t.path("d/x"));
     const std::string before = snapshot(t.root());
+    // Never over an existing object, nor to a name that is no name.
+    EXPECT_EQ(renameTo(x, "._orphan"), dupFNErr);
+    EXPECT_EQ(renameTo(x, "x/y"), bdNamErr);
     FSCatalogInfo info{};
     std::memcpy(info.finderInfo, "TEXTttxt", 8);
     info.createDate = {0, 2900000000u, 0};
@@ -396,26 +429,20 @@ TEST(Forks, ReadWriteSizeAndPositionOnBothForks) {
 
 // ---------------------------------------------------------------- safety
 
-TEST(Safety, FifosSocketsAndDevicesAreRefusedWithoutBlocking) {
-    // Links (to a file outside the tree) are never followed either.
+TEST(Safety, LinksAndFifosAreRefusedNeverFollowedNorBlockedOn) {
+    // Sockets and devices take the same one check (the store's tests sweep
+    // every kind). The link leads to a file outside the tree.
     TempTree outside, t;
     std::string target = outside.write("victim", "precious");
     outside.write("._victim", sidecarWithFork("its fork"));
     ASSERT_EQ(symlink(target.c_str(), t.path("link").c_str()), 0);
     ASSERT_EQ(mkfifo(t.path("fifo").c_str(), 0666), 0);
-    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", t.path("sock").c_str());
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    bool haveDevice = mknod(t.path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
     t.write("file", "data");
     ASSERT_EQ(mkfifo(t.path("._file").c_str(), 0666), 0);  // a sidecar that is a FIFO
     const std::string before = snapshot(outside.root());
 
     alarm(20);  // a blocked open ends the test instead of hanging it
-    for (const char* name : {"link", "fifo", "sock", "null"}) {
-        if (std::string(name) == "null" && !haveDevice) continue;
+    for (const char* name : {"link", "fifo"}) {
         SCOPED_TRACE(name);
         FSRef ref = refOf(t.path(name));
         // Every fork call finds its file through the one check of its kind.
@@ -430,7 +457,6 @@ TEST(Safety, FifosSocketsAndDevicesAreRefusedWithoutBlocking) {
     EXPECT_EQ(tryOpen(file, kRsrc, fsRdWrPerm), notAFileErr);
     EXPECT_EQ(readFork(file, kData), bytesOf("data"));
     alarm(0);
-    close(sock);
     EXPECT_EQ(snapshot(outside.root()), before);
     EXPECT_FALSE(exists(t.path("._link")));
 }
@@ -450,39 +476,151 @@ TEST(Safety, AFileReplacedWhileItsResourceForkIsOpenIsNotWritten) {
 
 // ---------------------------------------------------------------- result codes
 
-TEST(ResultCodes, SystemFailuresMapToTheirCodes) {
+TEST(ResultCodes, EachKindOfCallPassesItsSystemFailureOn) {
+    // FileErrors' test holds the codes for every errno; here each kind of call
+    // on a fork gives the code of its own failure, and the file stays.
     TempTree t;
     FSRef ref = refOf(t.write("f", "data"));
     using C = sysio::Call;
-    // One row for each kind of call; FileErrors' test holds the codes met nowhere else.
-    const struct {
-        C call;
-        int err;
-        OSErr expected;
-    } rows[] = {{C::Write, ENOSPC, dskFulErr}, {C::Open, EROFS, wPrErr},
-                {C::Open, EMFILE, tmfoErr},    {C::Open, EACCES, afpAccessDenied},
-                {C::Read, EIO, ioErr},         {C::Truncate, EBUSY, fBsyErr}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(int(row.call)) + " " + std::to_string(row.err));
-        FSIORefNum refNum = 0;
-        const bool onOpenFork = row.call == C::Write || row.call == C::Read;
-        if (onOpenFork) {
-            ASSERT_EQ(openFork(ref, kData, fsRdWrPerm, &refNum), noErr);
-        }
-        char buf[4];
-        auto fault = std::make_unique<InjectedFault>(std::set<C>{row.call}, row.err);
-        OSErr got = row.call == C::Truncate ? deleteFork(ref, kData)
-                    : row.call == C::Open   ? tryOpen(ref, kData, fsRdWrPerm)
-                    : row.call == C::Write ? FSWriteFork(refNum, fsFromStart, 0, 4, "DATA", nullptr)
-                                           : FSReadFork(refNum, fsFromStart, 0, 4, buf, nullptr);
-        fault.reset();
-        if (onOpenFork) FSCloseFork(refNum);
-        EXPECT_EQ(got, row.expected);
-        EXPECT_EQ(readText(t.path("f")), "data");
-    }
+    const auto failing = [](C call, int err, const auto& action) {
+        InjectedFault fault({call}, err);
+        return action();
+    };
+    FSIORefNum refNum;
+    ASSERT_EQ(openFork(ref, kData, fsRdWrPerm, &refNum), noErr);
+    char buf[4];
+    EXPECT_EQ(failing(C::Write, ENOSPC,
+                      [&] { return FSWriteFork(refNum, fsFromStart, 0, 4, "DATA", nullptr); }),
+              dskFulErr);
+    EXPECT_EQ(
+        failing(C::Read, EIO, [&] { return FSReadFork(refNum, fsFromStart, 0, 4, buf, nullptr); }),
+        ioErr);
+    FSCloseFork(refNum);
+    EXPECT_EQ(failing(C::Open, EACCES, [&] { return tryOpen(ref, kData, fsRdWrPerm); }),
+              afpAccessDenied);
+    EXPECT_EQ(failing(C::Truncate, EBUSY, [&] { return deleteFork(ref, kData); }), fBsyErr);
+    EXPECT_EQ(readText(t.path("f")), "data");
     // Conditions met without injection (fnfErr and dirNFErr: see References).
     EXPECT_EQ(tryOpen(refOf(t.root()), kData, fsRdPerm), notAFileErr);
     EXPECT_EQ(FSOpenFork(&ref, 0, nullptr, fsRdPerm, nullptr), paramErr);
     EXPECT_EQ(FSGetDataForkName(nullptr), paramErr);
     EXPECT_EQ(FSGetCatalogInfo(nullptr, 0, nullptr, nullptr, nullptr, nullptr), paramErr);
+}
+
+// ---------------------------------------------------------------- reports
+
+TEST(FSIsAliasFile, LinksAndFlaggedFilesAreAliasesFoldersAreNot) {
+    TempTree tree;
+    const std::string folder = tree.mkdir("folder"), file = tree.write("file", "x");
+    ASSERT_EQ(::symlink(folder.c_str(), tree.path("toFolder").c_str()), 0);
+    ASSERT_EQ(::symlink(file.c_str(), tree.path("toFile").c_str()), 0);
+    ASSERT_EQ(::symlink("/nonexistent/x", tree.path("dangling").c_str()), 0);
+    // Empty files whose sidecar carries Finder info, with or without the alias flag.
+    for (const auto& [name, type, alias] : {std::tuple{"folderAlias", "fdrp", true},
+                                            {"docAlias", "TEXT", true},
+                                            {"fdrpNotFlagged", "fdrp", false}}) {
+        tree.write(name, "");
+        Bytes fi = finderInfo(type, "MACS");
+        fi[8] = alias ? 0x80 : 0;  // kIsAlias
+        tree.write(std::string("._") + name, makeSidecar({{9, 50, 32, fi}, {2, 82, 0, {}}}));
+    }
+    const struct {
+        const char* name;
+        bool alias, folder;
+    } cases[] = {
+        {"toFolder", true, true},    {"toFile", true, false},   {"dangling", true, false},
+        {"folderAlias", true, true}, {"docAlias", true, false}, {"fdrpNotFlagged", false, false},
+        {"file", false, false},      {"folder", false, false},  {"/", false, false}};  // the root
+    Boolean alias = 2, isFolder = 2;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FSRef ref = refOf(c.name[0] == '/' ? c.name : tree.path(c.name));
+        ASSERT_EQ(FSIsAliasFile(&ref, &alias, &isFolder), noErr);
+        EXPECT_EQ(std::tuple(bool(alias), bool(isFolder)), std::tuple(c.alias, c.folder));
+    }
+    FSRef gone = refOf(file);
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    EXPECT_EQ(FSIsAliasFile(&gone, &alias, &isFolder), fnfErr);
+    EXPECT_FALSE(alias);
+    EXPECT_EQ(FSIsAliasFile(&gone, nullptr, &isFolder), paramErr);
+}
+
+// Every store is reported with the fork's length, and an attribute store by
+// its name; a sidecar holding macOS's blank fork is valid and holds none. A
+// malformed AppleDouble file is a finding with the parser's own code and
+// text, and the fork it hides is refused with ioErr; a link in a sidecar's
+// place is no sidecar. Nothing on disk changes.
+TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
+    TempTree tree;
+    tree.write("side", "1");
+    tree.write("._side",
+               makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")}, {2, 82, 100, pattern(100)}}));
+    tree.write("blank", "2");
+    tree.write("._blank", makeSidecar({{2, 50, 286, placeholderBytes()}}));
+    setXattr(tree.write("mac", "3"), kMacFork, pattern(50));
+    setXattr(tree.write("samba", "4"), kSambaFork, concat(pattern(40), Bytes{0}));
+    tree.write("net", "5");
+    tree.write(".AppleDouble/net", corpusBytes("peers/netatalk2-fork.ad"));
+    tree.write("bad", "6");
+    tree.write("._bad", corpusBytes("malformed/duplicate-id.ad"));
+    tree.write("badnet", "7");
+    tree.write(".AppleDouble/badnet", corpusBytes("netatalk2-malformed/fork-length-short.ad"));
+    tree.write("linked", "8");
+    ASSERT_EQ(::symlink("bad", tree.path("._linked").c_str()), 0);
+    const std::string before = snapshot(tree.root());
+
+    using P = appledouble::Problem;
+    const FSCompanionState none = kFSCompanionNone, valid = kFSCompanionValid,
+                           malformed = kFSCompanionMalformed;
+    const struct {
+        const char* name;
+        FSForkStore store;
+        UInt64 length;
+        const char* attribute;
+        FSCompanionState sidecar, netatalk;
+        OSErr rsrcError;
+        P problem;  // of the malformed one
+    } cases[] = {
+        {"side", kFSForkStoreSidecar, 100, nullptr, valid, none, noErr, P::None},
+        {"blank", kFSForkStoreNone, 0, nullptr, valid, none, noErr, P::None},
+        {"mac", kFSForkStoreMacAttribute, 50, kMacFork, none, none, noErr, P::None},
+        {"samba", kFSForkStoreSambaAttribute, 40, kSambaFork, none, none, noErr, P::None},
+        // the sample's 700-byte fork
+        {"net", kFSForkStoreNetatalk, 700, nullptr, none, valid, noErr, P::None},
+        {"bad", kFSForkStoreNone, 0, nullptr, malformed, none, ioErr, P::DuplicateId},
+        {"badnet", kFSForkStoreNone, 0, nullptr, none, malformed, ioErr, P::ForkLengthMismatch},
+        {"linked", kFSForkStoreNone, 0, nullptr, kFSCompanionNotAFile, none, notAFileErr, P::None},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FSRef ref = refOf(tree.path(c.name));
+        FSForkInspection forks;
+        ASSERT_EQ(FSInspectForks(&ref, kFSInspectAll, &forks), noErr);
+        EXPECT_EQ(forks.dataLength, 1u);
+        EXPECT_EQ(forks.writeError, noErr);
+        EXPECT_EQ(forks.rsrcError, c.rsrcError);
+        EXPECT_EQ(forks.sidecar.state, c.sidecar);
+        EXPECT_EQ(forks.netatalk.state, c.netatalk);
+        for (const FSCompanionInfo* info : {&forks.sidecar, &forks.netatalk}) {
+            const bool bad = info->state == kFSCompanionMalformed;
+            EXPECT_EQ(info->problem, bad ? SInt32(c.problem) : 0);
+            if (bad) {
+                EXPECT_STREQ(info->message, appledouble::describe(c.problem));
+            }
+        }
+        if (c.rsrcError != noErr) continue;
+        EXPECT_EQ(forks.rsrcStore, c.store);
+        EXPECT_EQ(forks.rsrcLength, c.length);
+        EXPECT_STREQ(forks.rsrcAttribute, c.attribute);
+        if (c.sidecar == kFSCompanionValid) {
+            EXPECT_EQ(forks.sidecar.forkLength, c.length);
+        }
+    }
+    const FSRef side = refOf(tree.path("side"));
+    FSForkInspection forks;
+    ASSERT_EQ(FSInspectForks(&side, kFSInspectFinderInfo, &forks), noErr);
+    EXPECT_TRUE(forks.hasFinderInfo);
+    EXPECT_EQ(forks.fileType, be32(finderInfo("TEXT", "ttxt"), 0));
+    EXPECT_EQ(forks.fileCreator, be32(finderInfo("TEXT", "ttxt"), 4));
+    EXPECT_EQ(snapshot(tree.root()), before);
 }

@@ -1,6 +1,5 @@
 #include "testkit/ForkInvariant.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -8,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/files/linux/AppleDouble.h"
 #include "platform/files/linux/ForkStore.h"
@@ -30,7 +30,9 @@ OSErr readAll(int fd, Bytes* out) {
 OSErr readFileAt(int dirfd, const std::string& name, Bytes* out, bool* present) {
     int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (present) *present = fd >= 0;
-    if (fd < 0) return present && (errno == ENOENT || errno == ENAMETOOLONG) ? noErr : ioErr;
+    if (fd < 0)
+        return present && (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) ? noErr
+                                                                                         : ioErr;
     OSErr err = readAll(fd, out);
     ::close(fd);
     return err;
@@ -59,8 +61,8 @@ std::string show(const Bytes& b) {
     return std::to_string(b.size()) + " bytes";
 }
 
-// Reads netatalk 2's header `name` in the ".AppleDouble" folder `folder`;
-// ioErr when it does not parse.
+// Reads netatalk 2's header `name` (a path in a ".AppleDouble" folder) in
+// `folder`; ioErr when it does not parse.
 OSErr readNetatalk(int folder, const std::string& name, Bytes* bytes, bool* present) {
     OSErr err = readFileAt(folder, name, bytes, present);
     if (err != noErr || !*present) return err;
@@ -108,16 +110,11 @@ OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
     bool present = false;
     if ((err = readFileAt(dirfd, "._" + name, &sidecar, &present)) != noErr) return err;
     out->sidecar = present;
-    const int folder =
-        ::openat(dirfd, ".AppleDouble", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder >= 0) {
-        bool there = false;
-        err = readNetatalk(folder, name, &out->netatalkHeader, &there);
-        ::close(folder);
-        if (err != noErr) return err;
-        if (there) out->netatalkHeader.resize(appledouble::kNetatalkHeaderSize);
-        if (there) std::fill_n(out->netatalkHeader.begin() + 34, 4, 0);
-    }
+    bool there = false;
+    err = readNetatalk(dirfd, ".AppleDouble/" + name, &out->netatalkHeader, &there);
+    if (err != noErr) return err;
+    if (there) out->netatalkHeader.resize(appledouble::kNetatalkHeaderSize);
+    if (there) std::fill_n(out->netatalkHeader.begin() + 34, 4, 0);
     if (present) {
         appledouble::Header h;
         const std::size_t head = std::min(sidecar.size(), appledouble::kMaxHeaderRead);
@@ -168,62 +165,6 @@ std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& 
 }
 
 namespace {
-
-// The names in the folder `dirfd` but "." and "..".
-std::vector<std::string> namesIn(int dirfd) {
-    std::vector<std::string> names;
-    const int listFd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd)) {
-        while (dirent* e = ::readdir(dir))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.emplace_back(e->d_name);
-        ::closedir(dir);
-    } else if (listFd >= 0) {
-        ::close(listFd);
-    }
-    return names;
-}
-
-// Checks every entry below the folder `dirfd`. `owner` is the folder that a
-// netatalk folder belongs to (else -1): each of its files named for a file in
-// `owner`, and its ".Parent", must parse as a header.
-void checkFolder(int dirfd, const std::string& path, std::string* problems, int owner = -1) {
-    for (const std::string& name : namesIn(dirfd)) {
-        const std::string where = path + "/" + name;
-        if (name.rfind(".bwtmp-", 0) == 0) *problems += "temporary file left: " + where + "\n";
-        struct stat st, other;
-        if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISDIR(st.st_mode)) {
-            int sub =
-                ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub < 0) continue;
-            checkFolder(sub, where, problems, name == ".AppleDouble" ? dirfd : -1);
-            ::close(sub);
-            continue;
-        }
-        if (!S_ISREG(st.st_mode)) continue;
-        Bytes bytes;
-        bool present = false;
-        if (owner >= 0 && name.find("::EA") == std::string::npos &&
-            (name == ".Parent" ||
-             ::fstatat(owner, name.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0) &&
-            readNetatalk(dirfd, name, &bytes, &present) != noErr)
-            *problems += "malformed netatalk header: " + where + "\n";
-        if (name.rfind("._", 0) != 0 || name.size() == 2 ||
-            ::fstatat(dirfd, name.c_str() + 2, &other, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        appledouble::Header h;
-        if (readFileAt(dirfd, name, &bytes, nullptr) != noErr) {
-            *problems += "unreadable sidecar: " + where + "\n";
-        } else if (appledouble::Problem p = appledouble::parse(
-                       bytes.data(), std::min(bytes.size(), appledouble::kMaxHeaderRead),
-                       bytes.size(), &h);
-                   p != appledouble::Problem::None) {
-            *problems += "malformed sidecar (" + std::string(appledouble::describe(p)) +
-                         "): " + where + "\n";
-        }
-    }
-}
 
 // Each shape's name and the length of its data fork: longer and shorter than
 // the forks they replace; where the fork is in an attribute, small enough for
@@ -291,11 +232,38 @@ void writeForkShape(const std::string& dir, const std::string& name, std::size_t
 }
 
 std::string checkSidecars(const std::string& root) {
+    namespace fs = std::filesystem;
     std::string problems;
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return "cannot open " + root;
-    checkFolder(fd, root, &problems);
-    ::close(fd);
+    std::error_code ec;
+    // Links are listed, never followed.
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path folder = it->path().parent_path();
+        const std::string where = it->path(), name = it->path().filename();
+        if (name.rfind(".bwtmp-", 0) == 0) problems += "temporary file left: " + where + "\n";
+        if (!fs::is_regular_file(it->symlink_status())) continue;
+        // A netatalk header belongs to a file beside its folder, or is the folder's ".Parent".
+        Bytes bytes;
+        bool present = false;
+        if (folder.filename() == ".AppleDouble" && name.find("::EA") == std::string::npos &&
+            (name == ".Parent" || fs::exists(fs::symlink_status(folder.parent_path() / name))) &&
+            readNetatalk(AT_FDCWD, where, &bytes, &present) != noErr)
+            problems += "malformed netatalk header: " + where + "\n";
+        // A sidecar is "._name" beside "name".
+        if (name.rfind("._", 0) != 0 || name.size() == 2 ||
+            !fs::exists(fs::symlink_status(folder / name.substr(2))))
+            continue;
+        appledouble::Header h;
+        if (readFileAt(AT_FDCWD, where, &bytes, nullptr) != noErr) {
+            problems += "unreadable sidecar: " + where + "\n";
+        } else if (appledouble::Problem p = appledouble::parse(
+                       bytes.data(), std::min(bytes.size(), appledouble::kMaxHeaderRead),
+                       bytes.size(), &h);
+                   p != appledouble::Problem::None) {
+            problems += "malformed sidecar (" + std::string(appledouble::describe(p)) +
+                        "): " + where + "\n";
+        }
+    }
+    if (ec) problems += "cannot read " + root + ": " + ec.message() + "\n";
     return problems;
 }
 
