@@ -61,17 +61,13 @@ std::string show(const Bytes& b) {
     return std::to_string(b.size()) + " bytes";
 }
 
-// Reads netatalk 2's header `name` (a path in a ".AppleDouble" folder) in
-// `folder`; ioErr when it does not parse.
-OSErr readNetatalk(int folder, const std::string& name, Bytes* bytes, bool* present) {
-    OSErr err = readFileAt(folder, name, bytes, present);
-    if (err != noErr || !*present) return err;
-    appledouble::Header h;
-    const std::size_t head = std::min(bytes->size(), appledouble::kNetatalkHeaderSize);
-    return appledouble::parseNetatalkHeader(bytes->data(), head, bytes->size(), &h) ==
-                   appledouble::Problem::None
-               ? OSErr(noErr)
-               : OSErr(ioErr);
+// What is wrong with an AppleDouble file (None when nothing is): a sidecar, or
+// with `netatalk` netatalk 2's header. *h describes it when nothing is wrong.
+appledouble::Problem problemOf(const Bytes& b, bool netatalk, appledouble::Header* h) {
+    using namespace appledouble;
+    return netatalk
+               ? parseNetatalkHeader(b.data(), std::min(b.size(), kNetatalkHeaderSize), b.size(), h)
+               : parse(b.data(), std::min(b.size(), kMaxHeaderRead), b.size(), h);
 }
 
 // The resource fork a flip leaves: the data fork written over the start of the
@@ -107,20 +103,18 @@ OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
         return err;
 
     Bytes sidecar;
-    bool present = false;
-    if ((err = readFileAt(dirfd, "._" + name, &sidecar, &present)) != noErr) return err;
+    bool present = false, there = false;
+    appledouble::Header h;
+    if ((err = readFileAt(dirfd, "._" + name, &sidecar, &present)) != noErr ||
+        (err = readFileAt(dirfd, ".AppleDouble/" + name, &out->netatalkHeader, &there)) != noErr)
+        return err;
     out->sidecar = present;
-    bool there = false;
-    err = readNetatalk(dirfd, ".AppleDouble/" + name, &out->netatalkHeader, &there);
-    if (err != noErr) return err;
+    if (there && problemOf(out->netatalkHeader, true, &h) != appledouble::Problem::None)
+        return ioErr;
     if (there) out->netatalkHeader.resize(appledouble::kNetatalkHeaderSize);
     if (there) std::fill_n(out->netatalkHeader.begin() + 34, 4, 0);
     if (present) {
-        appledouble::Header h;
-        const std::size_t head = std::min(sidecar.size(), appledouble::kMaxHeaderRead);
-        if (appledouble::parse(sidecar.data(), head, sidecar.size(), &h) !=
-            appledouble::Problem::None)
-            return ioErr;
+        if (problemOf(sidecar, false, &h) != appledouble::Problem::None) return ioErr;
         for (const appledouble::Attribute& a : h.attributes)
             out->attrBlock[a.name] =
                 Bytes(sidecar.begin() + a.offset, sidecar.begin() + a.offset + a.length);
@@ -241,27 +235,22 @@ std::string checkSidecars(const std::string& root) {
         const std::string where = it->path(), name = it->path().filename();
         if (name.rfind(".bwtmp-", 0) == 0) problems += "temporary file left: " + where + "\n";
         if (!fs::is_regular_file(it->symlink_status())) continue;
-        // A netatalk header belongs to a file beside its folder, or is the folder's ".Parent".
+        // A netatalk header belongs to a file beside its folder, or is the
+        // folder's ".Parent"; a sidecar "._name" to "name" beside it.
+        const bool header =
+            folder.filename() == ".AppleDouble" && name.find("::EA") == std::string::npos &&
+            (name == ".Parent" || fs::exists(fs::symlink_status(folder.parent_path() / name)));
+        const bool sidecar = name.rfind("._", 0) == 0 && name.size() > 2 &&
+                             fs::exists(fs::symlink_status(folder / name.substr(2)));
         Bytes bytes;
-        bool present = false;
-        if (folder.filename() == ".AppleDouble" && name.find("::EA") == std::string::npos &&
-            (name == ".Parent" || fs::exists(fs::symlink_status(folder.parent_path() / name))) &&
-            readNetatalk(AT_FDCWD, where, &bytes, &present) != noErr)
-            problems += "malformed netatalk header: " + where + "\n";
-        // A sidecar is "._name" beside "name".
-        if (name.rfind("._", 0) != 0 || name.size() == 2 ||
-            !fs::exists(fs::symlink_status(folder / name.substr(2))))
-            continue;
         appledouble::Header h;
-        if (readFileAt(AT_FDCWD, where, &bytes, nullptr) != noErr) {
-            problems += "unreadable sidecar: " + where + "\n";
-        } else if (appledouble::Problem p = appledouble::parse(
-                       bytes.data(), std::min(bytes.size(), appledouble::kMaxHeaderRead),
-                       bytes.size(), &h);
-                   p != appledouble::Problem::None) {
-            problems += "malformed sidecar (" + std::string(appledouble::describe(p)) +
-                        "): " + where + "\n";
-        }
+        if (!header && !sidecar) continue;
+        if (readFileAt(AT_FDCWD, where, &bytes, nullptr) != noErr)
+            problems += "unreadable: " + where + "\n";
+        else if (appledouble::Problem p = problemOf(bytes, header, &h);
+                 p != appledouble::Problem::None)
+            problems +=
+                "malformed (" + std::string(appledouble::describe(p)) + "): " + where + "\n";
     }
     if (ec) problems += "cannot read " + root + ": " + ec.message() + "\n";
     return problems;
