@@ -3,12 +3,12 @@
 // sidecar of a process of this host that no longer runs is hidden from
 // listings and removed when a later process first writes into that folder,
 // while everything else, and every folder only read, stays as it was.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,10 +31,9 @@ int gWritesSeen = 0, gNamedDuringWrite = 0;
 
 std::set<std::string> temporaries(const std::string& folder) {
     std::set<std::string> found;
-    DIR* d = ::opendir(folder.c_str());
-    while (dirent* e = ::readdir(d))
-        if (std::string(e->d_name).rfind(".bwtmp-", 0) == 0) found.insert(e->d_name);
-    ::closedir(d);
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (e.path().filename().string().rfind(".bwtmp-", 0) == 0)
+            found.insert(e.path().filename());
     return found;
 }
 

@@ -81,7 +81,6 @@ TEST(KeptFolders, ServeTheNextCallInTheFolderAndStayOpenForTheirHolders) {
     ASSERT_EQ(openFolder(folder, &second), noErr);
     EXPECT_EQ(second.get(), first.get());
     EXPECT_EQ(inodeOf(first.get()), inodeOf(t.path("in")));
-    EXPECT_TRUE(canSyncFolder(first.get()));
     const UInt64 serial = pinnedFolderSerial(first.get());
     EXPECT_NE(serial, 0u);
 
@@ -91,7 +90,6 @@ TEST(KeptFolders, ServeTheNextCallInTheFolderAndStayOpenForTheirHolders) {
     ASSERT_EQ(openFolder(other, &next), noErr);
     EXPECT_NE(next.get(), first.get());
     EXPECT_EQ(pinnedFolderSerial(first.get()), 0u);
-    EXPECT_FALSE(canSyncFolder(first.get()));
     EXPECT_NE(pinnedFolderSerial(next.get()), 0u);
     EXPECT_NE(pinnedFolderSerial(next.get()), serial);
     const int held = first.get();
