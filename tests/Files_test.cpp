@@ -341,7 +341,7 @@ TEST(Catalog, CreatingAndRenamingRefuseTakenAndBadNamesAndTakeBackWhatFailed) {
 
 // ---------------------------------------------------------------- forks
 
-TEST(Forks, ReadWriteSizeAndPositionOnBothForks) {
+TEST(Forks, ReadWriteSizeAndPositionOnBothForksAndPassOnEachCallsFailure) {
     TempTree t;
     FSRef ref = refOf(t.write("f", "abcdef"));
     EXPECT_EQ(tryOpen(ref, uni("com.example.other"), fsRdPerm), errFSForkNotFound);
@@ -383,12 +383,36 @@ TEST(Forks, ReadWriteSizeAndPositionOnBothForks) {
         EXPECT_EQ(FSReadFork(refNum, fsFromStart, 0, 1, buf, &actual), rfNumErr);
     }
     EXPECT_EQ(resourceForkOf(readBytes(t.path("._f"))), bytesOf("XYcde123"));
-    // Read-only forks refuse writes.
+    // Read-only forks refuse writes. Each kind of call on a fork gives the
+    // code of its own failure (FileErrors' test holds the code of every
+    // errno). The file stays as it was.
     FSIORefNum refNum;
     ASSERT_EQ(openFork(ref, kData, fsRdPerm, &refNum), noErr);
     EXPECT_EQ(FSWriteFork(refNum, fsFromStart, 0, 1, "z", nullptr), wrPermErr);
     FSCloseFork(refNum);
+    using C = sysio::Call;
+    const auto failing = [](C call, int err, const auto& action) {
+        InjectedFault fault({call}, err);
+        return action();
+    };
+    ASSERT_EQ(openFork(ref, kData, fsRdWrPerm, &refNum), noErr);
+    char buf[4];
+    EXPECT_EQ(failing(C::Write, ENOSPC,
+                      [&] { return FSWriteFork(refNum, fsFromStart, 0, 4, "DATA", nullptr); }),
+              dskFulErr);
+    EXPECT_EQ(
+        failing(C::Read, EIO, [&] { return FSReadFork(refNum, fsFromStart, 0, 4, buf, nullptr); }),
+        ioErr);
+    FSCloseFork(refNum);
+    EXPECT_EQ(failing(C::Open, EACCES, [&] { return tryOpen(ref, kData, fsRdWrPerm); }),
+              afpAccessDenied);
+    EXPECT_EQ(failing(C::Truncate, EBUSY, [&] { return deleteFork(ref, kData); }), fBsyErr);
     EXPECT_EQ(readText(t.path("f")), "XYcde123");
+    // Conditions met without injection (fnfErr and dirNFErr: see References).
+    EXPECT_EQ(tryOpen(refOf(t.root()), kData, fsRdPerm), notAFileErr);
+    EXPECT_EQ(FSOpenFork(&ref, 0, nullptr, fsRdPerm, nullptr), paramErr);
+    EXPECT_EQ(FSGetDataForkName(nullptr), paramErr);
+    EXPECT_EQ(FSGetCatalogInfo(nullptr, 0, nullptr, nullptr, nullptr, nullptr), paramErr);
 }
 
 // ---------------------------------------------------------------- safety
@@ -450,37 +474,6 @@ TEST(Safety, AFileReplacedWhileItsResourceForkIsOpenIsNotWritten) {
 }
 
 // ---------------------------------------------------------------- result codes
-
-TEST(ResultCodes, EachKindOfCallPassesItsSystemFailureOn) {
-    // FileErrors' test holds the codes for every errno; here each kind of call
-    // on a fork gives the code of its own failure, and the file stays.
-    TempTree t;
-    FSRef ref = refOf(t.write("f", "data"));
-    using C = sysio::Call;
-    const auto failing = [](C call, int err, const auto& action) {
-        InjectedFault fault({call}, err);
-        return action();
-    };
-    FSIORefNum refNum;
-    ASSERT_EQ(openFork(ref, kData, fsRdWrPerm, &refNum), noErr);
-    char buf[4];
-    EXPECT_EQ(failing(C::Write, ENOSPC,
-                      [&] { return FSWriteFork(refNum, fsFromStart, 0, 4, "DATA", nullptr); }),
-              dskFulErr);
-    EXPECT_EQ(
-        failing(C::Read, EIO, [&] { return FSReadFork(refNum, fsFromStart, 0, 4, buf, nullptr); }),
-        ioErr);
-    FSCloseFork(refNum);
-    EXPECT_EQ(failing(C::Open, EACCES, [&] { return tryOpen(ref, kData, fsRdWrPerm); }),
-              afpAccessDenied);
-    EXPECT_EQ(failing(C::Truncate, EBUSY, [&] { return deleteFork(ref, kData); }), fBsyErr);
-    EXPECT_EQ(readText(t.path("f")), "data");
-    // Conditions met without injection (fnfErr and dirNFErr: see References).
-    EXPECT_EQ(tryOpen(refOf(t.root()), kData, fsRdPerm), notAFileErr);
-    EXPECT_EQ(FSOpenFork(&ref, 0, nullptr, fsRdPerm, nullptr), paramErr);
-    EXPECT_EQ(FSGetDataForkName(nullptr), paramErr);
-    EXPECT_EQ(FSGetCatalogInfo(nullptr, 0, nullptr, nullptr, nullptr, nullptr), paramErr);
-}
 
 // ---------------------------------------------------------------- reports
 
@@ -573,12 +566,10 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
         EXPECT_EQ(forks.rsrcError, c.rsrcError);
         EXPECT_EQ(forks.sidecar.state, c.sidecar);
         EXPECT_EQ(forks.netatalk.state, c.netatalk);
-        for (const FSCompanionInfo* info : {&forks.sidecar, &forks.netatalk}) {
-            const bool bad = info->state == kFSCompanionMalformed;
-            EXPECT_EQ(info->problem, bad ? SInt32(c.problem) : 0);
-            if (bad) {
-                EXPECT_STREQ(info->message, appledouble::describe(c.problem));
-            }
+        EXPECT_EQ(std::tuple(forks.sidecar.problem, forks.netatalk.problem),
+                  std::tuple(SInt32(c.problem), 0));
+        if (c.problem != P::None) {
+            EXPECT_STREQ(forks.sidecar.message, appledouble::describe(c.problem));
         }
         if (c.rsrcError != noErr) continue;
         EXPECT_EQ(forks.rsrcStore, c.store);

@@ -70,14 +70,34 @@ appledouble::Problem problemOf(const Bytes& b, bool netatalk, appledouble::Heade
                : parse(b.data(), std::min(b.size(), kMaxHeaderRead), b.size(), h);
 }
 
-// The resource fork a flip leaves: the data fork written over the start of the
-// old resource fork, which keeps its length when it was longer.
-Bytes flipped(const ForkState& before) {
-    Bytes r = before.rsrc;
-    if (r.size() < before.data.size()) r.resize(before.data.size());
-    std::copy(before.data.begin(), before.data.end(), r.begin());
-    return r;
-}
+// Each shape's name and the length of its data fork: longer and shorter than
+// the forks they replace; where the fork is in an attribute, small enough for
+// ext4's (about 4 KiB a file). Then what it holds besides, with a fork of
+// `fork` bytes where it has one: a sidecar with Finder info and the fork, a
+// sidecar with the fork alone or Finder info alone, a fork attribute, a
+// comment attribute, or a peer's sidecar or netatalk header from the corpus.
+const struct {
+    const char* name;
+    std::size_t dataSize;
+    const char* holds;
+    std::uint32_t fork;
+} kShapes[] = {{"a-plain", 5000, "", 0},
+               {"b-short-fork", 3000, "sidecar", 100},
+               {"c-long-fork", 3000, "sidecar", 8000},
+               {"d-empty-fork", 2000, "sidecar", 0},
+               {"e-macos", 1500, "peers/macos-4096.ad", 0},
+               {"f-samba", 900, "peers/samba-fruit.ad", 0},
+               {"g-mac-attr", 2500, "mac", 1000},
+               {"h-samba-stream", 700, "samba", 1200},
+               {"i-empty-data", 0, "sidecar", 40},
+               {"j-fork-only", 600, "fork only", 200},
+               {"k-comment", 800, "comment", 0},
+               {"l-finder-info", 1100, "Finder info", 0},
+               {"m-netatalk", 1300, "peers/netatalk2-fork.ad", 0},
+               {"n-netatalk-new", 400, "peers/netatalk2-empty.ad", 0},
+               {"o-netatalk-stale", 50, "peers/netatalk2-stale.ad", 0},
+               {"p-empty-stream", 300, "samba", 0},
+               {"q-finder-info-no-data", 0, "Finder info", 0}};
 
 }  // namespace
 
@@ -138,7 +158,11 @@ std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& 
         now.store != before.store && now.store != RsrcStore::None)
         problems += "resource fork moved to another store; ";
     if (op == ForkOp::Flip) {
-        const Bytes target = flipped(before);
+        // The data fork written over the start of the old resource fork, which
+        // keeps its length when it was longer.
+        Bytes target = before.rsrc;
+        if (target.size() < before.data.size()) target.resize(before.data.size());
+        std::copy(before.data.begin(), before.data.end(), target.begin());
         if (now.data.empty() && !before.data.empty()) {
             if (now.rsrc != target)
                 problems += "data fork deleted but resource fork holds " + show(now.rsrc) +
@@ -157,39 +181,6 @@ std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& 
     }
     return problems;
 }
-
-namespace {
-
-// Each shape's name and the length of its data fork: longer and shorter than
-// the forks they replace; where the fork is in an attribute, small enough for
-// ext4's (about 4 KiB a file). Then what it holds besides, with a fork of
-// `fork` bytes where it has one: a sidecar with Finder info and the fork, a
-// sidecar with the fork alone or Finder info alone, a fork attribute, a
-// comment attribute, or a peer's sidecar or netatalk header from the corpus.
-const struct {
-    const char* name;
-    std::size_t dataSize;
-    const char* holds;
-    std::uint32_t fork;
-} kShapes[] = {{"a-plain", 5000, "", 0},
-               {"b-short-fork", 3000, "sidecar", 100},
-               {"c-long-fork", 3000, "sidecar", 8000},
-               {"d-empty-fork", 2000, "sidecar", 0},
-               {"e-macos", 1500, "peers/macos-4096.ad", 0},
-               {"f-samba", 900, "peers/samba-fruit.ad", 0},
-               {"g-mac-attr", 2500, "mac", 1000},
-               {"h-samba-stream", 700, "samba", 1200},
-               {"i-empty-data", 0, "sidecar", 40},
-               {"j-fork-only", 600, "fork only", 200},
-               {"k-comment", 800, "comment", 0},
-               {"l-finder-info", 1100, "Finder info", 0},
-               {"m-netatalk", 1300, "peers/netatalk2-fork.ad", 0},
-               {"n-netatalk-new", 400, "peers/netatalk2-empty.ad", 0},
-               {"o-netatalk-stale", 50, "peers/netatalk2-stale.ad", 0},
-               {"p-empty-stream", 300, "samba", 0},
-               {"q-finder-info-no-data", 0, "Finder info", 0}};
-
-}  // namespace
 
 const std::vector<std::string> kForkShapes = [] {
     std::vector<std::string> names;
