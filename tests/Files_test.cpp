@@ -105,7 +105,7 @@ auto fields(const UTCDateTime& d) {
 
 // ---------------------------------------------------------------- references
 
-TEST(References, PathsRoundTripResolveAndGiveTheirCodes) {
+TEST(References, PathsAndSpecsLeadBackToTheirObjectAndGiveTheirCodes) {
     TempTree t;
     t.write("dir/file.txt", "x");
     Boolean isDir = TRUE;
@@ -132,29 +132,27 @@ TEST(References, PathsRoundTripResolveAndGiveTheirCodes) {
     ASSERT_EQ(rename(t.path("dir").c_str(), t.path("dir.old").c_str()), 0);
     t.write("dir", "now a file");
     EXPECT_EQ(getInfo(ref, 0, nullptr), fnfErr);
-}
 
-TEST(References, SpecsAndPascalNamesLeadBackToTheirObject) {
     // Names over 63 bytes are shortened in an FSSpec, yet still lead back to
     // their own file when another long name shares the first 70 bytes; a
     // Pascal name is looked up whole.
-    TempTree t;
     const std::string longName = std::string(70, 'L') + "\xC3\xA9" + std::string(20, 'z');
-    const FSRef ref = refOf(t.write("dir/" + longName, "long")), folder = refOf(t.path("dir"));
-    t.write("dir/" + std::string(70, 'L') + "other", "another long one");
+    const FSRef longRef = refOf(t.write("long/" + longName, "long")),
+                folder = refOf(t.path("long"));
+    t.write("long/" + std::string(70, 'L') + "other", "another long one");
     FSSpec spec;
     FSRef out;
-    ASSERT_EQ(FSGetCatalogInfo(&ref, 0, nullptr, nullptr, &spec, nullptr), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&longRef, 0, nullptr, nullptr, &spec, nullptr), noErr);
     EXPECT_LE(spec.name[0], 63);
     ASSERT_EQ(FSpMakeFSRef(&spec, &out), noErr);
-    EXPECT_EQ(pathOf(out), t.path("dir/" + longName));
+    EXPECT_EQ(pathOf(out), t.path("long/" + longName));
     ASSERT_EQ(FSMakeFSRef(spec.vRefNum, spec.parID, spec.name, &out), noErr);
-    EXPECT_EQ(FSCompareFSRefs(&out, &ref), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&out, &longRef), noErr);
     Str255 name;
     name[0] = UInt8(longName.size());
     std::memcpy(name + 1, longName.data(), longName.size());
     ASSERT_EQ(FSMakeFSRef(0, spec.parID, name, &out), noErr);
-    EXPECT_EQ(FSCompareFSRefs(&out, &ref), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&out, &longRef), noErr);
     ASSERT_EQ(FSMakeFSRef(0, spec.parID, nullptr, &out), noErr);  // no name: the folder
     EXPECT_EQ(FSCompareFSRefs(&out, &folder), noErr);
     EXPECT_EQ(FSMakeFSRef(FSVolumeRefNum(spec.vRefNum - 1), spec.parID, spec.name, &out), nsvErr);
@@ -167,7 +165,7 @@ TEST(References, SpecsAndPascalNamesLeadBackToTheirObject) {
     EXPECT_EQ(pathOf(out), "/");
     std::memcpy(spec.name, "\x07missing", 8);
     EXPECT_EQ(FSpMakeFSRef(&spec, &out), fnfErr);
-    std::filesystem::remove_all(t.path("dir"));
+    std::filesystem::remove_all(t.path("long"));
     EXPECT_EQ(FSpMakeFSRef(&spec, &out), dirNFErr);
 }
 
@@ -420,8 +418,9 @@ TEST(Forks, ReadWriteSizeAndPositionOnBothForksAndPassOnEachCallsFailure) {
 // One sample of each kind of bad input at this layer (the fork store's tests
 // sweep every kind, sockets and devices among them): a link to a file outside
 // the tree (never followed), a FIFO (never blocked on), a malformed sidecar
-// (the data fork stays reachable) and a file removed since its reference was
-// made. Each call gives the code of its kind and no byte changes anywhere.
+// (the data fork stays reachable), a file removed since its reference was
+// made, and one replaced while its resource fork is open. Each call gives the
+// code of its kind and no byte changes anywhere.
 TEST(Safety, EachKindOfBadInputGivesItsCodeAndChangesNothing) {
     TempTree outside, t;
     const std::string target = outside.write("victim", "precious");
@@ -433,6 +432,12 @@ TEST(Safety, EachKindOfBadInputGivesItsCodeAndChangesNothing) {
     t.write("._malformed", bad);
     const FSRef malformed = refOf(t.write("malformed", "data")), gone = refOf(t.write("gone", "x"));
     ASSERT_EQ(unlink(t.path("gone").c_str()), 0);
+    // A file replaced while its resource fork is open (the old one kept open
+    // so that its inode is not the new one's).
+    FSIORefNum replaced;
+    ASSERT_EQ(openFork(refOf(t.write("replaced", "one")), kRsrc, fsRdWrPerm, &replaced), noErr);
+    const int keep = open(t.path("replaced").c_str(), O_RDONLY);
+    ASSERT_EQ(rename(t.write("other", "two").c_str(), t.path("replaced").c_str()), 0);
     const std::string before = snapshot(outside.root()) + snapshot(t.root());
     const struct {
         const char* name;
@@ -456,21 +461,11 @@ TEST(Safety, EachKindOfBadInputGivesItsCodeAndChangesNothing) {
         EXPECT_EQ(deleteFork(ref, kRsrc), row.rsrc);
     }
     EXPECT_EQ(readFork(malformed, kData), bytesOf("data"));
+    EXPECT_EQ(FSWriteFork(replaced, fsFromStart, 0, 4, "rsrc", nullptr), fnfErr);
+    FSCloseFork(replaced);
+    close(keep);
     alarm(0);
     EXPECT_EQ(snapshot(outside.root()) + snapshot(t.root()), before);
-}
-
-TEST(Safety, AFileReplacedWhileItsResourceForkIsOpenIsNotWritten) {
-    TempTree t;
-    FSRef ref = refOf(t.write("f", "one"));
-    FSIORefNum refNum;
-    ASSERT_EQ(openFork(ref, kRsrc, fsRdWrPerm, &refNum), noErr);
-    int keep = open(t.path("f").c_str(), O_RDONLY);
-    ASSERT_EQ(rename(t.write("other", "two").c_str(), t.path("f").c_str()), 0);
-    EXPECT_EQ(FSWriteFork(refNum, fsFromStart, 0, 4, "rsrc", nullptr), fnfErr);
-    EXPECT_FALSE(exists(t.path("._f")));
-    FSCloseFork(refNum);
-    close(keep);
 }
 
 // ---------------------------------------------------------------- result codes
