@@ -4,7 +4,6 @@
 // full disk and again with an I/O error, for every N until a run completes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,23 +75,9 @@ std::string inspect(const TempTree& t, const std::map<std::string, ForkState>& b
     return problems;
 }
 
-// The runs sync hundreds of times; on a memory file system (when it takes user
-// attributes) that costs nothing, and the seam fails the same calls there.
-void preferMemoryFolder() {
-    const char* shm = "/dev/shm";
-    std::string probe = std::string(shm) + "/brackwater-probe-" + std::to_string(::getpid());
-    int fd = ::open(probe.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    const bool xattrs = ::fsetxattr(fd, "user.probe", "1", 1, 0) == 0;
-    ::close(fd);
-    ::unlink(probe.c_str());
-    if (xattrs) ::setenv("TMPDIR", shm, 1);
-}
-
 class FaultInjection : public ::testing::TestWithParam<ForkOp> {
 protected:
     void SetUp() override {
-        preferMemoryFolder();
         // One run without faults first: what the File Manager opens once and
         // keeps (caches) is then not taken for a descriptor a failure leaked.
         TempTree warmUp;
