@@ -21,6 +21,7 @@
 #include "platform/files/linux/PathNodes.h"
 #include "platform/files/linux/SysIO.h"
 #include "testkit/Faults.h"
+#include "testkit/ForkInvariant.h"
 #include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"
 #include "testkit/Sidecars.h"
@@ -515,16 +516,9 @@ TEST(FSIsAliasFile, LinksAndFlaggedFilesAreAliasesFoldersAreNot) {
 // other reason: ForkStore's corpus sweep of the same inspection); a link in a sidecar's
 // place is no sidecar. Nothing on disk changes.
 TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
-    TempTree tree;
-    tree.write("side", "1");
-    tree.write("._side",
-               makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")}, {2, 82, 100, pattern(100)}}));
-    tree.write("blank", "2");
-    tree.write("._blank", makeSidecar({{2, 50, 286, placeholderBytes()}}));
-    setXattr(tree.write("mac", "3"), kMacFork, pattern(50));
-    setXattr(tree.write("samba", "4"), kSambaFork, concat(pattern(40), Bytes{0}));
-    tree.write("net", "5");
-    tree.write(".AppleDouble/net", corpusBytes("peers/netatalk2-fork.ad"));
+    TempTree tree;  // a file in every shape the stores know
+    for (std::size_t i = 0; i < kForkShapes.size(); ++i)
+        writeForkShape(tree.root(), kForkShapes[i], i, 1);
     tree.write("bad", "6");
     tree.write("._bad", corpusBytes("malformed/duplicate-id.ad"));
     tree.write("linked", "8");
@@ -543,12 +537,14 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
         OSErr rsrcError;
         P problem;  // of the malformed one
     } cases[] = {
-        {"side", kFSForkStoreSidecar, 100, nullptr, valid, none, noErr, P::None},
-        {"blank", kFSForkStoreNone, 0, nullptr, valid, none, noErr, P::None},
-        {"mac", kFSForkStoreMacAttribute, 50, kMacFork, none, none, noErr, P::None},
-        {"samba", kFSForkStoreSambaAttribute, 40, kSambaFork, none, none, noErr, P::None},
+        {"b-short-fork", kFSForkStoreSidecar, 100, nullptr, valid, none, noErr, P::None},
+        // macOS's sidecar with its blank fork
+        {"e-macos", kFSForkStoreNone, 0, nullptr, valid, none, noErr, P::None},
+        {"g-mac-attr", kFSForkStoreMacAttribute, 1000, kMacFork, none, none, noErr, P::None},
+        {"h-samba-stream", kFSForkStoreSambaAttribute, 1200, kSambaFork, none, none, noErr,
+         P::None},
         // the sample's 700-byte fork
-        {"net", kFSForkStoreNetatalk, 700, nullptr, none, valid, noErr, P::None},
+        {"m-netatalk", kFSForkStoreNetatalk, 700, nullptr, none, valid, noErr, P::None},
         {"bad", kFSForkStoreNone, 0, nullptr, malformed, none, ioErr, P::DuplicateId},
         {"linked", kFSForkStoreNone, 0, nullptr, kFSCompanionNotAFile, none, notAFileErr, P::None},
     };
@@ -557,7 +553,7 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
         const FSRef ref = refOf(tree.path(c.name));
         FSForkInspection forks;
         ASSERT_EQ(FSInspectForks(&ref, kFSInspectAll, &forks), noErr);
-        EXPECT_EQ(forks.dataLength, 1u);
+        EXPECT_EQ(forks.dataLength, readBytes(tree.path(c.name)).size());
         EXPECT_EQ(forks.rsrcError, c.rsrcError);
         EXPECT_EQ(forks.sidecar.state, c.sidecar);
         EXPECT_EQ(forks.netatalk.state, c.netatalk);
@@ -574,7 +570,7 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
             EXPECT_EQ(forks.sidecar.forkLength, c.length);
         }
     }
-    const FSRef side = refOf(tree.path("side"));
+    const FSRef side = refOf(tree.path("b-short-fork"));
     FSForkInspection forks;
     ASSERT_EQ(FSInspectForks(&side, kFSInspectFinderInfo, &forks), noErr);
     EXPECT_TRUE(forks.hasFinderInfo);

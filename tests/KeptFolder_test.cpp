@@ -32,14 +32,11 @@ bool isOpen(int fd) {
     return ::fcntl(fd, F_GETFD) != -1;
 }
 
-ino_t inodeOf(int fd) {
+// The inode of the open folder `fd`, or of `path`.
+ino_t inodeOf(int fd, const std::string& path = "") {
     struct stat st {};
-    return ::fstat(fd, &st) == 0 ? st.st_ino : 0;
-}
-
-ino_t inodeOf(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+    return ::fstatat(fd, path.c_str(), &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 ? st.st_ino
+                                                                                      : 0;
 }
 
 // Cuts the data fork of a file to nothing through the File Manager, as the
@@ -80,7 +77,7 @@ TEST(KeptFolders, ServeTheNextCallInTheFolderAndStayOpenForTheirHolders) {
     ASSERT_EQ(openFolder(folder, &first), noErr);
     ASSERT_EQ(openFolder(folder, &second), noErr);
     EXPECT_EQ(second.get(), first.get());
-    EXPECT_EQ(inodeOf(first.get()), inodeOf(t.path("in")));
+    EXPECT_EQ(inodeOf(first.get()), inodeOf(AT_FDCWD, t.path("in")));
     const UInt64 serial = pinnedFolderSerial(first.get());
     EXPECT_NE(serial, 0u);
 
@@ -95,7 +92,7 @@ TEST(KeptFolders, ServeTheNextCallInTheFolderAndStayOpenForTheirHolders) {
     const int held = first.get();
     first = CDirFd();
     EXPECT_TRUE(isOpen(held)) << "closed while another holder had it";
-    EXPECT_EQ(inodeOf(second.get()), inodeOf(t.path("in")));
+    EXPECT_EQ(inodeOf(second.get()), inodeOf(AT_FDCWD, t.path("in")));
     second = CDirFd();
     EXPECT_FALSE(isOpen(held)) << "left open once no one held it";
 
@@ -157,7 +154,7 @@ TEST(KeptFolders, AreCheckedAgainOnceTheWorkOnAFileIsOver) {
     EXPECT_EQ(readText(t.path("in/f")), "a newer file");
     CDirFd now;
     ASSERT_EQ(openFolder(folder, &now), noErr);
-    EXPECT_EQ(inodeOf(now.get()), inodeOf(t.path("in")));
+    EXPECT_EQ(inodeOf(now.get()), inodeOf(AT_FDCWD, t.path("in")));
 }
 
 // What the fork store remembers of a kept folder (that it has no netatalk
