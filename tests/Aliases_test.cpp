@@ -34,7 +34,7 @@ OSErr resolve(AliasHandle alias, const std::string& path) {
 
 }  // namespace
 
-TEST(Aliases, OneHandleRetargetedServesSeveralItemsAndOnlyTheVeryObject) {
+TEST(Aliases, ServeSeveralItemsLeadOnlyToTheVeryObjectAndRefuseRecordsThatAreNone) {
     TempTree tree;
     const std::string a = tree.write("a", "1");
     const std::string b = tree.write("deeper/b-with-a-longer-name", "2");
@@ -62,12 +62,9 @@ TEST(Aliases, OneHandleRetargetedServesSeveralItemsAndOnlyTheVeryObject) {
     std::memcpy(missing.name + 1, "missing", 7);
     EXPECT_EQ(NewAlias(nullptr, &missing, &alias), fnfErr);
     EXPECT_EQ(alias, nullptr);
-}
 
-TEST(Aliases, RecordsThatAreNotAliasesAreRefused) {
-    TempTree tree;
-    FSRef ref = refOf(tree.write("doc", "x")), target;
-    AliasHandle alias = nullptr;
+    // A record made from a reference, whole and damaged.
+    FSRef ref = refOf(a), target;
     ASSERT_EQ(FSNewAlias(nullptr, &ref, &alias), noErr);
     Handle h = reinterpret_cast<Handle>(alias);
     const std::string good(*h, size_t(GetHandleSize(h)));
