@@ -89,10 +89,6 @@ Bytes readFork(const FSRef& ref, const HFSUniStr255& fork) {
     return out;
 }
 
-Bytes sidecarWithFork(const std::string& fork) {
-    return sidecar(finderInfo("TEXT", "ttxt"), bytesOf(fork));
-}
-
 UTCDateTime dateOf(SInt64 unixSeconds, UInt16 fraction = 0) {
     const UInt64 s = UInt64(unixSeconds + 2082844800);  // from 1904
     return UTCDateTime{UInt16(s >> 32), UInt32(s), fraction};
@@ -264,10 +260,13 @@ TEST(Listings, SortAndHandOutOneObjectPerCallHidingSidecarsBesideTheirFiles) {
 // read back in the listing tests and in CFile's.
 
 // A date set and read back is the same date, down to its 1/65536 s fraction;
-// a creation date no store holds is the birth time, never empty.
-TEST(Catalog, DatesLandOnTheFileToTheFractionAndACreationDateIsNeverEmpty) {
-    TempTree tree;
-    const std::string file = tree.write("f", "x");
+// a creation date no store holds is the birth time, never empty. Creating and
+// renaming refuse taken and bad names, and a creation whose catalog fields
+// fail takes back what it made (CFile's tests rename a file with its sidecar,
+// KeptFolder's a folder whose files keep their references).
+TEST(Catalog, FieldsLandToTheFractionOrAreRefusedLeavingNothingBehind) {
+    TempTree t;
+    const std::string file = t.write("f", "x");
     FSRef ref = refOf(file);
     FSCatalogInfo info{}, back{};
     info.contentModDate = dateOf(1234567890, 0x8000);  // and a half second
@@ -283,28 +282,21 @@ TEST(Catalog, DatesLandOnTheFileToTheFractionAndACreationDateIsNeverEmpty) {
     EXPECT_EQ(fields(back.accessDate), fields(info.accessDate));
     EXPECT_GT((UInt64(back.createDate.highSeconds) << 32) | back.createDate.lowSeconds,
               2082844800u);
-    // The attribute modification date cannot be set: accepted, nothing moves.
-    const std::string before = snapshot(tree.root());
-    info.attributeModDate = dateOf(5);
-    EXPECT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoAttrMod, &info), noErr);
-    EXPECT_EQ(snapshot(tree.root()), before);
-}
-
-TEST(Catalog, CreatingAndRenamingRefuseTakenAndBadNamesAndTakeBackWhatFailed) {
-    // CFile's tests rename a file with its sidecar, KeptFolder's a folder
-    // whose files keep their references; here the refusals.
-    TempTree t;
+    // Nothing below changes a byte until the creations that succeed; the
+    // attribute modification date cannot be set (accepted, nothing moves).
     t.write("d/x", "data");
     t.write("d/._orphan", "an ordinary file");
     FSRef d = refOf(t.path("d")), x = refOf(t.path("d/x"));
     const std::string before = snapshot(t.root());
+    info.attributeModDate = dateOf(5);
+    EXPECT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoAttrMod, &info), noErr);
     // Never over an existing object, nor to a name that is no name.
     EXPECT_EQ(renameTo(x, "._orphan"), dupFNErr);
     EXPECT_EQ(renameTo(x, "x/y"), bdNamErr);
-    FSCatalogInfo info{};
+    info = FSCatalogInfo{};
     std::memcpy(info.finderInfo, "TEXTttxt", 8);
     info.createDate = {0, 2900000000u, 0};
-    const FSCatalogInfoBitmap which = kFSCatInfoFinderInfo | kFSCatInfoCreateDate;
+    const FSCatalogInfoBitmap both = kFSCatInfoFinderInfo | kFSCatInfoCreateDate;
     for (bool folder : {false, true}) {
         SCOPED_TRACE(folder ? "folder" : "file");
         // A sidecar's name beside its file is refused, and so is an existing name.
@@ -314,21 +306,21 @@ TEST(Catalog, CreatingAndRenamingRefuseTakenAndBadNamesAndTakeBackWhatFailed) {
         // fails (for "orphan" the sidecar's place is taken by a file that is
         // not one).
         InjectedFault noAttributes(kAttributeCalls, EOPNOTSUPP);
-        EXPECT_EQ(create(d, "new", folder, which, &info), wrgVolTypErr);
-        EXPECT_EQ(create(d, "orphan", folder, which, &info), ioErr);
+        EXPECT_EQ(create(d, "new", folder, both, &info), wrgVolTypErr);
+        EXPECT_EQ(create(d, "orphan", folder, both, &info), ioErr);
     }
     info.createDate = {0, 0, 0};  // 1904: a date the dates entry cannot hold
-    EXPECT_EQ(create(d, "new", false, which, &info), paramErr);
+    EXPECT_EQ(create(d, "new", false, both, &info), paramErr);
     EXPECT_EQ(snapshot(t.root()), before);
     // Without "z" beside it "._z" is an ordinary name; "orphan" beside an
     // orphan "._orphan" is created and the orphan kept. Never inside a file.
-    FSRef file;
+    FSRef made;
     EXPECT_EQ(create(d, "._z"), noErr);
-    ASSERT_EQ(create(d, "orphan", false, 0, nullptr, &file), noErr);
+    ASSERT_EQ(create(d, "orphan", false, 0, nullptr, &made), noErr);
     EXPECT_TRUE(exists(t.path("d/._z")));
     EXPECT_EQ(readText(t.path("d/orphan")) + readText(t.path("d/._orphan")), "an ordinary file");
     EXPECT_EQ(readText(t.path("d/x")), "data");
-    EXPECT_EQ(create(file, "x"), dirNFErr);
+    EXPECT_EQ(create(made, "x"), dirNFErr);
 }
 
 // ---------------------------------------------------------------- forks
@@ -417,10 +409,10 @@ TEST(Forks, ReadWriteSizeAndPositionOnBothForksAndPassOnEachCallsFailure) {
 TEST(Safety, EachKindOfBadInputGivesItsCodeAndChangesNothing) {
     TempTree outside, t;
     const std::string target = outside.write("victim", "precious");
-    outside.write("._victim", sidecarWithFork("its fork"));
+    outside.write("._victim", sidecar(finderInfo("TEXT", "ttxt"), bytesOf("its fork")));
     ASSERT_EQ(symlink(target.c_str(), t.path("link").c_str()), 0);
     ASSERT_EQ(mkfifo(t.path("fifo").c_str(), 0666), 0);
-    Bytes bad = sidecarWithFork("r");
+    Bytes bad = sidecar(finderInfo("TEXT", "ttxt"), bytesOf("r"));
     bad[0] = 0xFF;  // wrong magic
     t.write("._malformed", bad);
     const FSRef malformed = refOf(t.write("malformed", "data")), gone = refOf(t.write("gone", "x"));
@@ -465,49 +457,15 @@ TEST(Safety, EachKindOfBadInputGivesItsCodeAndChangesNothing) {
 
 // ---------------------------------------------------------------- reports
 
-TEST(FSIsAliasFile, LinksAndFlaggedFilesAreAliasesFoldersAreNot) {
-    TempTree tree;
-    const std::string folder = tree.mkdir("folder"), file = tree.write("file", "x");
-    ASSERT_EQ(::symlink(folder.c_str(), tree.path("toFolder").c_str()), 0);
-    ASSERT_EQ(::symlink(file.c_str(), tree.path("toFile").c_str()), 0);
-    ASSERT_EQ(::symlink("/nonexistent/x", tree.path("dangling").c_str()), 0);
-    // Empty files whose sidecar carries Finder info, with or without the alias flag.
-    for (const auto& [name, type, alias] : {std::tuple{"folderAlias", "fdrp", true},
-                                            {"docAlias", "TEXT", true},
-                                            {"fdrpNotFlagged", "fdrp", false}}) {
-        tree.write(name, "");
-        Bytes fi = finderInfo(type, "MACS");
-        fi[8] = alias ? 0x80 : 0;  // kIsAlias
-        tree.write(std::string("._") + name, makeSidecar({{9, 50, 32, fi}, {2, 82, 0, {}}}));
-    }
-    const struct {
-        const char* name;
-        bool alias, folder;
-    } cases[] = {
-        {"toFolder", true, true},    {"toFile", true, false},   {"dangling", true, false},
-        {"folderAlias", true, true}, {"docAlias", true, false}, {"fdrpNotFlagged", false, false},
-        {"file", false, false},      {"folder", false, false},  {"/", false, false}};  // the root
-    Boolean alias = 2, isFolder = 2;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        FSRef ref = refOf(c.name[0] == '/' ? c.name : tree.path(c.name));
-        ASSERT_EQ(FSIsAliasFile(&ref, &alias, &isFolder), noErr);
-        EXPECT_EQ(std::tuple(bool(alias), bool(isFolder)), std::tuple(c.alias, c.folder));
-    }
-    FSRef gone = refOf(file);
-    ASSERT_EQ(::unlink(file.c_str()), 0);
-    EXPECT_EQ(FSIsAliasFile(&gone, &alias, &isFolder), fnfErr);
-    EXPECT_FALSE(alias);
-    EXPECT_EQ(FSIsAliasFile(&gone, nullptr, &isFolder), paramErr);
-}
-
-// Every store is reported with the fork's length, and an attribute store by
-// its name; a sidecar holding macOS's blank fork is valid and holds none. A
-// malformed sidecar is a finding with the parser's own code and text, and the
-// fork it hides is refused with ioErr (a malformed netatalk header, and every
-// other reason: ForkStore's corpus sweep of the same inspection); a link in a sidecar's
+// Alias files are links and files flagged as aliases in their Finder info
+// (folder aliases by their type); folders are not. Every store is reported
+// with the fork's length, and an attribute store by its name; a sidecar
+// holding macOS's blank fork is valid and holds none. A malformed sidecar is a
+// finding with the parser's own code and text, and the fork it hides is
+// refused with ioErr (a malformed netatalk header, and every other reason:
+// ForkStore's corpus sweep of the same inspection); a link in a sidecar's
 // place is no sidecar. Nothing on disk changes.
-TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
+TEST(Reports, AliasFilesAndEachStoreWithItsForkAndFinderInfoAreTold) {
     TempTree tree;  // a file in every shape the stores know
     for (std::size_t i = 0; i < kForkShapes.size(); ++i)
         writeForkShape(tree.root(), kForkShapes[i], i, 1);
@@ -515,7 +473,33 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
     tree.write("._bad", corpusBytes("malformed/duplicate-id.ad"));
     tree.write("linked", "8");
     ASSERT_EQ(::symlink("bad", tree.path("._linked").c_str()), 0);
+    const std::string folder = tree.mkdir("folder"), file = tree.path("a-plain");
+    ASSERT_EQ(::symlink(folder.c_str(), tree.path("toFolder").c_str()), 0);
+    ASSERT_EQ(::symlink(file.c_str(), tree.path("toFile").c_str()), 0);
+    ASSERT_EQ(::symlink("/nonexistent/x", tree.path("dangling").c_str()), 0);
+    // Empty files whose sidecar carries Finder info with the alias flag.
+    for (const auto& [name, type] : {std::pair{"folderAlias", "fdrp"}, {"docAlias", "TEXT"}}) {
+        tree.write(name, "");
+        Bytes fi = finderInfo(type, "MACS");
+        fi[8] = 0x80;  // kIsAlias
+        tree.write(std::string("._") + name, makeSidecar({{9, 50, 32, fi}, {2, 82, 0, {}}}));
+    }
     const std::string before = snapshot(tree.root());
+
+    const struct {
+        const char* name;
+        bool alias, folder;
+    } aliases[] = {
+        {"toFolder", true, true},    {"toFile", true, false},   {"dangling", true, false},
+        {"folderAlias", true, true}, {"docAlias", true, false}, {"l-finder-info", false, false},
+        {"a-plain", false, false},   {"folder", false, false},  {"/", false, false}};  // the root
+    Boolean alias = 2, isFolder = 2;
+    for (const auto& c : aliases) {
+        SCOPED_TRACE(c.name);
+        FSRef ref = refOf(c.name[0] == '/' ? c.name : tree.path(c.name));
+        ASSERT_EQ(FSIsAliasFile(&ref, &alias, &isFolder), noErr);
+        EXPECT_EQ(std::tuple(bool(alias), bool(isFolder)), std::tuple(c.alias, c.folder));
+    }
 
     using P = appledouble::Problem;
     const FSCompanionState none = kFSCompanionNone, valid = kFSCompanionValid,
@@ -528,7 +512,7 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
         FSCompanionState sidecar, netatalk;
         OSErr rsrcError;
         P problem;  // of the malformed one
-    } cases[] = {
+    } stores[] = {
         {"b-short-fork", kFSForkStoreSidecar, 100, nullptr, valid, none, noErr, P::None},
         // macOS's sidecar with its blank fork
         {"e-macos", kFSForkStoreNone, 0, nullptr, valid, none, noErr, P::None},
@@ -540,7 +524,7 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
         {"bad", kFSForkStoreNone, 0, nullptr, malformed, none, ioErr, P::DuplicateId},
         {"linked", kFSForkStoreNone, 0, nullptr, kFSCompanionNotAFile, none, notAFileErr, P::None},
     };
-    for (const auto& c : cases) {
+    for (const auto& c : stores) {
         SCOPED_TRACE(c.name);
         const FSRef ref = refOf(tree.path(c.name));
         FSForkInspection forks;
@@ -569,4 +553,9 @@ TEST(FSInspectForks, EachStoreIsReportedWithItsForkAndFinderInfo) {
     EXPECT_EQ(forks.fileType, be32(finderInfo("TEXT", "ttxt"), 0));
     EXPECT_EQ(forks.fileCreator, be32(finderInfo("TEXT", "ttxt"), 4));
     EXPECT_EQ(snapshot(tree.root()), before);
+    FSRef gone = refOf(file);
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    EXPECT_EQ(FSIsAliasFile(&gone, &alias, &isFolder), fnfErr);
+    EXPECT_FALSE(alias);
+    EXPECT_EQ(FSIsAliasFile(&gone, nullptr, &isFolder), paramErr);
 }
