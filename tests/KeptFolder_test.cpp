@@ -107,7 +107,7 @@ TEST(KeptFolders, ServeTheNextCallInTheFolderAndStayOpenForTheirHolders) {
 // leads to the new folder, and the moved folder's file is still reached where
 // it went. (Moved and replaced on disk: the next test; a path through a link
 // to it: the Files test's paths longer than PATH_MAX.)
-TEST(KeptFolders, AreNotUsedOnceTheFolderWasRenamedAndReplaced) {
+TEST(KeptFolders, AreNotUsedOnceTheFolderWasRenamedAndReplacedAndSeeAFolderMadeInThem) {
     TempTree t;
     const std::string original = "the original file's bytes";
     const FSRef inMoving = refOf(t.write("in/h", original)), moving = refOf(t.path("in"));
@@ -125,6 +125,12 @@ TEST(KeptFolders, AreNotUsedOnceTheFolderWasRenamedAndReplaced) {
     EXPECT_EQ(readText(t.path("moved/h")), original);
     EXPECT_EQ(cutDataFork(inMoving), noErr);
     EXPECT_EQ(readText(t.path("moved/h")), "");
+    // What the fork store remembers of the kept folder (that it has no
+    // netatalk folder) lasts only while nothing changes in it: a
+    // ".AppleDouble" folder made since the last call is seen by the next one.
+    EXPECT_EQ(rsrcSize(inMoving), 0);
+    t.write("moved/.AppleDouble/h", corpusBytes("peers/netatalk2-fork.ad"));
+    EXPECT_EQ(rsrcSize(inMoving), SInt64(corpusBytes("peers/netatalk2-fork.rsrc").size()));
 }
 
 // A hold lets the calls on one file skip the look at the watches once the
@@ -154,19 +160,6 @@ TEST(KeptFolders, AreCheckedAgainOnceTheWorkOnAFileIsOver) {
     CDirFd now;
     ASSERT_EQ(openFolder(folder, &now), noErr);
     EXPECT_EQ(inodeOf(now.get()), inodeOf(AT_FDCWD, t.path("in")));
-}
-
-// What the fork store remembers of a kept folder (that it has no netatalk
-// folder) lasts only while nothing changes in it: a ".AppleDouble" folder
-// made since the last call is seen by the next one, with its fork.
-TEST(KeptFolders, SeeAFolderMadeInThemAtTheNextCall) {
-    TempTree t;
-    const FSRef file = refOf(t.write("in/f", "data"));
-    EXPECT_EQ(rsrcSize(file), 0);
-    EXPECT_EQ(rsrcSize(file), 0);
-    t.write("in/.AppleDouble/f", corpusBytes("peers/netatalk2-fork.ad"));
-    EXPECT_EQ(rsrcSize(file), SInt64(corpusBytes("peers/netatalk2-fork.rsrc").size()));
-    EXPECT_EQ(readText(t.path("in/f")), "data");
 }
 
 // A file looked up for its name outside any hold lends that look to the work
