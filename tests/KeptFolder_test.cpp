@@ -102,43 +102,17 @@ TEST(KeptFolders, ServeTheNextCallInTheFolderAndStayOpenForTheirHolders) {
     EXPECT_EQ(openDescriptorCount(), descriptors - 1);
 }
 
-// A kept folder renamed through the File Manager, with another folder made in
-// its place on disk, is not used for the place any more: the old place's name
-// leads to the new folder, and the moved folder's file is still reached where
-// it went. (Moved and replaced on disk: the next test; a path through a link
-// to it: the Files test's paths longer than PATH_MAX.)
-TEST(KeptFolders, AreNotUsedOnceTheFolderWasRenamedAndReplacedAndSeeAFolderMadeInThem) {
-    TempTree t;
-    const std::string original = "the original file's bytes";
-    const FSRef inMoving = refOf(t.write("in/h", original)), moving = refOf(t.path("in"));
-    ASSERT_EQ(rsrcSize(inMoving), 0);  // keeps "in"
-    const UniChar moved[] = {'m', 'o', 'v', 'e', 'd'};
-    ASSERT_EQ(FSRenameUnicode(&moving, 5, moved, 0, nullptr), noErr);
-    t.write("in/h", "made after the rename");
-    const FSRef root = refOf(t.root());
-    FSRef place, replacement;
-    const UniChar in[] = {'i', 'n'}, h[] = {'h'};
-    ASSERT_EQ(FSMakeFSRefUnicode(&root, 2, in, 0, &place), noErr);
-    ASSERT_EQ(FSMakeFSRefUnicode(&place, 1, h, 0, &replacement), noErr);
-    EXPECT_EQ(cutDataFork(replacement), noErr);
-    EXPECT_EQ(readText(t.path("in/h")), "");
-    EXPECT_EQ(readText(t.path("moved/h")), original);
-    EXPECT_EQ(cutDataFork(inMoving), noErr);
-    EXPECT_EQ(readText(t.path("moved/h")), "");
-    // What the fork store remembers of the kept folder (that it has no
-    // netatalk folder) lasts only while nothing changes in it: a
-    // ".AppleDouble" folder made since the last call is seen by the next one.
-    EXPECT_EQ(rsrcSize(inMoving), 0);
-    t.write("moved/.AppleDouble/h", corpusBytes("peers/netatalk2-fork.ad"));
-    EXPECT_EQ(rsrcSize(inMoving), SInt64(corpusBytes("peers/netatalk2-fork.rsrc").size()));
-}
-
 // A hold lets the calls on one file skip the look at the watches once the
 // folder was checked; the look comes back with the next call after the hold,
 // so a folder moved and replaced on disk meanwhile is never written into
 // afterwards: a call on the old file finds it gone, as it would with nothing
 // kept, and the file keeps every byte; the folder's node reaches the new one.
-TEST(KeptFolders, AreCheckedAgainOnceTheWorkOnAFileIsOver) {
+// A kept folder renamed through the File Manager, with another folder made in
+// its place on disk, is not used for the place either: the old place's name
+// leads to the new folder, and the moved folder's file is still reached where
+// it went. (A path through a link to it: the Files test's paths longer than
+// PATH_MAX.)
+TEST(KeptFolders, AreCheckedAgainAfterTheWorkOnAFileAndNeverServeAPlaceTheyLeft) {
     TempTree t;
     const std::string original = "the original file's bytes";
     const FSRef file = refOf(t.write("in/f", original));
@@ -160,6 +134,29 @@ TEST(KeptFolders, AreCheckedAgainOnceTheWorkOnAFileIsOver) {
     CDirFd now;
     ASSERT_EQ(openFolder(folder, &now), noErr);
     EXPECT_EQ(inodeOf(now.get()), inodeOf(AT_FDCWD, t.path("in")));
+    now = CDirFd();
+
+    const FSRef inMoving = refOf(t.write("in/h", original)), moving = refOf(t.path("in"));
+    ASSERT_EQ(rsrcSize(inMoving), 0);  // keeps "in"
+    const UniChar moved[] = {'m', 'o', 'v', 'e', 'd'};
+    ASSERT_EQ(FSRenameUnicode(&moving, 5, moved, 0, nullptr), noErr);
+    t.write("in/h", "made after the rename");
+    const FSRef root = refOf(t.root());
+    FSRef place, replacement;
+    const UniChar in[] = {'i', 'n'}, h[] = {'h'};
+    ASSERT_EQ(FSMakeFSRefUnicode(&root, 2, in, 0, &place), noErr);
+    ASSERT_EQ(FSMakeFSRefUnicode(&place, 1, h, 0, &replacement), noErr);
+    EXPECT_EQ(cutDataFork(replacement), noErr);
+    EXPECT_EQ(readText(t.path("in/h")), "");
+    EXPECT_EQ(readText(t.path("moved/h")), original);
+    EXPECT_EQ(cutDataFork(inMoving), noErr);
+    EXPECT_EQ(readText(t.path("moved/h")), "");
+    // What the fork store remembers of the kept folder (that it has no
+    // netatalk folder) lasts only while nothing changes in it: a
+    // ".AppleDouble" folder made since the last call is seen by the next one.
+    EXPECT_EQ(rsrcSize(inMoving), 0);
+    t.write("moved/.AppleDouble/h", corpusBytes("peers/netatalk2-fork.ad"));
+    EXPECT_EQ(rsrcSize(inMoving), SInt64(corpusBytes("peers/netatalk2-fork.rsrc").size()));
 }
 
 // A file looked up for its name outside any hold lends that look to the work
