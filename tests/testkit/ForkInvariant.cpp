@@ -44,10 +44,9 @@ OSErr readXattrs(int fd, std::map<std::string, Bytes>* out, bool* forkAttribute)
     if (n < 0) return ioErr;
     for (ssize_t i = 0; i < n; i += ssize_t(std::strlen(names.data() + i)) + 1) {
         const std::string name = names.data() + i;
-        if (name == kMacFork || name == kSambaFork) {
-            *forkAttribute = true;
-            continue;
-        }
+        const bool fork = name == kMacFork || name == kSambaFork;
+        *forkAttribute = *forkAttribute || fork;
+        if (fork) continue;
         Bytes v(70000);
         ssize_t len = ::fgetxattr(fd, name.c_str(), v.data(), v.size());
         if (len < 0) return ioErr;
