@@ -28,10 +28,6 @@ NodeID nodeOf(const FSRef& ref) {
     return readRef(&ref, &node, &identity) ? node : kNoNode;
 }
 
-bool isOpen(int fd) {
-    return ::fcntl(fd, F_GETFD) != -1;
-}
-
 // The inode of the open folder `fd`, or of `path`.
 ino_t inodeOf(int fd, const std::string& path = "") {
     struct stat st {};
@@ -86,9 +82,9 @@ TEST(KeptFolders, ServeTheNextCallInTheFolderAndStayOpenForTheirHolders) {
     EXPECT_EQ(pinnedFolderSerial(first.get()), 0u);
     const int held = first.get();
     first = CDirFd();
-    EXPECT_TRUE(isOpen(held)) << "closed while another holder had it";
+    EXPECT_NE(::fcntl(held, F_GETFD), -1) << "closed while another holder had it";
     second = CDirFd();
-    EXPECT_FALSE(isOpen(held)) << "left open once no one held it";
+    EXPECT_EQ(::fcntl(held, F_GETFD), -1) << "left open once no one held it";
 
     // Released while the program waits: closed once its holder lets go.
     releaseKeptFolder();
