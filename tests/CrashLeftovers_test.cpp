@@ -3,12 +3,12 @@
 // sidecar of a process of this host that no longer runs is hidden from
 // listings and removed when a later process first writes into that folder,
 // while everything else, and every folder only read, stays as it was.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,10 +31,9 @@ int gWritesSeen = 0, gNamedDuringWrite = 0;
 
 std::set<std::string> temporaries(const std::string& folder) {
     std::set<std::string> found;
-    DIR* d = ::opendir(folder.c_str());
-    while (dirent* e = ::readdir(d))
-        if (std::string(e->d_name).rfind(".bwtmp-", 0) == 0) found.insert(e->d_name);
-    ::closedir(d);
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (e.path().filename().string().rfind(".bwtmp-", 0) == 0)
+            found.insert(e.path().filename());
     return found;
 }
 
@@ -81,31 +80,11 @@ std::string leaveTemporary(const std::string& folder, const char* name) {
 
 }  // namespace
 
-TEST(CrashLeftovers, ASidecarHasNoNameWhileItsBytesAreWritten) {
-    TempTree t;
-    t.write("new", "data");
-    t.write("rebuilt", "data");
-    t.write("._rebuilt", makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")},
-                                      {2, 82, 5000, pattern(5000, 1)}}));
-    gFolder = t.root();
-    int dirfd = ::open(t.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const Bytes bytes = pattern(200000, 2);
-    for (const char* name : {"new", "rebuilt"}) {
-        gWritesSeen = gNamedDuringWrite = 0;
-        sysio::setFaultHook(watchWrites);
-        EXPECT_EQ(forkstore::writeResourceFork(dirfd, name, 0, bytes.size(), bytes.data()), noErr);
-        sysio::setFaultHook(nullptr);
-        EXPECT_GT(gWritesSeen, 2) << name;
-        EXPECT_EQ(gNamedDuringWrite, 0) << name << ": a kill while writing would leave a file";
-    }
-    ::close(dirfd);
-    EXPECT_TRUE(temporaries(t.root()).empty());
-}
-
-// A real leftover of a killed writer, and look-alikes that must all stay: one
-// of another host, one of the old form without a host, one of a running
-// process, and the user's own files and folder.
-TEST(CrashLeftovers, AKilledWritersTemporaryIsHiddenAndRemovedOnlyByAWriteIntoItsFolder) {
+// A real leftover of a killed writer (stopped before its swap), and
+// look-alikes that must all stay: one of another host, one of the old form
+// without a host, one of a running process, and the user's own files and
+// folder. While a sidecar's bytes are written it has no name at all.
+TEST(CrashLeftovers, AKillLeavesAtMostAHiddenTemporaryThatOnlyAWriteIntoItsFolderRemoves) {
     TempTree t;
     const Bytes old =
         makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")}, {2, 82, 3, bytesOf("old")}});
@@ -161,4 +140,21 @@ TEST(CrashLeftovers, AKilledWritersTemporaryIsHiddenAndRemovedOnlyByAWriteIntoIt
     EXPECT_EQ(runBatch({"--operation", "flip", "--yes", t.path("sub")}).status, kBatchSuccess);
     EXPECT_EQ(temporaries(t.path("sub")), std::set<std::string>{});
     EXPECT_EQ(readText(t.path("sub/file")), "");
+
+    // A sidecar made or rebuilt has no name while its bytes are written, so a
+    // kill then leaves nothing in the folder.
+    t.write("sub/new", "data");
+    gFolder = t.path("sub");
+    dirfd = ::open(gFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const Bytes bytes = pattern(200000, 2);
+    for (const char* name : {"new", "file"}) {
+        gWritesSeen = gNamedDuringWrite = 0;
+        sysio::setFaultHook(watchWrites);
+        EXPECT_EQ(forkstore::writeResourceFork(dirfd, name, 0, bytes.size(), bytes.data()), noErr);
+        sysio::setFaultHook(nullptr);
+        EXPECT_GT(gWritesSeen, 2) << name;
+        EXPECT_EQ(gNamedDuringWrite, 0) << name << ": a kill while writing would leave a file";
+    }
+    ::close(dirfd);
+    EXPECT_TRUE(temporaries(gFolder).empty());
 }

@@ -1,28 +1,30 @@
+// The File Manager over Linux files: references and specs, listings, the
+// catalog, both forks, refusals of what is not a regular file, result codes,
+// alias files and the report of where a file's forks are kept.
 #include "platform/files/Files.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstring>
 #include <filesystem>
-#include <memory>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "platform/files/FilesExtra.h"
+#include "platform/files/linux/AppleDouble.h"
 #include "platform/files/linux/PathNodes.h"
 #include "platform/files/linux/SysIO.h"
 #include "testkit/Faults.h"
+#include "testkit/ForkInvariant.h"
 #include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"
+#include "testkit/Sidecars.h"
 #include "testkit/TempTree.h"
 
 using namespace testsupport;
@@ -87,15 +89,20 @@ Bytes readFork(const FSRef& ref, const HFSUniStr255& fork) {
     return out;
 }
 
-Bytes sidecarWithFork(const std::string& fork) {
-    return sidecar(finderInfo("TEXT", "ttxt"), bytesOf(fork));
+UTCDateTime dateOf(SInt64 unixSeconds, UInt16 fraction = 0) {
+    const UInt64 s = UInt64(unixSeconds + 2082844800);  // from 1904
+    return UTCDateTime{UInt16(s >> 32), UInt32(s), fraction};
+}
+
+auto fields(const UTCDateTime& d) {
+    return std::tuple(+d.highSeconds, +d.lowSeconds, +d.fraction);
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------- references
 
-TEST(References, PathsRoundTripResolveAndGiveTheirCodes) {
+TEST(References, PathsAndSpecsLeadBackToTheirObjectAndGiveTheirCodes) {
     TempTree t;
     t.write("dir/file.txt", "x");
     Boolean isDir = TRUE;
@@ -115,41 +122,38 @@ TEST(References, PathsRoundTripResolveAndGiveTheirCodes) {
     EXPECT_EQ(FSPathMakeRef(nullptr, &ref, nullptr), paramErr);
     UInt8 small[8];
     EXPECT_EQ(FSRefMakePath(&ref, small, sizeof small), pathTooLongErr);
-}
-
-TEST(References, RemovedOrReplacedObjectsGiveFnfErr) {
-    TempTree t;
-    std::string p = t.write("f", "one");
-    FSRef ref = refOf(p);
-    ASSERT_EQ(getInfo(ref, 0, nullptr), noErr);
-    ASSERT_EQ(unlink(p.c_str()), 0);
-    EXPECT_EQ(getInfo(ref, 0, nullptr), fnfErr);
-    EXPECT_EQ(tryOpen(ref, kData, fsRdWrPerm), fnfErr);
-    EXPECT_EQ(deleteFork(ref, kData), fnfErr);
-    EXPECT_EQ(deleteFork(ref, kRsrc), fnfErr);
-    // A new object under the old name: KeptFolder's tests. A folder on the
-    // way replaced by a file:
-    FSRef inner = refOf(t.write("d/inner", "x"));
-    ASSERT_EQ(rename(t.path("d").c_str(), t.path("d.old").c_str()), 0);
-    t.write("d", "now a file");
-    EXPECT_EQ(getInfo(inner, 0, nullptr), fnfErr);
     FSRef garbage{};
     EXPECT_EQ(getInfo(garbage, 0, nullptr), paramErr);
-}
+    // A folder on the way replaced by a file: the reference is gone (a file
+    // removed: the Safety test; a new object under the old name: KeptFolder's).
+    ASSERT_EQ(rename(t.path("dir").c_str(), t.path("dir.old").c_str()), 0);
+    t.write("dir", "now a file");
+    EXPECT_EQ(getInfo(ref, 0, nullptr), fnfErr);
 
-TEST(References, SpecsNameAFolderAndANameThatNeedNotExist) {
     // Names over 63 bytes are shortened in an FSSpec, yet still lead back to
-    // their own file when another long name shares the first 70 bytes.
-    TempTree t;
-    std::string longName = std::string(70, 'L') + "\xC3\xA9" + std::string(20, 'z');
-    t.write("dir/" + longName, "long");
-    t.write("dir/" + std::string(70, 'L') + "other", "another long one");
+    // their own file when another long name shares the first 70 bytes; a
+    // Pascal name is looked up whole.
+    const std::string longName = std::string(70, 'L') + "\xC3\xA9" + std::string(20, 'z');
+    const FSRef longRef = refOf(t.write("long/" + longName, "long")),
+                folder = refOf(t.path("long"));
+    t.write("long/" + std::string(70, 'L') + "other", "another long one");
     FSSpec spec;
-    FSRef ref = refOf(t.path("dir/" + longName)), out;
-    ASSERT_EQ(FSGetCatalogInfo(&ref, 0, nullptr, nullptr, &spec, nullptr), noErr);
+    FSRef out;
+    ASSERT_EQ(FSGetCatalogInfo(&longRef, 0, nullptr, nullptr, &spec, nullptr), noErr);
     EXPECT_LE(spec.name[0], 63);
     ASSERT_EQ(FSpMakeFSRef(&spec, &out), noErr);
-    EXPECT_EQ(pathOf(out), t.path("dir/" + longName));
+    EXPECT_EQ(pathOf(out), t.path("long/" + longName));
+    ASSERT_EQ(FSMakeFSRef(spec.vRefNum, spec.parID, spec.name, &out), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&out, &longRef), noErr);
+    Str255 name;
+    name[0] = UInt8(longName.size());
+    std::memcpy(name + 1, longName.data(), longName.size());
+    ASSERT_EQ(FSMakeFSRef(0, spec.parID, name, &out), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&out, &longRef), noErr);
+    ASSERT_EQ(FSMakeFSRef(0, spec.parID, nullptr, &out), noErr);  // no name: the folder
+    EXPECT_EQ(FSCompareFSRefs(&out, &folder), noErr);
+    EXPECT_EQ(FSMakeFSRef(FSVolumeRefNum(spec.vRefNum - 1), spec.parID, spec.name, &out), nsvErr);
+    EXPECT_EQ(FSMakeFSRef(spec.vRefNum, spec.parID, spec.name, nullptr), paramErr);
     // The root: parent ID 1 and no name.
     FSSpec root = spec;
     root.parID = fsRtParID;
@@ -158,83 +162,61 @@ TEST(References, SpecsNameAFolderAndANameThatNeedNotExist) {
     EXPECT_EQ(pathOf(out), "/");
     std::memcpy(spec.name, "\x07missing", 8);
     EXPECT_EQ(FSpMakeFSRef(&spec, &out), fnfErr);
-    std::filesystem::remove_all(t.path("dir"));
+    std::filesystem::remove_all(t.path("long"));
     EXPECT_EQ(FSpMakeFSRef(&spec, &out), dirNFErr);
 }
 
-TEST(References, RenamingNeverGoesOverAnObjectNorTakesABadName) {
-    // CFile's tests rename a file with its sidecar, KeptFolder's a folder
-    // whose files keep their references; here the refusals.
-    TempTree t;
-    t.mkdir("d/moved");
-    FSRef a = refOf(t.write("d/a", "data"));
-    // Never over an existing object; the object keeps its name.
-    EXPECT_EQ(renameTo(a, "moved"), dupFNErr);
-    EXPECT_EQ(renameTo(a, "x/y"), bdNamErr);
-    EXPECT_EQ(readText(t.path("d/a")), "data");
-}
-
-class DeepTrees : public ::testing::TestWithParam<bool> {
-protected:
-    void SetUp() override { pathnodes::setUseOpenat2(GetParam()); }
-    void TearDown() override { pathnodes::setUseOpenat2(true); }
-};
-INSTANTIATE_TEST_SUITE_P(OpeningFolders, DeepTrees, ::testing::Values(true, false),
-                         [](const auto& info) {
-                             return info.param ? "InOneCall" : "ComponentByComponent";
-                         });
-
-TEST_P(DeepTrees, PathsLongerThanPathMaxWork) {
-    TempTree t;
-    std::string level(200, 'd'), path = t.root();
-    int fd = open(t.root().c_str(), O_RDONLY | O_DIRECTORY);
-    for (int i = 0; i < 30; ++i, path += "/" + level) {  // about 6000 bytes
-        ASSERT_EQ(mkdirat(fd, level.c_str(), 0755), 0);
-        int next = openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+// Paths longer than PATH_MAX, with folders opened in one call (openat2) and
+// component by component (as on kernels without it).
+TEST(References, PathsLongerThanPathMaxWorkInOneCallAndComponentByComponent) {
+    for (const bool inOneCall : {true, false}) {
+        SCOPED_TRACE(inOneCall ? "in one call" : "component by component");
+        pathnodes::setUseOpenat2(inOneCall);
+        TempTree t;
+        std::string level(200, 'd'), path = t.root();
+        int fd = open(t.root().c_str(), O_RDONLY | O_DIRECTORY);
+        for (int i = 0; i < 30; ++i, path += "/" + level) {  // about 6000 bytes
+            ASSERT_EQ(mkdirat(fd, level.c_str(), 0755), 0);
+            int next = openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+            close(fd);
+            fd = next;
+        }
+        int file = openat(fd, "deep.bin", O_CREAT | O_WRONLY, 0644);
+        ASSERT_EQ(write(file, "deep data", 9), 9);
+        close(file);
         close(fd);
-        fd = next;
-    }
-    int file = openat(fd, "deep.bin", O_CREAT | O_WRONLY, 0644);
-    ASSERT_EQ(write(file, "deep data", 9), 9);
-    close(file);
-    close(fd);
-    ASSERT_GT(path.size(), std::size_t(PATH_MAX));
+        ASSERT_GT(path.size(), std::size_t(PATH_MAX));
 
-    FSRef ref = refOf(path + "/deep.bin");
-    EXPECT_EQ(pathOf(ref), path + "/deep.bin");
-    EXPECT_EQ(readFork(ref, kData), bytesOf("deep data"));
-    EXPECT_EQ(listNames(path), Names{"deep.bin"});
-    // A folder on the way replaced by a link: the reference is gone.
-    std::string first = t.path(level);
-    ASSERT_EQ(rename(first.c_str(), (first + ".old").c_str()), 0);
-    ASSERT_EQ(symlink((first + ".old").c_str(), first.c_str()), 0);
-    EXPECT_EQ(getInfo(ref, 0, nullptr), fnfErr);
-    // GNU rm removes trees of any depth (std::filesystem stops at PATH_MAX).
-    EXPECT_EQ(std::system(("rm -rf '" + first + ".old'").c_str()), 0);
+        FSRef ref = refOf(path + "/deep.bin");
+        EXPECT_EQ(pathOf(ref), path + "/deep.bin");
+        EXPECT_EQ(readFork(ref, kData), bytesOf("deep data"));
+        EXPECT_EQ(listNames(path), Names{"deep.bin"});
+        // A folder on the way replaced by a link: the reference is gone.
+        std::string first = t.path(level);
+        ASSERT_EQ(rename(first.c_str(), (first + ".old").c_str()), 0);
+        ASSERT_EQ(symlink((first + ".old").c_str(), first.c_str()), 0);
+        EXPECT_EQ(getInfo(ref, 0, nullptr), fnfErr);
+        // GNU rm removes trees of any depth (std::filesystem stops at PATH_MAX).
+        EXPECT_EQ(std::system(("rm -rf '" + first + ".old'").c_str()), 0);
+    }
+    pathnodes::setUseOpenat2(true);
 }
 
 // ---------------------------------------------------------------- listings
 
-TEST(Listings, SortCaseInsensitivelyThenBytewise) {
+TEST(Listings, SortAndHandOutOneObjectPerCallHidingSidecarsBesideTheirFiles) {
     TempTree t;
+    // Sorted case-insensitively, then bytewise.
     for (const char* n : {"b", "B", "a", "C", "\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", "10", "1"})
-        t.write(std::string("d/") + n, "x");
-    EXPECT_EQ(listNames(t.path("d")), (Names{"1", "10", "a", "B", "b", "C", "?T?", "?t?"}));
-}
-
-TEST(Listings, HandOutOneObjectPerCallHidingSidecarsBesideTheirFiles) {
+        t.write(std::string("sorted/") + n, "x");
+    EXPECT_EQ(listNames(t.path("sorted")), (Names{"1", "10", "a", "B", "b", "C", "?T?", "?t?"}));
     // Shown: orphans and folders named like sidecars. Hidden: a sidecar beside
     // its file or folder, and netatalk's folder.
-    TempTree t;
-    t.write("d/name", "x");
-    t.write("d/._name", sidecarWithFork("r"));
-    t.write("d/._orphan", "x");
+    for (const char* name : {"name", "._name", "._orphan", "._folder", ".AppleDouble/name",
+                             ".AppleDouble.txt", "zz-gone"})
+        t.write(std::string("d/") + name, "x");
     t.mkdir("d/folder");
-    t.write("d/._folder", sidecar(Bytes(32, 0), {}));
-    t.write("d/.AppleDouble/name", "x");
-    t.write("d/.AppleDouble.txt", "x");
     t.mkdir("d/._dir-without-file");
-    t.write("d/zz-gone", "x");
     // An old modification time, so that the removal below changes it.
     struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, t.path("d").c_str(), old, 0), 0);
@@ -274,48 +256,47 @@ TEST(Listings, HandOutOneObjectPerCallHidingSidecarsBesideTheirFiles) {
 
 // ---------------------------------------------------------------- catalog
 
-TEST(Catalog, ACreationDateNoStoreHoldsIsTheBirthTimeNeverEmpty) {
-    // Names, flags, parents, sizes, Finder info and dates set through the
-    // catalog are read back in the listing tests and in CFile's and FilesExtra's.
+// Names, flags, parents, sizes and Finder info set through the catalog are
+// read back in the listing tests and in CFile's.
+
+// A date set and read back is the same date, down to its 1/65536 s fraction;
+// a creation date no store holds is the birth time, never empty. Creating and
+// renaming refuse taken and bad names, and a creation whose catalog fields
+// fail takes back what it made (CFile's tests rename a file with its sidecar,
+// KeptFolder's a folder whose files keep their references).
+TEST(Catalog, FieldsLandToTheFractionOrAreRefusedLeavingNothingBehind) {
     TempTree t;
-    FSRef ref = refOf(t.write("d/Doc", "0123456789"));
-    FSCatalogInfo info{};
-    ASSERT_EQ(getInfo(ref, kFSCatInfoCreateDate, &info), noErr);
-    EXPECT_GT((UInt64(info.createDate.highSeconds) << 32) | info.createDate.lowSeconds,
+    const std::string file = t.write("f", "x");
+    FSRef ref = refOf(file);
+    FSCatalogInfo info{}, back{};
+    info.contentModDate = dateOf(1234567890, 0x8000);  // and a half second
+    info.accessDate = dateOf(1000000000, 0x0001);
+    const FSCatalogInfoBitmap which = kFSCatInfoContentMod | kFSCatInfoAccessDate;
+    ASSERT_EQ(FSSetCatalogInfo(&ref, which, &info), noErr);
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(std::tuple(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_atim.tv_sec),
+              std::tuple(1234567890, 500000000, 1000000000));
+    ASSERT_EQ(getInfo(ref, which | kFSCatInfoCreateDate, &back), noErr);
+    EXPECT_EQ(fields(back.contentModDate), fields(info.contentModDate));
+    EXPECT_EQ(fields(back.accessDate), fields(info.accessDate));
+    EXPECT_GT((UInt64(back.createDate.highSeconds) << 32) | back.createDate.lowSeconds,
               2082844800u);
-}
-
-TEST(Catalog, AMalformedSidecarFailsWhatNeedsItAndStaysAsItWas) {
-    TempTree t;
-    t.write("f", "data");
-    Bytes bad = sidecarWithFork("r");
-    bad[0] = 0xFF;  // wrong magic
-    t.write("._f", bad);
-    std::string before = snapshot(t.root());
-    FSRef ref = refOf(t.path("f"));
-    FSCatalogInfo info;
-    EXPECT_EQ(getInfo(ref, kFSCatInfoFinderInfo, &info), ioErr);
-    EXPECT_EQ(getInfo(ref, kFSCatInfoRsrcSizes, &info), ioErr);
-    // The data fork stays reachable.
-    ASSERT_EQ(getInfo(ref, kFSCatInfoNodeFlags | kFSCatInfoDataSizes, &info), noErr);
-    EXPECT_EQ(+info.dataLogicalSize, 4u);
-    EXPECT_EQ(readFork(ref, kData), bytesOf("data"));
-    EXPECT_EQ(tryOpen(ref, kRsrc, fsRdWrPerm), ioErr);
-    EXPECT_EQ(FSCreateFork(&ref, kRsrc.length, kRsrc.unicode), ioErr);
-    EXPECT_EQ(deleteFork(ref, kRsrc), ioErr);
-    EXPECT_EQ(snapshot(t.root()), before);
-}
-
-TEST(Catalog, CreationTakesBackWhatItMadeWhenTheCatalogFieldsFail) {
-    TempTree t;
+    // Nothing below changes a byte until the creations that succeed; the
+    // attribute modification date cannot be set (accepted, nothing moves).
     t.write("d/x", "data");
     t.write("d/._orphan", "an ordinary file");
-    FSRef d = refOf(t.path("d"));
+    FSRef d = refOf(t.path("d")), x = refOf(t.path("d/x"));
     const std::string before = snapshot(t.root());
-    FSCatalogInfo info{};
+    info.attributeModDate = dateOf(5);
+    EXPECT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoAttrMod, &info), noErr);
+    // Never over an existing object, nor to a name that is no name.
+    EXPECT_EQ(renameTo(x, "._orphan"), dupFNErr);
+    EXPECT_EQ(renameTo(x, "x/y"), bdNamErr);
+    info = FSCatalogInfo{};
     std::memcpy(info.finderInfo, "TEXTttxt", 8);
     info.createDate = {0, 2900000000u, 0};
-    const FSCatalogInfoBitmap which = kFSCatInfoFinderInfo | kFSCatInfoCreateDate;
+    const FSCatalogInfoBitmap both = kFSCatInfoFinderInfo | kFSCatInfoCreateDate;
     for (bool folder : {false, true}) {
         SCOPED_TRACE(folder ? "folder" : "file");
         // A sidecar's name beside its file is refused, and so is an existing name.
@@ -325,26 +306,26 @@ TEST(Catalog, CreationTakesBackWhatItMadeWhenTheCatalogFieldsFail) {
         // fails (for "orphan" the sidecar's place is taken by a file that is
         // not one).
         InjectedFault noAttributes(kAttributeCalls, EOPNOTSUPP);
-        EXPECT_EQ(create(d, "new", folder, which, &info), wrgVolTypErr);
-        EXPECT_EQ(create(d, "orphan", folder, which, &info), ioErr);
+        EXPECT_EQ(create(d, "new", folder, both, &info), wrgVolTypErr);
+        EXPECT_EQ(create(d, "orphan", folder, both, &info), ioErr);
     }
     info.createDate = {0, 0, 0};  // 1904: a date the dates entry cannot hold
-    EXPECT_EQ(create(d, "new", false, which, &info), paramErr);
+    EXPECT_EQ(create(d, "new", false, both, &info), paramErr);
     EXPECT_EQ(snapshot(t.root()), before);
     // Without "z" beside it "._z" is an ordinary name; "orphan" beside an
     // orphan "._orphan" is created and the orphan kept. Never inside a file.
-    FSRef file;
+    FSRef made;
     EXPECT_EQ(create(d, "._z"), noErr);
-    ASSERT_EQ(create(d, "orphan", false, 0, nullptr, &file), noErr);
+    ASSERT_EQ(create(d, "orphan", false, 0, nullptr, &made), noErr);
     EXPECT_TRUE(exists(t.path("d/._z")));
     EXPECT_EQ(readText(t.path("d/orphan")) + readText(t.path("d/._orphan")), "an ordinary file");
     EXPECT_EQ(readText(t.path("d/x")), "data");
-    EXPECT_EQ(create(file, "x"), dirNFErr);
+    EXPECT_EQ(create(made, "x"), dirNFErr);
 }
 
 // ---------------------------------------------------------------- forks
 
-TEST(Forks, ReadWriteSizeAndPositionOnBothForks) {
+TEST(Forks, ReadWriteSizeAndPositionOnBothForksAndPassOnEachCallsFailure) {
     TempTree t;
     FSRef ref = refOf(t.write("f", "abcdef"));
     EXPECT_EQ(tryOpen(ref, uni("com.example.other"), fsRdPerm), errFSForkNotFound);
@@ -383,106 +364,195 @@ TEST(Forks, ReadWriteSizeAndPositionOnBothForks) {
         EXPECT_EQ(deleteFork(ref, fork), fBsyErr);
         EXPECT_EQ(FSCloseFork(refNum), noErr);
         EXPECT_EQ(FSCloseFork(refNum), rfNumErr);
-        EXPECT_EQ(FSReadFork(refNum, fsFromStart, 0, 1, buf, &actual), rfNumErr);
     }
     EXPECT_EQ(resourceForkOf(readBytes(t.path("._f"))), bytesOf("XYcde123"));
-    // Read-only forks refuse writes.
+    // Read-only forks refuse writes. Each kind of call on a fork gives the
+    // code of its own failure (FileErrors' test holds the code of every
+    // errno). The file stays as it was.
     FSIORefNum refNum;
     ASSERT_EQ(openFork(ref, kData, fsRdPerm, &refNum), noErr);
     EXPECT_EQ(FSWriteFork(refNum, fsFromStart, 0, 1, "z", nullptr), wrPermErr);
     FSCloseFork(refNum);
-    EXPECT_EQ(readText(t.path("f")), "XYcde123");
-}
-
-// ---------------------------------------------------------------- safety
-
-TEST(Safety, FifosSocketsAndDevicesAreRefusedWithoutBlocking) {
-    // Links (to a file outside the tree) are never followed either.
-    TempTree outside, t;
-    std::string target = outside.write("victim", "precious");
-    outside.write("._victim", sidecarWithFork("its fork"));
-    ASSERT_EQ(symlink(target.c_str(), t.path("link").c_str()), 0);
-    ASSERT_EQ(mkfifo(t.path("fifo").c_str(), 0666), 0);
-    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", t.path("sock").c_str());
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    bool haveDevice = mknod(t.path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-    t.write("file", "data");
-    ASSERT_EQ(mkfifo(t.path("._file").c_str(), 0666), 0);  // a sidecar that is a FIFO
-    const std::string before = snapshot(outside.root());
-
-    alarm(20);  // a blocked open ends the test instead of hanging it
-    for (const char* name : {"link", "fifo", "sock", "null"}) {
-        if (std::string(name) == "null" && !haveDevice) continue;
-        SCOPED_TRACE(name);
-        FSRef ref = refOf(t.path(name));
-        // Every fork call finds its file through the one check of its kind.
-        EXPECT_EQ(tryOpen(ref, kData, fsRdWrPerm), notAFileErr);
-        EXPECT_EQ(tryOpen(ref, kRsrc, fsRdWrPerm), notAFileErr);
-        EXPECT_EQ(deleteFork(ref, kData), notAFileErr);
-        FSCatalogInfo info;
-        ASSERT_EQ(getInfo(ref, kFSCatInfoGettableInfo, &info), noErr);
-        EXPECT_EQ(info.dataLogicalSize + info.rsrcLogicalSize, 0u);
-    }
-    FSRef file = refOf(t.path("file"));
-    EXPECT_EQ(tryOpen(file, kRsrc, fsRdWrPerm), notAFileErr);
-    EXPECT_EQ(readFork(file, kData), bytesOf("data"));
-    alarm(0);
-    close(sock);
-    EXPECT_EQ(snapshot(outside.root()), before);
-    EXPECT_FALSE(exists(t.path("._link")));
-}
-
-TEST(Safety, AFileReplacedWhileItsResourceForkIsOpenIsNotWritten) {
-    TempTree t;
-    FSRef ref = refOf(t.write("f", "one"));
-    FSIORefNum refNum;
-    ASSERT_EQ(openFork(ref, kRsrc, fsRdWrPerm, &refNum), noErr);
-    int keep = open(t.path("f").c_str(), O_RDONLY);
-    ASSERT_EQ(rename(t.write("other", "two").c_str(), t.path("f").c_str()), 0);
-    EXPECT_EQ(FSWriteFork(refNum, fsFromStart, 0, 4, "rsrc", nullptr), fnfErr);
-    EXPECT_FALSE(exists(t.path("._f")));
-    FSCloseFork(refNum);
-    close(keep);
-}
-
-// ---------------------------------------------------------------- result codes
-
-TEST(ResultCodes, SystemFailuresMapToTheirCodes) {
-    TempTree t;
-    FSRef ref = refOf(t.write("f", "data"));
     using C = sysio::Call;
-    // One row for each kind of call; FileErrors' test holds the codes met nowhere else.
-    const struct {
-        C call;
-        int err;
-        OSErr expected;
-    } rows[] = {{C::Write, ENOSPC, dskFulErr}, {C::Open, EROFS, wPrErr},
-                {C::Open, EMFILE, tmfoErr},    {C::Open, EACCES, afpAccessDenied},
-                {C::Read, EIO, ioErr},         {C::Truncate, EBUSY, fBsyErr}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(int(row.call)) + " " + std::to_string(row.err));
-        FSIORefNum refNum = 0;
-        const bool onOpenFork = row.call == C::Write || row.call == C::Read;
-        if (onOpenFork) {
-            ASSERT_EQ(openFork(ref, kData, fsRdWrPerm, &refNum), noErr);
-        }
-        char buf[4];
-        auto fault = std::make_unique<InjectedFault>(std::set<C>{row.call}, row.err);
-        OSErr got = row.call == C::Truncate ? deleteFork(ref, kData)
-                    : row.call == C::Open   ? tryOpen(ref, kData, fsRdWrPerm)
-                    : row.call == C::Write ? FSWriteFork(refNum, fsFromStart, 0, 4, "DATA", nullptr)
-                                           : FSReadFork(refNum, fsFromStart, 0, 4, buf, nullptr);
-        fault.reset();
-        if (onOpenFork) FSCloseFork(refNum);
-        EXPECT_EQ(got, row.expected);
-        EXPECT_EQ(readText(t.path("f")), "data");
-    }
+    const auto failing = [](C call, int err, const auto& action) {
+        InjectedFault fault({call}, err);
+        return action();
+    };
+    ASSERT_EQ(openFork(ref, kData, fsRdWrPerm, &refNum), noErr);
+    char buf[4];
+    EXPECT_EQ(failing(C::Write, ENOSPC,
+                      [&] { return FSWriteFork(refNum, fsFromStart, 0, 4, "DATA", nullptr); }),
+              dskFulErr);
+    EXPECT_EQ(
+        failing(C::Read, EIO, [&] { return FSReadFork(refNum, fsFromStart, 0, 4, buf, nullptr); }),
+        ioErr);
+    FSCloseFork(refNum);
+    EXPECT_EQ(failing(C::Open, EACCES, [&] { return tryOpen(ref, kData, fsRdWrPerm); }),
+              afpAccessDenied);
+    EXPECT_EQ(failing(C::Truncate, EBUSY, [&] { return deleteFork(ref, kData); }), fBsyErr);
+    EXPECT_EQ(readText(t.path("f")), "XYcde123");
     // Conditions met without injection (fnfErr and dirNFErr: see References).
     EXPECT_EQ(tryOpen(refOf(t.root()), kData, fsRdPerm), notAFileErr);
     EXPECT_EQ(FSOpenFork(&ref, 0, nullptr, fsRdPerm, nullptr), paramErr);
     EXPECT_EQ(FSGetDataForkName(nullptr), paramErr);
     EXPECT_EQ(FSGetCatalogInfo(nullptr, 0, nullptr, nullptr, nullptr, nullptr), paramErr);
+}
+
+// ---------------------------------------------------------------- safety
+
+// One sample of each kind of bad input at this layer (the fork store's tests
+// sweep every kind, sockets and devices among them): a link to a file outside
+// the tree (never followed), a FIFO (never blocked on), a malformed sidecar
+// (the data fork stays reachable), a file removed since its reference was
+// made, and one replaced while its resource fork is open. Each call gives the
+// code of its kind and no byte changes anywhere.
+TEST(Safety, EachKindOfBadInputGivesItsCodeAndChangesNothing) {
+    TempTree outside, t;
+    const std::string target = outside.write("victim", "precious");
+    outside.write("._victim", sidecar(finderInfo("TEXT", "ttxt"), bytesOf("its fork")));
+    ASSERT_EQ(symlink(target.c_str(), t.path("link").c_str()), 0);
+    ASSERT_EQ(mkfifo(t.path("fifo").c_str(), 0666), 0);
+    Bytes bad = sidecar(finderInfo("TEXT", "ttxt"), bytesOf("r"));
+    bad[0] = 0xFF;  // wrong magic
+    t.write("._malformed", bad);
+    const FSRef malformed = refOf(t.write("malformed", "data")), gone = refOf(t.write("gone", "x"));
+    ASSERT_EQ(unlink(t.path("gone").c_str()), 0);
+    // A file replaced while its resource fork is open (the old one kept open
+    // so that its inode is not the new one's).
+    FSIORefNum replaced;
+    ASSERT_EQ(openFork(refOf(t.write("replaced", "one")), kRsrc, fsRdWrPerm, &replaced), noErr);
+    const int keep = open(t.path("replaced").c_str(), O_RDONLY);
+    ASSERT_EQ(rename(t.write("other", "two").c_str(), t.path("replaced").c_str()), 0);
+    const std::string before = snapshot(outside.root()) + snapshot(t.root());
+    const struct {
+        const char* name;
+        OSErr catalog, data, rsrc;  // all gettable catalog info, the data fork, the resource fork
+    } rows[] = {{"link", noErr, notAFileErr, notAFileErr},
+                {"fifo", noErr, notAFileErr, notAFileErr},
+                {"malformed", ioErr, noErr, ioErr},
+                {"gone", fnfErr, fnfErr, fnfErr}};
+    alarm(20);  // a blocked open ends the test instead of hanging it
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const FSRef ref = std::string(row.name) == "gone" ? gone : refOf(t.path(row.name));
+        FSCatalogInfo info{};
+        EXPECT_EQ(getInfo(ref, kFSCatInfoGettableInfo, &info), row.catalog);
+        if (row.catalog == noErr) {
+            EXPECT_EQ(info.dataLogicalSize + info.rsrcLogicalSize, 0u);
+        }
+        EXPECT_EQ(tryOpen(ref, kData, fsRdWrPerm), row.data);
+        EXPECT_EQ(tryOpen(ref, kRsrc, fsRdWrPerm), row.rsrc);
+        EXPECT_EQ(FSCreateFork(&ref, kRsrc.length, kRsrc.unicode), row.rsrc);
+        EXPECT_EQ(deleteFork(ref, kRsrc), row.rsrc);
+    }
+    EXPECT_EQ(readFork(malformed, kData), bytesOf("data"));
+    EXPECT_EQ(FSWriteFork(replaced, fsFromStart, 0, 4, "rsrc", nullptr), fnfErr);
+    FSCloseFork(replaced);
+    close(keep);
+    alarm(0);
+    EXPECT_EQ(snapshot(outside.root()) + snapshot(t.root()), before);
+}
+
+// ---------------------------------------------------------------- result codes
+
+// ---------------------------------------------------------------- reports
+
+// Alias files are links and files flagged as aliases in their Finder info
+// (folder aliases by their type); folders are not. Every store is reported
+// with the fork's length, and an attribute store by its name; a sidecar
+// holding macOS's blank fork is valid and holds none. A malformed sidecar is a
+// finding with the parser's own code (its text: the batch mode's --info test),
+// and the fork it hides is refused with ioErr (a malformed netatalk header,
+// and every other reason: ForkStore's corpus sweep of the same inspection); a
+// link in a sidecar's place is no sidecar. Nothing on disk changes.
+TEST(Reports, AliasFilesAndEachStoreWithItsForkAndFinderInfoAreTold) {
+    TempTree tree;  // a file in every shape the stores know
+    for (std::size_t i = 0; i < kForkShapes.size(); ++i)
+        writeForkShape(tree.root(), kForkShapes[i], i, 1);
+    tree.write("bad", "6");
+    tree.write("._bad", corpusBytes("malformed/duplicate-id.ad"));
+    tree.write("linked", "8");
+    ASSERT_EQ(::symlink("bad", tree.path("._linked").c_str()), 0);
+    const std::string folder = tree.mkdir("folder"), file = tree.path("a-plain");
+    ASSERT_EQ(::symlink(folder.c_str(), tree.path("toFolder").c_str()), 0);
+    ASSERT_EQ(::symlink(file.c_str(), tree.path("toFile").c_str()), 0);
+    ASSERT_EQ(::symlink("/nonexistent/x", tree.path("dangling").c_str()), 0);
+    // Empty files whose sidecar carries Finder info with the alias flag.
+    for (const auto& [name, type] : {std::pair{"folderAlias", "fdrp"}, {"docAlias", "TEXT"}}) {
+        tree.write(name, "");
+        Bytes fi = finderInfo(type, "MACS");
+        fi[8] = 0x80;  // kIsAlias
+        tree.write(std::string("._") + name, makeSidecar({{9, 50, 32, fi}, {2, 82, 0, {}}}));
+    }
+    const std::string before = snapshot(tree.root());
+
+    const struct {
+        const char* name;
+        bool alias, folder;
+    } aliases[] = {
+        {"toFolder", true, true},    {"toFile", true, false},   {"dangling", true, false},
+        {"folderAlias", true, true}, {"docAlias", true, false}, {"l-finder-info", false, false},
+        {"a-plain", false, false},   {"folder", false, false},  {"/", false, false}};  // the root
+    Boolean alias = 2, isFolder = 2;
+    for (const auto& c : aliases) {
+        SCOPED_TRACE(c.name);
+        FSRef ref = refOf(c.name[0] == '/' ? c.name : tree.path(c.name));
+        ASSERT_EQ(FSIsAliasFile(&ref, &alias, &isFolder), noErr);
+        EXPECT_EQ(std::tuple(bool(alias), bool(isFolder)), std::tuple(c.alias, c.folder));
+    }
+
+    using P = appledouble::Problem;
+    const FSCompanionState none = kFSCompanionNone, valid = kFSCompanionValid,
+                           malformed = kFSCompanionMalformed;
+    const struct {
+        const char* name;
+        FSForkStore store;
+        UInt64 length;
+        const char* attribute;
+        FSCompanionState sidecar, netatalk;
+        OSErr rsrcError;
+        P problem;  // of the malformed one
+    } stores[] = {
+        {"b-short-fork", kFSForkStoreSidecar, 100, nullptr, valid, none, noErr, P::None},
+        // macOS's sidecar with its blank fork
+        {"e-macos", kFSForkStoreNone, 0, nullptr, valid, none, noErr, P::None},
+        {"g-mac-attr", kFSForkStoreMacAttribute, 1000, kMacFork, none, none, noErr, P::None},
+        {"h-samba-stream", kFSForkStoreSambaAttribute, 1200, kSambaFork, none, none, noErr,
+         P::None},
+        // the sample's 700-byte fork
+        {"m-netatalk", kFSForkStoreNetatalk, 700, nullptr, none, valid, noErr, P::None},
+        {"bad", kFSForkStoreNone, 0, nullptr, malformed, none, ioErr, P::DuplicateId},
+        {"linked", kFSForkStoreNone, 0, nullptr, kFSCompanionNotAFile, none, notAFileErr, P::None},
+    };
+    for (const auto& c : stores) {
+        SCOPED_TRACE(c.name);
+        const FSRef ref = refOf(tree.path(c.name));
+        FSForkInspection forks;
+        ASSERT_EQ(FSInspectForks(&ref, kFSInspectAll, &forks), noErr);
+        EXPECT_EQ(forks.dataLength, readBytes(tree.path(c.name)).size());
+        EXPECT_EQ(forks.rsrcError, c.rsrcError);
+        EXPECT_EQ(forks.sidecar.state, c.sidecar);
+        EXPECT_EQ(forks.netatalk.state, c.netatalk);
+        EXPECT_EQ(std::tuple(forks.sidecar.problem, forks.netatalk.problem),
+                  std::tuple(SInt32(c.problem), 0));
+        if (c.rsrcError != noErr) continue;
+        EXPECT_EQ(forks.rsrcStore, c.store);
+        EXPECT_EQ(forks.rsrcLength, c.length);
+        EXPECT_STREQ(forks.rsrcAttribute, c.attribute);
+        if (c.sidecar == kFSCompanionValid) {
+            EXPECT_EQ(forks.sidecar.forkLength, c.length);
+        }
+    }
+    const FSRef side = refOf(tree.path("b-short-fork"));
+    FSForkInspection forks;
+    ASSERT_EQ(FSInspectForks(&side, kFSInspectFinderInfo, &forks), noErr);
+    EXPECT_TRUE(forks.hasFinderInfo);
+    EXPECT_EQ(forks.fileType, be32(finderInfo("TEXT", "ttxt"), 0));
+    EXPECT_EQ(forks.fileCreator, be32(finderInfo("TEXT", "ttxt"), 4));
+    EXPECT_EQ(snapshot(tree.root()), before);
+    FSRef gone = refOf(file);
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    EXPECT_EQ(FSIsAliasFile(&gone, &alias, &isFolder), fnfErr);
+    EXPECT_FALSE(alias);
+    EXPECT_EQ(FSIsAliasFile(&gone, nullptr, &isFolder), paramErr);
 }

@@ -1,6 +1,7 @@
 #include "testkit/Faults.h"
 
-#include <dirent.h>
+#include <filesystem>
+#include <iterator>
 
 namespace testsupport {
 
@@ -8,27 +9,24 @@ const std::set<sysio::Call> kAttributeCalls = {sysio::Call::GetXattr, sysio::Cal
                                                sysio::Call::RemoveXattr};
 
 namespace {
-std::set<sysio::Call> gKinds;
-int gErrno = 0, gNth = 0, gCalls = 0;
-bool gHit = false;
-sysio::Call gFailed = sysio::Call::Open;
+struct {
+    std::set<sysio::Call> kinds;
+    int err = 0, nth = 0, calls = 0;
+    bool hit = false;
+    sysio::Call failed = sysio::Call::Open;
+} gFault;
 
 int inject(sysio::Call call) {
-    if (!gKinds.empty() && !gKinds.count(call)) return 0;
-    ++gCalls;
-    if (gNth != 0 && gCalls != gNth) return 0;
-    gHit = true;
-    gFailed = call;
-    return gErrno;
+    if (!gFault.kinds.empty() && !gFault.kinds.count(call)) return 0;
+    if (gFault.nth != 0 && ++gFault.calls != gFault.nth) return 0;
+    gFault.hit = true;
+    gFault.failed = call;
+    return gFault.err;
 }
 }  // namespace
 
 InjectedFault::InjectedFault(std::set<sysio::Call> calls, int err, int nth) {
-    gKinds = std::move(calls);
-    gErrno = err;
-    gNth = nth;
-    gCalls = 0;
-    gHit = false;
+    gFault = {std::move(calls), err, nth, 0, false, sysio::Call::Open};
     sysio::setFaultHook(inject);
 }
 
@@ -37,20 +35,16 @@ InjectedFault::~InjectedFault() {
 }
 
 bool InjectedFault::hit() const {
-    return gHit;
+    return gFault.hit;
 }
 
 sysio::Call InjectedFault::failedCall() const {
-    return gFailed;
+    return gFault.failed;
 }
 
 int openDescriptorCount() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d)) ++n;
-        ::closedir(d);
-    }
-    return n;
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return int(std::distance(begin(fds), end(fds)));
 }
 
 }  // namespace testsupport

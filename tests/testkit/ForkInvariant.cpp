@@ -1,6 +1,5 @@
 #include "testkit/ForkInvariant.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -8,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/files/linux/AppleDouble.h"
 #include "platform/files/linux/ForkStore.h"
@@ -30,7 +30,9 @@ OSErr readAll(int fd, Bytes* out) {
 OSErr readFileAt(int dirfd, const std::string& name, Bytes* out, bool* present) {
     int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (present) *present = fd >= 0;
-    if (fd < 0) return present && (errno == ENOENT || errno == ENAMETOOLONG) ? noErr : ioErr;
+    if (fd < 0)
+        return present && (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) ? noErr
+                                                                                         : ioErr;
     OSErr err = readAll(fd, out);
     ::close(fd);
     return err;
@@ -42,10 +44,9 @@ OSErr readXattrs(int fd, std::map<std::string, Bytes>* out, bool* forkAttribute)
     if (n < 0) return ioErr;
     for (ssize_t i = 0; i < n; i += ssize_t(std::strlen(names.data() + i)) + 1) {
         const std::string name = names.data() + i;
-        if (name == kMacFork || name == kSambaFork) {
-            *forkAttribute = true;
-            continue;
-        }
+        const bool fork = name == kMacFork || name == kSambaFork;
+        *forkAttribute = *forkAttribute || fork;
+        if (fork) continue;
         Bytes v(70000);
         ssize_t len = ::fgetxattr(fd, name.c_str(), v.data(), v.size());
         if (len < 0) return ioErr;
@@ -59,170 +60,13 @@ std::string show(const Bytes& b) {
     return std::to_string(b.size()) + " bytes";
 }
 
-// Reads netatalk 2's header `name` in the ".AppleDouble" folder `folder`;
-// ioErr when it does not parse.
-OSErr readNetatalk(int folder, const std::string& name, Bytes* bytes, bool* present) {
-    OSErr err = readFileAt(folder, name, bytes, present);
-    if (err != noErr || !*present) return err;
-    appledouble::Header h;
-    const std::size_t head = std::min(bytes->size(), appledouble::kNetatalkHeaderSize);
-    return appledouble::parseNetatalkHeader(bytes->data(), head, bytes->size(), &h) ==
-                   appledouble::Problem::None
-               ? OSErr(noErr)
-               : OSErr(ioErr);
-}
-
-// The resource fork a flip leaves: the data fork written over the start of the
-// old resource fork, which keeps its length when it was longer.
-Bytes flipped(const ForkState& before) {
-    Bytes r = before.rsrc;
-    if (r.size() < before.data.size()) r.resize(before.data.size());
-    std::copy(before.data.begin(), before.data.end(), r.begin());
-    return r;
-}
-
-}  // namespace
-
-OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
-    *out = ForkState();
-    int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fnfErr;
-    OSErr err = readAll(fd, &out->data);
-    if (err == noErr) err = readXattrs(fd, &out->xattrs, &out->forkAttribute);
-    ::close(fd);
-    if (err != noErr) return err;
-
-    forkstore::RsrcInfo info;
-    if ((err = forkstore::getResourceFork(dirfd, name.c_str(), &info)) != noErr) return err;
-    out->store = info.store;
-    out->rsrc.assign(std::size_t(info.length), 0);
-    std::size_t actual = 0;
-    err = forkstore::readResourceFork(dirfd, name.c_str(), 0, out->rsrc.size(), out->rsrc.data(),
-                                      &actual);
-    if (err != noErr || actual != out->rsrc.size()) return err != noErr ? err : OSErr(ioErr);
-    out->finderInfo.assign(32, 0);
-    if ((err = forkstore::getFinderInfo(dirfd, name.c_str(), out->finderInfo.data())) != noErr)
-        return err;
-
-    Bytes sidecar;
-    bool present = false;
-    if ((err = readFileAt(dirfd, "._" + name, &sidecar, &present)) != noErr) return err;
-    out->sidecar = present;
-    const int folder =
-        ::openat(dirfd, ".AppleDouble", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder >= 0) {
-        bool there = false;
-        err = readNetatalk(folder, name, &out->netatalkHeader, &there);
-        ::close(folder);
-        if (err != noErr) return err;
-        if (there) out->netatalkHeader.resize(appledouble::kNetatalkHeaderSize);
-        if (there) std::fill_n(out->netatalkHeader.begin() + 34, 4, 0);
-    }
-    if (present) {
-        appledouble::Header h;
-        const std::size_t head = std::min(sidecar.size(), appledouble::kMaxHeaderRead);
-        if (appledouble::parse(sidecar.data(), head, sidecar.size(), &h) !=
-            appledouble::Problem::None)
-            return ioErr;
-        for (const appledouble::Attribute& a : h.attributes)
-            out->attrBlock[a.name] =
-                Bytes(sidecar.begin() + a.offset, sidecar.begin() + a.offset + a.length);
-    }
-    return noErr;
-}
-
-std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& now, bool* done) {
-    *done = false;
-    std::string problems;
-    if (now.finderInfo != before.finderInfo) problems += "Finder info changed; ";
-    if (now.attrBlock != before.attrBlock) problems += "ATTR block changed; ";
-    if (now.xattrs != before.xattrs) problems += "other attributes changed; ";
-    if (now.netatalkHeader != before.netatalkHeader) problems += "netatalk header changed; ";
-    // The fork stays where its server reads it.
-    using forkstore::RsrcStore;
-    const bool keptElsewhere = before.forkAttribute || !before.netatalkHeader.empty();
-    if (!before.sidecar && now.sidecar && keptElsewhere)
-        problems += "a sidecar appeared beside a fork kept elsewhere; ";
-    if (before.store != RsrcStore::None && before.store != RsrcStore::Sidecar &&
-        now.store != before.store && now.store != RsrcStore::None)
-        problems += "resource fork moved to another store; ";
-    if (op == ForkOp::Flip) {
-        const Bytes target = flipped(before);
-        if (now.data.empty() && !before.data.empty()) {
-            if (now.rsrc != target)
-                problems += "data fork deleted but resource fork holds " + show(now.rsrc) +
-                            ", not the " + show(target) + " copy; ";
-        } else if (now.data != before.data) {
-            problems += "data fork changed to " + show(now.data) + "; ";
-        } else if (now.rsrc != before.rsrc && now.rsrc != target) {
-            problems += "resource fork neither old nor copied (" + show(now.rsrc) + "); ";
-        }
-        *done = now.data.empty() && now.rsrc == target;
-    } else {
-        if (now.data != before.data) problems += "data fork changed; ";
-        if (!now.rsrc.empty() && now.rsrc != before.rsrc)
-            problems += "resource fork neither whole nor gone (" + show(now.rsrc) + "); ";
-        *done = now.rsrc.empty();
-    }
-    return problems;
-}
-
-namespace {
-
-// The names in the folder `dirfd` but "." and "..".
-std::vector<std::string> namesIn(int dirfd) {
-    std::vector<std::string> names;
-    const int listFd = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd)) {
-        while (dirent* e = ::readdir(dir))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.emplace_back(e->d_name);
-        ::closedir(dir);
-    } else if (listFd >= 0) {
-        ::close(listFd);
-    }
-    return names;
-}
-
-// Checks every entry below the folder `dirfd`. `owner` is the folder that a
-// netatalk folder belongs to (else -1): each of its files named for a file in
-// `owner`, and its ".Parent", must parse as a header.
-void checkFolder(int dirfd, const std::string& path, std::string* problems, int owner = -1) {
-    for (const std::string& name : namesIn(dirfd)) {
-        const std::string where = path + "/" + name;
-        if (name.rfind(".bwtmp-", 0) == 0) *problems += "temporary file left: " + where + "\n";
-        struct stat st, other;
-        if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISDIR(st.st_mode)) {
-            int sub =
-                ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub < 0) continue;
-            checkFolder(sub, where, problems, name == ".AppleDouble" ? dirfd : -1);
-            ::close(sub);
-            continue;
-        }
-        if (!S_ISREG(st.st_mode)) continue;
-        Bytes bytes;
-        bool present = false;
-        if (owner >= 0 && name.find("::EA") == std::string::npos &&
-            (name == ".Parent" ||
-             ::fstatat(owner, name.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0) &&
-            readNetatalk(dirfd, name, &bytes, &present) != noErr)
-            *problems += "malformed netatalk header: " + where + "\n";
-        if (name.rfind("._", 0) != 0 || name.size() == 2 ||
-            ::fstatat(dirfd, name.c_str() + 2, &other, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        appledouble::Header h;
-        if (readFileAt(dirfd, name, &bytes, nullptr) != noErr) {
-            *problems += "unreadable sidecar: " + where + "\n";
-        } else if (appledouble::Problem p = appledouble::parse(
-                       bytes.data(), std::min(bytes.size(), appledouble::kMaxHeaderRead),
-                       bytes.size(), &h);
-                   p != appledouble::Problem::None) {
-            *problems += "malformed sidecar (" + std::string(appledouble::describe(p)) +
-                         "): " + where + "\n";
-        }
-    }
+// What is wrong with an AppleDouble file (None when nothing is): a sidecar, or
+// with `netatalk` netatalk 2's header. *h describes it when nothing is wrong.
+appledouble::Problem problemOf(const Bytes& b, bool netatalk, appledouble::Header* h) {
+    using namespace appledouble;
+    return netatalk
+               ? parseNetatalkHeader(b.data(), std::min(b.size(), kNetatalkHeaderSize), b.size(), h)
+               : parse(b.data(), std::min(b.size(), kMaxHeaderRead), b.size(), h);
 }
 
 // Each shape's name and the length of its data fork: longer and shorter than
@@ -255,6 +99,87 @@ const struct {
                {"q-finder-info-no-data", 0, "Finder info", 0}};
 
 }  // namespace
+
+OSErr readForkState(int dirfd, const std::string& name, ForkState* out) {
+    *out = ForkState();
+    int fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return fnfErr;
+    OSErr err = readAll(fd, &out->data);
+    if (err == noErr) err = readXattrs(fd, &out->xattrs, &out->forkAttribute);
+    ::close(fd);
+    if (err != noErr) return err;
+
+    forkstore::RsrcInfo info;
+    if ((err = forkstore::getResourceFork(dirfd, name.c_str(), &info)) != noErr) return err;
+    out->store = info.store;
+    out->rsrc.assign(std::size_t(info.length), 0);
+    std::size_t actual = 0;
+    err = forkstore::readResourceFork(dirfd, name.c_str(), 0, out->rsrc.size(), out->rsrc.data(),
+                                      &actual);
+    if (err != noErr || actual != out->rsrc.size()) return err != noErr ? err : OSErr(ioErr);
+    out->finderInfo.assign(32, 0);
+    if ((err = forkstore::getFinderInfo(dirfd, name.c_str(), out->finderInfo.data())) != noErr)
+        return err;
+
+    Bytes sidecar;
+    bool present = false, there = false;
+    appledouble::Header h;
+    if ((err = readFileAt(dirfd, "._" + name, &sidecar, &present)) != noErr ||
+        (err = readFileAt(dirfd, ".AppleDouble/" + name, &out->netatalkHeader, &there)) != noErr)
+        return err;
+    out->sidecar = present;
+    if (there && problemOf(out->netatalkHeader, true, &h) != appledouble::Problem::None)
+        return ioErr;
+    if (there) out->netatalkHeader.resize(appledouble::kNetatalkHeaderSize);
+    if (there) std::fill_n(out->netatalkHeader.begin() + 34, 4, 0);
+    if (present) {
+        if (problemOf(sidecar, false, &h) != appledouble::Problem::None) return ioErr;
+        for (const appledouble::Attribute& a : h.attributes)
+            out->attrBlock[a.name] =
+                Bytes(sidecar.begin() + a.offset, sidecar.begin() + a.offset + a.length);
+    }
+    return noErr;
+}
+
+std::string checkForkState(ForkOp op, const ForkState& before, const ForkState& now, bool* done) {
+    *done = false;
+    std::string problems;
+    if (now.finderInfo != before.finderInfo) problems += "Finder info changed; ";
+    if (now.attrBlock != before.attrBlock) problems += "ATTR block changed; ";
+    if (now.xattrs != before.xattrs) problems += "other attributes changed; ";
+    if (now.netatalkHeader != before.netatalkHeader) problems += "netatalk header changed; ";
+    // The fork stays where its server reads it.
+    using forkstore::RsrcStore;
+    const bool keptElsewhere = before.forkAttribute || !before.netatalkHeader.empty();
+    if (!before.sidecar && now.sidecar && keptElsewhere)
+        problems += "a sidecar appeared beside a fork kept elsewhere; ";
+    if (before.store != RsrcStore::None && before.store != RsrcStore::Sidecar &&
+        now.store != before.store && now.store != RsrcStore::None)
+        problems += "resource fork moved to another store; ";
+    if (op == ForkOp::Flip) {
+        // The data fork written over the start of the old resource fork, which
+        // keeps its length when it was longer.
+        Bytes target = before.rsrc;
+        if (target.size() < before.data.size()) target.resize(before.data.size());
+        std::copy(before.data.begin(), before.data.end(), target.begin());
+        if (now.data.empty() && !before.data.empty()) {
+            if (now.rsrc != target)
+                problems += "data fork deleted but resource fork holds " + show(now.rsrc) +
+                            ", not the " + show(target) + " copy; ";
+        } else if (now.data != before.data) {
+            problems += "data fork changed to " + show(now.data) + "; ";
+        } else if (now.rsrc != before.rsrc && now.rsrc != target) {
+            problems += "resource fork neither old nor copied (" + show(now.rsrc) + "); ";
+        }
+        *done = now.data.empty() && now.rsrc == target;
+    } else {
+        if (now.data != before.data) problems += "data fork changed; ";
+        if (!now.rsrc.empty() && now.rsrc != before.rsrc)
+            problems += "resource fork neither whole nor gone (" + show(now.rsrc) + "); ";
+        *done = now.rsrc.empty();
+    }
+    return problems;
+}
 
 const std::vector<std::string> kForkShapes = [] {
     std::vector<std::string> names;
@@ -291,11 +216,33 @@ void writeForkShape(const std::string& dir, const std::string& name, std::size_t
 }
 
 std::string checkSidecars(const std::string& root) {
+    namespace fs = std::filesystem;
     std::string problems;
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return "cannot open " + root;
-    checkFolder(fd, root, &problems);
-    ::close(fd);
+    std::error_code ec;
+    // Links are listed, never followed.
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path folder = it->path().parent_path();
+        const std::string where = it->path(), name = it->path().filename();
+        if (name.rfind(".bwtmp-", 0) == 0) problems += "temporary file left: " + where + "\n";
+        if (!fs::is_regular_file(it->symlink_status())) continue;
+        // A netatalk header belongs to a file beside its folder, or is the
+        // folder's ".Parent"; a sidecar "._name" to "name" beside it.
+        const bool header =
+            folder.filename() == ".AppleDouble" && name.find("::EA") == std::string::npos &&
+            (name == ".Parent" || fs::exists(fs::symlink_status(folder.parent_path() / name)));
+        const bool sidecar = name.rfind("._", 0) == 0 && name.size() > 2 &&
+                             fs::exists(fs::symlink_status(folder / name.substr(2)));
+        Bytes bytes;
+        appledouble::Header h;
+        if (!header && !sidecar) continue;
+        if (readFileAt(AT_FDCWD, where, &bytes, nullptr) != noErr)
+            problems += "unreadable: " + where + "\n";
+        else if (appledouble::Problem p = problemOf(bytes, header, &h);
+                 p != appledouble::Problem::None)
+            problems +=
+                "malformed (" + std::string(appledouble::describe(p)) + "): " + where + "\n";
+    }
+    if (ec) problems += "cannot read " + root + ": " + ec.message() + "\n";
     return problems;
 }
 
