@@ -283,15 +283,16 @@ TEST_F(FlipTest, ADataForkChangedDuringTheCopyIsNotCut) {
 
 // What each deletion keeps and removes is checked at the store (ForkStore_test)
 // and through both front ends (ProcessingRun_test); here what the operations
-// refuse (a file that is gone, an operation code that is none of the three)
-// and that a deletion makes no sound.
-TEST_F(FlipTest, DeletionsOfAGoneFileAndUnknownOperationsAreRefused) {
+// refuse (a file gone since it was found, an operation code that is none of
+// the three) and that a deletion makes no sound.
+TEST_F(FlipTest, AGoneFileAndUnknownOperationsAreRefused) {
     const std::string a = t.write("a", "data a"), b = t.write("b", "data b");
     t.write("._b", sidecar(kFinderInfo, bytesOf("fork b")));
     FSRef gone = refOf(a);
     ASSERT_EQ(unlink(a.c_str()), 0);
     EXPECT_EQ(DeleteResourceFork(&gone), fnfErr);
     EXPECT_EQ(DeleteDataFork(&gone), fnfErr);
+    EXPECT_EQ(ProcessFSRef(&gone, kFlipDeleteDataFork), fnfErr);
     // Other operation codes are refused and touch nothing.
     std::string before = snapshot(t.root());
     for (SInt32 other : {0, 4, -1, 1000}) EXPECT_EQ(process(b, functionType(other)), paramErr);
