@@ -39,17 +39,12 @@ Bytes forkSidecar(const Bytes& fork) {
 struct MixedTree {
     TempTree tree;
     MixedTree() {
-        tree.write("top/Alpha", "alpha data");
+        makeTree(tree, {"top/Alpha=alpha data", "top/beta=", "top/Sub/gamma=gamma",
+                        "top/Sub/delta=", "top/bad=bad data", "top/._bad@malformed/duplicate-id.ad",
+                        "top/link~Alpha", "top/fifo|"});
         tree.write("top/._Alpha", forkSidecar(pattern(300, 3)));
-        tree.write("top/beta", "");
         tree.write("top/._beta", forkSidecar(pattern(40, 5)));
-        tree.write("top/Sub/gamma", "gamma");
         setXattr(tree.path("top/Sub/gamma"), kMacFork, pattern(20, 7));
-        tree.write("top/Sub/delta", "");
-        tree.write("top/bad", "bad data");
-        tree.write("top/._bad", corpusBytes("malformed/duplicate-id.ad"));
-        EXPECT_EQ(::symlink("Alpha", tree.path("top/link").c_str()), 0);
-        EXPECT_EQ(::mkfifo(tree.path("top/fifo").c_str(), 0644), 0);
     }
     std::string top() const { return tree.path("top"); }
 };
@@ -141,7 +136,9 @@ TEST(BatchModeTest, SkippedMeansTheOperationWouldChangeNothing) {
     EXPECT_FALSE(hasXattr(tree.path("behind"), kMacFork));
 }
 
-TEST(BatchModeTest, DryRunChangesNoByteAndListsWhatWouldChangeWithSizes) {
+// Before a yes nothing is written: a dry run lists what would change with the
+// sizes, and on a terminal the batch mode asks once with the Stop alert's text.
+TEST(BatchModeTest, NoByteChangesBeforeAYesAndADryRunListsWhatWouldChange) {
     MixedTree m;
     const std::string before = snapshot(m.tree.root());
     BatchResult flip = runBatch({"--operation", "flip", "--dry-run", m.top()});
@@ -170,23 +167,7 @@ TEST(BatchModeTest, DryRunChangesNoByteAndListsWhatWouldChangeWithSizes) {
                                     m.tree.path("top/bad")));
     EXPECT_EQ(lines(data.out).back(),
               "dry run: 3 would change, 2 would fail, 2 skipped; nothing was changed");
-    EXPECT_EQ(snapshot(m.tree.root()), before);
-    // A file with other names sharing its data fork would be left untouched.
-    ASSERT_EQ(::link(m.tree.path("top/Alpha").c_str(), m.tree.path("linked").c_str()), 0);
-    EXPECT_THAT(runBatch({"--operation", "flip", "-n", m.tree.path("linked")}).err,
-                HasSubstr("would fail: fileHasLinksErr (-27001)"));
-    // The real runs agree with the dry runs (delete-resource: the terminal
-    // test below).
-    for (const auto& [op, summary] : {std::pair{"flip", "2 changed, 3 failed, 2 skipped"},
-                                      {"delete-data", "3 changed, 2 failed, 2 skipped"}}) {
-        MixedTree fresh;
-        EXPECT_EQ(lines(runBatch({"--operation", op, "-y", fresh.top()}).out).back(), summary);
-    }
-}
 
-TEST(BatchModeTest, OnATerminalItAsksOnceWithTheStopAlertsText) {
-    MixedTree m;
-    const std::string before = snapshot(m.tree.root());
     for (const char* answer : {"n\n", "\n", "", "whatever\n"}) {
         BatchResult r = runBatch({"--operation", "delete-resource", m.top()}, true, answer);
         EXPECT_EQ(r.status, kBatchFailure) << answer;
@@ -198,11 +179,16 @@ TEST(BatchModeTest, OnATerminalItAsksOnceWithTheStopAlertsText) {
             << r.err;
     }
     EXPECT_EQ(snapshot(m.tree.root()), before);
+    // The real run agrees with the dry run.
     BatchResult yes = runBatch({"--operation", "delete-resource", m.top()}, true, "Yes\n");
     EXPECT_EQ(yes.status, kBatchFailure);  // the link, the FIFO and the malformed sidecar
     EXPECT_EQ(lines(yes.out).back(), "3 changed, 3 failed, 1 skipped");
     // beta's sidecar keeps its type and creator, with an empty fork.
     EXPECT_EQ(readBytes(m.tree.path("top/._beta")).size(), 82u);
+    // A file with other names sharing its data fork would be left untouched.
+    ASSERT_EQ(::link(m.tree.path("top/Alpha").c_str(), m.tree.path("linked").c_str()), 0);
+    EXPECT_THAT(runBatch({"--operation", "flip", "-n", m.tree.path("linked")}).err,
+                HasSubstr("would fail: fileHasLinksErr (-27001)"));
 }
 
 // A sidecar, netatalk's folder and the headers in it are parts of other files
@@ -250,10 +236,7 @@ TEST(BatchModeTest, SidecarsAndNetatalkHeadersNamedAsItemsAreSkippedWithTheReaso
 // by the path given with the names below it.
 TEST(BatchModeTest, EachFileIsHandledOncePerRunAndReportedBelowThePathGiven) {
     TempTree tree;
-    tree.write("d/a", "a");
-    tree.write("d/sub/b", "b");
-    tree.write("e", "e");
-    tree.write("x/sub/g", "g");
+    makeTree(tree, {"d/a=a", "d/sub/b=b", "e=e", "x/sub/g=g"});
     ASSERT_EQ(::chdir(tree.root().c_str()), 0);
     BatchResult r = runBatch({"--operation", "delete-data", "--yes", "d/sub/b", "e", "d",
                               "./d/../e", "d/sub", "d/", "./x/sub/../sub"});
@@ -366,8 +349,8 @@ TEST(BatchModeTest, AFileSystemMountedBelowIsSkippedAndDroppedItselfIsHandled) {
 
 // One fork the attribute holding it cannot take fails alone: the other files
 // of the folder are still flipped (each store's bytes after a flip are checked
-// by the fault-injection runs over every fork shape, and netatalk's folder is
-// hidden from the listing, as Files_test shows).
+// by the fault-injection runs over every fork shape and ForkOperations_test,
+// and netatalk's folder is hidden from the listing, as Files_test shows).
 TEST(BatchModeTest, AForkItsStoreCannotTakeFailsAlone) {
     TempTree tree;
     tree.write("s/side", "side data");
@@ -386,8 +369,7 @@ TEST(BatchModeTest, AForkItsStoreCannotTakeFailsAlone) {
     EXPECT_EQ(readBytes(tooBig), pattern(70000, 8));
     EXPECT_EQ(xattr(tooBig, kMacFork), bytesOf("small"));
     EXPECT_FALSE(exists(tree.path("s/._big")));
-    EXPECT_EQ(readBytes(tree.path("s/._plain")),
-              makeSidecar({{9, 50, 32, {}}, {2, 82, 10, bytesOf("plain data")}}));
+    EXPECT_EQ(readText(tree.path("s/plain")), "");
 }
 
 // What --info says of each store, of netatalk's headers valid and malformed,
