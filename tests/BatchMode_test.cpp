@@ -241,19 +241,21 @@ TEST(BatchModeTest, SidecarsAndNetatalkHeadersNamedAsItemsAreSkippedWithTheReaso
 // by the path given with the names below it.
 TEST(BatchModeTest, EachFileIsHandledOncePerRunAndReportedBelowThePathGiven) {
     TempTree tree;
-    makeTree(tree, {"d/a=a", "d/sub/b=b", "e=e", "x/sub/g=g"});
-    EXPECT_EQ(
-        batchIn(tree.root(),
-                {"--operation", "delete-data", "--yes", "d/sub/b", "e", "d", "./d/../e", "d/sub",
-                 "d/", "./x/sub/../sub"},
-                kBatchSuccess,
-                {"deleted data fork: e", "deleted data fork: d/a", "deleted data fork: d/sub/b",
-                 "deleted data fork: ./x/sub/../sub/g", "4 changed, 0 failed, 4 skipped"},
-                {"brackwater: d/sub/b: skipped: inside d, which is handled whole",
-                 "brackwater: ./d/../e: skipped: named before; handled once",
-                 "brackwater: d/sub: skipped: inside d, which is handled whole",
-                 "brackwater: d/: skipped: named before; handled once"}),
-        "");
+    // Hidden files and a "._" file without its file are files of their own.
+    makeTree(tree, {"d/a=a", "d/sub/b=b", "d/.hidden=h", "d/._orphan=o", "e=e", "x/sub/g=g"});
+    EXPECT_EQ(batchIn(tree.root(),
+                      {"--operation", "delete-data", "--yes", "d/sub/b", "e", "d", "./d/../e",
+                       "d/sub", "d/", "./x/sub/../sub"},
+                      kBatchSuccess,
+                      {"deleted data fork: e", "deleted data fork: d/._orphan",
+                       "deleted data fork: d/.hidden", "deleted data fork: d/a",
+                       "deleted data fork: d/sub/b", "deleted data fork: ./x/sub/../sub/g",
+                       "6 changed, 0 failed, 4 skipped"},
+                      {"brackwater: d/sub/b: skipped: inside d, which is handled whole",
+                       "brackwater: ./d/../e: skipped: named before; handled once",
+                       "brackwater: d/sub: skipped: inside d, which is handled whole",
+                       "brackwater: d/: skipped: named before; handled once"}),
+              "");
     EXPECT_EQ(readText(tree.path("x/sub/g")) + readText(tree.path("d/sub/b")), "");
 }
 
