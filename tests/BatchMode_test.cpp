@@ -341,25 +341,19 @@ TEST(BatchModeTest, AForkItsStoreCannotTakeFailsAlone) {
 // of links and of what cannot be examined (how each peer's sidecar is read is
 // the fork store's tests' concern).
 TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
+    // Named relative to the tree, as from a shell in it. A folder named like a
+    // sidecar ("._g") is no sidecar; Samba's stream attribute carries one byte
+    // more than the fork.
     TempTree tree;
-    const std::string sample = tree.write("a/sample", "data fork of the sample\n");
-    const std::string header =
-        tree.write("a/.AppleDouble/sample", corpusBytes("peers/netatalk2-fork.ad"));
-    tree.write("a/.AppleDouble/.Parent", corpusBytes("peers/netatalk2-parent.ad"));
-    tree.write("a/bad", "bad");
-    tree.write("a/.AppleDouble/bad", corpusBytes("netatalk2-malformed/fork-length-short.ad"));
-    const std::string samba = tree.write("samba/sample", "data fork of the sample\n");
-    tree.write("samba/._sample", corpusBytes("peers/samba-fruit.ad"));
-    setXattr(samba, kMetadata, corpusBytes("peers/samba-fruit.meta"));
-    // Samba's stream attribute carries one byte more than the fork.
-    const std::string stream = tree.write("xattr/sample", "");
-    setXattr(stream, kSambaFork, concat(corpusBytes("peers/samba-fruit.rsrc"), {0}));
-    tree.write("f", "x");
-    ASSERT_EQ(::symlink("f", tree.path("link").c_str()), 0);
-    tree.mkdir("._g");  // a folder named like a sidecar is no sidecar
-    tree.write("g", "x");
-    const std::string backup = tree.write("backup", "b");
-    ASSERT_EQ(::link(backup.c_str(), tree.path("linked").c_str()), 0);
+    makeTree(tree,
+             {"a/sample=data fork of the sample\n", "a/.AppleDouble/sample@peers/netatalk2-fork.ad",
+              "a/.AppleDouble/.Parent@peers/netatalk2-parent.ad", "a/bad=bad",
+              "a/.AppleDouble/bad@netatalk2-malformed/fork-length-short.ad",
+              "samba/sample=data fork of the sample\n", "samba/._sample@peers/samba-fruit.ad",
+              "xattr/sample=", "f=x", "link~f", "._g", "g=x", "backup=b", "linked>backup"});
+    setXattr(tree.path("samba/sample"), kMetadata, corpusBytes("peers/samba-fruit.meta"));
+    setXattr(tree.path("xattr/sample"), kSambaFork,
+             concat(corpusBytes("peers/samba-fruit.rsrc"), {0}));
     const std::string before = snapshot(tree.root());
     const std::string ioErr =
         "{\"code\":-36,\"message\":" + JsonString(DescribeResultCode(-36)) + "}";
@@ -369,7 +363,7 @@ TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
         std::size_t outLines, errLines;
         std::vector<std::string> out;  // one: the whole output; more: parts of it
     } cases[] = {
-        {{"--json", tree.path("a")},  // .AppleDouble is part of the files, not one
+        {{"--json", "a"},  // .AppleDouble is part of the files, not one
          kBatchSuccess,
          2,
          0,
@@ -379,43 +373,38 @@ TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
           "from the file's size\"}",
           "\"resource_fork\":700,\"resource_store\":\"netatalk\"",
           "\"netatalk_header\":\"valid\",\"netatalk_problem\":null}"}},
-        {{sample},
+        {{"a/sample"},
          kBatchSuccess,
          7,
          0,
-         {sample + "\n  data fork      24 bytes\n  resource fork  700 bytes, in netatalk's " +
-          header +
-          "\n  type/creator   TEXT/ttxt\n  writable       yes\n  sidecar        none\n"
-          "  netatalk       " +
-          header + ", valid\n"}},
-        {{"--json", stream},
+         {"a/sample\n  data fork      24 bytes\n  resource fork  700 bytes, in netatalk's "
+          "a/.AppleDouble/sample\n  type/creator   TEXT/ttxt\n  writable       yes\n  sidecar  "
+          "      none\n  netatalk       a/.AppleDouble/sample, valid\n"}},
+        {{"--json", "xattr/sample"},
          kBatchSuccess,
          1,
          0,
-         {"{\"path\":" + JsonString(stream) +
+         {"{\"path\":\"xattr/sample\""
           ",\"data_fork\":0,\"resource_fork\":700,\"resource_store\":\"attribute\","
           "\"resource_attribute\":\"user.DosStream.AFP_Resource:$DATA\",\"type\":null,"
           "\"creator\":null,\"writable\":true,\"sidecar\":\"none\",\"sidecar_problem\":null}\n"}},
-        {{samba},
+        {{"samba/sample"},
          kBatchSuccess,
          6,
          0,
-         {samba +
+         {"samba/sample"
           "\n  data fork      24 bytes\n  resource fork  700 bytes, in the sidecar ._sample\n"
           "  type/creator   TEXT/ttxt\n  writable       yes\n  sidecar        ._sample, valid\n"}},
-        {{"--json", tree.path("link"), tree.path("g"), tree.path("none")},
+        {{"--json", "link", "g", "none"},
          kBatchFailure,
          3,
          3,
-         {"{\"path\":" + JsonString(tree.path("link")) + ",\"error\":{\"code\":-1302,\"message\":" +
+         {"{\"path\":\"link\",\"error\":{\"code\":-1302,\"message\":" +
               JsonString(DescribeResultCode(notAFileErr)) + "}}",
           "\"resource_error\":{\"code\":-1302", "\"sidecar\":\"not a file\"", "\"code\":-43"}},
-        {{tree.path("linked")},
-         kBatchSuccess,
-         7,
-         0,
-         {"hard links     2 names share the data fork"}},
+        {{"linked"}, kBatchSuccess, 7, 0, {"hard links     2 names share the data fork"}},
     };
+    ASSERT_EQ(::chdir(tree.root().c_str()), 0);
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--info"};
         args.insert(args.end(), c.args.begin(), c.args.end());
@@ -429,6 +418,7 @@ TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
         }
         for (const auto& part : c.out) EXPECT_THAT(r.out, HasSubstr(part));
     }
+    ASSERT_EQ(::chdir("/"), 0);
     EXPECT_EQ(snapshot(tree.root()), before);  // --info only reads
 }
 
