@@ -261,25 +261,6 @@ TEST_F(ProcessingRun, EachDropShowsNameCounterAndBarInWalkOrderAndDecliningChang
     EXPECT_TRUE(IsWindowVisible(gWindow));
 }
 
-TEST_F(ProcessingRun, MixedItemsAreHandledInDropOrderAndEmptyFoldersAreSkipped) {
-    testsupport::makeTree(tree,
-                          {"first=1", "last=2", "folder/x=x", "folder/y=y", "empty", "nested/a/b"});
-    const std::string first = tree.path("first"), last = tree.path("last");
-    bool checked = false;
-    drop({first, tree.path("empty"), tree.path("folder"), tree.path("nested"), last},
-         Qt::Key_Return, [&](const Snapshot& s) {
-             if (s.status != "File: x") return;
-             checked = true;
-             EXPECT_EQ(sizeOf(first), 0);  // before the folder
-             EXPECT_EQ(sizeOf(last), 1);   // after it
-         });
-    EXPECT_TRUE(checked);
-    EXPECT_EQ(counters(), (Texts{"(0 of 2)", "(1 of 2)", "(2 of 2)"}));  // only the full folder
-    EXPECT_EQ(sizeOf(tree.path("folder/y")), 0);
-    EXPECT_EQ(sizeOf(last), 0);
-    expectIdleState();
-}
-
 TEST_F(ProcessingRun, StopCompletesTheFileInHandAndStillQuitsWhenAsked) {
     setPreferences(2, true);
     writeFolder(5);
@@ -389,8 +370,9 @@ int countTruncations(sysio::Call call) {
 
 // The same items through both front ends, each on its own copy: the window's
 // run (its failure list and status line) and the batch mode (its error lines,
-// summary and exit status). A failure never ends a run; a sidecar named beside
-// its file is part of it; every file is handled once however often it is named.
+// summary and exit status). A failure never ends a run; an empty folder is no
+// failure; a sidecar named beside its file is part of it; every file is
+// handled once however often it is named.
 TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
     const struct {
         const char* what;
@@ -400,10 +382,10 @@ TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
         std::string summary;                                     // the batch mode's
         std::vector<std::pair<std::string, std::string>> after;  // data forks
     } rows[] = {
-        {"FIFOs in a folder and dropped",
+        {"FIFOs in a folder and dropped, empty folders dropped",
          2,
-         {"folder/a=a", "folder/b-fifo|", "folder/c=c", "fifo|", "next=n"},
-         {"folder", "fifo", "next"},
+         {"folder/a=a", "folder/b-fifo|", "folder/c=c", "fifo|", "next=n", "empty", "nested/a/b"},
+         {"empty", "folder", "fifo", "nested", "next"},
          {{"folder/b-fifo", notAFileErr}, {"fifo", notAFileErr}},
          "3 changed, 2 failed, 0 skipped",
          {{"folder/a", ""}, {"folder/c", ""}, {"next", ""}}},
