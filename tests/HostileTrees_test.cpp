@@ -11,10 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
-#include <set>
 
-#include "platform/base/MacMemory.h"
 #include "platform/files/Files.h"
 #include "processing/FolderExpansion.h"
 #include "processing/ForkOperations.h"
@@ -30,40 +29,21 @@ using namespace testsupport;
 
 namespace {
 
-// What one run over a folder did.
-struct RunResult {
-    OSErr countErr = noErr;
-    OSErr collectErr = noErr;
-    bool skipped = false;  // the two walks disagreed, as the run then skips the folder
+// Counts and collects the folder's files as a run does, then applies `op` to
+// each, going on past failures as a folder pass does; gives each one's result
+// (none when the two walks disagree, as the run then skips the folder).
+std::vector<OSErr> runFolder(const std::string& folder, functionType op) {
+    const FSRef ref = refOf(folder);
+    gNbrFilesToBeProcessed = gNbrFilesProcessed = 0;
     std::vector<OSErr> results;
-    std::set<OSErr> codes() const { return {results.begin(), results.end()}; }
-};
-
-// Counts, allocates, collects, then applies `op` to every file, going on past
-// failures as a folder pass does.
-RunResult runFolder(const std::string& folder, functionType op) {
-    RunResult r;
-    const FSRef ref = refOf(folder, &r.countErr);
-    if (r.countErr != noErr) return r;
-    gNbrFilesToBeProcessed = 0;
-    gNbrFilesProcessed = 0;
-    r.countErr = IterateCountFolder(&ref);
-    const SInt32 n = gNbrFilesToBeProcessed;
-    if (n <= 0) return r;
-    gFSRefArray = reinterpret_cast<FSRef*>(NewPtr(Size(n) * Size(sizeof(FSRef))));
-    if (!gFSRefArray) {
-        r.skipped = true;
-        return r;
-    }
-    r.collectErr = IterateCollectFolder(&ref);
-    if (gNbrFilesProcessed != n) {
-        r.skipped = true;
-    } else {
-        for (SInt32 i = 0; i < n; ++i) r.results.push_back(ProcessFSRef(&gFSRefArray[i], op));
-    }
-    DisposePtr(reinterpret_cast<Ptr>(gFSRefArray));
+    if (IterateCountFolder(&ref) != noErr) return results;
+    std::vector<FSRef> files(static_cast<std::size_t>(gNbrFilesToBeProcessed));
+    gFSRefArray = files.data();
+    const OSErr collected = IterateCollectFolder(&ref);
     gFSRefArray = nullptr;
-    return r;
+    if (collected != noErr || gNbrFilesProcessed != SInt32(files.size())) return results;
+    for (const FSRef& file : files) results.push_back(ProcessFSRef(&file, op));
+    return results;
 }
 
 int openDir(const std::string& path) {
@@ -108,10 +88,10 @@ TEST(HostileTrees, WritableFilesInAFolderTheUserMayNotWriteKeepTheirBytes) {
     int dirfd = openDir(in);
     const States before = statesOf(dirfd, {"new-fork", "in-place"});
     const int outcome = runAsNobody([&]() -> int {
-        RunResult r = runFolder(in, kFlipDeleteDataFork);
-        if (r.results.size() != 2) return 1000;
+        const std::vector<OSErr> r = runFolder(in, kFlipDeleteDataFork);
+        if (r.size() != 2) return 1000;
         // Sorted: "in-place" first, then "new-fork".
-        return r.results[0] == noErr && r.results[1] == afpAccessDenied ? 0 : 1001;
+        return r[0] == noErr && r[1] == afpAccessDenied ? 0 : 1001;
     });
     EXPECT_EQ(outcome, 0);
     EXPECT_EQ(expectFlipWhole(dirfd, before),
@@ -150,16 +130,17 @@ TEST(HostileTrees, AFullFileSystemGivesDskFulErrAndARerunFinishesOnceThereIsRoom
     int dirfd = openDir(in);
     const States before = statesOf(dirfd, names);
 
-    RunResult r = runFolder(in, kFlipDeleteDataFork);
-    ASSERT_EQ(r.results.size(), names.size());
-    EXPECT_TRUE(r.codes().count(dskFulErr)) << "the volume never filled up";
-    for (OSErr e : r.results) EXPECT_TRUE(e == noErr || e == dskFulErr) << e;
+    std::vector<OSErr> r = runFolder(in, kFlipDeleteDataFork);
+    ASSERT_EQ(r.size(), names.size());
+    EXPECT_NE(std::count(r.begin(), r.end(), dskFulErr), 0) << "the volume never filled up";
+    for (OSErr e : r) EXPECT_TRUE(e == noErr || e == dskFulErr) << e;
     EXPECT_EQ(checkSidecars(vol), "");
     expectFlipWhole(dirfd, before);
 
     ASSERT_EQ(::unlink((vol + "/filler").c_str()), 0);
     r = runFolder(in, kFlipDeleteDataFork);
-    for (OSErr e : r.results) EXPECT_EQ(e, noErr);
+    ASSERT_EQ(r.size(), names.size());
+    for (OSErr e : r) EXPECT_EQ(e, noErr);
     for (const auto& [n, done] : expectFlipWhole(dirfd, before)) EXPECT_TRUE(done) << n;
     ::close(dirfd);
 }
