@@ -32,21 +32,6 @@ Bytes forkSidecar(const Bytes& fork) {
     return sidecar(finderInfo("TEXT", "ttxt"), fork);
 }
 
-// A tree with every kind of thing a run meets: forks in a sidecar and in an
-// attribute, empty forks, a malformed sidecar, a link, a FIFO, mixed case.
-struct MixedTree {
-    TempTree tree;
-    MixedTree() {
-        makeTree(tree, {"top/Alpha=alpha data", "top/beta=", "top/Sub/gamma=gamma",
-                        "top/Sub/delta=", "top/bad=bad data", "top/._bad@malformed/duplicate-id.ad",
-                        "top/link~Alpha", "top/fifo|"});
-        tree.write("top/._Alpha", forkSidecar(pattern(300, 3)));
-        tree.write("top/._beta", forkSidecar(pattern(40, 5)));
-        setXattr(tree.path("top/Sub/gamma"), kMacFork, pattern(20, 7));
-    }
-    std::string top() const { return tree.path("top"); }
-};
-
 // Runs the batch mode from `folder`, as a shell there would, and tells how its
 // status and the lines it wrote differ from those expected ("" when they agree).
 std::string batchIn(const std::string& folder, const std::vector<std::string>& args, int status,
@@ -146,38 +131,46 @@ TEST(BatchModeTest, SkippedMeansTheOperationWouldChangeNothing) {
     EXPECT_FALSE(hasXattr(tree.path("behind"), kMacFork));
 }
 
+// The tree has forks in a sidecar and in an attribute, empty forks, a
+// malformed sidecar, a link, a FIFO and mixed case.
 TEST(BatchModeTest, NoByteChangesBeforeAYesAndADryRunListsWhatWouldChange) {
-    MixedTree m;
-    const std::string before = snapshot(m.tree.root());
-    BatchResult flip = runBatch({"--operation", "flip", "--dry-run", m.top()});
-    EXPECT_EQ(flip.status, kBatchFailure);
+    TempTree tree;
+    makeTree(tree, {"top/Alpha=alpha data", "top/beta=", "top/Sub/gamma=gamma",
+                    "top/Sub/delta=", "top/bad=bad data", "top/._bad@malformed/duplicate-id.ad",
+                    "top/link~Alpha", "top/fifo|"});
+    tree.write("top/._Alpha", forkSidecar(pattern(300, 3)));
+    tree.write("top/._beta", forkSidecar(pattern(40, 5)));
+    setXattr(tree.path("top/Sub/gamma"), kMacFork, pattern(20, 7));
+    const std::string top = tree.path("top"), before = snapshot(tree.root());
+    const std::string bad = "brackwater: top/bad: would fail: " + DescribeResultCode(ioErr);
+    const Lines notFiles = {"brackwater: top/fifo: would fail: " + DescribeResultCode(notAFileErr),
+                            "brackwater: top/link: would fail: " + DescribeResultCode(notAFileErr)};
+    const Lines failing = {bad, notFiles[0], notFiles[1]};
+    EXPECT_EQ(batchIn(tree.root(), {"--operation", "flip", "--dry-run", "top"}, kBatchFailure,
+                      {"would flip (data 10 bytes, resource 300 bytes): top/Alpha",
+                       "would flip (data 5 bytes, resource 20 bytes): top/Sub/gamma",
+                       "dry run: 2 would change, 3 would fail, 2 skipped; nothing was changed"},
+                      failing),
+              "");
     EXPECT_EQ(
-        lines(flip.out),
-        (Lines{"would flip (data 10 bytes, resource 300 bytes): " + m.tree.path("top/Alpha"),
-               "would flip (data 5 bytes, resource 20 bytes): " + m.tree.path("top/Sub/gamma"),
-               "dry run: 2 would change, 3 would fail, 2 skipped; nothing was changed"}));
-    EXPECT_THAT(flip.err, HasSubstr(m.tree.path("top/bad") + ": would fail: ioErr (-36)"));
-
-    BatchResult rsrc = runBatch({"--operation", "delete-resource", "-n", m.top()});
-    EXPECT_EQ(lines(rsrc.out),
-              (Lines{"would delete resource fork (data 10 bytes, resource 300 bytes): " +
-                         m.tree.path("top/Alpha"),
-                     "would delete resource fork (data 0 bytes, resource 40 bytes): " +
-                         m.tree.path("top/beta"),
-                     "would delete resource fork (data 5 bytes, resource 20 bytes): " +
-                         m.tree.path("top/Sub/gamma"),
-                     "dry run: 3 would change, 3 would fail, 1 skipped; nothing was changed"}));
-
+        batchIn(tree.root(), {"--operation", "delete-resource", "-n", "top"}, kBatchFailure,
+                {"would delete resource fork (data 10 bytes, resource 300 bytes): top/Alpha",
+                 "would delete resource fork (data 0 bytes, resource 40 bytes): top/beta",
+                 "would delete resource fork (data 5 bytes, resource 20 bytes): top/Sub/gamma",
+                 "dry run: 3 would change, 3 would fail, 1 skipped; nothing was changed"},
+                failing),
+        "");
     // Deleting the data fork does not need the resource fork: the malformed
     // sidecar does not stop it.
-    BatchResult data = runBatch({"--operation", "delete-data", "-n", m.top()});
-    EXPECT_THAT(data.out, HasSubstr("would delete data fork (data 8 bytes, resource unknown): " +
-                                    m.tree.path("top/bad")));
-    EXPECT_EQ(lines(data.out).back(),
-              "dry run: 3 would change, 2 would fail, 2 skipped; nothing was changed");
-
+    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-data", "-n", "top"}, kBatchFailure,
+                      {"would delete data fork (data 10 bytes, resource 300 bytes): top/Alpha",
+                       "would delete data fork (data 8 bytes, resource unknown): top/bad",
+                       "would delete data fork (data 5 bytes, resource 20 bytes): top/Sub/gamma",
+                       "dry run: 3 would change, 2 would fail, 2 skipped; nothing was changed"},
+                      notFiles),
+              "");
     for (const char* answer : {"n\n", "\n", "", "whatever\n"}) {
-        BatchResult r = runBatch({"--operation", "delete-resource", m.top()}, true, answer);
+        BatchResult r = runBatch({"--operation", "delete-resource", top}, true, answer);
         EXPECT_EQ(r.status, kBatchFailure) << answer;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind(std::string(ConfirmationMessage(kDeleteResourceFork)) + "\n" +
@@ -186,16 +179,16 @@ TEST(BatchModeTest, NoByteChangesBeforeAYesAndADryRunListsWhatWouldChange) {
                   0u)
             << r.err;
     }
-    EXPECT_EQ(snapshot(m.tree.root()), before);
+    EXPECT_EQ(snapshot(tree.root()), before);
     // The real run agrees with the dry run.
-    BatchResult yes = runBatch({"--operation", "delete-resource", m.top()}, true, "Yes\n");
+    BatchResult yes = runBatch({"--operation", "delete-resource", top}, true, "Yes\n");
     EXPECT_EQ(yes.status, kBatchFailure);  // the link, the FIFO and the malformed sidecar
     EXPECT_EQ(lines(yes.out).back(), "3 changed, 3 failed, 1 skipped");
     // beta's sidecar keeps its type and creator, with an empty fork.
-    EXPECT_EQ(readBytes(m.tree.path("top/._beta")).size(), 82u);
+    EXPECT_EQ(readBytes(tree.path("top/._beta")).size(), 82u);
     // A file with other names sharing its data fork would be left untouched.
-    ASSERT_EQ(::link(m.tree.path("top/Alpha").c_str(), m.tree.path("linked").c_str()), 0);
-    EXPECT_THAT(runBatch({"--operation", "flip", "-n", m.tree.path("linked")}).err,
+    ASSERT_EQ(::link(tree.path("top/Alpha").c_str(), tree.path("linked").c_str()), 0);
+    EXPECT_THAT(runBatch({"--operation", "flip", "-n", tree.path("linked")}).err,
                 HasSubstr("would fail: fileHasLinksErr (-27001)"));
 }
 
