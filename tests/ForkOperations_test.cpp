@@ -48,6 +48,7 @@ int shrinkOnRead(sysio::Call call) {
     return 0;
 }
 
+// Hooks set by a test are cleared when it ends.
 class FlipTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetSysBeepCount(); }
@@ -105,7 +106,6 @@ TEST_F(FlipTest, TheResourceForkIsDurableBeforeTheDataForkIsCut) {
     std::string p = t.write("f", pattern(5000));
     sysio::setFaultHook(record);
     EXPECT_EQ(process(p), noErr);
-    sysio::setFaultHook(nullptr);
     // The data fork's deletion is the flip's last truncation; the last write
     // of the resource fork before it must have been synced in between.
     long truncate = -1, lastWrite = -1, syncAfterWrite = -1;
@@ -125,7 +125,6 @@ TEST_F(FlipTest, AShortReadWritesNothingAndKeepsTheDataFork) {
     gShrinkPath = p;  // the file shrinks to 3 bytes as it is read
     sysio::setFaultHook(shrinkOnRead);
     EXPECT_EQ(process(p), fileChangedErr);
-    sysio::setFaultHook(nullptr);
     EXPECT_EQ(readText(p), "012");
     EXPECT_FALSE(exists(t.path("._f")));
     EXPECT_EQ(SysBeepCount(), 0);
@@ -175,7 +174,6 @@ TEST_F(FlipTest, ForksOfAnySizeAStoreHoldsFlipInBoundedMemory) {
     gAllocations = 0;
     SetMemoryFailureHook(countAllocation);
     EXPECT_EQ(process(p), noErr);
-    SetMemoryFailureHook(nullptr);
     EXPECT_EQ(gAllocations, 0);
     EXPECT_EQ(sizeOf(p), 0);
     blkcnt_t blocks = 0;
