@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/files/linux/AppleDouble.h"
-#include "processing/FolderExpansion.h"
 #include "processing/ResultCodes.h"
 #include "settings/Settings.h"
 #include "shell/batch/BatchInfo.h"
@@ -18,7 +17,6 @@
 #include "testkit/BatchRun.h"
 #include "testkit/Mounts.h"
 #include "testkit/Nobody.h"
-#include "testkit/Refs.h"
 #include "testkit/SidecarBytes.h"
 #include "testkit/TempTree.h"
 
@@ -34,25 +32,18 @@ Bytes forkSidecar(const Bytes& fork) {
     return sidecar(finderInfo("TEXT", "ttxt"), fork);
 }
 
-// A tree with every kind of thing a run meets: forks in a sidecar and in an
-// attribute, empty forks, a malformed sidecar, a link, a FIFO, mixed case.
-struct MixedTree {
-    TempTree tree;
-    MixedTree() {
-        tree.write("top/Alpha", "alpha data");
-        tree.write("top/._Alpha", forkSidecar(pattern(300, 3)));
-        tree.write("top/beta", "");
-        tree.write("top/._beta", forkSidecar(pattern(40, 5)));
-        tree.write("top/Sub/gamma", "gamma");
-        setXattr(tree.path("top/Sub/gamma"), kMacFork, pattern(20, 7));
-        tree.write("top/Sub/delta", "");
-        tree.write("top/bad", "bad data");
-        tree.write("top/._bad", corpusBytes("malformed/duplicate-id.ad"));
-        EXPECT_EQ(::symlink("Alpha", tree.path("top/link").c_str()), 0);
-        EXPECT_EQ(::mkfifo(tree.path("top/fifo").c_str(), 0644), 0);
-    }
-    std::string top() const { return tree.path("top"); }
-};
+// Runs the batch mode from `folder`, as a shell there would, and tells how its
+// status and the lines it wrote differ from those expected ("" when they agree).
+std::string batchIn(const std::string& folder, const std::vector<std::string>& args, int status,
+                    const Lines& out, const Lines& err, bool interrupted = false) {
+    if (::chdir(folder.c_str()) != 0) return "cannot enter " + folder;
+    const BatchResult r = runBatch(args, false, "", interrupted);
+    if (::chdir("/") != 0) return "cannot leave " + folder;
+    std::string diff = r.status == status ? "" : "status " + std::to_string(r.status) + "\n";
+    if (lines(r.out) != out) diff += "out:\n" + r.out;
+    if (lines(r.err) != err) diff += "err:\n" + r.err;
+    return diff;
+}
 
 }  // namespace
 
@@ -114,81 +105,72 @@ TEST(BatchOptionsTest, BadUsageIsRefusedWithAReason) {
 
 TEST(BatchModeTest, SkippedMeansTheOperationWouldChangeNothing) {
     TempTree tree;
-    tree.write("plain", "data, no resource fork");
-    tree.write("blank", "data");
+    makeTree(tree,
+             {"plain=data, no resource fork", "blank=data", "empty=", "sized=data", "behind=data"});
     tree.write("._blank", forkSidecar(placeholderBytes()));
-    tree.write("empty", "");
-    const std::string before = snapshot(tree.root());
-    BatchResult r = runBatch({"--operation", "delete-resource", "-y", tree.path("plain"),
-                              tree.path("blank"), tree.path("empty")});
-    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
-    EXPECT_EQ(r.out, "0 changed, 0 failed, 3 skipped\n");
-    EXPECT_EQ(snapshot(tree.root()), before);
-    r = runBatch({"--operation", "flip", "-y", tree.path("empty")});
-    EXPECT_EQ(r.out, "0 changed, 0 failed, 1 skipped\n");
-    EXPECT_EQ(snapshot(tree.root()), before);
-
     // Not skipped: a fork of the placeholder's size that is no placeholder, and
     // an attribute fork behind a sidecar whose own fork is empty.
-    tree.write("sized", "data");
     tree.write("._sized", forkSidecar(pattern(286, 9)));
-    tree.write("behind", "data");
     tree.write("._behind", forkSidecar({}));
     setXattr(tree.path("behind"), kMacFork, pattern(30, 2));
-    r = runBatch({"--operation", "delete-resource", "-y", tree.path("sized"), tree.path("behind")});
-    EXPECT_EQ(r.out, "deleted resource fork: " + tree.path("sized") + "\ndeleted resource fork: " +
-                         tree.path("behind") + "\n2 changed, 0 failed, 0 skipped\n");
+    const std::string before = snapshot(tree.root());
+    EXPECT_EQ(
+        batchIn(tree.root(), {"--operation", "delete-resource", "-y", "plain", "blank", "empty"},
+                kBatchSuccess, {"0 changed, 0 failed, 3 skipped"}, {}),
+        "");
+    EXPECT_EQ(batchIn(tree.root(), {"--operation", "flip", "-y", "empty"}, kBatchSuccess,
+                      {"0 changed, 0 failed, 1 skipped"}, {}),
+              "");
+    EXPECT_EQ(snapshot(tree.root()), before);
+    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-resource", "-y", "sized", "behind"},
+                      kBatchSuccess,
+                      {"deleted resource fork: sized", "deleted resource fork: behind",
+                       "2 changed, 0 failed, 0 skipped"},
+                      {}),
+              "");
     EXPECT_FALSE(hasXattr(tree.path("behind"), kMacFork));
 }
 
-TEST(BatchModeTest, DryRunChangesNoByteAndListsWhatWouldChangeWithSizes) {
-    MixedTree m;
-    const std::string before = snapshot(m.tree.root());
-    BatchResult flip = runBatch({"--operation", "flip", "--dry-run", m.top()});
-    EXPECT_EQ(flip.status, kBatchFailure);
+// The tree has forks in a sidecar and in an attribute, empty forks, a
+// malformed sidecar, a link, a FIFO and mixed case.
+TEST(BatchModeTest, NoByteChangesBeforeAYesAndADryRunListsWhatWouldChange) {
+    TempTree tree;
+    makeTree(tree, {"top/Alpha=alpha data", "top/beta=", "top/Sub/gamma=gamma",
+                    "top/Sub/delta=", "top/bad=bad data", "top/._bad@malformed/duplicate-id.ad",
+                    "top/link~Alpha", "top/fifo|"});
+    tree.write("top/._Alpha", forkSidecar(pattern(300, 3)));
+    tree.write("top/._beta", forkSidecar(pattern(40, 5)));
+    setXattr(tree.path("top/Sub/gamma"), kMacFork, pattern(20, 7));
+    const std::string top = tree.path("top"), before = snapshot(tree.root());
+    const std::string bad = "brackwater: top/bad: would fail: " + DescribeResultCode(ioErr);
+    const Lines notFiles = {"brackwater: top/fifo: would fail: " + DescribeResultCode(notAFileErr),
+                            "brackwater: top/link: would fail: " + DescribeResultCode(notAFileErr)};
+    const Lines failing = {bad, notFiles[0], notFiles[1]};
+    EXPECT_EQ(batchIn(tree.root(), {"--operation", "flip", "--dry-run", "top"}, kBatchFailure,
+                      {"would flip (data 10 bytes, resource 300 bytes): top/Alpha",
+                       "would flip (data 5 bytes, resource 20 bytes): top/Sub/gamma",
+                       "dry run: 2 would change, 3 would fail, 2 skipped; nothing was changed"},
+                      failing),
+              "");
     EXPECT_EQ(
-        lines(flip.out),
-        (Lines{"would flip (data 10 bytes, resource 300 bytes): " + m.tree.path("top/Alpha"),
-               "would flip (data 5 bytes, resource 20 bytes): " + m.tree.path("top/Sub/gamma"),
-               "dry run: 2 would change, 3 would fail, 2 skipped; nothing was changed"}));
-    EXPECT_THAT(flip.err, HasSubstr(m.tree.path("top/bad") + ": would fail: ioErr (-36)"));
-
-    BatchResult rsrc = runBatch({"--operation", "delete-resource", "-n", m.top()});
-    EXPECT_EQ(lines(rsrc.out),
-              (Lines{"would delete resource fork (data 10 bytes, resource 300 bytes): " +
-                         m.tree.path("top/Alpha"),
-                     "would delete resource fork (data 0 bytes, resource 40 bytes): " +
-                         m.tree.path("top/beta"),
-                     "would delete resource fork (data 5 bytes, resource 20 bytes): " +
-                         m.tree.path("top/Sub/gamma"),
-                     "dry run: 3 would change, 3 would fail, 1 skipped; nothing was changed"}));
-
+        batchIn(tree.root(), {"--operation", "delete-resource", "-n", "top"}, kBatchFailure,
+                {"would delete resource fork (data 10 bytes, resource 300 bytes): top/Alpha",
+                 "would delete resource fork (data 0 bytes, resource 40 bytes): top/beta",
+                 "would delete resource fork (data 5 bytes, resource 20 bytes): top/Sub/gamma",
+                 "dry run: 3 would change, 3 would fail, 1 skipped; nothing was changed"},
+                failing),
+        "");
     // Deleting the data fork does not need the resource fork: the malformed
     // sidecar does not stop it.
-    BatchResult data = runBatch({"--operation", "delete-data", "-n", m.top()});
-    EXPECT_THAT(data.out, HasSubstr("would delete data fork (data 8 bytes, resource unknown): " +
-                                    m.tree.path("top/bad")));
-    EXPECT_EQ(lines(data.out).back(),
-              "dry run: 3 would change, 2 would fail, 2 skipped; nothing was changed");
-    EXPECT_EQ(snapshot(m.tree.root()), before);
-    // A file with other names sharing its data fork would be left untouched.
-    ASSERT_EQ(::link(m.tree.path("top/Alpha").c_str(), m.tree.path("linked").c_str()), 0);
-    EXPECT_THAT(runBatch({"--operation", "flip", "-n", m.tree.path("linked")}).err,
-                HasSubstr("would fail: fileHasLinksErr (-27001)"));
-    // The real runs agree with the dry runs (delete-resource: the terminal
-    // test below).
-    for (const auto& [op, summary] : {std::pair{"flip", "2 changed, 3 failed, 2 skipped"},
-                                      {"delete-data", "3 changed, 2 failed, 2 skipped"}}) {
-        MixedTree fresh;
-        EXPECT_EQ(lines(runBatch({"--operation", op, "-y", fresh.top()}).out).back(), summary);
-    }
-}
-
-TEST(BatchModeTest, OnATerminalItAsksOnceWithTheStopAlertsText) {
-    MixedTree m;
-    const std::string before = snapshot(m.tree.root());
+    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-data", "-n", "top"}, kBatchFailure,
+                      {"would delete data fork (data 10 bytes, resource 300 bytes): top/Alpha",
+                       "would delete data fork (data 8 bytes, resource unknown): top/bad",
+                       "would delete data fork (data 5 bytes, resource 20 bytes): top/Sub/gamma",
+                       "dry run: 3 would change, 2 would fail, 2 skipped; nothing was changed"},
+                      notFiles),
+              "");
     for (const char* answer : {"n\n", "\n", "", "whatever\n"}) {
-        BatchResult r = runBatch({"--operation", "delete-resource", m.top()}, true, answer);
+        BatchResult r = runBatch({"--operation", "delete-resource", top}, true, answer);
         EXPECT_EQ(r.status, kBatchFailure) << answer;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind(std::string(ConfirmationMessage(kDeleteResourceFork)) + "\n" +
@@ -197,12 +179,17 @@ TEST(BatchModeTest, OnATerminalItAsksOnceWithTheStopAlertsText) {
                   0u)
             << r.err;
     }
-    EXPECT_EQ(snapshot(m.tree.root()), before);
-    BatchResult yes = runBatch({"--operation", "delete-resource", m.top()}, true, "Yes\n");
+    EXPECT_EQ(snapshot(tree.root()), before);
+    // The real run agrees with the dry run.
+    BatchResult yes = runBatch({"--operation", "delete-resource", top}, true, "Yes\n");
     EXPECT_EQ(yes.status, kBatchFailure);  // the link, the FIFO and the malformed sidecar
     EXPECT_EQ(lines(yes.out).back(), "3 changed, 3 failed, 1 skipped");
     // beta's sidecar keeps its type and creator, with an empty fork.
-    EXPECT_EQ(readBytes(m.tree.path("top/._beta")).size(), 82u);
+    EXPECT_EQ(readBytes(tree.path("top/._beta")).size(), 82u);
+    // A file with other names sharing its data fork would be left untouched.
+    ASSERT_EQ(::link(tree.path("top/Alpha").c_str(), tree.path("linked").c_str()), 0);
+    EXPECT_THAT(runBatch({"--operation", "flip", "-n", tree.path("linked")}).err,
+                HasSubstr("would fail: fileHasLinksErr (-27001)"));
 }
 
 // A sidecar, netatalk's folder and the headers in it are parts of other files
@@ -210,39 +197,36 @@ TEST(BatchModeTest, OnATerminalItAsksOnceWithTheStopAlertsText) {
 // over beside the files. They are screened out before any operation looks at
 // them; a flip, which would write into a sidecar taken for a file, shows it.
 TEST(BatchModeTest, SidecarsAndNetatalkHeadersNamedAsItemsAreSkippedWithTheReason) {
-    const Bytes header = corpusBytes("peers/netatalk2-fork.ad");
     TempTree tree;
-    const std::string foo = tree.write("d/foo", "foo data");
-    const std::string fooSide = tree.write("d/._foo", forkSidecar(pattern(50, 4)));
-    const std::string orphan = tree.write("d/._gone", "an orphan is an ordinary file");
-    const std::string fooHeader = tree.write("d/.AppleDouble/foo", header);
-    const std::string parent =
-        tree.write("d/.AppleDouble/.Parent", corpusBytes("peers/netatalk2-parent.ad"));
-    const std::string store = tree.path("d/.AppleDouble");
-    BatchResult r =
-        runBatch({"--operation", "flip", "--yes", fooSide, foo, store, orphan, fooHeader, parent});
-    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
-    const auto err = lines(r.err);
-    ASSERT_EQ(err.size(), 4u) << r.err;
-    EXPECT_EQ(err[0], "brackwater: " + fooSide +
-                          ": skipped: the AppleDouble sidecar of the file beside it, part of "
-                          "that file, never handled as a file of its own");
-    EXPECT_EQ(err[1].rfind("brackwater: " + store + ": skipped: netatalk's folder", 0), 0u);
-    EXPECT_EQ(err[2], "brackwater: " + fooHeader +
-                          ": skipped: netatalk's header of another file's fork and Finder "
-                          "info, never handled as a file of its own");
-    EXPECT_EQ(err[3].rfind("brackwater: " + parent + ": skipped: ", 0), 0u) << err[3];
-    EXPECT_EQ(lines(r.out).back(), "2 changed, 0 failed, 4 skipped");
-    EXPECT_EQ(readText(foo), "");
-    EXPECT_EQ(readText(orphan), "");
-    EXPECT_EQ(readBytes(fooHeader), header);
-    EXPECT_EQ(readBytes(parent), corpusBytes("peers/netatalk2-parent.ad"));
+    makeTree(tree, {"d/foo=foo data", "d/._gone=an orphan is an ordinary file",
+                    "d/.AppleDouble/foo@peers/netatalk2-fork.ad",
+                    "d/.AppleDouble/.Parent@peers/netatalk2-parent.ad"});
+    tree.write("d/._foo", forkSidecar(pattern(50, 4)));
+    const std::string headers = snapshot(tree.path("d/.AppleDouble"));
+    EXPECT_EQ(
+        batchIn(tree.path("d"),
+                {"--operation", "flip", "--yes", "._foo", "foo", ".AppleDouble", "._gone",
+                 ".AppleDouble/foo", ".AppleDouble/.Parent"},
+                kBatchSuccess,
+                {"flipped: foo", "flipped: ._gone", "2 changed, 0 failed, 4 skipped"},
+                {"brackwater: ._foo: skipped: the AppleDouble sidecar of the file beside it, part "
+                 "of that file, never handled as a file of its own",
+                 "brackwater: .AppleDouble: skipped: netatalk's folder of other files' forks, "
+                 "never handled "
+                 "itself",
+                 "brackwater: .AppleDouble/foo: skipped: netatalk's header of another file's fork "
+                 "and Finder info, never handled as a file of its own",
+                 "brackwater: .AppleDouble/.Parent: skipped: netatalk's header of another file's "
+                 "fork and Finder info, never handled as a file of its own"}),
+        "");
+    EXPECT_EQ(readText(tree.path("d/foo")) + readText(tree.path("d/._gone")), "");
+    EXPECT_EQ(snapshot(tree.path("d/.AppleDouble")), headers);
     EXPECT_FALSE(exists(tree.path("d/._._foo")));
     // foo keeps its type and creator, and its resource fork, which the flip
     // wrote its data fork over.
     Bytes fork = pattern(50, 4);
     std::copy_n("foo data", 8, fork.begin());
-    EXPECT_EQ(readBytes(fooSide), forkSidecar(fork));
+    EXPECT_EQ(readBytes(tree.path("d/._foo")), forkSidecar(fork));
 }
 
 // Every file is handled once per run, however often it is named: by itself,
@@ -250,62 +234,31 @@ TEST(BatchModeTest, SidecarsAndNetatalkHeadersNamedAsItemsAreSkippedWithTheReaso
 // by the path given with the names below it.
 TEST(BatchModeTest, EachFileIsHandledOncePerRunAndReportedBelowThePathGiven) {
     TempTree tree;
-    tree.write("d/a", "a");
-    tree.write("d/sub/b", "b");
-    tree.write("e", "e");
-    tree.write("x/sub/g", "g");
-    ASSERT_EQ(::chdir(tree.root().c_str()), 0);
-    BatchResult r = runBatch({"--operation", "delete-data", "--yes", "d/sub/b", "e", "d",
-                              "./d/../e", "d/sub", "d/", "./x/sub/../sub"});
-    ASSERT_EQ(::chdir("/"), 0);
-    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
-    EXPECT_EQ(lines(r.out),
-              (Lines{"deleted data fork: e", "deleted data fork: d/a", "deleted data fork: d/sub/b",
-                     "deleted data fork: ./x/sub/../sub/g", "4 changed, 0 failed, 4 skipped"}));
-    EXPECT_EQ(lines(r.err), (Lines{"brackwater: d/sub/b: skipped: inside d, which is handled whole",
-                                   "brackwater: ./d/../e: skipped: named before; handled once",
-                                   "brackwater: d/sub: skipped: inside d, which is handled whole",
-                                   "brackwater: d/: skipped: named before; handled once"}));
+    // Hidden files and a "._" file without its file are files of their own.
+    makeTree(tree, {"d/a=a", "d/sub/b=b", "d/.hidden=h", "d/._orphan=o", "e=e", "x/sub/g=g"});
+    EXPECT_EQ(batchIn(tree.root(),
+                      {"--operation", "delete-data", "--yes", "d/sub/b", "e", "d", "./d/../e",
+                       "d/sub", "d/", "./x/sub/../sub"},
+                      kBatchSuccess,
+                      {"deleted data fork: e", "deleted data fork: d/._orphan",
+                       "deleted data fork: d/.hidden", "deleted data fork: d/a",
+                       "deleted data fork: d/sub/b", "deleted data fork: ./x/sub/../sub/g",
+                       "6 changed, 0 failed, 4 skipped"},
+                      {"brackwater: d/sub/b: skipped: inside d, which is handled whole",
+                       "brackwater: ./d/../e: skipped: named before; handled once",
+                       "brackwater: d/sub: skipped: inside d, which is handled whole",
+                       "brackwater: d/: skipped: named before; handled once"}),
+              "");
     EXPECT_EQ(readText(tree.path("x/sub/g")) + readText(tree.path("d/sub/b")), "");
-}
-
-TEST(BatchModeTest, FilesComeInTheWindowsWalkOrder) {
-    TempTree tree;
-    for (const char* name :
-         {"w/zeta", "w/Beta", "w/alpha", "w/ALPHA", "w/b/inner", "w/B2/x", "w/a dir/deep/er/file",
-          "w/a dir/z", "w/._orphan", "w/m", "w/._m", "w/_under", "w/é", "w/E", "w/10", "w/9"})
-        tree.write(name, "x");
-    tree.mkdir("w/empty/folders/only");
-
-    // The window: count, allocate, collect.
-    const FSRef folder = refOf(tree.path("w"));
-    gNbrFilesToBeProcessed = gNbrFilesProcessed = 0;
-    ASSERT_EQ(IterateCountFolder(&folder), noErr);
-    std::vector<FSRef> array(static_cast<std::size_t>(gNbrFilesToBeProcessed));
-    gFSRefArray = array.data();
-    ASSERT_EQ(IterateCollectFolder(&folder), noErr);
-    gFSRefArray = nullptr;
-    ASSERT_EQ(gNbrFilesProcessed, gNbrFilesToBeProcessed);
-    std::vector<std::string> window;
-    for (const FSRef& ref : array) window.push_back(pathOf(ref));
-    ASSERT_EQ(window.size(), 15u);  // "._m" belongs to m
-
-    // The batch mode's report, in the same order.
-    BatchResult r = runBatch({"--operation", "delete-data", "-y", tree.path("w")});
-    std::vector<std::string> reported;
-    for (const auto& line : lines(r.out))
-        if (line.rfind("deleted data fork: ", 0) == 0) reported.push_back(line.substr(19));
-    EXPECT_EQ(reported, window);
 }
 
 TEST(BatchModeTest, AnInterruptedRunStopsBetweenFiles) {
     TempTree tree;
-    tree.write("f/a", "1");
-    tree.write("f/b", "2");
-    BatchResult r =
-        runBatch({"--operation", "delete-data", "--yes", tree.path("f")}, false, "", true);
-    EXPECT_EQ(r.status, kBatchInterrupted);
-    EXPECT_THAT(r.err, HasSubstr("interrupted"));
+    makeTree(tree, {"f/a=1", "f/b=2"});
+    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-data", "--yes", "f"}, kBatchInterrupted,
+                      {"0 changed, 0 failed, 0 skipped"},
+                      {"brackwater: interrupted: 2 files were not handled"}, true),
+              "");
     EXPECT_EQ(readText(tree.path("f/a")) + readText(tree.path("f/b")), "12");
 }
 
@@ -314,105 +267,86 @@ TEST(BatchModeTest, AnInterruptedRunStopsBetweenFiles) {
 TEST(BatchModeTest, AFolderThatCannotBeListedIsReportedWhereItWasMetAndTheRestIsHandled) {
     TempTree tree;
     ASSERT_EQ(::chmod(tree.root().c_str(), 0755), 0);
-    tree.write("p/a/f", "aa");
-    tree.write("p/b-locked/f", "bb");
-    tree.write("p/c/f", "cc");  // after the locked folder
+    makeTree(tree, {"p/a/f=aa", "p/b-locked/f=bb", "p/c/f=cc"});  // c after the locked folder
     for (const char* f : {"p", "p/a", "p/a/f", "p/b-locked", "p/b-locked/f", "p/c", "p/c/f"})
         ASSERT_EQ(::chown(tree.path(f).c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(tree.path("p/b-locked").c_str(), 0), 0);
-    // As nobody, for whom the mode counts; one bit per check, the child cannot
-    // report a gtest failure of its own.
+    // As nobody, for whom the mode counts; the child cannot report a gtest
+    // failure of its own, it gives back what differed.
     EXPECT_EQ(runAsNobody([&] {
-                  BatchResult r = runBatch({"--operation", "delete-data", "--yes", tree.path("p")});
-                  return int(r.status == kBatchFailure) |
-                         int(lines(r.out) == Lines{"deleted data fork: " + tree.path("p/a/f"),
-                                                   "deleted data fork: " + tree.path("p/c/f"),
-                                                   "2 changed, 1 failed, 0 skipped"})
-                             << 1 |
-                         int(r.err == "brackwater: " + tree.path("p/b-locked") +
-                                          ": afpAccessDenied (-5000): permission denied (cannot "
-                                          "list this folder; files in it were not handled)\n")
-                             << 2;
+                  return int(batchIn(tree.root(), {"--operation", "delete-data", "--yes", "p"},
+                                     kBatchFailure,
+                                     {"deleted data fork: p/a/f", "deleted data fork: p/c/f",
+                                      "2 changed, 1 failed, 0 skipped"},
+                                     {"brackwater: p/b-locked: afpAccessDenied (-5000): permission "
+                                      "denied (cannot list this folder; files in it were not "
+                                      "handled)"})
+                                 .size());
               }),
-              7);
-    EXPECT_EQ(readText(tree.path("p/a/f")), "");
+              0);
+    EXPECT_EQ(readText(tree.path("p/a/f")) + readText(tree.path("p/c/f")), "");
     EXPECT_EQ(readText(tree.path("p/b-locked/f")), "bb");
-    EXPECT_EQ(readText(tree.path("p/c/f")), "");
 }
 
 TEST(BatchModeTest, AFileSystemMountedBelowIsSkippedAndDroppedItselfIsHandled) {
     TempTree tree;
-    tree.write("d/a", "aa");
-    tree.mkdir("d/m");
-    tree.write("d/z", "zz");
+    makeTree(tree, {"d/a=aa", "d/m", "d/z=zz"});
     TmpfsMount mount(tree.path("d/m"));
     if (!mount.ok()) GTEST_SKIP() << mount.error();
     tree.write("d/m/inside", "mounted bytes");
-    BatchResult r = runBatch({"--operation", "delete-data", "--yes", tree.path("d")});
-    EXPECT_EQ(r.status, kBatchSuccess);
-    EXPECT_EQ(lines(r.out),
-              (Lines{"deleted data fork: " + tree.path("d/a"),
-                     "deleted data fork: " + tree.path("d/z"), "2 changed, 0 failed, 1 skipped"}));
-    EXPECT_EQ(r.err, "brackwater: " + tree.path("d/m") +
-                         ": skipped: another file system is mounted here; it was not entered\n");
+    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-data", "--yes", "d"}, kBatchSuccess,
+                      {"deleted data fork: d/a", "deleted data fork: d/z",
+                       "2 changed, 0 failed, 1 skipped"},
+                      {"brackwater: d/m: skipped: another file system is mounted here; it was not "
+                       "entered"}),
+              "");
     EXPECT_EQ(readText(tree.path("d/m/inside")), "mounted bytes");
-
-    r = runBatch({"--operation", "delete-data", "--yes", tree.path("d/m")});
-    EXPECT_EQ(r.status, kBatchSuccess) << r.err;
-    EXPECT_EQ(lines(r.out), (Lines{"deleted data fork: " + tree.path("d/m/inside"),
-                                   "1 changed, 0 failed, 0 skipped"}));
+    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-data", "--yes", "d/m"}, kBatchSuccess,
+                      {"deleted data fork: d/m/inside", "1 changed, 0 failed, 0 skipped"}, {}),
+              "");
     EXPECT_EQ(readText(tree.path("d/m/inside")), "");
 }
 
 // One fork the attribute holding it cannot take fails alone: the other files
 // of the folder are still flipped (each store's bytes after a flip are checked
-// by the fault-injection runs over every fork shape, and netatalk's folder is
-// hidden from the listing, as Files_test shows).
+// by the fault-injection runs over every fork shape and ForkOperations_test,
+// and netatalk's folder is hidden from the listing, as Files_test shows).
 TEST(BatchModeTest, AForkItsStoreCannotTakeFailsAlone) {
     TempTree tree;
-    tree.write("s/side", "side data");
+    const std::string big(70000, 'b');
+    makeTree(tree, {"s/big=" + big, "s/plain=plain data", "s/side=side data"});  // big first
     tree.write("s/._side", forkSidecar(pattern(300, 3)));
-    tree.write("s/plain", "plain data");
-    const std::string tooBig = tree.write("s/big", pattern(70000, 8));  // met first
-    setXattr(tooBig, kMacFork, bytesOf("small"));
-    BatchResult flip = runBatch({"--operation", "flip", "--yes", tree.path("s")});
-    EXPECT_EQ(flip.status, kBatchFailure);
-    EXPECT_EQ(lines(flip.out).back(), "2 changed, 1 failed, 0 skipped") << flip.out;
-    EXPECT_EQ(flip.err, "brackwater: " + tooBig +
-                            ": fsDataTooBigErr (-1310): the resource fork is too large for the "
-                            "store that holds it (an extended attribute the file system refuses "
-                            "at that size, or more than a sidecar can describe); nothing was "
-                            "changed\n");
-    EXPECT_EQ(readBytes(tooBig), pattern(70000, 8));
-    EXPECT_EQ(xattr(tooBig, kMacFork), bytesOf("small"));
+    setXattr(tree.path("s/big"), kMacFork, bytesOf("small"));
+    EXPECT_EQ(batchIn(tree.root(), {"--operation", "flip", "--yes", "s"}, kBatchFailure,
+                      {"flipped: s/plain", "flipped: s/side", "2 changed, 1 failed, 0 skipped"},
+                      {"brackwater: s/big: fsDataTooBigErr (-1310): the resource fork is too large "
+                       "for the store that holds it (an extended attribute the file system "
+                       "refuses at that size, or more than a sidecar can describe); nothing was "
+                       "changed"}),
+              "");
+    EXPECT_EQ(readText(tree.path("s/big")), big);
+    EXPECT_EQ(xattr(tree.path("s/big"), kMacFork), bytesOf("small"));
     EXPECT_FALSE(exists(tree.path("s/._big")));
-    EXPECT_EQ(readBytes(tree.path("s/._plain")),
-              makeSidecar({{9, 50, 32, {}}, {2, 82, 10, bytesOf("plain data")}}));
+    EXPECT_EQ(readText(tree.path("s/plain")) + readText(tree.path("s/side")), "");
 }
 
 // What --info says of each store, of netatalk's headers valid and malformed,
 // of links and of what cannot be examined (how each peer's sidecar is read is
 // the fork store's tests' concern).
 TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
+    // Named relative to the tree, as from a shell in it. A folder named like a
+    // sidecar ("._g") is no sidecar; Samba's stream attribute carries one byte
+    // more than the fork.
     TempTree tree;
-    const std::string sample = tree.write("a/sample", "data fork of the sample\n");
-    const std::string header =
-        tree.write("a/.AppleDouble/sample", corpusBytes("peers/netatalk2-fork.ad"));
-    tree.write("a/.AppleDouble/.Parent", corpusBytes("peers/netatalk2-parent.ad"));
-    tree.write("a/bad", "bad");
-    tree.write("a/.AppleDouble/bad", corpusBytes("netatalk2-malformed/fork-length-short.ad"));
-    const std::string samba = tree.write("samba/sample", "data fork of the sample\n");
-    tree.write("samba/._sample", corpusBytes("peers/samba-fruit.ad"));
-    setXattr(samba, kMetadata, corpusBytes("peers/samba-fruit.meta"));
-    // Samba's stream attribute carries one byte more than the fork.
-    const std::string stream = tree.write("xattr/sample", "");
-    setXattr(stream, kSambaFork, concat(corpusBytes("peers/samba-fruit.rsrc"), {0}));
-    tree.write("f", "x");
-    ASSERT_EQ(::symlink("f", tree.path("link").c_str()), 0);
-    tree.mkdir("._g");  // a folder named like a sidecar is no sidecar
-    tree.write("g", "x");
-    const std::string backup = tree.write("backup", "b");
-    ASSERT_EQ(::link(backup.c_str(), tree.path("linked").c_str()), 0);
+    makeTree(tree,
+             {"a/sample=data fork of the sample\n", "a/.AppleDouble/sample@peers/netatalk2-fork.ad",
+              "a/.AppleDouble/.Parent@peers/netatalk2-parent.ad", "a/bad=bad",
+              "a/.AppleDouble/bad@netatalk2-malformed/fork-length-short.ad",
+              "samba/sample=data fork of the sample\n", "samba/._sample@peers/samba-fruit.ad",
+              "xattr/sample=", "f=x", "link~f", "._g", "g=x", "backup=b", "linked>backup"});
+    setXattr(tree.path("samba/sample"), kMetadata, corpusBytes("peers/samba-fruit.meta"));
+    setXattr(tree.path("xattr/sample"), kSambaFork,
+             concat(corpusBytes("peers/samba-fruit.rsrc"), {0}));
     const std::string before = snapshot(tree.root());
     const std::string ioErr =
         "{\"code\":-36,\"message\":" + JsonString(DescribeResultCode(-36)) + "}";
@@ -422,7 +356,7 @@ TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
         std::size_t outLines, errLines;
         std::vector<std::string> out;  // one: the whole output; more: parts of it
     } cases[] = {
-        {{"--json", tree.path("a")},  // .AppleDouble is part of the files, not one
+        {{"--json", "a"},  // .AppleDouble is part of the files, not one
          kBatchSuccess,
          2,
          0,
@@ -432,43 +366,38 @@ TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
           "from the file's size\"}",
           "\"resource_fork\":700,\"resource_store\":\"netatalk\"",
           "\"netatalk_header\":\"valid\",\"netatalk_problem\":null}"}},
-        {{sample},
+        {{"a/sample"},
          kBatchSuccess,
          7,
          0,
-         {sample + "\n  data fork      24 bytes\n  resource fork  700 bytes, in netatalk's " +
-          header +
-          "\n  type/creator   TEXT/ttxt\n  writable       yes\n  sidecar        none\n"
-          "  netatalk       " +
-          header + ", valid\n"}},
-        {{"--json", stream},
+         {"a/sample\n  data fork      24 bytes\n  resource fork  700 bytes, in netatalk's "
+          "a/.AppleDouble/sample\n  type/creator   TEXT/ttxt\n  writable       yes\n  sidecar  "
+          "      none\n  netatalk       a/.AppleDouble/sample, valid\n"}},
+        {{"--json", "xattr/sample"},
          kBatchSuccess,
          1,
          0,
-         {"{\"path\":" + JsonString(stream) +
+         {"{\"path\":\"xattr/sample\""
           ",\"data_fork\":0,\"resource_fork\":700,\"resource_store\":\"attribute\","
           "\"resource_attribute\":\"user.DosStream.AFP_Resource:$DATA\",\"type\":null,"
           "\"creator\":null,\"writable\":true,\"sidecar\":\"none\",\"sidecar_problem\":null}\n"}},
-        {{samba},
+        {{"samba/sample"},
          kBatchSuccess,
          6,
          0,
-         {samba +
+         {"samba/sample"
           "\n  data fork      24 bytes\n  resource fork  700 bytes, in the sidecar ._sample\n"
           "  type/creator   TEXT/ttxt\n  writable       yes\n  sidecar        ._sample, valid\n"}},
-        {{"--json", tree.path("link"), tree.path("g"), tree.path("none")},
+        {{"--json", "link", "g", "none"},
          kBatchFailure,
          3,
          3,
-         {"{\"path\":" + JsonString(tree.path("link")) + ",\"error\":{\"code\":-1302,\"message\":" +
+         {"{\"path\":\"link\",\"error\":{\"code\":-1302,\"message\":" +
               JsonString(DescribeResultCode(notAFileErr)) + "}}",
           "\"resource_error\":{\"code\":-1302", "\"sidecar\":\"not a file\"", "\"code\":-43"}},
-        {{tree.path("linked")},
-         kBatchSuccess,
-         7,
-         0,
-         {"hard links     2 names share the data fork"}},
+        {{"linked"}, kBatchSuccess, 7, 0, {"hard links     2 names share the data fork"}},
     };
+    ASSERT_EQ(::chdir(tree.root().c_str()), 0);
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--info"};
         args.insert(args.end(), c.args.begin(), c.args.end());
@@ -482,6 +411,7 @@ TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
         }
         for (const auto& part : c.out) EXPECT_THAT(r.out, HasSubstr(part));
     }
+    ASSERT_EQ(::chdir("/"), 0);
     EXPECT_EQ(snapshot(tree.root()), before);  // --info only reads
 }
 

@@ -10,7 +10,7 @@
 
 namespace {
 
-// Sends a command event, or one without a command record when `type` is 0.
+// Sends a command event, or one whose direct object is not a command record.
 OSStatus send(UInt32 id, DescType type = typeHICommand) {
     EventRef event = nullptr;
     CreateEvent(nullptr, kEventClassCommand, kEventCommandProcess, 0, 0, &event);
@@ -18,7 +18,7 @@ OSStatus send(UInt32 id, DescType type = typeHICommand) {
     command.commandID = id;
     if (type == typeHICommand)
         SetEventParameter(event, kEventParamDirectObject, type, sizeof command, &command);
-    else if (type != 0)
+    else
         SetEventParameter(event, kEventParamDirectObject, type, sizeof id, &id);
     OSStatus status = ApplicationCommandHandler(nullptr, event, nullptr);
     ReleaseEvent(event);
@@ -38,8 +38,7 @@ TEST(CommandHandler, StopIsHandledQuitIsNotedAndPassedOnAndTheRestPassOn) {
         {kHICommandCancel, typeHICommand, noErr, true, false},
         {kHICommandQuit, typeHICommand, eventNotHandledErr, false, true},
         {FOUR_CHAR_CODE("abcd"), typeHICommand, eventNotHandledErr, false, false},  // any other
-        // Without a command record, or with a parameter of another type.
-        {kHICommandCancel, 0, eventNotHandledErr, false, false},
+        // With a parameter of another type than a command record.
         {kHICommandCancel, FOUR_CHAR_CODE("long"), eventNotHandledErr, false, false},
         // Preferences is handled: its window opens, and no request changes.
         {kHICommandPreferences, typeHICommand, noErr, false, false},

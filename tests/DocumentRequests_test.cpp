@@ -72,7 +72,9 @@ protected:
 
 }  // namespace
 
-TEST_F(DocumentRequests, LaunchArgumentsBecomeAbsolutePathsOfExistingObjects) {
+// The launch's arguments become absolute paths of existing objects, and those
+// arrive as one event of file URLs, from the loop, not at once.
+TEST_F(DocumentRequests, LaunchArgumentsArriveAsOneEventOfFileURLsOfExistingObjects) {
     const std::string file = tree.write("dir/plain", "x");
     const std::string latin = tree.write(std::string("dir/caf\xE9"), "y");
     const std::string spaced = tree.write("dir/with space", "z");
@@ -90,15 +92,12 @@ TEST_F(DocumentRequests, LaunchArgumentsBecomeAbsolutePathsOfExistingObjects) {
     const auto paths = DocumentPathsFromArguments(int(std::size(args)), argv);
     std::filesystem::current_path(cwd);
     EXPECT_EQ(paths, (std::vector<std::string>{file, latin, spaced, tree.path("dir")}));
-}
 
-TEST_F(DocumentRequests, LaunchDocumentsArriveAsOneEventOfFileURLs) {
-    const std::string a = tree.write("a b", "1"), b = tree.write(std::string("\xE9t\xE9"), "2");
-    ASSERT_EQ(SendOpenDocumentsToSelf({a, b}), noErr);
-    EXPECT_TRUE(gDrops.empty());  // delivered by the loop, not at once
+    ASSERT_EQ(SendOpenDocumentsToSelf(paths), noErr);
+    EXPECT_TRUE(gDrops.empty());
     pump(50);
     ASSERT_EQ(gDrops.size(), 1u);
-    EXPECT_EQ(gDrops[0], (std::vector<std::string>{a, b}));
+    EXPECT_EQ(gDrops[0], paths);
     EXPECT_EQ(FileURLFromPath("/a b/%.txt"), "file:///a%20b/%25.txt");
     // No documents, no event.
     ASSERT_EQ(SendOpenDocumentsToSelf({}), noErr);

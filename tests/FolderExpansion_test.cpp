@@ -14,11 +14,13 @@
 
 #include "platform/base/MacMemory.h"
 #include "processing/RunRequests.h"
+#include "testkit/BatchRun.h"
 #include "testkit/Faults.h"
 #include "testkit/Nobody.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
+using testsupport::makeTree;
 using testsupport::refOf;
 using testsupport::runAsNobody;
 using testsupport::TempTree;
@@ -100,19 +102,13 @@ std::string describe(const Expansion& e) {
 
 TEST(FolderExpansion, FilesAreCollectedDepthFirstInListingOrder) {
     TempTree t;
-    std::string top = t.mkdir("top");
-    t.write("top/c.txt", "c");
-    t.write("top/A/a2", "");
-    t.write("top/A/a1", "1");
-    t.write("top/A/Sub/s1", "s");
-    t.write("top/b.txt", "b");
-    t.write("top/._b.txt", "sidecar of b.txt");  // part of b.txt, not a file of its own
-    t.write("top/.hidden", "h");                 // invisible files are files
-    t.mkdir("top/Empty");
-    t.mkdir("top/EmptyOnly/E1/E2");
-    t.write("top/App.app/Contents/Info.plist", "p");  // packages are folders
-    std::string outside = t.write("outside/x", "x");
-    symlink(t.path("outside").c_str(), t.path("top/link").c_str());  // a link, not a folder
+    // "._b.txt" is part of b.txt, not a file of its own; invisible files are
+    // files; packages are folders; a link to a folder is a file, not a folder.
+    makeTree(t,
+             {"top/c.txt=c", "top/A/a2=", "top/A/a1=1", "top/A/Sub/s1=s", "top/b.txt=b",
+              "top/._b.txt=sidecar of b.txt", "top/.hidden=h", "top/Empty", "top/EmptyOnly/E1/E2",
+              "top/App.app/Contents/Info.plist=p", "outside/x=x", "top/link~../outside"});
+    const std::string top = t.path("top");
 
     // Errors of both walks, count, files collected, then the files in order.
     EXPECT_EQ(describe(expand(top)),
@@ -130,10 +126,8 @@ TEST(FolderExpansion, FilesAreCollectedDepthFirstInListingOrder) {
 
 TEST(FolderExpansion, FilesThatComeOrGoBetweenTheWalksNeverOverrunTheArray) {
     TempTree t;
-    std::string top = t.mkdir("top");
-    t.write("top/a", "");
-    t.write("top/m/b", "");
-    t.write("top/z", "");
+    makeTree(t, {"top/a=", "top/m/b=", "top/z="});
+    const std::string top = t.path("top");
 
     // One more file: counted by the collection, never written past the array.
     EXPECT_EQ(describe(expand(top,
@@ -150,11 +144,8 @@ TEST(FolderExpansion, FilesThatComeOrGoBetweenTheWalksNeverOverrunTheArray) {
 TEST(FolderExpansion, AFolderThatCannotBeListedIsPassedOverAndReported) {
     TempTree t;
     chmod(t.root().c_str(), 0755);
-    std::string top = t.mkdir("top");
-    t.write("top/X/a1", "1");
-    t.write("top/X/Locked/inside", "in");
-    t.write("top/X/x2", "2");  // listed after Locked
-    t.write("top/y.txt", "y");
+    makeTree(t, {"top/X/a1=1", "top/X/Locked/inside=in", "top/X/x2=2", "top/y.txt=y"});
+    const std::string top = t.path("top");  // X/x2 is listed after X/Locked
     chmod(t.path("top/X/Locked").c_str(), 0);
     const std::string before = testsupport::snapshot(top);
 
@@ -186,11 +177,8 @@ TEST(FolderExpansion, AFolderThatCannotBeListedIsPassedOverAndReported) {
     // sidecar) passes over the rest of that subfolder; for the walked folder
     // the failure is the result.
     TempTree m;
-    m.write("top/a", "a");
-    m.write("top/Sub/bad", "b");
-    m.write("top/Sub/._bad", std::string(40, 'x'));
-    m.write("top/Sub/later", "l");
-    m.write("top/z", "z");
+    makeTree(m, {"top/a=a", "top/Sub/bad=b", "top/Sub/._bad=" + std::string(40, 'x'),
+                 "top/Sub/later=l", "top/z=z"});
     EXPECT_EQ(walk(m.path("top"), kFSCatInfoFinderInfo), "0: a Sub z | Sub -36");
     EXPECT_EQ(walk(m.path("top/Sub"), kFSCatInfoFinderInfo), "-36: |");
     EXPECT_EQ(testsupport::readText(m.path("top/Sub/._bad")), std::string(40, 'x'));
@@ -198,9 +186,7 @@ TEST(FolderExpansion, AFolderThatCannotBeListedIsPassedOverAndReported) {
 
 TEST(FolderExpansion, TheQuitRequestStopsTheWalkAtOnce) {
     TempTree t;
-    t.write("top/A/inner", "");
-    t.write("top/b", "");
-    t.write("top/c", "");
+    makeTree(t, {"top/A/inner=", "top/b=", "top/c="});
     // From the top, A is offered first and not entered; inside A its one file counts.
     for (auto [rel, expected] : {std::pair<const char*, int>{"top", 0}, {"top/A", 1}}) {
         FSRef ref = refOf(t.path(rel));
@@ -212,34 +198,15 @@ TEST(FolderExpansion, TheQuitRequestStopsTheWalkAtOnce) {
     }
 }
 
-TEST(FolderExpansion, TheWalkerHonoursDepthRequestsAndItsArguments) {
+// Every caller walks the whole depth without names or specs; what is left to
+// check of the arguments is what the walker refuses.
+TEST(FolderExpansion, TheWalkerRefusesAMissingFilterAndAFileToWalk) {
     TempTree t;
-    std::string top = t.mkdir("top");
-    t.write("top/A/B/deep", "");
-    t.write("top/f", "");
-    struct Seen {
-        std::vector<std::string> names;
-        std::vector<ItemCount> levels;
-    } seen;
-    auto filter = [](Boolean, ItemCount level, const FSCatalogInfo*, const FSRef*,
-                     const FSSpec* spec, const HFSUniStr255* name, void* data) -> Boolean {
-        auto* s = static_cast<Seen*>(data);
-        EXPECT_NE(spec, nullptr);
-        std::string n;
-        for (UInt16 i = 0; name && i < name->length; ++i) n += char(name->unicode[i]);
-        s->names.push_back(n);
-        s->levels.push_back(level);
-        return false;
-    };
-    FSRef ref = refOf(top);
-    EXPECT_EQ(FSIterateContainer(&ref, 2, kFSCatInfoNone, true, true, filter, &seen), noErr);
-    EXPECT_EQ(seen.names, (std::vector<std::string>{"A", "B", "f"}));
-    EXPECT_EQ(seen.levels, (std::vector<ItemCount>{1, 2, 1}));
+    FSRef ref = refOf(t.mkdir("top"));
     EXPECT_EQ(FSIterateContainer(&ref, 0, kFSCatInfoNone, false, false, nullptr, nullptr),
               paramErr);
-
     // A file is not a container: its open error ends the walk.
-    FSRef file = refOf(t.path("top/f"));
+    FSRef file = refOf(t.write("top/f", ""));
     EXPECT_NE(IterateCountFolder(&file), noErr);
 }
 

@@ -184,21 +184,70 @@ protected:
 
 }  // namespace
 
-TEST_F(ProcessingRun, ADroppedFileIsProcessedWithoutMessagesAndDecliningChangesNothing) {
-    const std::string file = tree.write("solo", "data fork bytes");
-    gRunRequests.stop = true;  // Stop while idle: the next run clears it first
-    drop({file});
-    EXPECT_EQ(alerts, 1);
-    EXPECT_EQ(sizeOf(file), 0);
-    for (const auto& s : shots) {
-        EXPECT_EQ(s.status.rfind("File: ", 0), std::string::npos);
-        EXPECT_FALSE(s.counterVisible || s.barVisible);
-        EXPECT_TRUE(s.stopVisible && s.stopEnabled && !s.editVisible);
+// What the window shows while it flips each kind of drop, in walk order, and
+// the sizes the files have after it (-1: none). A file whose display name
+// cannot be made (the 74-byte buffer for its 37 characters is refused) is
+// skipped but counted. A declined drop changes nothing, even with
+// QuitWhenDone on.
+TEST_F(ProcessingRun, EachDropShowsNameCounterAndBarInWalkOrderAndDecliningChangesNothing) {
+    setPreferences(1, false);  // flip/delete
+    const std::string longName(250, 'n'), nameless = "b-nameless-" + std::string(26, 'x');
+    const struct {
+        Texts make, statuses, counters;
+        std::vector<std::pair<std::string, off_t>> after;
+        const char* end = nullptr;  // the status line after the run; none: idle
+    } rows[] = {
+        // One file: no name, counter or bar.
+        {{"solo=data fork bytes"}, {kIdleMessage}, {}, {{"solo", 0}, {"._solo", 82 + 15}}},
+        {{"d3/three=3333", "d3/one=1", "d3/two=22"},
+         {"File: one", "File: three", "File: two"},
+         {"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"},
+         {{"d3/one", 0}, {"d3/._one", 83}, {"d3/._two", 84}, {"d3/._three", 86}}},
+        // One file has a bar without range, and a long name is cut at 255 bytes.
+        {{"d1/" + longName + "=x"},
+         {("File: " + longName).substr(0, 255)},
+         {"(0 of 1)", "(1 of 1)"},
+         {{"d1/" + longName, 0}, {"d1/._" + longName, 83}}},
+        {{"dn/a-one=1", "dn/" + nameless + "=2", "dn/c-three=3"},
+         {"File: a-one", "File: c-three"},
+         {"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"},
+         {{"dn/a-one", 0}, {"dn/" + nameless, 1}, {"dn/._" + nameless, -1}, {"dn/c-three", 0}},
+         "1 file could not be changed."},
+    };
+    SetMemoryFailureHook([](Size n) { return n == 74; });
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.make[0]);
+        testsupport::makeTree(tree, row.make);
+        gRunRequests.stop = true;  // Stop while idle: the next run clears it first
+        drop({tree.path(row.make[0].substr(0, row.make[0].find_first_of("/=")))});
+        EXPECT_EQ(alerts, 1);
+        EXPECT_EQ(statuses(), row.statuses);
+        EXPECT_EQ(counters(), row.counters);
+        // The bar runs 0..n-1 and stands at j once file j + 1 has been counted.
+        const SInt16 last = SInt16(row.counters.size() - 2);
+        bool sawBar = false;
+        for (const auto& s : shots) {
+            EXPECT_TRUE(s.stopVisible && s.stopEnabled && !s.editVisible);
+            if (!s.barVisible) continue;
+            sawBar = true;
+            EXPECT_EQ(s.barMinimum, 0);
+            EXPECT_EQ(s.barMaximum, last);
+            EXPECT_TRUE(s.counter != "(1 of 3)" || s.status != "File: three" || s.barValue == 0);
+            EXPECT_TRUE(s.counter != "(2 of 3)" || s.status != "File: two" || s.barValue == 1);
+        }
+        EXPECT_EQ(sawBar, !row.counters.empty());
+        EXPECT_TRUE(!sawBar || GetControlValue(gProgress) == last);  // full, then hidden
+        if (row.end) {
+            EXPECT_EQ(textOf(gMessage), row.end);
+        } else {
+            expectIdleState();
+        }
+        for (const auto& [path, size] : row.after) EXPECT_EQ(sizeOf(tree.path(path)), size) << path;
     }
-    expectIdleState();
+    SetMemoryFailureHook(nullptr);
     idle(1300);
     EXPECT_EQ(gExits, 0);  // QuitWhenDone off: the application stays
-    // Declining changes nothing, even with QuitWhenDone on.
+
     setPreferences(2, true);
     const std::string keep = tree.write("keep", "keep me");
     print_message("marker", 1);
@@ -210,88 +259,6 @@ TEST_F(ProcessingRun, ADroppedFileIsProcessedWithoutMessagesAndDecliningChangesN
     idle(1300);
     EXPECT_EQ(gExits, 0);
     EXPECT_TRUE(IsWindowVisible(gWindow));
-}
-
-TEST_F(ProcessingRun, AFolderShowsNameCounterAndBarInWalkOrder) {
-    setPreferences(1, false);  // flip/delete
-    const std::string longName(250, 'n');
-    const struct {
-        std::vector<std::pair<std::string, std::string>> files;
-        Texts statuses, counters;
-    } cases[] = {
-        {{{"three", "3333"}, {"one", "1"}, {"two", "22"}},
-         {"File: one", "File: three", "File: two"},
-         {"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"}},
-        // One file has a bar without range, and a long name is cut at 255 bytes.
-        {{{longName, "x"}}, {("File: " + longName).substr(0, 255)}, {"(0 of 1)", "(1 of 1)"}}};
-    for (const auto& c : cases) {
-        const std::string folder = "folder" + std::to_string(c.files.size()) + "/";
-        for (const auto& [name, data] : c.files) tree.write(folder + name, data);
-        drop({tree.path(folder)});
-        EXPECT_EQ(statuses(), c.statuses);
-        EXPECT_EQ(counters(), c.counters);
-        // The bar runs 0..n-1 and stands at j once file j + 1 has been counted.
-        const SInt16 last = SInt16(c.files.size() - 1);
-        bool sawBar = false;
-        for (const auto& s : shots) {
-            if (!s.barVisible) continue;
-            sawBar = true;
-            EXPECT_EQ(s.barMinimum, 0);
-            EXPECT_EQ(s.barMaximum, last);
-            EXPECT_TRUE(s.counter != "(1 of 3)" || s.status != "File: three" || s.barValue == 0);
-            EXPECT_TRUE(s.counter != "(2 of 3)" || s.status != "File: two" || s.barValue == 1);
-        }
-        EXPECT_TRUE(sawBar);
-        EXPECT_EQ(GetControlValue(gProgress), last);  // full after the last file, then hidden
-        expectIdleState();
-        // Flipped: each data fork now lives in the sidecar after its 82-byte header.
-        for (const auto& [name, data] : c.files) {
-            EXPECT_EQ(sizeOf(tree.path(folder + name)), 0) << name;
-            EXPECT_EQ(testsupport::readBytes(tree.path(folder + "._" + name)).size(),
-                      82 + data.size());
-        }
-    }
-}
-
-TEST_F(ProcessingRun, AFileWithoutAReadableNameIsSkippedButCounted) {
-    // The work buffer for the display name of a 37-character name (74 bytes) is refused.
-    const std::string nameless = "b-nameless-" + std::string(26, 'x');
-    tree.write("folder/a-one", "1");
-    tree.write("folder/" + nameless, "2");
-    tree.write("folder/c-three", "3");
-    SetMemoryFailureHook([](Size n) { return n == 74; });
-    drop({tree.path("folder")});
-    SetMemoryFailureHook(nullptr);
-    EXPECT_EQ(statuses(), (Texts{"File: a-one", "File: c-three"}));
-    EXPECT_EQ(counters(), (Texts{"(0 of 3)", "(1 of 3)", "(2 of 3)", "(3 of 3)"}));
-    for (const auto& s : shots)  // a-one stays shown while the nameless file is counted
-        EXPECT_TRUE(s.counter != "(2 of 3)" || s.status == "File: c-three" ||
-                    s.status == "File: a-one")
-            << s.status;
-    EXPECT_EQ(sizeOf(tree.path("folder/a-one")), 0);
-    EXPECT_EQ(testsupport::readText(tree.path("folder/" + nameless)), "2");  // untouched
-    EXPECT_EQ(sizeOf(tree.path("folder/c-three")), 0);
-}
-
-TEST_F(ProcessingRun, MixedItemsAreHandledInDropOrderAndEmptyFoldersAreSkipped) {
-    const std::string first = tree.write("first", "1"), last = tree.write("last", "2");
-    tree.write("folder/x", "x");
-    tree.write("folder/y", "y");
-    tree.mkdir("empty");
-    tree.mkdir("nested/a/b");
-    bool checked = false;
-    drop({first, tree.path("empty"), tree.path("folder"), tree.path("nested"), last},
-         Qt::Key_Return, [&](const Snapshot& s) {
-             if (s.status != "File: x") return;
-             checked = true;
-             EXPECT_EQ(sizeOf(first), 0);  // before the folder
-             EXPECT_EQ(sizeOf(last), 1);   // after it
-         });
-    EXPECT_TRUE(checked);
-    EXPECT_EQ(counters(), (Texts{"(0 of 2)", "(1 of 2)", "(2 of 2)"}));  // only the full folder
-    EXPECT_EQ(sizeOf(tree.path("folder/y")), 0);
-    EXPECT_EQ(sizeOf(last), 0);
-    expectIdleState();
 }
 
 TEST_F(ProcessingRun, StopCompletesTheFileInHandAndStillQuitsWhenAsked) {
@@ -403,11 +370,10 @@ int countTruncations(sysio::Call call) {
 
 // The same items through both front ends, each on its own copy: the window's
 // run (its failure list and status line) and the batch mode (its error lines,
-// summary and exit status). A failure never ends a run; a sidecar named beside
-// its file is part of it; every file is handled once however often it is named.
+// summary and exit status). A failure never ends a run; an empty folder is no
+// failure; a sidecar named beside its file is part of it; every file is
+// handled once however often it is named.
 TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
-    // "name=data" is a file, "name|" a FIFO, "name>other" another name of
-    // `other`, "name@file" a file of the corpus.
     const struct {
         const char* what;
         int function;  // 1: flip, 2: delete the data fork
@@ -416,10 +382,10 @@ TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
         std::string summary;                                     // the batch mode's
         std::vector<std::pair<std::string, std::string>> after;  // data forks
     } rows[] = {
-        {"FIFOs in a folder and dropped",
+        {"FIFOs in a folder and dropped, empty folders dropped",
          2,
-         {"folder/a=a", "folder/b-fifo|", "folder/c=c", "fifo|", "next=n"},
-         {"folder", "fifo", "next"},
+         {"folder/a=a", "folder/b-fifo|", "folder/c=c", "fifo|", "next=n", "empty", "nested/a/b"},
+         {"empty", "folder", "fifo", "nested", "next"},
          {{"folder/b-fifo", notAFileErr}, {"fifo", notAFileErr}},
          "3 changed, 2 failed, 0 skipped",
          {{"folder/a", ""}, {"folder/c", ""}, {"next", ""}}},
@@ -451,17 +417,7 @@ TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
         for (const bool window : {true, false}) {
             SCOPED_TRACE(window ? "window" : "batch");
             TempTree t;
-            for (const std::string& m : row.make) {
-                const auto at = m.find_first_of("=|>@");
-                const std::string name = m.substr(0, at), rest = m.substr(at + 1);
-                if (m[at] == '=') t.write(name, rest);
-                ASSERT_EQ(m[at] == '|'   ? mkfifo(t.path(name).c_str(), 0600)
-                          : m[at] == '>' ? link(t.path(rest).c_str(), t.path(name).c_str())
-                                         : 0,
-                          0)
-                    << m;
-                if (m[at] == '@') t.write(name, testsupport::corpusBytes(rest));
-            }
+            testsupport::makeTree(t, row.make);
             const std::string sidecarBefore = testsupport::readText(t.path("._foo"));
             Texts items;
             for (const std::string& item : row.items) items.push_back(t.path(item));
@@ -478,6 +434,7 @@ TEST_F(ProcessingRun, BothFrontEndsReportTheSameFailuresAndHandleEachFileOnce) {
                 EXPECT_EQ(failures, row.failures);
                 EXPECT_EQ(textOf(gMessage),
                           row.failures.empty() ? std::string(kIdleMessage) : RunFailureSummary());
+                EXPECT_EQ(bool(IsControlVisible(gDetailsButton)), !row.failures.empty());
                 if (row.function == 2) {
                     EXPECT_EQ(gTruncations, std::stoi(row.summary));  // once each
                 }
@@ -526,12 +483,6 @@ TEST_F(ProcessingRun, FailuresAreShownWithTheirReasonsAndKeepTheWindowOpen) {
         EXPECT_TRUE(details.seen().detailedText.contains(
             QString::fromStdString(tree.path("gone") + "\n    fnfErr (-43)")));
     }
-
-    // A run without failures ends as before: the idle message, no details.
-    setPreferences(2, false);
-    drop({tree.write("fine", "f")});
-    EXPECT_EQ(textOf(gMessage), kIdleMessage);
-    EXPECT_FALSE(IsControlVisible(gDetailsButton));
 }
 
 TEST_F(ProcessingRun, CountingAFolderShowsHowFarItGotAndStopEndsIt) {

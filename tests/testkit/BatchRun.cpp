@@ -1,9 +1,15 @@
 #include "testkit/BatchRun.h"
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <sstream>
 
 #include "shell/batch/BatchMode.h"
+#include "testkit/Sidecars.h"
+#include "testkit/TempTree.h"
 
 namespace testsupport {
 
@@ -42,6 +48,26 @@ BatchResult runBatch(std::vector<std::string> args, bool terminal, const std::st
     r.out = slurp(io.out);
     r.err = slurp(io.err);
     return r;
+}
+
+void makeTree(TempTree& tree, const std::vector<std::string>& spec) {
+    for (const std::string& entry : spec) {
+        const auto at = entry.find_first_of("=|>~@");
+        if (at == std::string::npos) {
+            tree.mkdir(entry);
+            continue;
+        }
+        const std::string name = tree.path(entry.substr(0, at)), rest = entry.substr(at + 1);
+        const char kind = entry[at];
+        if (kind == '=' || kind == '@')
+            writeFile(name, kind == '=' ? bytesOf(rest) : corpusBytes(rest));
+        ASSERT_EQ(kind == '|'   ? mkfifo(name.c_str(), 0600)
+                  : kind == '>' ? link(tree.path(rest).c_str(), name.c_str())
+                  : kind == '~' ? symlink(rest.c_str(), name.c_str())
+                                : 0,
+                  0)
+            << entry;
+    }
 }
 
 std::vector<std::string> lines(const std::string& text) {
