@@ -83,22 +83,6 @@ TEST(CListPool, BlocksOf256NodesAndAnUnchangedListWhenNoneCanBeObtained) {
     EXPECT_EQ(values(list).back(), "257th");
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-TEST(CListPoolDeathTest, UseOfAClearedNodeIsReportedUnderAddressSanitizer) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            StringList list;
-            list.append(CString256("gone"));
-            Node* node = list.head;
-            list.clear();
-            volatile char c = node->value.text[0];
-            (void)c;
-        },
-        "use-after-poison");
-}
-#endif
-
 TEST(ParseIntoList, StrtokTokenRulesReplacingTheList) {
     const struct {
         const char* text;

@@ -177,11 +177,9 @@ TEST(CString256Print, ToABufferAndToAnOpenForkAtItsMark) {
     EXPECT_EQ(FSCloseFork(refNum), noErr);
     const std::string written = "0123456789" + text(255) + "\n";
     EXPECT_EQ(testsupport::readText(path), written);
-    // A closed fork, and one open for reading only: nothing is written.
+    // A closed fork: the write's code and nothing written (a fork open for
+    // reading only: Forks.ReadWriteSizeAndPositionOnBothForks).
     EXPECT_EQ(CString256("lost").print(refNum), rfNumErr);
-    ASSERT_EQ(FSOpenFork(&ref, name.length, name.unicode, fsRdPerm, &refNum), noErr);
-    EXPECT_EQ(CString256("lost").print(refNum), wrPermErr);
-    FSCloseFork(refNum);
     EXPECT_EQ(testsupport::readText(path), written);
 }
 
@@ -205,19 +203,5 @@ TEST(CString256Pool, BlocksOf256FreedSlotsReusedFirstAndNullWithoutABlock) {
     EXPECT_STREQ(batch[20]->text, "");
     for (auto it = batch.rbegin(); it != batch.rend(); ++it) delete *it;
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-TEST(CString256PoolDeathTest, UseAfterDeleteIsReportedUnderAddressSanitizer) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(
-        {
-            auto* s = new CString256("gone");
-            delete s;
-            volatile char c = s->text[0];
-            (void)c;
-        },
-        "use-after-poison");
-}
-#endif
 
 }  // namespace
