@@ -2,6 +2,7 @@
 // lifetime of the object, as a desktop session's locale can, so tests can show
 // that code does not depend on the process locale. The locale is compiled
 // into a temporary folder with localedef; active() is false when that fails.
+// Not copyable (it owns that folder).
 #pragma once
 
 #include <string>
@@ -14,8 +15,6 @@ class ScopedLatin1Locale {
 public:
     ScopedLatin1Locale();
     ~ScopedLatin1Locale();
-    ScopedLatin1Locale(const ScopedLatin1Locale&) = delete;
-    ScopedLatin1Locale& operator=(const ScopedLatin1Locale&) = delete;
 
     // True when the locale is in force: tolower(0xC4) is 0xE4 there.
     bool active() const { return active_; }
@@ -23,8 +22,6 @@ public:
 private:
     TempTree tree_;
     std::string previous_;
-    bool hadLocpath_ = false;
-    std::string previousLocpath_;
     bool active_ = false;
 };
 
