@@ -4,18 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <tuple>
 
 #include "platform/base/MacMemory.h"
 #include "platform/events/AEObjects.h"
-#include "platform/events/FinderStandIn.h"
 #include "platform/files/Aliases.h"
 #include "platform/files/linux/AppleDouble.h"
 #include "platform/files/linux/SysIO.h"
-#include "support/AEIdle.h"
 #include "support/MoreAppleEvents.h"
 #include "testkit/AllocationProbe.h"
 #include "testkit/Faults.h"
@@ -60,10 +57,11 @@ std::string typeAndCreator(const std::string& sidecar) {
 
 // ---- Tests and queries --------------------------------------------------------
 
-TEST(CFileQueries, KindsSizesFinderInfoAndWhatAMissingObjectGives) {
+TEST(CFileQueries, KindsSizesFinderInfoNamesPathsLookUpsAndWhatAMissingObjectGives) {
     TempTree tree;
-    const std::string folder = tree.mkdir("folder"), file = tree.write("f", pattern(100, 1));
-    tree.write("._f",
+    const std::string folder = tree.mkdir("dir"),
+                      file = tree.write("dir/caf\xC3\xA9", pattern(100, 1));
+    tree.write("dir/._caf\xC3\xA9",
                makeSidecar({{9, 50, 32, finderInfo("TEXT", "ttxt")}, {2, 82, 50, pattern(50, 2)}}));
     const std::string link = tree.path("toFolder");
     ASSERT_EQ(::symlink(folder.c_str(), link.c_str()), 0);
@@ -80,7 +78,7 @@ TEST(CFileQueries, KindsSizesFinderInfoAndWhatAMissingObjectGives) {
         EXPECT_EQ(bool(CFile::IsAFile(ref)), !c.directory);
         EXPECT_EQ(bool(CFile::FileIsAliasedDirectory(&ref)), c.aliasedDirectory);
     }
-    FSRef ref = refOf(file);
+    FSRef ref = refOf(file), folderRef = refOf(folder), parent, found;
     unsigned long long size = 0;
     unsigned long type = 1, creator = 1;
     ASSERT_EQ(CFile::FSGetSize(ref, size), noErr);
@@ -89,17 +87,7 @@ TEST(CFileQueries, KindsSizesFinderInfoAndWhatAMissingObjectGives) {
     ASSERT_EQ(CFile::FSGetCreator(ref, creator), noErr);
     EXPECT_EQ(std::tuple(type, creator),
               std::tuple(FOUR_CHAR_CODE("TEXT"), FOUR_CHAR_CODE("ttxt")));
-    // A type that cannot be read: the malformed sidecar case below.
-    ASSERT_EQ(::unlink(file.c_str()), 0);
-    EXPECT_EQ(CFile::FSGetSize(ref, size), fnfErr);
-    EXPECT_EQ(size, 0u);
-    EXPECT_FALSE(CFile::IsAFile(ref) || CFile::IsADirectory(ref));
-}
 
-TEST(CFileQueries, NamesPathsAndLookUps) {
-    TempTree tree;
-    const std::string folder = tree.mkdir("dir"), file = tree.write("dir/caf\xC3\xA9", "x");
-    FSRef ref = refOf(file), folderRef = refOf(folder), parent, found, notAFolder = ref;
     CString256 name("old");
     ASSERT_EQ(CFile::FSGetObjectName(ref, name), noErr);
     EXPECT_STREQ(name.text, "caf\x8E");  // Mac Roman
@@ -108,9 +96,10 @@ TEST(CFileQueries, NamesPathsAndLookUps) {
     EXPECT_TRUE(CFile::FSObjectExists(folderRef, CString256("caf\x8E"), found));
     EXPECT_TRUE(same(found, ref));
     EXPECT_FALSE(CFile::FSObjectExists(folderRef, CString256("nothing"), found));
-    // A look-up that fails for another reason than a missing name may hide an
-    // object: it counts as existing, so creating under that name is not tried.
-    EXPECT_TRUE(CFile::FSObjectExists(notAFolder, CString256("x"), found));
+    // A look-up that fails for another reason than a missing name (here: the
+    // parent is a file) may hide an object: it counts as existing, so creating
+    // under that name is not tried.
+    EXPECT_TRUE(CFile::FSObjectExists(ref, CString256("x"), found));
     // A path of 255 bytes or more does not fit a Pascal string: untouched.
     Str255 path = "\x03old";
     const std::string deep = tree.mkdir(std::string(120, 'a') + "/" + std::string(120, 'b'));
@@ -119,7 +108,11 @@ TEST(CFileQueries, NamesPathsAndLookUps) {
     ASSERT_EQ(CFile::FSGetPascalPath(ref, path), noErr);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(path + 1), path[0]), file);
 
+    // A type that cannot be read: the malformed sidecar case below.
     ASSERT_EQ(::unlink(file.c_str()), 0);
+    EXPECT_EQ(CFile::FSGetSize(ref, size), fnfErr);
+    EXPECT_EQ(size, 0u);
+    EXPECT_FALSE(CFile::IsAFile(ref) || CFile::IsADirectory(ref));
     EXPECT_FALSE(CFile::FSObjectExists(ref, parent));
     EXPECT_EQ(CFile::FSGetObjectName(ref, name), fnfErr);
     EXPECT_STREQ(name.text, "caf\x8E");
@@ -340,12 +333,12 @@ TEST(CFileComments, StoredInTheDesktopCommentAttributeAndReadBackInMacRoman) {
     EXPECT_STREQ(back.text, "Version 2 \xA5 final");
 }
 
-// ---- Descriptors -------------------------------------------------------------------
+// ---- Descriptors and object specifiers --------------------------------------------
 
-TEST(CFileDescriptors, ReferencesFromEveryFileDescriptorType) {
+TEST(CFileDescriptors, ReferencesFromEveryFileDescriptorTypeAndSpecifiersOfAFolderOrADisk) {
     TempTree tree;
     const std::string file = tree.write("target file", "x");
-    FSRef ref = refOf(file), out{};
+    FSRef ref = refOf(file), out{}, folderRef = refOf(tree.root()), root = refOf("/");
     FSSpec spec;
     ASSERT_EQ(CFile::FSMakeFSSpec(&ref, &spec), noErr);
     AliasHandle alias = nullptr;
@@ -366,34 +359,28 @@ TEST(CFileDescriptors, ReferencesFromEveryFileDescriptorType) {
     }
     for (const AEDesc* d : std::initializer_list<const AEDesc*>{&shortRef, &kNull})
         EXPECT_EQ(CFile::GetFSRefFromAEDesc(&out, d), errAECoercionFail);
-    ASSERT_EQ(::unlink(file.c_str()), 0);
-    // Neither road leads anywhere: the second one's code comes back.
-    EXPECT_EQ(CFile::GetFSRefFromAEDesc(&out, &alis), errAECoercionFail);
-    for (AEDesc* d : {&fsrf, &fss, &alis, &shortRef}) AEDisposeDesc(d);
-}
 
-// ---- Utility routines ----------------------------------------------------------------
-
-TEST(CFileUtilities, SpecifiersNameADiskOrAFolderAndNothingForAMissingObject) {
-    TempTree tree;
-    const std::string folder = tree.mkdir("d");
-    FSRef folderRef = refOf(folder), root = refOf("/");
-    AEDesc spec = {FOUR_CHAR_CODE("junk"), nullptr}, want = kNull;
+    AEDesc objSpec = {FOUR_CHAR_CODE("junk"), nullptr}, want = kNull;
     for (const auto& [r, expected] : {std::pair{&folderRef, cFolder}, std::pair{&root, cDisk}}) {
-        ASSERT_EQ(MoreAEOCreateObjSpecifierFromFSRef(r, &spec), noErr);
-        EXPECT_EQ(spec.descriptorType, typeObjectSpecifier);
+        ASSERT_EQ(MoreAEOCreateObjSpecifierFromFSRef(r, &objSpec), noErr);
+        EXPECT_EQ(objSpec.descriptorType, typeObjectSpecifier);
         DescType wanted = 0;
-        ASSERT_EQ(AEGetKeyDesc(&spec, keyAEDesiredClass, typeWildCard, &want), noErr);
+        ASSERT_EQ(AEGetKeyDesc(&objSpec, keyAEDesiredClass, typeWildCard, &want), noErr);
         AEGetDescData(&want, &wanted, 4);
         EXPECT_EQ(wanted, expected);
         AEDisposeDesc(&want);
-        MoreAEDisposeDesc(&spec);
-        EXPECT_EQ(std::tuple(spec.descriptorType, spec.dataHandle), std::tuple(typeNull, nullptr));
+        MoreAEDisposeDesc(&objSpec);
+        EXPECT_EQ(std::tuple(objSpec.descriptorType, objSpec.dataHandle),
+                  std::tuple(typeNull, nullptr));
     }
-    ASSERT_EQ(::rmdir(folder.c_str()), 0);
-    EXPECT_EQ(MoreFEUpdateItemFSRef(&folderRef), fnfErr);
-    EXPECT_EQ(MoreAEOCreateObjSpecifierFromFSRef(&folderRef, &spec), fnfErr);
-    EXPECT_EQ(spec.descriptorType, typeNull);
+
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    // Neither road leads anywhere: the second one's code comes back.
+    EXPECT_EQ(CFile::GetFSRefFromAEDesc(&out, &alis), errAECoercionFail);
+    EXPECT_EQ(MoreFEUpdateItemFSRef(&ref), fnfErr);
+    EXPECT_EQ(MoreAEOCreateObjSpecifierFromFSRef(&ref, &objSpec), fnfErr);
+    EXPECT_EQ(objSpec.descriptorType, typeNull);
     // A send that fails returns its code: the comment tests, whose Finder
     // stand-in answers with the failing call's code.
+    for (AEDesc* d : {&fsrf, &fss, &alis, &shortRef}) AEDisposeDesc(d);
 }
