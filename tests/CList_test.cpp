@@ -34,11 +34,6 @@ void appendAll(StringList& list, const Strings& texts) {
     for (const auto& t : texts) list.append(CString256(t.c_str()));
 }
 
-void drainNodePool() {
-    static StringList drain;  // holds the nodes for the rest of the program
-    while (Node::lfree) drain.append(CString256("d"));
-}
-
 TEST(CList, AppendClearDestructionAndMoving) {
     StringList list;
     CString256 v("a");
@@ -71,7 +66,8 @@ TEST(CList, AppendClearDestructionAndMoving) {
 }
 
 TEST(CListPool, BlocksOf256NodesAndAnUnchangedListWhenNoneCanBeObtained) {
-    drainNodePool();
+    static StringList drain;  // holds the free nodes for the rest of the program
+    while (Node::lfree) drain.append(CString256("d"));
     StringList list;  // one new block: the node handed out and 255 free ones
     for (list.append(CString256("n")); Node::lfree;) list.append(CString256("n"));
     EXPECT_EQ(list.count, 256);
