@@ -88,9 +88,9 @@ TEST(ParseIntoList, StrtokTokenRulesReplacingTheList) {
     } cases[] = {{"a,b,,c", ",", {"a", "b", "c"}},
                  {",a,", ",", {"a"}},
                  {",,,", ",", {}},
-                 {"", ",", {}},
                  {"\t a \t\tb  ", " \t", {"a", "b"}},
-                 {"a, b", "", {"a, b"}},  // an empty or null delimiter set keeps the whole string
+                 // An empty or null delimiter set keeps the whole string.
+                 {"a, b", "", {"a, b"}},
                  {"whole", nullptr, {"whole"}}};
     StringList list;
     appendAll(list, {"old1", "old2", "old3"});
