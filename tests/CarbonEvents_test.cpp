@@ -1,10 +1,10 @@
 // Carbon events: commands travelling from a window's handlers to the
-// application's, typed event parameters, and one-shot loop timers.
+// application's, and typed event parameters. The one-shot loop timers start
+// every processing run and its quit a second later: ProcessingRun's tests.
 #include "platform/events/CarbonEvents.h"
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QWidget>
 #include <string>
 #include <vector>
@@ -98,23 +98,4 @@ TEST(CarbonEvents, ParametersAreTypedAndCopiedWithinTheBuffer) {
               noErr);
     EXPECT_EQ(std::string(buffer, 8), std::string("abcd\0\0\0\0", 8));
     ReleaseEvent(event);
-}
-
-namespace {
-int gFired = 0;
-void countingTimer(EventLoopTimerRef, void*) {
-    ++gFired;
-}
-}  // namespace
-
-TEST(CarbonEvents, OneShotTimersFireOnceAndNeverFromTheInstallingCall) {
-    gFired = 0;
-    ASSERT_EQ(
-        InstallEventLoopTimer(GetCurrentEventLoop(), 0.05, 0, countingTimer, nullptr, nullptr),
-        noErr);
-    EXPECT_EQ(gFired, 0);
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 300) WaitNextEvent(0, nullptr, 1, nullptr);
-    EXPECT_EQ(gFired, 1);
 }

@@ -1,5 +1,5 @@
-// The main window as a drop target: the tracking table and what a drop sends to
-// the application (tests/e2e/window_drop.sh drops from another process).
+// The main window as a drop target: the hilite of an acceptable drag and what
+// a drop sends to the application (tests/e2e/window_drop.sh drops from another process).
 #include "intake/DragTarget.h"
 
 #include <gtest/gtest.h>
@@ -91,54 +91,17 @@ protected:
 
 }  // namespace
 
-TEST_F(DropTarget, TheTrackerAnswersEachMessageAndHilitesOnlyAnAcceptableDrag) {
-    std::unique_ptr<QMimeData> good(uriList({tree.write("f", "x")}));
-    std::unique_ptr<QMimeData> bad(uriList({}, {"https://example.org/"}));
-    // Message, answer for a file drag and for a drag without files, hilite after it
-    // (only ever for the file drag).
-    struct Step {
-        DragTrackingMessage message;
-        OSErr good, bad;
-        bool hilite;
-    };
-    const Step steps[] = {
-        {kDragTrackingEnterHandler, noErr, dragNotAcceptedErr, false},
-        {kDragTrackingEnterWindow, noErr, noErr, true},
-        {kDragTrackingInWindow, paramErr, paramErr, true},
-        {kDragTrackingLeaveWindow, noErr, noErr, false},
-        {kDragTrackingLeaveHandler, noErr, noErr, false},
-        {0, paramErr, paramErr, false},
-        {6, paramErr, paramErr, false},
-    };
-    for (QMimeData* data : {good.get(), bad.get()}) {
-        const bool acceptable = data == good.get();
-        DragRef drag = nullptr;
-        ASSERT_EQ(NewDragFromMimeData(data, gWindow, &drag), noErr);
-        for (const Step& step : steps) {
-            SCOPED_TRACE(testing::Message() << "acceptable " << acceptable << ", " << step.message);
-            EXPECT_EQ(DragTracker(step.message, gWindow, nullptr, drag),
-                      acceptable ? step.good : step.bad);
-            EXPECT_EQ(hilited(), acceptable && step.hilite);
-            if (step.message == kDragTrackingEnterHandler) {
-                EXPECT_EQ(gHasAcceptableDrag, acceptable);
-            }
-            Rect b;  // 2 pixels inside the window's content, in its own coordinates
-            if (hilited(&b)) {
-                EXPECT_EQ((std::vector<int>{b.top, b.left, b.bottom, b.right}),
-                          (std::vector<int>{2, 2, gWindow->height() - 2, gWindow->width() - 2}));
-            }
-        }
-        DisposeDrag(drag);
-    }
-}
-
 TEST_F(DropTarget, FilesFoldersAndVolumesGoInOneEventOfAliasesInTheDragsOrder) {
     const std::string c = tree.write("c", "3"), a = tree.write("a", "1"), b = tree.write("b", "2");
     const std::string folder = tree.mkdir("a folder");
     // A text clipping among them is taken, and left out of the event.
     const Paths paths = {c, a, folder, b, "/"};
     EXPECT_TRUE(enter(uriList(paths, {"data:text/plain,a%20clipping"})));
-    EXPECT_TRUE(hilited());
+    EXPECT_TRUE(gHasAcceptableDrag);
+    Rect r;  // 2 pixels inside the window's content, in its own coordinates
+    ASSERT_TRUE(hilited(&r));
+    EXPECT_EQ((std::vector<int>{r.top, r.left, r.bottom, r.right}),
+              (std::vector<int>{2, 2, gWindow->height() - 2, gWindow->width() - 2}));
     EXPECT_TRUE(drop());
     EXPECT_FALSE(hilited());
     ASSERT_EQ(gReceived.size(), 1u);
@@ -155,12 +118,14 @@ TEST_F(DropTarget, TextOnlyAndVanishedFilesAreRefusedWithoutHiliteOrBeep) {
     ASSERT_EQ(NewDragFromMimeData(text, gWindow, &drag), noErr);
     EXPECT_EQ(DragReceiver(gWindow, nullptr, drag), dragNotAcceptedErr);
     DisposeDrag(drag);
-    // Text alone, and a file gone before the drag: no hilite (the tracker's
-    // test), nothing taken.
+    // Text alone, and a file gone before the drag: no hilite though the drag
+    // layer still tells the tracker it entered the window, nothing taken.
     const std::string before = tree.write("gone before", "x");
     unlink(before.c_str());
     for (QMimeData* refused : {text, uriList({before})}) {
         EXPECT_FALSE(enter(refused));
+        EXPECT_FALSE(gHasAcceptableDrag);
+        EXPECT_FALSE(hilited());
         EXPECT_FALSE(drop());
     }
     // Gone between entering and dropping: the drop looks again.
@@ -200,7 +165,11 @@ TEST_F(DropTarget, ADropWhoseEventCannotBeSentBeepsOnce) {
     EXPECT_FALSE(hilited());
 }
 
-TEST_F(DropTarget, SendingNoItemsBuildsNothing) {
+TEST_F(DropTarget, OtherMessagesAndSendingNoItemsAreRefused) {
+    // Inside the window, and for any message it does not know, the tracker
+    // answers paramErr, which the drag layer takes as no answer.
+    EXPECT_EQ(DragTracker(kDragTrackingInWindow, gWindow, nullptr, nullptr), paramErr);
+    EXPECT_EQ(DragTracker(6, gWindow, nullptr, nullptr), paramErr);
     FSSpec spec{};
     EXPECT_EQ(SendOpenDocAppleEventToSelf(0, &spec), paramErr);
     EXPECT_EQ(SendOpenDocAppleEventToSelf(1, nullptr), paramErr);
