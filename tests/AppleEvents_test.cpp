@@ -6,9 +6,9 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <cstring>
 #include <string>
 
+#include "platform/events/AEBuild.h"
 #include "testkit/Refs.h"
 #include "testkit/TempTree.h"
 
@@ -119,17 +119,13 @@ OSErr recordingHandler(const AppleEvent* event, AppleEvent*, long refcon) {
     return noErr;
 }
 
+// An event to `psn` whose direct object is one text.
 AppleEvent eventTo(const ProcessSerialNumber& psn, AEEventID id, const char* item) {
-    AEAddressDesc target;
-    AECreateDesc(typeProcessSerialNumber, &psn, sizeof psn, &target);
-    AppleEvent event;
-    AECreateAppleEvent(kCoreEventClass, id, &target, kAutoGenerateReturnID, kAnyTransactionID,
-                       &event);
-    AEDisposeDesc(&target);
-    AEDesc single;
-    AECreateDesc(typeChar, item, Size(std::strlen(item)), &single);
-    AEPutParamDesc(&event, keyDirectObject, &single);
-    AEDisposeDesc(&single);
+    AppleEvent event = {typeNull, nullptr};
+    EXPECT_EQ(AEBuildAppleEvent(kCoreEventClass, id, typeProcessSerialNumber, &psn, sizeof psn,
+                                kAutoGenerateReturnID, kAnyTransactionID, &event, nullptr,
+                                "'----':'TEXT'(@)", item),
+              noErr);
     return event;
 }
 }  // namespace

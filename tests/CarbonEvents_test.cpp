@@ -57,7 +57,7 @@ TEST(CarbonEvents, CommandsEndAtAFailureOrStartAtTheApplicationWithoutAWindow) {
     // A command goes on from the window to the application until a handler
     // takes it: MainDescription's buttons reach the application's handler,
     // and the Preferences window's Cancel never reaches the run's Stop
-    // (PreferencesWindow.CancelDuringARunClosesTheWindowAndTheRunGoesOn).
+    // (PreferencesWindow.CancelAndTheCloseBoxOnlyCloseTheWindow).
     // A failure other than "not handled" also ends the journey, and is returned.
     trace.appResult = paramErr;
     EXPECT_EQ(ProcessHICommandFromWindow(command(kHICommandOK), &window), paramErr);

@@ -31,11 +31,7 @@ TEST(Controls, BarValuesKeepTheirMeaningAndPopupsIgnoreMissingItems) {
     SetControlValue(&bar, 0);
     EXPECT_GT(bar.maximum(), bar.minimum());
     EXPECT_EQ(bar.value(), bar.maximum());
-    // Signed 16-bit values at the limit; a minimum above 0 shifts the bar, not the values.
-    SetControlMaximum(&bar, 32767);
-    SetControlValue(&bar, 16000);
-    EXPECT_EQ(bar.maximum(), 32767);
-    EXPECT_EQ(bar.value(), 16000);
+    // A minimum above 0 shifts the bar, not the values.
     SetControlMinimum(&bar, 10);
     SetControlMaximum(&bar, 20);
     SetControlValue(&bar, 15);
