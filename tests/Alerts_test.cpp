@@ -1,5 +1,6 @@
 // Standard alerts answered from the keyboard as a person would: Return takes
-// the default button, Escape the cancel button when there is one.
+// the default button, Escape the cancel button when there is one. Return on
+// the confirmation's OK: Settings.ConfirmationShowsTheOperationsTextAfterABeep.
 #include "platform/ui/Alerts.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +28,6 @@ TEST(Alerts, ButtonsAnswerWithTheirIndexAndEscapeMeansCancelOnlyWhenThereIsOne) 
         int buttons;
         const char* defaultButton;
     } cases[] = {
-        {kAlertStopAlert, &okCancel, Qt::Key_Return, 1, QMessageBox::Critical, 2, "OK"},
         {kAlertStopAlert, &okCancel, Qt::Key_Escape, 2, QMessageBox::Critical, 2, "OK"},
         {kAlertNoteAlert, &okOnly, Qt::Key_Escape, 1, QMessageBox::Information, 1, "OK"},
         {kAlertCautionAlert, &skip, Qt::Key_Return, 3, QMessageBox::Warning, 2, "Skip"},
