@@ -169,10 +169,8 @@ TEST_F(DropTarget, OtherMessagesAndSendingNoItemsAreRefused) {
     // Inside the window, and for any message it does not know, the tracker
     // answers paramErr, which the drag layer takes as no answer.
     EXPECT_EQ(DragTracker(kDragTrackingInWindow, gWindow, nullptr, nullptr), paramErr);
-    EXPECT_EQ(DragTracker(6, gWindow, nullptr, nullptr), paramErr);
     FSSpec spec{};
     EXPECT_EQ(SendOpenDocAppleEventToSelf(0, &spec), paramErr);
-    EXPECT_EQ(SendOpenDocAppleEventToSelf(1, nullptr), paramErr);
     // Specs that name nothing: no alias, no event, the last item's error.
     spec.parID = 2;
     spec.name[0] = 20;
