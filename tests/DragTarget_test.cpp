@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QImage>
 #include <QMimeData>
 #include <QWidget>
 #include <memory>
@@ -102,6 +103,14 @@ TEST_F(DropTarget, FilesFoldersAndVolumesGoInOneEventOfAliasesInTheDragsOrder) {
     ASSERT_TRUE(hilited(&r));
     EXPECT_EQ((std::vector<int>{r.top, r.left, r.bottom, r.right}),
               (std::vector<int>{2, 2, gWindow->height() - 2, gWindow->width() - 2}));
+    // A frame drawn on the region's inner edges, over the window's controls;
+    // the middle and the outside stay clear.
+    const QImage shot = gWindow->grab().toImage();
+    const QColor frame = gWindow->palette().color(QPalette::Highlight);
+    EXPECT_EQ(shot.pixelColor(r.left, 50), frame);
+    EXPECT_EQ(shot.pixelColor(r.right - 1, 50), frame);
+    EXPECT_NE(shot.pixelColor(r.left - 1, 50), frame);
+    EXPECT_NE(shot.pixelColor(r.left + 3, 50), frame);
     EXPECT_TRUE(drop());
     EXPECT_FALSE(hilited());
     ASSERT_EQ(gReceived.size(), 1u);

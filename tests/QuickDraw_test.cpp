@@ -1,8 +1,7 @@
 // Ports, window bounds in global coordinates and their conversion, rectangles
 // and rectangular regions. Their everyday use, the drop hilite 2 pixels inside
 // the main window's content, is checked to the pixel by
-// DropTarget.FilesFoldersAndVolumesGoInOneEventOfAliasesInTheDragsOrder and
-// DragEvents.TheHiliteIsAFrameInsideTheRegionUntilTheDragEnds; here
+// DropTarget.FilesFoldersAndVolumesGoInOneEventOfAliasesInTheDragsOrder; here
 // the edges and failures.
 #include "platform/ui/QuickDraw.h"
 
