@@ -77,14 +77,12 @@ TEST(CarbonEvents, ParametersAreTypedAndCopiedWithinTheBuffer) {
     const OSType test = FOUR_CHAR_CODE("test"), text = FOUR_CHAR_CODE("TEXT");
     SetEventParameter(event, test, text, 8, "abcdefgh");
     char buffer[8] = {};
-    EventParamType type = 0;
-    ByteCount size = 0;
     EXPECT_EQ(GetEventParameter(event, test, typeHICommand, nullptr, 8, nullptr, buffer),
               errAECoercionFail);
     EXPECT_EQ(GetEventParameter(event, FOUR_CHAR_CODE("miss"), text, nullptr, 8, nullptr, buffer),
               eventParameterNotFoundErr);
     // Any type is taken as it was stored, cut at the buffer's size.
-    EXPECT_EQ(GetEventParameter(event, test, FOUR_CHAR_CODE("****"), &type, 4, &size, buffer),
+    EXPECT_EQ(GetEventParameter(event, test, FOUR_CHAR_CODE("****"), nullptr, 4, nullptr, buffer),
               noErr);
     EXPECT_EQ(std::string(buffer, 8), std::string("abcd\0\0\0\0", 8));
     ReleaseEvent(event);

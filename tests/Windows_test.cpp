@@ -57,29 +57,23 @@ protected:
 
 }  // namespace
 
-TEST_F(MainDescription, ControlsAreFoundBySignatureAndNumberAndShowingOneMovesNoOther) {
-    // Which controls show when is checked by the processing run's tests.
+TEST_F(MainDescription, ButtonsAndMenuItemsSendTheirCommandsAndClosingTheWindowQuits) {
     ShowWindow(window);
-    // Controls found by number: the Preferences window's tests tell its
-    // checkbox from its popup; here a wrong signature finds nothing.
+    // Controls found by number (which show when: the processing run's tests);
+    // a wrong signature finds nothing.
     ControlRef status = control(1), bar = control(5), stop = control(7);
     ASSERT_TRUE(status && bar && stop);
     const ControlID other = {FOUR_CHAR_CODE("XXXX"), 1};
     ControlRef c = status;
     EXPECT_EQ(GetControlByID(window, &other, &c), errControlNotFound);
     EXPECT_EQ(c, nullptr);
-    // Showing and hiding controls leaves the others where they are.
+    // Showing controls leaves the others where they are.
     const QRect before = status->geometry();
     ShowControl(bar);
     ShowControl(stop);
     QCoreApplication::processEvents();
     EXPECT_EQ(status->geometry(), before);
-}
 
-TEST_F(MainDescription, ButtonsAndMenuItemsSendTheirCommandsAndClosingTheWindowQuits) {
-    ShowWindow(window);
-    ControlRef stop = control(7);
-    ShowControl(stop);
     EnableControl(stop);
     QTest::mouseClick(qobject_cast<QPushButton*>(stop), Qt::LeftButton);
     QTest::mouseClick(qobject_cast<QPushButton*>(control(4)), Qt::LeftButton);
