@@ -144,20 +144,10 @@ TEST(AppleEvents, EventsSentToSelfAreQueuedAndDeliveredByTheLoop) {
     EXPECT_EQ(gReceived.refcon, 7);
     EXPECT_EQ(gReceived.firstItem, "first");
 
-    // This process's own number is the current process too; waiting for the
-    // reply handles it at once.
+    // Another process is not reachable; an event nobody handles says so.
+    // (Waiting for a reply: the Finder stand-in's events, handled in this process.)
     ProcessSerialNumber own;
     GetCurrentProcess(&own);
-    event = eventTo(own, kAEOpenDocuments, "second");
-    ASSERT_EQ(AESend(&event, &reply, kAEWaitReply, kAENormalPriority, kAEDefaultTimeout, nullptr,
-                     nullptr),
-              noErr);
-    EXPECT_EQ(gReceived.calls, 2);
-    EXPECT_EQ(gReceived.firstItem, "second");
-    AEDisposeDesc(&reply);
-    AEDisposeDesc(&event);
-
-    // Another process is not reachable; an event nobody handles says so.
     event = eventTo({0, own.lowLongOfPSN + 1}, kAEOpenDocuments, "x");
     EXPECT_EQ(AESend(&event, nullptr, kAENoReply, 0, -1, nullptr, nullptr), procNotFound);
     AEDisposeDesc(&event);

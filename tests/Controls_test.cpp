@@ -11,17 +11,6 @@
 
 #include "platform/ui/StaticText.h"
 
-namespace {
-
-std::string textOf(ControlRef c) {
-    char back[64];
-    Size size = 0;
-    EXPECT_EQ(GetControlData(c, 0, kControlStaticTextTextTag, sizeof back, back, &size), noErr);
-    return std::string(back, size_t(size));
-}
-
-}  // namespace
-
 TEST(Controls, BarValuesKeepTheirMeaningAndPopupsIgnoreMissingItems) {
     QProgressBar bar;
     bar.setRange(0, 1);  // as the description makes the determinate bar
@@ -71,7 +60,11 @@ TEST(Controls, TextIsMacRomanShownAsPlainText) {
               noErr);
     EXPECT_EQ(label.text(), QString::fromUtf8("caf\u00E9 <b>bold</b> \uF8FF"));
     EXPECT_EQ(label.textFormat(), Qt::PlainText);
-    EXPECT_EQ(textOf(&label), std::string(macRoman));
+    char back[64];
+    Size size = 0;
+    ASSERT_EQ(GetControlData(&label, 0, kControlStaticTextTextTag, sizeof back, back, &size),
+              noErr);
+    EXPECT_EQ(std::string(back, size_t(size)), macRoman);
     EXPECT_EQ(SetControlData(&label, 0, FOUR_CHAR_CODE("font"), 4, "abcd"), errDataNotSupported);
     EXPECT_EQ(SetControlData(nullptr, 0, kControlStaticTextTextTag, 1, "x"), paramErr);
     EXPECT_EQ(SetControlData(&label, 0, kControlStaticTextTextTag, 0, nullptr), noErr);

@@ -38,10 +38,7 @@ std::string pathOfItem(DragRef drag, UInt16 index) {
         GetFlavorData(drag, item, flavorTypeHFS, &hfs, &size, 0) != noErr)
         return "?";
     FSRef ref;
-    if (FSpMakeFSRef(&hfs.fileSpec, &ref) != noErr) return "";
-    char path[4096];
-    if (FSRefMakePath(&ref, reinterpret_cast<UInt8*>(path), sizeof path) != noErr) return "";
-    return path;
+    return FSpMakeFSRef(&hfs.fileSpec, &ref) == noErr ? testsupport::pathOf(ref) : "";
 }
 
 }  // namespace
