@@ -61,14 +61,6 @@ TEST(CarbonEvents, CommandsEndAtAFailureOrStartAtTheApplicationWithoutAWindow) {
     ASSERT_EQ(RemoveEventHandler(windowRef), noErr);
     ASSERT_EQ(RemoveEventHandler(appRef), noErr);
     EXPECT_EQ(RemoveEventHandler(appRef), paramErr);
-    trace.calls.clear();
-    // A handler for another event type does not see commands.
-    const EventTypeSpec closeOnly = {kEventClassWindow, kEventWindowClose};
-    InstallEventHandler(GetWindowEventTarget(&window), tracingHandler<true>, 1, &closeOnly, &trace,
-                        &windowRef);
-    EXPECT_EQ(ProcessHICommandFromWindow(command(kHICommandOK), &window), eventNotHandledErr);
-    EXPECT_TRUE(trace.calls.empty());
-    RemoveEventHandler(windowRef);
 }
 
 TEST(CarbonEvents, ParametersAreTypedAndCopiedWithinTheBuffer) {

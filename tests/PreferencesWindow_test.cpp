@@ -15,6 +15,7 @@
 
 #include "platform/cf/Preferences.h"
 #include "platform/ui/Controls.h"
+#include "platform/ui/StaticText.h"
 #include "platform/ui/Windows.h"
 #include "processing/RunRequests.h"
 #include "settings/Settings.h"
@@ -29,10 +30,7 @@ namespace {
 const char* const kDropHint = "Drop a file on the application or this window to process it.";
 
 std::string statusLine() {
-    char buffer[256];
-    Size size = 0;
-    GetControlData(gMessage, 0, kControlStaticTextTextTag, sizeof buffer, buffer, &size);
-    return std::string(buffer, size_t(std::min<Size>(size, sizeof buffer)));
+    return static_cast<StaticText*>(gMessage)->text().toStdString();
 }
 
 void store(int function, bool quit) {
