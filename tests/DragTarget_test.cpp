@@ -147,7 +147,7 @@ TEST_F(DropTarget, DropsSendOnlyTheFilesStillThereAndBeepOnlyWhenNothingCanBeSen
     EXPECT_EQ(gReceived[1].paths, (Paths{kept}));
     EXPECT_EQ(SysBeepCount(), 0);
 
-    // Memory for the one spec of the drop, none for anything after it: the
+    // Memory for the drop's one FSSpec, none for anything after it: the
     // event cannot be sent, which one beep tells.
     gReceived.clear();
     EXPECT_TRUE(enter(uriList({kept})));
