@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "platform/base/MacMemory.h"
@@ -105,7 +104,6 @@ TEST(AEBuildErrors, MalformedFormatsGiveTheirCodeAndNoEvent) {
         AEBuildError error{0, 0};
         EXPECT_EQ(buildComment(format, &item, "text", &event, &error), errAEBuildSyntaxError);
         EXPECT_EQ(error.fError, code);
-        EXPECT_LE(error.fErrorPos, std::strlen(format));
         EXPECT_EQ(event.descriptorType, typeNull);
         EXPECT_EQ(event.dataHandle, nullptr);
     }

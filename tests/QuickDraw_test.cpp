@@ -1,23 +1,15 @@
 // Ports, window bounds in global coordinates and their conversion, rectangles
 // and rectangular regions. Their everyday use, the drop hilite 2 pixels inside
 // the main window's content, is checked to the pixel by
-// DropTarget.TheTrackerAnswersEachMessageAndHilitesOnlyAnAcceptableDrag and
-// DragEvents.TheHiliteIsAFrameInsideTheRegionUntilHiddenOrTheDragEnds; here
+// DropTarget.FilesFoldersAndVolumesGoInOneEventOfAliasesInTheDragsOrder; here
 // the edges and failures.
 #include "platform/ui/QuickDraw.h"
 
 #include <gtest/gtest.h>
 
 #include <QWidget>
-#include <vector>
 
 #include "platform/base/MacMemory.h"
-
-namespace {
-std::vector<int> sides(const Rect& r) {
-    return {r.top, r.left, r.bottom, r.right};
-}
-}  // namespace
 
 TEST(Ports, BadRegionsAndWindowsAreRefusedAndThePortGoesWithTheWindow) {
     auto* window = new QWidget;
@@ -37,21 +29,12 @@ TEST(Ports, BadRegionsAndWindowsAreRefusedAndThePortGoesWithTheWindow) {
     EXPECT_TRUE(p.v == 7 && p.h == 9);
 }
 
-TEST(Rects, NegativeInsetsAndAnEmptyResultIsZero) {
-    Rect r = {12, 22, 108, 218};
-    InsetRect(&r, -2, -4);
-    EXPECT_EQ(sides(r), (std::vector<int>{8, 20, 112, 220}));
+// A region with no area (a backwards rectangle) is checked no further: the
+// hilite's region always comes from an inset rectangle.
+TEST(Rects, AnInsetPastTheMiddleIsEmptyAndARegionNeedsMemory) {
     Rect thin = {0, 0, 4, 100};
     InsetRect(&thin, 2, 2);
-    EXPECT_EQ(sides(thin), (std::vector<int>{0, 0, 0, 0}));
-
-    RgnHandle rgn = NewRgn();
-    ASSERT_NE(rgn, nullptr);
-    const Rect backwards = {30, 40, 1, 2};
-    RectRgn(rgn, &backwards);
-    Rect bounds;
-    EXPECT_EQ(sides(*GetRegionBounds(rgn, &bounds)), (std::vector<int>{0, 0, 0, 0}));
-    DisposeRgn(rgn);
+    EXPECT_TRUE(thin.top == 0 && thin.left == 0 && thin.bottom == 0 && thin.right == 0);
     SetMemoryFailureHook([](Size) { return true; });
     EXPECT_EQ(NewRgn(), nullptr);
     SetMemoryFailureHook(nullptr);

@@ -18,7 +18,6 @@ struct SeenAlert {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;    // texts, in the order the box lays them out
     QString defaultButton;  // text of the button Return chooses
-    QString escapeButton;   // text of the button Escape chooses
     long beepsWhenShown = -1;
 };
 
