@@ -112,20 +112,6 @@ e2e_focus_main() {
     xdotool windowfocus --sync "$win" 2>/dev/null || true
 }
 
-# Without a window manager the keyboard goes where the focus was put last and
-# a busy machine can be slow to move it: focus the window and press Ctrl+Q
-# again until the process has ended.
-quit_window() {
-    quits() {
-        e2e_focus_main "$1"
-        xdotool key ctrl+q 2>/dev/null || true
-        sleep 0.4
-        ! kill -0 "$1" 2>/dev/null
-    }
-    E2E_WAIT=20 e2e_until quits "$1"
-    wait_exit "$1" 20
-}
-
 # Writes the preferences the application will read, e.g. '"FunctionType": 2'.
 e2e_preferences() {
     mkdir -p "$XDG_CONFIG_HOME/brackwater"
