@@ -3,7 +3,6 @@
 # line is a static text whose name is the message shown, and the busy
 # indicator and progress bar have names. Runs on a private session bus with
 # its own accessibility bus.
-set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.bash"
 [ -n "${E2E_SESSION_BUS:-}" ] || E2E_SESSION_BUS=1 exec dbus-run-session -- bash "$0" "$@"

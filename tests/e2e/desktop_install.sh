@@ -3,11 +3,8 @@
 # from it: the desktop entry is valid, and a tool that changes files in place
 # never becomes the opener of ordinary files or folders; the icon is there in
 # every size of the hicolor theme, each image really that size, and no Mac
-# icon family is installed; the AppStream metainfo validates, names the
-# installed version and a screenshot that exists; the installed window has its
-# icon. (The file manager's actions installed with it: file_manager_actions.sh.)
-set -euo pipefail
-source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+# icon family is installed; the AppStream metainfo validates and names the
+# installed version; the installed window has its icon. (The file manager's actions installed with it: file_manager_actions.sh.)
 source "$(dirname "$0")/lib.bash"
 e2e_window_setup "$@"
 prefix="$E2E_DIR/prefix"
@@ -36,23 +33,12 @@ grep -q '^Icon=brackwater$' "$entry" || fail "the desktop entry names another ic
 
 metainfo="$prefix/share/metainfo/io.github.brackwater.Brackwater.metainfo.xml"
 [ -f "$metainfo" ] || fail "no metainfo installed"
-grep -q '<launchable type="desktop-id">brackwater.desktop</launchable>' "$metainfo" ||
-    fail "the metainfo does not launch the installed desktop entry"
 version=$("$prefix/bin/brackwater" --version)
 grep -q "<release version=\"${version#brackwater }\"" "$metainfo" ||
     fail "the metainfo has no release for $version"
-shot=$(sed -n 's|.*<image type="source" width="\([0-9]*\)" height="\([0-9]*\)">https://raw.githubusercontent.com/brackwater/brackwater/main/\([^<]*\)</image>.*|\1x\2 \3|p' "$metainfo")
-[ -n "$shot" ] || fail "the metainfo names no screenshot in the repository"
-[ -f "$source_dir/${shot#* }" ] || fail "the screenshot ${shot#* } is not in the repository"
-[ "$(png_size "$source_dir/${shot#* }")" = "${shot%% *}" ] ||
-    fail "the screenshot is not ${shot%% *}"
-if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --no-net "$metainfo" || fail "the metainfo does not validate"
-    # The whole tree: the launchable's desktop entry must be found beside it.
-    appstreamcli validate-tree --no-net "$prefix" || fail "the installed tree does not validate"
-else
-    echo "appstreamcli missing: the metainfo was not validated" >&2
-fi
+# The whole tree: the metainfo validates, and its launchable's desktop entry is
+# found beside it.
+appstreamcli validate-tree --no-net "$prefix" || fail "the installed tree does not validate"
 
 export XDG_DATA_HOME="$E2E_DIR/data" XDG_DATA_DIRS="$prefix/share"
 mkdir -p "$XDG_DATA_HOME"

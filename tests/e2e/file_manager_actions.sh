@@ -12,9 +12,9 @@
 #
 # The runs that are cancelled flip a few thousand files, several seconds of
 # work, and Cancel comes as soon as the progress counts the first changed file.
-set -uo pipefail
 build=$2
 source "$(dirname "$0")/lib.bash"
+set +e # each status is checked where it matters
 e2e_setup
 prefix="$E2E_DIR/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null || fail "install failed"
@@ -23,9 +23,17 @@ action="$prefix/libexec/brackwater/brackwater-action"
 logs="$E2E_DIR/logs"
 mkdir -p "$logs" "$E2E_DIR/home"
 
-# The system's programs without the dialog programs, for the PATH.
+# Links to the system's programs, leaving out the dialog and notification
+# programs the action looks for, so that a PATH of stand-ins and this folder
+# finds only the stand-ins, whatever is installed on the machine.
 sys="$E2E_DIR/sys"
-e2e_programs_without_dialogs "$sys"
+mkdir -p "$sys"
+for program in /usr/local/bin/* /usr/bin/* /bin/*; do
+    case "${program##*/}" in
+        zenity | kdialog | qdbus* | notify-send | x-terminal-emulator) ;;
+        *) [ -x "$program" ] && [ ! -e "$sys/${program##*/}" ] && ln -s "$program" "$sys/" ;;
+    esac
+done
 
 # The stand-ins, each in a folder of its own so that a case puts on PATH just
 # the ones it wants. Each records its arguments, one a line, then "----".

@@ -1,5 +1,7 @@
 # Shared by the end-to-end scripts (sourced, not run): a private home for the
-# application, and helpers to wait for its windows under Xvfb.
+# application, and helpers to wait for its windows under Xvfb. A script stops
+# at its first failing command unless it says otherwise (set +e).
+set -euo pipefail
 
 e2e_setup() {
     E2E_DIR=$(mktemp -d /tmp/brackwater-e2e.XXXXXX)
@@ -88,22 +90,6 @@ answer_alert() {
         [ "$(visible_windows "$1")" -lt 2 ] || ! kill -0 "$1" 2>/dev/null
     }
     e2e_until pressed "$1" "$2" || fail "the alert of process $1 did not take $2"
-}
-
-# Fills the folder $1 with links to the system's programs, leaving out the
-# dialog and notification programs the file-manager action looks for, so that
-# a PATH of stand-ins and this folder finds only the stand-ins, whatever is
-# installed on the machine.
-e2e_programs_without_dialogs() {
-    local program
-    mkdir -p "$1"
-    for program in /usr/local/bin/* /usr/bin/* /bin/*; do
-        case "${program##*/}" in
-            zenity | kdialog | qdbus* | notify-send | x-terminal-emulator) ;;
-            *) [ -x "$program" ] && [ ! -e "$1/${program##*/}" ] && ln -s "$program" "$1/" ;;
-        esac
-    done
-    return 0
 }
 
 # Gives the keyboard focus to the main window of process $1 (its id in $win).

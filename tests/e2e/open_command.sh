@@ -2,7 +2,6 @@
 # The window without drag and drop: Ctrl+O in the main window opens the
 # chooser; a folder typed into its name field and Return choose it, the
 # confirmation follows as for a drop, and the folder's files are changed.
-set -euo pipefail
 source "$(dirname "$0")/lib.bash"
 e2e_window_setup "$@"
 

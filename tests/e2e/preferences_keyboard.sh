@@ -5,7 +5,6 @@
 # it. Escape then closes the window as Cancel does, and Ctrl+Q quits.
 #
 # usage: bash preferences_keyboard.sh <brackwater-binary> <build-dir>
-set -euo pipefail
 source "$(dirname "$0")/lib.bash"
 e2e_window_setup "$@"
 STORE="$XDG_CONFIG_HOME/brackwater/preferences.json"

@@ -9,7 +9,6 @@
 # sidecar), ends by itself and takes its socket with it. (A socket left by a
 # killed instance: DocumentRequests_test; each store's bytes after a flip:
 # FaultInjection_test.)
-set -euo pipefail
 source "$(dirname "$0")/lib.bash"
 e2e_window_setup "$@"
 command -v openbox >/dev/null || fail "openbox is not installed"

@@ -6,7 +6,6 @@
 # DragEvents in DragTarget_test and Drag_test.)
 #
 # usage: bash window_drop.sh <brackwater-binary> <build-dir>
-set -euo pipefail
 source "$(dirname "$0")/lib.bash"
 e2e_window_setup "$@"
 DRAGSOURCE="$BUILD/tests/dragsource"
