@@ -2,7 +2,8 @@
 # Preferences from the keyboard under Xvfb: the menu opened with its mnemonic,
 # Preferences chosen, the next operation picked in the popup, the window closed
 # with Return; the choice is in the store file, and the window comes back with
-# it. Escape then closes the window as Cancel does, and Ctrl+Q quits.
+# it. Escape then closes the window as Cancel does. Ctrl+O then chooses a
+# folder to run on, and Ctrl+Q quits.
 #
 # usage: bash preferences_keyboard.sh <brackwater-binary> <build-dir>
 source "$(dirname "$0")/lib.bash"
@@ -51,7 +52,29 @@ xdotool key Escape
 e2e_until windows_are 1 || fail "Preferences did not close"
 [ "$(stored FunctionType)" = 3 ] || fail "the second choice, from item 2, was not kept through Cancel"
 
+# Ctrl+O opens the chooser; a folder typed into its name field and Return
+# choose it, the confirmation follows as for a drop, and the folder's file
+# loses its resource fork (the operation picked above). With "quit when done"
+# now off, the window stays until Ctrl+Q. (What the chooser hands on:
+# OpenCommand_test.)
+mkdir -p "$E2E_DIR/chosen"
+printf 'one' >"$E2E_DIR/chosen/one"
+setfattr -n user.com.apple.ResourceFork -v fork "$E2E_DIR/chosen/one"
+open_chooser() {
+    xdotool windowfocus --sync "$main_window"
+    xdotool key --window "$main_window" ctrl+o
+    E2E_WAIT=2 e2e_until eval 'chooser=$(xdotool search --onlyvisible --name "Open Files and Folders" | head -n 1)'
+}
+E2E_WAIT=2 e2e_until open_chooser || fail "Ctrl+O did not open the chooser"
+xdotool windowfocus --sync "$chooser" 2>/dev/null || true
+xdotool type --delay 5 "\"$E2E_DIR/chosen\""
+xdotool key Return
+wait_windows "$app" 2 # the confirmation alert
+answer_alert "$app" Return
+fork_gone() { ! getfattr -n user.com.apple.ResourceFork "$E2E_DIR/chosen/one" >/dev/null 2>&1; }
+e2e_until fork_gone || fail "the chosen folder's file kept its resource fork"
+
 xdotool windowfocus --sync "$main_window"
 xdotool key ctrl+q
 wait_exit_ok "$app" 10
-echo "PASS: preferences from the keyboard"
+echo "PASS: preferences and Open from the keyboard"
