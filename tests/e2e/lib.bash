@@ -98,12 +98,6 @@ e2e_focus_main() {
     xdotool windowfocus --sync "$win" 2>/dev/null || true
 }
 
-# Writes the preferences the application will read, e.g. '"FunctionType": 2'.
-e2e_preferences() {
-    mkdir -p "$XDG_CONFIG_HOME/brackwater"
-    printf '{%s}\n' "$1" >"$XDG_CONFIG_HOME/brackwater/preferences.json"
-}
-
 # Starts "$BIN" with the arguments after the first and waits until it shows $1
 # windows; its process id goes to $pid and to E2E_PIDS.
 e2e_start() {

@@ -18,9 +18,7 @@ stored() {
 }
 open_preferences() {
     xdotool windowfocus --sync "$main_window"
-    xdotool key alt+b
-    sleep 0.3
-    xdotool key p
+    xdotool key alt+b sleep 0.3 key p
     e2e_until windows_are 2 || fail "Preferences did not open"
     sleep 0.3
 }
@@ -33,9 +31,7 @@ open_preferences
 [ "$(stored FunctionType)" = absent ] || fail "opening Preferences wrote to the store"
 # The popup has the focus; Down picks the next operation (stored at once:
 # PreferencesWindow_test), and Return is OK.
-xdotool key Down
-sleep 0.3
-xdotool key Return
+xdotool key Down sleep 0.3 key Return
 e2e_until windows_are 1 || fail "Preferences did not close"
 [ "$(stored FunctionType)" = 2 ] || fail "the operation picked was not stored: $(stored FunctionType)"
 [ "$(stored QuitWhenDone)" = absent ] || fail "OK wrote the untouched checkbox"
@@ -43,10 +39,7 @@ e2e_until windows_are 1 || fail "Preferences did not close"
 # Again: the popup shows the stored operation; the checkbox is toggled with
 # the keyboard, then Escape closes the window and keeps the change.
 open_preferences
-xdotool key Down
-sleep 0.3
-xdotool key Tab space
-sleep 0.3
+xdotool key Down sleep 0.3 key Tab space sleep 0.3
 [ "$(stored QuitWhenDone)" = false ] || fail "the checkbox was not stored off"
 xdotool key Escape
 e2e_until windows_are 1 || fail "Preferences did not close"
