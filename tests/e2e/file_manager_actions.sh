@@ -125,8 +125,9 @@ WARN='This operation can not be undone by this program and may render the files 
 # (the question counts the items, the progress is fed counts and closed with
 # 100, the summary is told); the count of other selections, declined; a failure
 # in zenity's warning; kdialog with qdbus's bar, and a failure; kdialog without
-# qdbus; no dialog program but a display and a terminal, answered yes, no, and
-# with a failure; no display: notify-send; nothing at all: stderr and the log.
+# qdbus; no dialog program but a display and a terminal, answered yes, and
+# with a failure (declining on the terminal: BatchMode_test); no display:
+# notify-send; nothing at all: stderr and the log.
 # shellcheck disable=SC2086  # items, plus and minus are lists of words
 while IFS='|' read -r want tools vars items records plus minus; do
     rm -rf "$tree" && mkdir -p "$tree/folder" && mkfifo "$tree/pipe"
@@ -144,7 +145,6 @@ done <<EOF
 1|kdialog qdbus||delete-resource $tree/one $tree/pipe $tree/folder|kdialog.log:3 $SEL;kdialog.log:--detailedsorry;kdialog.log:notAFileErr (-1302);qdbus.log:showCancelButton;qdbus.log:close||
 0|kdialog||flip $tree/one|kdialog.log:--passivepopup|one|
 0|x-terminal-emulator notify-send|DISPLAY=:99 TERMINAL_INPUT=y|delete-data $tree/two $tree/folder|x-terminal-emulator.screen:2 $SEL;x-terminal-emulator.screen:$ASK;x-terminal-emulator.screen:3 changed, 0 failed, 0 skipped;!notify-send.log|two folder/three|one
-1|x-terminal-emulator|DISPLAY=:99 TERMINAL_INPUT=n|delete-data $tree/one|||one
 1|x-terminal-emulator|DISPLAY=:99 TERMINAL_INPUT=y|delete-data $tree/pipe $tree/two||two|
 1|x-terminal-emulator notify-send||delete-data $tree/one|notify-send.log:nothing was changed;!x-terminal-emulator.log||one
 1|||delete-data $tree/one|stderr:nothing was changed;brackwater/actions.log:delete-data (1 selected item.): Install zenity or kdialog||one

@@ -67,17 +67,11 @@ wait_windows() {
     E2E_WAIT=20 e2e_until shows "$1" "$2" || fail "process $1 did not show $2 windows"
 }
 
-# Waits for the process to end (up to $2 seconds); its status goes to E2E_STATUS.
-wait_exit() {
+# Waits for process $1 to end (up to $2 seconds, 20 by default) with status 0.
+wait_exit_ok() {
     ended() { ! kill -0 "$1" 2>/dev/null; }
     E2E_WAIT=${2:-20} e2e_until ended "$1" || fail "process $1 still runs after ${2:-20} s"
-    wait "$1" && E2E_STATUS=0 || E2E_STATUS=$?
-}
-
-# Waits for process $1 to end (up to $2 seconds) with status 0.
-wait_exit_ok() {
-    wait_exit "$1" "${2:-20}"
-    [ "$E2E_STATUS" -eq 0 ] || fail "process $1 ended with status $E2E_STATUS"
+    wait "$1" || fail "process $1 ended with status $?"
 }
 
 # Answers the confirmation alert of the process with a key. Without a window

@@ -32,7 +32,7 @@ for step in 1 2 3 4 5; do
     xdotool mousemove --window "$main_window" $((100 + step * 20)) $((60 + step * 5)) sleep 0.15
 done
 xdotool mouseup 1
-wait_exit "$source" 10
+wait_exit_ok "$source" 10
 grep -q "drag ended: copy" "$E2E_DIR/source.log" || fail "the file drag was not taken as a copy: $(cat "$E2E_DIR/source.log")"
 wait_windows "$app" 2
 [ "$(stat -c %s "$E2E_DIR/dropped file.txt")" -eq 13 ] || fail "the file changed before confirmation"
