@@ -4,11 +4,13 @@
 # never becomes the opener of ordinary files or folders; the icon is there in
 # every size of the hicolor theme, each image really that size, and no Mac
 # icon family is installed; the AppStream metainfo validates and names the
-# installed version; the installed window has its icon. (The file manager's actions installed with it: file_manager_actions.sh.)
+# installed version. (That an installed copy finds the theme's icon beside its
+# data folder: BundleResources_test; the file manager's actions installed with
+# it: file_manager_actions.sh.)
 source "$(dirname "$0")/lib.bash"
-e2e_window_setup "$@"
+e2e_setup
 prefix="$E2E_DIR/prefix"
-cmake --install "$BUILD" --prefix "$prefix" >/dev/null
+cmake --install "$2" --prefix "$prefix" >/dev/null
 entry="$prefix/share/applications/brackwater.desktop"
 [ -f "$entry" ] || fail "no desktop entry installed"
 desktop-file-validate "$entry" || fail "the desktop entry does not validate"
@@ -49,13 +51,4 @@ for type in text/plain inode/directory application/octet-stream application/x-ap
     ! grep -q "$type" "$prefix/share/applications/mimeinfo.cache" 2>/dev/null ||
         fail "Brackwater is offered in Open With for $type"
 done
-# The installed program, which has no .icns, gives its window the theme's
-# icon installed beside its data folder.
-BIN="$prefix/bin/brackwater" e2e_start 1
-# The whole answer is read (a reader that stops early would end xprop with
-# SIGPIPE, which pipefail counts as a failure).
-has_icon() { [[ "$(xprop -id "$win" _NET_WM_ICON 2>/dev/null)" == *"Icon ("* ]]; }
-e2e_focus_main "$pid"
-e2e_until has_icon || fail "the installed program's window has no icon"
-kill "$pid"
-echo "desktop entry, icons and metainfo installed and valid; no ordinary type claimed; the window has its icon"
+echo "desktop entry, icons and metainfo installed and valid; no ordinary type claimed"

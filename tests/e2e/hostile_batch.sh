@@ -128,10 +128,6 @@ echo broken >"$WORK/names/$(printf '\377\376(\200')"
 run names 1 "bdNamErr (-37)" 1 -- "$BIN" --operation flip --yes "$WORK/names"
 grep -q "^3 changed, 1 failed" "$WORK/names.out" || fail "names: $(tail -1 "$WORK/names.out")"
 [ "$(cat "$WORK/names/$n255")" = long ] || fail "names: the 255-byte name lost its data fork"
-# Deleting the resource forks works on every name, the longest included.
-run names-rsrc 0 -- "$BIN" --operation delete-resource --yes "$WORK/names"
-grep -q "^3 changed, 0 failed, 1 skipped" "$WORK/names-rsrc.out" ||
-    fail "names-rsrc: $(tail -1 "$WORK/names-rsrc.out")"
 
 [ "$(e2e_snapshot "$WORK/outside")" = "$outside" ] || fail "a file outside the dropped trees changed"
 echo "hostile trees: all runs ended, refused what they had to with its code, and kept the rest"
