@@ -13,6 +13,7 @@ committed; run this only to regenerate them:
     python3 tests/corpus/make_netatalk2_samples.py
 """
 import os
+import pathlib
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -75,8 +76,7 @@ def header(values, fork=b"", filler=bytes(16), slots=SLOTS, version=VERSION, mag
 
 def write(folder, name, data):
     os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, name), "wb") as f:
-        f.write(data)
+    pathlib.Path(folder, name).write_bytes(data)
 
 
 def main():
