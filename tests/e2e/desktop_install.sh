@@ -24,20 +24,19 @@ e2e_setup
 prefix="$E2E_DIR/prefix"
 cmake --install "$2" --prefix "$prefix" >/dev/null
 entry="$prefix/share/applications/brackwater.desktop"
-[ -f "$entry" ] || fail "no desktop entry installed"
 desktop-file-validate "$entry" || fail "the desktop entry does not validate"
 
-# Width and height from a PNG's header: the signature, then the IHDR chunk.
+# Width and height from a PNG's IHDR chunk (anything else gives a size that
+# does not match).
 png_size() {
     python3 -c 'import struct, sys
 d = open(sys.argv[1], "rb").read(24)
-assert d[:8] == b"\x89PNG\r\n\x1a\n" and d[12:16] == b"IHDR"
 print("%dx%d" % struct.unpack(">II", d[16:24]))' "$1" 2>/dev/null
 }
 for size in 16 22 24 32 48 64 128 256 512; do
     icon="$prefix/share/icons/hicolor/${size}x${size}/apps/brackwater.png"
     [ -f "$icon" ] || fail "no ${size} px icon installed"
-    got=$(png_size "$icon") || fail "$icon is not a PNG"
+    got=$(png_size "$icon") || fail "$icon is unreadable"
     [ "$got" = "${size}x${size}" ] || fail "$icon is $got"
 done
 grep -q '<svg ' "$prefix/share/icons/hicolor/scalable/apps/brackwater.svg" ||
@@ -46,7 +45,6 @@ grep -q '^Icon=brackwater$' "$entry" || fail "the desktop entry names another ic
 [ -z "$(find "$prefix" -name '*.icns')" ] || fail "a Mac icon family was installed: $(find "$prefix" -name '*.icns')"
 
 metainfo="$prefix/share/metainfo/io.github.brackwater.Brackwater.metainfo.xml"
-[ -f "$metainfo" ] || fail "no metainfo installed"
 version=$("$prefix/bin/brackwater" --version)
 grep -q "<release version=\"${version#brackwater }\"" "$metainfo" ||
     fail "the metainfo has no release for $version"
@@ -67,7 +65,6 @@ done
 # The file-manager action checks each status itself.
 set +e
 action="$prefix/libexec/brackwater/brackwater-action"
-[ -x "$action" ] || fail "no action installed"
 logs="$E2E_DIR/logs"
 mkdir -p "$logs" "$E2E_DIR/home"
 

@@ -45,11 +45,10 @@ printf 'x' >"$WORK/outside/bad"
 cp "$CORPUS/malformed/overlapping-entries.ad" "$WORK/outside/._bad"
 outside=$(e2e_snapshot "$WORK/outside")
 
-# Refused before any file is touched, with status 2: an unknown option; paths
-# alone, which ask for the window that cannot open here (one line naming the
-# batch mode's options, never Qt's abort); a run without --yes nor a terminal,
-# whatever comes on stdin.
-run unknown 2 -- "$BIN" --frobnicate "$WORK/outside"
+# Refused before any file is touched, with status 2 (every usage error:
+# BatchOptionsTest): paths alone, which ask for the window that cannot open
+# here (one line naming the batch mode's options, never Qt's abort); a run
+# without --yes nor a terminal, whatever comes on stdin.
 run window 2 -- "$BIN" "$WORK/outside/victim"
 [ "$(wc -l <"$WORK/window.err")" -eq 1 ] && grep -q -- '--operation' "$WORK/window.err" &&
     grep -q -- '--info' "$WORK/window.err" || fail "no display: stderr was '$(cat "$WORK/window.err")'"

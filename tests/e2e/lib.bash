@@ -6,8 +6,7 @@ set -euo pipefail
 e2e_setup() {
     E2E_DIR=$(mktemp -d /tmp/brackwater-e2e.XXXXXX)
     export XDG_CONFIG_HOME="$E2E_DIR/config" XDG_RUNTIME_DIR="$E2E_DIR/runtime"
-    mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
-    chmod 700 "$XDG_RUNTIME_DIR"
+    mkdir -p -m 700 "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
     trap e2e_cleanup EXIT
 }
 

@@ -11,7 +11,6 @@
 # FaultInjection_test.)
 source "$(dirname "$0")/lib.bash"
 e2e_window_setup "$@"
-command -v openbox >/dev/null || fail "openbox is not installed"
 openbox --config-file /dev/null >/dev/null 2>&1 &
 E2E_PIDS="$!"
 sleep 0.5
