@@ -6,6 +6,7 @@ The bytes are committed; run this only to regenerate them:
     python3 tests/corpus/make_malformed.py
 """
 import os
+import pathlib
 import struct
 
 HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "malformed")
@@ -27,10 +28,6 @@ def sidecar(entries, body_size, magic=MAGIC, version=VERSION, count=None, filler
     return bytes(out[:body_size])
 
 
-def good(fork=b"hello fork"):
-    return [(9, 50, 32, FINDER_INFO), (2, 82, len(fork), fork)]
-
-
 def attr_sidecar(total_size=3810, data_start=188, num_attrs=2, entries=None,
                  values=(bytes(range(91)), b"baz"), debug=0x1234, fork=b""):
     """macOS's 4096-byte shape: Finder info with an ATTR block, then the fork
@@ -49,13 +46,12 @@ def attr_sidecar(total_size=3810, data_start=188, num_attrs=2, entries=None,
 
 
 def write(name, data):
-    with open(os.path.join(HERE, name), "wb") as f:
-        f.write(data)
+    pathlib.Path(HERE, name).write_bytes(data)
 
 
 def main():
     os.makedirs(HERE, exist_ok=True)
-    g = good()
+    g = [(9, 50, 32, FINDER_INFO), (2, 82, 10, b"hello fork")]  # a valid table
     write("too-short.ad", sidecar(g, 92)[:20])
     write("empty.ad", b"")
     write("bad-magic-applesingle.ad", sidecar(g, 92, magic=0x00051600))

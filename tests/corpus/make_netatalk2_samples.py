@@ -1,31 +1,19 @@
 #!/usr/bin/env python3
 """Writes netatalk 2's ".AppleDouble/<name>" header files for the tests.
 
-netatalk 2 (afpd 2.x with its default "adouble:v2", and netatalk 3 with
-"appledouble = v2") keeps a file's Finder info, comment, dates, ids and
-resource fork in ".AppleDouble/<name>" beside the file. Debian no longer ships
-netatalk 2, so these files are built byte for byte from its layout: a 741-byte
-header of 13 descriptors in the order afpd writes them, each entry at its fixed
-slot, then the resource fork to the end of the file. The bytes are committed;
-run this only to regenerate them:
+netatalk 2 (afpd 2.x, "adouble:v2") keeps a file's Finder info, comment,
+dates, ids and resource fork in ".AppleDouble/<name>" beside the file. Debian
+no longer ships it, so these files are built byte for byte from its layout: a
+741-byte header of 13 descriptors in the order afpd writes them, each entry at
+its fixed slot, then the resource fork to the end of the file. Into peers/:
+a served file with its fork, the header of a file only looked at, a folder's
+".Parent", a header rewritten over an older one; into netatalk2-malformed/:
+headers that each break one rule a careful reader enforces. The bytes are
+committed; run this only to regenerate them:
     python3 tests/corpus/make_netatalk2_samples.py
-
-peers/netatalk2-fork.ad    a file afpd has served with the CNID cache on: real
-                           name, comment, dates, Finder info TEXT/ttxt, AFP
-                           attributes, directory id, DEV/INO/SYN/ID, and the
-                           700-byte fork of peers/netatalk2-fork.rsrc
-peers/netatalk2-empty.ad   the header afpd creates for a file it has only
-                           looked at: dates, no name, no comment, no ids, an
-                           empty fork
-peers/netatalk2-parent.ad  ".AppleDouble/.Parent" of a folder (same layout,
-                           fork always empty)
-peers/netatalk2-stale.ad   a header rewritten by afpd 2.2 over an older one:
-                           a non-zero filler read back, the name and comment
-                           slots holding the tail of longer old values, a
-                           100-byte fork
-netatalk2-malformed/*.ad   each breaks one rule a careful reader enforces
 """
 import os
+import pathlib
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -88,8 +76,7 @@ def header(values, fork=b"", filler=bytes(16), slots=SLOTS, version=VERSION, mag
 
 def write(folder, name, data):
     os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, name), "wb") as f:
-        f.write(data)
+    pathlib.Path(folder, name).write_bytes(data)
 
 
 def main():

@@ -96,7 +96,6 @@ sed -i '1s/.*/(This file must be converted with BinHex 4.0)/' "$WORK/hqx/sample.
 (cd "$WORK/unar" && unar -q -forks hidden "$WORK/hqx/sample.hqx")
 cp "$WORK/unar/._sample" "$OUT/unar-hidden.ad"
 cp "$WORK/fork.bin" "$OUT/unar-hidden.rsrc"
-lsar -L "$WORK/unar/._sample" || true
 
 # ---- macOS's 4096-byte shape ----
 # The Finder info entry with its ATTR block as make_malformed.py builds it

@@ -11,7 +11,7 @@
 #   crash_kill.sh <brackwater> <build-dir>
 # BRACKWATER_CRASH_KILLS (default 50) and BRACKWATER_CRASH_FILES (default
 # 2000) set the number of kills and the size of the tree.
-set -euo pipefail
+source "$(dirname "$0")/lib.bash"
 BIN="$1"
 BUILD="$2"
 TOOL="$BUILD/tests/forktree"
@@ -32,12 +32,12 @@ fresh() {
 # Checks the invariant; $left: the temporary sidecars found.
 check() {
     "$TOOL" check "$WORK/tree" "$WORK/manifest" "$@" >"$WORK/check" 2>&1 ||
-        { echo "FAIL after kill $kills: $(tail -1 "$WORK/check")"; head -20 "$WORK/check"; exit 1; }
+        fail "after kill $kills: $(head -20 "$WORK/check")"
     left=$(sed -n 's/.*temporaries \([0-9]*\)$/\1/p' "$WORK/check")
 }
 finish() {
     "$BIN" --operation flip --yes "$WORK/tree" >"$WORK/out" 2>&1 ||
-        { echo "FAIL: the rerun after kill $kills did not finish"; tail -5 "$WORK/out"; exit 1; }
+        fail "the rerun after kill $kills did not finish: $(tail -5 "$WORK/out")"
     check --done
     reruns=$((reruns + 1))
 }
@@ -67,7 +67,7 @@ while [ "$kills" -lt "$KILLS" ]; do
         temporaries=$((temporaries + left))
     else
         # The run ended before the kill: the tree is done.
-        grep -q ' 0 failed' "$WORK/out" || { echo "FAIL: a run failed"; tail -5 "$WORK/out"; exit 1; }
+        grep -q ' 0 failed' "$WORK/out" || fail "a run failed: $(tail -5 "$WORK/out")"
         missed=$((missed + 1))
         since_fresh=5
     fi

@@ -3,30 +3,40 @@
 # from it: the desktop entry is valid, and a tool that changes files in place
 # never becomes the opener of ordinary files or folders; the icon is there in
 # every size of the hicolor theme, each image really that size, and no Mac
-# icon family is installed; the AppStream metainfo validates, names the
-# installed version and a screenshot that exists; the installed window has its
-# icon. (The file manager's actions installed with it: file_manager_actions.sh.)
-set -euo pipefail
-source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+# icon family is installed; the AppStream metainfo validates and names the
+# installed version. (That an installed copy finds the theme's icon beside its
+# data folder: BundleResources_test.)
+#
+# Then the installed file-manager action, as the Dolphin service menu and the
+# Nautilus scripts run it, with stand-ins for zenity, kdialog, qdbus,
+# notify-send and x-terminal-emulator first on PATH that record what they are
+# asked and answer as told. One case for each promise of the action: the
+# question names the number of selected items; the files really change; the
+# progress is fed while the run goes on, and Cancel stops the run after the
+# file in hand and the count is told; without a dialog program a terminal
+# asks instead, then notify-send tells that nothing was changed, and with
+# nothing at all stderr and a log file do; the exit status is non-zero only
+# when something failed or nothing was done. The runs that are cancelled flip
+# a few thousand files, several seconds of work, and Cancel comes as soon as
+# the progress counts the first changed file.
 source "$(dirname "$0")/lib.bash"
-e2e_window_setup "$@"
+e2e_setup
 prefix="$E2E_DIR/prefix"
-cmake --install "$BUILD" --prefix "$prefix" >/dev/null
+cmake --install "$2" --prefix "$prefix" >/dev/null
 entry="$prefix/share/applications/brackwater.desktop"
-[ -f "$entry" ] || fail "no desktop entry installed"
 desktop-file-validate "$entry" || fail "the desktop entry does not validate"
 
-# Width and height from a PNG's header: the signature, then the IHDR chunk.
+# Width and height from a PNG's IHDR chunk (anything else gives a size that
+# does not match).
 png_size() {
     python3 -c 'import struct, sys
 d = open(sys.argv[1], "rb").read(24)
-assert d[:8] == b"\x89PNG\r\n\x1a\n" and d[12:16] == b"IHDR"
 print("%dx%d" % struct.unpack(">II", d[16:24]))' "$1" 2>/dev/null
 }
 for size in 16 22 24 32 48 64 128 256 512; do
     icon="$prefix/share/icons/hicolor/${size}x${size}/apps/brackwater.png"
     [ -f "$icon" ] || fail "no ${size} px icon installed"
-    got=$(png_size "$icon") || fail "$icon is not a PNG"
+    got=$(png_size "$icon") || fail "$icon is unreadable"
     [ "$got" = "${size}x${size}" ] || fail "$icon is $got"
 done
 grep -q '<svg ' "$prefix/share/icons/hicolor/scalable/apps/brackwater.svg" ||
@@ -35,24 +45,12 @@ grep -q '^Icon=brackwater$' "$entry" || fail "the desktop entry names another ic
 [ -z "$(find "$prefix" -name '*.icns')" ] || fail "a Mac icon family was installed: $(find "$prefix" -name '*.icns')"
 
 metainfo="$prefix/share/metainfo/io.github.brackwater.Brackwater.metainfo.xml"
-[ -f "$metainfo" ] || fail "no metainfo installed"
-grep -q '<launchable type="desktop-id">brackwater.desktop</launchable>' "$metainfo" ||
-    fail "the metainfo does not launch the installed desktop entry"
 version=$("$prefix/bin/brackwater" --version)
 grep -q "<release version=\"${version#brackwater }\"" "$metainfo" ||
     fail "the metainfo has no release for $version"
-shot=$(sed -n 's|.*<image type="source" width="\([0-9]*\)" height="\([0-9]*\)">https://raw.githubusercontent.com/brackwater/brackwater/main/\([^<]*\)</image>.*|\1x\2 \3|p' "$metainfo")
-[ -n "$shot" ] || fail "the metainfo names no screenshot in the repository"
-[ -f "$source_dir/${shot#* }" ] || fail "the screenshot ${shot#* } is not in the repository"
-[ "$(png_size "$source_dir/${shot#* }")" = "${shot%% *}" ] ||
-    fail "the screenshot is not ${shot%% *}"
-if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --no-net "$metainfo" || fail "the metainfo does not validate"
-    # The whole tree: the launchable's desktop entry must be found beside it.
-    appstreamcli validate-tree --no-net "$prefix" || fail "the installed tree does not validate"
-else
-    echo "appstreamcli missing: the metainfo was not validated" >&2
-fi
+# The whole tree: the metainfo validates, and its launchable's desktop entry is
+# found beside it.
+appstreamcli validate-tree --no-net "$prefix" || fail "the installed tree does not validate"
 
 export XDG_DATA_HOME="$E2E_DIR/data" XDG_DATA_DIRS="$prefix/share"
 mkdir -p "$XDG_DATA_HOME"
@@ -63,13 +61,178 @@ for type in text/plain inode/directory application/octet-stream application/x-ap
     ! grep -q "$type" "$prefix/share/applications/mimeinfo.cache" 2>/dev/null ||
         fail "Brackwater is offered in Open With for $type"
 done
-# The installed program, which has no .icns, gives its window the theme's
-# icon installed beside its data folder.
-BIN="$prefix/bin/brackwater" e2e_start 1
-# The whole answer is read (a reader that stops early would end xprop with
-# SIGPIPE, which pipefail counts as a failure).
-has_icon() { [[ "$(xprop -id "$win" _NET_WM_ICON 2>/dev/null)" == *"Icon ("* ]]; }
-e2e_focus_main "$pid"
-e2e_until has_icon || fail "the installed program's window has no icon"
-kill "$pid"
-echo "desktop entry, icons and metainfo installed and valid; no ordinary type claimed; the window has its icon"
+
+# The file-manager action checks each status itself.
+set +e
+action="$prefix/libexec/brackwater/brackwater-action"
+logs="$E2E_DIR/logs"
+mkdir -p "$logs" "$E2E_DIR/home"
+
+# Links to the system's programs, leaving out the dialog and notification
+# programs the action looks for, so that a PATH of stand-ins and this folder
+# finds only the stand-ins, whatever is installed on the machine.
+sys="$E2E_DIR/sys"
+mkdir -p "$sys"
+for program in /usr/local/bin/* /usr/bin/* /bin/*; do
+    case "${program##*/}" in
+        zenity | kdialog | qdbus* | notify-send | x-terminal-emulator) ;;
+        *) [ -x "$program" ] && [ ! -e "$sys/${program##*/}" ] && ln -s "$program" "$sys/" ;;
+    esac
+done
+
+# The stand-ins, each in a folder of its own so that a case puts on PATH just
+# the ones it wants. Each records its arguments, one a line, then "----".
+stub() {
+    mkdir -p "$E2E_DIR/stubs/$1"
+    { printf '#!/usr/bin/env bash\nlog="%s/%s.log"\nprintf "%%s\\n" "$@" ---- >>"$log"\n' "$logs" "$1" && cat; } \
+        >"$E2E_DIR/stubs/$1/$1"
+    chmod +x "$E2E_DIR/stubs/$1/$1"
+}
+# zenity: the question answers ZENITY_ANSWER; a progress dialog records what it
+# is fed, and with ZENITY_CANCEL=1 (and a Cancel button) it is cancelled as
+# soon as it is told of a changed file.
+stub zenity <<'EOF'
+case " $* " in
+    *" --question "*) exit "${ZENITY_ANSWER:-0}" ;;
+    *" --progress "*)
+        while IFS= read -r line; do
+            echo "$line" >>"${log%.log}.fed"
+            [ "${ZENITY_CANCEL:-0}" = 1 ] && [[ " $* " != *" --no-cancel "* ]] &&
+                [[ "$line" =~ ^#\ [1-9][0-9]*\ files?\ changed ]] && exit 1
+        done ;;
+esac
+exit 0
+EOF
+# kdialog: the question is answered OK; a progress bar is a D-Bus object.
+stub kdialog <<'EOF'
+case " $* " in
+    *" --progressbar "*) echo "org.kde.kdialog-4242 /ProgressDialog" ;;
+esac
+exit 0
+EOF
+# qdbus: with QDBUS_CANCEL=1 the bar is cancelled once its label counts a
+# changed file.
+stub qdbus <<'EOF'
+case "$3" in
+    setLabelText) echo "$4" >"${log%.log}.label" ;;
+    wasCancelled)
+        [ "${QDBUS_CANCEL:-0}" = 1 ] && grep -qE '^[1-9][0-9]* files? changed' "${log%.log}.label" 2>/dev/null &&
+            echo true || echo false ;;
+esac
+exit 0
+EOF
+stub notify-send </dev/null
+# x-terminal-emulator: runs what follows -e on a terminal of its own (script),
+# typing the line TERMINAL_INPUT, and keeps what the terminal showed.
+stub x-terminal-emulator <<'EOF'
+while [ $# -gt 0 ] && [ "$1" != -e ]; do shift; done
+shift
+printf '%s\n' "${TERMINAL_INPUT:-}" |
+    SHELL=/bin/bash script -qefc "$(printf '%q ' "$@")" "${log%.log}.screen" >/dev/null
+EOF
+
+# Runs the installed action with the stand-ins $2 and the variables $3 (no
+# display unless DISPLAY is among them), a private home, and its state folder
+# among the records; its status must be $1.
+act() {
+    local want=$1 tools=$2 path=$sys tool vars
+    read -ra vars <<<"$3"
+    shift 3
+    for tool in $tools; do path="$E2E_DIR/stubs/$tool:$path"; done
+    rm -rf "${logs:?}"/*
+    env -i HOME="$E2E_DIR/home" XDG_STATE_HOME="$logs" PATH="$path" XDG_RUNTIME_DIR="$XDG_RUNTIME_DIR" \
+        "${vars[@]}" "$action" "$@" >"$logs/stdout" 2>"$logs/stderr"
+    status=$?
+    [ "$status" -eq "$want" ] || { cat "$logs/stderr"; fail "$tools $*: exit status $status, expected $want"; }
+}
+# logged FILE:TEXT...: the record FILE holds the text; !FILE: there is no FILE.
+logged() {
+    local r
+    for r; do
+        case "$r" in
+            !*) [ ! -e "$logs/${r#!}" ] || fail "there is a ${r#!}" ;;
+            *) grep -qF -- "${r#*:}" "$logs/${r%%:*}" 2>/dev/null ||
+                { cat "$logs/${r%%:*}"; fail "no '${r#*:}' in ${r%%:*}"; } ;;
+        esac
+    done
+}
+tree="$E2E_DIR/tree"
+unchanged() { for f; do [ "$(cat "$tree/$f")" = "$f" ] || fail "$f changed"; done; }
+changed() { for f; do [ -e "$tree/$f" ] && [ ! -s "$tree/$f" ] || fail "$f was not changed"; done; }
+ASK='You are about to delete the data forks of the selected files.'
+SEL='selected items, including 1 folder with everything in it.'
+WARN='This operation can not be undone by this program and may render the files unusable.'
+
+# One case a line, each on a fresh tree of two files and a folder of two more,
+# each holding its own name, and a FIFO: status | stand-ins | variables |
+# operation and items | records that must hold a text (";" between them) |
+# files that must change | files that must not. In order: zenity answered OK
+# (the question counts the items, the progress is fed counts and closed with
+# 100, the summary is told); the count of other selections, declined; a failure
+# in zenity's warning; kdialog with qdbus's bar, and a failure; kdialog without
+# qdbus; no dialog program but a display and a terminal, answered yes, and
+# with a failure (declining on the terminal: BatchMode_test); no display:
+# notify-send; nothing at all: stderr and the log.
+# shellcheck disable=SC2086  # items, plus and minus are lists of words
+while IFS='|' read -r want tools vars items records plus minus; do
+    rm -rf "$tree" && mkdir -p "$tree/folder" && mkfifo "$tree/pipe"
+    for f in one two folder/three folder/four; do printf '%s' "$f" >"$tree/$f"; done
+    act "$want" "$tools" "$vars" $items
+    IFS=';' read -ra records <<<"$records"
+    logged "${records[@]}"
+    changed $plus
+    unchanged $minus
+done <<EOF
+0|zenity notify-send||delete-data $tree/one $tree/two $tree/folder|zenity.log:3 $SEL;zenity.log:$ASK;zenity.log:$WARN;zenity.log:--auto-close;zenity.fed:# 4 files changed so far;zenity.fed:100;notify-send.log:4 changed, 0 failed, 0 skipped|one two folder/three folder/four|
+1|zenity|ZENITY_ANSWER=1|flip $tree/folder|zenity.log:1 selected folder, with everything in it.||folder/three
+1|zenity notify-send|ZENITY_ANSWER=1|flip $tree/one $tree/two|zenity.log:2 selected items.;!notify-send.log||one two
+1|zenity||flip $tree/pipe $tree/one|zenity.log:--warning;zenity.log:notAFileErr (-1302)|one|
+1|kdialog qdbus||delete-resource $tree/one $tree/pipe $tree/folder|kdialog.log:3 $SEL;kdialog.log:--detailedsorry;kdialog.log:notAFileErr (-1302);qdbus.log:showCancelButton;qdbus.log:close||
+0|kdialog||flip $tree/one|kdialog.log:--passivepopup|one|
+0|x-terminal-emulator notify-send|DISPLAY=:99 TERMINAL_INPUT=y|delete-data $tree/two $tree/folder|x-terminal-emulator.screen:2 $SEL;x-terminal-emulator.screen:$ASK;x-terminal-emulator.screen:3 changed, 0 failed, 0 skipped;!notify-send.log|two folder/three|one
+1|x-terminal-emulator|DISPLAY=:99 TERMINAL_INPUT=y|delete-data $tree/pipe $tree/two||two|
+1|x-terminal-emulator notify-send||delete-data $tree/one|notify-send.log:nothing was changed;!x-terminal-emulator.log||one
+1|||delete-data $tree/one|stderr:nothing was changed;brackwater/actions.log:delete-data (1 selected item.): Install zenity or kdialog||one
+EOF
+
+# A flip of a folder of many files cancelled by the stand-ins $2 with the
+# variable $1: status 130, some files but not all flipped, each into its
+# sidecar, and the outcome tells how many were changed and how many were left.
+# (That every file is whole in one fork or the other however a run ends:
+# crash_kill.sh.)
+cancelled_flip() {
+    local many=3000 i flipped
+    rm -rf "$tree" && mkdir -p "$tree/many"
+    for ((i = 0; i < many; i++)); do printf 'file %05d' "$i" >"$tree/many/f$i"; done
+    act 130 "$2 notify-send" "$1=1" flip "$tree/many"
+    flipped=$(find "$tree/many" -name 'f*' -empty | wc -l)
+    [ "$(find "$tree/many" -name '._f*' -size +82c | wc -l)" -eq "$flipped" ] ||
+        fail "$1: a flipped file has no sidecar"
+    [ "$flipped" -ge 1 ] && [ "$flipped" -lt "$many" ] || fail "$1 left $flipped of $many flipped"
+    logged "notify-send.log:Stopped after the file in hand: $flipped changed, 0 failed, 0 skipped; $((many - flipped)) files were not handled."
+}
+cancelled_flip ZENITY_CANCEL zenity
+cancelled_flip QDBUS_CANCEL "kdialog qdbus"
+
+# The service menu and each Nautilus script run the installed action with
+# their own operation.
+for s in "Flip-delete data forks:flip" "Delete data forks:delete-data" "Delete resource forks:delete-resource"; do
+    grep -q "^Exec=$prefix/libexec/brackwater/brackwater-action ${s#*:} %F$" \
+        "$prefix/share/kio/servicemenus/brackwater-forks.desktop" || fail "the service menu lacks ${s#*:}"
+    grep -q "^exec \"\$action\" ${s#*:} \"\$@\"$" "$prefix/share/brackwater/nautilus-scripts/Brackwater/${s%:*}" ||
+        fail "the Nautilus script ${s%:*} does not run ${s#*:}"
+done
+# The Nautilus scripts, linked into the user's scripts folder as the manual
+# says, run the installed action.
+mkdir -p "$E2E_DIR/home/.local/share/nautilus/scripts" "$tree/folder"
+ln -s "$prefix/share/brackwater/nautilus-scripts/Brackwater" "$E2E_DIR/home/.local/share/nautilus/scripts/"
+action="$E2E_DIR/home/.local/share/nautilus/scripts/Brackwater/Delete resource forks"
+printf 'folder/three' >"$tree/folder/three"
+setfattr -n user.com.apple.ResourceFork -v fork "$tree/folder/three" || fail "no extended attributes here"
+act 0 "zenity notify-send" "" "$tree/folder/three"
+logged 'zenity.log:You are about to delete the resource forks of the selected files.'
+[ -z "$(getfattr --only-values -n user.com.apple.ResourceFork "$tree/folder/three" 2>/dev/null)" ] ||
+    fail "the Nautilus script did not delete the resource fork"
+unchanged folder/three
+
+echo "desktop entry, icons, metainfo and file-manager actions installed and working"

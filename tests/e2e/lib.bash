@@ -1,11 +1,12 @@
 # Shared by the end-to-end scripts (sourced, not run): a private home for the
-# application, and helpers to wait for its windows under Xvfb.
+# application, and helpers to wait for its windows under Xvfb. A script stops
+# at its first failing command unless it says otherwise (set +e).
+set -euo pipefail
 
 e2e_setup() {
     E2E_DIR=$(mktemp -d /tmp/brackwater-e2e.XXXXXX)
     export XDG_CONFIG_HOME="$E2E_DIR/config" XDG_RUNTIME_DIR="$E2E_DIR/runtime"
-    mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
-    chmod 700 "$XDG_RUNTIME_DIR"
+    mkdir -p -m 700 "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
     trap e2e_cleanup EXIT
 }
 
@@ -65,17 +66,11 @@ wait_windows() {
     E2E_WAIT=20 e2e_until shows "$1" "$2" || fail "process $1 did not show $2 windows"
 }
 
-# Waits for the process to end (up to $2 seconds); its status goes to E2E_STATUS.
-wait_exit() {
+# Waits for process $1 to end (up to $2 seconds, 20 by default) with status 0.
+wait_exit_ok() {
     ended() { ! kill -0 "$1" 2>/dev/null; }
     E2E_WAIT=${2:-20} e2e_until ended "$1" || fail "process $1 still runs after ${2:-20} s"
-    wait "$1" && E2E_STATUS=0 || E2E_STATUS=$?
-}
-
-# Waits for process $1 to end (up to $2 seconds) with status 0.
-wait_exit_ok() {
-    wait_exit "$1" "${2:-20}"
-    [ "$E2E_STATUS" -eq 0 ] || fail "process $1 ended with status $E2E_STATUS"
+    wait "$1" || fail "process $1 ended with status $?"
 }
 
 # Answers the confirmation alert of the process with a key. Without a window
@@ -90,46 +85,10 @@ answer_alert() {
     e2e_until pressed "$1" "$2" || fail "the alert of process $1 did not take $2"
 }
 
-# Fills the folder $1 with links to the system's programs, leaving out the
-# dialog and notification programs the file-manager action looks for, so that
-# a PATH of stand-ins and this folder finds only the stand-ins, whatever is
-# installed on the machine.
-e2e_programs_without_dialogs() {
-    local program
-    mkdir -p "$1"
-    for program in /usr/local/bin/* /usr/bin/* /bin/*; do
-        case "${program##*/}" in
-            zenity | kdialog | qdbus* | notify-send | x-terminal-emulator) ;;
-            *) [ -x "$program" ] && [ ! -e "$1/${program##*/}" ] && ln -s "$program" "$1/" ;;
-        esac
-    done
-    return 0
-}
-
 # Gives the keyboard focus to the main window of process $1 (its id in $win).
 e2e_focus_main() {
     win=$(xdotool search --onlyvisible --pid "$1" --name '^Brackwater$' | head -n 1)
     xdotool windowfocus --sync "$win" 2>/dev/null || true
-}
-
-# Without a window manager the keyboard goes where the focus was put last and
-# a busy machine can be slow to move it: focus the window and press Ctrl+Q
-# again until the process has ended.
-quit_window() {
-    quits() {
-        e2e_focus_main "$1"
-        xdotool key ctrl+q 2>/dev/null || true
-        sleep 0.4
-        ! kill -0 "$1" 2>/dev/null
-    }
-    E2E_WAIT=20 e2e_until quits "$1"
-    wait_exit "$1" 20
-}
-
-# Writes the preferences the application will read, e.g. '"FunctionType": 2'.
-e2e_preferences() {
-    mkdir -p "$XDG_CONFIG_HOME/brackwater"
-    printf '{%s}\n' "$1" >"$XDG_CONFIG_HOME/brackwater/preferences.json"
 }
 
 # Starts "$BIN" with the arguments after the first and waits until it shows $1

@@ -1,19 +1,25 @@
 #!/usr/bin/env bash
 # A second launch while Brackwater runs, under a window manager. Without files
 # it brings the existing window back: un-minimized, raised and active, and
-# only one window exists. With a file named relative to its own folder it hands
-# the file to the running instance and exits 0; the first instance asks,
-# processes the file and ends. (A socket left by a killed instance:
-# DocumentRequests_test.)
-set -euo pipefail
+# only one window exists. With a folder named relative to its own folder it
+# hands the folder to the running instance and exits 0; the first instance
+# asks, its alert is answered with Return as a person would, and it flips every
+# file in the store its fork is in (a sidecar, netatalk 2's .AppleDouble
+# header, an extended attribute, none: only the file without a fork gets a
+# sidecar), ends by itself and takes its socket with it. (A socket left by a
+# killed instance: DocumentRequests_test; each store's bytes after a flip:
+# FaultInjection_test.)
 source "$(dirname "$0")/lib.bash"
 e2e_window_setup "$@"
-command -v openbox >/dev/null || fail "openbox is not installed"
 openbox --config-file /dev/null >/dev/null 2>&1 &
 E2E_PIDS="$!"
 sleep 0.5
-mkdir -p "$E2E_DIR/data"
-printf 'second launch' >"$E2E_DIR/data/handed over"
+data="$E2E_DIR/data"
+mkdir -p "$data/.AppleDouble"
+for f in side atalk mac plain; do printf '%s data' "$f" >"$data/$f"; done
+cp "$(dirname "$0")/../corpus/peers/unar-hidden.ad" "$data/._side"
+cp "$(dirname "$0")/../corpus/peers/netatalk2-fork.ad" "$data/.AppleDouble/atalk"
+setfattr -n user.com.apple.ResourceFork -v "mac fork" "$data/mac"
 
 e2e_start 1
 first=$pid
@@ -29,10 +35,12 @@ e2e_until eval '! hidden' || fail "the window stayed minimized after a second la
 e2e_until active || fail "the window is not the active one"
 [ "$(visible_windows "$first")" -eq 1 ] || fail "a second launch opened another window"
 
-(cd "$E2E_DIR/data" && timeout 10 "$BIN" "handed over") || fail "the second launch with a file failed ($?)"
+(cd "$E2E_DIR" && timeout 10 "$BIN" data) || fail "the second launch with a folder failed ($?)"
 wait_windows "$first" 2 # its confirmation alert
 answer_alert "$first" Return
 wait_exit_ok "$first"
-[ ! -s "$E2E_DIR/data/handed over" ] || fail "the handed-over file was not processed"
-[ -f "$E2E_DIR/data/._handed over" ] || fail "no sidecar for the handed-over file"
-echo "ok: a second launch un-minimized and activated the window; a file was handed over"
+[ ! -e "$XDG_RUNTIME_DIR/brackwater.socket" ] || fail "the socket was left behind"
+for f in side atalk mac plain; do [ ! -s "$data/$f" ] || fail "$f was not flipped"; done
+[ ! -e "$data/._atalk" ] && [ ! -e "$data/._mac" ] || fail "a file with a fork got a sidecar"
+[ "$(tail -c +83 "$data/._plain")" = "plain data" ] || fail "plain's data is not in its new sidecar"
+echo "ok: a second launch un-minimized and activated the window; a folder was handed over and flipped"

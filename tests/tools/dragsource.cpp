@@ -1,8 +1,8 @@
 // A drag source for end-to-end tests, as a file manager is one: a small window
 // that starts a drag of the files named on its command line (their file URLs
 // in text/uri-list, their paths as text) once the mouse is pressed on it and
-// moved. It prints how the drag ended ("drag ended: copy", "drag ended:
-// ignore", ...) and quits.
+// moved. It prints whether the drag ended as a copy ("drag ended: copy") and
+// quits.
 //
 // usage: dragsource path...   (its window at 800,100)
 #include <QApplication>
@@ -40,11 +40,7 @@ protected:
         auto* drag = new QDrag(this);
         drag->setMimeData(data);
         const Qt::DropAction result = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
-        const char* name = result == Qt::CopyAction   ? "copy"
-                           : result == Qt::MoveAction ? "move"
-                           : result == Qt::LinkAction ? "link"
-                                                      : "ignore";
-        std::printf("drag ended: %s\n", name);
+        std::printf("drag ended: %s\n", result == Qt::CopyAction ? "copy" : "not as a copy");
         std::fflush(stdout);
         QApplication::quit();
     }
