@@ -1,7 +1,9 @@
-// Fuzzes the parsers of AppleDouble files that hold a fork: any input is
-// parsed without reading outside it, as a "._name" sidecar and as netatalk 2's
-// ".AppleDouble/name". An accepted sidecar survives a round trip and a
-// re-layout; an accepted netatalk header is netatalk's layout.
+// Fuzzes the AppleDouble parsers: any input is parsed without reading outside
+// it, as a "._name" sidecar, as netatalk 2's ".AppleDouble/name" and as
+// netatalk's metadata attribute. An accepted sidecar survives a round trip and
+// a re-layout; an accepted netatalk header is netatalk's layout; accepted
+// metadata has its Finder info and dates inside the 402 bytes. The placeholder
+// and date helpers never trap, and a decoded date encodes back to its bytes.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -32,10 +34,24 @@ void checkNetatalk(const std::uint8_t* data, std::size_t size) {
     check(parse(data, size, size, &plain) == Problem::None);
 }
 
+void checkMetadata(const std::uint8_t* data, std::size_t size) {
+    isPlaceholder(data, size);
+    if (size >= 4) {
+        const auto date = decodeDate(bigendian::readU32(data));
+        check(!date || encodeDate(*date) == bigendian::readU32(data));
+    }
+    Header h;
+    if (parseNetatalkMetadata(data, size, &h) != Problem::None) return;
+    const Entry *fi = h.find(kFinderInfoId), *dates = h.find(kFileDatesId);
+    check(size == kNetatalkMetadataSize && fi && fi->end() <= size && dates &&
+          dates->end() <= size);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     checkNetatalk(data, size);
+    checkMetadata(data, size);
     // The input as a whole file, and as a file whose header read was cut short.
     Header partial;
     parse(data, size / 2, size, &partial);
