@@ -15,11 +15,13 @@
 
 namespace testsupport {
 
-bool installed(const char* program) {
+// True when `program` is on PATH.
+static bool installed(const char* program) {
     return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::string runCommand(const std::string& command) {
+// Runs a shell command and returns what it wrote to stdout and stderr.
+static std::string runCommand(const std::string& command) {
     std::string out;
     FILE* p = ::popen((command + " 2>&1").c_str(), "r");
     if (!p) return out;

@@ -10,11 +10,6 @@
 
 namespace testsupport {
 
-// True when `program` is on PATH.
-bool installed(const char* program);
-// Runs a shell command and returns what it wrote to stdout and stderr.
-std::string runCommand(const std::string& command);
-
 class CSambaServer {
 public:
     // Serves `share`; `shareOptions` are lines added to the share's section.
