@@ -122,10 +122,10 @@ public:
         fresh();
         const struct timespec times[2] = {{2000000000, 0}, {1400000000, 0}};
         ASSERT_EQ(::utimensat(dirfd, "f", times, 0), 0);
-        if (s.sidecar) putSidecar("f", *s.sidecar);
+        if (s.sidecar) tree->write("._f", *s.sidecar);
         if (s.netatalk) {
-            netatalk("f", *s.netatalk);
-            netatalk(".Parent", corpusBytes(kAtalkParent));
+            tree->write(".AppleDouble/f", *s.netatalk);
+            tree->write(".AppleDouble/.Parent", corpusBytes(kAtalkParent));
             ASSERT_EQ(::chmod(path(".AppleDouble/f").c_str(), 0660), 0);
             ASSERT_EQ(::chmod(path(".AppleDouble").c_str(), 0751), 0);
             const struct timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
@@ -165,13 +165,6 @@ public:
     }
     void file(const std::string& name, const std::string& data = "data fork") {
         tree->write(name, data);
-    }
-    void putSidecar(const std::string& name, const Bytes& bytes) {
-        tree->write("._" + name, bytes);
-    }
-    // netatalk 2's header file of `name`.
-    void netatalk(const std::string& name, const Bytes& bytes) {
-        tree->write(".AppleDouble/" + name, bytes);
     }
     Bytes sidecarBytes(const std::string& name) const { return readBytes(path("._" + name)); }
     // The whole resource fork as the store reports it, read asking for a byte
@@ -302,23 +295,18 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
                 const std::string was = snap();
                 const InjectedFault fault({}, err, n);
                 const OSErr result = c.apply(dirfd);
-                const std::string now = snap();
+                // An attribute refusing a fork for want of room while the disk
+                // has room: the fork does not fit it.
+                const bool tooBig =
+                    c.writesFork && err == ENOSPC && fault.failedCall() == sysio::Call::SetXattr;
+                const OSErr failed = tooBig ? OSErr(fsDataTooBigErr) : code;
+                EXPECT_EQ(snap(), result == noErr ? done : was) << "call " << n;
                 if (!fault.hit()) {
-                    EXPECT_EQ(std::tuple(result, now), std::tuple(noErr, done));
                     // Each change takes several calls; fewer means injection missed them.
-                    EXPECT_GT(n, 3);
+                    EXPECT_EQ(std::tuple(result, n > 3), std::tuple(noErr, true));
                     break;
                 }
-                if (result == noErr) {
-                    EXPECT_EQ(now, done) << "call " << n << " failed, yet";
-                } else {
-                    // An attribute refusing a fork for want of room while the
-                    // disk has room: the fork does not fit it.
-                    const bool tooBig = c.writesFork && err == ENOSPC &&
-                                        fault.failedCall() == sysio::Call::SetXattr;
-                    EXPECT_EQ(result, tooBig ? OSErr(fsDataTooBigErr) : code) << "call " << n;
-                    EXPECT_EQ(now, was) << "call " << n;
-                }
+                EXPECT_TRUE(result == noErr || result == failed) << "call " << n << ": " << result;
                 ASSERT_LT(n, 200);
             }
         }
@@ -357,16 +345,6 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
                          {2, 123, 10, bytesOf("oldfrk+new")}},
                         "Netatalk")},
            true);
-    // A 70 000-byte comment pushes the fork past the 64 KiB read as header;
-    // the 3 MiB fork takes several copy chunks when the sidecar is rebuilt.
-    const Bytes old = pattern(3u << 20, 5), head = pattern(100, 6), tail = pattern(10, 7);
-    const std::uint32_t forkAt = 62 + 32 + 70000;
-    const Bytes large = makeSidecar({{9, 62, 32, kTextFinderInfo},
-                                     {4, 94, 70000, pattern(70000, 4)},
-                                     {2, forkAt, std::uint32_t(old.size()), old}});
-    change("shorter write", {large}, writeAt(0, head), {overwrite(large, forkAt, head)});
-    change("appended", {large}, writeAt(old.size(), tail),
-           {withFork(large, forkAt, 58, concat(old, tail))}, true);
     // Deleting empties every store; netatalk's header keeps the rest.
     change("deleted everywhere",
            {sidecar({}, bytesOf("side")),
@@ -407,8 +385,6 @@ TEST_F(ForkStore, EachChangeLandsWhereItsValueIsKeepsEveryOtherByteAndSurvivesFa
                 applMeta = sambaMetadata(kAppl, dates), zeroMeta = sambaMetadata(zero, dates);
     change("date beside unar's sidecar", {unar}, kSetDate, {unar, {}, {{kMetadata, textMeta}}},
            true);
-    change("date beside Mac Finder info", {{}, {}, {{kMacFinderInfo, kAppl}}}, kSetDate,
-           {{}, {}, {{kMacFinderInfo, kAppl}, {kMetadata, applMeta}}});
     change("date alone", {}, kSetDate, {{}, {}, {{kMetadata, zeroMeta}}});
     change("Finder info in the metadata and its copies",
            {unar, {}, {{kMacFinderInfo, kTextFinderInfo}, {kMetadata, textMeta}}}, kSetAppl,
@@ -492,7 +468,7 @@ TEST_F(ForkStore, ANewSidecarIsNeverOpenToMoreThanItsFile) {
             ASSERT_EQ(::chown(path("f").c_str(), owner, group), 0);
             ASSERT_EQ(::chmod(path("f").c_str(), mode), 0);
             if (what == kRebuilt) {
-                putSidecar("f", sidecar(kTextFinderInfo, bytesOf("old fork")));
+                tree->write("._f", sidecar(kTextFinderInfo, bytesOf("old fork")));
                 ASSERT_EQ(::chown(path("._f").c_str(), owner, group), 0);
                 ASSERT_EQ(::chmod(path("._f").c_str(), 0660), 0);
             }
@@ -523,7 +499,7 @@ TEST_F(ForkStore, ANewSidecarBelongsToItsFilesOwnerAndGroupAndAFileNobodyMayNotW
     if (::geteuid() != 0) GTEST_SKIP() << "only root can hand a file to another owner";
     const mode_t umaskWas = ::umask(022);
     file("r");
-    putSidecar("r", sidecar(kTextFinderInfo, bytesOf("abc")));
+    tree->write("._r", sidecar(kTextFinderInfo, bytesOf("abc")));
     ASSERT_EQ(::chmod(path("r").c_str(), 0444), 0);
     ASSERT_EQ(::chown(path("f").c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chmod(path("f").c_str(), 0600), 0);
@@ -651,13 +627,14 @@ TEST_F(ForkStore, EachRefusalGivesItsCodeAndChangesNothing) {
         ASSERT_EQ(::symlink(outside.path(to).c_str(), path(at).c_str()), 0);
     for (const char* at : {"._g", "pipe", ".AppleDouble/p"})
         ASSERT_EQ(::mkfifo(path(at).c_str(), 0644), 0);
-    putSidecar("k", sidecar({}, bytesOf("abc")));
+    tree->write("._k", sidecar({}, bytesOf("abc")));
     setXattr(path("mac"), kMacFork, bytesOf("small fork"));
     setXattr(path("mac"), kMacFinderInfo, kTextFinderInfo);
     setXattr(path("samba"), kSambaFork, bytesOf("small fork\0"s));
     setXattr(path("bad"), kMetadata, slice(corpusBytes(kSambaMeta), 0, 300));
-    netatalk("m", readBytes(corpusPath("netatalk2-malformed/fork-length-short.ad")));
-    putSidecar("m", sidecar(kTextFinderInfo, bytesOf("side")));
+    tree->write(".AppleDouble/m",
+                readBytes(corpusPath("netatalk2-malformed/fork-length-short.ad")));
+    tree->write("._m", sidecar(kTextFinderInfo, bytesOf("side")));
     tree->mkdir("dir");
     const std::string before = snap(), outsideBefore = snapshot(outside.root());
     // A malformed netatalk header is not needed to read the sidecar's fork.
@@ -674,8 +651,7 @@ TEST_F(ForkStore, EachRefusalGivesItsCodeAndChangesNothing) {
     // Without user attributes it is wrgVolTypErr (Files_test, creating
     // files). A metadata attribute that does not parse is not written over.
     EXPECT_EQ(setCreationDate(dirfd, "bad", 1234567890), ioErr);
-    // Dates the entry cannot hold are refused, not wrapped.
-    EXPECT_EQ(setCreationDate(dirfd, "k", 946684800ll - 0x80000000ll), paramErr);
+    // Dates the entry cannot hold are refused, not wrapped (too early: Files_test).
     EXPECT_EQ(setCreationDate(dirfd, "k", 946684800ll + 0x80000000ll), paramErr);
     // Deleting a fork needs every store, the malformed header too.
     EXPECT_EQ(deleteResourceFork(dirfd, "m"), ioErr);
@@ -704,7 +680,7 @@ TEST_F(ForkStore, NetatalksFolderIsNeverReachedThroughALinkNorTakenByItsOwnFiles
     // A file named like netatalk's own files never takes its fork from them.
     file(".Parent");
     ::unlink(path(".AppleDouble").c_str());
-    netatalk(".Parent", corpusBytes(kAtalkFork));
+    tree->write(".AppleDouble/.Parent", corpusBytes(kAtalkFork));
     EXPECT_TRUE(fork(".Parent").empty());
     ASSERT_EQ(writeFork(".Parent", 0, bytesOf("mine")), noErr);
     EXPECT_EQ(sidecarBytes(".Parent"), sidecar({}, bytesOf("mine")));
@@ -717,17 +693,16 @@ TEST_F(ForkStore, RenamingMovesTheSidecarButNeverOverAnotherFile) {
     // The sidecar and netatalk's header go with their file.
     file("new");
     file("._old", "sidecar of old");
-    netatalk("old", corpusBytes(kAtalkFork));
-    netatalk(".Parent", corpusBytes(kAtalkParent));
+    tree->write(".AppleDouble/old", corpusBytes(kAtalkFork));
+    tree->write(".AppleDouble/.Parent", corpusBytes(kAtalkParent));
     ASSERT_EQ(renameCompanion(dirfd, "old", "new"), noErr);
     EXPECT_EQ(readText(path("._new")), "sidecar of old");
     EXPECT_EQ(readBytes(path(".AppleDouble/new")), corpusBytes(kAtalkFork));
     for (const char* gone : {"._old", ".AppleDouble/old"}) EXPECT_FALSE(exists(path(gone)));
-    EXPECT_EQ(renameCompanion(dirfd, "none", "other"), noErr);
     // A sidecar or a header in the way: nothing moves, the sidecar's rename is undone.
     for (const std::string n : {"a", "b", "c"}) file("._" + n, n);
-    netatalk("c", corpusBytes(kAtalkFork));
-    netatalk("d", corpusBytes(kAtalkEmpty));
+    tree->write(".AppleDouble/c", corpusBytes(kAtalkFork));
+    tree->write(".AppleDouble/d", corpusBytes(kAtalkEmpty));
     const std::string before = snap();
     EXPECT_EQ(renameCompanion(dirfd, "a", "b"), dupFNErr);
     EXPECT_EQ(renameCompanion(dirfd, "c", "d"), dupFNErr);
