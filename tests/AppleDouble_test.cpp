@@ -66,7 +66,6 @@ TEST(AppleDoubleWrite, AMovedAttrBlockStillPointsAtItsOwnValues) {
     Bytes atNew = makeSidecar({{9, 62, 3760, fi}, {4, 3822, 0, {}}, {2, 3822, 0, {}}});
     Header moved;
     ASSERT_EQ(parseBytes(atNew, &moved), Problem::None);
-    ASSERT_TRUE(moved.hasAttrBlock);
     ASSERT_EQ(moved.attributes.size(), 2u);
     for (int i = 0; i < 2; ++i) {
         const Attribute &was = old.attributes[i], &now = moved.attributes[i];

@@ -15,11 +15,6 @@
 
 namespace testsupport {
 
-// True when `program` is on PATH.
-static bool installed(const char* program) {
-    return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // Runs a shell command and returns what it wrote to stdout and stderr.
 static std::string runCommand(const std::string& command) {
     std::string out;
@@ -32,7 +27,7 @@ static std::string runCommand(const std::string& command) {
 }
 
 bool CSambaServer::available() {
-    return installed("smbd") && installed("smbclient");
+    return std::system("{ command -v smbd && command -v smbclient; } >/dev/null 2>&1") == 0;
 }
 
 CSambaServer::CSambaServer(const std::string& workDir, const std::string& share,
