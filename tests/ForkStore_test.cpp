@@ -710,9 +710,9 @@ TEST_F(ForkStore, RenamingMovesTheSidecarButNeverOverAnotherFile) {
     EXPECT_EQ(renameCompanion(dirfd, "new", ".Parent"), dupFNErr);
     EXPECT_EQ(readBytes(path(".AppleDouble/.Parent")), corpusBytes(kAtalkParent));
     EXPECT_TRUE(exists(path("._new")));
-    // Never hidden: an orphan, a folder, the bare "._" (one beside its file
-    // is hidden in Files_test's listing).
+    // Hidden only beside its file, and never a folder or the bare "._".
     file("g");
     tree->mkdir("._g");
+    EXPECT_TRUE(isHiddenCompanion(dirfd, "._new"));
     for (const char* n : {"._a", "._g", "._"}) EXPECT_FALSE(isHiddenCompanion(dirfd, n)) << n;
 }
