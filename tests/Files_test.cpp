@@ -325,7 +325,7 @@ TEST(Catalog, FieldsLandToTheFractionOrAreRefusedLeavingNothingBehind) {
 
 // ---------------------------------------------------------------- forks
 
-TEST(Forks, ReadWriteSizeAndPositionOnBothForksAndPassOnEachCallsFailure) {
+TEST(Forks, ReadWriteSizeAndPositionOnBothForksWithinTheirBounds) {
     TempTree t;
     FSRef ref = refOf(t.write("f", "abcdef"));
     EXPECT_EQ(tryOpen(ref, uni("com.example.other"), fsRdPerm), errFSForkNotFound);
@@ -360,42 +360,26 @@ TEST(Forks, ReadWriteSizeAndPositionOnBothForksAndPassOnEachCallsFailure) {
         EXPECT_EQ(FSReadFork(refNum, fsFromStart, INT64_MAX - 1, 10, buf, &actual), posErr);
         EXPECT_EQ(FSWriteFork(refNum, fsFromStart, INT64_MAX - 1, 10, buf, &actual), posErr);
         EXPECT_EQ(FSSetForkPosition(refNum, fsFromMark, INT64_MAX), posErr);
+        {  // a failing call passes on its errno's code (each errno's: FileErrors)
+            InjectedFault full({sysio::Call::Write, sysio::Call::Read}, ENOSPC);
+            EXPECT_EQ(FSWriteFork(refNum, fsFromStart, 0, 2, "zz", nullptr), dskFulErr);
+            EXPECT_EQ(FSReadFork(refNum, fsFromStart, 0, 2, buf, &actual), dskFulErr);
+        }
         // The open fork is busy: it cannot be deleted meanwhile.
         EXPECT_EQ(deleteFork(ref, fork), fBsyErr);
         EXPECT_EQ(FSCloseFork(refNum), noErr);
         EXPECT_EQ(FSCloseFork(refNum), rfNumErr);
     }
     EXPECT_EQ(resourceForkOf(readBytes(t.path("._f"))), bytesOf("XYcde123"));
-    // Read-only forks refuse writes. Each kind of call on a fork gives the
-    // code of its own failure (FileErrors' test holds the code of every
-    // errno). The file stays as it was.
+    // Read-only forks refuse writes, and the file stays as it was.
     FSIORefNum refNum;
     ASSERT_EQ(openFork(ref, kData, fsRdPerm, &refNum), noErr);
     EXPECT_EQ(FSWriteFork(refNum, fsFromStart, 0, 1, "z", nullptr), wrPermErr);
     FSCloseFork(refNum);
-    using C = sysio::Call;
-    const auto failing = [](C call, int err, const auto& action) {
-        InjectedFault fault({call}, err);
-        return action();
-    };
-    ASSERT_EQ(openFork(ref, kData, fsRdWrPerm, &refNum), noErr);
-    char buf[4];
-    EXPECT_EQ(failing(C::Write, ENOSPC,
-                      [&] { return FSWriteFork(refNum, fsFromStart, 0, 4, "DATA", nullptr); }),
-              dskFulErr);
-    EXPECT_EQ(
-        failing(C::Read, EIO, [&] { return FSReadFork(refNum, fsFromStart, 0, 4, buf, nullptr); }),
-        ioErr);
-    FSCloseFork(refNum);
-    EXPECT_EQ(failing(C::Open, EACCES, [&] { return tryOpen(ref, kData, fsRdWrPerm); }),
-              afpAccessDenied);
-    EXPECT_EQ(failing(C::Truncate, EBUSY, [&] { return deleteFork(ref, kData); }), fBsyErr);
     EXPECT_EQ(readText(t.path("f")), "XYcde123");
     // Conditions met without injection (fnfErr and dirNFErr: see References).
     EXPECT_EQ(tryOpen(refOf(t.root()), kData, fsRdPerm), notAFileErr);
     EXPECT_EQ(FSOpenFork(&ref, 0, nullptr, fsRdPerm, nullptr), paramErr);
-    EXPECT_EQ(FSGetDataForkName(nullptr), paramErr);
-    EXPECT_EQ(FSGetCatalogInfo(nullptr, 0, nullptr, nullptr, nullptr, nullptr), paramErr);
 }
 
 // ---------------------------------------------------------------- safety
@@ -453,8 +437,6 @@ TEST(Safety, EachKindOfBadInputGivesItsCodeAndChangesNothing) {
     EXPECT_EQ(snapshot(outside.root()) + snapshot(t.root()), before);
 }
 
-// ---------------------------------------------------------------- result codes
-
 // ---------------------------------------------------------------- reports
 
 // Alias files are links and files flagged as aliases in their Finder info
@@ -465,7 +447,7 @@ TEST(Safety, EachKindOfBadInputGivesItsCodeAndChangesNothing) {
 // and the fork it hides is refused with ioErr (a malformed netatalk header,
 // and every other reason: ForkStore's corpus sweep of the same inspection); a
 // link in a sidecar's place is no sidecar. Nothing on disk changes.
-TEST(Reports, AliasFilesAndEachStoreWithItsForkAndFinderInfoAreTold) {
+TEST(Reports, AliasFilesAndEachStoreWithItsForkAreTold) {
     TempTree tree;  // a file in every shape the stores know
     for (std::size_t i = 0; i < kForkShapes.size(); ++i)
         writeForkShape(tree.root(), kForkShapes[i], i, 1);
@@ -543,16 +525,9 @@ TEST(Reports, AliasFilesAndEachStoreWithItsForkAndFinderInfoAreTold) {
             EXPECT_EQ(forks.sidecar.forkLength, c.length);
         }
     }
-    const FSRef side = refOf(tree.path("b-short-fork"));
-    FSForkInspection forks;
-    ASSERT_EQ(FSInspectForks(&side, kFSInspectFinderInfo, &forks), noErr);
-    EXPECT_TRUE(forks.hasFinderInfo);
-    EXPECT_EQ(forks.fileType, be32(finderInfo("TEXT", "ttxt"), 0));
-    EXPECT_EQ(forks.fileCreator, be32(finderInfo("TEXT", "ttxt"), 4));
     EXPECT_EQ(snapshot(tree.root()), before);
     FSRef gone = refOf(file);
     ASSERT_EQ(::unlink(file.c_str()), 0);
     EXPECT_EQ(FSIsAliasFile(&gone, &alias, &isFolder), fnfErr);
     EXPECT_FALSE(alias);
-    EXPECT_EQ(FSIsAliasFile(&gone, nullptr, &isFolder), paramErr);
 }
