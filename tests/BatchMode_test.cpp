@@ -44,6 +44,10 @@ std::string batchIn(const std::string& folder, const std::vector<std::string>& a
     if (lines(r.err) != err) diff += "err:\n" + r.err;
     return diff;
 }
+void expectRun(const std::string& folder, const std::vector<std::string>& args, int status,
+               const Lines& out, const Lines& err, bool interrupted = false) {
+    EXPECT_EQ(batchIn(folder, args, status, out, err, interrupted), "");
+}
 
 }  // namespace
 
@@ -114,20 +118,16 @@ TEST(BatchModeTest, SkippedMeansTheOperationWouldChangeNothing) {
     tree.write("._behind", forkSidecar({}));
     setXattr(tree.path("behind"), kMacFork, pattern(30, 2));
     const std::string before = snapshot(tree.root());
-    EXPECT_EQ(
-        batchIn(tree.root(), {"--operation", "delete-resource", "-y", "plain", "blank", "empty"},
-                kBatchSuccess, {"0 changed, 0 failed, 3 skipped"}, {}),
-        "");
-    EXPECT_EQ(batchIn(tree.root(), {"--operation", "flip", "-y", "empty"}, kBatchSuccess,
-                      {"0 changed, 0 failed, 1 skipped"}, {}),
-              "");
+    expectRun(tree.root(), {"--operation", "delete-resource", "-y", "plain", "blank", "empty"},
+              kBatchSuccess, {"0 changed, 0 failed, 3 skipped"}, {});
+    expectRun(tree.root(), {"--operation", "flip", "-y", "empty"}, kBatchSuccess,
+              {"0 changed, 0 failed, 1 skipped"}, {});
     EXPECT_EQ(snapshot(tree.root()), before);
-    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-resource", "-y", "sized", "behind"},
-                      kBatchSuccess,
-                      {"deleted resource fork: sized", "deleted resource fork: behind",
-                       "2 changed, 0 failed, 0 skipped"},
-                      {}),
-              "");
+    expectRun(tree.root(), {"--operation", "delete-resource", "-y", "sized", "behind"},
+              kBatchSuccess,
+              {"deleted resource fork: sized", "deleted resource fork: behind",
+               "2 changed, 0 failed, 0 skipped"},
+              {});
     EXPECT_FALSE(hasXattr(tree.path("behind"), kMacFork));
 }
 
@@ -146,29 +146,25 @@ TEST(BatchModeTest, NoByteChangesBeforeAYesAndADryRunListsWhatWouldChange) {
     const Lines notFiles = {"brackwater: top/fifo: would fail: " + DescribeResultCode(notAFileErr),
                             "brackwater: top/link: would fail: " + DescribeResultCode(notAFileErr)};
     const Lines failing = {bad, notFiles[0], notFiles[1]};
-    EXPECT_EQ(batchIn(tree.root(), {"--operation", "flip", "--dry-run", "top"}, kBatchFailure,
-                      {"would flip (data 10 bytes, resource 300 bytes): top/Alpha",
-                       "would flip (data 5 bytes, resource 20 bytes): top/Sub/gamma",
-                       "dry run: 2 would change, 3 would fail, 2 skipped; nothing was changed"},
-                      failing),
-              "");
-    EXPECT_EQ(
-        batchIn(tree.root(), {"--operation", "delete-resource", "-n", "top"}, kBatchFailure,
-                {"would delete resource fork (data 10 bytes, resource 300 bytes): top/Alpha",
-                 "would delete resource fork (data 0 bytes, resource 40 bytes): top/beta",
-                 "would delete resource fork (data 5 bytes, resource 20 bytes): top/Sub/gamma",
-                 "dry run: 3 would change, 3 would fail, 1 skipped; nothing was changed"},
-                failing),
-        "");
+    expectRun(tree.root(), {"--operation", "flip", "--dry-run", "top"}, kBatchFailure,
+              {"would flip (data 10 bytes, resource 300 bytes): top/Alpha",
+               "would flip (data 5 bytes, resource 20 bytes): top/Sub/gamma",
+               "dry run: 2 would change, 3 would fail, 2 skipped; nothing was changed"},
+              failing);
+    expectRun(tree.root(), {"--operation", "delete-resource", "-n", "top"}, kBatchFailure,
+              {"would delete resource fork (data 10 bytes, resource 300 bytes): top/Alpha",
+               "would delete resource fork (data 0 bytes, resource 40 bytes): top/beta",
+               "would delete resource fork (data 5 bytes, resource 20 bytes): top/Sub/gamma",
+               "dry run: 3 would change, 3 would fail, 1 skipped; nothing was changed"},
+              failing);
     // Deleting the data fork does not need the resource fork: the malformed
     // sidecar does not stop it.
-    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-data", "-n", "top"}, kBatchFailure,
-                      {"would delete data fork (data 10 bytes, resource 300 bytes): top/Alpha",
-                       "would delete data fork (data 8 bytes, resource unknown): top/bad",
-                       "would delete data fork (data 5 bytes, resource 20 bytes): top/Sub/gamma",
-                       "dry run: 3 would change, 2 would fail, 2 skipped; nothing was changed"},
-                      notFiles),
-              "");
+    expectRun(tree.root(), {"--operation", "delete-data", "-n", "top"}, kBatchFailure,
+              {"would delete data fork (data 10 bytes, resource 300 bytes): top/Alpha",
+               "would delete data fork (data 8 bytes, resource unknown): top/bad",
+               "would delete data fork (data 5 bytes, resource 20 bytes): top/Sub/gamma",
+               "dry run: 3 would change, 2 would fail, 2 skipped; nothing was changed"},
+              notFiles);
     for (const char* answer : {"n\n", "\n", "", "whatever\n"}) {
         BatchResult r = runBatch({"--operation", "delete-resource", top}, true, answer);
         EXPECT_EQ(r.status, kBatchFailure) << answer;
@@ -203,22 +199,19 @@ TEST(BatchModeTest, SidecarsAndNetatalkHeadersNamedAsItemsAreSkippedWithTheReaso
                     "d/.AppleDouble/.Parent@peers/netatalk2-parent.ad"});
     tree.write("d/._foo", forkSidecar(pattern(50, 4)));
     const std::string headers = snapshot(tree.path("d/.AppleDouble"));
-    EXPECT_EQ(
-        batchIn(tree.path("d"),
-                {"--operation", "flip", "--yes", "._foo", "foo", ".AppleDouble", "._gone",
-                 ".AppleDouble/foo", ".AppleDouble/.Parent"},
-                kBatchSuccess,
-                {"flipped: foo", "flipped: ._gone", "2 changed, 0 failed, 4 skipped"},
-                {"brackwater: ._foo: skipped: the AppleDouble sidecar of the file beside it, part "
-                 "of that file, never handled as a file of its own",
-                 "brackwater: .AppleDouble: skipped: netatalk's folder of other files' forks, "
-                 "never handled "
-                 "itself",
-                 "brackwater: .AppleDouble/foo: skipped: netatalk's header of another file's fork "
-                 "and Finder info, never handled as a file of its own",
-                 "brackwater: .AppleDouble/.Parent: skipped: netatalk's header of another file's "
-                 "fork and Finder info, never handled as a file of its own"}),
-        "");
+    expectRun(tree.path("d"),
+              {"--operation", "flip", "--yes", "._foo", "foo", ".AppleDouble", "._gone",
+               ".AppleDouble/foo", ".AppleDouble/.Parent"},
+              kBatchSuccess, {"flipped: foo", "flipped: ._gone", "2 changed, 0 failed, 4 skipped"},
+              {"brackwater: ._foo: skipped: the AppleDouble sidecar of the file beside it, part "
+               "of that file, never handled as a file of its own",
+               "brackwater: .AppleDouble: skipped: netatalk's folder of other files' forks, "
+               "never handled "
+               "itself",
+               "brackwater: .AppleDouble/foo: skipped: netatalk's header of another file's fork "
+               "and Finder info, never handled as a file of its own",
+               "brackwater: .AppleDouble/.Parent: skipped: netatalk's header of another file's "
+               "fork and Finder info, never handled as a file of its own"});
     EXPECT_EQ(readText(tree.path("d/foo")) + readText(tree.path("d/._gone")), "");
     EXPECT_EQ(snapshot(tree.path("d/.AppleDouble")), headers);
     EXPECT_FALSE(exists(tree.path("d/._._foo")));
@@ -231,34 +224,33 @@ TEST(BatchModeTest, SidecarsAndNetatalkHeadersNamedAsItemsAreSkippedWithTheReaso
 
 // Every file is handled once per run, however often it is named: by itself,
 // through its folder, or through a folder named twice; and each is reported
-// by the path given with the names below it.
+// by the path given with the names below it. A missing item fails alone.
 TEST(BatchModeTest, EachFileIsHandledOncePerRunAndReportedBelowThePathGiven) {
     TempTree tree;
     // Hidden files and a "._" file without its file are files of their own.
     makeTree(tree, {"d/a=a", "d/sub/b=b", "d/.hidden=h", "d/._orphan=o", "e=e", "x/sub/g=g"});
-    EXPECT_EQ(batchIn(tree.root(),
-                      {"--operation", "delete-data", "--yes", "d/sub/b", "e", "d", "./d/../e",
-                       "d/sub", "d/", "./x/sub/../sub"},
-                      kBatchSuccess,
-                      {"deleted data fork: e", "deleted data fork: d/._orphan",
-                       "deleted data fork: d/.hidden", "deleted data fork: d/a",
-                       "deleted data fork: d/sub/b", "deleted data fork: ./x/sub/../sub/g",
-                       "6 changed, 0 failed, 4 skipped"},
-                      {"brackwater: d/sub/b: skipped: inside d, which is handled whole",
-                       "brackwater: ./d/../e: skipped: named before; handled once",
-                       "brackwater: d/sub: skipped: inside d, which is handled whole",
-                       "brackwater: d/: skipped: named before; handled once"}),
-              "");
+    expectRun(
+        tree.root(),
+        {"--operation", "delete-data", "--yes", "d/sub/b", "e", "d", "./d/../e", "d/sub", "d/",
+         "./x/sub/../sub", "gone"},
+        kBatchFailure,
+        {"deleted data fork: e", "deleted data fork: d/._orphan", "deleted data fork: d/.hidden",
+         "deleted data fork: d/a", "deleted data fork: d/sub/b",
+         "deleted data fork: ./x/sub/../sub/g", "6 changed, 1 failed, 4 skipped"},
+        {"brackwater: d/sub/b: skipped: inside d, which is handled whole",
+         "brackwater: ./d/../e: skipped: named before; handled once",
+         "brackwater: d/sub: skipped: inside d, which is handled whole",
+         "brackwater: d/: skipped: named before; handled once",
+         "brackwater: gone: " + DescribeResultCode(fnfErr)});
     EXPECT_EQ(readText(tree.path("x/sub/g")) + readText(tree.path("d/sub/b")), "");
 }
 
 TEST(BatchModeTest, AnInterruptedRunStopsBetweenFiles) {
     TempTree tree;
     makeTree(tree, {"f/a=1", "f/b=2"});
-    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-data", "--yes", "f"}, kBatchInterrupted,
-                      {"0 changed, 0 failed, 0 skipped"},
-                      {"brackwater: interrupted: 2 files were not handled"}, true),
-              "");
+    expectRun(tree.root(), {"--operation", "delete-data", "--yes", "f"}, kBatchInterrupted,
+              {"0 changed, 0 failed, 0 skipped"},
+              {"brackwater: interrupted: 2 files were not handled"}, true);
     EXPECT_EQ(readText(tree.path("f/a")) + readText(tree.path("f/b")), "12");
 }
 
@@ -294,16 +286,14 @@ TEST(BatchModeTest, AFileSystemMountedBelowIsSkippedAndDroppedItselfIsHandled) {
     TmpfsMount mount(tree.path("d/m"));
     if (!mount.ok()) GTEST_SKIP() << mount.error();
     tree.write("d/m/inside", "mounted bytes");
-    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-data", "--yes", "d"}, kBatchSuccess,
-                      {"deleted data fork: d/a", "deleted data fork: d/z",
-                       "2 changed, 0 failed, 1 skipped"},
-                      {"brackwater: d/m: skipped: another file system is mounted here; it was not "
-                       "entered"}),
-              "");
+    expectRun(
+        tree.root(), {"--operation", "delete-data", "--yes", "d"}, kBatchSuccess,
+        {"deleted data fork: d/a", "deleted data fork: d/z", "2 changed, 0 failed, 1 skipped"},
+        {"brackwater: d/m: skipped: another file system is mounted here; it was not "
+         "entered"});
     EXPECT_EQ(readText(tree.path("d/m/inside")), "mounted bytes");
-    EXPECT_EQ(batchIn(tree.root(), {"--operation", "delete-data", "--yes", "d/m"}, kBatchSuccess,
-                      {"deleted data fork: d/m/inside", "1 changed, 0 failed, 0 skipped"}, {}),
-              "");
+    expectRun(tree.root(), {"--operation", "delete-data", "--yes", "d/m"}, kBatchSuccess,
+              {"deleted data fork: d/m/inside", "1 changed, 0 failed, 0 skipped"}, {});
     EXPECT_EQ(readText(tree.path("d/m/inside")), "");
 }
 
@@ -317,13 +307,12 @@ TEST(BatchModeTest, AForkItsStoreCannotTakeFailsAlone) {
     makeTree(tree, {"s/big=" + big, "s/plain=plain data", "s/side=side data"});  // big first
     tree.write("s/._side", forkSidecar(pattern(300, 3)));
     setXattr(tree.path("s/big"), kMacFork, bytesOf("small"));
-    EXPECT_EQ(batchIn(tree.root(), {"--operation", "flip", "--yes", "s"}, kBatchFailure,
-                      {"flipped: s/plain", "flipped: s/side", "2 changed, 1 failed, 0 skipped"},
-                      {"brackwater: s/big: fsDataTooBigErr (-1310): the resource fork is too large "
-                       "for the store that holds it (an extended attribute the file system "
-                       "refuses at that size, or more than a sidecar can describe); nothing was "
-                       "changed"}),
-              "");
+    expectRun(tree.root(), {"--operation", "flip", "--yes", "s"}, kBatchFailure,
+              {"flipped: s/plain", "flipped: s/side", "2 changed, 1 failed, 0 skipped"},
+              {"brackwater: s/big: fsDataTooBigErr (-1310): the resource fork is too large "
+               "for the store that holds it (an extended attribute the file system "
+               "refuses at that size, or more than a sidecar can describe); nothing was "
+               "changed"});
     EXPECT_EQ(readText(tree.path("s/big")), big);
     EXPECT_EQ(xattr(tree.path("s/big"), kMacFork), bytesOf("small"));
     EXPECT_FALSE(exists(tree.path("s/._big")));
