@@ -345,13 +345,6 @@ TEST(BatchInfoTest, EachStoreAndEveryFindingIsReportedInJsonAndInText) {
           "from the file's size\"}",
           "\"resource_fork\":700,\"resource_store\":\"netatalk\"",
           "\"netatalk_header\":\"valid\",\"netatalk_problem\":null}"}},
-        {{"a/sample"},
-         kBatchSuccess,
-         7,
-         0,
-         {"a/sample\n  data fork      24 bytes\n  resource fork  700 bytes, in netatalk's "
-          "a/.AppleDouble/sample\n  type/creator   TEXT/ttxt\n  writable       yes\n  sidecar  "
-          "      none\n  netatalk       a/.AppleDouble/sample, valid\n"}},
         {{"--json", "xattr/sample"},
          kBatchSuccess,
          1,
