@@ -227,25 +227,19 @@ TEST(FolderExpansion, ATreeDeeperThanTheStackIsWalkedWithoutCrashing) {
     const std::string top = t.path("top");
     t.write("top/" + chain + "bottom", "");
 
-    struct Job {
-        std::string top;
-        Expansion result;
-    } job{top, {}};
+    std::pair<std::string, Expansion> job{top, {}};  // walked on a thread with that stack
+    auto walkJob = [](void* p) -> void* {
+        auto* j = static_cast<std::pair<std::string, Expansion>*>(p);
+        j->second = expand(j->first);
+        return nullptr;
+    };
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, 24 * 1024);
     pthread_t thread;
-    ASSERT_EQ(pthread_create(
-                  &thread, &attr,
-                  [](void* p) -> void* {
-                      auto* j = static_cast<Job*>(p);
-                      j->result = expand(j->top);
-                      return nullptr;
-                  },
-                  &job),
-              0);
+    ASSERT_EQ(pthread_create(&thread, &attr, walkJob, &job), 0);
     pthread_join(thread, nullptr);
-    EXPECT_EQ(describe(job.result), "0 0 1 1: " + chain + "bottom");
+    EXPECT_EQ(describe(job.second), "0 0 1 1: " + chain + "bottom");
 
     // Fewer folders allowed open than levels: a clean error, every folder closed.
     rlimit low = saved;
