@@ -265,7 +265,8 @@ TEST_F(FlipTest, ADataForkChangedDuringTheCopyIsNotCut) {
 // ---------------------------------------------------------------- deletions
 
 // What each deletion keeps and removes is checked at the store (ForkStore_test)
-// and through both front ends (ProcessingRun_test); here what the operations
+// and through the window and the batch mode (ProcessingRun_test,
+// BatchMode_test); here what the operations
 // refuse (a file gone since it was found, an operation code that is none of
 // the three) and that a deletion makes no sound.
 TEST_F(FlipTest, AGoneFileAndUnknownOperationsAreRefused) {
