@@ -199,15 +199,14 @@ TEST(FolderExpansion, TheQuitRequestStopsTheWalkAtOnce) {
 }
 
 // Every caller walks the whole depth without names or specs; what is left to
-// check of the arguments is what the walker refuses.
-TEST(FolderExpansion, TheWalkerRefusesAMissingFilterAndAFileToWalk) {
+// check of the arguments is what the walker refuses. (A file to walk: its
+// open error, errFSNotAFolder in Files_test, is the result like the locked
+// folder's above.)
+TEST(FolderExpansion, TheWalkerRefusesAMissingFilter) {
     TempTree t;
     FSRef ref = refOf(t.mkdir("top"));
     EXPECT_EQ(FSIterateContainer(&ref, 0, kFSCatInfoNone, false, false, nullptr, nullptr),
               paramErr);
-    // A file is not a container: its open error ends the walk.
-    FSRef file = refOf(t.write("top/f", ""));
-    EXPECT_NE(IterateCountFolder(&file), noErr);
 }
 
 TEST(FolderExpansion, ATreeDeeperThanTheStackIsWalkedWithoutCrashing) {
@@ -228,29 +227,19 @@ TEST(FolderExpansion, ATreeDeeperThanTheStackIsWalkedWithoutCrashing) {
     const std::string top = t.path("top");
     t.write("top/" + chain + "bottom", "");
 
-    struct Job {
-        std::string top;
-        Expansion result;
-    } job{top, {}};
+    std::pair<std::string, Expansion> job{top, {}};  // walked on a thread with that stack
+    auto walkJob = [](void* p) -> void* {
+        auto* j = static_cast<std::pair<std::string, Expansion>*>(p);
+        j->second = expand(j->first);
+        return nullptr;
+    };
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, 24 * 1024);
     pthread_t thread;
-    ASSERT_EQ(pthread_create(
-                  &thread, &attr,
-                  [](void* p) -> void* {
-                      auto* j = static_cast<Job*>(p);
-                      j->result = expand(j->top);
-                      return nullptr;
-                  },
-                  &job),
-              0);
+    ASSERT_EQ(pthread_create(&thread, &attr, walkJob, &job), 0);
     pthread_join(thread, nullptr);
-    EXPECT_EQ(job.result.countErr, noErr);
-    EXPECT_EQ(job.result.collectErr, noErr);
-    EXPECT_EQ(job.result.counted, 1);
-    ASSERT_EQ(job.result.files.size(), 1u);
-    EXPECT_EQ(job.result.files[0], chain + "bottom");
+    EXPECT_EQ(describe(job.second), "0 0 1 1: " + chain + "bottom");
 
     // Fewer folders allowed open than levels: a clean error, every folder closed.
     rlimit low = saved;
