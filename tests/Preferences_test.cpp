@@ -121,7 +121,7 @@ TEST_F(Preferences, AFileThatDoesNotParseIsMovedAsideNotOverwritten) {
     EXPECT_EQ(asideFiles().size(), 5u);
 }
 
-TEST_F(Preferences, AFileThatCannotBeReadIsNeverWrittenOver) {
+TEST_F(Preferences, AFileThatCannotBeReadIsNeverWrittenOverAndTheFileIsInTheConfigFolder) {
     tree_.mkdir("brackwater/preferences.json/inside");
     CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), kCFBooleanFalse, kApp);
     EXPECT_FALSE(CFPreferencesAppSynchronize(kApp));
@@ -132,10 +132,9 @@ TEST_F(Preferences, AFileThatCannotBeReadIsNeverWrittenOver) {
     std::filesystem::remove_all(file_);
     EXPECT_TRUE(CFPreferencesAppSynchronize(kApp));
     EXPECT_EQ(readText(file_), "{\n    \"QuitWhenDone\": false\n}\n");
-}
 
-TEST_F(Preferences, TheFileLivesInTheUsersConfigurationFolder) {
-    // XDG_CONFIG_HOME itself: every other test reads the file it set.
+    // The file lives in XDG_CONFIG_HOME (every other test reads the file it set)
+    // or else in ~/.config.
     setenv("XDG_CONFIG_HOME", "relative/config", 1);  // not absolute: ignored
     const std::string savedHome = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", tree_.root().c_str(), 1);
