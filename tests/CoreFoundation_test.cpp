@@ -67,10 +67,7 @@ TEST(CoreFoundation, StringsAndFileURLsConvertNeverLossilyAndConstantsAreShared)
     releaseAll({u});
 }
 
-TEST(CoreFoundation, NumbersKeepIntegersAndRealsApartAndReportLoss) {
-    CFNumberRef i = number(kCFNumberSInt16Type, SInt16(2));
-    CFNumberRef r = number(kCFNumberFloat64Type, 2.0);
-    CFNumberRef h = number(kCFNumberFloat64Type, 2.5);
+TEST(CoreFoundation, NumbersReportLossyConversionsAndLeaveDefinedValues) {
     CFNumberRef x = number(kCFNumberSInt64Type, SInt64(INT64_MAX));
     CFNumberRef n = number(kCFNumberDoubleType, std::nan(""));
     CFNumberRef t = number(kCFNumberFloat64Type, 1e30);
@@ -85,8 +82,6 @@ TEST(CoreFoundation, NumbersKeepIntegersAndRealsApartAndReportLoss) {
     EXPECT_FALSE(CFNumberGetValue(x, kCFNumberFloat64Type, &d));  // 2^63 - 1 is not a double
     EXPECT_FALSE(CFNumberGetValue(t, kCFNumberSInt64Type, &v64));
     EXPECT_EQ(v64, INT64_MAX);  // saturated
-    EXPECT_TRUE(CFEqual(i, r));
-    EXPECT_FALSE(CFEqual(i, h));
     EXPECT_EQ(number(99, SInt64(1)), nullptr);
-    releaseAll({i, r, h, x, n, t});
+    releaseAll({x, n, t});
 }

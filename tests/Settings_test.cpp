@@ -56,8 +56,7 @@ TEST_F(Settings, QuitWhenDoneCountsOnlyABooleanAndFunctionTypeAnyExactNumber) {
     }
 }
 
-TEST_F(Settings,
-       ConfirmationShowsTheOperationsTextAfterABeepOtherNumbersDeclineUnaskedAndOKOnlyIsYes) {
+TEST_F(Settings, ConfirmationShowsTheOperationsTextAfterABeepAndOnlyOKIsYes) {
     // The texts are those the batch mode prints (checked word for word by the
     // file manager actions end-to-end test). Outside 1 to 3 the answer would be
     // yes if anything asked.
@@ -76,9 +75,6 @@ TEST_F(Settings,
         EXPECT_EQ(answer.seen().text, QString::fromUtf8(ConfirmationMessage(functionType(type))));
         EXPECT_EQ(answer.seen().informativeText, QString::fromUtf8(ConfirmationExplanation()));
     }
-}
-
-TEST_F(Settings, AConfirmationThatEndsWithoutAButtonDeclines) {
     // The application told to quit while the alert is up: the alert's loop
     // ends with no button pressed. An operation that cannot be undone must
     // not start on that.
