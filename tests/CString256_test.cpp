@@ -85,7 +85,7 @@ TEST(CString256Truncation, EveryRoadInKeepsTheFirst255Characters) {
              {assigned(h256), t255},
              {assigned(static_cast<Handle>(nullptr)), ""},
              // Appending fills exactly to 255; a character stops at 254
-             {appended(t252, "abcdef"), t252 + "abc"},
+             {appended(t252, pascal("abcdef").data()), t252 + "abc"},  // through the C form
              {appended("kept", static_cast<const unsigned char*>(nullptr)), "kept"},
              {appended(t252, -123456L), t252 + "-12"},
              {assigned(LONG_MIN), std::to_string(LONG_MIN)},

@@ -31,7 +31,8 @@ TEST(CoreFoundation, StringsAndFileURLsConvertNeverLossilyAndConstantsAreShared)
     EXPECT_EQ(c1, CFSTR("FunctionType"));
     CFRelease(c1);
     CFRelease(c1);
-    CFRelease(nullptr);  // harmless
+    CFRelease(kCFBooleanTrue);  // a static object: freeing it would abort
+    CFRelease(nullptr);         // harmless
     EXPECT_EQ(CFStringGetLength(c1), 12);
     // "Café ∆" in Mac Roman: é is 0x8E, INCREMENT is 0xC6.
     const char macRoman[] = "Caf\x8E \xC6";
