@@ -43,8 +43,7 @@ TEST(CList, AppendClearDestructionAndMoving) {
     v = "b";  // values are copies
     list.append(v);
     EXPECT_EQ(list.current, first);
-    appendAll(list, {"c"});
-    EXPECT_EQ(values(list), (Strings{"a", "b", "c"}));
+    EXPECT_EQ(values(list), (Strings{"a", "b"}));
     Node* oldTail = list.tail;
     list.clear();
     EXPECT_EQ(list.current, nullptr);
@@ -80,21 +79,21 @@ TEST(CListPool, BlocksOf256NodesAndAnUnchangedListWhenNoneCanBeObtained) {
     EXPECT_EQ(values(list).back(), "257th");
 }
 
-TEST(ParseIntoList, StrtokTokenRulesReplacingTheList) {
+TEST(ListText, ParsingFollowsStrtokTokenRulesReplacingTheListAndFlatteningJoins) {
     const struct {
         const char* text;
         const char* delimiters;
         Strings expected;
-    } cases[] = {{"a,b,,c", ",", {"a", "b", "c"}},
-                 {",a,", ",", {"a"}},
-                 {",,,", ",", {}},
-                 {"\t a \t\tb  ", " \t", {"a", "b"}},
-                 // An empty or null delimiter set keeps the whole string.
-                 {"a, b", "", {"a, b"}},
-                 {"whole", nullptr, {"whole"}}};
+    } parses[] = {{"a,b,,c", ",", {"a", "b", "c"}},
+                  {",a,", ",", {"a"}},
+                  {",,,", ",", {}},
+                  {"\t a \t\tb  ", " \t", {"a", "b"}},
+                  // An empty or null delimiter set keeps the whole string.
+                  {"a, b", "", {"a, b"}},
+                  {"whole", nullptr, {"whole"}}};
     StringList list;
     appendAll(list, {"old1", "old2", "old3"});
-    for (const auto& c : cases) {
+    for (const auto& c : parses) {
         CString256 text(c.text);
         text.parse_into_list(c.delimiters, list);
         EXPECT_EQ(values(list), c.expected) << '"' << c.text << '"';
@@ -111,22 +110,21 @@ TEST(ParseIntoList, StrtokTokenRulesReplacingTheList) {
     }
     EXPECT_EQ(outerTokens, (Strings{"1", "2"}));
     EXPECT_EQ(values(list), (Strings{"p", "q"}));
-}
 
-TEST(FlattenList, JoinsWithTheSeparatorAndTruncatesLikeAppending) {
-    // A separator still fits after 252 characters; none is added past 253.
+    // Flattening joins with the separator and truncates like appending: a
+    // separator still fits after 252 characters; none is added past 253.
     const struct {
         Strings items;
         std::string expected;
-    } cases[] = {{{"usr", "local", "bin"}, "usr/local/bin"},
+    } joins[] = {{{"usr", "local", "bin"}, "usr/local/bin"},
                  {{}, ""},
                  {{std::string(252, 'a'), "bcdef", "g"}, std::string(252, 'a') + "/bc"},
                  {{std::string(254, 'x'), "y"}, std::string(254, 'x') + "y"}};
     CString256 out("previous contents");
-    for (const auto& c : cases) {
-        StringList list;
-        appendAll(list, c.items);
-        out.flatten_list('/', list);
+    for (const auto& c : joins) {
+        StringList joined;
+        appendAll(joined, c.items);
+        out.flatten_list('/', joined);
         EXPECT_EQ(std::string(out.text), c.expected);
     }
 }

@@ -95,7 +95,19 @@ TEST_F(Preferences, WritesPendingChangesOverTheFileAndKeepsEverythingElse) {
     EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("bad"), kApp), nullptr);
 }
 
-TEST_F(Preferences, AFileThatDoesNotParseIsMovedAsideNotOverwritten) {
+TEST_F(Preferences, AFileThatCannotBeReadOrParsedIsNeverWrittenOverAndLivesInTheConfigFolder) {
+    tree_.mkdir("brackwater/preferences.json/inside");
+    CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), kCFBooleanFalse, kApp);
+    EXPECT_FALSE(CFPreferencesAppSynchronize(kApp));
+    EXPECT_TRUE(std::filesystem::is_directory(file_ + "/inside"));
+    // The change stays pending and visible, and is written once the way is clear.
+    Released v{CFPreferencesCopyAppValue(CFSTR("QuitWhenDone"), kApp)};
+    EXPECT_EQ(v.value, kCFBooleanFalse);
+    std::filesystem::remove_all(file_);
+    EXPECT_TRUE(CFPreferencesAppSynchronize(kApp));
+    EXPECT_EQ(readText(file_), "{\n    \"QuitWhenDone\": false\n}\n");
+
+    // A file that does not parse is moved aside, not overwritten.
     const std::string broken = "{\"FunctionType\": 2,, oops";
     writeFile(broken);
     ASSERT_TRUE(CFPreferencesAppSynchronize(kApp));
@@ -119,23 +131,9 @@ TEST_F(Preferences, AFileThatDoesNotParseIsMovedAsideNotOverwritten) {
         ASSERT_TRUE(CFPreferencesAppSynchronize(kApp)) << text;
     }
     EXPECT_EQ(asideFiles().size(), 5u);
-}
 
-TEST_F(Preferences, AFileThatCannotBeReadIsNeverWrittenOver) {
-    tree_.mkdir("brackwater/preferences.json/inside");
-    CFPreferencesSetAppValue(CFSTR("QuitWhenDone"), kCFBooleanFalse, kApp);
-    EXPECT_FALSE(CFPreferencesAppSynchronize(kApp));
-    EXPECT_TRUE(std::filesystem::is_directory(file_ + "/inside"));
-    // The change stays pending and visible, and is written once the way is clear.
-    Released v{CFPreferencesCopyAppValue(CFSTR("QuitWhenDone"), kApp)};
-    EXPECT_EQ(v.value, kCFBooleanFalse);
-    std::filesystem::remove_all(file_);
-    EXPECT_TRUE(CFPreferencesAppSynchronize(kApp));
-    EXPECT_EQ(readText(file_), "{\n    \"QuitWhenDone\": false\n}\n");
-}
-
-TEST_F(Preferences, TheFileLivesInTheUsersConfigurationFolder) {
-    // XDG_CONFIG_HOME itself: every other test reads the file it set.
+    // The file lives in XDG_CONFIG_HOME (every other test reads the file it set)
+    // or else in ~/.config.
     setenv("XDG_CONFIG_HOME", "relative/config", 1);  // not absolute: ignored
     const std::string savedHome = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", tree_.root().c_str(), 1);

@@ -45,8 +45,7 @@ TEST(StringMatch, ExactPartialAndApproximateScoresInBothCaseForms) {
         {matcher_case_exact_256, t255.c_str(), t300.c_str(), 1},
         {matcher_nocase_exact_256, "ABC", "abc", 1},
         {matcher_nocase_exact_256, "", "", 0},
-        {matcher_nocase_exact_256, "\xC4", "\xE4", 0},  // only ASCII letters fold
-        {matcher_nocase_exact_256, "x\xC4", "X\xC4", 1},
+        {matcher_nocase_exact_256, "\xC4", "\xE4", 0},          // only ASCII letters fold
         {matcher_case_partial_256, "hello world", "world", 1},  // at the very end
         {matcher_case_partial_256, "hello world", "", 0},
         {matcher_case_partial_256, "hello", "hello world", 0},
@@ -54,7 +53,6 @@ TEST(StringMatch, ExactPartialAndApproximateScoresInBothCaseForms) {
         {matcher_nocase_partial_256, "hello world", "LO W", 1},
         {matcher_case_partial_256, "abxxxx", "ab", 1},  // an early match survives later misses
         {matcher_case_partial_256, "aab", "ab", 1},     // a partial overlap that restarts
-        {matcher_case_partial_256, t255.c_str(), t300.c_str(), 1},
         {matcher_case_approximate_256, "hello", "help", approx(5, 4, 3)},
         // Greedy, not a longest common subsequence: 'c' is found at the end
         // and nothing is left for 'a' and 'b'.
@@ -70,7 +68,7 @@ TEST(StringMatch, ExactPartialAndApproximateScoresInBothCaseForms) {
             << '"' << c.subject << "\" / \"" << c.other << '"';
 }
 
-TEST(StringMatch, WildcardPiecesInOrderWithoutOverlapInBothCaseFormsWithin255Characters) {
+TEST(StringMatch, WildcardPiecesInOrderWithoutOverlapWithin255CharactersAndNullArgumentsScoreZero) {
     const struct {
         bool nocase;
         const char* subject;
@@ -100,9 +98,7 @@ TEST(StringMatch, WildcardPiecesInOrderWithoutOverlapInBothCaseFormsWithin255Cha
         match_wildcard_case_256(const_cast<char*>(t300.c_str()), &list, &result);
         EXPECT_EQ(result, expected) << piece;
     }
-}
-
-TEST(StringMatch, NullArgumentsScoreZeroInsteadOfCrashing) {
+    // Null arguments score zero instead of crashing.
     for (Adapter fn : {matcher_case_exact_256, match_wildcard_case_256, Adapter(nullptr)})
         EXPECT_EQ(score(fn, "abc", nullptr), 0.0f);
     CString256 subject("abc");
