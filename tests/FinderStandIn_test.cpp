@@ -81,7 +81,7 @@ OSErr getComment(const AEDesc& item, std::string* text, SInt32* replyError = nul
 
 }  // namespace
 
-TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentAreErrors) {
+TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentOrAreGoneAreErrors) {
     TempTree tree;
     const std::string file = tree.write("f", "x"), other = tree.write("g", "y");
     const std::string link = tree.path("link");
@@ -89,7 +89,17 @@ TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentAreErrors) {
     AEDesc linkItem = itemSpecifier(link), gone = itemSpecifier(file), item = itemSpecifier(other),
            byName = kNull;
     EXPECT_EQ(setComment(linkItem, "no"), notAFileErr);
+    // Refresh asks only that the item exists, and changes nothing.
+    FSRef ref = refOf(file);
+    AliasHandle alias = nullptr;
+    ASSERT_EQ(FSNewAlias(nullptr, &ref, &alias), noErr);
+    const Handle h = reinterpret_cast<Handle>(alias);
+    const std::string before = testsupport::snapshot(tree.root());
+    EXPECT_EQ(sendToFinder(nullptr, kAEFinderSuite, kAESync, "'----':alis(@@)", h), noErr);
+    EXPECT_EQ(testsupport::snapshot(tree.root()), before);
     ASSERT_EQ(::unlink(file.c_str()), 0);
+    EXPECT_EQ(sendToFinder(nullptr, kAEFinderSuite, kAESync, "'----':alis(@@)", h), fnfErr);
+    DisposeHandle(h);
     std::string text = "unchanged";
     SInt32 replyError = 0;
     EXPECT_EQ(getComment(gone, &text, &replyError), fnfErr);
@@ -110,21 +120,6 @@ TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentAreErrors) {
         errAEEventNotHandled);
     EXPECT_FALSE(testsupport::hasXattr(other, "user.xdg.comment"));
     for (AEDesc* d : {&linkItem, &gone, &item, &byName}) AEDisposeDesc(d);
-}
-
-TEST(FinderStandInComments, RefreshAsksOnlyThatTheItemExists) {
-    TempTree tree;
-    const std::string file = tree.write("f", "x");
-    FSRef ref = refOf(file);
-    AliasHandle alias = nullptr;
-    ASSERT_EQ(FSNewAlias(nullptr, &ref, &alias), noErr);
-    const Handle h = reinterpret_cast<Handle>(alias);
-    const std::string before = testsupport::snapshot(tree.root());
-    EXPECT_EQ(sendToFinder(nullptr, kAEFinderSuite, kAESync, "'----':alis(@@)", h), noErr);
-    EXPECT_EQ(testsupport::snapshot(tree.root()), before);
-    ASSERT_EQ(::unlink(file.c_str()), 0);
-    EXPECT_EQ(sendToFinder(nullptr, kAEFinderSuite, kAESync, "'----':alis(@@)", h), fnfErr);
-    DisposeHandle(h);
 }
 
 // Set and read back in Mac Roman through these events, and refused without
