@@ -19,12 +19,6 @@ std::string bytes(const AEDesc& d) {
     return s;
 }
 
-// A value's bytes in memory, as a descriptor holds them.
-template <class T>
-std::string raw(T v) {
-    return std::string(reinterpret_cast<const char*>(&v), sizeof v);
-}
-
 }  // namespace
 
 TEST(AEBuildLiterals, NumbersTextHexCodesNullAndLists) {
@@ -33,7 +27,7 @@ TEST(AEBuildLiterals, NumbersTextHexCodesNullAndLists) {
         DescType type;
         std::string data;
     } cases[] = {
-        {"-70000", typeSInt32, raw(SInt32(-70000))},
+        {"-70000", typeSInt32, "\x90\xEE\xFE\xFF"},  // in memory, on a little-endian host
         // Curly quotes in UTF-8 and in Mac Roman.
         {"\xE2\x80\x9Chi there\xE2\x80\x9D", typeChar, "hi there"},
         {"utf8(\322caf\xC3\xA9\xD3)", typeUTF8Text, "caf\xC3\xA9"},
