@@ -30,7 +30,6 @@ TEST(AEBuildLiterals, NumbersTextHexCodesNullAndLists) {
         {"-70000", typeSInt32, "\x90\xEE\xFE\xFF"},  // in memory, on a little-endian host
         // Curly quotes in UTF-8 and in Mac Roman.
         {"\xE2\x80\x9Chi there\xE2\x80\x9D", typeChar, "hi there"},
-        {"utf8(\322caf\xC3\xA9\xD3)", typeUTF8Text, "caf\xC3\xA9"},
         {"'bin '(\xC2\25301 fF 80\xC2\xBB)", FOUR_CHAR_CODE("bin "), "\x01\xFF\x80"},
         {"'null'()", typeNull, ""},
     };

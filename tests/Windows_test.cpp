@@ -91,13 +91,6 @@ TEST_F(MainDescription, ButtonsAndMenuItemsSendTheirCommandsAndClosingTheWindowQ
     EXPECT_FALSE(IsWindowVisible(second));
     EXPECT_EQ(gCommands.size(), 3u);
     delete second;
-
-    // The fade hides the window and restores its opacity for when it is shown again.
-    ASSERT_EQ(
-        TransitionWindow(window, kWindowFadeTransitionEffect, kWindowHideTransitionAction, nullptr),
-        noErr);
-    EXPECT_FALSE(IsWindowVisible(window));
-    EXPECT_DOUBLE_EQ(window->windowOpacity(), 1.0);
 }
 
 TEST(Windows, MissingDescriptionsAndObjectsAreReported) {
