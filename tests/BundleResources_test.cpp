@@ -34,7 +34,6 @@ TEST(BundleResources, ABundleWithoutTheIconRegistersNothing) {
     tree.write("Brackwater.icns", "this is not an icon family");
     SetMainBundleResourcesDirectory(tree.root());
     const OSType test = FOUR_CHAR_CODE("test");
-    UnregisterIconRef(kBrackwaterCreator, test);
     IconRef icon = nullptr;
     EXPECT_EQ(GetIconRefForResource("Brackwater", test, icon), noSuchIconErr);
     EXPECT_EQ(icon, nullptr);

@@ -25,12 +25,6 @@ OSStatus tracingHandler(EventHandlerCallRef, EventRef, void* data) {
     return kWindow ? trace->windowResult : trace->appResult;
 }
 
-HICommand command(UInt32 id) {
-    HICommand c{};
-    c.commandID = id;
-    return c;
-}
-
 }  // namespace
 
 TEST(CarbonEvents, CommandsEndAtAFailureOrStartAtTheApplicationWithoutAWindow) {
@@ -47,15 +41,16 @@ TEST(CarbonEvents, CommandsEndAtAFailureOrStartAtTheApplicationWithoutAWindow) {
     // A command goes on from the window to the application until a handler
     // takes it: MainDescription's buttons reach the application's handler,
     // and the Preferences window's Cancel never reaches the run's Stop
-    // (PreferencesWindow.CancelAndTheCloseBoxOnlyCloseTheWindow).
+    // (PreferencesWindow.OneWindowRefreshedFromTheStoreThatCancelAndTheCloseBoxOnlyClose).
     // A failure other than "not handled" also ends the journey, and is returned.
     trace.appResult = paramErr;
-    EXPECT_EQ(ProcessHICommandFromWindow(command(kHICommandOK), &window), paramErr);
+    const HICommand ok = {0, kHICommandOK, {}};
+    EXPECT_EQ(ProcessHICommandFromWindow(ok, &window), paramErr);
     EXPECT_EQ(trace.calls, (std::vector<std::string>{"window", "app"}));
 
     // Sent from no window, a command starts at the application.
     trace.calls.clear();
-    EXPECT_EQ(ProcessHICommandFromWindow(command(kHICommandOK), nullptr), paramErr);
+    EXPECT_EQ(ProcessHICommandFromWindow(ok, nullptr), paramErr);
     EXPECT_EQ(trace.calls, (std::vector<std::string>{"app"}));
 
     ASSERT_EQ(RemoveEventHandler(windowRef), noErr);

@@ -62,26 +62,9 @@ OSErr setComment(const AEDesc& item, const char* macRoman) {
                         &item, macRoman);
 }
 
-// The reply's text, or the error; *replyError gets the reply's 'errn' (0 when none).
-OSErr getComment(const AEDesc& item, std::string* text, SInt32* replyError = nullptr) {
-    AppleEvent reply = kNull;
-    const OSErr err = sendToFinder(&reply, kAECoreSuite, kAEGetData, kPropertyFormat, &item);
-    if (replyError) {
-        *replyError = 0;
-        AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, nullptr, replyError, 4, nullptr);
-    }
-    char buffer[1024];
-    Size size = 0;
-    if (err == noErr && AEGetParamPtr(&reply, keyDirectObject, typeChar, nullptr, buffer,
-                                      sizeof buffer, &size) == noErr)
-        text->assign(buffer, std::size_t(size));
-    AEDisposeDesc(&reply);
-    return err;
-}
-
 }  // namespace
 
-TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentAreErrors) {
+TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentOrAreGoneAreErrors) {
     TempTree tree;
     const std::string file = tree.write("f", "x"), other = tree.write("g", "y");
     const std::string link = tree.path("link");
@@ -89,12 +72,25 @@ TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentAreErrors) {
     AEDesc linkItem = itemSpecifier(link), gone = itemSpecifier(file), item = itemSpecifier(other),
            byName = kNull;
     EXPECT_EQ(setComment(linkItem, "no"), notAFileErr);
+    // Refresh asks only that the item exists, and changes nothing.
+    FSRef ref = refOf(file);
+    AliasHandle alias = nullptr;
+    ASSERT_EQ(FSNewAlias(nullptr, &ref, &alias), noErr);
+    const Handle h = reinterpret_cast<Handle>(alias);
+    const std::string before = testsupport::snapshot(tree.root());
+    EXPECT_EQ(sendToFinder(nullptr, kAEFinderSuite, kAESync, "'----':alis(@@)", h), noErr);
+    EXPECT_EQ(testsupport::snapshot(tree.root()), before);
     ASSERT_EQ(::unlink(file.c_str()), 0);
-    std::string text = "unchanged";
+    EXPECT_EQ(sendToFinder(nullptr, kAEFinderSuite, kAESync, "'----':alis(@@)", h), fnfErr);
+    DisposeHandle(h);
+    // The reply to a get of a gone item holds its error and no comment.
+    AppleEvent reply = kNull;
+    EXPECT_EQ(sendToFinder(&reply, kAECoreSuite, kAEGetData, kPropertyFormat, &gone), fnfErr);
     SInt32 replyError = 0;
-    EXPECT_EQ(getComment(gone, &text, &replyError), fnfErr);
+    AEGetParamPtr(&reply, keyErrorNumber, typeSInt32, nullptr, &replyError, 4, nullptr);
     EXPECT_EQ(replyError, fnfErr);
-    EXPECT_EQ(text, "unchanged");
+    EXPECT_EQ(AEGetParamDesc(&reply, keyDirectObject, typeWildCard, &byName), errAEDescNotFound);
+    AEDisposeDesc(&reply);
 
     // Only the comment property, the alias form and the two events are answered.
     EXPECT_EQ(
@@ -110,21 +106,6 @@ TEST(FinderStandInComments, ItemsThatCannotHaveOrGiveACommentAreErrors) {
         errAEEventNotHandled);
     EXPECT_FALSE(testsupport::hasXattr(other, "user.xdg.comment"));
     for (AEDesc* d : {&linkItem, &gone, &item, &byName}) AEDisposeDesc(d);
-}
-
-TEST(FinderStandInComments, RefreshAsksOnlyThatTheItemExists) {
-    TempTree tree;
-    const std::string file = tree.write("f", "x");
-    FSRef ref = refOf(file);
-    AliasHandle alias = nullptr;
-    ASSERT_EQ(FSNewAlias(nullptr, &ref, &alias), noErr);
-    const Handle h = reinterpret_cast<Handle>(alias);
-    const std::string before = testsupport::snapshot(tree.root());
-    EXPECT_EQ(sendToFinder(nullptr, kAEFinderSuite, kAESync, "'----':alis(@@)", h), noErr);
-    EXPECT_EQ(testsupport::snapshot(tree.root()), before);
-    ASSERT_EQ(::unlink(file.c_str()), 0);
-    EXPECT_EQ(sendToFinder(nullptr, kAEFinderSuite, kAESync, "'----':alis(@@)", h), fnfErr);
-    DisposeHandle(h);
 }
 
 // Set and read back in Mac Roman through these events, and refused without

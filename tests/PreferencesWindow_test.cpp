@@ -73,7 +73,7 @@ protected:
 
 }  // namespace
 
-TEST_F(PreferencesWindow, TheCommandTwiceGivesOneWindowRefreshedFromTheStoreAndTheDropHint) {
+TEST_F(PreferencesWindow, OneWindowRefreshedFromTheStoreThatCancelAndTheCloseBoxOnlyClose) {
     store(2, true);
     print_message("something else", 1);
     HandlePreferencesCommand();
@@ -94,10 +94,8 @@ TEST_F(PreferencesWindow, TheCommandTwiceGivesOneWindowRefreshedFromTheStoreAndT
     EXPECT_TRUE(IsWindowVisible(gPreferencesWindow));
     EXPECT_EQ(GetControlValue(gFunctionPopupButton), 3);
     EXPECT_EQ(GetControlValue(gQuitWhenDoneCheckbox), 0);
-}
 
-TEST_F(PreferencesWindow, CancelAndTheCloseBoxOnlyCloseTheWindow) {
-    store(2, true);
+    // Cancel and the close box only close the window.
     for (bool closeBox : {false, true}) {
         SCOPED_TRACE(closeBox);
         HandlePreferencesCommand();
@@ -110,7 +108,7 @@ TEST_F(PreferencesWindow, CancelAndTheCloseBoxOnlyCloseTheWindow) {
         // Cancel is also the run's Stop command: the window keeps it, so a run
         // going on behind it goes on.
         EXPECT_FALSE(gRunRequests.stop);
-        EXPECT_EQ(FunctionType(), 2);
+        EXPECT_EQ(FunctionType(), 3);
         EXPECT_TRUE(IsWindowVisible(gWindow)) << "closing Preferences does not quit";
         disposeClosedWindows();
         EXPECT_TRUE(window.isNull()) << "and a new one is made the next time";

@@ -67,12 +67,6 @@ TEST_F(MainDescription, ButtonsAndMenuItemsSendTheirCommandsAndClosingTheWindowQ
     ControlRef c = status;
     EXPECT_EQ(GetControlByID(window, &other, &c), errControlNotFound);
     EXPECT_EQ(c, nullptr);
-    // Showing controls leaves the others where they are.
-    const QRect before = status->geometry();
-    ShowControl(bar);
-    ShowControl(stop);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(status->geometry(), before);
 
     // A button sends its command (Stop's, to the run: ProcessingRun's tests).
     QTest::mouseClick(qobject_cast<QPushButton*>(control(4)), Qt::LeftButton);
@@ -97,13 +91,6 @@ TEST_F(MainDescription, ButtonsAndMenuItemsSendTheirCommandsAndClosingTheWindowQ
     EXPECT_FALSE(IsWindowVisible(second));
     EXPECT_EQ(gCommands.size(), 3u);
     delete second;
-
-    // The fade hides the window and restores its opacity for when it is shown again.
-    ASSERT_EQ(
-        TransitionWindow(window, kWindowFadeTransitionEffect, kWindowHideTransitionAction, nullptr),
-        noErr);
-    EXPECT_FALSE(IsWindowVisible(window));
-    EXPECT_DOUBLE_EQ(window->windowOpacity(), 1.0);
 }
 
 TEST(Windows, MissingDescriptionsAndObjectsAreReported) {
