@@ -76,6 +76,5 @@ while [ "$kills" -lt "$KILLS" ]; do
         fresh
     fi
 done
-echo "$kills kills, invariant held after each; $reruns reruns finished the work;" \
-    "$temporaries temporary sidecars left by killed runs (removed by the reruns);" \
-    "$missed runs ended before their kill"
+echo "$kills kills, invariant held after each; $reruns reruns finished the work and removed" \
+    "the $temporaries temporary sidecars left by killed runs; $missed runs ended before their kill"

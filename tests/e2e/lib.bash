@@ -85,12 +85,6 @@ answer_alert() {
     e2e_until pressed "$1" "$2" || fail "the alert of process $1 did not take $2"
 }
 
-# Gives the keyboard focus to the main window of process $1 (its id in $win).
-e2e_focus_main() {
-    win=$(xdotool search --onlyvisible --pid "$1" --name '^Brackwater$' | head -n 1)
-    xdotool windowfocus --sync "$win" 2>/dev/null || true
-}
-
 # Starts "$BIN" with the arguments after the first and waits until it shows $1
 # windows; its process id goes to $pid and to E2E_PIDS.
 e2e_start() {

@@ -24,7 +24,7 @@ setfattr -n user.com.apple.ResourceFork -v "mac fork" "$data/mac"
 e2e_start 1
 first=$pid
 [ -S "$XDG_RUNTIME_DIR/brackwater.socket" ] || fail "no socket in the runtime folder"
-e2e_focus_main "$first"
+win=$(xdotool search --onlyvisible --pid "$first" --name '^Brackwater$' | head -n 1)
 hidden() { [[ "$(xprop -id "$win" _NET_WM_STATE 2>/dev/null)" == *_NET_WM_STATE_HIDDEN* ]]; }
 active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$win" ]; }
 xdotool windowminimize --sync "$win"
