@@ -51,14 +51,12 @@ appstreamcli validate-tree --no-net "$prefix" || fail "the installed tree does n
 # The file-manager action checks each status itself.
 set +e
 action="$prefix/libexec/brackwater/brackwater-action"
-logs="$E2E_DIR/logs"
-mkdir -p "$logs" "$E2E_DIR/home"
+logs="$E2E_DIR/logs" sys="$E2E_DIR/sys"
+mkdir -p "$logs" "$sys" "$E2E_DIR/home"
 
 # Links to the system's programs, leaving out the dialog and notification
 # programs the action looks for, so that a PATH of stand-ins and this folder
 # finds only the stand-ins, whatever is installed on the machine.
-sys="$E2E_DIR/sys"
-mkdir -p "$sys"
 for program in /usr/local/bin/* /usr/bin/* /bin/*; do ln -s "$program" "$sys/" 2>/dev/null; done
 rm -f "$sys"/{zenity,kdialog,qdbus*,notify-send,x-terminal-emulator}
 
@@ -150,8 +148,8 @@ WARN='This operation can not be undone by this program and may render the files 
 # operation and items | records that must hold a text (";" between them) |
 # files that must change | files that must not. In order: zenity answered OK
 # (the question counts the items, the progress is fed counts and closed with
-# 100, the summary is told); the count of a folder alone, declined; a failure
-# in zenity's warning; kdialog with qdbus's bar, and a failure; kdialog without
+# 100, the summary is told); the count of a folder alone, declined; the count
+# of files alone, and a failure in zenity's warning; kdialog with qdbus's bar, and a failure; kdialog without
 # qdbus; no dialog program but a display and a terminal, answered yes, and
 # with a failure (declining on the terminal: BatchMode_test); no display:
 # notify-send; nothing at all: stderr and the log.
@@ -167,7 +165,7 @@ while IFS='|' read -r want tools vars items records plus minus; do
 done <<EOF
 0|zenity notify-send||delete-data $tree/one $tree/two $tree/folder|zenity.log:3 $SEL;zenity.log:$ASK;zenity.log:$WARN;zenity.log:--auto-close;zenity.fed:# 4 files changed so far;zenity.fed:100;notify-send.log:4 changed, 0 failed, 0 skipped|one two folder/three folder/four|
 1|zenity notify-send|ZENITY_ANSWER=1|flip $tree/folder|zenity.log:1 selected folder, with everything in it.;!notify-send.log||folder/three
-1|zenity||flip $tree/pipe $tree/one|zenity.log:--warning;zenity.log:notAFileErr (-1302)|one|
+1|zenity||flip $tree/pipe $tree/one|zenity.log:2 selected items.;zenity.log:--warning;zenity.log:notAFileErr (-1302)|one|
 1|kdialog qdbus||delete-resource $tree/one $tree/pipe $tree/folder|kdialog.log:3 $SEL;kdialog.log:--detailedsorry;kdialog.log:notAFileErr (-1302);qdbus.log:showCancelButton;qdbus.log:close||
 0|kdialog||flip $tree/one|kdialog.log:--passivepopup|one|
 0|x-terminal-emulator notify-send|DISPLAY=:99 TERMINAL_INPUT=y|delete-data $tree/two $tree/folder|x-terminal-emulator.screen:2 $SEL;x-terminal-emulator.screen:$ASK;x-terminal-emulator.screen:3 changed, 0 failed, 0 skipped;!notify-send.log|two folder/three|one
@@ -203,17 +201,15 @@ for s in "Flip-delete data forks:flip" "Delete data forks:delete-data" "Delete r
     grep -q "^exec \"\$action\" ${s#*:} \"\$@\"$" "$prefix/share/brackwater/nautilus-scripts/Brackwater/${s%:*}" ||
         fail "the Nautilus script ${s%:*} does not run ${s#*:}"
 done
-# The Nautilus scripts, linked into the user's scripts folder as the manual
-# says, run the installed action.
-mkdir -p "$E2E_DIR/home/.local/share/nautilus/scripts" "$tree/folder"
-ln -s "$prefix/share/brackwater/nautilus-scripts/Brackwater" "$E2E_DIR/home/.local/share/nautilus/scripts/"
-action="$E2E_DIR/home/.local/share/nautilus/scripts/Brackwater/Delete resource forks"
-printf 'folder/three' >"$tree/folder/three"
-setfattr -n user.com.apple.ResourceFork -v fork "$tree/folder/three" || fail "no extended attributes here"
-act 0 "zenity notify-send" "" "$tree/folder/three"
+# The Nautilus scripts, reached through a link to their folder as the manual
+# has the user make one, run the installed action.
+ln -s "$prefix/share/brackwater/nautilus-scripts/Brackwater" "$E2E_DIR/home/nautilus-scripts"
+action="$E2E_DIR/home/nautilus-scripts/Delete resource forks"
+printf 'three' >"$tree/three"
+setfattr -n user.com.apple.ResourceFork -v fork "$tree/three" || fail "no extended attributes here"
+act 0 "zenity notify-send" "" "$tree/three"
 logged 'zenity.log:You are about to delete the resource forks of the selected files.'
-[ -z "$(getfattr --only-values -n user.com.apple.ResourceFork "$tree/folder/three" 2>/dev/null)" ] ||
-    fail "the Nautilus script did not delete the resource fork"
-unchanged folder/three
+! getfattr -n user.com.apple.ResourceFork "$tree/three" 2>/dev/null || fail "the Nautilus script kept the resource fork"
+unchanged three
 
 echo "desktop entry, icons, metainfo and file-manager actions installed and working"

@@ -65,13 +65,12 @@ echo data >"$WORK/links/real"
 mkfifo "$WORK/links/fifo"
 ln -s b "$WORK/links/a"
 ln -s a "$WORK/links/b"
-ln -s self "$WORK/links/self"
 ln -s ../.. "$WORK/links/sub/up"
 ln -s "$WORK/outside" "$WORK/links/out"
 ln -s "$WORK/outside/victim" "$WORK/links/victim"
 ln -s victim-side "$WORK/links/._victim" # named like the sidecar of a link
 ln -s "$WORK/links" "$WORK/links/top"    # the folder given, by its absolute path
-run links 1 "notAFileErr (-1302)" 9 -- "$BIN" --operation delete-data --yes "$WORK/links"
+run links 1 "notAFileErr (-1302)" 8 -- "$BIN" --operation delete-data --yes "$WORK/links"
 grep -q "^brackwater: $WORK/links/fifo: notAFileErr (-1302): " "$WORK/links.err" || fail "FIFO: $(cat "$WORK/links.err")"
 [ "$(readlink "$WORK/links/a")" = b ] && [ ! -s "$WORK/links/real" ] || fail "links: a link was changed, or real not"
 # A read-only file system (a tmpfs remounted read-only); one operation (every
@@ -111,10 +110,9 @@ mkdir -p "$WORK/names"
 n255=$(printf 'n%.0s' $(seq 255))
 echo long >"$WORK/names/$n255"
 echo roomy >"$WORK/names/$(printf 'r%.0s' $(seq 253))"
-echo latin >"$WORK/names/$(printf 'caf\351')"
 echo broken >"$WORK/names/$(printf '\377\376(\200')"
 run names 1 "bdNamErr (-37)" 1 -- "$BIN" --operation flip --yes "$WORK/names"
-grep -q "^3 changed, 1 failed" "$WORK/names.out" || fail "names: $(tail -1 "$WORK/names.out")"
+grep -q "^2 changed, 1 failed" "$WORK/names.out" || fail "names: $(tail -1 "$WORK/names.out")"
 [ "$(cat "$WORK/names/$n255")" = long ] || fail "names: the 255-byte name lost its data fork"
 
 [ "$(e2e_snapshot "$WORK/outside")" = "$outside" ] || fail "a file outside the dropped trees changed"

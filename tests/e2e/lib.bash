@@ -23,7 +23,6 @@ e2e_window_setup() {
 }
 
 e2e_cleanup() {
-    local pid
     for pid in ${E2E_PIDS:-}; do kill "$pid" 2>/dev/null || true; done
     rm -rf "$E2E_DIR"
 }

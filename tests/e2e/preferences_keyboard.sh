@@ -10,11 +10,10 @@ source "$(dirname "$0")/lib.bash"
 e2e_window_setup "$@"
 STORE="$XDG_CONFIG_HOME/brackwater/preferences.json"
 windows_are() { [ "$(visible_windows "$app")" -eq "$1" ]; }
-# A value of the store file as JSON text (2, true), or "absent".
+# A value of the store file as JSON text (2, true), or "absent" (no file, or
+# no such key in it).
 stored() {
-    local value=""
-    [ -f "$STORE" ] && value=$(tr -d ' \n\t' <"$STORE" | grep -oE "\"$1\":[^,}]+" | cut -d: -f2 || true)
-    echo "${value:-absent}"
+    { tr -d ' \n\t' <"$STORE" | grep -oE "\"$1\":[^,}]+" | cut -d: -f2; } 2>/dev/null || echo absent
 }
 open_preferences() {
     xdotool windowfocus --sync "$main_window"

@@ -33,7 +33,6 @@ protected:
         drag->setMimeData(data);
         const Qt::DropAction result = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
         std::printf("drag ended: %s\n", result == Qt::CopyAction ? "copy" : "not as a copy");
-        std::fflush(stdout);
         QApplication::quit();
     }
 
