@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(qt6-base-dev libqt6opengl6-dev qt6-tools-dev qt6-image-formats-plugins
           xvfb xauth xdotool x11-utils libgtest-dev libgmock-dev cmake ninja-build g++
           clang libclang-rt-14-dev attr locales ccache time xdg-utils desktop-file-utils openbox
-          at-spi2-core dbus-daemon python3-gi gir1.2-atspi-2.0 appstream
+          dbus-daemon appstream
           samba samba-vfs-modules smbclient unar)
 missing=()
 for p in "${packages[@]}"; do

@@ -36,7 +36,6 @@ PY
 PORT=44545
 cat >"$WORK/smb.conf" <<CONF
 [global]
-  server role = standalone server
   map to guest = Bad User
   smb ports = $PORT
   interfaces = 127.0.0.1
@@ -48,8 +47,6 @@ cat >"$WORK/smb.conf" <<CONF
   private dir = $WORK/private
   ncalrpc dir = $WORK/ncalrpc
   log file = $WORK/log.smbd
-  load printers = no
-  disable spoolss = yes
   fruit:resource = file
   fruit:metadata = netatalk
 [share]

@@ -12,9 +12,7 @@
 # BRACKWATER_CRASH_KILLS (default 50) and BRACKWATER_CRASH_FILES (default
 # 2000) set the number of kills and the size of the tree.
 source "$(dirname "$0")/lib.bash"
-BIN="$1"
-BUILD="$2"
-TOOL="$BUILD/tests/forktree"
+BIN="$1" TOOL="$2/tests/forktree"
 KILLS="${BRACKWATER_CRASH_KILLS:-50}"
 FILES="${BRACKWATER_CRASH_FILES:-2000}"
 
@@ -76,6 +74,5 @@ while [ "$kills" -lt "$KILLS" ]; do
         fresh
     fi
 done
-echo "$kills kills, invariant held after each; $reruns reruns finished the work;" \
-    "$temporaries temporary sidecars left by killed runs (removed by the reruns);" \
-    "$missed runs ended before their kill"
+echo "$kills kills, invariant held after each; $reruns reruns finished the work and removed" \
+    "the $temporaries temporary sidecars left by killed runs; $missed runs ended before their kill"

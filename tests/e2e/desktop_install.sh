@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs Brackwater into a private prefix and checks what the desktop learns
 # from it: the desktop entry is valid, and a tool that changes files in place
-# never becomes the opener of ordinary files or folders; the icon is there in
-# every size of the hicolor theme, each image really that size, and no Mac
-# icon family is installed; the AppStream metainfo validates and names the
+# names no type it would open (so never becomes the opener of ordinary files
+# or folders); the icon is there in
+# every size of the hicolor theme, each image really that size; the AppStream metainfo validates and names the
 # installed version. (That an installed copy finds the theme's icon beside its
 # data folder: BundleResources_test.)
 #
@@ -26,23 +26,15 @@ cmake --install "$2" --prefix "$prefix" >/dev/null
 entry="$prefix/share/applications/brackwater.desktop"
 desktop-file-validate "$entry" || fail "the desktop entry does not validate"
 
-# Width and height from a PNG's IHDR chunk (anything else gives a size that
-# does not match).
-png_size() {
-    python3 -c 'import struct, sys
-d = open(sys.argv[1], "rb").read(24)
-print("%dx%d" % struct.unpack(">II", d[16:24]))' "$1" 2>/dev/null
-}
+# Each PNG's signature and IHDR chunk: width and height, 4 bytes each.
 for size in 16 22 24 32 48 64 128 256 512; do
     icon="$prefix/share/icons/hicolor/${size}x${size}/apps/brackwater.png"
-    [ -f "$icon" ] || fail "no ${size} px icon installed"
-    got=$(png_size "$icon") || fail "$icon is unreadable"
-    [ "$got" = "${size}x${size}" ] || fail "$icon is $got"
+    [ "$(od -An -tx1 -N24 "$icon" | tr -d ' \n')" = "89504e470d0a1a0a0000000d49484452$(printf '%08x%08x' $size $size)" ] ||
+        fail "$icon is missing, not a PNG or not ${size}x${size}"
 done
 grep -q '<svg ' "$prefix/share/icons/hicolor/scalable/apps/brackwater.svg" ||
     fail "no scalable icon installed"
 grep -q '^Icon=brackwater$' "$entry" || fail "the desktop entry names another icon"
-[ -z "$(find "$prefix" -name '*.icns')" ] || fail "a Mac icon family was installed: $(find "$prefix" -name '*.icns')"
 
 metainfo="$prefix/share/metainfo/io.github.brackwater.Brackwater.metainfo.xml"
 version=$("$prefix/bin/brackwater" --version)
@@ -52,33 +44,21 @@ grep -q "<release version=\"${version#brackwater }\"" "$metainfo" ||
 # found beside it.
 appstreamcli validate-tree --no-net "$prefix" || fail "the installed tree does not validate"
 
-export XDG_DATA_HOME="$E2E_DIR/data" XDG_DATA_DIRS="$prefix/share"
-mkdir -p "$XDG_DATA_HOME"
-update-desktop-database "$prefix/share/applications"
-for type in text/plain inode/directory application/octet-stream application/x-apple-diskimage; do
-    opener=$(xdg-mime query default "$type" 2>/dev/null || true)
-    [ "$opener" != brackwater.desktop ] || fail "Brackwater became the default opener of $type"
-    ! grep -q "$type" "$prefix/share/applications/mimeinfo.cache" 2>/dev/null ||
-        fail "Brackwater is offered in Open With for $type"
-done
+# An application entry opens, or is offered in Open With for, exactly the types
+# its MimeType names: none may.
+! grep -H '^MimeType=' "$prefix"/share/applications/*.desktop || fail "Brackwater opens files"
 
 # The file-manager action checks each status itself.
 set +e
 action="$prefix/libexec/brackwater/brackwater-action"
-logs="$E2E_DIR/logs"
-mkdir -p "$logs" "$E2E_DIR/home"
+logs="$E2E_DIR/logs" sys="$E2E_DIR/sys"
+mkdir -p "$logs" "$sys" "$E2E_DIR/home"
 
 # Links to the system's programs, leaving out the dialog and notification
 # programs the action looks for, so that a PATH of stand-ins and this folder
 # finds only the stand-ins, whatever is installed on the machine.
-sys="$E2E_DIR/sys"
-mkdir -p "$sys"
-for program in /usr/local/bin/* /usr/bin/* /bin/*; do
-    case "${program##*/}" in
-        zenity | kdialog | qdbus* | notify-send | x-terminal-emulator) ;;
-        *) [ -x "$program" ] && [ ! -e "$sys/${program##*/}" ] && ln -s "$program" "$sys/" ;;
-    esac
-done
+for program in /usr/local/bin/* /usr/bin/* /bin/*; do ln -s "$program" "$sys/" 2>/dev/null; done
+rm -f "$sys"/{zenity,kdialog,qdbus*,notify-send,x-terminal-emulator}
 
 # The stand-ins, each in a folder of its own so that a case puts on PATH just
 # the ones it wants. Each records its arguments, one a line, then "----".
@@ -168,8 +148,8 @@ WARN='This operation can not be undone by this program and may render the files 
 # operation and items | records that must hold a text (";" between them) |
 # files that must change | files that must not. In order: zenity answered OK
 # (the question counts the items, the progress is fed counts and closed with
-# 100, the summary is told); the count of other selections, declined; a failure
-# in zenity's warning; kdialog with qdbus's bar, and a failure; kdialog without
+# 100, the summary is told); the count of a folder alone, declined; the count
+# of files alone, and a failure in zenity's warning; kdialog with qdbus's bar, and a failure; kdialog without
 # qdbus; no dialog program but a display and a terminal, answered yes, and
 # with a failure (declining on the terminal: BatchMode_test); no display:
 # notify-send; nothing at all: stderr and the log.
@@ -184,9 +164,8 @@ while IFS='|' read -r want tools vars items records plus minus; do
     unchanged $minus
 done <<EOF
 0|zenity notify-send||delete-data $tree/one $tree/two $tree/folder|zenity.log:3 $SEL;zenity.log:$ASK;zenity.log:$WARN;zenity.log:--auto-close;zenity.fed:# 4 files changed so far;zenity.fed:100;notify-send.log:4 changed, 0 failed, 0 skipped|one two folder/three folder/four|
-1|zenity|ZENITY_ANSWER=1|flip $tree/folder|zenity.log:1 selected folder, with everything in it.||folder/three
-1|zenity notify-send|ZENITY_ANSWER=1|flip $tree/one $tree/two|zenity.log:2 selected items.;!notify-send.log||one two
-1|zenity||flip $tree/pipe $tree/one|zenity.log:--warning;zenity.log:notAFileErr (-1302)|one|
+1|zenity notify-send|ZENITY_ANSWER=1|flip $tree/folder|zenity.log:1 selected folder, with everything in it.;!notify-send.log||folder/three
+1|zenity||flip $tree/pipe $tree/one|zenity.log:2 selected items.;zenity.log:--warning;zenity.log:notAFileErr (-1302)|one|
 1|kdialog qdbus||delete-resource $tree/one $tree/pipe $tree/folder|kdialog.log:3 $SEL;kdialog.log:--detailedsorry;kdialog.log:notAFileErr (-1302);qdbus.log:showCancelButton;qdbus.log:close||
 0|kdialog||flip $tree/one|kdialog.log:--passivepopup|one|
 0|x-terminal-emulator notify-send|DISPLAY=:99 TERMINAL_INPUT=y|delete-data $tree/two $tree/folder|x-terminal-emulator.screen:2 $SEL;x-terminal-emulator.screen:$ASK;x-terminal-emulator.screen:3 changed, 0 failed, 0 skipped;!notify-send.log|two folder/three|one
@@ -222,17 +201,15 @@ for s in "Flip-delete data forks:flip" "Delete data forks:delete-data" "Delete r
     grep -q "^exec \"\$action\" ${s#*:} \"\$@\"$" "$prefix/share/brackwater/nautilus-scripts/Brackwater/${s%:*}" ||
         fail "the Nautilus script ${s%:*} does not run ${s#*:}"
 done
-# The Nautilus scripts, linked into the user's scripts folder as the manual
-# says, run the installed action.
-mkdir -p "$E2E_DIR/home/.local/share/nautilus/scripts" "$tree/folder"
-ln -s "$prefix/share/brackwater/nautilus-scripts/Brackwater" "$E2E_DIR/home/.local/share/nautilus/scripts/"
-action="$E2E_DIR/home/.local/share/nautilus/scripts/Brackwater/Delete resource forks"
-printf 'folder/three' >"$tree/folder/three"
-setfattr -n user.com.apple.ResourceFork -v fork "$tree/folder/three" || fail "no extended attributes here"
-act 0 "zenity notify-send" "" "$tree/folder/three"
+# The Nautilus scripts, reached through a link to their folder as the manual
+# has the user make one, run the installed action.
+ln -s "$prefix/share/brackwater/nautilus-scripts/Brackwater" "$E2E_DIR/home/nautilus-scripts"
+action="$E2E_DIR/home/nautilus-scripts/Delete resource forks"
+printf 'three' >"$tree/three"
+setfattr -n user.com.apple.ResourceFork -v fork "$tree/three" || fail "no extended attributes here"
+act 0 "zenity notify-send" "" "$tree/three"
 logged 'zenity.log:You are about to delete the resource forks of the selected files.'
-[ -z "$(getfattr --only-values -n user.com.apple.ResourceFork "$tree/folder/three" 2>/dev/null)" ] ||
-    fail "the Nautilus script did not delete the resource fork"
-unchanged folder/three
+! getfattr -n user.com.apple.ResourceFork "$tree/three" 2>/dev/null || fail "the Nautilus script kept the resource fork"
+unchanged three
 
 echo "desktop entry, icons, metainfo and file-manager actions installed and working"

@@ -3,14 +3,14 @@
 # no Wayland, no session bus, and a Qt platform that would abort if a window
 # were ever attempted): bad usage, a malformed sidecar asked about with --info,
 # and trees that fight back: a FIFO, symbolic-link loops and links out of the
-# tree, a read-only file system, a tree the user may not write (run as
-# nobody), a tree deeper than PATH_MAX, names of 255 bytes and names that are
-# not UTF-8: one sample each. Each run ends within its time limit with its exit
-# status, reports every refused file with its code, and changes nothing it was
-# not asked to. (Every usage error and its reason, the question on a terminal,
+# tree, a read-only file system, a tree deeper than PATH_MAX, names of 255
+# bytes and names that are not UTF-8: one sample each. Each run ends within its
+# time limit with its exit status, reports every refused file with its code,
+# and changes nothing it was not asked to. (Every usage error and its reason, the question on a terminal,
 # dry runs, a folder an ordinary user may not list, a file system mounted
 # inside the tree, --info on each store: BatchMode_test; a full file system and
-# a folder the user may not write: HostileTrees_test.)
+# a folder the user may not write: HostileTrees_test; root's files refused to
+# nobody with afpAccessDenied: ForkStore_test.)
 #   hostile_batch.sh <brackwater> <build-dir>
 BIN=$(realpath "$1")
 CORPUS=$(realpath "$(dirname "$0")/../corpus")
@@ -18,7 +18,6 @@ source "$(dirname "$0")/lib.bash"
 set +e # each status is checked where it matters
 e2e_setup
 WORK=$E2E_DIR
-chmod 755 "$WORK"
 trap 'umount "$WORK/ro" 2>/dev/null; e2e_cleanup' EXIT
 
 # run NAME STATUS [CODE COUNT] -- COMMAND...: the command within 60 s without a
@@ -66,25 +65,17 @@ echo data >"$WORK/links/real"
 mkfifo "$WORK/links/fifo"
 ln -s b "$WORK/links/a"
 ln -s a "$WORK/links/b"
-ln -s self "$WORK/links/self"
 ln -s ../.. "$WORK/links/sub/up"
 ln -s "$WORK/outside" "$WORK/links/out"
 ln -s "$WORK/outside/victim" "$WORK/links/victim"
 ln -s victim-side "$WORK/links/._victim" # named like the sidecar of a link
 ln -s "$WORK/links" "$WORK/links/top"    # the folder given, by its absolute path
-run links 1 "notAFileErr (-1302)" 9 -- "$BIN" --operation delete-data --yes "$WORK/links"
+run links 1 "notAFileErr (-1302)" 8 -- "$BIN" --operation delete-data --yes "$WORK/links"
 grep -q "^brackwater: $WORK/links/fifo: notAFileErr (-1302): " "$WORK/links.err" || fail "FIFO: $(cat "$WORK/links.err")"
 [ "$(readlink "$WORK/links/a")" = b ] && [ ! -s "$WORK/links/real" ] || fail "links: a link was changed, or real not"
-# A read-only file system (a tmpfs remounted read-only), and a tree the user
-# may not write: root's files, the batch mode run as nobody; one operation
-# each (every operation on such files: ForkStore_test, HostileTrees_test). Only
-# f has a resource fork to delete.
-mkdir -p "$WORK/ro" "$WORK/locked/sub"
-head -c 2000 /dev/urandom >"$WORK/locked/f"
-setfattr -n user.com.apple.ResourceFork -v 0x0102030405 "$WORK/locked/f"
-head -c 2000 /dev/urandom >"$WORK/locked/sub/g"
-chmod -R a+rX "$WORK/locked"
-before=$(e2e_snapshot "$WORK/locked")
+# A read-only file system (a tmpfs remounted read-only); one operation (every
+# operation on such files: ForkStore_test).
+mkdir -p "$WORK/ro"
 if mount -t tmpfs -o size=1m tmpfs "$WORK/ro" 2>/dev/null; then
     mkdir "$WORK/ro/in"
     head -c 3000 /dev/urandom >"$WORK/ro/in/f1"
@@ -93,12 +84,9 @@ if mount -t tmpfs -o size=1m tmpfs "$WORK/ro" 2>/dev/null; then
     mount -o remount,ro "$WORK/ro"
     ro=$(e2e_snapshot "$WORK/ro")
     run ro 1 "wPrErr (-44)" 2 -- "$BIN" --operation flip --yes "$WORK/ro/in"
-    run locked 1 "afpAccessDenied (-5000)" 1 -- setpriv --reuid=nobody --regid=nogroup --clear-groups \
-        "$BIN" --operation delete-resource --yes "$WORK/locked"
     [ "$(e2e_snapshot "$WORK/ro")" = "$ro" ] || fail "read-only: the tree changed"
-    [ "$(e2e_snapshot "$WORK/locked")" = "$before" ] || fail "locked: the tree changed"
 else
-    echo "read-only file system and a tree of root's: not run (they need root)"
+    echo "read-only file system: not run (it needs root)"
 fi
 
 # Deeper than PATH_MAX, with 200-byte folder names.
@@ -122,10 +110,9 @@ mkdir -p "$WORK/names"
 n255=$(printf 'n%.0s' $(seq 255))
 echo long >"$WORK/names/$n255"
 echo roomy >"$WORK/names/$(printf 'r%.0s' $(seq 253))"
-echo latin >"$WORK/names/$(printf 'caf\351')"
 echo broken >"$WORK/names/$(printf '\377\376(\200')"
 run names 1 "bdNamErr (-37)" 1 -- "$BIN" --operation flip --yes "$WORK/names"
-grep -q "^3 changed, 1 failed" "$WORK/names.out" || fail "names: $(tail -1 "$WORK/names.out")"
+grep -q "^2 changed, 1 failed" "$WORK/names.out" || fail "names: $(tail -1 "$WORK/names.out")"
 [ "$(cat "$WORK/names/$n255")" = long ] || fail "names: the 255-byte name lost its data fork"
 
 [ "$(e2e_snapshot "$WORK/outside")" = "$outside" ] || fail "a file outside the dropped trees changed"

@@ -23,7 +23,6 @@ e2e_window_setup() {
 }
 
 e2e_cleanup() {
-    local pid
     for pid in ${E2E_PIDS:-}; do kill "$pid" 2>/dev/null || true; done
     rm -rf "$E2E_DIR"
 }
@@ -83,12 +82,6 @@ answer_alert() {
         [ "$(visible_windows "$1")" -lt 2 ] || ! kill -0 "$1" 2>/dev/null
     }
     e2e_until pressed "$1" "$2" || fail "the alert of process $1 did not take $2"
-}
-
-# Gives the keyboard focus to the main window of process $1 (its id in $win).
-e2e_focus_main() {
-    win=$(xdotool search --onlyvisible --pid "$1" --name '^Brackwater$' | head -n 1)
-    xdotool windowfocus --sync "$win" 2>/dev/null || true
 }
 
 # Starts "$BIN" with the arguments after the first and waits until it shows $1
