@@ -132,7 +132,7 @@ TEST(CFileFinderInfo, TypeCreatorAndRenamingAsPeersSeeThem) {
     EXPECT_EQ(typeAndCreator(sidecar), "TEXTR*ch");
 
     // Renaming takes a Mac Roman name; the reference and the sidecar follow
-    // (a name that is taken: References.RenamingNeverGoesOverAnObjectNorTakesABadName).
+    // (a name that is taken: Catalog.FieldsLandToTheFraction...).
     ASSERT_EQ(CFile::FSSetName(ref, CString256("after \x8E")), noErr);
     EXPECT_EQ(pathOf(ref), tree.path("after \xC3\xA9"));
     EXPECT_FALSE(exists(sidecar));

@@ -54,7 +54,7 @@ TEST(TextEncoding, MacRomanIsAppleTableBothWaysAndNamesAreComposedAndNeverUnread
     // Roman: the converter case of 0xFF below).
     EXPECT_EQ(Utf16FromFileName("caf\xE9"), u"caf\u00E9");
     // Surrogate and cut sequences fall back byte by byte (an overlong one is
-    // refused by the same decoder: CoreFoundation.StringsConvertBetweenEncodings...).
+    // refused by the same decoder: CoreFoundation.StringsAndFileURLsConvert...).
     EXPECT_EQ(Utf16FromFileName("\xED\xA0\x80"), u"\u00ED\u00A0\u0080");
     EXPECT_EQ(Utf16FromFileName("ab\xE2\x82"), u"ab\u00E2\u0082");
     EXPECT_EQ(Utf16FromFileName("\xF0\x9F\x98\x80"), u"\U0001F600");

@@ -28,8 +28,8 @@ sleep 0.5
 
 open_preferences
 [ "$(stored FunctionType)" = absent ] || fail "opening Preferences wrote to the store"
-# The popup has the focus; Down picks the next operation, and Return is OK. No
-# unit test drives this window: the store file checked here is its check.
+# The popup has the focus; Down picks the next operation, and Return is OK. The
+# store file read here is the one check that a choice is stored at once.
 xdotool key Down sleep 0.3 key Return
 e2e_until windows_are 1 || fail "Preferences did not close"
 [ "$(stored FunctionType)" = 2 ] || fail "the operation picked was not stored: $(stored FunctionType)"
